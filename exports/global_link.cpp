@@ -1,0 +1,15 @@
+#include "exports/global_link.h"
+
+#include "link/hid_backend_default.h"
+#include "link/serial_port_posix.h"
+#include "link/udp_transport_posix.h"
+
+namespace zendrik {
+
+Link& GlobalLink() {
+    static SystemClock clock;
+    static Link link(clock, MakeDefaultHidBackend(), MakePosixSerialOpener(clock), MakePosixUdpTransport());
+    return link;
+}
+
+}  // namespace zendrik

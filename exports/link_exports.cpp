@@ -1,0 +1,32 @@
+// Exported link functions: opening and closing the serial or USB link, and the COM device mapping.
+#include <cstring>
+
+#include "exports/global_link.h"
+#include "exports/zendrik.h"
+#include "link/com_port_map.h"
+
+using zendrik::GlobalLink;
+using zendrik::Guarded;
+
+extern "C" {
+
+ZENDRIK_API int32_t OpenCom(int32_t port, int32_t baud) {
+    return Guarded<int32_t>(ZENDRIK_ERR_PORT_OPEN, [&] { return GlobalLink().OpenCom(port, baud); });
+}
+
+ZENDRIK_API int32_t CloseCom(void) {
+    return Guarded<int32_t>(ZENDRIK_ERR_PORT_NOT_OPEN, [] { return GlobalLink().CloseCom(); });
+}
+
+ZENDRIK_API int32_t GetComDevicePath(int32_t index, char* path, int32_t size) {
+    return Guarded<int32_t>(ZENDRIK_ERR_PORT_OPEN, [&]() -> int32_t {
+        const std::string device = zendrik::ComDevicePath(index);
+        if (path == nullptr || size <= 0 || device.size() + 1 > static_cast<std::size_t>(size)) {
+            return ZENDRIK_ERR_PORT_OPEN;
+        }
+        std::memcpy(path, device.c_str(), device.size() + 1);
+        return ZENDRIK_OK;
+    });
+}
+
+}  // extern "C"

@@ -1,0 +1,69 @@
+#include "link/link.h"
+
+#include "exports/zendrik.h"
+#include "link/com_port_map.h"
+
+namespace zendrik {
+
+Link::Link(Clock& clock, std::unique_ptr<HidBackend> hid, std::unique_ptr<SerialPortOpener> serialOpener,
+           std::unique_ptr<UdpTransport> udp)
+    : clock_(clock), hid_(std::move(hid)), serialOpener_(std::move(serialOpener)), udp_(std::move(udp)) {}
+
+Link::~Link() = default;
+
+int32_t Link::Exchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                       std::span<uint8_t> reply) {
+    // Only the low 8 bits of the request length count.
+    request = request.first(request.size() & 0xFFu);
+    switch (type_) {
+        case LinkType::kUsb:
+            return UsbExchange(variant, request, reply);
+        case LinkType::kUdp:
+            return UdpExchange(request, reply);
+        case LinkType::kSerial:
+            break;
+    }
+    return SerialExchange(request, reply);
+}
+
+int32_t Link::OpenCom(int32_t port, int32_t baud) {
+    type_ = LinkType::kSerial;
+    // Only the low 16 bits of the port count, taken as a signed value.
+    const int32_t index = static_cast<int16_t>(port & 0xFFFF);
+    if (index == ZENDRIK_USB_PORT) {
+        if (!LocateUsb()) {
+            return ZENDRIK_ERR_NO_USB_READER;
+        }
+        type_ = LinkType::kUsb;
+        return ZENDRIK_OK;
+    }
+    return OpenSerialDevice(ComDevicePath(index), baud);
+}
+
+int32_t Link::OpenSerialDevice(const std::string& devicePath, int32_t baud) {
+    type_ = LinkType::kSerial;
+    SerialOpenResult opened = serialOpener_->Open(devicePath, baud);
+    if (opened.code != ZENDRIK_OK) {
+        return opened.code;
+    }
+    // Replacing the handle closes a port opened earlier, so it does not stay locked until exit.
+    serial_ = std::move(opened.port);
+    return ZENDRIK_OK;
+}
+
+int32_t Link::CloseCom() {
+    if (!serial_) {
+        return ZENDRIK_ERR_PORT_NOT_OPEN;
+    }
+    serial_.reset();
+    return ZENDRIK_OK;
+}
+
+void Link::SettleOnce(Milliseconds duration) {
+    if (settlePending_) {
+        clock_.wait(duration);
+        settlePending_ = false;
+    }
+}
+
+}  // namespace zendrik

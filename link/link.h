@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "link/clock.h"
+#include "link/hid_backend.h"
+#include "link/serial_port.h"
+#include "link/udp_transport.h"
+
+namespace zendrik {
+
+enum class LinkType : uint8_t { kUsb = 0, kSerial = 1, kUdp = 2 };
+
+// How one request is sent and its reply collected. On USB the variants differ in the wait before
+// the first poll of the reply and between polls; on serial and UDP they all behave alike.
+struct ExchangeVariant {
+    Milliseconds firstWait;
+    Milliseconds pollWait;
+
+    static ExchangeVariant Standard() { return {Milliseconds{10}, Milliseconds{2}}; }
+    // Only the low 8 bits of the first wait count (callers pass 100 and 232).
+    static ExchangeVariant Waited(int firstWaitMs) { return {Milliseconds{firstWaitMs & 0xFF}, Milliseconds{2}}; }
+    static ExchangeVariant TagRead() { return {Milliseconds{300}, Milliseconds{1}}; }
+
+    bool operator==(const ExchangeVariant&) const = default;
+};
+
+// The reader's USB HID interface.
+inline constexpr uint16_t kReaderVendorId = 0x0416;
+inline constexpr uint16_t kReaderProductId = 0xB00B;
+
+// The library's one link: which transport is in use, its handles and endpoints, and the two items
+// the handshake leaves for later commands. The exported functions share one instance of it; tests
+// build their own with fake transports and a simulated clock.
+class Link {
+public:
+    Link(Clock& clock, std::unique_ptr<HidBackend> hid, std::unique_ptr<SerialPortOpener> serialOpener,
+         std::unique_ptr<UdpTransport> udp);
+    ~Link();
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    // Sends one request and collects one validated reply over the link in use. On ZENDRIK_OK the
+    // whole reply frame (L + 8 bytes) is at the start of `reply`; on failure `reply` is untouched.
+    // A reply that does not fit `reply` is refused with ZENDRIK_ERR_BAD_REPLY.
+    int32_t Exchange(const ExchangeVariant& variant, std::span<const uint8_t> request, std::span<uint8_t> reply);
+
+    // OpenCom: port 100 locates the USB reader, any other value opens serial port index `port`.
+    int32_t OpenCom(int32_t port, int32_t baud);
+    // Opens a serial device by path, with OpenCom's results.
+    int32_t OpenSerialDevice(const std::string& devicePath, int32_t baud);
+    int32_t CloseCom();
+
+    // Finds the reader among the HID devices and opens it afresh; keeps the previous device when
+    // the reader is not found.
+    bool LocateUsb();
+
+    LinkType type() const { return type_; }
+    void set_type(LinkType type) { type_ = type; }
+    Clock& clock() { return clock_; }
+
+    UdpEndpoints& udp_endpoints() { return udpEndpoints_; }
+    UdpTransport& udp() { return *udp_; }
+
+    uint8_t reader_kind() const { return readerKind_; }
+    void set_reader_kind(uint8_t kind) { readerKind_ = kind; }
+    bool settle_pending() const { return settlePending_; }
+    void set_settle_pending(bool pending) { settlePending_ = pending; }
+    // If a handshake left the settle flag set, waits `duration` and clears it.
+    void SettleOnce(Milliseconds duration);
+
+private:
+    int32_t SerialExchange(std::span<const uint8_t> request, std::span<uint8_t> reply);
+    int32_t UsbExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                        std::span<uint8_t> reply);
+    int32_t UdpExchange(std::span<const uint8_t> request, std::span<uint8_t> reply);
+    bool WriteUsbReport(std::span<const uint8_t> request);
+    HidChunk ReadUsbChunk();
+
+    Clock& clock_;
+    std::unique_ptr<HidBackend> hid_;
+    std::unique_ptr<SerialPortOpener> serialOpener_;
+    std::unique_ptr<UdpTransport> udp_;
+
+    LinkType type_ = LinkType::kUsb;
+    std::unique_ptr<SerialPort> serial_;
+    std::unique_ptr<HidDevice> usbDevice_;
+    UdpEndpoints udpEndpoints_;
+    uint8_t readerKind_ = 0;
+    bool settlePending_ = false;
+};
+
+}  // namespace zendrik

@@ -1,0 +1,51 @@
+#include "link/serial_collect.h"
+
+#include "exports/zendrik.h"
+#include "link/frame.h"
+
+namespace zendrik {
+namespace {
+
+// Reads and misses allowed before the start byte: the third miss gives up.
+constexpr int kMaxStartMisses = 3;
+// The expected length before the header has been read; replaced once byte 3 is in.
+constexpr std::size_t kProvisionalLength = 100;
+
+}  // namespace
+
+int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer) {
+    buffer.fill(0);
+    std::size_t expected = kProvisionalLength;
+    std::size_t index = 0;
+    int misses = 0;
+    bool synchronised = false;
+    while (index != expected) {
+        if (!synchronised) {
+            const std::optional<uint8_t> byte = port.ReadByte();
+            if (!byte || *byte != kStartByte) {
+                if (++misses >= kMaxStartMisses) {
+                    return ZENDRIK_ERR_NO_START_BYTE;
+                }
+                continue;
+            }
+            buffer[0] = kStartByte;
+            synchronised = true;
+        } else {
+            const std::optional<uint8_t> byte = port.ReadByte();
+            if (!byte) {
+                return ZENDRIK_ERR_BYTE_TIMEOUT;
+            }
+            buffer[index] = *byte;
+        }
+        if (index == kOffsetLengthLow) {
+            expected = ReplyFrameLength(buffer[kOffsetLengthLow]);
+            if (expected > buffer.size()) {
+                return ZENDRIK_ERR_BAD_REPLY;
+            }
+        }
+        ++index;
+    }
+    return ZENDRIK_OK;
+}
+
+}  // namespace zendrik

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "link/clock.h"
+
+namespace zendrik {
+
+// One open serial port, as the serial exchange uses it.
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Clears pending line errors, discards both queues (so a stale reply to an earlier request is
+    // never taken for the next one), then writes the bytes. The outcome is not reported: a failed
+    // write shows up as a missing reply.
+    virtual void Write(std::span<const uint8_t> bytes) = 0;
+
+    // One received byte, or nothing once more than 200 ms have passed without one.
+    virtual std::optional<uint8_t> ReadByte() = 0;
+};
+
+struct SerialOpenResult {
+    int32_t code = 0;                  // ZENDRIK_OK or an OpenCom failure code
+    std::unique_ptr<SerialPort> port;  // set when code is ZENDRIK_OK
+};
+
+// Opens serial devices by path; the termios implementation in production, fakes in tests.
+class SerialPortOpener {
+public:
+    virtual ~SerialPortOpener() = default;
+    virtual SerialOpenResult Open(const std::string& devicePath, int32_t baud) = 0;
+};
+
+}  // namespace zendrik

@@ -1,0 +1,29 @@
+#include <algorithm>
+
+#include "exports/zendrik.h"
+#include "link/frame.h"
+#include "link/link.h"
+
+namespace zendrik {
+
+// Over UDP the reply is one datagram; neither its CRC nor its end byte is checked, and the first
+// datagram to arrive on the host port is taken, from whichever sender.
+int32_t Link::UdpExchange(std::span<const uint8_t> request, std::span<uint8_t> reply) {
+    const std::optional<Datagram> datagram = udp_->Transact(udpEndpoints_, request, UdpTransactionOptions{});
+    if (!datagram || datagram->bytes.empty() || datagram->bytes[0] != kStartByte) {
+        return ZENDRIK_ERR_UDP_NO_REPLY;
+    }
+    const std::span<const uint8_t> bytes(datagram->bytes);
+    const std::size_t announced =
+        bytes.size() > kOffsetLengthLow ? ReplyFrameLength(bytes[kOffsetLengthLow]) : kFrameOverhead;
+    if (announced > reply.size()) {
+        return ZENDRIK_ERR_BAD_REPLY;
+    }
+    // A datagram shorter than its header announces: the bytes it does not cover are zeros.
+    const std::size_t present = std::min(announced, bytes.size());
+    std::copy_n(bytes.begin(), present, reply.begin());
+    std::fill_n(reply.begin() + static_cast<std::ptrdiff_t>(present), announced - present, uint8_t{0});
+    return ZENDRIK_OK;
+}
+
+}  // namespace zendrik
