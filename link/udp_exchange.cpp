@@ -3,12 +3,16 @@
 #include "exports/zendrik.h"
 #include "link/frame.h"
 #include "link/link.h"
+#include "link/socket_layer.h"
 
 namespace zendrik {
 
 // Over UDP the reply is one datagram; neither its CRC nor its end byte is checked, and the first
 // datagram to arrive on the host port is taken, from whichever sender.
 int32_t Link::UdpExchange(std::span<const uint8_t> request, std::span<uint8_t> reply) {
+    if (!SocketLayerReady()) {
+        return ZENDRIK_ERR_SOCKET_VERSION;
+    }
     const std::optional<Datagram> datagram = udp_->Transact(udpEndpoints_, request, UdpTransactionOptions{});
     if (!datagram || datagram->bytes.empty() || datagram->bytes[0] != kStartByte) {
         return ZENDRIK_ERR_UDP_NO_REPLY;

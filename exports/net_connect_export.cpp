@@ -1,0 +1,17 @@
+// Exported UDP link function: connecting to a reader's network module.
+#include "exports/global_link.h"
+#include "exports/zendrik.h"
+#include "link/net_connect.h"
+
+extern "C" {
+
+ZENDRIK_API int32_t Net_Connect(const char* hostIp, int32_t hostPort, const char* readerIp,
+                                int32_t readerPort) {
+    return zendrik::Guarded<int32_t>(ZENDRIK_ERR_NOT_REACHED, [&] {
+        const zendrik::UdpEndpoints endpoints{zendrik::EndpointFromArguments(hostIp, hostPort),
+                                              zendrik::EndpointFromArguments(readerIp, readerPort)};
+        return zendrik::NetConnect(zendrik::GlobalLink(), endpoints);
+    });
+}
+
+}  // extern "C"

@@ -1,0 +1,50 @@
+#include "link/net_connect.h"
+
+#include <array>
+
+#include "exports/zendrik.h"
+#include "link/frame.h"
+#include "link/socket_layer.h"
+
+namespace zendrik {
+namespace {
+
+constexpr int kConnectAttempts = 2;
+// Only the start byte of the answer is looked at; a few more bytes are read and dropped.
+constexpr std::size_t kProbeAnswerBytes = 16;
+// Handshake to every reader with the value 1, the same probe the tool sends on the other links.
+constexpr uint8_t kProbeValue = 1;
+
+int32_t ConnectAttempt(Link& link, const UdpEndpoints& endpoints) {
+    link.udp_endpoints() = endpoints;
+    link.set_type(LinkType::kUdp);
+    if (!SocketLayerReady()) {
+        return ZENDRIK_ERR_SOCKET_VERSION;
+    }
+    const std::array<uint8_t, 1> data{kProbeValue};
+    const std::vector<uint8_t> probe = BuildStandardFrame(kBroadcastAddress, command::kHandshake, data);
+    UdpTransactionOptions options;
+    options.maxReceive = kProbeAnswerBytes;
+    const std::optional<Datagram> answer = link.udp().Transact(endpoints, probe, options);
+    // Neither the CRC, the status nor the sender matter: any answer that starts a frame will do.
+    if (!answer || answer->bytes.empty() || answer->bytes.front() != kStartByte) {
+        return ZENDRIK_ERR_NOT_REACHED;
+    }
+    return ZENDRIK_OK;
+}
+
+}  // namespace
+
+UdpEndpoint EndpointFromArguments(const char* ip, int32_t port) {
+    return UdpEndpoint{ip != nullptr ? ip : "", static_cast<uint16_t>(port)};
+}
+
+int32_t NetConnect(Link& link, const UdpEndpoints& endpoints) {
+    int32_t result = ZENDRIK_ERR_NOT_REACHED;
+    for (int attempt = 0; attempt < kConnectAttempts && result != ZENDRIK_OK; ++attempt) {
+        result = ConnectAttempt(link, endpoints);
+    }
+    return result;
+}
+
+}  // namespace zendrik

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+#include "link/link.h"
+
+namespace zendrik {
+
+// Converts a caller's address text and port as the link state stores them: the text as given
+// (none counts as empty), the port modulo 65536.
+UdpEndpoint EndpointFromArguments(const char* ip, int32_t port);
+
+// Stores the host and reader endpoints, switches the link to UDP and checks that the reader answers
+// the handshake probe, with a second attempt when the first gets no answer. The endpoints and the
+// link type stay set whatever the outcome. ZENDRIK_OK, or ZENDRIK_ERR_NOT_REACHED.
+int32_t NetConnect(Link& link, const UdpEndpoints& endpoints);
+
+}  // namespace zendrik

@@ -1,0 +1,41 @@
+#include "netmodule/module_settings.h"
+
+#include <vector>
+
+#include "exports/zendrik.h"
+#include "link/frame.h"
+
+namespace zendrik {
+namespace {
+
+// The settings reply is the answer's data, which starts after the frame header.
+constexpr std::size_t kAnswerOffsetSettings = kOffsetData;
+
+int32_t SettingsTransaction(Link& link, const ModuleNetwork& network, uint8_t command,
+                            std::span<const uint8_t> data,
+                            std::span<uint8_t, kModuleSettingsReplySize> reply) {
+    const std::vector<uint8_t> request = BuildStandardFrame(kBroadcastAddress, command, data);
+    Datagram answer;
+    const int32_t result = ModuleTransaction(link, network, request, answer);
+    if (result != ZENDRIK_OK) {
+        return result;
+    }
+    CopyAnswerBytes(answer, kAnswerOffsetSettings, reply);
+    return ZENDRIK_OK;
+}
+
+}  // namespace
+
+int32_t ReadModuleSettings(Link& link, const ModuleNetwork& network,
+                           std::span<const uint8_t, kModuleIdSize> moduleId,
+                           std::span<uint8_t, kModuleSettingsReplySize> reply) {
+    return SettingsTransaction(link, network, command::kModuleReadSettings, moduleId, reply);
+}
+
+int32_t WriteModuleSettings(Link& link, const ModuleNetwork& network,
+                            std::span<const uint8_t, kModuleSettingsSize> settings,
+                            std::span<uint8_t, kModuleSettingsReplySize> reply) {
+    return SettingsTransaction(link, network, command::kModuleWriteSettings, settings, reply);
+}
+
+}  // namespace zendrik

@@ -1,0 +1,43 @@
+#include "netmodule/module_transaction.h"
+
+#include <algorithm>
+
+#include "exports/zendrik.h"
+#include "link/frame.h"
+#include "link/socket_layer.h"
+
+namespace zendrik {
+namespace {
+// Answers are single datagrams of at most this many bytes; longer ones are cut.
+constexpr std::size_t kMaxAnswerBytes = 256;
+}  // namespace
+
+int32_t ModuleTransaction(Link& link, const ModuleNetwork& network, std::span<const uint8_t> request,
+                          Datagram& answer) {
+    link.udp_endpoints() = network.endpoints;
+    link.set_type(LinkType::kUdp);
+    if (!SocketLayerReady()) {
+        return ZENDRIK_ERR_SOCKET_VERSION;
+    }
+    UdpTransactionOptions options;
+    options.broadcast = true;
+    options.maxReceive = kMaxAnswerBytes;
+    options.receiveTimeout = network.receiveTimeout;
+    std::optional<Datagram> received = link.udp().Transact(network.endpoints, request, options);
+    // Only the start byte is checked: modules answer with frames whose CRC and status are not ours to judge.
+    if (!received || received->bytes.empty() || received->bytes.front() != kStartByte) {
+        return ZENDRIK_ERR_UDP_NO_REPLY;
+    }
+    answer = std::move(*received);
+    return ZENDRIK_OK;
+}
+
+void CopyAnswerBytes(const Datagram& answer, std::size_t offset, std::span<uint8_t> destination) {
+    const std::span<const uint8_t> bytes(answer.bytes);
+    const std::span<const uint8_t> available = offset < bytes.size() ? bytes.subspan(offset) : bytes.last(0);
+    const std::size_t present = std::min(available.size(), destination.size());
+    std::copy_n(available.begin(), present, destination.begin());
+    std::fill(destination.begin() + static_cast<std::ptrdiff_t>(present), destination.end(), uint8_t{0});
+}
+
+}  // namespace zendrik
