@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+
+#include "commands/frequency_plan.h"
+#include "link/link.h"
+
+namespace zendrik {
+
+// Reads the frequency plan in the layout of the reader kind the last handshake reported. The first
+// call after a handshake waits for the reader to settle. Every reply whose status is not success is
+// ZENDRIK_ERR_STATUS with nothing set in `reading`.
+int32_t GetFrequencyRegion(Link& link, uint8_t address, FrequencyReading& reading);
+
+// Writes the frequency plan and confirms it by reading it back; ZENDRIK_ERR_VERIFY when the reader
+// still reports another plan after the second send. A failed send shows as a mismatch.
+int32_t SetFrequencyRegion(Link& link, uint8_t address, const FrequencySettings& settings);
+
+}  // namespace zendrik

@@ -1,0 +1,23 @@
+#include "commands/plain_command.h"
+
+#include "exports/zendrik.h"
+#include "link/command_reply.h"
+#include "link/frame.h"
+
+namespace zendrik {
+
+int32_t RunPlainCommand(Link& link, uint8_t address, uint8_t code, std::span<const uint8_t> data,
+                        std::span<uint8_t> output) {
+    const auto request = BuildStandardFrame(address, code, data);
+    StandardReply reply{};
+    if (const int32_t result = link.Exchange(ExchangeVariant::Standard(), request, reply);
+        result != ZENDRIK_OK) {
+        return result;
+    }
+    if (!ReplyStatusOk(reply)) {
+        return ZENDRIK_ERR_STATUS;
+    }
+    return CopyFromReply(reply, kOffsetData, output) ? ZENDRIK_OK : ZENDRIK_ERR_BAD_REPLY;
+}
+
+}  // namespace zendrik

@@ -1,0 +1,21 @@
+#include "commands/retried_command.h"
+
+#include "exports/zendrik.h"
+#include "link/command_reply.h"
+#include "link/frame.h"
+#include "link/status_retry.h"
+
+namespace zendrik {
+
+int32_t RunRetriedCommand(Link& link, uint8_t address, uint8_t code,
+                          std::span<const ExchangeVariant> attempts, std::span<const uint8_t> data,
+                          std::span<uint8_t> output) {
+    const auto request = BuildStandardFrame(address, code, data);
+    StandardReply reply{};  // shared by all attempts
+    if (!ExchangeUntilStatusOk(link, attempts, request, reply)) {
+        return ZENDRIK_ERR_STATUS;
+    }
+    return CopyFromReply(reply, kOffsetData, output) ? ZENDRIK_OK : ZENDRIK_ERR_STATUS;
+}
+
+}  // namespace zendrik

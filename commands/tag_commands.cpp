@@ -1,0 +1,71 @@
+#include "commands/tag_commands.h"
+
+#include "commands/plain_command.h"
+#include "commands/short_frame.h"
+#include "commands/short_frame_command.h"
+#include "commands/short_frame_table.h"
+#include "exports/zendrik.h"
+#include "link/command_reply.h"
+#include "link/frame.h"
+
+namespace zendrik {
+namespace {
+
+// Reply byte 1 of a tag list counts the identifier bytes plus these four.
+constexpr uint8_t kTagListCountBias = 4;
+constexpr std::size_t kTagListCountOffset = 1;
+constexpr std::size_t kTagListIdsOffset = 5;
+
+// Inventorying takes the reader a while; over USB the tag-read exchange waits for it. The other
+// links wait byte by byte anyway.
+ExchangeVariant TagReadVariant(const Link& link) {
+    return link.type() == LinkType::kUsb ? ExchangeVariant::TagRead() : ExchangeVariant::Standard();
+}
+
+}  // namespace
+
+int32_t ReadTag(Link& link, uint8_t address, std::span<uint8_t, kTagDataCapacity> data, uint8_t& length) {
+    const auto request = BuildStandardFrame(address, command::kReadTag, {});
+    StandardReply reply{};
+    if (const int32_t result = link.Exchange(TagReadVariant(link), request, reply); result != ZENDRIK_OK) {
+        return result;
+    }
+    if (!ReplyStatusOk(reply)) {
+        return ZENDRIK_ERR_STATUS;
+    }
+    if (!CopyFromReply(reply, kOffsetData, data)) {
+        return ZENDRIK_ERR_BAD_REPLY;
+    }
+    length = ReplyDataLength(reply);
+    return ZENDRIK_OK;
+}
+
+int32_t ReadId(Link& link, uint8_t address) {
+    return RunPlainCommand(link, address, command::kReadTag, {}, {});
+}
+
+int32_t GetListTagId(Link& link, uint8_t p1, uint8_t p2, uint8_t& count,
+                     std::span<uint8_t, kTagListCapacity> ids) {
+    const uint8_t data[] = {p1, p2};
+    LongReply reply{};
+    if (const int32_t result = ExchangeShortFrame(link, short_command::kGetListTagId, data, reply);
+        result != ZENDRIK_OK) {
+        return result;
+    }
+    const uint8_t counted = reply[kTagListCountOffset];
+    if (counted < kTagListCountBias) {
+        return ZENDRIK_LIST_EMPTY;
+    }
+    const uint8_t idCount = static_cast<uint8_t>(counted - kTagListCountBias);
+    if (!CopyFromReply(reply, kTagListIdsOffset, ids.first(idCount))) {
+        return ZENDRIK_ERR_BAD_REPLY;
+    }
+    count = idCount;
+    return ZENDRIK_OK;
+}
+
+int32_t StopAutoReadEpc(Link& link) {
+    return RunShortFrameCommand(link, short_frame::kStopAutoRead, {}, {});
+}
+
+}  // namespace zendrik

@@ -1,0 +1,52 @@
+// Exported frequency plan functions.
+#include <optional>
+
+#include "commands/frequency_region.h"
+#include "exports/global_link.h"
+#include "exports/zendrik.h"
+
+using zendrik::GlobalLink;
+using zendrik::Guarded;
+
+namespace {
+
+template <typename T>
+void WriteIfPresent(const std::optional<T>& value, T* output) {
+    if (value) {
+        *output = *value;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+// `region` is accepted for symmetry with the read and not used: the layout follows the reader kind.
+ZENDRIK_API int32_t UhfSetFrequencyRegion(uint8_t address, int32_t /*region*/, int32_t first, int32_t second,
+                                          int32_t step, uint8_t span) {
+    return Guarded<int32_t>(ZENDRIK_ERR_VERIFY, [&] {
+        return zendrik::SetFrequencyRegion(GlobalLink(), address,
+                                           zendrik::FrequencySettings{first, second, step, span});
+    });
+}
+
+// Writes only the outputs the read produced: the region always on a decoded reply, first and
+// second in layout B, first, step and span in layout A.
+ZENDRIK_API int32_t UhfGetFrequencyRegion(uint8_t address, uint8_t* region, int32_t* first, int32_t* second,
+                                          int32_t* step, uint8_t* span) {
+    if (region == nullptr || first == nullptr || second == nullptr || step == nullptr || span == nullptr) {
+        return ZENDRIK_ERR_STATUS;
+    }
+    return Guarded<int32_t>(ZENDRIK_ERR_STATUS, [&] {
+        zendrik::FrequencyReading reading;
+        const int32_t result = zendrik::GetFrequencyRegion(GlobalLink(), address, reading);
+        WriteIfPresent(reading.region, region);
+        WriteIfPresent(reading.first, first);
+        WriteIfPresent(reading.second, second);
+        WriteIfPresent(reading.step, step);
+        WriteIfPresent(reading.span, span);
+        return result;
+    });
+}
+
+}  // extern "C"

@@ -1,0 +1,37 @@
+#include "link/identity.h"
+
+#include <array>
+
+#include "exports/zendrik.h"
+#include "link/command_reply.h"
+#include "link/frame.h"
+#include "link/status_retry.h"
+
+namespace zendrik {
+namespace {
+
+constexpr int kRetryFirstWaitMs = 100;
+
+uint8_t CommandFor(IdentityRecord record) {
+    return record == IdentityRecord::kVersion ? command::kVersion : command::kSerialNumber;
+}
+
+}  // namespace
+
+int32_t ReadIdentity(Link& link, uint8_t address, IdentityRecord record,
+                     std::span<uint8_t, kIdentityCapacity> buffer, std::size_t& length) {
+    const auto request = BuildStandardFrame(address, CommandFor(record), {});
+    const std::array attempts{ExchangeVariant::Standard(), ExchangeVariant::Waited(kRetryFirstWaitMs)};
+    StandardReply reply{};
+    if (!ExchangeUntilStatusOk(link, attempts, request, reply)) {
+        return ZENDRIK_ERR_STATUS;
+    }
+    const std::size_t dataLength = ReplyDataLength(reply);
+    if (dataLength > buffer.size() || !CopyFromReply(reply, kOffsetData, buffer.first(dataLength))) {
+        return ZENDRIK_ERR_STATUS;
+    }
+    length = dataLength;
+    return ZENDRIK_OK;
+}
+
+}  // namespace zendrik

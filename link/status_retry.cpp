@@ -1,0 +1,18 @@
+#include "link/status_retry.h"
+
+#include "link/command_reply.h"
+
+namespace zendrik {
+
+bool ExchangeUntilStatusOk(Link& link, std::span<const ExchangeVariant> attempts,
+                           std::span<const uint8_t> request, std::span<uint8_t> reply) {
+    for (const ExchangeVariant& variant : attempts) {
+        link.Exchange(variant, request, reply);
+        if (ReplyStatusOk(reply)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace zendrik
