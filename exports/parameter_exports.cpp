@@ -1,12 +1,11 @@
 // Exported standard-frame parameter functions: one reader setting each, read or written through the
 // command table.
-#include <algorithm>
-#include <array>
 #include <span>
 
 #include "commands/output_power.h"
 #include "commands/parameter_command.h"
 #include "commands/parameter_table.h"
+#include "commands/password.h"
 #include "exports/global_link.h"
 #include "exports/zendrik.h"
 
@@ -16,12 +15,6 @@ using zendrik::ParameterCommand;
 namespace parameter = zendrik::parameter;
 
 namespace {
-
-// The password record: the enable flag, then the four password bytes.
-constexpr std::size_t kPasswordLength = 4;
-constexpr std::size_t kEnableAt = 0;
-constexpr std::size_t kPasswordAt = 1;
-using PasswordRecord = std::array<uint8_t, kPasswordAt + kPasswordLength>;
 
 int32_t Run(const ParameterCommand& command, uint8_t address, std::span<const uint8_t> data,
             std::span<uint8_t> output) {
@@ -97,27 +90,25 @@ ZENDRIK_API int32_t UhfGetWgOutByte(uint8_t address, uint8_t* settings) {
     return GetBytes(parameter::kGetWiegandOutBytes, address, settings);
 }
 
-// The password record on the wire is the enable flag followed by the four bytes in memory order.
 ZENDRIK_API int32_t UhfSetPassword(uint8_t address, uint8_t enable, const uint8_t* password) {
     if (password == nullptr) {
         return ZENDRIK_ERR_STATUS;
     }
-    PasswordRecord record{};
-    record[kEnableAt] = enable;
-    std::copy_n(password, kPasswordLength, record.begin() + kPasswordAt);
-    return Run(parameter::kSetPassword, address, record, {});
+    return Guarded<int32_t>(ZENDRIK_ERR_STATUS, [&] {
+        return zendrik::SetPassword(
+            GlobalLink(), address, enable,
+            std::span<const uint8_t, zendrik::kPasswordLength>(password, zendrik::kPasswordLength));
+    });
 }
 ZENDRIK_API int32_t UhfGetPassword(uint8_t address, uint8_t* enable, uint8_t* password) {
     if (enable == nullptr || password == nullptr) {
         return ZENDRIK_ERR_STATUS;
     }
-    PasswordRecord record{};
-    const int32_t result = Run(parameter::kGetPassword, address, {}, record);
-    if (result == ZENDRIK_OK) {
-        *enable = record[kEnableAt];
-        std::copy_n(record.begin() + kPasswordAt, kPasswordLength, password);
-    }
-    return result;
+    return Guarded<int32_t>(ZENDRIK_ERR_STATUS, [&] {
+        return zendrik::GetPassword(
+            GlobalLink(), address, *enable,
+            std::span<uint8_t, zendrik::kPasswordLength>(password, zendrik::kPasswordLength));
+    });
 }
 
 ZENDRIK_API int32_t UhfSetAddress(uint8_t address, uint8_t newAddress) {
