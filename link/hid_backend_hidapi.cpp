@@ -6,7 +6,7 @@
 #include <sys/ioctl.h>
 
 #include <algorithm>
-#include <map>
+#include <array>
 #include <mutex>
 #include <vector>
 
@@ -23,6 +23,8 @@ constexpr std::size_t kMaxReportLength = 4096;
 // Cap on the bits summed per report, so that absurd sizes and counts cannot overflow.
 constexpr uint64_t kMaxReportBits = uint64_t{kMaxReportLength} * 8 * 2;
 constexpr int kNoWait = 0;
+// Report ids are one byte; 0 stands for the one report of a device that does not number them.
+constexpr std::size_t kReportIds = 256;
 
 // ---- Report descriptor items ----------------------------------------------------------------------
 // A short item is one prefix byte (bits 0-1 data size, 3 meaning 4 bytes; bits 2-3 type; bits 4-7 tag)
@@ -59,19 +61,18 @@ class ReportSizes {
             std::min(globals.reportSize, kMaxReportBits) * std::min(globals.reportCount, kMaxReportBits);
         uint64_t& total = bits_[globals.reportId];
         total = std::min(total + bits, kMaxReportBits);
+        declared_ = true;
     }
 
     // Bytes of the longest report plus its report id byte; 0 when none is declared.
     std::size_t LongestLength() const {
-        uint64_t longest = 0;
-        for (const auto& [id, bits] : bits_) {
-            longest = std::max(longest, bits);
-        }
-        return bits_.empty() ? 0 : static_cast<std::size_t>((longest + 7) / 8) + 1;
+        const uint64_t longest = *std::max_element(bits_.begin(), bits_.end());
+        return declared_ ? static_cast<std::size_t>((longest + 7) / 8) + 1 : 0;
     }
 
   private:
-    std::map<uint8_t, uint64_t> bits_;
+    std::array<uint64_t, kReportIds> bits_{};
+    bool declared_ = false;
 };
 
 uint32_t ItemValue(std::span<const uint8_t> data) {
