@@ -7,6 +7,7 @@ namespace zendrik::testing {
 namespace {
 
 constexpr uint8_t kLayoutAKind = 1;
+constexpr uint8_t kLayoutBKind = kSettingBytesReaderKind;
 
 struct Expected {
     int32_t result;
@@ -33,7 +34,7 @@ TEST(GetFrequencyRegion, DecodesEveryLayoutAndRegion) {
         {"free plan", kLayoutAKind, {4, 25, 20, 0x0D, 0xC4, 0x6A}, {ZENDRIK_OK, 4, 902250, {}, 250, 10}},
         {"no region", kLayoutAKind, {0, 9, 9}, {ZENDRIK_OK, 4, {}, {}, {}, {}}},
         {"region out of range", kLayoutAKind, {5, 9, 9}, {ZENDRIK_ERR_BAD_REPLY, 5, {}, {}, {}, {}}},
-        {"layout B", 2, {3, 63, 9}, {ZENDRIK_OK, 5, 3, 63, {}, {}}},
+        {"layout B", kLayoutBKind, {3, 63, 9}, {ZENDRIK_OK, 5, 3, 63, {}, {}}},
     };
     for (const Case& c : cases) {
         ReaderFixture reader;
@@ -64,11 +65,12 @@ TEST(GetFrequencyRegion, AnyFailureIsTheStatusCodeWithNothingRead) {
 // (region 4) echoing the written bytes, layout B as the two setting bytes. Reads addressed to
 // `deafTo` go unanswered.
 void PlayPlanReader(ReaderFixture& reader, std::optional<uint8_t> deafTo = std::nullopt) {
-    auto stored = std::make_shared<Bytes>(5, 0);
-    const bool layoutB = reader.link.reader_kind() == 2;
+    auto stored = std::make_shared<Bytes>(kFrequencyRequestLength, 0);
+    const bool layoutB = reader.link.reader_kind() == kLayoutBKind;
     reader.Otherwise([stored, layoutB, deafTo](const Bytes& request) -> std::optional<Bytes> {
         if (request[kOffsetCommand] == command::kSetFrequency) {
-            stored->assign(request.begin() + kOffsetData, request.begin() + kOffsetData + 5);
+            stored->assign(request.begin() + kOffsetData,
+                           request.begin() + kOffsetData + kFrequencyRequestLength);
             return OkReply();
         }
         if (deafTo && request[kOffsetAddress] == *deafTo) {
@@ -149,7 +151,7 @@ TEST(SetFrequencyRegion, LayoutBAlwaysConfirmsWithAReadBackAddressedToZero) {
     };
     for (const Case& c : cases) {
         ReaderFixture reader;
-        reader.link.set_reader_kind(2);
+        reader.link.set_reader_kind(kLayoutBKind);
         PlayPlanReader(reader, c.deafTo);
         EXPECT_EQ(SetFrequencyRegion(reader.link, 0xFF, {3, 1, 999, 99}), c.result) << c.name;
         EXPECT_EQ(reader.requests().at(0),
@@ -162,7 +164,7 @@ TEST(SetFrequencyRegion, LayoutBAlwaysConfirmsWithAReadBackAddressedToZero) {
 
 TEST(SetFrequencyRegion, LayoutBGivesUpWhenTheConfirmationDiffers) {
     ReaderFixture reader;
-    reader.link.set_reader_kind(2);
+    reader.link.set_reader_kind(kLayoutBKind);
     reader.Otherwise([](const Bytes& request) {
         return request[kOffsetCommand] == kSet ? OkReply() : OkReply({1, 63});
     });

@@ -14,6 +14,7 @@
 #include <span>
 #include <vector>
 
+#include "commands/short_frame.h"
 #include "exports/zendrik.h"
 #include "link/frame.h"
 #include "link/link.h"
@@ -56,13 +57,11 @@ inline Sleeps Concat(std::initializer_list<Sleeps> parts) {
 
 // The request frame a report carried, cut to its own length (standard or short frame).
 inline Bytes CutFrame(std::span<const uint8_t> carried) {
-    constexpr uint8_t kShortStart = 0x40;
-    constexpr std::size_t kShortUncounted = 2;
     std::size_t length = carried.size();
     if (carried[0] == kStartByte) {
         length = ReplyFrameLength(carried[kOffsetLengthLow]);
-    } else if (carried[0] == kShortStart) {
-        length = carried[1] + kShortUncounted;
+    } else if (carried[0] == kShortFrameStart) {
+        length = carried[1] + kShortFrameHeader;
     }
     return Bytes(carried.begin(),
                  carried.begin() + static_cast<std::ptrdiff_t>(std::min(length, carried.size())));
