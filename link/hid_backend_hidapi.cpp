@@ -174,25 +174,6 @@ std::size_t UsableLength(std::size_t declared) {
     return declared > 1 && declared <= kMaxReportLength ? declared : kFallbackReportLength;
 }
 
-// hidapi does not give the report lengths, so they come from the report descriptor of the hidraw
-// node. A descriptor that cannot be read leaves the reader's own 65-byte reports, unnumbered.
-HidReportLayout ReadReportLayout(const std::string& path) {
-    HidReportLayout layout;
-    const UniqueFd node(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    int size = 0;
-    hidraw_report_descriptor descriptor{};
-    if (node && ::ioctl(node.get(), HIDIOCGRDESCSIZE, &size) == 0 && size > 0 &&
-        static_cast<std::size_t>(size) <= sizeof(descriptor.value)) {
-        descriptor.size = static_cast<uint32_t>(size);
-        if (::ioctl(node.get(), HIDIOCGRDESC, &descriptor) == 0) {
-            layout = ParseReportDescriptor(std::span<const uint8_t>(descriptor.value, descriptor.size));
-        }
-    }
-    layout.inputLength = UsableLength(layout.inputLength);
-    layout.outputLength = UsableLength(layout.outputLength);
-    return layout;
-}
-
 class HidapiDevice final : public HidDevice {
   public:
     HidapiDevice(std::shared_ptr<HidapiRuntime> runtime, HidDeviceHandle handle,
@@ -259,7 +240,7 @@ class HidapiBackend final : public HidBackend {
         if (!handle) {
             return nullptr;
         }
-        return std::make_unique<HidapiDevice>(runtime_, std::move(handle), ReadReportLayout(info.path));
+        return std::make_unique<HidapiDevice>(runtime_, std::move(handle), ReportLayoutOfNode(info.path));
     }
 
   private:
@@ -291,6 +272,25 @@ HidReportLayout ParseReportDescriptor(std::span<const uint8_t> descriptor) {
         position += 1 + dataSize;
     }
     return walker.Layout();
+}
+
+// hidapi does not give the report lengths, so they come from the report descriptor of the hidraw
+// node. A descriptor that cannot be read leaves the reader's own 65-byte reports, unnumbered.
+HidReportLayout ReportLayoutOfNode(const std::string& path) {
+    HidReportLayout layout;
+    const UniqueFd node(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    int size = 0;
+    hidraw_report_descriptor descriptor{};
+    if (node && ::ioctl(node.get(), HIDIOCGRDESCSIZE, &size) == 0 && size > 0 &&
+        static_cast<std::size_t>(size) <= sizeof(descriptor.value)) {
+        descriptor.size = static_cast<uint32_t>(size);
+        if (::ioctl(node.get(), HIDIOCGRDESC, &descriptor) == 0) {
+            layout = ParseReportDescriptor(std::span<const uint8_t>(descriptor.value, descriptor.size));
+        }
+    }
+    layout.inputLength = UsableLength(layout.inputLength);
+    layout.outputLength = UsableLength(layout.outputLength);
+    return layout;
 }
 
 std::unique_ptr<HidBackend> MakeHidapiBackend() {

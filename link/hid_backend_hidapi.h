@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 
 #include "link/hid_backend.h"
 
@@ -24,5 +25,9 @@ struct HidReportLayout {
 // The longest report of each kind gives its length. Malformed or truncated descriptors yield what
 // was declared up to the fault.
 HidReportLayout ParseReportDescriptor(std::span<const uint8_t> descriptor);
+
+// The report layout of a hidraw node, from its report descriptor. Lengths that cannot be read, or
+// that the descriptor does not declare sensibly, fall back to the reader's 65 bytes, unnumbered.
+HidReportLayout ReportLayoutOfNode(const std::string& path);
 
 }  // namespace zendrik

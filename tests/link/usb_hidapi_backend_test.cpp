@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "link/hid_backend_hidapi.h"
@@ -56,6 +57,23 @@ TEST(ReportDescriptor, AbsurdSizesAreCappedNotOverflowed) {
     const HidReportLayout layout = ParseReportDescriptor(descriptor);
     EXPECT_GT(layout.inputLength, 4096u);
     EXPECT_LT(layout.inputLength, 1u << 20);
+}
+
+TEST(HidapiBackend, NodeWithoutReportDescriptorFallsBackToTheReadersReports) {
+    for (const char* path : {"/dev/null", "/nonexistent/hidraw9"}) {
+        const HidReportLayout layout = ReportLayoutOfNode(path);
+        EXPECT_EQ(layout.inputLength, 65u) << path;
+        EXPECT_EQ(layout.outputLength, 65u) << path;
+        EXPECT_FALSE(layout.numbered) << path;
+    }
+}
+
+TEST(HidapiBackend, ListsDevicesWithPathsAndOpensNothingAtAMissingPath) {
+    const std::unique_ptr<HidBackend> backend = MakeHidapiBackend();
+    for (const HidDeviceInfo& device : backend->Enumerate()) {
+        EXPECT_FALSE(device.path.empty());
+    }
+    EXPECT_EQ(backend->Open({"/nonexistent/hidraw9", 0x0416, 0xB00B}), nullptr);
 }
 
 }  // namespace
