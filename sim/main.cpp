@@ -1,0 +1,233 @@
+// zendrik-sim: the virtual reader. Serves a reader model over a pseudo-terminal, UDP and the
+// virtual HID socket, and a network module on UDP, until SIGINT or SIGTERM.
+
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/hid_backend_socket.h"
+#include "sim/endpoint.h"
+#include "sim/fault_spec.h"
+#include "sim/hex_bytes.h"
+#include "sim/hid_socket_server.h"
+#include "sim/module_responder.h"
+#include "sim/pty_server.h"
+#include "sim/reader.h"
+#include "sim/tag_field.h"
+#include "sim/temp_dir.h"
+#include "sim/udp_server.h"
+
+namespace {
+
+using namespace zendrik::sim;
+
+constexpr unsigned kFirstCom = 1;
+constexpr unsigned kLastCom = 20;
+constexpr unsigned kMaxTags = 1000;
+constexpr const char* kHidSocketName = "/hid.sock";
+
+struct Options {
+    bool pty = false;
+    unsigned com = kFirstCom;
+    std::optional<std::string> udp;
+    std::optional<std::string> hidSocket;
+    std::optional<std::string> module;
+    std::string moduleId;
+    unsigned kind = kKindStandard;
+    unsigned sampleTags = 0;
+    std::vector<std::string> tags;
+    std::vector<std::string> faults;
+    bool addressFilter = false;
+    bool trace = false;
+
+    bool AnyTransport() const { return pty || udp || hidSocket || module; }
+};
+
+// "HOST:PORT", or a bare port on 127.0.0.1.
+std::optional<Ipv4Endpoint> EndpointOption(const std::string& text) {
+    if (text.find(':') == std::string::npos) {
+        return ParseEndpoint(std::string(kLoopbackHost) + ":" + text);
+    }
+    return ParseEndpoint(text);
+}
+
+std::string CheckEndpoint(const std::string& text) {
+    return EndpointOption(text) ? std::string() : "expected HOST:PORT or PORT, got " + text;
+}
+
+std::string CheckTag(const std::string& text) {
+    const std::optional<std::vector<uint8_t>> epc = ParseHexBytes(text);
+    return (epc && !epc->empty() && epc->size() <= kMaxEpcSize)
+               ? std::string()
+               : "expected 1 to " + std::to_string(kMaxEpcSize) + " bytes of hex, got " + text;
+}
+
+std::string CheckModuleId(const std::string& text) {
+    const std::optional<std::vector<uint8_t>> id = ParseHexBytes(text);
+    return (id && id->size() == zendrik::kModuleIdSize) ? std::string()
+                                                        : "expected 6 bytes of hex, got " + text;
+}
+
+std::string CheckFault(const std::string& text) {
+    return ParseFaultSpec(text) ? std::string() : "not a fault rule: " + text;
+}
+
+void DefineOptions(CLI::App& app, Options& options) {
+    app.add_flag("--pty", options.pty,
+                 "Serve a pseudo-terminal as the reader's serial port; prints its path and the "
+                 "ZENDRIK_COMn= line that points the library's COMn at it");
+    app.add_option("--com", options.com, "The n of the printed ZENDRIK_COMn= line (1 to 20, default 1)")
+        ->check(CLI::Range(kFirstCom, kLastCom));
+    app.add_option("--udp", options.udp,
+                   "Serve the reader on UDP at HOST:PORT (or PORT on 127.0.0.1); port 0 picks a free one, "
+                   "which is printed. Give a host outside 127.0.0.0/8 only on purpose")
+        ->check(CheckEndpoint);
+    app.add_option("--hid-socket", options.hidSocket,
+                   "Serve the virtual HID device on the Unix socket PATH (must not exist); prints the "
+                   "ZENDRIK_HID_SOCKET= line. Without any transport option a socket in a temporary "
+                   "directory is served");
+    app.add_option("--module", options.module,
+                   "Answer network module search and settings requests on UDP at HOST:PORT (the real "
+                   "module listens on port 5000). Use 127.0.0.1, or 0.0.0.0 only inside a network "
+                   "namespace of your own: the library broadcasts these requests");
+    app.add_option("--module-id", options.moduleId,
+                   "The network module's 6-byte id in hex (default 5A44524B0001)")
+        ->check(CheckModuleId);
+    app.add_option("--kind", options.kind,
+                   "Reader kind: 0, 1 (power 18 to 26) or 2 (frequency plan as a channel list); "
+                   "settings start at the kind's factory defaults (default 0)")
+        ->check(CLI::Range(unsigned{kKindStandard}, unsigned{kKindChannelList}));
+    app.add_option("--tags", options.sampleTags, "Put N made-up tags with 12-byte EPCs in the field")
+        ->check(CLI::Range(0u, kMaxTags));
+    app.add_option("--tag", options.tags,
+                   "Put a tag with this EPC (hex, up to 52 bytes) in the field; repeatable. Tag reads go "
+                   "round the field's tags in turn; with none, a read is answered with status 201")
+        ->check(CheckTag);
+    app.add_option("--fault", options.faults,
+                   "Misbehave: KIND[=VALUE][@COMMAND][*COUNT]; repeatable, the first matching rule wins. "
+                   "KIND: silence, crc (corrupt the CRC), status=BYTE, stray[=N] (N bytes before the "
+                   "start byte, default 2), late[=MS] (default 1500), short[=N] (keep N bytes, default "
+                   "4). COMMAND: a command code such as 0xF6, or s0x06 for a short frame; without it "
+                   "every reply. COUNT: that many replies; without it, all. Example: late=400@0xF1*1")
+        ->check(CheckFault);
+    app.add_flag("--address-filter", options.addressFilter,
+                 "Answer only requests to the reader's own address or 255 (by default every address)");
+    app.add_flag("--trace", options.trace,
+                 "Log every request and reply as hex with a time stamp to standard error");
+}
+
+void PrepareReader(Reader& reader, const Options& options) {
+    for (unsigned index = 1; index <= options.sampleTags; ++index) {
+        reader.AddTag(SampleEpc(index));
+    }
+    for (const std::string& tag : options.tags) {
+        reader.AddTag(*ParseHexBytes(tag));
+    }
+    for (const std::string& fault : options.faults) {
+        reader.AddFault(*ParseFaultSpec(fault));
+    }
+    reader.set_address_filter(options.addressFilter);
+}
+
+ModuleSettings ModuleSettingsFrom(const Options& options) {
+    ModuleSettings settings = DefaultModuleSettings();
+    if (!options.moduleId.empty()) {
+        const std::vector<uint8_t> id = *ParseHexBytes(options.moduleId);
+        std::copy(id.begin(), id.end(), settings.id.begin());
+    }
+    return settings;
+}
+
+void WarnIfNotLoopback(const Ipv4Endpoint& endpoint, const char* what) {
+    if (!IsLoopback(endpoint)) {
+        std::cerr << "zendrik-sim: note: " << what << " bound to " << endpoint.host
+                  << ", outside loopback, as asked\n";
+    }
+}
+
+// Everything the program serves; destroyed in reverse order, which removes the socket files.
+struct Servers {
+    std::unique_ptr<TempDir> tempDir;
+    std::unique_ptr<HidSocketServer> hid;
+    std::unique_ptr<PtyServer> pty;
+    std::unique_ptr<UdpServer> udp;
+    std::unique_ptr<ModuleResponder> module;
+};
+
+Servers StartServers(Reader& reader, const Options& options, TraceLog* trace) {
+    const Responder answer = [&reader](std::span<const uint8_t> request) { return reader.Answer(request); };
+    Servers servers;
+    std::optional<std::string> hidPath = options.hidSocket;
+    if (!options.AnyTransport()) {
+        servers.tempDir = std::make_unique<TempDir>();
+        hidPath = servers.tempDir->path() + kHidSocketName;
+    }
+    if (hidPath) {
+        servers.hid = std::make_unique<HidSocketServer>(answer, *hidPath, trace);
+        std::cout << zendrik::kHidSocketVariable << '=' << servers.hid->path() << '\n';
+    }
+    if (options.pty) {
+        servers.pty = std::make_unique<PtyServer>(answer, trace);
+        std::cerr << "zendrik-sim: serial line on " << servers.pty->path() << '\n';
+        std::cout << "ZENDRIK_COM" << options.com << '=' << servers.pty->path() << '\n';
+    }
+    if (options.udp) {
+        const Ipv4Endpoint endpoint = *EndpointOption(*options.udp);
+        WarnIfNotLoopback(endpoint, "UDP");
+        servers.udp = std::make_unique<UdpServer>(answer, endpoint, trace);
+        std::cout << "ZENDRIK_SIM_UDP=" << servers.udp->endpoint().host << ':' << servers.udp->port() << '\n';
+    }
+    if (options.module) {
+        const Ipv4Endpoint endpoint = *EndpointOption(*options.module);
+        WarnIfNotLoopback(endpoint, "the network module");
+        servers.module = std::make_unique<ModuleResponder>(endpoint, ModuleSettingsFrom(options), trace);
+        std::cout << "ZENDRIK_SIM_MODULE=" << servers.module->endpoint().host << ':' << servers.module->port()
+                  << '\n';
+    }
+    std::cout.flush();
+    return servers;
+}
+
+// Blocks the stop signals in every thread (the servers' threads inherit the mask), so that the
+// main thread alone takes them, with sigwait.
+sigset_t BlockStopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    return signals;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "zendrik-sim: a virtual UHF RFID reader for the zendrik library and tool. It keeps the reader's "
+        "settings, answers every command over the chosen transports, and runs until SIGINT or SIGTERM. "
+        "The lines it prints on standard output (ZENDRIK_HID_SOCKET=, ZENDRIK_COMn=, ZENDRIK_SIM_UDP=, "
+        "ZENDRIK_SIM_MODULE=) say where it listens."};
+    Options options;
+    DefineOptions(app, options);
+    CLI11_PARSE(app, argc, argv);
+
+    const sigset_t stopSignals = BlockStopSignals();
+    try {
+        Reader reader(static_cast<uint8_t>(options.kind));
+        PrepareReader(reader, options);
+        std::unique_ptr<TraceLog> trace = options.trace ? std::make_unique<TraceLog>(std::cerr) : nullptr;
+        const Servers servers = StartServers(reader, options, trace.get());
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+    } catch (const std::exception& error) {
+        std::cerr << "zendrik-sim: " << error.what() << '\n';
+        return EXIT_FAILURE;
+    }
+    return EXIT_SUCCESS;
+}

@@ -1,0 +1,159 @@
+#include "sim/reader.h"
+
+#include "link/frame.h"
+#include "sim/short_commands.h"
+#include "sim/standard_commands.h"
+
+namespace zendrik::sim {
+
+Reader::Reader(uint8_t kind) {
+    Reset(kind);
+}
+
+std::optional<Reply> Reader::Answer(std::span<const uint8_t> bytes) {
+    std::optional<Request> request = ParseRequest(bytes);
+    if (!request) {
+        return std::nullopt;
+    }
+    const std::lock_guard lock(mutex_);
+    LoggedRequest& entry =
+        log_.emplace_back(LoggedRequest{*request, std::chrono::steady_clock::now(), false});
+    if (!AddressedToMe(*request)) {
+        return std::nullopt;
+    }
+    std::vector<uint8_t> frame = Carry(*request);
+    std::optional<Reply> reply = Reply{std::move(frame)};
+    if (const std::optional<Fault> fault = faults_.Take(*request)) {
+        reply = ApplyFault(*fault, std::move(reply->bytes));
+    }
+    entry.answered = reply.has_value();
+    return reply;
+}
+
+bool Reader::AddressedToMe(const Request& request) const {
+    return !addressFilter_ || request.family == FrameFamily::kShort ||
+           request.address == state_.settings.address || request.address == kBroadcastAddress;
+}
+
+std::vector<uint8_t> Reader::Carry(const Request& request) {
+    return request.family == FrameFamily::kStandard ? AnswerStandard(state_, request)
+                                                    : AnswerShort(state_, request);
+}
+
+uint8_t Reader::kind() const {
+    const std::lock_guard lock(mutex_);
+    return state_.identity.kind;
+}
+
+bool Reader::SetKind(uint8_t kind) {
+    const std::lock_guard lock(mutex_);
+    if (kind > kMaxKind) {
+        return false;
+    }
+    state_.identity.kind = kind;
+    return true;
+}
+
+void Reader::Reset(uint8_t kind) {
+    const std::lock_guard lock(mutex_);
+    state_.identity = DefaultIdentity(kind);
+    state_.settings = FactoryDefaults(kind);
+    state_.tags.Clear();
+    faults_.Clear();
+    log_.clear();
+}
+
+void Reader::RestoreFactoryDefaults() {
+    const std::lock_guard lock(mutex_);
+    state_.settings = FactoryDefaults(state_.identity.kind);
+}
+
+ReaderIdentity Reader::identity() const {
+    const std::lock_guard lock(mutex_);
+    return state_.identity;
+}
+
+ReaderSettings Reader::settings() const {
+    const std::lock_guard lock(mutex_);
+    return state_.settings;
+}
+
+bool Reader::SetIdentity(const ReaderIdentity& identity) {
+    if (!CanLayOut(identity)) {
+        return false;
+    }
+    const std::lock_guard lock(mutex_);
+    state_.identity = identity;
+    return true;
+}
+
+bool Reader::SetSettings(const ReaderSettings& settings) {
+    if (!CanLayOut(settings)) {
+        return false;
+    }
+    const std::lock_guard lock(mutex_);
+    state_.settings = settings;
+    return true;
+}
+
+bool Reader::ModifySettings(const std::function<void(ReaderSettings&)>& change) {
+    const std::lock_guard lock(mutex_);
+    ReaderSettings changed = state_.settings;
+    change(changed);
+    if (!CanLayOut(changed)) {
+        return false;
+    }
+    state_.settings = changed;
+    return true;
+}
+
+void Reader::set_address_filter(bool on) {
+    const std::lock_guard lock(mutex_);
+    addressFilter_ = on;
+}
+
+bool Reader::AddTag(std::span<const uint8_t> epc) {
+    const std::lock_guard lock(mutex_);
+    return state_.tags.Add(epc);
+}
+
+void Reader::ClearTags() {
+    const std::lock_guard lock(mutex_);
+    state_.tags.Clear();
+}
+
+std::vector<Epc> Reader::tags() const {
+    const std::lock_guard lock(mutex_);
+    return state_.tags.tags();
+}
+
+void Reader::AddFault(const FaultRule& rule) {
+    const std::lock_guard lock(mutex_);
+    faults_.Add(rule);
+}
+
+void Reader::FailCommand(uint8_t command, const Fault& fault, std::optional<unsigned> times,
+                         FrameFamily family) {
+    AddFault({FaultTarget::Command(command, family), fault, times});
+}
+
+void Reader::FailNext(unsigned replies, const Fault& fault) {
+    AddFault({FaultTarget::Any(), fault, replies});
+}
+
+void Reader::ClearFaults() {
+    const std::lock_guard lock(mutex_);
+    faults_.Clear();
+}
+
+std::vector<LoggedRequest> Reader::requests() const {
+    const std::lock_guard lock(mutex_);
+    return log_;
+}
+
+void Reader::ClearRequests() {
+    const std::lock_guard lock(mutex_);
+    log_.clear();
+}
+
+}  // namespace zendrik::sim

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "sim/fault.h"
+#include "sim/reader_state.h"
+#include "sim/reply.h"
+#include "sim/request.h"
+
+namespace zendrik::sim {
+
+// One request as the reader received it, for tests to inspect.
+struct LoggedRequest {
+    Request request;
+    std::chrono::steady_clock::time_point received;
+    bool answered = false;  // false when it went unanswered (silence, or another reader's address)
+};
+
+// The virtual reader: its identity, settings and tag field, the faults it has been told to commit,
+// and a log of the requests it received. Every member function takes the one mutex, so transport
+// threads and a test may use one reader at the same time.
+//
+// It answers standard frames (see AnswerStandard) and short frames (see AnswerShort). A request
+// that is not a whole frame with a valid checksum gets no answer and is not logged. With the
+// address filter on, standard frames to an address other than the reader's own and 255 get no
+// answer either; it is off by default, so the reader answers whatever address the caller uses.
+class Reader {
+  public:
+    explicit Reader(uint8_t kind = kKindStandard);
+
+    // The reply to one request frame (bytes after the frame are ignored), or nothing for silence.
+    std::optional<Reply> Answer(std::span<const uint8_t> request);
+
+    uint8_t kind() const;
+    // Changes the kind only (0 to 15); the settings stay as they are. False for a kind above 15.
+    bool SetKind(uint8_t kind);
+    // Identity and settings of `kind`'s factory defaults, an empty field, no faults, an empty log.
+    void Reset(uint8_t kind);
+    void RestoreFactoryDefaults();
+
+    ReaderIdentity identity() const;
+    ReaderSettings settings() const;
+    // Each setter refuses (returns false, changes nothing) what cannot be laid out in a reply.
+    bool SetIdentity(const ReaderIdentity& identity);
+    bool SetSettings(const ReaderSettings& settings);
+    bool ModifySettings(const std::function<void(ReaderSettings&)>& change);
+    void set_address_filter(bool on);
+
+    // False for an empty EPC or one longer than kMaxEpcSize.
+    bool AddTag(std::span<const uint8_t> epc);
+    void ClearTags();
+    std::vector<Epc> tags() const;
+
+    void AddFault(const FaultRule& rule);
+    // Spoils the replies to one command, `times` times or for good.
+    void FailCommand(uint8_t command, const Fault& fault, std::optional<unsigned> times = std::nullopt,
+                     FrameFamily family = FrameFamily::kStandard);
+    // Spoils the next `replies` replies, whatever their command.
+    void FailNext(unsigned replies, const Fault& fault);
+    void ClearFaults();
+
+    std::vector<LoggedRequest> requests() const;
+    void ClearRequests();
+
+  private:
+    bool AddressedToMe(const Request& request) const;
+    std::vector<uint8_t> Carry(const Request& request);
+
+    mutable std::mutex mutex_;
+    ReaderState state_;
+    FaultPlan faults_;
+    std::vector<LoggedRequest> log_;
+    bool addressFilter_ = false;
+};
+
+}  // namespace zendrik::sim
