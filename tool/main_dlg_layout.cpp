@@ -36,6 +36,7 @@ constexpr char kLogoResource[] = ":/zendrik/logo-137.png";
 // character width, one vertical unit an eighth of its height.
 constexpr int kDialogWidthUnits = 487;
 constexpr int kDialogHeightUnits = 313;
+constexpr int kDialogFontPointSize = 10;
 constexpr int kHorizontalUnitsPerCharacter = 4;
 constexpr int kVerticalUnitsPerLine = 8;
 constexpr char kAverageWidthSample[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
@@ -104,7 +105,7 @@ void CMainDlg::BuildControls() {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     QFont dialogFont(QStringLiteral("Segoe UI Symbol"));
     dialogFont.setFamilies({QStringLiteral("Segoe UI Symbol"), QStringLiteral("DejaVu Sans")});
-    dialogFont.setPointSize(10);
+    dialogFont.setPointSize(kDialogFontPointSize);
     setFont(dialogFont);
     BuildShownControls();
     BuildHiddenControls();
@@ -113,9 +114,10 @@ void CMainDlg::BuildControls() {
 
 QSize CMainDlg::DialogSize() const {
     const QFontMetrics metrics(font());
-    const int averageWidth = (metrics.horizontalAdvance(QString::fromLatin1(kAverageWidthSample)) /
-                                  static_cast<int>(sizeof(kAverageWidthSample) - 1) +
-                              1);
+    // Average character width over both alphabets, rounded to the nearest pixel.
+    const int alphabetWidth = metrics.horizontalAdvance(QString::fromLatin1(kAverageWidthSample));
+    const int alphabetLetters = static_cast<int>(sizeof(kAverageWidthSample) - 1);
+    const int averageWidth = (2 * alphabetWidth + alphabetLetters) / (2 * alphabetLetters);
     return {kDialogWidthUnits * averageWidth / kHorizontalUnitsPerCharacter,
             kDialogHeightUnits * metrics.height() / kVerticalUnitsPerLine};
 }
