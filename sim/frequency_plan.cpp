@@ -18,6 +18,9 @@ constexpr std::size_t kWriteStep = 0;
 constexpr std::size_t kWriteSpan = 1;
 constexpr std::size_t kWriteStart = 2;
 constexpr std::size_t kStartBytes = 3;
+// Write data of layout B: the two setting bytes, then three zeros.
+constexpr std::size_t kWriteFirst = 0;
+constexpr std::size_t kWriteSecond = 1;
 
 std::optional<uint8_t> ChannelCountForSpan(uint32_t stepKhz, uint8_t span) {
     for (uint32_t count = 0; count <= std::numeric_limits<uint8_t>::max(); ++count) {
@@ -77,7 +80,7 @@ std::optional<FrequencyPlanB> DecodePlanBWrite(std::span<const uint8_t> data) {
     if (data.size() != kPlanWriteLength) {
         return std::nullopt;
     }
-    return FrequencyPlanB{data[0], data[1]};
+    return FrequencyPlanB{data[kWriteFirst], data[kWriteSecond]};
 }
 
 }  // namespace zendrik::sim

@@ -7,7 +7,8 @@
 namespace zendrik::sim {
 namespace {
 
-constexpr std::size_t kAddressOffset = kModuleIdSize;
+constexpr std::size_t kIdOffset = 0;
+constexpr std::size_t kAddressOffset = kIdOffset + kModuleIdSize;
 constexpr std::size_t kMaskOffset = kAddressOffset + kModuleAddressSize;
 constexpr std::size_t kGatewayOffset = kMaskOffset + kModuleAddressSize;
 constexpr unsigned kBitsPerByte = 8;
@@ -54,6 +55,9 @@ std::optional<Reply> NetworkModule::Answer(std::span<const uint8_t> bytes) {
         return std::nullopt;
     }
     const std::lock_guard lock(mutex_);
+    if (log_.size() >= kRequestLogCapacity) {
+        log_.pop_front();
+    }
     log_.push_back(*request);
     std::optional<std::vector<uint8_t>> frame = Carry(*request);
     if (!frame) {
@@ -71,12 +75,12 @@ std::optional<std::vector<uint8_t>> NetworkModule::Carry(const Request& request)
         case command::kModuleSearch:
             break;
         case command::kModuleReadSettings:
-            if (data.size() != kModuleIdSize || Field<kModuleIdSize>(data, 0) != settings_.id) {
+            if (data.size() != kModuleIdSize || Field<kModuleIdSize>(data, kIdOffset) != settings_.id) {
                 return std::nullopt;
             }
             break;
         case command::kModuleWriteSettings:
-            if (data.size() != kModuleSettingsSize || Field<kModuleIdSize>(data, 0) != settings_.id) {
+            if (data.size() != kModuleSettingsSize || Field<kModuleIdSize>(data, kIdOffset) != settings_.id) {
                 return std::nullopt;
             }
             settings_.address = Field<kModuleAddressSize>(data, kAddressOffset);
@@ -111,7 +115,7 @@ void NetworkModule::ClearFaults() {
 
 std::vector<Request> NetworkModule::requests() const {
     const std::lock_guard lock(mutex_);
-    return log_;
+    return {log_.begin(), log_.end()};
 }
 
 }  // namespace zendrik::sim

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -52,6 +53,7 @@ class NetworkModule {
 
     void AddFault(const FaultRule& rule);
     void ClearFaults();
+    // The latest requests received (as many as a reader's log keeps), oldest first.
     std::vector<Request> requests() const;
 
   private:
@@ -60,7 +62,7 @@ class NetworkModule {
     mutable std::mutex mutex_;
     ModuleSettings settings_;
     FaultPlan faults_;
-    std::vector<Request> log_;
+    std::deque<Request> log_;
 };
 
 }  // namespace zendrik::sim

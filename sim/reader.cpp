@@ -16,6 +16,9 @@ std::optional<Reply> Reader::Answer(std::span<const uint8_t> bytes) {
         return std::nullopt;
     }
     const std::lock_guard lock(mutex_);
+    if (log_.size() >= kRequestLogCapacity) {
+        log_.pop_front();
+    }
     LoggedRequest& entry =
         log_.emplace_back(LoggedRequest{*request, std::chrono::steady_clock::now(), false});
     if (!AddressedToMe(*request)) {
@@ -148,7 +151,7 @@ void Reader::ClearFaults() {
 
 std::vector<LoggedRequest> Reader::requests() const {
     const std::lock_guard lock(mutex_);
-    return log_;
+    return {log_.begin(), log_.end()};
 }
 
 void Reader::ClearRequests() {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -65,6 +66,7 @@ class Reader {
     void FailNext(unsigned replies, const Fault& fault);
     void ClearFaults();
 
+    // The latest kRequestLogCapacity requests, oldest first.
     std::vector<LoggedRequest> requests() const;
     void ClearRequests();
 
@@ -75,7 +77,7 @@ class Reader {
     mutable std::mutex mutex_;
     ReaderState state_;
     FaultPlan faults_;
-    std::vector<LoggedRequest> log_;
+    std::deque<LoggedRequest> log_;
     bool addressFilter_ = false;
 };
 

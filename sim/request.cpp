@@ -11,6 +11,8 @@ constexpr std::size_t kOffsetShortCount = 1;
 constexpr std::size_t kOffsetShortCommand = 2;
 constexpr std::size_t kOffsetShortData = 3;
 constexpr std::size_t kStandardHeaderSize = kOffsetData;
+// The CRC's two bytes and the end byte close a standard frame.
+constexpr std::size_t kCrcAndEndSize = 3;
 
 FrameProbe ProbeStandard(std::span<const uint8_t> bytes) {
     if (bytes.size() < kStandardHeaderSize) {
@@ -37,7 +39,7 @@ FrameProbe ProbeShort(std::span<const uint8_t> bytes) {
 }
 
 std::optional<Request> DecodeStandard(std::span<const uint8_t> frame) {
-    const std::size_t crcOffset = frame.size() - 3;
+    const std::size_t crcOffset = frame.size() - kCrcAndEndSize;
     const uint16_t sent = static_cast<uint16_t>(frame[crcOffset] | (frame[crcOffset + 1] << 8));
     if (Crc16(frame.subspan(kOffsetAddress, crcOffset - kOffsetAddress)) != sent) {
         return std::nullopt;

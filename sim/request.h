@@ -14,6 +14,9 @@ enum class FrameFamily : uint8_t { kStandard, kShort };
 // the library sends is the 32-byte basic parameter block.
 inline constexpr std::size_t kMaxRequestData = 56;
 
+// Request logs keep the latest requests only, so that a reader left running does not grow.
+inline constexpr std::size_t kRequestLogCapacity = 10000;
+
 // One request as the reader understood it. Short frames carry no address (0 here).
 struct Request {
     FrameFamily family = FrameFamily::kStandard;

@@ -14,7 +14,9 @@ namespace {
 constexpr std::size_t kKindShift = 4;
 constexpr std::size_t kOneByte = 1;
 constexpr std::size_t kNoData = 0;
-constexpr std::size_t kPasswordRecordSize = 1 + kPasswordSize;
+// The password record: the enable flag, then the password bytes.
+constexpr std::size_t kPasswordFlagSize = 1;
+constexpr std::size_t kPasswordRecordSize = kPasswordFlagSize + kPasswordSize;
 constexpr std::size_t kPlanWriteSize = 5;
 constexpr uint8_t kWiegand26 = 0x26;
 constexpr uint8_t kWiegand34 = 0x34;
@@ -117,7 +119,7 @@ Outcome SetPassword(ReaderState& state, const Request& request) {
         return Refused();
     }
     state.settings.passwordEnabled = request.data[0];
-    std::copy(request.data.begin() + 1, request.data.end(), state.settings.password.begin());
+    std::copy(request.data.begin() + kPasswordFlagSize, request.data.end(), state.settings.password.begin());
     return Done();
 }
 

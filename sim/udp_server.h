@@ -11,8 +11,10 @@
 namespace zendrik::sim {
 
 // The reader (or its network module) on UDP: each datagram is one request, answered with one
-// datagram to its sender, after the reply's delay. Binds exactly the endpoint given; callers keep
-// to loopback unless the user named another address.
+// datagram to its sender, after the reply's delay. Requests are taken one at a time, as a reader
+// does: a late reply holds up the next request, and may reach the library while it waits for the
+// reply to a later command. Binds exactly the endpoint given; callers keep to loopback unless the
+// user named another address.
 class UdpServer {
   public:
     // Binds and starts serving; throws std::system_error when the endpoint cannot be bound, or

@@ -225,6 +225,17 @@ TEST(SimReader, LogsEveryDecodedRequestAndWhetherItWasAnswered) {
     EXPECT_TRUE(reader.requests().empty());
 }
 
+TEST(SimReader, TheLogKeepsTheLatestRequestsOnly) {
+    Reader reader;
+    for (std::size_t index = 0; index <= kRequestLogCapacity; ++index) {
+        reader.Answer(BuildStandardFrame(0xFF, command::kSetTriggerTime, Bytes{static_cast<uint8_t>(index)}));
+    }
+    const std::vector<LoggedRequest> log = reader.requests();
+    ASSERT_EQ(log.size(), kRequestLogCapacity);
+    EXPECT_EQ(log.front().request.data, Bytes{1});
+    EXPECT_EQ(log.back().request.data, Bytes{static_cast<uint8_t>(kRequestLogCapacity)});
+}
+
 TEST(SimReader, SettersRefuseWhatCannotBeLaidOut) {
     Reader reader;
     const ReaderIdentity identity = reader.identity();
