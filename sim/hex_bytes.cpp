@@ -44,23 +44,27 @@ std::string HexBytes(std::span<const uint8_t> bytes) {
 
 std::optional<std::vector<uint8_t>> ParseHexBytes(std::string_view text) {
     std::vector<uint8_t> bytes;
-    std::optional<uint8_t> high;
+    // A flag and a byte rather than an optional: g++ 12 at -O2 takes the optional's value for
+    // uninitialised and fails the build under -Werror.
+    bool haveHigh = false;
+    uint8_t high = 0;
     for (const char character : text) {
-        if (IsSeparator(character) && !high) {
+        if (IsSeparator(character) && !haveHigh) {
             continue;
         }
         const std::optional<uint8_t> nibble = NibbleOf(character);
         if (!nibble) {
             return std::nullopt;
         }
-        if (high) {
-            bytes.push_back(static_cast<uint8_t>((*high << kNibbleBits) | *nibble));
-            high.reset();
+        if (haveHigh) {
+            bytes.push_back(static_cast<uint8_t>((high << kNibbleBits) | *nibble));
+            haveHigh = false;
         } else {
-            high = nibble;
+            high = *nibble;
+            haveHigh = true;
         }
     }
-    if (high) {
+    if (haveHigh) {
         return std::nullopt;
     }
     return bytes;

@@ -13,7 +13,7 @@
 
 #include "link/hid_backend_socket.h"
 #include "sim/endpoint.h"
-#include "sim/fault_spec.h"
+#include "sim/fault_rule_text.h"
 #include "sim/hex_bytes.h"
 #include "sim/hid_socket_server.h"
 #include "sim/module_responder.h"
@@ -75,7 +75,7 @@ std::string CheckModuleId(const std::string& text) {
 }
 
 std::string CheckFault(const std::string& text) {
-    return ParseFaultSpec(text) ? std::string() : "not a fault rule: " + text;
+    return ParseFaultRule(text) ? std::string() : "not a fault rule: " + text;
 }
 
 void DefineOptions(CLI::App& app, Options& options) {
@@ -130,7 +130,7 @@ void PrepareReader(Reader& reader, const Options& options) {
         reader.AddTag(*ParseHexBytes(tag));
     }
     for (const std::string& fault : options.faults) {
-        reader.AddFault(*ParseFaultSpec(fault));
+        reader.AddFault(*ParseFaultRule(fault));
     }
     reader.set_address_filter(options.addressFilter);
 }

@@ -6,7 +6,7 @@
 
 #include "link/frame.h"
 #include "sim/endpoint.h"
-#include "sim/fault_spec.h"
+#include "sim/fault_rule_text.h"
 #include "sim/hex_bytes.h"
 #include "sim/request_scanner.h"
 
@@ -97,7 +97,7 @@ TEST(SimRequestScanner, AFalseStartByteCostsOnlyItself) {
     EXPECT_EQ(Requests(scanner.TakeFrames()), std::vector<Request>{probe});
 }
 
-TEST(SimFaultSpec, ReadsTheCommandLineRules) {
+TEST(SimFaultRuleText, ReadsTheCommandLineRules) {
     using std::chrono::milliseconds;
     const struct {
         const char* text;
@@ -123,14 +123,14 @@ TEST(SimFaultSpec, ReadsTheCommandLineRules) {
         {"noise", std::nullopt},
         {"", std::nullopt},
     };
-    for (const auto& spec : cases) {
-        const std::optional<FaultRule> rule = ParseFaultSpec(spec.text);
-        ASSERT_EQ(rule.has_value(), spec.rule.has_value()) << spec.text;
+    for (const auto& given : cases) {
+        const std::optional<FaultRule> rule = ParseFaultRule(given.text);
+        ASSERT_EQ(rule.has_value(), given.rule.has_value()) << given.text;
         if (rule) {
-            EXPECT_EQ(rule->fault, spec.rule->fault) << spec.text;
-            EXPECT_EQ(rule->target.family, spec.rule->target.family) << spec.text;
-            EXPECT_EQ(rule->target.command, spec.rule->target.command) << spec.text;
-            EXPECT_EQ(rule->remaining, spec.rule->remaining) << spec.text;
+            EXPECT_EQ(rule->fault, given.rule->fault) << given.text;
+            EXPECT_EQ(rule->target.family, given.rule->target.family) << given.text;
+            EXPECT_EQ(rule->target.command, given.rule->target.command) << given.text;
+            EXPECT_EQ(rule->remaining, given.rule->remaining) << given.text;
         }
     }
 }

@@ -1,4 +1,4 @@
-#include "sim/fault_spec.h"
+#include "sim/fault_rule_text.h"
 
 #include <charconv>
 #include <cstdint>
@@ -84,7 +84,7 @@ std::optional<FaultTarget> ParseTarget(std::string_view text) {
 
 }  // namespace
 
-std::optional<FaultRule> ParseFaultSpec(std::string_view text) {
+std::optional<FaultRule> ParseFaultRule(std::string_view text) {
     FaultRule rule;
     if (const std::optional<std::string_view> count = CutSuffix(text, '*')) {
         rule.remaining = ParseNumber<unsigned>(*count);

@@ -13,6 +13,6 @@ namespace zendrik::sim {
 //            without it the rule applies to every request
 //   COUNT    how many replies to spoil; without it, all of them
 // Defaults: 2 stray bytes, 1500 ms late (past the library's UDP time-out), 4 bytes kept.
-std::optional<FaultRule> ParseFaultSpec(std::string_view text);
+std::optional<FaultRule> ParseFaultRule(std::string_view text);
 
 }  // namespace zendrik::sim
