@@ -16,7 +16,7 @@
 
 namespace zendrik::sim {
 
-// One request as the reader received it, for tests to inspect.
+// One request as the reader received it, for tests to read.
 struct LoggedRequest {
     Request request;
     std::chrono::steady_clock::time_point received;
