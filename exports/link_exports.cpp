@@ -14,6 +14,15 @@ ZENDRIK_API int32_t OpenCom(int32_t port, int32_t baud) {
     return Guarded<int32_t>(ZENDRIK_ERR_PORT_OPEN, [&] { return GlobalLink().OpenCom(port, baud); });
 }
 
+ZENDRIK_API int32_t OpenComDevice(const char* path, int32_t baud) {
+    return Guarded<int32_t>(ZENDRIK_ERR_PORT_OPEN, [&] {
+        if (path == nullptr) {
+            return int32_t{ZENDRIK_ERR_PORT_OPEN};
+        }
+        return GlobalLink().OpenSerialDevice(path, baud);
+    });
+}
+
 ZENDRIK_API int32_t CloseCom(void) {
     return Guarded<int32_t>(ZENDRIK_ERR_PORT_NOT_OPEN, [] { return GlobalLink().CloseCom(); });
 }

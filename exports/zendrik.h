@@ -56,6 +56,9 @@ enum { ZENDRIK_USB_PORT = 100 };
 /* port: 0..19 = COM1..COM20 (see GetComDevicePath), 100 = USB HID reader. */
 ZENDRIK_API int32_t OpenCom(int32_t port, int32_t baud);
 ZENDRIK_API int32_t CloseCom(void);
+/* Opens the serial device at `path` (for example "/dev/ttyUSB0" or a /dev/serial/by-id/ link) with
+ * OpenCom's results; a null path gives ZENDRIK_ERR_PORT_OPEN. */
+ZENDRIK_API int32_t OpenComDevice(const char *path, int32_t baud);
 /* Writes the device path that port index `index` opens (0 on success, -32 when it does not fit). */
 ZENDRIK_API int32_t GetComDevicePath(int32_t index, char *path, int32_t size);
 ZENDRIK_API int32_t Net_Connect(const char *hostIp, int32_t hostPort, const char *readerIp, int32_t readerPort);

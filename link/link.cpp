@@ -2,8 +2,24 @@
 
 #include "exports/zendrik.h"
 #include "link/com_port_map.h"
+#include "link/frame_trace.h"
 
 namespace zendrik {
+namespace {
+
+std::string_view LinkName(LinkType type) {
+    switch (type) {
+        case LinkType::kUsb:
+            return "usb";
+        case LinkType::kUdp:
+            return "udp";
+        case LinkType::kSerial:
+            break;
+    }
+    return "serial";
+}
+
+}  // namespace
 
 Link::Link(Clock& clock, std::unique_ptr<HidBackend> hid, std::unique_ptr<SerialPortOpener> serialOpener,
            std::unique_ptr<UdpTransport> udp)
@@ -15,15 +31,22 @@ int32_t Link::Exchange(const ExchangeVariant& variant, std::span<const uint8_t> 
                        std::span<uint8_t> reply) {
     // Only the low 8 bits of the request length count.
     request = request.first(request.size() & 0xFFu);
-    switch (type_) {
-        case LinkType::kUsb:
-            return UsbExchange(variant, request, reply);
-        case LinkType::kUdp:
-            return UdpExchange(request, reply);
-        case LinkType::kSerial:
-            break;
-    }
-    return SerialExchange(request, reply);
+    // Every frame of every link passes here, so this is where ZENDRIK_TRACE shows them.
+    const std::string_view linkName = LinkName(type_);
+    TraceSent(linkName, request);
+    const int32_t result = [&] {
+        switch (type_) {
+            case LinkType::kUsb:
+                return UsbExchange(variant, request, reply);
+            case LinkType::kUdp:
+                return UdpExchange(request, reply);
+            case LinkType::kSerial:
+                break;
+        }
+        return SerialExchange(request, reply);
+    }();
+    TraceReceived(linkName, result, reply);
+    return result;
 }
 
 int32_t Link::OpenCom(int32_t port, int32_t baud) {

@@ -4,6 +4,7 @@
 
 #include "exports/zendrik.h"
 #include "link/frame.h"
+#include "link/frame_trace.h"
 #include "link/socket_layer.h"
 
 namespace zendrik {
@@ -14,6 +15,8 @@ constexpr int kConnectAttempts = 2;
 constexpr std::size_t kProbeAnswerBytes = 16;
 // Handshake to every reader with the value 1, the same probe the tool sends on the other links.
 constexpr uint8_t kProbeValue = 1;
+// The probe travels outside the exchange, so it is traced here under the UDP link's name.
+constexpr std::string_view kTraceLinkName = "udp";
 
 int32_t ConnectAttempt(Link& link, const UdpEndpoints& endpoints) {
     link.udp_endpoints() = endpoints;
@@ -25,11 +28,14 @@ int32_t ConnectAttempt(Link& link, const UdpEndpoints& endpoints) {
     const std::vector<uint8_t> probe = BuildStandardFrame(kBroadcastAddress, command::kHandshake, data);
     UdpTransactionOptions options;
     options.maxReceive = kProbeAnswerBytes;
+    TraceSent(kTraceLinkName, probe);
     const std::optional<Datagram> answer = link.udp().Transact(endpoints, probe, options);
     // Neither the CRC, the status nor the sender matter: any answer that starts a frame will do.
     if (!answer || answer->bytes.empty() || answer->bytes.front() != kStartByte) {
+        TraceReceived(kTraceLinkName, ZENDRIK_ERR_NOT_REACHED, {});
         return ZENDRIK_ERR_NOT_REACHED;
     }
+    TraceReceived(kTraceLinkName, ZENDRIK_OK, answer->bytes);
     return ZENDRIK_OK;
 }
 

@@ -4,12 +4,15 @@
 
 #include "exports/zendrik.h"
 #include "link/frame.h"
+#include "link/frame_trace.h"
 #include "link/socket_layer.h"
 
 namespace zendrik {
 namespace {
 // Answers are single datagrams of at most this many bytes; longer ones are cut.
 constexpr std::size_t kMaxAnswerBytes = 256;
+// How module datagrams are labelled in the frame trace.
+constexpr std::string_view kTraceLinkName = "module";
 }  // namespace
 
 int32_t ModuleTransaction(Link& link, const ModuleNetwork& network, std::span<const uint8_t> request,
@@ -23,11 +26,14 @@ int32_t ModuleTransaction(Link& link, const ModuleNetwork& network, std::span<co
     options.broadcast = true;
     options.maxReceive = kMaxAnswerBytes;
     options.receiveTimeout = network.receiveTimeout;
+    TraceSent(kTraceLinkName, request);
     std::optional<Datagram> received = link.udp().Transact(network.endpoints, request, options);
     // Only the start byte is checked: modules answer with frames whose CRC and status are not ours to judge.
     if (!received || received->bytes.empty() || received->bytes.front() != kStartByte) {
+        TraceReceived(kTraceLinkName, ZENDRIK_ERR_UDP_NO_REPLY, {});
         return ZENDRIK_ERR_UDP_NO_REPLY;
     }
+    TraceReceived(kTraceLinkName, ZENDRIK_OK, received->bytes);
     answer = std::move(*received);
     return ZENDRIK_OK;
 }
