@@ -97,6 +97,7 @@ const MessageKey kMessageKeys[] = {
     {"MESSAGE_DELETE", "Delete Record?", &MessageTexts::deleteRecord},
     {"MESSAGE_WARNNING", "Warnning", &MessageTexts::warning},
     {"MESSAGE_PARAMETER_ERROR", "Parameter Error!", &MessageTexts::parameterError},
+    {"MESSAGE_FACTORY_DEFAULT_FAIL", "Factory Default Fail!", &MessageTexts::factoryDefaultFail},
 };
 
 struct ColumnKey {

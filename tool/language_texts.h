@@ -32,6 +32,7 @@ struct MessageTexts {
     QString deleteRecord;
     QString warning;
     QString parameterError;
+    QString factoryDefaultFail;  // not in older language files; its default is used there
 };
 
 // A caption for one control of the main window.

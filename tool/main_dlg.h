@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -21,6 +22,8 @@ class QTableWidget;
 namespace zendrik::tool {
 
 class CHoverButton;
+struct BandRadioPlan;
+struct SaveInputs;
 
 // The tool's one window: every control of the reader's settings, the tag list, and the handlers
 // that talk to the reader through the library.
@@ -175,6 +178,36 @@ class CMainDlg : public QDialog {
     void FillPowerAndLengthLists();
     void LoadTexts();
     void ApplyCaption(int id, const QString& text);
+
+    // Connect's steps, and the settings that Connect and Read Configuration read back
+    // (main_dlg_connect.cpp, main_dlg_configuration.cpp). The bool ones are false when the reader
+    // did not answer.
+    bool UsbChosen() const;
+    bool OpenLink();
+    void RefuseConnection();
+    void ReadBackAfterConnect();
+    void ReadIdentity();
+    void ReadBuzzer();
+    void ReadWorkMode();
+    bool ReadWiegandOutput(bool clearFormatOffUsb);
+    void ReadPassword();
+    void ReadReadTagInterval();
+    bool ReadOutputPower();
+    bool ReadReaderAddress();
+    bool ReadFrequencyPlan(FrequencyForm form);
+
+    // Save Changes and Factory Default (main_dlg_save.cpp).
+    SaveInputs CollectSaveInputs() const;
+    bool WriteSettings();
+    bool WriteFrequencyAndPower();
+    std::optional<int32_t> WriteFactoryFrequencyAndPower();
+
+    // Tag reads (main_dlg_tags.cpp).
+    void ReadWiegandNumber(bool windowByReaderKind);
+    void ReadEpcField();
+
+    // The band radios (main_dlg_service.cpp).
+    void ShowBandPlan(const BandRadioPlan& plan);
 
     Environment environment_;
     std::unique_ptr<FieldExchange> fieldExchange_;

@@ -1,34 +1,106 @@
 // The mode radios, the tag reading interval field and the hidden service buttons.
+#include <QComboBox>
+
+#include "exports/zendrik.h"
+#include "tool/control_ids.h"
+#include "tool/frequency_plan.h"
 #include "tool/main_dlg.h"
+#include "tool/version_text.h"
 
 namespace zendrik::tool {
+namespace {
 
-void CMainDlg::OnAlwaysRead() {}
+namespace id = control_id;
 
-void CMainDlg::OnReadByTrigger() {}
+// A Wiegand value must end inside the reader's 12-byte EPC window: a 26-bit value takes 3 bytes,
+// a 34-bit value 4.
+constexpr int kWiegand26StartBytes = 10;  // "0" to "9"
+constexpr int kWiegand34StartBytes = 9;   // "0" to "8"
 
-void CMainDlg::OnWiegand26() {}
+ListContents StartByteEntries(int count) {
+    QStringList entries;
+    for (int index = 0; index < count; ++index) {
+        entries.append(QString::number(index));
+    }
+    return MakeListContents(entries, 0);
+}
 
-void CMainDlg::OnWiegand34() {}
+}  // namespace
 
-void CMainDlg::OnUsbTransport() {}
+void CMainDlg::OnAlwaysRead() {
+    SetControlEnabled(id::kTriggerTime, false);
+}
 
-void CMainDlg::OnComTransport() {}
+void CMainDlg::OnReadByTrigger() {
+    SetControlEnabled(id::kTriggerTime, true);
+}
 
-void CMainDlg::OnUdpTransport() {}
+void CMainDlg::OnWiegand26() {
+    ShowList(startBytesList_, StartByteEntries(kWiegand26StartBytes));
+}
 
-void CMainDlg::OnFccBand() {}
+void CMainDlg::OnWiegand34() {
+    ShowList(startBytesList_, StartByteEntries(kWiegand34StartBytes));
+}
 
-void CMainDlg::OnEtsiBand() {}
+// Over USB the reader's output is a Wiegand number; over the other links a run of EPC bytes.
+void CMainDlg::OnUsbTransport() {
+    SetControlEnabled(id::kLengthList, false);
+    SetControlEnabled(id::kWiegand26Radio, true);
+    SetControlEnabled(id::kWiegand34Radio, true);
+}
 
-void CMainDlg::OnReadTagIntervalChanged() {}
+void CMainDlg::OnComTransport() {
+    SetControlEnabled(id::kLengthList, true);
+    SetControlEnabled(id::kWiegand26Radio, false);
+    SetControlEnabled(id::kWiegand34Radio, false);
+}
 
-void CMainDlg::OnSetAddress() {}
+void CMainDlg::OnUdpTransport() {
+    OnComTransport();
+}
 
-void CMainDlg::OnGetAddress() {}
+void CMainDlg::OnFccBand() {
+    ShowBandPlan(kFccRadioPlan);
+}
 
-void CMainDlg::OnDecimalTestRead() {}
+void CMainDlg::OnEtsiBand() {
+    ShowBandPlan(kEtsiRadioPlan);
+}
 
-void CMainDlg::OnHexTestRead() {}
+void CMainDlg::ShowBandPlan(const BandRadioPlan& plan) {
+    const QStringList entries = BandEntries(plan.band);
+    ShowList(freqStartList_, MakeListContents(entries, plan.startIndex));
+    ShowList(freqEndList_, MakeListContents(entries, plan.endIndex));
+}
+
+// Every change is checked at once, so a value out of range is prompted for as it is typed.
+void CMainDlg::OnReadTagIntervalChanged() {
+    ReadFields();
+}
+
+void CMainDlg::OnSetAddress() {
+    ReadFields();
+    if (UhfSetAddress(kReaderAddress, fields_.readerAddress) != ZENDRIK_OK) {
+        ShowMessage(messages_.setAddressFail);
+        return;
+    }
+    ShowFields();
+}
+
+void CMainDlg::OnGetAddress() {
+    // A buffer the size of the longest version the library hands out, not a smaller one.
+    IdentityBuffer version{};
+    ReadFields();
+    Get_Version(kReaderAddress, version.data());
+    fields_.version = VersionText(version);
+    uint8_t address = 0;
+    if (UhfGetAddress(kReaderAddress, &address) != ZENDRIK_OK) {
+        ShowMessage(messages_.getAddressFail);
+        return;
+    }
+    fields_.readerAddress = address;
+    ShowFields();
+}
 
 }  // namespace zendrik::tool

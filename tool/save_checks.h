@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace zendrik::tool {
+
+// What Save Changes checks before it writes anything. Indexes are -1 for a list without selection.
+struct SaveInputs {
+    uint8_t wiegandInterval = 0;  // 100 ms units
+    uint8_t triggerTime = 0;      // seconds
+    uint8_t readerKind = 0;
+    int frequencyStart = 0;
+    int frequencyEnd = 0;
+    bool usb = true;
+    bool wiegand26 = false;
+    bool wiegand34 = false;
+    int startByte = 0;
+    int lengthIndex = 0;  // the Length list: index + 1 bytes
+};
+
+// Why a save is refused, in the order the checks run.
+enum class SaveRefusal { kOutputTime, kReadTime, kFrequency, kStartBytes, kLengthBytes };
+
+// The first check that fails; nothing when the settings may be written.
+std::optional<SaveRefusal> FirstSaveRefusal(const SaveInputs& inputs);
+
+// A band plan as UhfSetFrequencyRegion takes it for readers of kinds 0 and 1.
+struct BandPlanWrite {
+    int32_t lowerKhz;
+    int32_t upperKhz;
+    int32_t stepKhz;
+    uint8_t span;  // 500 kHz steps from lower to upper
+};
+
+// The plan of the selected band entries; nothing for an end entry past the ETSI band.
+std::optional<BandPlanWrite> BandPlanFor(bool fcc, int startIndex, int endIndex);
+
+}  // namespace zendrik::tool
