@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 
+#include "exports/global_link.h"
 #include "exports/zendrik.h"
 #include "link/frame.h"
 #include "link/link.h"
@@ -143,6 +144,20 @@ TEST(NetConnect, ArgumentsAreStoredAsGivenWithPortsModulo65536) {
         EXPECT_EQ(endpoint.ip, c.storedIp);
         EXPECT_EQ(endpoint.port, c.storedPort);
     }
+}
+
+// The exported function on the module-wide link, with a reader on loopback.
+TEST(NetConnect, ExportedFunctionStoresTheEndpointsInTheModuleWideLink) {
+    ScriptedPeer reader(AnswerAlways(UncheckedReply(kStatusOk, {0x01, 0x00})));
+    const uint16_t hostPort = FreeLoopbackPort();
+
+    EXPECT_EQ(Net_Connect("127.0.0.1", hostPort + 65536, "127.0.0.1", reader.port() + 65536), ZENDRIK_OK);
+
+    reader.Stop();
+    EXPECT_THAT(reader.requests(), ElementsAre(kProbe));
+    EXPECT_EQ(GlobalLink().type(), LinkType::kUdp);
+    EXPECT_EQ(GlobalLink().udp_endpoints().host.port, hostPort);
+    EXPECT_EQ(GlobalLink().udp_endpoints().reader.port, reader.port());
 }
 
 // ---- UDP exchange -------------------------------------------------------------------------------
