@@ -134,6 +134,10 @@ class RecordingWindow : public CMainDlg {
                !Button(id::kFactoryDefault)->isEnabled() && !Button(id::kReadTag)->isEnabled();
     }
     QString Status() const { return Text(id::kStatusLine); }
+    void SetStatus(const QString& text) {
+        fields_.status = text;
+        ShowFields();
+    }
 
   protected:
     void ShowMessage(const QString& text) override { messages.append(text); }
