@@ -1,0 +1,59 @@
+// zendrik config: every setting the configuration tool shows, read from the reader.
+#include <zendrik.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <memory>
+
+#include "cli/reader_session.h"
+#include "cli/result_words.h"
+#include "cli/settings_output.h"
+#include "cli/subcommands.h"
+
+namespace zendrik::cli {
+namespace {
+
+struct ConfigOptions {
+    bool json = false;
+};
+
+int RunConfig(const LinkOptions& link, const ConfigOptions& options) {
+    ReaderSession session;
+    std::string failure;
+    if (session.Connect(link, failure) != ZENDRIK_OK) {
+        return Report(failure);
+    }
+    ReaderSettings settings;
+    std::string item;
+    if (const int32_t result = ReadSettings(settings, item); result != ZENDRIK_OK) {
+        return Report("cannot read the " + item + ": " + ResultWords(result));
+    }
+    const std::vector<const Setting*> shown = SettingsFor(session.kind());
+    if (options.json) {
+        std::printf("%s\n", SettingsJson(session.kind(), shown, settings).dump(2).c_str());
+    } else {
+        std::fputs(SettingsText(shown, settings).c_str(), stdout);
+    }
+    return kExitOk;
+}
+
+std::string SettingsHelp() {
+    std::string help = "Settings:\n";
+    for (const Setting& setting : AllSettings()) {
+        help += "  " + std::string(setting.name) + "  " + std::string(setting.values) + "\n";
+    }
+    return help;
+}
+
+}  // namespace
+
+Subcommand AddConfigCommand(CLI::App& program, const LinkOptions& link) {
+    auto options = std::make_shared<ConfigOptions>();
+    CLI::App* app = program.add_subcommand(
+        "config", "Show every setting of the reader, as the configuration tool shows them.");
+    app->add_flag("--json", options->json, "print a JSON object (names as below, plus reader-kind)");
+    app->footer(SettingsHelp() + "\n" + kLinkOptionsNote);
+    return {app, [&link, options] { return RunConfig(link, *options); }};
+}
+
+}  // namespace zendrik::cli
