@@ -79,7 +79,8 @@ int RunSet(const LinkOptions& link, const SetOptions& options) {
     }
     std::string failedStep;
     if (const int32_t result = WritePlan(session.kind(), plan, failedStep); result != ZENDRIK_OK) {
-        return Report("writing the " + failedStep + " failed: " + ResultWords(result));
+        return Report("writing the " + failedStep + " failed: " + ResultWords(result) +
+                      "; the writes before it were made");
     }
     ReaderSettings readBack;
     if (const int32_t result = ReadSettings(readBack, item); result != ZENDRIK_OK) {
