@@ -184,8 +184,9 @@ TEST(UdpExchange, CopiesTheAnnouncedFrameFromTheFirstDatagram) {
     std::vector<uint8_t> oversized(300, 0x5A);
     oversized[0] = kStartByte;
     oversized[kOffsetLengthLow] = 250;
-    std::vector<uint8_t> oversizedExpected(oversized.begin(), oversized.begin() + 256);
-    oversizedExpected.insert(oversizedExpected.end(), {0x00, 0x00, kUntouched});
+    std::vector<uint8_t> oversizedExpected(259, 0x00);
+    std::copy_n(oversized.begin(), 256, oversizedExpected.begin());
+    oversizedExpected.back() = kUntouched;
     std::vector<uint8_t> tooLong = UncheckedReply(kStatusOk, std::vector<uint8_t>(200, 0x01));
 
     const std::vector<ReplyCase> cases{

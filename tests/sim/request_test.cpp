@@ -21,8 +21,7 @@ const Bytes kGetConfig{0x40, 0x02, 0x00, 0xBE};
 TEST(SimRequest, ParsesFramesByTheirOwnLength) {
     Bytes padded = kProbe;
     padded.resize(64, 0);
-    Bytes wrongEnd = kProbe;
-    wrongEnd.back() = 0x00;
+    const Bytes wrongEnd{0xAA, 0xFF, 0xDC, 0x01, 0x00, 0x01, 0xBF, 0x84, 0x00};
     Bytes badCrc = kProbe;
     badCrc[6] ^= 1;
     Bytes tooLong = BuildStandardFrame(0xFF, 0x10, Bytes(kMaxRequestData + 1, 0));
