@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "exports/zendrik.h"
+#include "tool/display_rules.h"
 
 namespace zendrik::tool {
 namespace {
@@ -14,7 +15,6 @@ constexpr std::size_t kPcFirstEpcOffset = 2;       // PC word
 constexpr uint8_t kPcFirstOverhead = 2;            // PC word
 constexpr std::size_t kAntennaFirstEpcOffset = 3;  // antenna, PC word
 constexpr uint8_t kAntennaFirstOverhead = 4;       // antenna, PC word, signal strength
-constexpr uint8_t kPcFirstReaderKind = 2;
 
 constexpr int kWiegand26Bytes = 3;
 constexpr int kWiegand34Bytes = 4;
@@ -54,7 +54,7 @@ uint8_t EpcWindow::At(std::size_t position) const {
 }
 
 EpcWindow EpcWindowFor(uint8_t readerKind, std::span<const uint8_t, kTagDataSize> data, uint8_t dataLength) {
-    if (readerKind == kPcFirstReaderKind) {
+    if (readerKind == kChannelReaderKind) {
         return WindowAt(data, kPcFirstEpcOffset, static_cast<uint8_t>(dataLength - kPcFirstOverhead));
     }
     return AntennaFirstEpcWindow(data, dataLength);
@@ -82,7 +82,7 @@ std::optional<QString> WiegandNumberText(const EpcWindow& window, const WiegandS
 QString HexPairsText(std::span<const uint8_t> bytes) {
     QString text;
     for (const uint8_t byte : bytes) {
-        text += QStringLiteral("%1").arg(static_cast<uint>(byte), kHexPairWidth, kHexadecimal, QChar(u'0'));
+        text += HexPair(byte);
     }
     return text;
 }

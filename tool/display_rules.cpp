@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
+#include "tool/card_number.h"
 #include "tool/frequency_plan.h"
 
 namespace zendrik::tool {
 namespace {
 
-constexpr int kStartByteEntries = 12;  // the EPC window the reader cuts its output from
 constexpr int kHexBase = 16;
 constexpr int kHexPairWidth = 2;
 
@@ -22,6 +22,8 @@ constexpr PowerRange kPowerRanges[] = {
     {kChannelReaderKind, 0, 63},
 };
 
+}  // namespace
+
 QStringList NumberEntries(int lowest, int highest) {
     QStringList entries;
     for (int value = lowest; value <= highest; ++value) {
@@ -30,16 +32,15 @@ QStringList NumberEntries(int lowest, int highest) {
     return entries;
 }
 
-}  // namespace
-
 ListContents MakeListContents(QStringList entries, int selectedIndex) {
     const bool valid = selectedIndex >= 0 && selectedIndex < entries.size();
     return {std::move(entries), valid ? selectedIndex : kNoSelection};
 }
 
 WiegandDisplay WiegandDisplayFor(std::span<const uint8_t, kWgOutBytesSize> wgOutBytes) {
-    return {wgOutBytes[kWgInvertedByte] != 0,
-            MakeListContents(NumberEntries(0, kStartByteEntries - 1), wgOutBytes[kWgStartByte])};
+    return {
+        wgOutBytes[kWgInvertedByte] != 0,
+        MakeListContents(NumberEntries(0, static_cast<int>(kEpcWindowSize) - 1), wgOutBytes[kWgStartByte])};
 }
 
 std::optional<ListContents> PowerListFor(uint8_t readerKind, uint8_t power) {
@@ -69,7 +70,10 @@ FrequencyDisplay FrequencyDisplayFor(uint8_t readerKind, const FrequencyReport& 
         return {std::nullopt, std::move(lists.start), std::move(lists.end), true};
     }
     const FrequencyBand& band = BandForLowerFrequency(report.first);
-    const int startIndex = (report.first - band.firstKhz) / band.stepKhz;
+    // Widened: the reader may report any 32-bit frequency, and the distance from the band's start
+    // must not overflow. The index of a frequency far outside the band selects nothing.
+    const auto startIndex =
+        static_cast<int>((static_cast<int64_t>(report.first) - band.firstKhz) / band.stepKhz);
     const bool connectForm = form == FrequencyForm::kConnect;
     FrequencyDisplay display{std::nullopt, MakeListContents(BandEntries(band), startIndex),
                              MakeListContents(BandEntries(band), startIndex + report.span), connectForm};
@@ -84,19 +88,12 @@ QString HexPair(uint8_t value) {
 }
 
 QString PasswordText(std::span<const uint8_t, kPasswordSize> password) {
-    QString text;
-    for (const uint8_t byte : password) {
-        text += HexPair(byte);
-    }
-    return text;
+    return HexPairsText(password);
 }
 
 QString SerialNumberText(std::span<const uint8_t> serialNumber) {
-    QString text = QStringLiteral("SN:");
-    for (const uint8_t byte : serialNumber.first(std::min(serialNumber.size(), kSerialNumberShownBytes))) {
-        text += HexPair(byte);
-    }
-    return text;
+    return QStringLiteral("SN:") +
+           HexPairsText(serialNumber.first(std::min(serialNumber.size(), kSerialNumberShownBytes)));
 }
 
 }  // namespace zendrik::tool

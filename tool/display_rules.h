@@ -23,6 +23,12 @@ inline constexpr uint8_t kReaderKind0 = 0;
 inline constexpr uint8_t kReaderKind1 = 1;
 inline constexpr uint8_t kChannelReaderKind = 2;
 
+// Work modes and Wiegand format codes as the reader reports and takes them.
+inline constexpr uint8_t kWorkModeAlwaysRead = 0;
+inline constexpr uint8_t kWorkModeTrigger = 1;
+inline constexpr uint8_t kWiegand26Code = 38;
+inline constexpr uint8_t kWiegand34Code = 52;
+
 inline constexpr int kNoSelection = -1;
 
 // What a combo box should hold: its entries and the selected index (kNoSelection for none; an
@@ -32,6 +38,9 @@ struct ListContents {
     int selectedIndex = kNoSelection;
 };
 ListContents MakeListContents(QStringList entries, int selectedIndex);
+
+// The numbers from `lowest` to `highest` as decimal list entries.
+QStringList NumberEntries(int lowest, int highest);
 
 struct WiegandDisplay {
     bool inverted;

@@ -45,14 +45,6 @@ constexpr uint32_t kReadTagIntervalMax = 255;  // seconds, sent to the reader as
 constexpr uint32_t kPortMax = 65535;
 constexpr qsizetype kPasswordTextLength = 8;
 
-QStringList NumberTexts(int first, int last) {
-    QStringList texts;
-    for (int value = first; value <= last; ++value) {
-        texts.append(QString::number(value));
-    }
-    return texts;
-}
-
 }  // namespace
 
 CMainDlg::Environment CMainDlg::SystemEnvironment() {
@@ -143,8 +135,8 @@ void CMainDlg::FillBaudLists() {
 }
 
 void CMainDlg::FillPowerAndLengthLists() {
-    ShowList(powerList_, MakeListContents(NumberTexts(0, kStartPowerEntries - 1), kStartPowerIndex));
-    ShowList(lengthList_, MakeListContents(NumberTexts(1, kLengthEntries), kNoSelection));
+    ShowList(powerList_, MakeListContents(NumberEntries(0, kStartPowerEntries - 1), kStartPowerIndex));
+    ShowList(lengthList_, MakeListContents(NumberEntries(1, kLengthEntries), kNoSelection));
 }
 
 void CMainDlg::LoadTexts() {

@@ -189,6 +189,8 @@ class CMainDlg : public QDialog {
     void ReadIdentity();
     void ReadBuzzer();
     void ReadWorkMode();
+    void ReadTriggerTime();
+    void ReadWiegandInterval();
     bool ReadWiegandOutput(bool clearFormatOffUsb);
     void ReadPassword();
     void ReadReadTagInterval();

@@ -13,18 +13,12 @@ namespace {
 
 namespace id = control_id;
 
-constexpr uint8_t kWorkModeTrigger = 1;
-constexpr uint8_t kWiegand26Code = 38;
-constexpr uint8_t kWiegand34Code = 52;
-
 }  // namespace
 
 void CMainDlg::OnReadConfiguration() {
     ReadFields();
     ReadBuzzer();
-    uint8_t triggerTime = 0;
-    UhfGetTriggerTime(kReaderAddress, &triggerTime);
-    fields_.triggerTime = triggerTime;
+    ReadTriggerTime();
     ShowFields();
     ReadWorkMode();
     if (!ReadWiegandOutput(false)) {
@@ -32,9 +26,7 @@ void CMainDlg::OnReadConfiguration() {
     }
     ReadPassword();
     ReadReadTagInterval();
-    uint8_t wiegandInterval = 0;
-    UhfGetWgIntervalTime(kReaderAddress, &wiegandInterval);
-    fields_.wiegandInterval = wiegandInterval;
+    ReadWiegandInterval();
     if (!ReadFrequencyPlan(FrequencyForm::kReadConfiguration)) {
         ShowMessage(messages_.getFrequencyRegionFail);
         return;
@@ -62,6 +54,19 @@ void CMainDlg::ReadWorkMode() {
     SetRadioChecked(id::kAlwaysReadRadio, !trigger);
     SetRadioChecked(id::kTriggerRadio, trigger);
     SetControlEnabled(id::kTriggerTime, trigger);
+}
+
+// Trigger read time and Wiegand output interval go into their members; the caller shows them.
+void CMainDlg::ReadTriggerTime() {
+    uint8_t triggerTime = 0;
+    UhfGetTriggerTime(kReaderAddress, &triggerTime);
+    fields_.triggerTime = triggerTime;
+}
+
+void CMainDlg::ReadWiegandInterval() {
+    uint8_t wiegandInterval = 0;
+    UhfGetWgIntervalTime(kReaderAddress, &wiegandInterval);
+    fields_.wiegandInterval = wiegandInterval;
 }
 
 // The Wiegand output settings, then what describes the output on this transport: the Wiegand

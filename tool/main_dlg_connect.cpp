@@ -84,12 +84,8 @@ void CMainDlg::RefuseConnection() {
 void CMainDlg::ReadBackAfterConnect() {
     ReadBuzzer();
     ReadWorkMode();
-    uint8_t triggerTime = 0;
-    UhfGetTriggerTime(kReaderAddress, &triggerTime);
-    fields_.triggerTime = triggerTime;
-    uint8_t wiegandInterval = 0;
-    UhfGetWgIntervalTime(kReaderAddress, &wiegandInterval);
-    fields_.wiegandInterval = wiegandInterval;
+    ReadTriggerTime();
+    ReadWiegandInterval();
     ShowFields();
     if (!ReadWiegandOutput(true)) {
         return;

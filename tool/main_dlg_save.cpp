@@ -14,10 +14,6 @@ namespace {
 
 namespace id = control_id;
 
-constexpr uint8_t kWorkModeAlwaysRead = 0;
-constexpr uint8_t kWorkModeTrigger = 1;
-constexpr uint8_t kWiegand26Code = 38;
-constexpr uint8_t kWiegand34Code = 52;
 constexpr uint8_t kWiegand26Bytes = 3;
 constexpr uint8_t kWiegand34Bytes = 4;
 constexpr uint8_t kWiegandOutputOn = 1;

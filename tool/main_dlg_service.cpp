@@ -18,11 +18,7 @@ constexpr int kWiegand26StartBytes = 10;  // "0" to "9"
 constexpr int kWiegand34StartBytes = 9;   // "0" to "8"
 
 ListContents StartByteEntries(int count) {
-    QStringList entries;
-    for (int index = 0; index < count; ++index) {
-        entries.append(QString::number(index));
-    }
-    return MakeListContents(entries, 0);
+    return MakeListContents(NumberEntries(0, count - 1), 0);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "tool/save_checks.h"
 
+#include "tool/card_number.h"
 #include "tool/display_rules.h"
 #include "tool/frequency_plan.h"
 
@@ -15,7 +16,6 @@ constexpr uint8_t kMaxTriggerTime = 254;
 // 4 for Wiegand 34.
 constexpr int kMaxWiegand26StartByte = 9;
 constexpr int kMaxWiegand34StartByte = 8;
-constexpr int kEpcWindowBytes = 12;
 
 bool FrequencyRefused(const SaveInputs& inputs) {
     // Writing an unselected entry would put a frequency outside the band (or channel 0) into the reader.
@@ -35,7 +35,7 @@ bool StartByteRefused(const SaveInputs& inputs) {
 bool LengthRefused(const SaveInputs& inputs) {
     // Without a selection the reader would be told to send no bytes at all.
     return !inputs.usb && (inputs.lengthIndex == kNoSelection ||
-                           inputs.startByte + inputs.lengthIndex + 1 > kEpcWindowBytes);
+                           inputs.startByte + inputs.lengthIndex + 1 > static_cast<int>(kEpcWindowSize));
 }
 
 }  // namespace

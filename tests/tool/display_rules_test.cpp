@@ -1,6 +1,7 @@
 // The display rules and the frequency plan, checked against the plans readers report.
 #include <QtTest>
 #include <array>
+#include <limits>
 
 #include "tool/display_rules.h"
 #include "tool/frequency_plan.h"
@@ -83,6 +84,12 @@ class DisplayRulesTest : public QObject {
                                                           << "" << 50 << kNoSelection;
         QTest::newRow("kind 0, below the ETSI band") << 0 << 864000 << 0 << 1 << 7 << ""
                                                      << "" << kNoSelection << kNoSelection;
+        QTest::newRow("kind 0, lowest 32-bit frequency")
+            << 0 << std::numeric_limits<int32_t>::min() << 0 << 255 << 7 << ""
+            << "" << kNoSelection << kNoSelection;
+        QTest::newRow("kind 1, highest 32-bit frequency")
+            << 1 << std::numeric_limits<int32_t>::max() << 0 << 255 << 53 << ""
+            << "" << kNoSelection << kNoSelection;
         QTest::newRow("kind 2, channels 1 and 63") << 2 << 1 << 63 << 0 << 63 << "01--902600"
                                                    << "63--927400" << 0 << 62;
         QTest::newRow("kind 2, channel 0 selects nothing") << 2 << 0 << 0 << 0 << 63 << ""
