@@ -72,6 +72,9 @@ void CMainDlg::OnSaveChanges() {
             case SaveRefusal::kLengthBytes:
                 ShowMessage(messages_.lengthBytesParameterError);
                 break;
+            case SaveRefusal::kPower:
+                ShowMessage(messages_.parameterError);
+                break;
         }
         return;
     }
@@ -94,6 +97,7 @@ SaveInputs CMainDlg::CollectSaveInputs() const {
     inputs.wiegand34 = ControlAs<QAbstractButton>(id::kWiegand34Radio)->isChecked();
     inputs.startByte = startBytesList_->currentIndex();
     inputs.lengthIndex = lengthList_->currentIndex();
+    inputs.powerIndex = powerList_->currentIndex();
     return inputs;
 }
 

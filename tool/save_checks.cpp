@@ -38,6 +38,17 @@ bool LengthRefused(const SaveInputs& inputs) {
                            inputs.startByte + inputs.lengthIndex + 1 > static_cast<int>(kEpcWindowSize));
 }
 
+// Save writes the power for the reader kinds that have a power list.
+bool ReaderKindWritesPower(uint8_t readerKind) {
+    return readerKind == kReaderKind0 || readerKind == kReaderKind1 || readerKind == kChannelReaderKind;
+}
+
+bool PowerRefused(const SaveInputs& inputs) {
+    // A reader that reports a power outside the kind's list leaves it without a selection; writing
+    // that would send index -1 (255, or 17 for kind 1) as the power.
+    return inputs.powerIndex == kNoSelection && ReaderKindWritesPower(inputs.readerKind);
+}
+
 }  // namespace
 
 std::optional<SaveRefusal> FirstSaveRefusal(const SaveInputs& inputs) {
@@ -55,6 +66,9 @@ std::optional<SaveRefusal> FirstSaveRefusal(const SaveInputs& inputs) {
     }
     if (LengthRefused(inputs)) {
         return SaveRefusal::kLengthBytes;
+    }
+    if (PowerRefused(inputs)) {
+        return SaveRefusal::kPower;
     }
     return std::nullopt;
 }

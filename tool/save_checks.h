@@ -17,10 +17,11 @@ struct SaveInputs {
     bool wiegand34 = false;
     int startByte = 0;
     int lengthIndex = 0;  // the Length list: index + 1 bytes
+    int powerIndex = 0;
 };
 
 // Why a save is refused, in the order the checks run.
-enum class SaveRefusal { kOutputTime, kReadTime, kFrequency, kStartBytes, kLengthBytes };
+enum class SaveRefusal { kOutputTime, kReadTime, kFrequency, kStartBytes, kLengthBytes, kPower };
 
 // The first check that fails; nothing when the settings may be written.
 std::optional<SaveRefusal> FirstSaveRefusal(const SaveInputs& inputs);

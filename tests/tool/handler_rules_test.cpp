@@ -114,6 +114,19 @@ class HandlerRulesTest : public QObject {
              },
              std::nullopt},
             {"serial no length", [](SaveInputs& i) { i.usb = false; }, SaveRefusal::kLengthBytes},
+            {"no power", [](SaveInputs& i) { i.powerIndex = -1; }, SaveRefusal::kPower},
+            {"no power, kind 2",
+             [](SaveInputs& i) {
+                 i.readerKind = 2;
+                 i.powerIndex = -1;
+             },
+             SaveRefusal::kPower},
+            {"no power for a kind without a power list",
+             [](SaveInputs& i) {
+                 i.readerKind = 3;
+                 i.powerIndex = -1;
+             },
+             std::nullopt},
             {"first failure wins",
              [](SaveInputs& i) {
                  i.wiegandInterval = 0;
