@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "link/unique_fd.h"
 
@@ -59,22 +60,33 @@ class PosixUdpTransport final : public UdpTransport {
         const sockaddr_in reader = ToSocketAddress(endpoints.reader);
         ::sendto(socket.get(), request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&reader),
                  sizeof reader);
-        SetReceiveTimeout(socket, options.receiveTimeout);
-        return ReceiveOne(socket, options.maxReceive);
+        return ReceiveOne(socket, options.maxReceive, options.receiveTimeout);
     }
 
   private:
-    // The first datagram from any sender; one longer than `maxReceive` is cut.
-    static std::optional<Datagram> ReceiveOne(const UniqueFd& socket, std::size_t maxReceive) {
+    // The first datagram from any sender within `timeout`; one longer than `maxReceive` is cut.
+    // A signal ends the kernel's wait early (SO_RCVTIMEO is never restarted) and the wait goes on
+    // for what is left of `timeout` only, so signals that come often cannot stretch it for ever.
+    static std::optional<Datagram> ReceiveOne(const UniqueFd& socket, std::size_t maxReceive,
+                                              Milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
         Datagram datagram;
         datagram.bytes.resize(maxReceive);
         sockaddr_in sender{};
         ssize_t received = -1;
-        do {
+        for (Milliseconds left = timeout;;) {
+            SetReceiveTimeout(socket, left);
             socklen_t senderLength = sizeof sender;
             received = ::recvfrom(socket.get(), datagram.bytes.data(), datagram.bytes.size(), 0,
                                   reinterpret_cast<sockaddr*>(&sender), &senderLength);
-        } while (received < 0 && errno == EINTR);
+            if (received >= 0 || errno != EINTR) {
+                break;
+            }
+            left = std::chrono::ceil<Milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left <= Milliseconds::zero()) {
+                return std::nullopt;
+            }
+        }
         if (received < 0) {
             return std::nullopt;
         }

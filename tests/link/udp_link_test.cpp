@@ -3,8 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include "exports/global_link.h"
 #include "exports/zendrik.h"
@@ -361,6 +366,43 @@ TEST(PosixUdpTransport, SilenceEndsAfterTheReceiveTimeoutEvenWhenItIsZero) {
         options.receiveTimeout = wait;
         EXPECT_FALSE(transport->Transact({{"127.0.0.1", 0}, {"127.0.0.1", reader.port()}}, kProbe, options));
     }
+}
+
+// Signals cut the kernel's receive wait short; the transport waits on for what is left of the
+// time-out, not for a whole new one each time, so a program that takes signals often (a profiler's
+// timer, a child's exit) still sees silence end on time.
+TEST(PosixUdpTransport, SignalsDoNotStretchTheReceiveTimeout) {
+    struct sigaction quiet {};
+    quiet.sa_handler = [](int) {};
+    sigemptyset(&quiet.sa_mask);
+    struct sigaction previous {};
+    ASSERT_EQ(::sigaction(SIGUSR1, &quiet, &previous), 0);
+    constexpr Milliseconds kTimeout{300};
+    constexpr Milliseconds kSignalEvery{20};
+    constexpr Milliseconds kSignalFor{1500};
+    ScriptedPeer reader(AnswerAlways(std::nullopt));
+    UdpTransactionOptions options;
+    options.receiveTimeout = kTimeout;
+    const pthread_t receiver = ::pthread_self();
+    std::atomic<bool> done{false};
+    std::thread signaller([&] {
+        const auto until = std::chrono::steady_clock::now() + kSignalFor;
+        while (!done && std::chrono::steady_clock::now() < until) {
+            ::pthread_kill(receiver, SIGUSR1);
+            std::this_thread::sleep_for(kSignalEvery);
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const std::optional<Datagram> answer =
+        MakePosixUdpTransport()->Transact({{"127.0.0.1", 0}, {"127.0.0.1", reader.port()}}, kProbe, options);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    done = true;
+    signaller.join();
+    ::sigaction(SIGUSR1, &previous, nullptr);
+
+    EXPECT_FALSE(answer);
+    EXPECT_GE(elapsed, kTimeout);
+    EXPECT_LT(elapsed, kTimeout + Milliseconds{500});
 }
 
 }  // namespace
