@@ -20,12 +20,13 @@ constexpr Milliseconds kPowerSettleWait{1100};
 // Resetting to factory defaults takes the reader a moment before it answers the next request.
 constexpr Milliseconds kFactoryDefaultRecovery{100};
 
-const std::array kStandardTwice{ExchangeVariant::Standard(), ExchangeVariant::Standard()};
-const std::array kWaitedTwice{ExchangeVariant::Waited(kSlowFirstWaitMs),
-                              ExchangeVariant::Waited(kSlowFirstWaitMs)};
-const std::array kStandardThenWaited{ExchangeVariant::Standard(), ExchangeVariant::Waited(kSlowFirstWaitMs)};
-const std::array kPowerAttempts{ExchangeVariant::Standard(), ExchangeVariant::Waited(kPowerFirstWaitMs),
-                                ExchangeVariant::Waited(kPowerFirstWaitMs)};
+constexpr std::array kStandardTwice{ExchangeVariant::Standard(), ExchangeVariant::Standard()};
+constexpr std::array kWaitedTwice{ExchangeVariant::Waited(kSlowFirstWaitMs),
+                                  ExchangeVariant::Waited(kSlowFirstWaitMs)};
+constexpr std::array kStandardThenWaited{ExchangeVariant::Standard(),
+                                         ExchangeVariant::Waited(kSlowFirstWaitMs)};
+constexpr std::array kPowerAttempts{ExchangeVariant::Standard(), ExchangeVariant::Waited(kPowerFirstWaitMs),
+                                    ExchangeVariant::Waited(kPowerFirstWaitMs)};
 
 constexpr auto kPlain = ParameterFamily::kPlain;
 constexpr auto kRetried = ParameterFamily::kRetried;

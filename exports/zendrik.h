@@ -21,8 +21,8 @@
 extern "C" {
 #endif
 
-/* Result codes. Two of them (ZENDRIK_ERR_SOCKET_VERSION and ZENDRIK_ERR_NO_START_BYTE) are
- * positive, so test for "!= ZENDRIK_OK", never for "< 0". */
+/* Result codes. Three of them (ZENDRIK_LIST_EMPTY, ZENDRIK_ERR_SOCKET_VERSION and
+ * ZENDRIK_ERR_NO_START_BYTE) are positive, so test for "!= ZENDRIK_OK", never for "< 0". */
 enum {
     ZENDRIK_OK = 0,
     ZENDRIK_LIST_EMPTY = 1,                 /* UhfGetListTagId: the reply carries no identifiers */

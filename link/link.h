@@ -20,10 +20,12 @@ struct ExchangeVariant {
     Milliseconds firstWait;
     Milliseconds pollWait;
 
-    static ExchangeVariant Standard() { return {Milliseconds{10}, Milliseconds{2}}; }
+    static constexpr ExchangeVariant Standard() { return {Milliseconds{10}, Milliseconds{2}}; }
     // Only the low 8 bits of the first wait count (callers pass 100 and 232).
-    static ExchangeVariant Waited(int firstWaitMs) { return {Milliseconds{firstWaitMs & 0xFF}, Milliseconds{2}}; }
-    static ExchangeVariant TagRead() { return {Milliseconds{300}, Milliseconds{1}}; }
+    static constexpr ExchangeVariant Waited(int firstWaitMs) {
+        return {Milliseconds{firstWaitMs & 0xFF}, Milliseconds{2}};
+    }
+    static constexpr ExchangeVariant TagRead() { return {Milliseconds{300}, Milliseconds{1}}; }
 
     bool operator==(const ExchangeVariant&) const = default;
 };
@@ -36,7 +38,7 @@ inline constexpr uint16_t kReaderProductId = 0xB00B;
 // the handshake leaves for later commands. The exported functions share one instance of it; tests
 // build their own with fake transports and a simulated clock.
 class Link {
-public:
+  public:
     Link(Clock& clock, std::unique_ptr<HidBackend> hid, std::unique_ptr<SerialPortOpener> serialOpener,
          std::unique_ptr<UdpTransport> udp);
     ~Link();
@@ -46,7 +48,8 @@ public:
     // Sends one request and collects one validated reply over the link in use. On ZENDRIK_OK the
     // whole reply frame (L + 8 bytes) is at the start of `reply`; on failure `reply` is untouched.
     // A reply that does not fit `reply` is refused with ZENDRIK_ERR_BAD_REPLY.
-    int32_t Exchange(const ExchangeVariant& variant, std::span<const uint8_t> request, std::span<uint8_t> reply);
+    int32_t Exchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                     std::span<uint8_t> reply);
 
     // OpenCom: port 100 locates the USB reader, any other value opens serial port index `port`.
     int32_t OpenCom(int32_t port, int32_t baud);
@@ -72,7 +75,7 @@ public:
     // If a handshake left the settle flag set, waits `duration` and clears it.
     void SettleOnce(Milliseconds duration);
 
-private:
+  private:
     int32_t SerialExchange(std::span<const uint8_t> request, std::span<uint8_t> reply);
     int32_t UsbExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
                         std::span<uint8_t> reply);

@@ -147,6 +147,12 @@ TEST_F(UsbExchangeTest, ReplyOnTheFirstPollIsTakenWhole) {
     EXPECT_EQ(reply[expected.size()], kUntouched);
 }
 
+// The variants are constants, so the attempt tables of the commands are filled before any code
+// runs, whatever order the library's files are initialised in.
+static_assert(ExchangeVariant::Standard() == ExchangeVariant{Milliseconds{10}, Milliseconds{2}});
+static_assert(ExchangeVariant::Waited(356) == ExchangeVariant::Waited(100));
+static_assert(ExchangeVariant::TagRead() == ExchangeVariant{Milliseconds{300}, Milliseconds{1}});
+
 TEST_F(UsbExchangeTest, SilentReaderGivesBadReplyAfterTwelvePollsWithTheVariantsWaits) {
     struct Case {
         const char* name;
