@@ -5,51 +5,35 @@
 #
 #   [this namespace: lo, zdc-host 192.168.1.54/24] <--veth--> [module namespace: zdc-module 192.168.1.100/24]
 #
-# Both namespaces vanish with their processes; nothing reaches the machine's own network.
+# tests/support/netns_pair.sh makes them; nothing reaches the machine's own network.
 #
 # Usage: discover_netns.sh <zendrik> <zendrik-sim>
 set -euo pipefail
 
-readonly kSkip=77
-
-if [[ "${1:-}" != "--inside" ]]; then
-    if ! unshare --net true 2>/dev/null; then
-        echo "SKIPPED: network namespaces cannot be made here (needs root or user namespaces)"
-        exit "$kSkip"
-    fi
-    exec unshare --net --fork -- "$0" --inside "$@"
-fi
+source "$(dirname "$0")/../support/netns_pair.sh"
+netns_enter_private "" "$@"
 
 readonly zendrik="$2"
 readonly sim="$3"
+readonly host_address=192.168.1.54
 readonly module_address=192.168.1.100
 readonly module_id=5a44524b0042
 
-holder=""
 sim_pid=""
 work="$(mktemp -d)"
 cleanup() {
     [[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null || true
-    [[ -n "$holder" ]] && kill "$holder" 2>/dev/null || true
+    netns_stop
     wait 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-wait_for() {
-    local tries=0
-    until "$@"; do
-        ((++tries > 100)) && return 1
-        sleep 0.05
-    done
-}
 
 fail() {
     echo "FAILED: $*"
     exit 1
 }
 
-ip link set lo up
 # Before any module exists: the search finds nothing and says so.
 set +e
 "$zendrik" discover >"$work/none.out" 2>"$work/none.err"
@@ -58,28 +42,14 @@ set -e
 [[ $none_status -eq 1 ]] || fail "discover without modules exited with $none_status"
 grep -qx 'zendrik: no network module answered (-16)' "$work/none.err" || fail "$(cat "$work/none.err")"
 
-unshare --net sleep 120 &
-holder=$!
-own_namespace="$(readlink /proc/self/ns/net)"
-module_namespace_ready() { [[ "$(readlink "/proc/$holder/ns/net" 2>/dev/null)" != "$own_namespace" ]]; }
-wait_for module_namespace_ready || fail "module namespace did not come up"
-in_module() { nsenter --net="/proc/$holder/ns/net" "$@"; }
+netns_join_module zdc "$host_address" "$module_address"
 
-ip link add zdc-host type veth peer name zdc-module netns "$holder"
-ip address add 192.168.1.54/24 dev zdc-host
-ip link set zdc-host up
-ip route add 255.255.255.255/32 dev zdc-host src 192.168.1.54
-in_module ip link set lo up
-in_module ip address add "$module_address/24" dev zdc-module
-in_module ip link set zdc-module up
-
-nsenter --net="/proc/$holder/ns/net" "$sim" --module 0.0.0.0:5000 --module-id "$module_id" \
+nsenter --net="$netns_module" "$sim" --module 0.0.0.0:5000 --module-id "$module_id" \
     --hid-socket "$work/hid" >"$work/sim.out" 2>/dev/null &
 sim_pid=$!
 sim_listening() { grep -q '^ZENDRIK_SIM_MODULE=' "$work/sim.out"; }
 wait_for sim_listening || fail "the virtual reader's module did not start"
-host_link_up() { ip link show zdc-host | grep -q 'state UP'; }
-wait_for host_link_up || fail "veth did not come up"
+netns_wait_link_up zdc
 
 "$zendrik" discover >"$work/text.out" || fail "discover failed"
 grep -qx "module 5a:44:52:4b:00:42  address $module_address" "$work/text.out" || fail "$(cat "$work/text.out")"

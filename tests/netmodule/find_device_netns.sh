@@ -4,75 +4,37 @@
 #
 #   [host namespace: lo, zdk-host 192.168.1.54/24] <--veth--> [module namespace: zdk-module 192.168.1.100/24]
 #
-# The host namespace is private to this script (unshare --net); the module namespace is held by a
-# sleeping process. Both vanish with their processes, so nothing reaches the machine's own network.
+# (tests/support/netns_pair.sh makes them; nothing reaches the machine's own network.)
 #
 # Usage: find_device_netns.sh <module responder> <client linked to libzendrik.so>
 set -euo pipefail
 
-readonly kSkip=77
-
-if [[ "${1:-}" != "--inside" ]]; then
-    if ! unshare --net true 2>/dev/null; then
-        echo "SKIPPED: network namespaces cannot be made here (needs root or user namespaces); FindDevice not tested end to end"
-        exit "$kSkip"
-    fi
-    exec unshare --net --fork -- "$0" --inside "$@"
-fi
+source "$(dirname "$0")/../support/netns_pair.sh"
+netns_enter_private "; FindDevice not tested end to end" "$@"
 
 readonly responder="$2"
 readonly client="$3"
 readonly host_address=192.168.1.54
 readonly module_address=192.168.1.100
 
-holder=""
 responder_pid=""
 log="$(mktemp)"
 cleanup() {
     [[ -n "$responder_pid" ]] && kill "$responder_pid" 2>/dev/null || true
-    [[ -n "$holder" ]] && kill "$holder" 2>/dev/null || true
+    netns_stop
     wait 2>/dev/null || true
     rm -f "$log"
 }
 trap cleanup EXIT
 
-# Wait (up to about 5 s) for a condition, polling.
-wait_for() {
-    local tries=0
-    until "$@"; do
-        ((++tries > 100)) && return 1
-        sleep 0.05
-    done
-}
-
-# This process now lives in the private host namespace.
-ip link set lo up
-
-unshare --net sleep 120 &
-holder=$!
-own_namespace="$(readlink /proc/self/ns/net)"
-module_namespace_ready() { [[ "$(readlink "/proc/$holder/ns/net" 2>/dev/null)" != "$own_namespace" ]]; }
-wait_for module_namespace_ready || { echo "FAILED: module namespace did not come up"; exit 1; }
-in_module() { nsenter --net="/proc/$holder/ns/net" "$@"; }
-
-ip link add zdk-host type veth peer name zdk-module netns "$holder"
-ip address add "$host_address/24" dev zdk-host
-ip link set zdk-host up
-# The limited broadcast has no route of its own: send it out through the veth.
-ip route add 255.255.255.255/32 dev zdk-host src "$host_address"
-
-in_module ip link set lo up
-in_module ip address add "$module_address/24" dev zdk-module
-in_module ip link set zdk-module up
+netns_join_module zdk "$host_address" "$module_address"
 
 # nsenter runs the responder in its own process, so its pid is the one to stop.
-nsenter --net="/proc/$holder/ns/net" "$responder" >"$log" &
+nsenter --net="$netns_module" "$responder" >"$log" &
 responder_pid=$!
 responder_listening() { grep -q '^listening$' "$log"; }
 wait_for responder_listening || { echo "FAILED: module responder did not start"; exit 1; }
-# Duplicate address detection does not apply to IPv4, but the veth carrier takes a moment.
-host_link_up() { ip link show zdk-host | grep -q 'state UP'; }
-wait_for host_link_up || { echo "FAILED: veth did not come up"; exit 1; }
+netns_wait_link_up zdk
 
 status=0
 "$client" || status=1
