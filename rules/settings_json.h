@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "rules/settings_table.h"
+
+// The settings as the JSON object that `zendrik config --json` prints and the session layer hands
+// out, so that both give the same text.
+namespace zendrik::rules {
+
+// {"reader-kind": k, "name": value, ...} indented by two, without a final newline: numbers for the
+// numeric settings, text for the others and for a numeric setting holding a value the reader
+// should not report ("unknown (5)").
+std::string SettingsJson(uint8_t kind, std::span<const Setting* const> settings,
+                         const ReaderSettings& values);
+
+// The same for every setting shown for the reader's kind.
+std::string SettingsJson(uint8_t kind, const ReaderSettings& values);
+
+}  // namespace zendrik::rules
