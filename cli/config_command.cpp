@@ -6,9 +6,11 @@
 #include <memory>
 
 #include "cli/reader_session.h"
+#include "cli/reader_settings.h"
 #include "cli/result_words.h"
 #include "cli/settings_output.h"
 #include "cli/subcommands.h"
+#include "rules/settings_json.h"
 
 namespace zendrik::cli {
 namespace {
@@ -23,14 +25,14 @@ int RunConfig(const LinkOptions& link, const ConfigOptions& options) {
     if (session.Connect(link, failure) != ZENDRIK_OK) {
         return Report(failure);
     }
-    ReaderSettings settings;
+    rules::ReaderSettings settings;
     std::string item;
     if (const int32_t result = ReadSettings(settings, item); result != ZENDRIK_OK) {
         return Report("cannot read the " + item + ": " + ResultWords(result));
     }
-    const std::vector<const Setting*> shown = SettingsFor(session.kind());
+    const std::vector<const rules::Setting*> shown = rules::SettingsFor(session.kind());
     if (options.json) {
-        std::printf("%s\n", SettingsJson(session.kind(), shown, settings).dump(2).c_str());
+        std::printf("%s\n", rules::SettingsJson(session.kind(), shown, settings).c_str());
     } else {
         std::fputs(SettingsText(shown, settings).c_str(), stdout);
     }
@@ -39,7 +41,7 @@ int RunConfig(const LinkOptions& link, const ConfigOptions& options) {
 
 std::string SettingsHelp() {
     std::string help = "Settings:\n";
-    for (const Setting& setting : AllSettings()) {
+    for (const rules::Setting& setting : rules::AllSettings()) {
         help += "  " + std::string(setting.name) + "  " + std::string(setting.values) + "\n";
     }
     return help;

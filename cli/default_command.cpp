@@ -3,95 +3,36 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <functional>
 #include <memory>
 
 #include "cli/reader_session.h"
 #include "cli/reader_settings.h"
 #include "cli/result_words.h"
 #include "cli/subcommands.h"
+#include "rules/factory_defaults.h"
 
 namespace zendrik::cli {
 namespace {
 
-// The values the tool writes after the reader's own factory reset.
-constexpr uint8_t kDefaultAddress = 1;
-constexpr uint8_t kDefaultWiegandInterval = 2;  // 200 ms
-constexpr uint8_t kDefaultTriggerTime = 3;      // seconds
-constexpr uint8_t kDefaultWiegandFormat = 0x26;
-constexpr uint8_t kDefaultWorkMode = 0;  // always read
-
-// Frequency plans: the whole band the reader is on (kinds 0 and 1), all 63 channels (kind 2).
-constexpr int32_t kBandRegion = 4;
-constexpr int32_t kChannelRegion = 5;
-constexpr int32_t kFccFirstKhz = 902000;
-constexpr int32_t kFccLastKhz = 928000;
-constexpr uint8_t kFccSpan = 52;
-constexpr int32_t kEtsiFirstKhz = 865000;
-constexpr int32_t kEtsiLastKhz = 868000;
-constexpr uint8_t kEtsiSpan = 6;
-constexpr int32_t kFirstChannel = 1;
-constexpr int32_t kLastChannel = 63;
-
-// The highest power of each reader kind.
-constexpr uint8_t kKind0Power = 33;
-constexpr uint8_t kKind1Power = 26;
-constexpr uint8_t kKind2Power = 63;
-
-struct Step {
-    std::string name;
-    std::function<int32_t()> write;
-};
-
-int32_t RestoreBand() {
-    uint8_t region = 0;
-    int32_t first = 0;
-    int32_t second = 0;
-    int32_t step = 0;
-    uint8_t span = 0;
-    // The band stays the one the reader is on, so the plan must be read first.
-    if (const int32_t read = UhfGetFrequencyRegion(kReaderAddress, &region, &first, &second, &step, &span);
-        read != ZENDRIK_OK) {
-        return read;
-    }
-    if (first >= kFccFirstKhz) {
-        return UhfSetFrequencyRegion(kReaderAddress, kBandRegion, kFccFirstKhz, kFccLastKhz, kBandStepKhz,
-                                     kFccSpan);
-    }
-    return UhfSetFrequencyRegion(kReaderAddress, kBandRegion, kEtsiFirstKhz, kEtsiLastKhz, kBandStepKhz,
-                                 kEtsiSpan);
-}
-
-std::vector<Step> FactorySteps(uint8_t kind) {
-    std::vector<Step> steps{
-        {"factory reset", [] { return UhfFactoryDefault(kReaderAddress); }},
-        {"address", [] { return UhfSetAddress(kReaderAddress, kDefaultAddress); }},
-        {"Wiegand output interval",
-         [] { return UhfSetWgIntervalTime(kReaderAddress, kDefaultWiegandInterval); }},
-        {"trigger time", [] { return UhfSetTriggerTime(kReaderAddress, kDefaultTriggerTime); }},
-        {"Wiegand format", [] { return UhfSetWeigand(kReaderAddress, kDefaultWiegandFormat); }},
-        {"work mode", [] { return UhfSetWorkMode(kReaderAddress, kDefaultWorkMode); }},
-    };
-    switch (kind) {
-        case 0:
-        case 1: {
-            const uint8_t power = kind == 0 ? kKind0Power : kKind1Power;
-            steps.push_back({"frequency plan", RestoreBand});
-            steps.push_back({"output power", [power] { return UhfSetOutPower(kReaderAddress, power); }});
+// Runs one step of the sequence; the library's result code.
+int32_t RunStep(const rules::FactoryStep& step, uint8_t kind, rules::ReaderSettings& values) {
+    switch (step.action) {
+        case rules::FactoryAction::kReset:
+            return UhfFactoryDefault(kReaderAddress);
+        case rules::FactoryAction::kWriteKeepingBand: {
+            // The band stays the one the reader is on, so the plan must be read first.
+            rules::ReaderSettings current;
+            if (const int32_t read = ReadSetting(rules::SettingCommand::kFrequency, current);
+                read != ZENDRIK_OK) {
+                return read;
+            }
+            values.frequency = rules::WholeBandPlan(current.frequency.first);
             break;
         }
-        case kChannelReaderKind:
-            steps.push_back({"frequency plan", [] {
-                                 return UhfSetFrequencyRegion(kReaderAddress, kChannelRegion, kFirstChannel,
-                                                              kLastChannel, 0, 0);
-                             }});
-            steps.push_back({"output power", [] { return UhfSetOutPower(kReaderAddress, kKind2Power); }});
-            break;
-        default:
-            // The tool knows no frequency plan or power for other kinds and leaves them alone.
+        case rules::FactoryAction::kWrite:
             break;
     }
-    return steps;
+    return WriteSetting(step.command, kind, values);
 }
 
 // Every step is tried, as the tool does, but unlike the tool each failure is reported.
@@ -101,15 +42,17 @@ int RunDefault(const LinkOptions& link) {
     if (session.Connect(link, failure) != ZENDRIK_OK) {
         return Report(failure);
     }
+    rules::FactoryDefaults defaults = rules::FactoryDefaultsFor(session.kind());
     int status = kExitOk;
-    for (const Step& step : FactorySteps(session.kind())) {
-        if (const int32_t result = step.write(); result != ZENDRIK_OK) {
-            status = Report("restoring the " + step.name + " failed: " + ResultWords(result));
+    for (const rules::FactoryStep& step : defaults.steps) {
+        if (const int32_t result = RunStep(step, session.kind(), defaults.values); result != ZENDRIK_OK) {
+            status = Report("restoring the " + std::string(rules::FactoryStepName(step)) +
+                            " failed: " + ResultWords(result));
         }
     }
     if (status == kExitOk) {
         std::printf("factory defaults restored (reader kind %u); the reader's address is now %u\n",
-                    unsigned{session.kind()}, unsigned{kDefaultAddress});
+                    unsigned{session.kind()}, unsigned{rules::kFactoryAddress});
     }
     return status;
 }

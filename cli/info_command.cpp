@@ -7,45 +7,19 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "cli/card_number.h"
 #include "cli/reader_session.h"
 #include "cli/result_words.h"
 #include "cli/subcommands.h"
+#include "rules/identity_text.h"
 
 namespace zendrik::cli {
 namespace {
 
-// Get_Version and Get_SerNum write up to 50 bytes.
-constexpr std::size_t kIdentityBufferBytes = 50;
-// The tool shows the first 12 bytes of the serial number, after "SN:".
-constexpr std::size_t kSerialNumberBytes = 12;
-constexpr char kFirstPrintable = ' ';
-constexpr char kLastPrintable = '~';
-
-using IdentityBuffer = std::array<uint8_t, kIdentityBufferBytes>;
+using IdentityBuffer = std::array<uint8_t, rules::kIdentityBytes>;
 
 struct InfoOptions {
     bool json = false;
 };
-
-// The version bytes up to the first zero byte; anything unprintable as \xNN.
-std::string VersionText(const IdentityBuffer& buffer) {
-    std::string text;
-    for (const uint8_t byte : buffer) {
-        if (byte == 0) {
-            break;
-        }
-        const char c = static_cast<char>(byte);
-        if (c >= kFirstPrintable && c <= kLastPrintable) {
-            text.push_back(c);
-        } else {
-            char escaped[sizeof "\\xff"];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            text += escaped;
-        }
-    }
-    return text;
-}
 
 std::string LinkText(const LinkOptions& link) {
     switch (link.kind) {
@@ -73,13 +47,14 @@ int RunInfo(const LinkOptions& link, const InfoOptions& options) {
     if (const int32_t result = Get_SerNum(kReaderAddress, serial.data()); result != ZENDRIK_OK) {
         return Report("cannot read the serial number: " + ResultWords(result));
     }
-    const std::string serialText = "SN:" + HexText(std::span(serial).first(kSerialNumberBytes));
+    const std::string serialText = rules::SerialNumberText(serial);
+    const std::string versionText = rules::VersionText(version);
     if (options.json) {
         nlohmann::ordered_json json;
         json["link"] = LinkText(link);
         json["reader-kind"] = session.kind();
         json["low-value"] = session.low_value();
-        json["version"] = VersionText(version);
+        json["version"] = versionText;
         json["serial-number"] = serialText;
         std::printf("%s\n", json.dump(2).c_str());
         return kExitOk;
@@ -87,7 +62,7 @@ int RunInfo(const LinkOptions& link, const InfoOptions& options) {
     std::printf("link           %s\n", LinkText(link).c_str());
     std::printf("reader-kind    %u\n", unsigned{session.kind()});
     std::printf("low-value      %u\n", unsigned{session.low_value()});
-    std::printf("version        %s\n", VersionText(version).c_str());
+    std::printf("version        %s\n", versionText.c_str());
     std::printf("serial-number  %s\n", serialText.c_str());
     return kExitOk;
 }

@@ -3,6 +3,8 @@
 #include <zendrik.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -10,22 +12,20 @@
 #include <set>
 #include <thread>
 
-#include "cli/card_number.h"
 #include "cli/interrupt.h"
 #include "cli/read_output.h"
 #include "cli/reader_session.h"
 #include "cli/reader_settings.h"
 #include "cli/result_words.h"
 #include "cli/subcommands.h"
+#include "rules/card_number.h"
+#include "rules/value_ranges.h"
 
 namespace zendrik::cli {
 namespace {
 
-constexpr uint8_t kWiegand26Code = 0x26;
-constexpr uint8_t kWiegand34Code = 0x34;
 constexpr int kWiegand26Bits = 26;
 constexpr int kWiegand34Bits = 34;
-constexpr int kEpcWindow = static_cast<int>(kEpcWindowBytes);
 
 struct ReadOptions {
     int count = 1;
@@ -37,7 +37,13 @@ struct ReadOptions {
     double timeoutSeconds = 0;
 };
 
-// How a tag read becomes a card number.
+// What UhfReadTag hands over: the first data bytes of the reply and its data length.
+struct TagRead {
+    std::array<uint8_t, rules::kTagDataBytes> bytes{};
+    uint8_t length = 0;
+};
+
+// How a tag read becomes a card number: only from the EPC bytes the read delivered.
 struct CardRule {
     bool epcField = false;
     int wiegandBits = 0;
@@ -45,9 +51,17 @@ struct CardRule {
     uint8_t count = 0;
     bool reversed = false;
 
-    std::optional<std::string> CardOf(const EpcWindow& window) const {
-        return epcField ? EpcFieldCardNumber(window, start, count, reversed)
-                        : WiegandCardNumber(window, wiegandBits, start, reversed);
+    uint8_t FormatCode() const {
+        return wiegandBits == kWiegand34Bits ? rules::kWiegand34Code : rules::kWiegand26Code;
+    }
+
+    std::optional<std::string> CardOf(const rules::TagData& tag, uint8_t kind,
+                                      const rules::FramedTag& framed) const {
+        if (epcField) {
+            return rules::EpcFieldCardNumber(framed.epc, start, count, reversed);
+        }
+        return rules::WiegandCardNumber(tag, kind, {start, FormatCode(), reversed},
+                                        rules::EpcSource::kDeliveredBytes);
     }
 };
 
@@ -59,7 +73,7 @@ std::optional<std::pair<int, int>> ParseEpcField(const std::string& text) {
     if (std::sscanf(text.c_str(), "%d:%d%c", &start, &length, &tail) != 2) {
         return std::nullopt;
     }
-    if (start < 0 || length < 1 || start + length > kEpcWindow) {
+    if (length < 1 || !rules::OutputFitsWindow(start, length)) {
         return std::nullopt;
     }
     return std::make_pair(start, length);
@@ -73,44 +87,46 @@ std::string CheckEpcField(const std::string& text) {
 // The reader's output settings give the start byte and the byte order; the options may replace
 // the Wiegand format or ask for a field of EPC bytes instead.
 int32_t MakeCardRule(const ReadOptions& options, CardRule& rule, std::string& failure) {
-    OutputBytes output{};
-    if (const int32_t result = UhfGetWgOutByte(kReaderAddress, output.data()); result != ZENDRIK_OK) {
+    rules::ReaderSettings settings;
+    if (const int32_t result = ReadSetting(rules::SettingCommand::kOutputBytes, settings);
+        result != ZENDRIK_OK) {
         failure = "cannot read the output settings: " + ResultWords(result);
         return result;
     }
-    rule.reversed = output[kOutputInverted] != 0;
+    rule.reversed = settings.output[rules::kOutputInverted] != 0;
     if (const auto field = ParseEpcField(options.epcField)) {
         rule.epcField = true;
         rule.start = static_cast<uint8_t>(field->first);
         rule.count = static_cast<uint8_t>(field->second);
         return ZENDRIK_OK;
     }
-    rule.start = output[kOutputStart];
+    rule.start = settings.output[rules::kOutputStart];
     rule.wiegandBits = options.wiegandBits;
     if (rule.wiegandBits != 0) {
         return ZENDRIK_OK;
     }
-    uint8_t format = 0;
-    if (const int32_t result = UhfGetWeigand(kReaderAddress, &format); result != ZENDRIK_OK) {
+    if (const int32_t result = ReadSetting(rules::SettingCommand::kWiegandFormat, settings);
+        result != ZENDRIK_OK) {
         failure = "cannot read the Wiegand format: " + ResultWords(result);
         return result;
     }
-    if (format != kWiegand26Code && format != kWiegand34Code) {
+    const uint8_t format = settings.wiegandFormat;
+    if (rules::WiegandBytes(format) == 0) {
         failure = "the reader reports an unknown Wiegand format (" + std::to_string(format) +
                   "); give --wiegand 26|34 or --epc START:LEN";
         return ZENDRIK_ERR_STATUS;
     }
-    rule.wiegandBits = format == kWiegand34Code ? kWiegand34Bits : kWiegand26Bits;
+    rule.wiegandBits = format == rules::kWiegand34Code ? kWiegand34Bits : kWiegand26Bits;
     return ZENDRIK_OK;
 }
 
 // A Wiegand number that starts too late in the EPC window fits no tag at all.
 std::string CheckCardRule(const CardRule& rule) {
-    if (rule.epcField || rule.start + WiegandBytes(rule.wiegandBits) <= kEpcWindow) {
+    if (rule.epcField || rules::OutputFitsWindow(rule.start, rules::WiegandBytes(rule.FormatCode()))) {
         return {};
     }
     return "the reader's output-start " + std::to_string(rule.start) + " leaves no room for the " +
-           std::to_string(WiegandBytes(rule.wiegandBits)) + " bytes of Wiegand " +
+           std::to_string(rules::WiegandBytes(rule.FormatCode())) + " bytes of Wiegand " +
            std::to_string(rule.wiegandBits) +
            " in the 12 EPC bytes; give --epc START:LEN or change output-start";
 }
@@ -130,7 +146,7 @@ class TagReader {
             if (TimedOut(started)) {
                 return options_.watch ? kExitOk : Report(Shortfall("in " + Seconds() + " s"));
             }
-            TagData tag;
+            TagRead tag;
             const int32_t result = UhfReadTag(kReaderAddress, tag.bytes.data(), &tag.length);
             // ZENDRIK_ERR_STATUS: the reader answered, but had no tag in its field.
             if (result != ZENDRIK_OK && result != ZENDRIK_ERR_STATUS) {
@@ -148,21 +164,24 @@ class TagReader {
 
   private:
     // Prints the read; false when it gives no card number.
-    bool Show(const TagData& tag) {
-        const std::optional<EpcWindow> window = EpcWindowOf(tag, kind_);
-        if (!window) {
+    bool Show(const TagRead& read) {
+        const rules::TagData tag{read.bytes, read.length};
+        const std::optional<rules::FramedTag> framed = rules::FrameTag(tag, kind_);
+        if (!framed) {
             WarnOnce("", "a tag read carried no EPC; skipped");
             return false;
         }
-        const std::string epc = HexText(std::span(window->bytes).first(window->present));
-        const std::optional<std::string> card = rule_.CardOf(*window);
+        // The EPC as far as the window of a card number reaches.
+        const std::string epc =
+            rules::HexText(framed->epc.first(std::min(framed->epc.size(), rules::kEpcWindowBytes)));
+        const std::optional<std::string> card = rule_.CardOf(tag, kind_, *framed);
         if (!card) {
             WarnOnce(epc, "tag " + epc + " is too short for the card number's bytes; skipped");
             return false;
         }
         ++reads_;
         const ReadRow row{LocalTimeStamp(std::chrono::system_clock::now()), *card, ++counts_[*card],
-                          window->epcLength, epc};
+                          framed->epcLength, epc};
         Print(FormatReadRow(format_, row));
         return true;
     }

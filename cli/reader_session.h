@@ -4,12 +4,13 @@
 #include <string>
 
 #include "cli/link_options.h"
+#include "rules/reader_codes.h"
 
 namespace zendrik::cli {
 
 // The address every command is sent to: the tool's own, which every reader answers whatever
 // address it has been given.
-inline constexpr uint8_t kReaderAddress = 255;
+inline constexpr uint8_t kReaderAddress = rules::kAnyReaderAddress;
 
 // One conversation with the reader: the link opened, the reader greeted with a handshake, and on
 // destruction the goodbye handshake and the serial port closed again, as the tool does.

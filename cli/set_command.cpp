@@ -3,14 +3,15 @@
 #include <zendrik.h>
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 
 #include "cli/reader_session.h"
+#include "cli/reader_settings.h"
 #include "cli/result_words.h"
 #include "cli/settings_output.h"
 #include "cli/subcommands.h"
+#include "rules/settings_json.h"
 
 namespace zendrik::cli {
 namespace {
@@ -20,45 +21,14 @@ struct SetOptions {
     bool json = false;
 };
 
-bool Plans(const ChangePlan& plan, WriteStep step) {
-    return std::find(plan.steps.begin(), plan.steps.end(), step) != plan.steps.end();
-}
-
-// The writes in order. The tool writes the Wiegand output interval once more after the output
-// settings, so a new interval is sent again there as well.
-std::vector<WriteStep> Writes(const ChangePlan& plan) {
-    std::vector<WriteStep> writes;
-    for (const WriteStep step : plan.steps) {
-        writes.push_back(step);
-        if (step == WriteStep::kOutputBytes && Plans(plan, WriteStep::kWiegandInterval)) {
-            writes.push_back(WriteStep::kWiegandInterval);
-        }
-    }
-    return writes;
-}
-
-int32_t WritePlan(uint8_t kind, const ChangePlan& plan, std::string& failedStep) {
-    for (const WriteStep step : Writes(plan)) {
-        if (const int32_t result = WriteSetting(step, kind, plan.target); result != ZENDRIK_OK) {
-            failedStep = WriteStepName(step);
+int32_t WritePlan(uint8_t kind, const rules::ChangePlan& plan, std::string& failedStep) {
+    for (const rules::SettingCommand command : rules::WriteSequence(plan.commands)) {
+        if (const int32_t result = WriteSetting(command, kind, plan.target); result != ZENDRIK_OK) {
+            failedStep = rules::CommandName(command);
             return result;
         }
     }
     return ZENDRIK_OK;
-}
-
-// The named settings whose read-back differs from what was written.
-std::vector<std::string> Mismatches(const ChangePlan& plan, const ReaderSettings& readBack) {
-    std::vector<std::string> differences;
-    for (const Setting* setting : plan.named) {
-        const std::string wanted = setting->format(plan.target);
-        const std::string got = setting->format(readBack);
-        if (wanted != got) {
-            differences.push_back(std::string(setting->name) + " was set to " + wanted +
-                                  " but reads back as " + got);
-        }
-    }
-    return differences;
 }
 
 int RunSet(const LinkOptions& link, const SetOptions& options) {
@@ -67,13 +37,13 @@ int RunSet(const LinkOptions& link, const SetOptions& options) {
     if (session.Connect(link, failure) != ZENDRIK_OK) {
         return Report(failure);
     }
-    ReaderSettings current;
+    rules::ReaderSettings current;
     std::string item;
     if (const int32_t result = ReadSettings(current, item); result != ZENDRIK_OK) {
         return Report("cannot read the " + item + ": " + ResultWords(result));
     }
-    ChangePlan plan;
-    if (const std::string error = PlanChanges(options.assignments, session.kind(), current, plan);
+    rules::ChangePlan plan;
+    if (const std::string error = rules::PlanChanges(options.assignments, session.kind(), current, plan);
         !error.empty()) {
         return Report(error + "; nothing was written", kExitUsage);
     }
@@ -82,16 +52,16 @@ int RunSet(const LinkOptions& link, const SetOptions& options) {
         return Report("writing the " + failedStep + " failed: " + ResultWords(result) +
                       "; the writes before it were made");
     }
-    ReaderSettings readBack;
+    rules::ReaderSettings readBack;
     if (const int32_t result = ReadSettings(readBack, item); result != ZENDRIK_OK) {
         return Report("written, but cannot read the " + item + " back: " + ResultWords(result));
     }
     if (options.json) {
-        std::printf("%s\n", SettingsJson(session.kind(), plan.named, readBack).dump(2).c_str());
+        std::printf("%s\n", rules::SettingsJson(session.kind(), plan.named, readBack).c_str());
     } else {
         std::fputs(SettingsText(plan.named, readBack).c_str(), stdout);
     }
-    const std::vector<std::string> differences = Mismatches(plan, readBack);
+    const std::vector<std::string> differences = rules::Mismatches(plan, readBack);
     for (const std::string& difference : differences) {
         Report(difference + ": " + ResultWords(ZENDRIK_ERR_VERIFY));
     }
