@@ -28,9 +28,12 @@ CHoverButton::CHoverButton(const QString& text, QWidget* parent)
     setAttribute(Qt::WA_Hover);
 }
 
+// Qt reports the pointer's arrival to disabled widgets too; a disabled button shows no frame.
 void CHoverButton::enterEvent(QEnterEvent* event) {
-    hovered_ = true;
-    update();
+    if (isEnabled()) {
+        hovered_ = true;
+        update();
+    }
     QPushButton::enterEvent(event);
 }
 
@@ -38,6 +41,16 @@ void CHoverButton::leaveEvent(QEvent* event) {
     hovered_ = false;
     update();
     QPushButton::leaveEvent(event);
+}
+
+// A button disabled under the pointer (Connect, once it has connected) drops its frame; one enabled
+// under the pointer takes it up without waiting for the pointer to leave and come back.
+void CHoverButton::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::EnabledChange) {
+        hovered_ = isEnabled() && underMouse();
+        update();
+    }
+    QPushButton::changeEvent(event);
 }
 
 void CHoverButton::paintEvent(QPaintEvent* /*event*/) {
@@ -88,7 +101,7 @@ void CHoverButton::DrawCaption(QPainter& painter) const {
     // Greyed and embossed: a light copy one pixel down and right under a grey caption.
     painter.setPen(palette().color(QPalette::Light));
     painter.drawText(baseline + QPoint(1, 1), caption);
-    painter.setPen(palette().color(QPalette::Disabled, QPalette::ButtonText));
+    painter.setPen(QColor(kDisabledCaptionColour));
     painter.drawText(baseline, caption);
 }
 

@@ -7,7 +7,7 @@ namespace zendrik::tool {
 
 // The window's action buttons: a flat green face with the caption centred on it, framed in gold
 // while the pointer rests on the button. A held button moves its caption one pixel right and down;
-// a disabled one keeps its face and greys its caption.
+// a disabled one keeps its face, greys its caption and never shows the frame.
 class CHoverButton : public QPushButton {
     Q_OBJECT
 
@@ -17,6 +17,8 @@ class CHoverButton : public QPushButton {
     static constexpr QRgb kRightFrameColour = qRgb(251, 202, 106);
     static constexpr QRgb kTopFrameColour = qRgb(252, 210, 121);
     static constexpr QRgb kBottomFrameColour = qRgb(229, 151, 0);
+    // Dark enough to read at better than 3:1 on the green face, unlike the toolkit's light grey.
+    static constexpr QRgb kDisabledCaptionColour = qRgb(84, 84, 84);
 
     explicit CHoverButton(const QString& text, QWidget* parent = nullptr);
 
@@ -25,6 +27,7 @@ class CHoverButton : public QPushButton {
   protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
   private:

@@ -98,6 +98,18 @@ const MessageKey kMessageKeys[] = {
     {"MESSAGE_WARNNING", "Warnning", &MessageTexts::warning},
     {"MESSAGE_PARAMETER_ERROR", "Parameter Error!", &MessageTexts::parameterError},
     {"MESSAGE_FACTORY_DEFAULT_FAIL", "Factory Default Fail!", &MessageTexts::factoryDefaultFail},
+    {"MESSAGE_EXPORT_FAIL", "Export Fail!", &MessageTexts::exportFail},
+};
+
+struct MenuKey {
+    const char* key;
+    const char* defaultText;
+    QString TagListMenuTexts::*member;
+};
+
+const MenuKey kTagListMenuKeys[] = {
+    {"MENU_EXPORT_CSV", "Export to CSV…", &TagListMenuTexts::exportCsv},
+    {"MENU_COPY", "Copy", &TagListMenuTexts::copyRows},
 };
 
 struct ColumnKey {
@@ -135,6 +147,9 @@ LanguageTexts LoadLanguageTexts(const LanguageFile& file) {
     for (int column = 0; column < kTagListColumnCount; ++column) {
         const ColumnKey& key = kColumnKeys[column];
         texts.columns[static_cast<std::size_t>(column)] = {Text(file, key.key, key.defaultText), key.width};
+    }
+    for (const MenuKey& item : kTagListMenuKeys) {
+        texts.tagListMenu.*item.member = Text(file, item.key, item.defaultText);
     }
     return texts;
 }

@@ -33,6 +33,13 @@ struct MessageTexts {
     QString warning;
     QString parameterError;
     QString factoryDefaultFail;  // not in older language files; its default is used there
+    QString exportFail;          // likewise
+};
+
+// The tag list's context menu; not in older language files, whose readers get the defaults.
+struct TagListMenuTexts {
+    QString exportCsv;
+    QString copyRows;
 };
 
 // A caption for one control of the main window.
@@ -52,6 +59,7 @@ struct LanguageTexts {
     std::vector<Caption> captions;  // in reading order
     MessageTexts messages;
     std::array<ListColumn, kTagListColumnCount> columns;
+    TagListMenuTexts tagListMenu;
 };
 
 // Every text the window needs, each taken from section "Lan" of the file or, when absent, from

@@ -1,6 +1,7 @@
 #include "tool/main_dlg.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
@@ -12,12 +13,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
+#include <optional>
 
 #include "tool/control_colours.h"
 #include "tool/control_ids.h"
 #include "tool/host_address.h"
 #include "tool/hover_button.h"
 #include "tool/language_file.h"
+#include "tool/override_cursor.h"
 
 // The icon and logo live in the tool library's resources; a static library needs them registered
 // by hand, and only from the global namespace.
@@ -44,6 +47,28 @@ constexpr int kLengthEntries = 12;  // bytes of the EPC window put on the output
 constexpr uint32_t kReadTagIntervalMax = 255;  // seconds, sent to the reader as one byte
 constexpr uint32_t kPortMax = 65535;
 constexpr qsizetype kPasswordTextLength = 8;
+
+// A box of the window. Its text comes from the language file or the reader and is shown as
+// written, never as markup. A box that comes up while a handler waits on the reader gets the
+// normal cursor back for as long as it asks the user something.
+int RunBox(QMessageBox::Icon icon, const QString& title, const QString& text,
+           QMessageBox::StandardButtons buttons, QWidget* owner) {
+    QMessageBox box(icon, title, text, buttons, owner);
+    box.setTextFormat(Qt::PlainText);
+    std::optional<OverrideCursor> normalCursor;
+    if (QApplication::overrideCursor() != nullptr) {
+        normalCursor.emplace(Qt::ArrowCursor);
+    }
+    return box.exec();
+}
+
+// Buttons, group boxes and menu entries take an ampersand as the mark of a keyboard shortcut; a caption's own
+// ampersand is doubled so that it shows. The action buttons draw their captions themselves,
+// ampersands included.
+QString CaptionForMnemonicControl(const QString& text) {
+    QString caption = text;
+    return caption.replace(u'&', QStringLiteral("&&"));
+}
 
 }  // namespace
 
@@ -153,16 +178,21 @@ void CMainDlg::LoadTexts() {
     for (int column = 0; column < kTagListColumnCount; ++column) {
         tagList_->setColumnWidth(column, texts.columns[static_cast<std::size_t>(column)].width);
     }
+    tagListMenu_ = texts.tagListMenu;
+    exportTagListAction_->setText(CaptionForMnemonicControl(tagListMenu_.exportCsv));
+    copyTagRowsAction_->setText(CaptionForMnemonicControl(tagListMenu_.copyRows));
 }
 
 void CMainDlg::ApplyCaption(int controlId, const QString& text) {
     QWidget* control = Control(controlId);
     if (auto* label = qobject_cast<QLabel*>(control)) {
         label->setText(text);
+    } else if (auto* actionButton = qobject_cast<CHoverButton*>(control)) {
+        actionButton->setText(text);
     } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
-        button->setText(text);
+        button->setText(CaptionForMnemonicControl(text));
     } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
-        group->setTitle(text);
+        group->setTitle(CaptionForMnemonicControl(text));
     }
 }
 
@@ -191,18 +221,16 @@ void CMainDlg::SetControlEnabled(int controlId, bool enabled) {
 }
 
 void CMainDlg::ShowMessage(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kMessageTitle), text, QMessageBox::Ok, this);
-    box.exec();
+    RunBox(QMessageBox::NoIcon, QString::fromLatin1(kMessageTitle), text, QMessageBox::Ok, this);
 }
 
 bool CMainDlg::AskOkCancel(const QString& text, const QString& caption) {
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok | QMessageBox::Cancel, this);
-    return box.exec() == QMessageBox::Ok;
+    return RunBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok | QMessageBox::Cancel, this) ==
+           QMessageBox::Ok;
 }
 
 void CMainDlg::ShowFieldPrompt(const QString& text) {
-    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kMessageTitle), text, QMessageBox::Ok, this);
-    box.exec();
+    RunBox(QMessageBox::Warning, QString::fromLatin1(kMessageTitle), text, QMessageBox::Ok, this);
 }
 
 // Enter accepts the window only when the fields pass their checks.

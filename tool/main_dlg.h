@@ -15,6 +15,7 @@
 #include "tool/language_texts.h"
 #include "tool/serial_ports.h"
 
+class QAction;
 class QComboBox;
 class QLineEdit;
 class QTableWidget;
@@ -84,6 +85,8 @@ class CMainDlg : public QDialog {
     virtual void ShowMessage(const QString& text);
     virtual bool AskOkCancel(const QString& text, const QString& caption);
     virtual void ShowFieldPrompt(const QString& text);
+    // The file the tag list is exported to, asked with a save dialog; empty when the user cancels.
+    virtual QString ChooseExportPath(const QString& caption);
 
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -103,6 +106,7 @@ class CMainDlg : public QDialog {
 
     Fields fields_;
     MessageTexts messages_;
+    TagListMenuTexts tagListMenu_;
     uint8_t readerKind_ = 0;
     uint8_t lowValue_ = 0;
 
@@ -123,6 +127,8 @@ class CMainDlg : public QDialog {
     CHoverButton* factoryDefaultButton_ = nullptr;     // 1017
     CHoverButton* saveChangesButton_ = nullptr;        // 1027
     CHoverButton* readTagButton_ = nullptr;            // 1018
+    QAction* exportTagListAction_ = nullptr;           // the tag list's context menu
+    QAction* copyTagRowsAction_ = nullptr;
 
   protected slots:
     // Connect and disconnect (main_dlg_connect.cpp).
@@ -137,6 +143,9 @@ class CMainDlg : public QDialog {
     void OnReadTag();
     void OnUsbTagRead();
     void OnTagListDoubleClicked();
+    // The tag list's context menu (main_dlg_tag_export.cpp).
+    void OnExportTagList();
+    void OnCopyTagRows();
     // Mode radios, the interval field and the service buttons (main_dlg_service.cpp).
     void OnAlwaysRead();
     void OnReadByTrigger();
@@ -169,6 +178,7 @@ class CMainDlg : public QDialog {
     QWidget* BuildOutputTimeGroup();
     QWidget* BuildReadingIntervalGroup();
     QWidget* BuildTagList();
+    void BuildTagListMenu();
     QSize DialogSize() const;
 
     // Initialisation (main_dlg.cpp).

@@ -7,6 +7,7 @@
 #include "exports/zendrik.h"
 #include "tool/control_ids.h"
 #include "tool/main_dlg.h"
+#include "tool/override_cursor.h"
 
 namespace zendrik::tool {
 namespace {
@@ -16,6 +17,7 @@ namespace id = control_id;
 }  // namespace
 
 void CMainDlg::OnReadConfiguration() {
+    const WaitCursor busy;
     ReadFields();
     ReadBuzzer();
     ReadTriggerTime();

@@ -8,6 +8,7 @@
 #include "tool/connection_inputs.h"
 #include "tool/control_ids.h"
 #include "tool/main_dlg.h"
+#include "tool/override_cursor.h"
 #include "tool/version_text.h"
 
 namespace zendrik::tool {
@@ -24,6 +25,7 @@ bool CMainDlg::UsbChosen() const {
 }
 
 void CMainDlg::OnConnect() {
+    const WaitCursor busy;
     ReadFields();
     if (!OpenLink()) {
         return;

@@ -19,6 +19,7 @@
 
 #include "tool/control_ids.h"
 #include "tool/hover_button.h"
+#include "tool/list_selection.h"
 #include "tool/main_dlg.h"
 #include "tool/owned_widget.h"
 #include "tool/radio_group.h"
@@ -70,11 +71,12 @@ QLineEdit* CentredEdit(QWidget* parent, int controlId) {
 }
 
 // The visible lists are editable drop-downs whose typed text is never added as an entry: only the
-// selected index counts.
+// selected index counts, and typing an entry selects it.
 QComboBox* EditableList(QWidget* parent, int controlId, int width) {
     auto* list = Named<QComboBox>(parent, controlId);
     list->setEditable(true);
     list->setInsertPolicy(QComboBox::NoInsert);
+    SelectTypedEntries(list);
     list->setMinimumWidth(width);
     return list;
 }
@@ -109,6 +111,11 @@ void CMainDlg::BuildControls() {
     setFont(dialogFont);
     BuildShownControls();
     BuildHiddenControls();
+    // Labels show the language file's captions and the reader's answers as written: Qt would
+    // otherwise guess from a "<" whether a text is markup.
+    for (QLabel* label : findChildren<QLabel*>()) {
+        label->setTextFormat(Qt::PlainText);
+    }
     setFixedSize(DialogSize().expandedTo(minimumSizeHint()));
 }
 
@@ -274,6 +281,7 @@ QWidget* CMainDlg::BuildTagList() {
     tagList_->horizontalHeader()->setStretchLastSection(false);
     // A double click anywhere on the list, on a row or not, offers to clear it.
     tagList_->viewport()->installEventFilter(this);
+    BuildTagListMenu();
     return tagList_;
 }
 

@@ -6,7 +6,9 @@
 #include "exports/zendrik.h"
 #include "tool/control_ids.h"
 #include "tool/frequency_plan.h"
+#include "tool/list_selection.h"
 #include "tool/main_dlg.h"
+#include "tool/override_cursor.h"
 #include "tool/save_checks.h"
 
 namespace zendrik::tool {
@@ -53,6 +55,7 @@ std::array<uint8_t, kPasswordSize> PasswordBytes(const QString& text) {
 }  // namespace
 
 void CMainDlg::OnSaveChanges() {
+    const WaitCursor busy;
     ReadFields();
     ShowFields();
     if (const std::optional<SaveRefusal> refusal = FirstSaveRefusal(CollectSaveInputs())) {
@@ -90,14 +93,14 @@ SaveInputs CMainDlg::CollectSaveInputs() const {
     inputs.wiegandInterval = fields_.wiegandInterval;
     inputs.triggerTime = fields_.triggerTime;
     inputs.readerKind = readerKind_;
-    inputs.frequencyStart = freqStartList_->currentIndex();
-    inputs.frequencyEnd = freqEndList_->currentIndex();
+    inputs.frequencyStart = SelectedIndex(*freqStartList_);
+    inputs.frequencyEnd = SelectedIndex(*freqEndList_);
     inputs.usb = UsbChosen();
     inputs.wiegand26 = ControlAs<QAbstractButton>(id::kWiegand26Radio)->isChecked();
     inputs.wiegand34 = ControlAs<QAbstractButton>(id::kWiegand34Radio)->isChecked();
-    inputs.startByte = startBytesList_->currentIndex();
-    inputs.lengthIndex = lengthList_->currentIndex();
-    inputs.powerIndex = powerList_->currentIndex();
+    inputs.startByte = SelectedIndex(*startBytesList_);
+    inputs.lengthIndex = SelectedIndex(*lengthList_);
+    inputs.powerIndex = SelectedIndex(*powerList_);
     return inputs;
 }
 
@@ -119,13 +122,13 @@ bool CMainDlg::WriteSettings() {
     const bool wiegand34 = isChecked(id::kWiegand34Radio);
     std::array<uint8_t, kWgOutBytesSize> wgOutBytes{};
     wgOutBytes[kWgEnableByte] = kWiegandOutputOn;
-    wgOutBytes[kWgStartByte] = static_cast<uint8_t>(startBytesList_->currentIndex());
+    wgOutBytes[kWgStartByte] = static_cast<uint8_t>(SelectedIndex(*startBytesList_));
     wgOutBytes[kWgInvertedByte] = isChecked(id::kForwardRadio) ? 0 : 1;
     if (UsbChosen()) {
         UhfSetWeigand(kReaderAddress, wiegand34 ? kWiegand34Code : kWiegand26Code);
         wgOutBytes[kWgByteCount] = wiegand34 ? kWiegand34Bytes : kWiegand26Bytes;
     } else {
-        wgOutBytes[kWgByteCount] = static_cast<uint8_t>(lengthList_->currentIndex() + 1);
+        wgOutBytes[kWgByteCount] = static_cast<uint8_t>(SelectedIndex(*lengthList_) + 1);
     }
     if (UhfSetWgOutByte(kReaderAddress, wgOutBytes.data()) != ZENDRIK_OK) {
         ShowMessage(messages_.setWiegandOutputSettingsFail);
@@ -149,9 +152,9 @@ bool CMainDlg::WriteSettings() {
 }
 
 bool CMainDlg::WriteFrequencyAndPower() {
-    const int startIndex = freqStartList_->currentIndex();
-    const int endIndex = freqEndList_->currentIndex();
-    const int powerIndex = powerList_->currentIndex();
+    const int startIndex = SelectedIndex(*freqStartList_);
+    const int endIndex = SelectedIndex(*freqEndList_);
+    const int powerIndex = SelectedIndex(*powerList_);
     std::optional<uint8_t> power;
     if (readerKind_ == kChannelReaderKind) {
         if (UhfSetFrequencyRegion(kReaderAddress, kChannelRegion, startIndex + 1, endIndex + 1, 0, 0) !=
@@ -186,6 +189,7 @@ bool CMainDlg::WriteFrequencyAndPower() {
 }
 
 void CMainDlg::OnFactoryDefault() {
+    const WaitCursor busy;
     ReadFields();
     UhfFactoryDefault(kReaderAddress);
     int32_t outcome = UhfSetAddress(kReaderAddress, kFactoryAddress);

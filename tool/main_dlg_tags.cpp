@@ -10,6 +10,7 @@
 #include "exports/zendrik.h"
 #include "tool/card_number.h"
 #include "tool/control_ids.h"
+#include "tool/list_selection.h"
 #include "tool/main_dlg.h"
 #include "tool/tag_list.h"
 
@@ -36,8 +37,8 @@ std::optional<TagRead> ReadOneTag() {
 }  // namespace
 
 void CMainDlg::OnReadTag() {
-    const int startByte = startBytesList_->currentIndex();
-    const int lengthIndex = lengthList_->currentIndex();
+    const int startByte = SelectedIndex(*startBytesList_);
+    const int lengthIndex = SelectedIndex(*lengthList_);
     // The bytes must lie within the reader's EPC window. Over USB the Length list has no selection
     // and the test comes down to the start byte.
     if (startByte + lengthIndex + 1 > static_cast<int>(kEpcWindowSize)) {
@@ -75,7 +76,7 @@ void CMainDlg::ReadWiegandNumber(bool windowByReaderKind) {
     }
     const EpcWindow window = windowByReaderKind ? EpcWindowFor(readerKind_, read->data, read->length)
                                                 : AntennaFirstEpcWindow(read->data, read->length);
-    const WiegandSelection selection{startBytesList_->currentIndex(),
+    const WiegandSelection selection{SelectedIndex(*startBytesList_),
                                      ControlAs<QAbstractButton>(id::kWiegand34Radio)->isChecked(),
                                      ControlAs<QAbstractButton>(id::kForwardRadio)->isChecked()};
     const std::optional<QString> cardNumber = WiegandNumberText(window, selection);
@@ -97,13 +98,13 @@ void CMainDlg::ReadEpcField() {
     if (window.length == 0) {
         return;
     }
-    const auto count = static_cast<uint8_t>(lengthList_->currentIndex() + 1);
+    const auto count = static_cast<uint8_t>(SelectedIndex(*lengthList_) + 1);
     const uint8_t reverse = ControlAs<QAbstractButton>(id::kForwardRadio)->isChecked() ? 0 : 1;
     std::array<uint8_t, kEpcWindowSize> field{};
     // The field is cut from the window, so the EPC beyond the window is not offered to EpcOutput.
     const auto available = static_cast<uint8_t>(std::min<std::size_t>(window.length, kEpcWindowSize));
     if (EpcOutput(window.bytes.data(), available, reverse,
-                  static_cast<uint8_t>(startBytesList_->currentIndex()), count, field.data()) != ZENDRIK_OK) {
+                  static_cast<uint8_t>(SelectedIndex(*startBytesList_)), count, field.data()) != ZENDRIK_OK) {
         ShowMessage(messages_.freqError);
         return;
     }

@@ -3,9 +3,11 @@
 #include <QImage>
 #include <QtTest>
 
+#include "tests/tool/contrast_ratio.h"
 #include "tool/hover_button.h"
 
 using namespace zendrik::tool;
+using zendrik::tool::testing::ContrastRatio;
 
 namespace {
 
@@ -46,6 +48,22 @@ QRect CaptionBox(const QImage& image) {
         }
     }
     return box;
+}
+
+// The caption pixel that stands out most from the face.
+double StrongestCaptionContrast(const QImage& image) {
+    double strongest = 1.0;
+    const QRect box = CaptionBox(image);
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+        for (int x = box.left(); x <= box.right(); ++x) {
+            strongest = std::max(strongest, ContrastRatio(image.pixel(x, y), CHoverButton::kFaceColour));
+        }
+    }
+    return strongest;
+}
+
+bool ShowsFrame(CHoverButton& button) {
+    return Sample(Render(button)).left == CHoverButton::kLeftFrameColour;
 }
 
 }  // namespace
@@ -101,6 +119,46 @@ class HoverButtonTest : public QObject {
         QCOMPARE(Sample(disabledImage).face, CHoverButton::kFaceColour);
         QVERIFY(!CaptionBox(disabledImage).isEmpty());
         QVERIFY(disabledImage != enabledImage);
+        // Greyed, yet readable on the green face.
+        QVERIFY2(StrongestCaptionContrast(disabledImage) >= 3.0,
+                 qPrintable(QString::number(StrongestCaptionContrast(disabledImage))));
+        QVERIFY(StrongestCaptionContrast(disabledImage) < StrongestCaptionContrast(enabledImage));
+    }
+
+    // Qt tells disabled widgets that the pointer arrived, but a disabled button shows no frame.
+    // Enabled again, it shows the frame only if the pointer is still on it.
+    void noFrameWhileDisabled_data() {
+        QTest::addColumn<bool>("enterFirst");
+        QTest::addColumn<bool>("enterWhileDisabled");
+        QTest::addColumn<bool>("leaveWhileDisabled");
+        QTest::addColumn<bool>("frameWhenEnabled");
+        QTest::newRow("pointer arrives at a disabled button") << false << true << false << true;
+        QTest::newRow("disabled under the pointer") << true << false << false << true;
+        QTest::newRow("pointer leaves while disabled") << true << false << true << false;
+    }
+    void noFrameWhileDisabled() {
+        QFETCH(bool, enterFirst);
+        QFETCH(bool, enterWhileDisabled);
+        QFETCH(bool, leaveWhileDisabled);
+        QFETCH(bool, frameWhenEnabled);
+        CHoverButton button(QStringLiteral("Connect"));
+        button.resize(kWidth, kHeight);
+        if (enterFirst) {
+            Enter(button);
+            QVERIFY(ShowsFrame(button));
+        }
+        button.setEnabled(false);
+        if (enterWhileDisabled) {
+            Enter(button);
+        }
+        QVERIFY(!button.IsHovered());
+        QVERIFY(!ShowsFrame(button));
+        if (leaveWhileDisabled) {
+            Leave(button);
+        }
+        button.setEnabled(true);
+        QCOMPARE(button.IsHovered(), frameWhenEnabled);
+        QCOMPARE(ShowsFrame(button), frameWhenEnabled);
     }
 };
 

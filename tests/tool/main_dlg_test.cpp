@@ -1,26 +1,37 @@
 // The main window at start: controls, initial contents, language texts from the working
 // directory, the field exchange's prompts, the display rules applied, and the colours.
+#include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <array>
+#include <functional>
+#include <memory>
+#include <optional>
 
+#include "tests/tool/contrast_ratio.h"
 #include "tool/control_colours.h"
 #include "tool/control_ids.h"
 #include "tool/hover_button.h"
 #include "tool/main_dlg.h"
+#include "tool/override_cursor.h"
 
 using namespace zendrik::tool;
+using zendrik::tool::testing::ContrastRatio;
 namespace id = control_id;
 
 namespace {
@@ -36,12 +47,21 @@ class TestWindow : public CMainDlg {
 
     QStringList shownMessages;
     QStringList prompts;
+    QString exportPath;  // what the file dialog answers; empty: cancelled
+    QStringList exportCaptions;
 
     using CMainDlg::ApplyFrequencyDisplay;
     using CMainDlg::ApplyPowerList;
     using CMainDlg::ApplyWiegandDisplay;
     using CMainDlg::FillChannelLists;
+    using CMainDlg::OnComTransport;
+    using CMainDlg::OnExportTagList;
     void SetReaderKind(uint8_t kind) { readerKind_ = kind; }
+
+    // The window's own boxes, not the recorded ones.
+    void RealMessage(const QString& text) { CMainDlg::ShowMessage(text); }
+    void RealQuestion(const QString& text) { CMainDlg::AskOkCancel(text, text); }
+    void RealPrompt(const QString& text) { CMainDlg::ShowFieldPrompt(text); }
 
   protected:
     void ShowMessage(const QString& text) override { shownMessages.append(text); }
@@ -50,6 +70,10 @@ class TestWindow : public CMainDlg {
         return false;
     }
     void ShowFieldPrompt(const QString& text) override { prompts.append(text); }
+    QString ChooseExportPath(const QString& caption) override {
+        exportCaptions.append(caption);
+        return exportPath;
+    }
 };
 
 // Runs the test body from a working directory of its own, optionally holding a config.ini.
@@ -93,6 +117,18 @@ QString Text(const CMainDlg& window, int controlId) {
 
 bool Checked(const CMainDlg& window, int controlId) {
     return Find<QAbstractButton>(window, controlId)->isChecked();
+}
+
+QAction* TagListAction(const CMainDlg& window, const char* name) {
+    return Find<QTableWidget>(window, id::kTagList)->findChild<QAction*>(QString::fromLatin1(name));
+}
+
+void AddTagRow(QTableWidget* list, const QStringList& cells) {
+    const int row = list->rowCount();
+    list->insertRow(row);
+    for (int column = 0; column < cells.size(); ++column) {
+        list->setItem(row, column, std::make_unique<QTableWidgetItem>(cells[column]).release());
+    }
 }
 
 QStringList Entries(const QComboBox* list) {
@@ -541,6 +577,159 @@ class MainDlgTest : public QObject {
         const QWidget* label = window.Control(id::kPowerLabel);
         const QPoint corner = label->mapTo(&window, QPoint(0, 0));
         QCOMPARE(image.pixel(corner + QPoint(label->width() - 1, 1)), colours::kCaptionBackground);
+    }
+
+    // A disabled control keeps its live colours for when it is enabled again and is greyed out
+    // meanwhile: grey text on the captions' grey, still readable.
+    void disabledControlsLookGreyed_data() {
+        QTest::addColumn<int>("controlId");
+        QTest::addColumn<bool>("edit");
+        QTest::newRow("trigger time in Read Always") << int{id::kTriggerTime} << true;
+        QTest::newRow("Length list over USB") << int{id::kLengthList} << true;
+        QTest::newRow("Wiegand 26 off USB") << int{id::kWiegand26Radio} << false;
+    }
+    void disabledControlsLookGreyed() {
+        QFETCH(int, controlId);
+        QFETCH(bool, edit);
+        const WorkingDirectory directory;
+        TestWindow window;
+        window.show();
+        Find<QAbstractButton>(window, id::kAlwaysReadRadio)->click();
+        if (!edit) {
+            window.OnComTransport();
+        }
+        QWidget* control = window.Control(controlId);
+        QVERIFY(!control->isEnabled());
+
+        const QPalette::ColorRole textRole = edit ? QPalette::Text : QPalette::WindowText;
+        const QPalette::ColorRole backgroundRole = edit ? QPalette::Base : QPalette::Window;
+        const QPalette palette = control->palette();
+        QCOMPARE(palette.color(QPalette::Active, textRole).rgb(),
+                 edit ? colours::kEditText : colours::kCaptionText);
+        QCOMPARE(palette.color(QPalette::Active, backgroundRole).rgb(),
+                 edit ? colours::kEditBackground : colours::kCaptionBackground);
+        const QRgb disabledText = palette.color(QPalette::Disabled, textRole).rgb();
+        const QRgb disabledBackground = palette.color(QPalette::Disabled, backgroundRole).rgb();
+        QCOMPARE(disabledText, colours::kDisabledText);
+        QCOMPARE(disabledBackground, colours::kCaptionBackground);
+        QVERIFY(ContrastRatio(disabledText, disabledBackground) >= 3.0);
+
+        // Drawn so: the field's inside takes the captions' grey.
+        if (edit) {
+            const QImage image = control->grab().toImage();
+            QCOMPARE(image.pixel(control->width() / 2, 4), colours::kDisabledBackground);
+        }
+    }
+
+    // Texts from the language file and the reader are shown as written: markup stays visible,
+    // ampersands stay visible on the controls that would take them for shortcuts.
+    void textsAreShownAsWritten() {
+        const WorkingDirectory directory(QByteArray("[Lan]\n") + "RF_POWER=<b>Power</b>\n" +
+                                         "MODE_ALLWAYS=Read & Write\n" + "RF_RF=<h1>RF</h1> & more\n" +
+                                         "MENU_EXPORT_CSV=CSV & more\n" + "MENU_COPY=Kopieren\n" +
+                                         "MESSAGE_EXPORT_FAIL=<i>nicht</i>\n");
+        TestWindow window;
+        for (const QLabel* label : window.findChildren<QLabel*>()) {
+            QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));
+        }
+        QCOMPARE(Text(window, id::kPowerLabel), QStringLiteral("<b>Power</b>"));
+        QCOMPARE(Text(window, id::kAlwaysReadRadio), QStringLiteral("Read && Write"));
+        QCOMPARE(Text(window, id::kRfGroup), QStringLiteral("<h1>RF</h1> && more"));
+        QCOMPARE(TagListAction(window, "exportTagList")->text(), QStringLiteral("CSV && more"));
+        QCOMPARE(TagListAction(window, "copyTagRows")->text(), QStringLiteral("Kopieren"));
+        QCOMPARE(window.messages().exportFail, QStringLiteral("<i>nicht</i>"));
+        // The file dialog is captioned with the menu text as written.
+        window.OnExportTagList();
+        QCOMPARE(window.exportCaptions, QStringList{QStringLiteral("CSV & more")});
+    }
+
+    // The window's boxes show their text as written, and the normal cursor even when they come up
+    // while a handler shows the wait cursor.
+    void boxesShowPlainTextWithTheNormalCursor_data() {
+        QTest::addColumn<int>("box");
+        QTest::newRow("message") << 0;
+        QTest::newRow("question") << 1;
+        QTest::newRow("field prompt") << 2;
+    }
+    void boxesShowPlainTextWithTheNormalCursor() {
+        QFETCH(int, box);
+        const WorkingDirectory directory;
+        TestWindow window;
+        const QString text = QStringLiteral("<b>Connection Fail!</b>");
+        Qt::TextFormat format = Qt::AutoText;
+        QString shownText;
+        std::optional<Qt::CursorShape> cursorOverBox;
+        QTimer::singleShot(0, &window, [&] {
+            auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(shown != nullptr);
+            format = shown->textFormat();
+            shownText = shown->text();
+            cursorOverBox = QApplication::overrideCursor()->shape();
+            shown->done(QMessageBox::Ok);
+        });
+        {
+            const WaitCursor busy;
+            const std::array<std::function<void()>, 3> show = {[&] { window.RealMessage(text); },
+                                                               [&] { window.RealQuestion(text); },
+                                                               [&] { window.RealPrompt(text); }};
+            show[static_cast<std::size_t>(box)]();
+            QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        }
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+        QCOMPARE(format, Qt::PlainText);
+        QCOMPARE(shownText, text);
+        QCOMPARE(cursorOverBox, std::optional<Qt::CursorShape>(Qt::ArrowCursor));
+    }
+
+    // The tag list's context menu: the whole list to a CSV file, the selected rows to the clipboard.
+    void tagListMenuExportsAndCopies() {
+        const WorkingDirectory directory;
+        TestWindow window;
+        auto* list = Find<QTableWidget>(window, id::kTagList);
+        QCOMPARE(list->contextMenuPolicy(), Qt::ActionsContextMenu);
+        QAction* exportCsv = TagListAction(window, "exportTagList");
+        QAction* copy = TagListAction(window, "copyTagRows");
+        QCOMPARE(list->actions(), (QList<QAction*>{exportCsv, copy}));
+        QCOMPARE(exportCsv->text(), QStringLiteral("Export to CSV…"));
+        QCOMPARE(copy->text(), QStringLiteral("Copy"));
+        AddTagRow(list, {"1", "01193046", "2", "12"});
+        AddTagRow(list, {"2", "0aff", "1", "12"});
+        AddTagRow(list, {"3", "0305419896", "15", "8"});
+
+        QVERIFY(!copy->isEnabled());  // nothing selected
+        list->selectRow(2);
+        list->selectionModel()->select(list->model()->index(0, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QVERIFY(copy->isEnabled());
+        copy->trigger();
+        QCOMPARE(QApplication::clipboard()->text(),
+                 QStringLiteral("1\t01193046\t2\t12\n3\t0305419896\t15\t8\n"));
+
+        const QTemporaryDir target;
+        window.exportPath = target.filePath(QStringLiteral("tags.csv"));
+        exportCsv->trigger();
+        QFile written(window.exportPath);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(),
+                 QByteArray("No.,Card Number,Success Times,EPC Length\r\n1,01193046,2,12\r\n"
+                            "2,0aff,1,12\r\n3,0305419896,15,8\r\n"));
+        QCOMPARE(window.exportCaptions, QStringList{QStringLiteral("Export to CSV…")});
+        QVERIFY(window.shownMessages.isEmpty());
+
+        // A file that cannot be written is reported; a cancelled dialog writes nothing.
+        window.exportPath = target.filePath(QStringLiteral("missing/tags.csv"));
+        exportCsv->trigger();
+        QCOMPARE(window.shownMessages, QStringList{QStringLiteral("Export Fail!")});
+        window.exportPath.clear();
+        exportCsv->trigger();
+        QCOMPARE(window.shownMessages.size(), 1);
+        QCOMPARE(QDir(target.path()).entryList(QDir::Files), QStringList{QStringLiteral("tags.csv")});
+    }
+
+    // The field prompts are Chinese: some installed font must carry those glyphs, or they show as
+    // boxes.
+    void aFontCarriesThePrompts() {
+        QVERIFY(!QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty());
     }
 };
 

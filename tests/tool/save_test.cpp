@@ -31,6 +31,8 @@ const Bytes kWholeFccBand{50, 52, 0x0D, 0xC3, 0x70};
 // Layout B: first and last channel, then three zeros.
 const Bytes kAllChannels{1, 63, 0, 0, 0};
 
+constexpr int kSaveablePower = 20;
+
 struct SaveCase {
     const char* name;
     std::function<void(RecordingWindow&)> change;
@@ -76,6 +78,7 @@ class SaveTest : public QObject {
         window().List(id::kStartBytesList)->setCurrentIndex(0);
         window().List(id::kFreqStartList)->setCurrentIndex(0);
         window().List(id::kFreqEndList)->setCurrentIndex(52);
+        window().List(id::kPowerList)->setCurrentIndex(kSaveablePower);
         Forget();
     }
 
@@ -105,6 +108,14 @@ class SaveTest : public QObject {
         const auto endBeforeStart = [](RecordingWindow& w) {
             w.List(id::kFreqStartList)->setCurrentIndex(10);
             w.List(id::kFreqEndList)->setCurrentIndex(2);
+        };
+        // Typed over whatever the list showed: only an exact entry selects.
+        const auto typed = [](int controlId, const char* value) {
+            return [controlId, value](RecordingWindow& w) {
+                QLineEdit* edit = w.List(controlId)->lineEdit();
+                edit->selectAll();
+                QTest::keyClicks(edit, QString::fromLatin1(value));
+            };
         };
         const auto wiegand34 = [](RecordingWindow& w) { w.Button(id::kWiegand34Radio)->click(); };
         const auto serial = [](int start, int lengthIndex) {
@@ -155,6 +166,19 @@ class SaveTest : public QObject {
             {"serial, byte 11, 1 byte", serial(11, 0), wgOutFail, {1, 11, 1, 0}},
             {"serial, byte 11, 2 bytes", serial(11, 1), lengthBytes, {}},
             {"serial, no length", serial(0, -1), lengthBytes, {}},
+            {"power typed 99", typed(id::kPowerList, "99"), QStringLiteral("Parameter Error!"), {}},
+            {"start frequency typed", typed(id::kFreqStartList, "902001"), freq, {}},
+            {"end frequency typed", typed(id::kFreqEndList, "end"), freq, {}},
+            {"start byte typed", typed(id::kStartBytesList, "x"), startBytes, {}},
+            {"start byte typed as an entry",
+             both(wiegand34, typed(id::kStartBytesList, "8")),
+             wgOutFail,
+             {1, 8, 4, 0}},
+            {"serial, length typed 13", both(serial(0, 0), typed(id::kLengthList, "13")), lengthBytes, {}},
+            {"serial, length typed as an entry",
+             both(serial(0, 0), typed(id::kLengthList, "12")),
+             wgOutFail,
+             {1, 0, 12, 0}},
         };
         reader().FailCommand(command::kSetWiegandOutBytes, sim::Fault::Status(sim::kStatusRefused));
         for (const SaveCase& saveCase : cases) {
@@ -278,6 +302,47 @@ class SaveTest : public QObject {
         window().Button(id::kFactoryDefault)->click();
         QCOMPARE(window().messages, QStringList{QStringLiteral("Factory Default Fail!")});
         QCOMPARE(window().Status(), QStringLiteral("before"));
+    }
+
+    // The handlers that wait on the reader for seconds show the wait cursor from their first step,
+    // the field check, to their last box, and no longer once they return.
+    void longHandlersShowTheWaitCursor() {
+        struct Case {
+            const char* name;
+            int button;
+            uint8_t spoiled;      // 0: none, the handler runs to its end
+            const char* lastBox;  // the box of the spoiled command
+        };
+        const Case cases[] = {
+            {"Connect", id::kConnect, 0, nullptr},
+            {"Read Configuration", id::kReadConfiguration, command::kGetAddress, "Get Address Fail!"},
+            {"Save Changes", id::kSaveChanges, command::kSetWiegandOutBytes,
+             "Set Wiegand Output Settings Fail!"},
+            {"Factory Default", id::kFactoryDefault, 0, nullptr},
+        };
+        const QString prompt = QStringLiteral("“请填入一个在0和255之间的整数。”");
+        for (const Case& handler : cases) {
+            MakeSaveable();
+            if (handler.button == id::kConnect) {
+                window().Button(id::kDisconnect)->click();
+            }
+            Forget();
+            window().cursorsAtBoxes.clear();
+            if (handler.spoiled != 0) {
+                reader().FailCommand(handler.spoiled, sim::Fault::Status(sim::kStatusRefused));
+            }
+            window().SetText(id::kSpareNumber, QStringLiteral("x"));
+            window().Button(handler.button)->click();
+            reader().ClearFaults();
+            QStringList boxes{prompt};
+            if (handler.lastBox != nullptr) {
+                boxes.append(QString::fromUtf8(handler.lastBox));
+            }
+            QVERIFY2(window().messages == boxes, handler.name);
+            QVERIFY2(window().cursorsAtBoxes == QList<int>(boxes.size(), Qt::WaitCursor), handler.name);
+            QVERIFY2(QApplication::overrideCursor() == nullptr, handler.name);
+        }
+        QVERIFY(window().Connected());
     }
 
     void narrowPowerReaderGetsItsPowerFromTheListIndex() {

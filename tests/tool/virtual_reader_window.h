@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -99,6 +101,8 @@ class RecordingWindow : public CMainDlg {
     QStringList messages;
     QStringList questions;  // "caption: text"
     bool answerOk = true;
+    // The application's cursor at each message and prompt: its shape, or -1 for none set.
+    QList<int> cursorsAtBoxes;
 
     using CMainDlg::OnComTransport;
     using CMainDlg::OnUsbTransport;
@@ -140,12 +144,24 @@ class RecordingWindow : public CMainDlg {
     }
 
   protected:
-    void ShowMessage(const QString& text) override { messages.append(text); }
+    void ShowMessage(const QString& text) override {
+        messages.append(text);
+        RecordCursor();
+    }
     bool AskOkCancel(const QString& text, const QString& caption) override {
         questions.append(caption + QStringLiteral(": ") + text);
         return answerOk;
     }
-    void ShowFieldPrompt(const QString& text) override { messages.append(text); }
+    void ShowFieldPrompt(const QString& text) override {
+        messages.append(text);
+        RecordCursor();
+    }
+
+  private:
+    void RecordCursor() {
+        const QCursor* cursor = QApplication::overrideCursor();
+        cursorsAtBoxes.append(cursor != nullptr ? int{cursor->shape()} : -1);
+    }
 };
 
 // Runs the tests from an empty working directory, so the window shows its built-in texts.
