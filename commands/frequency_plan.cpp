@@ -37,6 +37,10 @@ constexpr std::size_t kStartKhzAt = 3;
 constexpr std::size_t kStartKhzBytes = 3;
 constexpr std::size_t kFirstSettingAt = 0;
 constexpr std::size_t kSecondSettingAt = 1;
+// Reply data bytes each plan occupies.
+constexpr std::size_t kSettingBytesLength = 2;
+constexpr std::size_t kRegionOnlyLength = 1;
+constexpr std::size_t kChannelRangeLength = 3;
 
 uint8_t LowByte(int32_t value) {
     return static_cast<uint8_t>(static_cast<uint32_t>(value) & kByteMask);
@@ -118,6 +122,22 @@ std::array<uint8_t, kFrequencyRequestLength> EncodeFrequencyRequest(FrequencyLay
     // its region byte, so a reader that echoes it reads back the same start, step and span.
     return {LowByte(settings.step / kStepUnitKhz), settings.span, ByteOf(settings.first, kStartHighByte),
             ByteOf(settings.first, kStartMiddleByte), ByteOf(settings.first, kStartLowByte)};
+}
+
+std::size_t FrequencyReplyDataNeeded(FrequencyLayout layout, uint8_t regionCode) {
+    if (layout == FrequencyLayout::kSettingBytes) {
+        return kSettingBytesLength;
+    }
+    switch (regionCode) {
+        case kRegion902A:
+        case kRegion865:
+        case kRegion902B:
+            return kChannelRangeLength;
+        case kRegionFreePlan:
+            return kFrequencyReplyDataLength;
+        default:
+            return kRegionOnlyLength;  // no plan, or a code out of range: only the code is read
+    }
 }
 
 int32_t DecodeFrequencyReply(FrequencyLayout layout, std::span<const uint8_t> data,

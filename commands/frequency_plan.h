@@ -49,6 +49,11 @@ struct FrequencyReading {
 std::array<uint8_t, kFrequencyRequestLength> EncodeFrequencyRequest(FrequencyLayout layout,
                                                                     const FrequencySettings& settings);
 
+// How many reply data bytes a plan read decodes: two in layout B; in layout A the region code, plus
+// the start and end channel of a fixed plan, or step, channel count and start of the free plan.
+// `regionCode` is data[0] of the reply (layout A only).
+std::size_t FrequencyReplyDataNeeded(FrequencyLayout layout, uint8_t regionCode);
+
 // Decodes the reply data of a plan read (data[0] is reply byte 5; at least
 // kFrequencyReplyDataLength bytes). ZENDRIK_ERR_BAD_REPLY for a layout A region code above 4, with
 // only the region set.

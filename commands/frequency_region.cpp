@@ -62,12 +62,13 @@ int32_t GetFrequencyRegion(Link& link, uint8_t address, FrequencyReading& readin
     link.SettleOnce(kSettleWait);
     const auto request = BuildStandardFrame(address, command::kGetFrequency, {});
     StandardReply reply{};
-    // Only the status byte decides: a failed exchange leaves the zeroed buffer, which reads as refusal.
+    // Only the reply decides: a failed exchange leaves the zeroed buffer, which reads as refusal, and
+    // a reply too short for the plan it announces is refused too rather than read past its data.
     link.Exchange(ExchangeVariant::Standard(), request, reply);
-    if (!ReplyStatusOk(reply)) {
+    const FrequencyLayout layout = LayoutForReaderKind(link.reader_kind());
+    if (!ReplyCarries(reply, FrequencyReplyDataNeeded(layout, reply[kOffsetData]))) {
         return ZENDRIK_ERR_STATUS;
     }
-    const FrequencyLayout layout = LayoutForReaderKind(link.reader_kind());
     return DecodeFrequencyReply(layout, std::span(reply).subspan(kOffsetData), reading);
 }
 

@@ -14,7 +14,7 @@ int32_t RunPlainCommand(Link& link, uint8_t address, uint8_t code, std::span<con
         result != ZENDRIK_OK) {
         return result;
     }
-    if (!ReplyStatusOk(reply)) {
+    if (!ReplyCarries(reply, output.size())) {
         return ZENDRIK_ERR_STATUS;
     }
     return CopyFromReply(reply, kOffsetData, output) ? ZENDRIK_OK : ZENDRIK_ERR_BAD_REPLY;

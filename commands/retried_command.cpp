@@ -12,7 +12,7 @@ int32_t RunRetriedCommand(Link& link, uint8_t address, uint8_t code,
                           std::span<uint8_t> output) {
     const auto request = BuildStandardFrame(address, code, data);
     StandardReply reply{};  // shared by all attempts
-    if (!ExchangeUntilStatusOk(link, attempts, request, reply)) {
+    if (!ExchangeUntilStatusOk(link, attempts, request, reply, output.size())) {
         return ZENDRIK_ERR_STATUS;
     }
     return CopyFromReply(reply, kOffsetData, output) ? ZENDRIK_OK : ZENDRIK_ERR_STATUS;

@@ -11,6 +11,8 @@ namespace {
 constexpr int kHandshakeFirstWaitMs = 100;
 constexpr unsigned kNibbleBits = 4;
 constexpr uint8_t kLowNibbleMask = 0x0F;
+// The reply's one data byte holds the reader kind and the low value.
+constexpr std::size_t kDescriptorBytes = 1;
 
 }  // namespace
 
@@ -18,9 +20,10 @@ int32_t Handshake(Link& link, uint8_t address, uint8_t value, HandshakeInfo& inf
     const uint8_t data[] = {value};
     const auto request = BuildStandardFrame(address, command::kHandshake, data);
     LongReply reply{};
-    // Only the status byte decides: a failed exchange leaves the zeroed buffer, which reads as refusal.
+    // Only the reply decides: a failed exchange leaves the zeroed buffer, which reads as refusal, and
+    // a reply without its data byte is refused too rather than read from its CRC.
     link.Exchange(ExchangeVariant::Waited(kHandshakeFirstWaitMs), request, reply);
-    if (!ReplyStatusOk(reply)) {
+    if (!ReplyCarries(reply, kDescriptorBytes)) {
         return ZENDRIK_ERR_STATUS;
     }
     const uint8_t descriptor = reply[kOffsetData];
