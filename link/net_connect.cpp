@@ -28,9 +28,11 @@ int32_t ConnectAttempt(Link& link, const UdpEndpoints& endpoints) {
     const std::vector<uint8_t> probe = BuildStandardFrame(kBroadcastAddress, command::kHandshake, data);
     UdpTransactionOptions options;
     options.maxReceive = kProbeAnswerBytes;
+    options.onlyFromReader = true;
     TraceSent(kTraceLinkName, probe);
     const std::optional<Datagram> answer = link.udp().Transact(endpoints, probe, options);
-    // Neither the CRC, the status nor the sender matter: any answer that starts a frame will do.
+    // Neither the CRC nor the status matter: any answer from the reader's address that starts a
+    // frame will do.
     if (!answer || answer->bytes.empty() || answer->bytes.front() != kStartByte) {
         TraceReceived(kTraceLinkName, ZENDRIK_ERR_NOT_REACHED, {});
         return ZENDRIK_ERR_NOT_REACHED;

@@ -6,14 +6,19 @@
 #include "link/socket_layer.h"
 
 namespace zendrik {
+namespace {
 
-// Over UDP the reply is one datagram; neither its CRC nor its end byte is checked, and the first
-// datagram to arrive on the host port is taken, from whichever sender.
+constexpr UdpTransactionOptions kReaderReplyOptions{.onlyFromReader = true};
+
+}  // namespace
+
+// Over UDP the reply is one datagram; neither its CRC nor its end byte is checked. The first
+// datagram from the reader's address (from any port) is taken; others are not the reader's reply.
 int32_t Link::UdpExchange(std::span<const uint8_t> request, std::span<uint8_t> reply) {
     if (!SocketLayerReady()) {
         return ZENDRIK_ERR_SOCKET_VERSION;
     }
-    const std::optional<Datagram> datagram = udp_->Transact(udpEndpoints_, request, UdpTransactionOptions{});
+    const std::optional<Datagram> datagram = udp_->Transact(udpEndpoints_, request, kReaderReplyOptions);
     if (!datagram || datagram->bytes.empty() || datagram->bytes[0] != kStartByte) {
         return ZENDRIK_ERR_UDP_NO_REPLY;
     }

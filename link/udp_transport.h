@@ -27,15 +27,20 @@ struct Datagram {
 };
 
 struct UdpTransactionOptions {
-    bool broadcast = false;               // SO_BROADCAST, for the network module functions only
-    std::size_t maxReceive = 256;         // longer datagrams are cut
+    bool broadcast = false;        // SO_BROADCAST, for the network module functions only
+    std::size_t maxReceive = 256;  // longer datagrams are cut
     Milliseconds receiveTimeout{1000};
+    // Reader exchanges take only datagrams sent from the reader's address (from any port), so that
+    // a stranger on the network cannot answer for the reader; others are dropped and the wait goes
+    // on for what is left of it. The module search takes answers from whichever module sends them.
+    bool onlyFromReader = false;
 };
 
-// One datagram out, the first datagram back, on a fresh socket bound to the host endpoint.
+// One datagram out, the first datagram back (the first from the reader's address, when the options
+// ask for that), on a fresh socket bound to the host endpoint.
 // Nothing when no datagram arrived in time or no socket could be made.
 class UdpTransport {
-public:
+  public:
     virtual ~UdpTransport() = default;
     virtual std::optional<Datagram> Transact(const UdpEndpoints& endpoints, std::span<const uint8_t> request,
                                              const UdpTransactionOptions& options) = 0;

@@ -60,39 +60,39 @@ class PosixUdpTransport final : public UdpTransport {
         const sockaddr_in reader = ToSocketAddress(endpoints.reader);
         ::sendto(socket.get(), request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&reader),
                  sizeof reader);
-        return ReceiveOne(socket, options.maxReceive, options.receiveTimeout);
+        const std::optional<in_addr_t> from =
+            options.onlyFromReader ? std::optional(reader.sin_addr.s_addr) : std::nullopt;
+        return ReceiveOne(socket, options.maxReceive, options.receiveTimeout, from);
     }
 
   private:
-    // The first datagram from any sender within `timeout`; one longer than `maxReceive` is cut.
-    // A signal ends the kernel's wait early (SO_RCVTIMEO is never restarted) and the wait goes on
-    // for what is left of `timeout` only, so signals that come often cannot stretch it for ever.
+    // The first datagram within `timeout` (from `from` only, when given; any port); one longer than
+    // `maxReceive` is cut. A signal ends the kernel's wait early (SO_RCVTIMEO is never restarted),
+    // and so does a datagram from elsewhere: the wait then goes on for what is left of `timeout`
+    // only, so neither signals nor strangers that send often can stretch it.
     static std::optional<Datagram> ReceiveOne(const UniqueFd& socket, std::size_t maxReceive,
-                                              Milliseconds timeout) {
+                                              Milliseconds timeout, std::optional<in_addr_t> from) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         Datagram datagram;
-        datagram.bytes.resize(maxReceive);
-        sockaddr_in sender{};
-        ssize_t received = -1;
-        for (Milliseconds left = timeout;;) {
+        for (Milliseconds left = timeout; left > Milliseconds::zero();
+             left = std::chrono::ceil<Milliseconds>(deadline - std::chrono::steady_clock::now())) {
+            datagram.bytes.resize(maxReceive);
             SetReceiveTimeout(socket, left);
+            sockaddr_in sender{};
             socklen_t senderLength = sizeof sender;
-            received = ::recvfrom(socket.get(), datagram.bytes.data(), datagram.bytes.size(), 0,
-                                  reinterpret_cast<sockaddr*>(&sender), &senderLength);
-            if (received >= 0 || errno != EINTR) {
-                break;
+            const ssize_t received = ::recvfrom(socket.get(), datagram.bytes.data(), datagram.bytes.size(), 0,
+                                                reinterpret_cast<sockaddr*>(&sender), &senderLength);
+            if (received < 0 && errno != EINTR) {
+                return std::nullopt;  // time-out, or the socket failed
             }
-            left = std::chrono::ceil<Milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left <= Milliseconds::zero()) {
-                return std::nullopt;
+            if (received < 0 || (from && sender.sin_addr.s_addr != *from)) {
+                continue;
             }
+            datagram.bytes.resize(static_cast<std::size_t>(received));
+            datagram.senderIpv4 = ntohl(sender.sin_addr.s_addr);
+            return datagram;
         }
-        if (received < 0) {
-            return std::nullopt;
-        }
-        datagram.bytes.resize(static_cast<std::size_t>(received));
-        datagram.senderIpv4 = ntohl(sender.sin_addr.s_addr);
-        return datagram;
+        return std::nullopt;
     }
 };
 

@@ -236,19 +236,49 @@ TEST(UdpExchange, CopiesTheAnnouncedFrameFromTheFirstDatagram) {
     }
 }
 
-TEST(UdpExchange, TakesTheFirstDatagramFromAnySender) {
-    UdpLinkHarness harness;
-    const LoopbackSocket stranger("127.0.0.2");
-    const std::vector<uint8_t> answer = UncheckedReply(kStatusOk, {0x42});
-    ScriptedPeer reader([&](const ReceivedDatagram& request, std::size_t, const LoopbackSocket&) {
-        stranger.SendTo(answer, request.sender);
-    });
-    harness.link.udp_endpoints() = harness.Loopback(reader.port());
-    harness.link.set_type(LinkType::kUdp);
-    std::vector<uint8_t> reply(128, 0);
-
-    EXPECT_EQ(harness.link.Exchange(ExchangeVariant::Standard(), kProbe, reply), ZENDRIK_OK);
-    EXPECT_TRUE(std::equal(answer.begin(), answer.end(), reply.begin()));
+// Only the reader's address may answer: a datagram from anywhere else is dropped and the wait goes
+// on, while the reader may answer from any of its ports.
+TEST(UdpLink, DatagramsFromOtherAddressesAreNotTheReadersReply) {
+    struct Case {
+        const char* name;
+        bool connect;        // Net_Connect's probe, or a command's exchange
+        bool readerAnswers;  // after the stranger, from another port of the reader's address
+        int32_t expected;
+    };
+    const std::vector<Case> cases{
+        {"exchange, stranger then reader", false, true, ZENDRIK_OK},
+        {"exchange, stranger only", false, false, ZENDRIK_ERR_UDP_NO_REPLY},
+        {"connect, stranger then reader", true, true, ZENDRIK_OK},
+        {"connect, stranger only", true, false, ZENDRIK_ERR_NOT_REACHED},
+    };
+    const std::vector<uint8_t> strangerAnswer = UncheckedReply(kStatusOk, {0x66});
+    const std::vector<uint8_t> readerAnswer = UncheckedReply(kStatusOk, {0x42});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UdpLinkHarness harness;
+        const LoopbackSocket stranger("127.0.0.2");
+        const LoopbackSocket readerOtherPort("127.0.0.1");
+        ScriptedPeer reader([&](const ReceivedDatagram& request, std::size_t, const LoopbackSocket&) {
+            stranger.SendTo(strangerAnswer, request.sender);
+            if (c.readerAnswers) {
+                readerOtherPort.SendTo(readerAnswer, request.sender);
+            }
+        });
+        std::vector<uint8_t> reply(128, kUntouched);
+        if (c.connect) {
+            EXPECT_EQ(NetConnect(harness.link, harness.Loopback(reader.port())), c.expected);
+        } else {
+            harness.link.udp_endpoints() = harness.Loopback(reader.port());
+            harness.link.set_type(LinkType::kUdp);
+            EXPECT_EQ(harness.link.Exchange(ExchangeVariant::Standard(), kProbe, reply), c.expected);
+            const std::vector<uint8_t> expected =
+                c.readerAnswers ? Concat(readerAnswer, 1, kUntouched) : std::vector<uint8_t>(128, kUntouched);
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), reply.begin()));
+        }
+        for (const UdpTransactionOptions& asked : harness.transport->asked()) {
+            EXPECT_TRUE(asked.onlyFromReader);
+        }
+    }
 }
 
 // Replies are not matched to requests: each exchange binds the host port only while it waits,

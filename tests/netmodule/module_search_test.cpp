@@ -134,6 +134,7 @@ TEST(ModuleSearch, ProbesUntilSilenceOrFiftyAndListsEachModuleOnce) {
         EXPECT_THAT(listener.senderPorts(), Each(network.endpoints.host.port));
         for (const UdpTransactionOptions& asked : transport.asked()) {
             EXPECT_TRUE(asked.broadcast);
+            EXPECT_FALSE(asked.onlyFromReader);  // answers come from the modules, not the address asked
             EXPECT_EQ(asked.maxReceive, 256u);
             EXPECT_EQ(asked.receiveTimeout, kShortWait);
         }
