@@ -3,11 +3,12 @@
 #include <QImage>
 #include <QtTest>
 
-#include "tests/tool/contrast_ratio.h"
+#include <algorithm>
+#include <cmath>
+
 #include "tool/hover_button.h"
 
 using namespace zendrik::tool;
-using zendrik::tool::testing::ContrastRatio;
 
 namespace {
 
@@ -48,6 +49,22 @@ QRect CaptionBox(const QImage& image) {
         }
     }
     return box;
+}
+
+// Contrast as accessibility guidelines measure it: (lighter + 0.05) / (darker + 0.05) of the
+// relative luminances, from 1 to 21.
+double ContrastRatio(QRgb first, QRgb second) {
+    const auto luminance = [](QRgb colour) {
+        const auto linear = [](int channel) {
+            const double value = channel / 255.0;
+            return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(qRed(colour)) + 0.7152 * linear(qGreen(colour)) +
+               0.0722 * linear(qBlue(colour));
+    };
+    const double a = luminance(first);
+    const double b = luminance(second);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
 }
 
 // The caption pixel that stands out most from the face.
