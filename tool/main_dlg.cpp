@@ -62,9 +62,9 @@ int RunBox(QMessageBox::Icon icon, const QString& title, const QString& text,
     return box.exec();
 }
 
-// Buttons, group boxes and menu entries take an ampersand as the mark of a keyboard shortcut; a caption's own
-// ampersand is doubled so that it shows. The action buttons draw their captions themselves,
-// ampersands included.
+// Buttons, group boxes and menu entries take an ampersand as the mark of a keyboard shortcut; a
+// caption's own ampersand is doubled so that it shows. The action buttons draw their captions
+// themselves, ampersands included.
 QString CaptionForMnemonicControl(const QString& text) {
     QString caption = text;
     return caption.replace(u'&', QStringLiteral("&&"));
