@@ -1,0 +1,287 @@
+#include "daemon/config.h"
+
+#include <toml++/toml.h>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace zendrik::daemon {
+namespace {
+
+// Limits that keep names usable as one MQTT topic level and as a session's reader id.
+constexpr std::size_t kNameMaxBytes = 63;
+constexpr int64_t kPortMax = 65535;
+constexpr int64_t kKeepaliveMinSeconds = 5;  // the MQTT client refuses shorter keep-alives
+constexpr int64_t kKeepaliveMaxSeconds = 65535;
+constexpr int64_t kMillisecondsMax = std::numeric_limits<uint32_t>::max();
+constexpr int64_t kStatusIntervalMinMs = 100;
+
+int LineOf(const toml::source_region& region) {
+    return static_cast<int>(region.begin.line);
+}
+
+// Reads one table: every key it holds must be one the reader asks for, so a misspelt key is a
+// refusal instead of a default silently taken.
+class TableReader {
+  public:
+    TableReader(const toml::table& table, std::string where, std::set<std::string> known)
+        : table_(table), where_(std::move(where)) {
+        for (auto&& [key, value] : table_) {
+            if (known.count(std::string(key.str())) == 0) {
+                throw ConfigError(LineOf(key.source()),
+                                  "unknown key \"" + std::string(key.str()) + "\"" + In());
+            }
+        }
+    }
+
+    // Where the table starts; 0 for the file's top level, which has no header line.
+    int line() const { return where_.empty() ? 0 : LineOf(table_.source()); }
+
+    const toml::node* Find(const char* key) const { return table_.get(key); }
+
+    std::optional<std::string> Text(const char* key) const {
+        const toml::node* node = Find(key);
+        if (node == nullptr) {
+            return std::nullopt;
+        }
+        if (!node->is_string()) {
+            throw ConfigError(LineOf(node->source()), Name(key) + " must be a text");
+        }
+        return node->as_string()->get();
+    }
+
+    std::string RequiredText(const char* key) const {
+        std::optional<std::string> value = Text(key);
+        if (!value) {
+            throw ConfigError(line(), Name(key) + " is missing");
+        }
+        return *value;
+    }
+
+    std::optional<int64_t> Integer(const char* key, int64_t low, int64_t high) const {
+        const toml::node* node = Find(key);
+        if (node == nullptr) {
+            return std::nullopt;
+        }
+        if (!node->is_integer()) {
+            throw ConfigError(LineOf(node->source()), Name(key) + " must be an integer");
+        }
+        const int64_t value = node->as_integer()->get();
+        if (value < low || value > high) {
+            std::ostringstream reason;
+            reason << Name(key) << " must be from " << low << " to " << high << ", not " << value;
+            throw ConfigError(LineOf(node->source()), reason.str());
+        }
+        return value;
+    }
+
+    int LineOfKey(const char* key) const {
+        const toml::node* node = Find(key);
+        return node != nullptr ? LineOf(node->source()) : line();
+    }
+
+    std::string Name(const char* key) const { return "\"" + std::string(key) + "\"" + In(); }
+
+  private:
+    std::string In() const { return where_.empty() ? "" : " in " + where_; }
+
+    const toml::table& table_;
+    std::string where_;
+};
+
+template <typename T>
+void Assign(T& target, const std::optional<int64_t>& value) {
+    if (value) {
+        target = static_cast<T>(*value);
+    }
+}
+
+void Assign(std::string& target, const std::optional<std::string>& value) {
+    if (value) {
+        target = *value;
+    }
+}
+
+// A name that becomes one topic level: no level separator, no wildcard, nothing unprintable.
+void CheckLevelName(const TableReader& table, const char* key, const std::string& value) {
+    const int line = table.LineOfKey(key);
+    if (value.empty()) {
+        throw ConfigError(line, table.Name(key) + " is empty");
+    }
+    if (value.size() > kNameMaxBytes) {
+        throw ConfigError(line, table.Name(key) + " is longer than 63 bytes");
+    }
+    for (const char c : value) {
+        if (c == '/' || c == '+' || c == '#') {
+            throw ConfigError(line, table.Name(key) + " must not contain '/', '+' or '#'");
+        }
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            throw ConfigError(line, table.Name(key) + " must not contain control characters");
+        }
+    }
+}
+
+void CheckTopicPrefix(const TableReader& table, const std::string& prefix) {
+    const int line = table.LineOfKey("topic_prefix");
+    if (prefix.empty() || prefix.front() == '/' || prefix.back() == '/') {
+        throw ConfigError(line,
+                          table.Name("topic_prefix") + " must be a topic without leading or trailing '/'");
+    }
+    for (const char c : prefix) {
+        if (c == '+' || c == '#' || static_cast<unsigned char>(c) < 0x20) {
+            throw ConfigError(
+                line, table.Name("topic_prefix") + " must not contain '+', '#' or control characters");
+        }
+    }
+}
+
+const toml::table* SubTable(const toml::table& root, const char* key) {
+    const toml::node* node = root.get(key);
+    if (node == nullptr) {
+        return nullptr;
+    }
+    if (!node->is_table()) {
+        throw ConfigError(LineOf(node->source()),
+                          "\"" + std::string(key) + "\" must be a table ([" + key + "])");
+    }
+    return node->as_table();
+}
+
+MqttConfig ReadMqtt(const toml::table* table, const std::string& site) {
+    MqttConfig mqtt;
+    mqtt.clientId = "zendrikd-" + site;
+    if (table == nullptr) {
+        return mqtt;
+    }
+    const TableReader reader(*table, "[mqtt]",
+                             {"host", "port", "topic_prefix", "client_id", "username", "password", "ca_file",
+                              "keepalive_s", "reconnect_min_ms", "reconnect_max_ms"});
+    Assign(mqtt.host, reader.Text("host"));
+    if (mqtt.host.empty()) {
+        throw ConfigError(reader.LineOfKey("host"), reader.Name("host") + " is empty");
+    }
+    Assign(mqtt.port, reader.Integer("port", 1, kPortMax));
+    Assign(mqtt.topicPrefix, reader.Text("topic_prefix"));
+    CheckTopicPrefix(reader, mqtt.topicPrefix);
+    Assign(mqtt.clientId, reader.Text("client_id"));
+    if (mqtt.clientId.empty()) {
+        throw ConfigError(reader.LineOfKey("client_id"), reader.Name("client_id") + " is empty");
+    }
+    mqtt.username = reader.Text("username");
+    mqtt.password = reader.Text("password");
+    if (mqtt.password && !mqtt.username) {
+        throw ConfigError(reader.LineOfKey("password"), reader.Name("password") + " needs a \"username\"");
+    }
+    mqtt.caFile = reader.Text("ca_file");
+    Assign(mqtt.keepaliveSeconds, reader.Integer("keepalive_s", kKeepaliveMinSeconds, kKeepaliveMaxSeconds));
+    Assign(mqtt.reconnectMinMs, reader.Integer("reconnect_min_ms", 1, kMillisecondsMax));
+    Assign(mqtt.reconnectMaxMs, reader.Integer("reconnect_max_ms", 1, kMillisecondsMax));
+    if (mqtt.reconnectMaxMs < mqtt.reconnectMinMs) {
+        throw ConfigError(reader.LineOfKey("reconnect_max_ms"),
+                          reader.Name("reconnect_max_ms") + " is below \"reconnect_min_ms\"");
+    }
+    return mqtt;
+}
+
+SpoolConfig ReadSpool(const toml::table* table) {
+    SpoolConfig spool;
+    if (table == nullptr) {
+        return spool;
+    }
+    const TableReader reader(*table, "[spool]", {"path", "max_messages", "checkpoint_interval_ms"});
+    Assign(spool.path, reader.Text("path"));
+    if (spool.path.empty()) {
+        throw ConfigError(reader.LineOfKey("path"), reader.Name("path") + " is empty");
+    }
+    Assign(spool.maxMessages, reader.Integer("max_messages", 1, std::numeric_limits<int64_t>::max()));
+    Assign(spool.checkpointIntervalMs, reader.Integer("checkpoint_interval_ms", 1, kMillisecondsMax));
+    return spool;
+}
+
+ReaderConfig ReadReader(const toml::table& table, const AddressCheck& checkAddress) {
+    const TableReader reader(table, "[[reader]]", {"name", "address", "absence_ms"});
+    ReaderConfig config;
+    config.line = reader.line();
+    config.name = reader.RequiredText("name");
+    CheckLevelName(reader, "name", config.name);
+    config.address = reader.RequiredText("address");
+    if (std::optional<std::string> why = checkAddress(config.address)) {
+        throw ConfigError(reader.LineOfKey("address"), "reader \"" + config.name + "\": address \"" +
+                                                           config.address + "\" does not parse: " + *why);
+    }
+    Assign(config.absenceMs, reader.Integer("absence_ms", 1, kMillisecondsMax));
+    return config;
+}
+
+std::vector<ReaderConfig> ReadReaders(const toml::table& root, const AddressCheck& checkAddress) {
+    const toml::node* node = root.get("reader");
+    if (node == nullptr) {
+        throw ConfigError(0, "no reader is configured (add a [[reader]] table)");
+    }
+    const toml::array* list = node->as_array();
+    if (list == nullptr || !list->is_array_of_tables()) {
+        throw ConfigError(LineOf(node->source()), "\"reader\" must be a list of tables ([[reader]])");
+    }
+    std::vector<ReaderConfig> readers;
+    std::map<std::string, int> lineOfName;
+    std::map<std::string, std::string> nameOfAddress;
+    for (const toml::node& entry : *list) {
+        ReaderConfig reader = ReadReader(*entry.as_table(), checkAddress);
+        if (const auto seen = lineOfName.find(reader.name); seen != lineOfName.end()) {
+            throw ConfigError(reader.line, "a second reader named \"" + reader.name +
+                                               "\" (the first is on line " + std::to_string(seen->second) +
+                                               ")");
+        }
+        if (const auto seen = nameOfAddress.find(reader.address); seen != nameOfAddress.end()) {
+            throw ConfigError(reader.line, "readers \"" + seen->second + "\" and \"" + reader.name +
+                                               "\" have one address, \"" + reader.address + "\"");
+        }
+        lineOfName.emplace(reader.name, reader.line);
+        nameOfAddress.emplace(reader.address, reader.name);
+        readers.push_back(std::move(reader));
+    }
+    return readers;
+}
+
+}  // namespace
+
+ConfigError::ConfigError(int line, const std::string& reason)
+    : std::runtime_error(line > 0 ? "line " + std::to_string(line) + ": " + reason : reason),
+      line_(line),
+      reason_(reason) {}
+
+DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress) {
+    toml::table root;
+    try {
+        root = toml::parse(text);
+    } catch (const toml::parse_error& error) {
+        throw ConfigError(LineOf(error.source()), std::string(error.description()));
+    }
+    const TableReader top(root, "", {"site", "status_interval_ms", "mqtt", "spool", "reader"});
+    DaemonConfig config;
+    config.site = top.RequiredText("site");
+    CheckLevelName(top, "site", config.site);
+    Assign(config.statusIntervalMs,
+           top.Integer("status_interval_ms", kStatusIntervalMinMs, kMillisecondsMax));
+    config.mqtt = ReadMqtt(SubTable(root, "mqtt"), config.site);
+    config.spool = ReadSpool(SubTable(root, "spool"));
+    config.readers = ReadReaders(root, checkAddress);
+    return config;
+}
+
+DaemonConfig LoadConfig(const std::string& path, const AddressCheck& checkAddress) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw ConfigError(0, "cannot read " + path);
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad()) {
+        throw ConfigError(0, "cannot read " + path);
+    }
+    return ParseConfig(text.str(), checkAddress);
+}
+
+}  // namespace zendrik::daemon

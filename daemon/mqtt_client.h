@@ -1,0 +1,75 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "daemon/config.h"
+
+struct mosquitto;
+
+namespace zendrik::daemon {
+
+enum class MqttState {
+    kDown,        // no connection; the daemon schedules the next attempt
+    kConnecting,  // the connection is being made, CONNACK not yet there
+    kConnected,
+    kRefused,  // the broker or TLS refused us: retrying would not help
+};
+
+// One MQTT connection driven by the daemon's own poll loop (libmosquitto's read, write and misc
+// steps; no thread of its own). Every Connect() makes a fresh client, so that nothing the last
+// connection still queued is sent again behind the daemon's back: after a lost connection the
+// spool decides what goes out, oldest first.
+class MqttClient {
+  public:
+    MqttClient(MqttConfig config, std::string willTopic, std::string willPayload);
+    ~MqttClient();
+    MqttClient(const MqttClient&) = delete;
+    MqttClient& operator=(const MqttClient&) = delete;
+
+    // Checks what can be checked before the first connection (the TLS CA file): empty when
+    // fine, otherwise the reason.
+    std::optional<std::string> CheckSetup();
+
+    // Starts a connection; the state becomes kConnecting, or kDown / kRefused at once.
+    void Connect();
+    // Sends DISCONNECT (the broker then keeps the will to itself) and drops the client.
+    void Disconnect();
+
+    MqttState state() const { return state_; }
+    // Why the last connection failed or ended, in words.
+    const std::string& failure() const { return failure_; }
+
+    int socket() const;
+    bool wantWrite() const;
+    // One pass of the client's work after poll(): read when `readable`, write when `writable`,
+    // keep-alive and time-outs always.
+    void Service(bool readable, bool writable);
+
+    // QoS 1. Gives the message id, or nothing when the client cannot take it (then the
+    // connection counts as down).
+    std::optional<int> Publish(const std::string& topic, const std::string& payload, bool retain);
+    // Message ids the broker acknowledged since the last call.
+    std::vector<int> TakeAcknowledged();
+
+  private:
+    struct Deleter {
+        void operator()(mosquitto* client) const;
+    };
+    static void OnConnect(mosquitto*, void* self, int code);
+    static void OnDisconnect(mosquitto*, void* self, int code);
+    static void OnPublish(mosquitto*, void* self, int mid);
+    void Fail(int code, const std::string& doing);
+
+    MqttConfig config_;
+    std::string willTopic_;
+    std::string willPayload_;
+    std::unique_ptr<mosquitto, Deleter> client_;
+    MqttState state_ = MqttState::kDown;
+    std::string failure_;
+    std::vector<int> acknowledged_;
+};
+
+}  // namespace zendrik::daemon

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zendrik::daemon {
+
+// The topics of one site: PREFIX/SITE/status, and per reader PREFIX/SITE/READER/{reads,events,status}.
+class Topics {
+  public:
+    Topics(std::string prefix, std::string site);
+
+    std::string Reads(const std::string& reader) const { return ReaderLevel(reader) + "/reads"; }
+    std::string Events(const std::string& reader) const { return ReaderLevel(reader) + "/events"; }
+    std::string ReaderStatus(const std::string& reader) const { return ReaderLevel(reader) + "/status"; }
+    const std::string& SiteStatus() const { return siteStatus_; }
+
+    // Where an event of `kind` (a zendrik_event_kind) goes: reads apart from everything else.
+    std::string ForEvent(const std::string& reader, int32_t kind) const;
+
+  private:
+    std::string ReaderLevel(const std::string& reader) const { return siteLevel_ + "/" + reader; }
+
+    std::string siteLevel_;
+    std::string siteStatus_;
+};
+
+// UTC with milliseconds and "Z", as the events write their times: 2026-12-08T15:08:00.485Z.
+std::string UtcTimeText(int64_t unixMs);
+
+// Milliseconds since 1970 now.
+int64_t UnixNowMs();
+
+// What the daemon knows about one reader for its retained status.
+struct ReaderStatus {
+    bool linkUp = false;
+    int64_t timeMs = 0;  // when the state last changed
+    std::optional<int32_t> kind;
+    std::optional<std::string> version;
+    std::optional<std::string> serial;
+    uint64_t reads = 0;    // read events stored since the daemon started
+    uint64_t spooled = 0;  // its messages still in the spool
+    uint64_t dropped = 0;  // its messages a full spool had to drop
+};
+
+// {"state":"online"|"link-lost","time":T,"kind":K,"version":V,"serial":S,"reads":N,"spooled":N,"dropped":N}
+// (kind, version and serial null until the reader has answered once).
+std::string ReaderStatusJson(const ReaderStatus& status);
+
+// {"state":"online","time":T,"readers":N}
+std::string SiteOnlineJson(int64_t sinceMs, std::size_t readers);
+
+// {"state":"offline"}: the last will, and what a clean stop publishes.
+std::string SiteOfflineJson();
+
+}  // namespace zendrik::daemon

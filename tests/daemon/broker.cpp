@@ -1,0 +1,178 @@
+#include "tests/daemon/broker.h"
+
+#include <arpa/inet.h>
+#include <mosquitto.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+namespace zendrik::testing {
+namespace {
+
+constexpr auto kStartDeadline = std::chrono::seconds{10};
+constexpr auto kRetryPause = std::chrono::milliseconds{20};
+constexpr int kKeepaliveSeconds = 10;
+constexpr int kQos = 1;
+constexpr unsigned kReconnectDelaySeconds = 1;
+
+int LoopbackSocket() {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+
+sockaddr_in Loopback(uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+uint16_t FreePort() {
+    const int fd = LoopbackSocket();
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(fd);
+        throw std::runtime_error("no free port");
+    }
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool Accepts(uint16_t port) {
+    const int fd = LoopbackSocket();
+    const sockaddr_in address = Loopback(port);
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+std::string UserName() {
+    const passwd* user = ::getpwuid(::getuid());
+    return user != nullptr ? user->pw_name : "root";
+}
+
+}  // namespace
+
+Broker::Broker(const std::string& extraConfig) : port_(FreePort()) {
+    std::ofstream config(directory_.File("mosquitto.conf"));
+    config << "listener " << port_ << " 127.0.0.1\n"
+           << "persistence true\n"
+           << "persistence_location " << directory_.path() << "/\n"
+           << "log_dest stderr\n"
+           // Started as root, mosquitto would change to its own user, who cannot write here.
+           << "user " << UserName() << "\n"
+           << extraConfig << "\n";
+    config.close();
+    Start();
+}
+
+Broker::~Broker() {
+    Stop();
+}
+
+void Broker::Start() {
+    process_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"mosquitto", "-c", directory_.File("mosquitto.conf")},
+        directory_.File("log"));
+    const auto deadline = std::chrono::steady_clock::now() + kStartDeadline;
+    while (!Accepts(port_)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            throw std::runtime_error("mosquitto did not start: " + log());
+        }
+        std::this_thread::sleep_for(kRetryPause);
+    }
+}
+
+void Broker::Stop() {
+    if (process_) {
+        process_->Stop();
+        process_.reset();
+    }
+}
+
+std::string Broker::log() const {
+    return ReadFile(directory_.File("log"));
+}
+
+Subscriber::Subscriber(uint16_t port, const std::string& filter, const std::string& clientId)
+    : filter_(filter) {
+    mosquitto_lib_init();
+    const bool persistent = !clientId.empty();
+    client_ = mosquitto_new(persistent ? clientId.c_str() : nullptr, !persistent, this);
+    if (client_ == nullptr) {
+        throw std::runtime_error("mosquitto_new failed");
+    }
+    mosquitto_connect_callback_set(client_, &Subscriber::OnConnect);
+    mosquitto_subscribe_callback_set(client_, &Subscriber::OnSubscribe);
+    mosquitto_message_callback_set(client_, &Subscriber::OnMessage);
+    mosquitto_reconnect_delay_set(client_, kReconnectDelaySeconds, kReconnectDelaySeconds, false);
+    std::unique_lock lock(mutex_);
+    if (mosquitto_connect(client_, "127.0.0.1", port, kKeepaliveSeconds) != MOSQ_ERR_SUCCESS ||
+        mosquitto_loop_start(client_) != MOSQ_ERR_SUCCESS) {
+        mosquitto_destroy(client_);
+        throw std::runtime_error("the subscriber cannot connect");
+    }
+    // Wait for the subscription to be in place before the test publishes anything.
+    arrived_.wait_for(lock, kStartDeadline, [this] { return subscribed_; });
+}
+
+Subscriber::~Subscriber() {
+    mosquitto_disconnect(client_);
+    mosquitto_loop_stop(client_, false);
+    mosquitto_destroy(client_);
+}
+
+void Subscriber::OnConnect(mosquitto* client, void* self, int code) {
+    auto* subscriber = static_cast<Subscriber*>(self);
+    if (code == 0) {
+        mosquitto_subscribe(client, nullptr, subscriber->filter_.c_str(), kQos);
+    }
+}
+
+void Subscriber::OnSubscribe(mosquitto*, void* self, int, int, const int*) {
+    auto* subscriber = static_cast<Subscriber*>(self);
+    std::lock_guard lock(subscriber->mutex_);
+    subscriber->subscribed_ = true;
+    subscriber->arrived_.notify_all();
+}
+
+void Subscriber::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
+    auto* subscriber = static_cast<Subscriber*>(self);
+    std::lock_guard lock(subscriber->mutex_);
+    subscriber->messages_.push_back(Message{message->topic,
+                                            std::string(static_cast<const char*>(message->payload),
+                                                        static_cast<std::size_t>(message->payloadlen)),
+                                            message->retain});
+    subscriber->arrived_.notify_all();
+}
+
+bool Subscriber::WaitFor(const std::function<bool(const std::vector<Message>&)>& done,
+                         std::chrono::milliseconds deadline) {
+    std::unique_lock lock(mutex_);
+    return arrived_.wait_for(lock, deadline, [&] { return done(messages_); });
+}
+
+std::vector<Message> Subscriber::messages() {
+    std::lock_guard lock(mutex_);
+    return messages_;
+}
+
+std::vector<Message> OnTopicsEndingIn(const std::vector<Message>& messages, const std::string& suffix) {
+    std::vector<Message> found;
+    for (const Message& message : messages) {
+        if (message.topic.size() >= suffix.size() &&
+            message.topic.compare(message.topic.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            found.push_back(message);
+        }
+    }
+    return found;
+}
+
+}  // namespace zendrik::testing

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tests/daemon/child_process.h"
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace zendrik::testing {
+
+// A mosquitto broker of the test's own on 127.0.0.1 and a free port, with a temporary
+// configuration; it keeps its sessions across Stop() and Start() like a production broker.
+class Broker {
+  public:
+    // `extraConfig` lines go into its configuration (e.g. "allow_anonymous false").
+    explicit Broker(const std::string& extraConfig = "allow_anonymous true");
+    ~Broker();
+
+    void Start();
+    void Stop();
+    uint16_t port() const { return port_; }
+    std::string log() const;
+
+  private:
+    TemporaryDirectory directory_;
+    uint16_t port_ = 0;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+struct Message {
+    std::string topic;
+    std::string payload;
+    bool retained = false;
+};
+
+// A client that subscribes to `filter` at QoS 1 and collects what arrives on its own thread.
+// With a `clientId` its session persists on the broker, so that nothing published while it is
+// away (the broker restarting) is lost to it.
+class Subscriber {
+  public:
+    Subscriber(uint16_t port, const std::string& filter, const std::string& clientId = "");
+    ~Subscriber();
+
+    // Waits until `done` holds for what arrived (true) or the deadline passes (false).
+    bool WaitFor(const std::function<bool(const std::vector<Message>&)>& done,
+                 std::chrono::milliseconds deadline = std::chrono::seconds{10});
+    std::vector<Message> messages();
+
+  private:
+    static void OnConnect(mosquitto*, void* self, int code);
+    static void OnSubscribe(mosquitto*, void* self, int mid, int count, const int* granted);
+    static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+
+    std::string filter_;
+    mosquitto* client_ = nullptr;
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<Message> messages_;
+    bool subscribed_ = false;
+};
+
+// Messages on topics that end in `suffix`.
+std::vector<Message> OnTopicsEndingIn(const std::vector<Message>& messages, const std::string& suffix);
+
+}  // namespace zendrik::testing

@@ -1,0 +1,300 @@
+// The daemon's loop against a real mosquitto, with scripted readers: payloads and retained
+// statuses, a broker stopped and started again in the middle of a stream with every message
+// arriving, a clean stop publishing "offline", and a broker that refuses the daemon.
+#include <gtest/gtest.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <deque>
+#include <future>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "daemon/daemon.h"
+#include "tests/daemon/broker.h"
+
+namespace zendrik::daemon {
+namespace {
+
+using testing::Broker;
+using testing::Message;
+using testing::Subscriber;
+using Messages = std::vector<Message>;
+using namespace std::chrono_literals;
+
+// A reader whose events the test pushes; its descriptor is readable while any are queued.
+class ScriptedSource : public EventSource {
+  public:
+    explicit ScriptedSource(std::optional<ReaderIdentity> identity) : identity_(std::move(identity)) {}
+    ~ScriptedSource() override { ::close(fd_); }
+
+    void Push(int32_t kind, uint8_t epcByte = 0) {
+        zendrik_event event{};
+        event.kind = kind;
+        event.epc[0] = epcByte;
+        event.epc_length = 1;
+        std::lock_guard lock(mutex_);
+        queue_.push_back(event);
+        const uint64_t one = 1;
+        (void)::write(fd_, &one, sizeof one);
+    }
+
+    int eventFd() const override { return fd_; }
+    bool Next(zendrik_event& event) override {
+        std::lock_guard lock(mutex_);
+        if (queue_.empty()) {
+            uint64_t count = 0;
+            (void)::read(fd_, &count, sizeof count);
+            return false;
+        }
+        event = queue_.front();
+        queue_.pop_front();
+        return true;
+    }
+    std::optional<ReaderIdentity> Identify() override { return identity_; }
+    void Stop() override {}
+
+  private:
+    int fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    std::optional<ReaderIdentity> identity_;
+    std::mutex mutex_;
+    std::deque<zendrik_event> queue_;
+};
+
+const char* KindName(int32_t kind) {
+    switch (kind) {
+        case ZENDRIK_EVENT_READ:
+            return "read";
+        case ZENDRIK_EVENT_ARRIVED:
+            return "arrived";
+        case ZENDRIK_EVENT_LINK_LOST:
+            return "link-lost";
+        case ZENDRIK_EVENT_LINK_RESTORED:
+            return "link-restored";
+        default:
+            return "departed";
+    }
+}
+
+// Stands in for the library's event JSON with the fields these tests look at, so that the loop
+// is tested on its own.
+std::string TestEventJson(const zendrik_event& event) {
+    return nlohmann::json{
+        {"event", KindName(event.kind)}, {"reader", event.reader}, {"seq", event.seq}, {"epc", event.epc[0]}}
+        .dump();
+}
+
+DaemonConfig TestConfig(uint16_t port, const std::string& spoolPath,
+                        const std::vector<std::string>& readers) {
+    DaemonConfig config;
+    config.site = "t";
+    config.statusIntervalMs = 200;
+    config.mqtt.port = port;
+    config.mqtt.topicPrefix = "zt";
+    config.mqtt.clientId = "zendrikd-test";
+    config.mqtt.reconnectMinMs = 50;
+    config.mqtt.reconnectMaxMs = 300;
+    config.spool.path = spoolPath;
+    for (const std::string& name : readers) {
+        config.readers.push_back(ReaderConfig{name, "usb", 3000, 0});
+    }
+    return config;
+}
+
+// The daemon's loop on a thread of the test, with scripted readers.
+class RunningDaemon {
+  public:
+    RunningDaemon(const DaemonConfig& config, const std::vector<std::optional<ReaderIdentity>>& identities)
+        : spool_(config.spool.path, config.spool.maxMessages) {
+        std::vector<ReaderSlot> slots;
+        for (std::size_t i = 0; i < config.readers.size(); ++i) {
+            auto source = std::make_unique<ScriptedSource>(identities.at(i));
+            sources_.push_back(source.get());
+            slots.push_back(ReaderSlot{config.readers[i].name, std::move(source)});
+        }
+        daemon_ = std::make_unique<Daemon>(config, std::move(slots), TestEventJson, spool_, notifier_);
+        result_ = std::async(std::launch::async, [this] { return daemon_->Run(stop_); });
+    }
+    ~RunningDaemon() {
+        if (result_.valid()) {
+            Stop();
+        }
+        ::close(stop_);
+    }
+
+    ScriptedSource& reader(std::size_t i) { return *sources_.at(i); }
+    // The exit status once the loop has ended by itself (broker refused), or nothing in time.
+    std::optional<int> Ended(std::chrono::seconds deadline) {
+        if (result_.wait_for(deadline) != std::future_status::ready) {
+            return std::nullopt;
+        }
+        return result_.get();
+    }
+    int Stop() {
+        const uint64_t one = 1;
+        (void)::write(stop_, &one, sizeof one);
+        return result_.get();
+    }
+
+  private:
+    Spool spool_;
+    Notifier notifier_;
+    std::vector<ScriptedSource*> sources_;
+    std::unique_ptr<Daemon> daemon_;
+    int stop_ = ::eventfd(0, EFD_CLOEXEC);
+    std::future<int> result_;
+};
+
+nlohmann::json Json(const Message& message) {
+    return nlohmann::json::parse(message.payload);
+}
+
+// The sequence numbers of one reader's messages in order of arrival.
+std::vector<uint64_t> SeqsOf(const Messages& messages, const std::string& reader) {
+    std::vector<uint64_t> seqs;
+    for (const Message& message : messages) {
+        if (message.topic.find("/" + reader + "/") != std::string::npos) {
+            seqs.push_back(Json(message)["seq"].get<uint64_t>());
+        }
+    }
+    return seqs;
+}
+
+std::set<uint64_t> Distinct(const std::vector<uint64_t>& seqs) {
+    return std::set<uint64_t>(seqs.begin(), seqs.end());
+}
+
+// A retained status seen by a subscriber that came after it was published.
+std::optional<nlohmann::json> RetainedStatus(uint16_t port, const std::string& topic,
+                                             const std::function<bool(const nlohmann::json&)>& wanted) {
+    Subscriber late(port, topic);
+    std::optional<nlohmann::json> found;
+    late.WaitFor(
+        [&](const Messages& messages) {
+            for (const Message& message : messages) {
+                if (wanted(Json(message))) {
+                    found = Json(message);
+                }
+            }
+            return found.has_value();
+        },
+        5s);
+    return found;
+}
+
+TEST(DaemonBrokerTest, PublishesEventsAndRetainedStatusesAndOfflineOnStop) {
+    Broker broker;
+    testing::TemporaryDirectory directory;
+    Subscriber all(broker.port(), "zt/#");
+    RunningDaemon daemon(TestConfig(broker.port(), directory.File("spool"), {"gate-1", "gate-2"}),
+                         {ReaderIdentity{2, "V1.2", "00aa11"}, std::nullopt});
+    daemon.reader(0).Push(ZENDRIK_EVENT_READ, 7);
+    daemon.reader(0).Push(ZENDRIK_EVENT_ARRIVED, 7);
+    daemon.reader(0).Push(ZENDRIK_EVENT_READ, 7);
+    daemon.reader(1).Push(ZENDRIK_EVENT_LINK_LOST);
+    ASSERT_TRUE(all.WaitFor([](const Messages& m) {
+        return testing::OnTopicsEndingIn(m, "/reads").size() == 2 &&
+               testing::OnTopicsEndingIn(m, "/events").size() == 2;
+    })) << broker.log();
+
+    const Messages messages = all.messages();
+    const Messages reads = testing::OnTopicsEndingIn(messages, "/reads");
+    EXPECT_EQ(reads[0].topic, "zt/t/gate-1/reads");
+    EXPECT_FALSE(reads[0].retained);
+    EXPECT_EQ(Json(reads[0]),
+              (nlohmann::json{{"event", "read"}, {"reader", "gate-1"}, {"seq", 1}, {"epc", 7}}));
+    EXPECT_EQ(Json(reads[1])["seq"], 3) << "the arrival in between took seq 2";
+    EXPECT_EQ(SeqsOf(testing::OnTopicsEndingIn(messages, "/events"), "gate-1"), std::vector<uint64_t>{2});
+    EXPECT_EQ(SeqsOf(testing::OnTopicsEndingIn(messages, "/events"), "gate-2"), std::vector<uint64_t>{1});
+
+    const auto site =
+        RetainedStatus(broker.port(), "zt/t/status", [](const nlohmann::json&) { return true; });
+    ASSERT_TRUE(site);
+    EXPECT_EQ((*site)["state"], "online");
+    EXPECT_EQ((*site)["readers"], 2);
+    const auto gate1 = RetainedStatus(broker.port(), "zt/t/gate-1/status", [](const nlohmann::json& status) {
+        return status["reads"] == 2 && status["spooled"] == 0;
+    });
+    ASSERT_TRUE(gate1);
+    EXPECT_EQ((*gate1)["state"], "online");
+    EXPECT_EQ((*gate1)["kind"], 2);
+    EXPECT_EQ((*gate1)["version"], "V1.2");
+    EXPECT_EQ((*gate1)["serial"], "00aa11");
+    EXPECT_EQ((*gate1)["spooled"], 0);
+    EXPECT_EQ((*gate1)["dropped"], 0);
+    const auto gate2 =
+        RetainedStatus(broker.port(), "zt/t/gate-2/status", [](const nlohmann::json&) { return true; });
+    ASSERT_TRUE(gate2);
+    EXPECT_EQ((*gate2)["state"], "link-lost");
+    EXPECT_TRUE((*gate2)["kind"].is_null());
+
+    EXPECT_EQ(daemon.Stop(), kExitOk);
+    const auto offline =
+        RetainedStatus(broker.port(), "zt/t/status", [](const nlohmann::json&) { return true; });
+    ASSERT_TRUE(offline);
+    EXPECT_EQ(*offline, nlohmann::json::parse(SiteOfflineJson()));
+}
+
+TEST(DaemonBrokerTest, BrokerStoppedAndStartedAgainMidStreamLosesNothing) {
+    constexpr uint64_t kPerReader = 300;
+    Broker broker;
+    testing::TemporaryDirectory directory;
+    // A consumer with a lasting session, as one that must see every read would use.
+    Subscriber consumer(broker.port(), "zt/t/+/reads", "consumer");
+    RunningDaemon daemon(TestConfig(broker.port(), directory.File("spool"), {"r1", "r2"}),
+                         {ReaderIdentity{}, ReaderIdentity{}});
+    const auto push = [&](uint64_t count) {
+        for (uint64_t i = 0; i < count; ++i) {
+            daemon.reader(0).Push(ZENDRIK_EVENT_READ);
+            daemon.reader(1).Push(ZENDRIK_EVENT_READ);
+        }
+    };
+    push(kPerReader / 3);
+    ASSERT_TRUE(consumer.WaitFor([](const Messages& m) { return m.size() >= 20; }));
+    broker.Stop();
+    push(kPerReader / 3);
+    broker.Start();
+    push(kPerReader / 3);
+    const bool complete = consumer.WaitFor(
+        [&](const Messages& m) {
+            return Distinct(SeqsOf(m, "r1")).size() == kPerReader &&
+                   Distinct(SeqsOf(m, "r2")).size() == kPerReader;
+        },
+        20s);
+    const Messages messages = consumer.messages();
+    for (const char* reader : {"r1", "r2"}) {
+        SCOPED_TRACE(reader);
+        const std::vector<uint64_t> seqs = SeqsOf(messages, reader);
+        const std::set<uint64_t> distinct = Distinct(seqs);
+        ASSERT_TRUE(complete) << distinct.size() << " of " << kPerReader << " arrived\n" << broker.log();
+        EXPECT_EQ(*distinct.begin(), 1u);
+        EXPECT_EQ(*distinct.rbegin(), kPerReader) << "no gap, nothing extra";
+        // Each number's first arrival comes in order: the spool goes out oldest first.
+        std::set<uint64_t> seen;
+        uint64_t newest = 0;
+        for (const uint64_t seq : seqs) {
+            if (seen.insert(seq).second) {
+                EXPECT_EQ(seq, newest + 1);
+                newest = seq;
+            }
+        }
+    }
+    EXPECT_EQ(daemon.Stop(), kExitOk);
+}
+
+TEST(DaemonBrokerTest, BrokerThatRefusesStopsTheDaemon) {
+    Broker broker("allow_anonymous false");
+    testing::TemporaryDirectory directory;
+    {
+        RunningDaemon daemon(TestConfig(broker.port(), directory.File("spool"), {"r1"}), {std::nullopt});
+        daemon.reader(0).Push(ZENDRIK_EVENT_READ);
+        EXPECT_EQ(daemon.Ended(10s), kExitBrokerRefused);
+    }
+    Spool spool(directory.File("spool"), 10);
+    EXPECT_EQ(spool.lastSeq("r1"), 1u) << "what was read is kept for the next start";
+}
+
+}  // namespace
+}  // namespace zendrik::daemon

@@ -1,0 +1,148 @@
+// The daemon's pure parts: reconnect back-off, topics and status payloads, and the systemd
+// notifications against a notify socket of the test's own.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "daemon/backoff.h"
+#include "daemon/notify.h"
+#include "daemon/payloads.h"
+#include "exports/zendrik_session.h"
+#include "tests/daemon/child_process.h"
+
+namespace zendrik::daemon {
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST(BackoffTest, DoublesToTheCeilingWithJitterInTheUpperHalf) {
+    struct Case {
+        unsigned failures;
+        milliseconds first, ceiling;
+        double random;
+        milliseconds expected;
+    };
+    const Case cases[] = {
+        {0, milliseconds{100}, milliseconds{5000}, 0.0, milliseconds{50}},
+        {0, milliseconds{100}, milliseconds{5000}, 0.999, milliseconds{99}},
+        {1, milliseconds{100}, milliseconds{5000}, 0.0, milliseconds{100}},
+        {5, milliseconds{100}, milliseconds{5000}, 0.5, milliseconds{2400}},
+        {6, milliseconds{100}, milliseconds{5000}, 0.0, milliseconds{2500}},
+        {6, milliseconds{100}, milliseconds{5000}, 1.0, milliseconds{5000}},
+        // No overflow however long the broker stays away.
+        {100000, milliseconds{100}, milliseconds{5000}, 0.5, milliseconds{3750}},
+        // Jitter outside [0, 1] is held to it.
+        {0, milliseconds{100}, milliseconds{5000}, -3.0, milliseconds{50}},
+        {0, milliseconds{100}, milliseconds{5000}, 7.0, milliseconds{100}},
+        // A zero first delay would spin: at least a millisecond.
+        {0, milliseconds{0}, milliseconds{0}, 1.0, milliseconds{1}},
+        // A first delay above the ceiling is held to the ceiling.
+        {0, milliseconds{900}, milliseconds{200}, 1.0, milliseconds{200}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.failures << " failures, random " << c.random);
+        EXPECT_EQ(ReconnectDelay(c.failures, BackoffPolicy{c.first, c.ceiling}, c.random), c.expected);
+    }
+}
+
+TEST(BackoffTest, SuccessStartsAgainFromTheFirstDelay) {
+    Backoff backoff(BackoffPolicy{milliseconds{100}, milliseconds{5000}});
+    for (int i = 0; i < 10; ++i) {
+        backoff.NextDelay();
+    }
+    EXPECT_GE(backoff.NextDelay(), milliseconds{2500});
+    backoff.Succeeded();
+    const milliseconds first = backoff.NextDelay();
+    EXPECT_GE(first, milliseconds{50});
+    EXPECT_LE(first, milliseconds{100});
+}
+
+TEST(PayloadTest, TopicsTimesAndStatuses) {
+    const Topics topics("plant/zendrik", "dock-3");
+    EXPECT_EQ(topics.SiteStatus(), "plant/zendrik/dock-3/status");
+    EXPECT_EQ(topics.ForEvent("gate-1", ZENDRIK_EVENT_READ), "plant/zendrik/dock-3/gate-1/reads");
+    EXPECT_EQ(topics.ForEvent("gate-1", ZENDRIK_EVENT_DEPARTED), "plant/zendrik/dock-3/gate-1/events");
+    EXPECT_EQ(topics.ReaderStatus("gate-1"), "plant/zendrik/dock-3/gate-1/status");
+
+    EXPECT_EQ(UtcTimeText(0), "1970-01-01T00:00:00.000Z");
+    EXPECT_EQ(UtcTimeText(1796746880485), "2026-12-08T16:21:20.485Z");
+    EXPECT_EQ(UtcTimeText(-1), "1969-12-31T23:59:59.999Z");
+
+    ReaderStatus unknown;
+    unknown.timeMs = 0;
+    unknown.spooled = 4;
+    EXPECT_EQ(ReaderStatusJson(unknown),
+              R"({"state":"link-lost","time":"1970-01-01T00:00:00.000Z","kind":null,"version":null,)"
+              R"("serial":null,"reads":0,"spooled":4,"dropped":0})");
+    ReaderStatus known{true, 1796746880485, 2, "V2.1 \"b\"\\x01", "0011aabb", 7, 0, 3};
+    EXPECT_EQ(ReaderStatusJson(known),
+              R"({"state":"online","time":"2026-12-08T16:21:20.485Z","kind":2,"version":"V2.1 \"b\"\\x01",)"
+              R"("serial":"0011aabb","reads":7,"spooled":0,"dropped":3})");
+    // Bytes that are not UTF-8 are replaced rather than refused.
+    known.version = std::string("\xff\xfe", 2);
+    EXPECT_NE(ReaderStatusJson(known).find("\"version\":\"\xef\xbf\xbd\xef\xbf\xbd\""), std::string::npos);
+
+    EXPECT_EQ(SiteOnlineJson(0, 8), R"({"state":"online","time":"1970-01-01T00:00:00.000Z","readers":8})");
+    EXPECT_EQ(SiteOfflineJson(), R"({"state":"offline"})");
+}
+
+// A notify socket of the test's own, named in NOTIFY_SOCKET while it lives.
+class FakeNotifySocket {
+  public:
+    explicit FakeNotifySocket(const std::string& path) {
+        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::setenv("NOTIFY_SOCKET", path.c_str(), 1);
+    }
+    ~FakeNotifySocket() {
+        ::unsetenv("NOTIFY_SOCKET");
+        ::close(fd_);
+    }
+    // The next datagram, or "" when none is waiting.
+    std::string Next() {
+        char buffer[512];
+        const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+        return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : std::string();
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+TEST(NotifyTest, TellsSystemdReadyStatusWatchdogAndStopping) {
+    testing::TemporaryDirectory directory;
+    ::setenv("WATCHDOG_USEC", "3000000", 1);
+    ::unsetenv("WATCHDOG_PID");
+    {
+        FakeNotifySocket socket(directory.File("notify"));
+        Notifier notifier;
+        ASSERT_TRUE(notifier.watchdogPeriod().has_value());
+        EXPECT_EQ(*notifier.watchdogPeriod(), milliseconds{1000});
+        notifier.Ready("broker unreachable");
+        EXPECT_EQ(socket.Next(), "READY=1\nSTATUS=broker unreachable");
+        notifier.Status("broker unreachable");
+        EXPECT_EQ(socket.Next(), "") << "an unchanged status is not sent again";
+        notifier.Status("broker connected");
+        EXPECT_EQ(socket.Next(), "STATUS=broker connected");
+        notifier.Watchdog();
+        EXPECT_EQ(socket.Next(), "WATCHDOG=1");
+        notifier.Stopping("stopping");
+        EXPECT_EQ(socket.Next(), "STOPPING=1\nSTATUS=stopping");
+    }
+    ::unsetenv("WATCHDOG_USEC");
+    // Without a notify socket or a watchdog everything is a silent no-op.
+    Notifier quiet;
+    EXPECT_FALSE(quiet.watchdogPeriod().has_value());
+    quiet.Ready("x");
+    quiet.Watchdog();
+    quiet.Stopping("y");
+}
+
+}  // namespace
+}  // namespace zendrik::daemon
