@@ -3,7 +3,8 @@
 #
 # Makes the Debian package from the build with CPack and checks its file list: the library and
 # its symlink, the header, the pkg-config file, the CMake package, the udev rule, the programs,
-# the manual page and (when the tool is built) the desktop file and icon.
+# the manual page, (when the tool is built) the desktop file and icon, and (when the daemon is built)
+# zendrikd with its systemd unit and sample configuration.
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
@@ -27,6 +28,11 @@ expected=(
     '^\./usr/lib/udev/rules\.d/70-zendrik\.rules$'
     '^\./usr/bin/zendrik$'
     '^\./usr/bin/zendrik-sim$'
+)
+grep -q 'zendrikd' <<<"$contents" && expected+=(
+    '^\./usr/sbin/zendrikd$'
+    '^\./usr/lib/systemd/system/zendrikd\.service$'
+    '^\./usr/share/doc/zendrik/examples/zendrikd\.toml$'
 )
 grep -q 'ZendrikDemo' <<<"$contents" && expected+=(
     '^\./usr/bin/ZendrikDemo$'
