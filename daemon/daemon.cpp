@@ -182,7 +182,7 @@ void Daemon::AfterMqttService(Clock::time_point now) {
     if (state == MqttState::kConnected) {
         OnConnected();
     } else if (state == MqttState::kRefused) {
-        Log(mqtt_.failure() + "; not trying again");
+        Log("not trying again: " + mqtt_.failure());
         refused_ = true;
     } else if (state == MqttState::kDown) {
         if (before == MqttState::kConnected || backoff_.failures() == 0) {

@@ -101,7 +101,8 @@ std::string Broker::log() const {
     return ReadFile(directory_.File("log"));
 }
 
-Subscriber::Subscriber(uint16_t port, const std::string& filter, const std::string& clientId)
+Subscriber::Subscriber(uint16_t port, const std::string& filter, const std::string& clientId,
+                       const std::string& caFile)
     : filter_(filter) {
     mosquitto_lib_init();
     const bool persistent = !clientId.empty();
@@ -113,6 +114,9 @@ Subscriber::Subscriber(uint16_t port, const std::string& filter, const std::stri
     mosquitto_subscribe_callback_set(client_, &Subscriber::OnSubscribe);
     mosquitto_message_callback_set(client_, &Subscriber::OnMessage);
     mosquitto_reconnect_delay_set(client_, kReconnectDelaySeconds, kReconnectDelaySeconds, false);
+    if (!caFile.empty()) {
+        mosquitto_tls_set(client_, caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+    }
     std::unique_lock lock(mutex_);
     if (mosquitto_connect(client_, "127.0.0.1", port, kKeepaliveSeconds) != MOSQ_ERR_SUCCESS ||
         mosquitto_loop_start(client_) != MOSQ_ERR_SUCCESS) {

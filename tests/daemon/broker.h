@@ -43,10 +43,11 @@ struct Message {
 
 // A client that subscribes to `filter` at QoS 1 and collects what arrives on its own thread.
 // With a `clientId` its session persists on the broker, so that nothing published while it is
-// away (the broker restarting) is lost to it.
+// away (the broker restarting) is lost to it. With a `caFile` it connects with TLS.
 class Subscriber {
   public:
-    Subscriber(uint16_t port, const std::string& filter, const std::string& clientId = "");
+    Subscriber(uint16_t port, const std::string& filter, const std::string& clientId = "",
+               const std::string& caFile = "");
     ~Subscriber();
 
     // Waits until `done` holds for what arrived (true) or the deadline passes (false).

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <deque>
+#include <fstream>
 #include <future>
 #include <map>
 #include <mutex>
@@ -284,16 +285,74 @@ TEST(DaemonBrokerTest, BrokerStoppedAndStartedAgainMidStreamLosesNothing) {
     EXPECT_EQ(daemon.Stop(), kExitOk);
 }
 
-TEST(DaemonBrokerTest, BrokerThatRefusesStopsTheDaemon) {
-    Broker broker("allow_anonymous false");
-    testing::TemporaryDirectory directory;
-    {
-        RunningDaemon daemon(TestConfig(broker.port(), directory.File("spool"), {"r1"}), {std::nullopt});
-        daemon.reader(0).Push(ZENDRIK_EVENT_READ);
-        EXPECT_EQ(daemon.Ended(10s), kExitBrokerRefused);
+// A certificate authority and a server certificate for 127.0.0.1, made with openssl.
+struct Certificates {
+    std::string ca, otherCa, certificate, key;
+};
+
+Certificates MakeCertificates(const testing::TemporaryDirectory& directory) {
+    const std::string ec = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    std::ofstream(directory.File("san")) << "subjectAltName=IP:127.0.0.1\n";
+    const std::vector<std::string> commands = {
+        "openssl req -x509 " + ec + " -keyout " + directory.File("ca.key") + " -out " +
+            directory.File("ca.crt") + " -days 2 -subj /CN=zendrik-test-ca",
+        "openssl req -x509 " + ec + " -keyout " + directory.File("other.key") + " -out " +
+            directory.File("other.crt") + " -days 2 -subj /CN=another-ca",
+        "openssl req " + ec + " -keyout " + directory.File("server.key") + " -out " +
+            directory.File("server.csr") + " -subj /CN=127.0.0.1",
+        "openssl x509 -req -in " + directory.File("server.csr") + " -CA " + directory.File("ca.crt") +
+            " -CAkey " + directory.File("ca.key") + " -CAcreateserial -out " + directory.File("server.crt") +
+            " -days 2 -extfile " + directory.File("san"),
+    };
+    for (const std::string& command : commands) {
+        testing::ChildProcess openssl({"sh", "-c", command}, directory.File("openssl.log"));
+        if (openssl.Wait() != 0) {
+            throw std::runtime_error(command +
+                                     " failed: " + testing::ReadFile(directory.File("openssl.log")));
+        }
     }
-    Spool spool(directory.File("spool"), 10);
-    EXPECT_EQ(spool.lastSeq("r1"), 1u) << "what was read is kept for the next start";
+    return {directory.File("ca.crt"), directory.File("other.crt"), directory.File("server.crt"),
+            directory.File("server.key")};
+}
+
+TEST(DaemonBrokerTest, TlsAndRefusals) {
+    testing::TemporaryDirectory keys;
+    const Certificates certificates = MakeCertificates(keys);
+    const std::string tlsListener = "allow_anonymous true\ncafile " + certificates.ca + "\ncertfile " +
+                                    certificates.certificate + "\nkeyfile " + certificates.key;
+    struct Case {
+        const char* what;
+        std::string brokerConfig;
+        std::optional<std::string> caFile;
+        std::optional<int> exit;  // nothing: the daemon connects and publishes
+    };
+    const Case cases[] = {
+        {"TLS, the broker's CA", tlsListener, certificates.ca, std::nullopt},
+        {"TLS, another CA", tlsListener, certificates.otherCa, kExitBrokerRefused},
+        {"anonymous clients not allowed", "allow_anonymous false", std::nullopt, kExitBrokerRefused},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Broker broker(c.brokerConfig);
+        testing::TemporaryDirectory directory;
+        DaemonConfig config = TestConfig(broker.port(), directory.File("spool"), {"r1"});
+        config.mqtt.caFile = c.caFile;
+        {
+            RunningDaemon daemon(config, {std::nullopt});
+            if (c.exit) {
+                daemon.reader(0).Push(ZENDRIK_EVENT_READ);
+                EXPECT_EQ(daemon.Ended(10s), c.exit);
+            } else {
+                Subscriber reads(broker.port(), "zt/t/r1/reads", "", certificates.ca);
+                daemon.reader(0).Push(ZENDRIK_EVENT_READ);
+                EXPECT_TRUE(reads.WaitFor([](const Messages& m) { return m.size() == 1; }));
+                EXPECT_EQ(daemon.Stop(), kExitOk);
+            }
+        }
+        Spool spool(directory.File("spool"), 10);
+        EXPECT_EQ(spool.lastSeq("r1"), 1u) << "what was read is stored either way";
+        EXPECT_EQ(spool.size(), c.exit ? 1u : 0u) << "sent only over an accepted connection";
+    }
 }
 
 }  // namespace
