@@ -1,9 +1,6 @@
 // The daemon's pure parts: reconnect back-off, topics and status payloads, and the systemd
 // notifications against a notify socket of the test's own.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <cstdlib>
 
@@ -12,6 +9,7 @@
 #include "daemon/payloads.h"
 #include "exports/zendrik_session.h"
 #include "tests/daemon/child_process.h"
+#include "tests/daemon/notify_socket.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -89,38 +87,13 @@ TEST(PayloadTest, TopicsTimesAndStatuses) {
     EXPECT_EQ(SiteOfflineJson(), R"({"state":"offline"})");
 }
 
-// A notify socket of the test's own, named in NOTIFY_SOCKET while it lives.
-class FakeNotifySocket {
-  public:
-    explicit FakeNotifySocket(const std::string& path) {
-        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ::setenv("NOTIFY_SOCKET", path.c_str(), 1);
-    }
-    ~FakeNotifySocket() {
-        ::unsetenv("NOTIFY_SOCKET");
-        ::close(fd_);
-    }
-    // The next datagram, or "" when none is waiting.
-    std::string Next() {
-        char buffer[512];
-        const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
-        return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : std::string();
-    }
-
-  private:
-    int fd_ = -1;
-};
-
 TEST(NotifyTest, TellsSystemdReadyStatusWatchdogAndStopping) {
     testing::TemporaryDirectory directory;
     ::setenv("WATCHDOG_USEC", "3000000", 1);
     ::unsetenv("WATCHDOG_PID");
     {
-        FakeNotifySocket socket(directory.File("notify"));
+        testing::NotifySocket socket(directory.File("notify"));
+        ::setenv("NOTIFY_SOCKET", socket.path().c_str(), 1);
         Notifier notifier;
         ASSERT_TRUE(notifier.watchdogPeriod().has_value());
         EXPECT_EQ(*notifier.watchdogPeriod(), milliseconds{1000});
@@ -134,6 +107,7 @@ TEST(NotifyTest, TellsSystemdReadyStatusWatchdogAndStopping) {
         EXPECT_EQ(socket.Next(), "WATCHDOG=1");
         notifier.Stopping("stopping");
         EXPECT_EQ(socket.Next(), "STOPPING=1\nSTATUS=stopping");
+        ::unsetenv("NOTIFY_SOCKET");
     }
     ::unsetenv("WATCHDOG_USEC");
     // Without a notify socket or a watchdog everything is a silent no-op.

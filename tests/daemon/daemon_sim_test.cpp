@@ -1,0 +1,262 @@
+// zendrikd as a program, with virtual readers and a mosquitto of the test's own: killed with
+// SIGKILL (the broker publishes its last will) and started again with the sequence going on
+// without a gap; a reader unplugged and back; and its command line with good and bad files.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
+
+#include "tests/daemon/broker.h"
+#include "tests/daemon/child_process.h"
+#include "tests/daemon/notify_socket.h"
+
+namespace zendrik::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Messages = std::vector<Message>;
+
+constexpr const char* kTag = "e2003412012345678901abcd";
+constexpr auto kSocketWait = 10s;
+constexpr auto kReadyWait = 10s;
+constexpr int kRoundTimeMs = 10;
+
+// A virtual reader on a HID socket, with a serial number of its own and one tag in its field.
+class VirtualReader {
+  public:
+    VirtualReader(const TemporaryDirectory& directory, const std::string& name, const std::string& serial)
+        : socket_(directory.File(name + ".sock")), log_(directory.File(name + ".log")), serial_(serial) {
+        Plug();
+    }
+
+    void Plug() {
+        std::filesystem::remove(socket_);
+        process_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{ZENDRIK_SIM_PATH, "--hid-socket", socket_, "--serial", serial_, "--tag",
+                                     kTag, "--round-time", std::to_string(kRoundTimeMs)},
+            log_);
+        const auto deadline = std::chrono::steady_clock::now() + kSocketWait;
+        while (!std::filesystem::exists(socket_) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    void Unplug() { process_.reset(); }
+    std::string address() const { return "usb:" + socket_; }
+
+  private:
+    std::string socket_;
+    std::string log_;
+    std::string serial_;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+std::string Config(uint16_t port, const TemporaryDirectory& directory,
+                   const std::vector<std::pair<std::string, std::string>>& readers) {
+    std::string text = "site = \"t\"\nstatus_interval_ms = 300\n[mqtt]\nport = " + std::to_string(port) +
+                       "\ntopic_prefix = \"zt\"\nreconnect_max_ms = 300\n[spool]\npath = \"" +
+                       directory.File("spool.sqlite") + "\"\n";
+    for (const auto& [name, address] : readers) {
+        text += "[[reader]]\nname = \"" + name + "\"\naddress = \"" + address + "\"\nabsence_ms = 500\n";
+    }
+    const std::string path = directory.File("zendrikd.toml");
+    std::ofstream(path) << text;
+    return path;
+}
+
+// zendrikd with a notify socket of the test's own; started when made.
+class Zendrikd {
+  public:
+    Zendrikd(const std::string& config, const TemporaryDirectory& directory)
+        : notify_(directory.File("notify-" + std::to_string(++starts_))),
+          log_(directory.File("zendrikd.log")) {
+        process_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{ZENDRIKD_PATH, "--config", config}, log_,
+            std::map<std::string, std::string>{{"NOTIFY_SOCKET", notify_.path()}});
+    }
+    bool Ready() { return notify_.WaitFor("READY=1", kReadyWait); }
+    ChildProcess& process() { return *process_; }
+    std::string log() const { return ReadFile(log_); }
+
+  private:
+    static inline int starts_ = 0;
+    NotifySocket notify_;
+    std::string log_;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+nlohmann::json Json(const Message& message) {
+    return nlohmann::json::parse(message.payload);
+}
+
+// The sequence numbers of a reader's reads and events, in order of arrival.
+std::vector<uint64_t> Seqs(const Messages& messages, const std::string& reader) {
+    std::vector<uint64_t> seqs;
+    for (const Message& message : messages) {
+        const bool stream =
+            message.topic == "zt/t/" + reader + "/reads" || message.topic == "zt/t/" + reader + "/events";
+        if (stream) {
+            seqs.push_back(Json(message)["seq"].get<uint64_t>());
+        }
+    }
+    return seqs;
+}
+
+uint64_t Highest(const std::vector<uint64_t>& seqs) {
+    return seqs.empty() ? 0 : *std::max_element(seqs.begin(), seqs.end());
+}
+
+// Every number from 1 to the highest is there.
+void ExpectGapFree(const std::vector<uint64_t>& seqs) {
+    const std::set<uint64_t> distinct(seqs.begin(), seqs.end());
+    ASSERT_FALSE(distinct.empty());
+    EXPECT_EQ(*distinct.begin(), 1u);
+    EXPECT_EQ(distinct.size(), *distinct.rbegin()) << "numbers are missing";
+}
+
+bool HasPayload(const Messages& messages, const std::string& topic, const std::string& key,
+                const std::string& value) {
+    for (const Message& message : messages) {
+        if (message.topic == topic && Json(message)[key] == value) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::size_t OfflineCount(const Messages& messages) {
+    return static_cast<std::size_t>(std::count_if(messages.begin(), messages.end(), [](const Message& m) {
+        return m.topic == "zt/t/status" && Json(m)["state"] == "offline";
+    }));
+}
+
+TEST(DaemonSimTest, KilledAndStartedAgainGoesOnWithoutAGap) {
+    Broker broker;
+    TemporaryDirectory directory;
+    VirtualReader gate1(directory, "gate-1", "1");
+    VirtualReader gate2(directory, "gate-2", "2");
+    const std::string config =
+        Config(broker.port(), directory, {{"gate-1", gate1.address()}, {"gate-2", gate2.address()}});
+    Subscriber consumer(broker.port(), "zt/#", "consumer");
+    uint64_t beforeKill = 0;
+    {
+        Zendrikd daemon(config, directory);
+        ASSERT_TRUE(daemon.Ready()) << daemon.log();
+        ASSERT_TRUE(consumer.WaitFor([](const Messages& m) { return Highest(Seqs(m, "gate-2")) >= 20; }))
+            << daemon.log();
+        daemon.process().Signal(SIGKILL);
+        EXPECT_EQ(daemon.process().Wait(), 128 + SIGKILL);
+        ASSERT_TRUE(consumer.WaitFor([](const Messages& m) {
+            return HasPayload(m, "zt/t/status", "state", "offline");
+        })) << "the broker published the last will";
+        beforeKill = Highest(Seqs(consumer.messages(), "gate-2"));
+    }
+    Zendrikd again(config, directory);
+    ASSERT_TRUE(again.Ready()) << again.log();
+    ASSERT_TRUE(consumer.WaitFor([&](const Messages& m) {
+        return Highest(Seqs(m, "gate-2")) >= beforeKill + 20;
+    })) << again.log();
+    EXPECT_EQ(again.process().Stop(), 0) << again.log();
+    // The last will after the kill, then the daemon's own "offline" after the clean stop.
+    EXPECT_TRUE(consumer.WaitFor([](const Messages& m) { return OfflineCount(m) == 2; }));
+
+    const Messages messages = consumer.messages();
+    for (const char* reader : {"gate-1", "gate-2"}) {
+        SCOPED_TRACE(reader);
+        ExpectGapFree(Seqs(messages, reader));
+    }
+    const auto read = std::find_if(messages.begin(), messages.end(),
+                                   [](const Message& m) { return m.topic == "zt/t/gate-1/reads"; });
+    ASSERT_NE(read, messages.end());
+    const nlohmann::json first = Json(*read);
+    EXPECT_EQ(first["event"], "read");
+    EXPECT_EQ(first["reader"], "gate-1");
+    EXPECT_EQ(first["epc"], kTag);
+    for (const char* key : {"time", "card", "count", "first_seen", "antenna", "rssi"}) {
+        EXPECT_TRUE(first.contains(key)) << key;
+    }
+    EXPECT_TRUE(HasPayload(messages, "zt/t/gate-2/status", "serial", "000000000000000000000002"));
+    EXPECT_TRUE(HasPayload(messages, "zt/t/gate-1/status", "state", "online"));
+    EXPECT_EQ(Json(messages.back()), nlohmann::json::parse(R"({"state":"offline"})"))
+        << "a clean stop publishes offline last";
+}
+
+TEST(DaemonSimTest, ReaderUnpluggedAndBack) {
+    Broker broker;
+    TemporaryDirectory directory;
+    VirtualReader gate(directory, "gate", "7");
+    Subscriber consumer(broker.port(), "zt/t/gate/#");
+    Zendrikd daemon(Config(broker.port(), directory, {{"gate", gate.address()}}), directory);
+    ASSERT_TRUE(daemon.Ready()) << daemon.log();
+    ASSERT_TRUE(consumer.WaitFor([](const Messages& m) { return Highest(Seqs(m, "gate")) >= 5; }));
+    gate.Unplug();
+    ASSERT_TRUE(consumer.WaitFor([](const Messages& m) {
+        return HasPayload(m, "zt/t/gate/events", "event", "link-lost") &&
+               HasPayload(m, "zt/t/gate/status", "state", "link-lost");
+    })) << daemon.log();
+    const std::size_t whileAway = consumer.messages().size();
+    gate.Plug();
+    ASSERT_TRUE(consumer.WaitFor(
+        [&](const Messages& m) {
+            if (!HasPayload(m, "zt/t/gate/events", "event", "link-restored")) {
+                return false;
+            }
+            // Reads again after the link came back, and the status says so.
+            return HasPayload(Messages(m.begin() + static_cast<std::ptrdiff_t>(whileAway), m.end()),
+                              "zt/t/gate/status", "state", "online") &&
+                   m.back().topic == "zt/t/gate/reads";
+        },
+        15s))
+        << daemon.log();
+    EXPECT_EQ(daemon.process().Stop(), 0);
+    ExpectGapFree(Seqs(consumer.messages(), "gate"));
+}
+
+TEST(DaemonSimTest, CommandLineChecksTheConfiguration) {
+    TemporaryDirectory directory;
+    struct Case {
+        const char* what;
+        std::string text;  // the file; empty: no --config file is written
+        std::vector<std::string> arguments;
+        int exit;
+        std::string output;  // a part of what it prints
+    };
+    const std::string good = "site = \"a\"\n[[reader]]\nname = \"g\"\naddress = \"usb\"\n";
+    const Case cases[] = {
+        {"a good file", good, {"--check-config"}, 0, "site a with 1 readers is valid"},
+        {"an unknown key",
+         good + "colour = 1\n",
+         {"--check-config"},
+         1,
+         "zendrikd.toml:5: unknown key \"colour\""},
+        {"an address that does not parse",
+         "site = \"a\"\n[[reader]]\nname = \"g\"\naddress = \"tcp:1\"\n",
+         {"--check-config"},
+         1,
+         "zendrikd.toml:4: reader \"g\": address \"tcp:1\" does not parse"},
+        {"TOML syntax", "site = \n", {"--check-config"}, 1, "zendrikd.toml:1: "},
+        {"a missing file", "", {"--check-config"}, 1, "cannot read"},
+        {"an unknown option", good, {"--colour"}, 2, "colour"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string config = directory.File("zendrikd.toml");
+        std::filesystem::remove(config);
+        if (!c.text.empty()) {
+            std::ofstream(config) << c.text;
+        }
+        const std::string log = directory.File(std::string(c.what) + ".log");
+        std::vector<std::string> argv{ZENDRIKD_PATH, "--config", config};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        ChildProcess program(argv, log);
+        EXPECT_EQ(program.Wait(), c.exit);
+        EXPECT_NE(ReadFile(log).find(c.output), std::string::npos) << ReadFile(log);
+    }
+}
+
+}  // namespace
+}  // namespace zendrik::testing
