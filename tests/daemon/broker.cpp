@@ -153,7 +153,10 @@ void Subscriber::OnMessage(mosquitto*, void* self, const mosquitto_message* mess
     subscriber->messages_.push_back(Message{message->topic,
                                             std::string(static_cast<const char*>(message->payload),
                                                         static_cast<std::size_t>(message->payloadlen)),
-                                            message->retain});
+                                            message->retain,
+                                            std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                std::chrono::system_clock::now().time_since_epoch())
+                                                .count()});
     subscriber->arrived_.notify_all();
 }
 

@@ -39,6 +39,7 @@ struct Message {
     std::string topic;
     std::string payload;
     bool retained = false;
+    int64_t receivedUnixMs = 0;  // when it arrived, by the system clock
 };
 
 // A client that subscribes to `filter` at QoS 1 and collects what arrives on its own thread.

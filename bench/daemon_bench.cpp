@@ -1,0 +1,146 @@
+// zendrikd end to end: eight virtual readers with a tag each, the daemon, a mosquitto and one
+// subscriber. Counters: reads delivered (distinct reader and seq) per read the readers answered
+// (goal 1.0), the delay from a read's time to its arrival at the subscriber (p50, p99; goal
+// p99 <= 20 ms on loopback), and the daemon's resident memory at the end of the run per that after
+// a tenth of it (goal <= 1.05). ZENDRIK_DAEMON_BENCH_SECONDS sets the run (default 600: memory
+// after 10 minutes against after 1).
+#include <benchmark/benchmark.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "tests/daemon/broker.h"
+#include "tests/daemon/child_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using zendrik::testing::Broker;
+using zendrik::testing::ChildProcess;
+using zendrik::testing::Message;
+using zendrik::testing::ReadFile;
+using zendrik::testing::Subscriber;
+using zendrik::testing::TemporaryDirectory;
+
+constexpr int kReaders = 8;
+constexpr int kRoundTimeMs = 25;  // a real reader's inventory round takes tens of milliseconds
+constexpr int kDefaultSeconds = 600;
+constexpr int kEarlyShare = 10;  // memory is first taken after a tenth of the run
+constexpr auto kDrainTime = 5s;
+
+int RunSeconds() {
+    const char* text = std::getenv("ZENDRIK_DAEMON_BENCH_SECONDS");
+    const int seconds = text != nullptr ? std::atoi(text) : kDefaultSeconds;
+    return std::max(seconds, kEarlyShare);
+}
+
+long ResidentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return 0;
+}
+
+// "2026-12-08T15:08:00.485Z" as milliseconds since 1970.
+int64_t UnixMs(const std::string& text) {
+    std::tm utc{};
+    int millis = 0;
+    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d.%dZ", &utc.tm_year, &utc.tm_mon, &utc.tm_mday,
+                    &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &millis) != 7) {
+        return 0;
+    }
+    utc.tm_year -= 1900;
+    utc.tm_mon -= 1;
+    return static_cast<int64_t>(timegm(&utc)) * 1000 + millis;
+}
+
+uint64_t AnsweredReads(const std::string& log) {
+    static const std::regex answered("([0-9]+) tag reads answered");
+    std::smatch match;
+    const std::string text = ReadFile(log);
+    return std::regex_search(text, match, answered) ? std::stoull(match[1]) : 0;
+}
+
+double Percentile(std::vector<double> values, double share) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(share * static_cast<double>(values.size() - 1))];
+}
+
+void DaemonDelivery(benchmark::State& state) {
+    for (auto _ : state) {
+        Broker broker;
+        TemporaryDirectory directory;
+        std::vector<std::unique_ptr<ChildProcess>> readers;
+        std::string config = "site = \"bench\"\n[mqtt]\nport = " + std::to_string(broker.port()) +
+                             "\n[spool]\npath = \"" + directory.File("spool.sqlite") + "\"\n";
+        for (int i = 1; i <= kReaders; ++i) {
+            const std::string socket = directory.File("reader-" + std::to_string(i));
+            readers.push_back(std::make_unique<ChildProcess>(
+                std::vector<std::string>{ZENDRIK_SIM_PATH, "--hid-socket", socket, "--serial",
+                                         std::to_string(i), "--tag",
+                                         "e20034120123456789abcd0" + std::to_string(i), "--round-time",
+                                         std::to_string(kRoundTimeMs)},
+                directory.File("reader-" + std::to_string(i) + ".log")));
+            while (!std::filesystem::exists(socket)) {
+                std::this_thread::sleep_for(10ms);
+            }
+            config += "[[reader]]\nname = \"r" + std::to_string(i) + "\"\naddress = \"usb:" + socket + "\"\n";
+        }
+        std::ofstream(directory.File("zendrikd.toml")) << config;
+        Subscriber subscriber(broker.port(), "zendrik/bench/+/reads");
+        ChildProcess daemon({ZENDRIKD_PATH, "--config", directory.File("zendrikd.toml")},
+                            directory.File("zendrikd.log"));
+        const auto run = std::chrono::seconds{RunSeconds()};
+        std::this_thread::sleep_for(run / kEarlyShare);
+        const long early = ResidentKiB(daemon.pid());
+        std::this_thread::sleep_for(run - run / kEarlyShare);
+        const long late = ResidentKiB(daemon.pid());
+        // The daemon stops its readers first, so that every read answered has reached it.
+        daemon.Stop();
+        uint64_t answered = 0;
+        for (int i = 0; i < kReaders; ++i) {
+            readers[static_cast<std::size_t>(i)]->Stop();
+            answered += AnsweredReads(directory.File("reader-" + std::to_string(i + 1) + ".log"));
+        }
+        std::this_thread::sleep_for(kDrainTime);
+
+        std::set<std::pair<std::string, uint64_t>> delivered;
+        std::vector<double> delays;
+        for (const Message& message : subscriber.messages()) {
+            const nlohmann::json read = nlohmann::json::parse(message.payload);
+            if (delivered.emplace(read["reader"], read["seq"]).second) {
+                delays.push_back(static_cast<double>(message.receivedUnixMs - UnixMs(read["time"])));
+            }
+        }
+        state.counters["answered"] = static_cast<double>(answered);
+        state.counters["delivered"] = static_cast<double>(delivered.size());
+        state.counters["delivered_per_answered"] =
+            answered > 0 ? static_cast<double>(delivered.size()) / static_cast<double>(answered) : 0;
+        state.counters["p50_ms"] = Percentile(delays, 0.50);
+        state.counters["p99_ms"] = Percentile(delays, 0.99);
+        state.counters["rss_early_kib"] = static_cast<double>(early);
+        state.counters["rss_late_kib"] = static_cast<double>(late);
+        state.counters["rss_late_per_early"] =
+            early > 0 ? static_cast<double>(late) / static_cast<double>(early) : 0;
+    }
+}
+BENCHMARK(DaemonDelivery)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
