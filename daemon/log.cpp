@@ -6,7 +6,7 @@ namespace zendrik::daemon {
 
 void Log(const std::string& line) {
     const std::string text = "zendrikd: " + line + "\n";
-    // One write per line, so that lines from several threads or processes never interleave.
+    // Whole lines in one write where the system takes them, so that lines of several threads do not mix.
     std::size_t written = 0;
     while (written < text.size()) {
         const ssize_t wrote = ::write(STDERR_FILENO, text.data() + written, text.size() - written);

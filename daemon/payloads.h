@@ -35,7 +35,7 @@ int64_t UnixNowMs();
 // What the daemon knows about one reader for its retained status.
 struct ReaderStatus {
     bool linkUp = false;
-    int64_t timeMs = 0;  // when the state last changed
+    int64_t timeMs = 0;  // when this status is published
     std::optional<int32_t> kind;
     std::optional<std::string> version;
     std::optional<std::string> serial;

@@ -161,9 +161,10 @@ void Spool::LoadState() {
 
 Spool::Burst::Burst(Spool& spool) : spool_(spool), transaction_(*spool.db_), rows_(spool.rows_) {}
 
-void Spool::Burst::DropOldest() {
+bool Spool::Burst::DropOldest() {
     Statement& drop = *spool_.dropOldest_;
-    if (drop.Step()) {
+    const bool dropped = drop.Step();
+    if (dropped) {
         const std::string reader = drop.Text(0);
         ReaderCounts& counts = counts_.try_emplace(reader, spool_.counts(reader)).first->second;
         --counts.spooled;
@@ -172,12 +173,12 @@ void Spool::Burst::DropOldest() {
         --rows_;
     }
     drop.Reset();
+    return dropped;
 }
 
 uint64_t Spool::Burst::Add(const std::string& reader, const std::string& topic,
                            const std::function<std::string(uint64_t seq)>& render) {
-    while (rows_ >= spool_.maxMessages_ && rows_ > 0) {
-        DropOldest();
+    while (rows_ >= spool_.maxMessages_ && DropOldest()) {
     }
     uint64_t& last = lastSeq_.try_emplace(reader, spool_.lastSeq(reader)).first->second;
     const uint64_t seq = last + 1;

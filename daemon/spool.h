@@ -59,7 +59,8 @@ class Spool {
       private:
         friend class Spool;
         explicit Burst(Spool& spool);
-        void DropOldest();
+        // Deletes the oldest row, stored ones before handed-over ones; false when none is left.
+        bool DropOldest();
 
         Spool& spool_;
         Transaction transaction_;
