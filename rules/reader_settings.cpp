@@ -79,7 +79,7 @@ OutputBytes OutputBytesToWrite(const ReaderSettings& settings) {
     return output;
 }
 
-std::string PasswordText(const PasswordBytes& password) {
+std::string PasswordText(std::span<const uint8_t, kPasswordBytes> password) {
     return HexText(password);
 }
 

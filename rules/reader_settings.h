@@ -65,7 +65,7 @@ OutputBytes OutputBytesToWrite(const ReaderSettings& settings);
 
 // The password as eight hex digits, and back. PasswordBytesOf reads the text by pairs from its
 // start; a pair that is not hexadecimal (or is missing) gives 0, as the tool has always read it.
-std::string PasswordText(const PasswordBytes& password);
+std::string PasswordText(std::span<const uint8_t, kPasswordBytes> password);
 bool IsPasswordText(std::string_view text);
 PasswordBytes PasswordBytesOf(std::string_view text);
 

@@ -5,32 +5,18 @@
 #include <vector>
 
 #include "exports/zendrik.h"
-#include "tool/display_rules.h"
+#include "rules/reader_codes.h"
 
 namespace zendrik::tool {
 namespace {
 
-// Where the EPC starts in the tag data, and how many of the reported bytes are not EPC.
-constexpr std::size_t kPcFirstEpcOffset = 2;       // PC word
-constexpr uint8_t kPcFirstOverhead = 2;            // PC word
-constexpr std::size_t kAntennaFirstEpcOffset = 3;  // antenna, PC word
-constexpr uint8_t kAntennaFirstOverhead = 4;       // antenna, PC word, signal strength
-
-constexpr int kWiegand26Bytes = 3;
-constexpr int kWiegand34Bytes = 4;
-constexpr int kWiegand26Digits = 8;   // 24 bits in decimal
-constexpr int kWiegand34Digits = 10;  // 32 bits in decimal
-constexpr int kBitsPerByte = 8;
 constexpr int kDecimal = 10;
 constexpr int kHexadecimal = 16;
 constexpr int kHexPairWidth = 2;
 constexpr int kRowNumberModulus = 256;  // the No. column shows one byte
 
-EpcWindow WindowAt(std::span<const uint8_t, kTagDataSize> data, std::size_t offset, uint8_t length) {
-    EpcWindow window;
-    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(offset), kEpcWindowSize, window.bytes.begin());
-    window.length = length;
-    return window;
+rules::TagData TagDataOf(std::span<const uint8_t, kTagDataSize> data, uint8_t dataLength) {
+    return {data, dataLength};
 }
 
 // The row's text read as hexadecimal pairs (an odd last digit is left out); nothing when it holds
@@ -49,42 +35,29 @@ std::optional<std::vector<uint8_t>> HexTextBytes(const QString& rowText) {
 
 }  // namespace
 
-uint8_t EpcWindow::At(std::size_t position) const {
-    return position < bytes.size() ? bytes[position] : 0;
-}
-
 EpcWindow EpcWindowFor(uint8_t readerKind, std::span<const uint8_t, kTagDataSize> data, uint8_t dataLength) {
-    if (readerKind == kChannelReaderKind) {
-        return WindowAt(data, kPcFirstEpcOffset, static_cast<uint8_t>(dataLength - kPcFirstOverhead));
-    }
-    return AntennaFirstEpcWindow(data, dataLength);
+    return rules::EpcWindowOf(TagDataOf(data, dataLength), readerKind);
 }
 
 EpcWindow AntennaFirstEpcWindow(std::span<const uint8_t, kTagDataSize> data, uint8_t dataLength) {
-    return WindowAt(data, kAntennaFirstEpcOffset, static_cast<uint8_t>(dataLength - kAntennaFirstOverhead));
+    return EpcWindowFor(rules::kReaderKind0, data, dataLength);
 }
 
-std::optional<QString> WiegandNumberText(const EpcWindow& window, const WiegandSelection& selection) {
-    const int width = selection.wiegand34 ? kWiegand34Bytes : kWiegand26Bytes;
-    if (selection.startByte < 0 || window.length == 0 || window.length > kMaxCardEpcLength ||
-        selection.startByte + width > window.length) {
+std::optional<QString> WiegandNumberText(uint8_t readerKind, std::span<const uint8_t, kTagDataSize> data,
+                                         uint8_t dataLength, const WiegandSelection& selection) {
+    const rules::WiegandChoice choice{selection.startByte,
+                                      selection.wiegand34 ? rules::kWiegand34Code : rules::kWiegand26Code,
+                                      !selection.forward};
+    const std::optional<std::string> number = rules::WiegandCardNumber(
+        TagDataOf(data, dataLength), readerKind, choice, rules::EpcSource::kEpcWindow);
+    if (!number) {
         return std::nullopt;
     }
-    uint32_t value = 0;
-    for (int index = 0; index < width; ++index) {
-        const int offset = selection.forward ? index : width - 1 - index;
-        value = (value << kBitsPerByte) | window.At(static_cast<std::size_t>(selection.startByte + offset));
-    }
-    const int digits = selection.wiegand34 ? kWiegand34Digits : kWiegand26Digits;
-    return QStringLiteral("%1").arg(value, digits, kDecimal, QChar(u'0'));
+    return QString::fromStdString(*number);
 }
 
 QString HexPairsText(std::span<const uint8_t> bytes) {
-    QString text;
-    for (const uint8_t byte : bytes) {
-        text += HexPair(byte);
-    }
-    return text;
+    return QString::fromStdString(rules::HexText(bytes));
 }
 
 QString RowNumberText(int rowNumber) {

@@ -1,32 +1,27 @@
 #pragma once
 
 #include <QString>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 
+#include "rules/card_number.h"
+
+// Card numbers as the tag list shows and matches them. The numbers themselves come from rules/,
+// taken from the reader's EPC window as the tool has always taken them.
 namespace zendrik::tool {
 
 // UhfReadTag fills this many tag data bytes and reports how many the reader sent.
-inline constexpr std::size_t kTagDataSize = 16;
+inline constexpr std::size_t kTagDataSize = rules::kTagDataBytes;
 // The run of tag data bytes a card number is cut from.
-inline constexpr std::size_t kEpcWindowSize = 12;
+inline constexpr std::size_t kEpcWindowSize = rules::kEpcWindowBytes;
 // Longest EPC a card number is formed from; longer reports are taken for misreads.
-inline constexpr uint8_t kMaxCardEpcLength = 20;
+inline constexpr std::size_t kMaxCardEpcLength = rules::kMaxWindowEpcLength;
 
-// The EPC part of one tag read.
-struct EpcWindow {
-    std::array<uint8_t, kEpcWindowSize> bytes{};
-    uint8_t length = 0;  // the EPC length the reader reported, modulo 256
+using rules::EpcWindow;
 
-    // The byte at a window position; positions past the window read as 0.
-    uint8_t At(std::size_t position) const;
-};
-
-// Where the EPC lies in the tag data. Kind-2 readers send the tag's PC word before it; the other
-// kinds send the antenna and the PC word before it and the signal strength after it.
+// Where the EPC lies in the tag data, by the reader kind.
 EpcWindow EpcWindowFor(uint8_t readerKind, std::span<const uint8_t, kTagDataSize> data, uint8_t dataLength);
 // The window kinds 0 and 1 use, which the service test reads take whatever the reader kind.
 EpcWindow AntennaFirstEpcWindow(std::span<const uint8_t, kTagDataSize> data, uint8_t dataLength);
@@ -39,9 +34,11 @@ struct WiegandSelection {
 };
 
 // The Wiegand number as the panel would see it, in decimal with a fixed width (8 digits for
-// Wiegand 26, 10 for Wiegand 34), the first byte the most significant. Nothing when no start byte
-// is selected, the EPC is empty or longer than kMaxCardEpcLength, or the bytes lie past the EPC.
-std::optional<QString> WiegandNumberText(const EpcWindow& window, const WiegandSelection& selection);
+// Wiegand 26, 10 for Wiegand 34), taken from the EPC window of a reader of `readerKind`. Nothing
+// when no start byte is selected, the EPC is empty or longer than kMaxCardEpcLength, or the bytes
+// lie past the EPC.
+std::optional<QString> WiegandNumberText(uint8_t readerKind, std::span<const uint8_t, kTagDataSize> data,
+                                         uint8_t dataLength, const WiegandSelection& selection);
 
 // Bytes as lower-case hexadecimal pairs: 0A FF -> "0aff".
 QString HexPairsText(std::span<const uint8_t> bytes);

@@ -1,26 +1,23 @@
 #include "tool/display_rules.h"
 
-#include <algorithm>
+#include <string>
+#include <vector>
 
-#include "tool/card_number.h"
-#include "tool/frequency_plan.h"
+#include "rules/card_number.h"
+#include "rules/identity_text.h"
+#include "rules/reader_settings.h"
+#include "rules/value_ranges.h"
 
 namespace zendrik::tool {
 namespace {
 
-constexpr int kHexBase = 16;
-constexpr int kHexPairWidth = 2;
-
-struct PowerRange {
-    uint8_t readerKind;
-    int lowest;
-    int highest;
-};
-constexpr PowerRange kPowerRanges[] = {
-    {kReaderKind0, 0, 33},
-    {kReaderKind1, 18, 26},
-    {kChannelReaderKind, 0, 63},
-};
+QStringList ToStringList(const std::vector<std::string>& texts) {
+    QStringList list;
+    for (const std::string& text : texts) {
+        list.append(QString::fromStdString(text));
+    }
+    return list;
+}
 
 }  // namespace
 
@@ -37,23 +34,31 @@ ListContents MakeListContents(QStringList entries, int selectedIndex) {
     return {std::move(entries), valid ? selectedIndex : kNoSelection};
 }
 
-WiegandDisplay WiegandDisplayFor(std::span<const uint8_t, kWgOutBytesSize> wgOutBytes) {
-    return {
-        wgOutBytes[kWgInvertedByte] != 0,
-        MakeListContents(NumberEntries(0, static_cast<int>(kEpcWindowSize) - 1), wgOutBytes[kWgStartByte])};
+WiegandDisplay WiegandDisplayFor(std::span<const uint8_t, kOutputBytesSize> wgOutBytes) {
+    const rules::ValueRange starts = rules::kOutputStartRange;
+    return {wgOutBytes[kOutputInverted] != 0,
+            MakeListContents(NumberEntries(starts.min, starts.max), wgOutBytes[kOutputStart])};
+}
+
+ListContents WiegandStartBytes(uint8_t formatCode) {
+    const int lastStart = rules::LastWiegandStartByte(formatCode).value_or(kNoSelection);
+    return MakeListContents(NumberEntries(0, lastStart), 0);
 }
 
 std::optional<ListContents> PowerListFor(uint8_t readerKind, uint8_t power) {
-    for (const PowerRange& range : kPowerRanges) {
-        if (range.readerKind == readerKind) {
-            return MakeListContents(NumberEntries(range.lowest, range.highest), power - range.lowest);
-        }
+    const std::optional<rules::ValueRange> range = rules::PowerRangeOf(readerKind);
+    if (!range) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return MakeListContents(NumberEntries(range->min, range->max), power - range->min);
+}
+
+QStringList BandListEntries(const rules::FrequencyBand& band) {
+    return ToStringList(rules::BandEntries(band));
 }
 
 ChannelLists ChannelListsFor(int region, int startIndex, int endIndex) {
-    const QStringList entries = ChannelEntries(region);
+    const QStringList entries = ToStringList(rules::ChannelEntries(region));
     if (startIndex == kNoSelection && endIndex == kNoSelection) {
         startIndex = 0;
         endIndex = static_cast<int>(entries.size()) - 1;
@@ -66,34 +71,32 @@ FrequencyDisplay FrequencyDisplayFor(uint8_t readerKind, const FrequencyReport& 
         // Channels are reported counted from 1 in a byte; channel 0 wraps to 255 and selects nothing.
         const auto startIndex = static_cast<uint8_t>(static_cast<uint8_t>(report.first) - 1);
         const auto endIndex = static_cast<uint8_t>(static_cast<uint8_t>(report.second) - 1);
-        ChannelLists lists = ChannelListsFor(kDefaultChannelRegion, startIndex, endIndex);
+        ChannelLists lists = ChannelListsFor(rules::kDefaultChannelRegion, startIndex, endIndex);
         return {std::nullopt, std::move(lists.start), std::move(lists.end), true};
     }
-    const FrequencyBand& band = BandForLowerFrequency(report.first);
-    // Widened: the reader may report any 32-bit frequency, and the distance from the band's start
-    // must not overflow. The index of a frequency far outside the band selects nothing.
-    const auto startIndex =
-        static_cast<int>((static_cast<int64_t>(report.first) - band.firstKhz) / band.stepKhz);
+    const rules::FrequencyBand& band = rules::BandOfLowerFrequency(report.first);
+    // The reader may report any 32-bit frequency; the index of one far outside the band selects
+    // nothing.
+    const auto startIndex = static_cast<int>(rules::BandIndexOf(band, report.first));
     const bool connectForm = form == FrequencyForm::kConnect;
-    FrequencyDisplay display{std::nullopt, MakeListContents(BandEntries(band), startIndex),
-                             MakeListContents(BandEntries(band), startIndex + report.span), connectForm};
+    FrequencyDisplay display{std::nullopt, MakeListContents(BandListEntries(band), startIndex),
+                             MakeListContents(BandListEntries(band), startIndex + report.span), connectForm};
     if (connectForm) {
-        display.fccChecked = &band == &kFccBand;
+        display.fccChecked = &band == &rules::kFccBand;
     }
     return display;
 }
 
 QString HexPair(uint8_t value) {
-    return QStringLiteral("%1").arg(static_cast<uint>(value), kHexPairWidth, kHexBase, QChar(u'0'));
+    return QString::fromStdString(rules::HexText(std::span(&value, 1)));
 }
 
-QString PasswordText(std::span<const uint8_t, kPasswordSize> password) {
-    return HexPairsText(password);
+QString PasswordText(std::span<const uint8_t, kPasswordBytes> password) {
+    return QString::fromStdString(rules::PasswordText(password));
 }
 
 QString SerialNumberText(std::span<const uint8_t> serialNumber) {
-    return QStringLiteral("SN:") +
-           HexPairsText(serialNumber.first(std::min(serialNumber.size(), kSerialNumberShownBytes)));
+    return QString::fromStdString(rules::SerialNumberText(serialNumber));
 }
 
 }  // namespace zendrik::tool

@@ -6,28 +6,26 @@
 #include <optional>
 #include <span>
 
+#include "rules/frequency_plan.h"
+#include "rules/reader_codes.h"
+
+// How the window shows the reader's settings: the lists and texts the display rules make of what
+// the reader reports. The rules themselves live in rules/; these turn their results into Qt's.
 namespace zendrik::tool {
 
-// The Wiegand output settings record: enable, first EPC byte sent, byte count, inverted flag.
-inline constexpr std::size_t kWgOutBytesSize = 4;
-inline constexpr std::size_t kWgEnableByte = 0;
-inline constexpr std::size_t kWgStartByte = 1;
-inline constexpr std::size_t kWgByteCount = 2;
-inline constexpr std::size_t kWgInvertedByte = 3;
-
-inline constexpr std::size_t kPasswordSize = 4;
-inline constexpr std::size_t kSerialNumberShownBytes = 12;
-
-// The reader kinds that Handshake reports.
-inline constexpr uint8_t kReaderKind0 = 0;
-inline constexpr uint8_t kReaderKind1 = 1;
-inline constexpr uint8_t kChannelReaderKind = 2;
-
-// Work modes and Wiegand format codes as the reader reports and takes them.
-inline constexpr uint8_t kWorkModeAlwaysRead = 0;
-inline constexpr uint8_t kWorkModeTrigger = 1;
-inline constexpr uint8_t kWiegand26Code = 38;
-inline constexpr uint8_t kWiegand34Code = 52;
+using rules::kChannelReaderKind;
+using rules::kOutputBytesSize;
+using rules::kOutputEnable;
+using rules::kOutputInverted;
+using rules::kOutputLength;
+using rules::kOutputStart;
+using rules::kPasswordBytes;
+using rules::kReaderKind0;
+using rules::kReaderKind1;
+using rules::kWiegand26Code;
+using rules::kWiegand34Code;
+using rules::kWorkModeAlwaysRead;
+using rules::kWorkModeTrigger;
 
 inline constexpr int kNoSelection = -1;
 
@@ -47,20 +45,18 @@ struct WiegandDisplay {
     ListContents startBytes;
 };
 // Forward/inverted radios and the start-byte list "0" to "11" from the output settings record.
-WiegandDisplay WiegandDisplayFor(std::span<const uint8_t, kWgOutBytesSize> wgOutBytes);
+WiegandDisplay WiegandDisplayFor(std::span<const uint8_t, kOutputBytesSize> wgOutBytes);
+
+// The start-byte list the Wiegand format radios offer: every start from which the format's bytes
+// still lie in the EPC window, the first selected.
+ListContents WiegandStartBytes(uint8_t formatCode);
 
 // The power list for the reader kind with the reported power selected; nothing for a kind whose
 // power range is unknown (the list stays as it is).
 std::optional<ListContents> PowerListFor(uint8_t readerKind, uint8_t power);
 
 // The outputs of UhfGetFrequencyRegion.
-struct FrequencyReport {
-    uint8_t region = 0;
-    int32_t first = 0;
-    int32_t second = 0;
-    int32_t step = 0;
-    uint8_t span = 0;
-};
+using FrequencyReport = rules::FrequencyPlan;
 
 // Connect also sets the band radios and shows the fields afterwards; Read Configuration does not.
 enum class FrequencyForm { kConnect, kReadConfiguration };
@@ -73,6 +69,18 @@ struct FrequencyDisplay {
 };
 FrequencyDisplay FrequencyDisplayFor(uint8_t readerKind, const FrequencyReport& report, FrequencyForm form);
 
+// The list entries of a band: each frequency in kHz as decimal text.
+QStringList BandListEntries(const rules::FrequencyBand& band);
+
+// What the FCC and ETSI radios put into the frequency lists: the band and the default selection.
+struct BandRadioPlan {
+    rules::FrequencyBand band;
+    int startIndex;
+    int endIndex;
+};
+inline constexpr BandRadioPlan kFccRadioPlan{rules::kFccBand, 0, 30};   // 902000 .. 917000 kHz
+inline constexpr BandRadioPlan kEtsiRadioPlan{rules::kEtsiBand, 0, 3};  // 865000 .. 866500 kHz
+
 struct ChannelLists {
     ListContents start;
     ListContents end;
@@ -83,7 +91,7 @@ ChannelLists ChannelListsFor(int region, int startIndex, int endIndex);
 // A byte as two lower-case hexadecimal digits: 0x0A -> "0a".
 QString HexPair(uint8_t value);
 // The four password bytes as eight hexadecimal digits.
-QString PasswordText(std::span<const uint8_t, kPasswordSize> password);
+QString PasswordText(std::span<const uint8_t, kPasswordBytes> password);
 // "SN:" and the first twelve serial number bytes as hexadecimal digits.
 QString SerialNumberText(std::span<const uint8_t> serialNumber);
 

@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "rules/reader_settings.h"
 #include "tool/display_rules.h"
 #include "tool/field_exchange.h"
 #include "tool/language_texts.h"
@@ -56,7 +57,7 @@ class CMainDlg : public QDialog {
 
     // Every command goes to this address; the tool never changes it, so a reader keeps answering
     // after a new address has been written into it.
-    static constexpr uint8_t kReaderAddress = 255;
+    static constexpr uint8_t kReaderAddress = rules::kAnyReaderAddress;
     static constexpr char kMessageTitle[] = "ZendrikDemo";
 
     explicit CMainDlg(QWidget* parent = nullptr);
@@ -96,7 +97,7 @@ class CMainDlg : public QDialog {
     void EnterDisconnected();
 
     // Display rules applied to the lists and radios.
-    void ApplyWiegandDisplay(std::span<const uint8_t, kWgOutBytesSize> wgOutBytes);
+    void ApplyWiegandDisplay(std::span<const uint8_t, kOutputBytesSize> wgOutBytes);
     void ApplyPowerList(uint8_t power);
     void ApplyFrequencyDisplay(const FrequencyReport& report, FrequencyForm form);
     void FillChannelLists(int region, int startIndex, int endIndex);
@@ -212,7 +213,7 @@ class CMainDlg : public QDialog {
     SaveInputs CollectSaveInputs() const;
     bool WriteSettings();
     bool WriteFrequencyAndPower();
-    std::optional<int32_t> WriteFactoryFrequencyAndPower();
+    std::optional<int32_t> WriteFactoryFrequencyAndPower(const rules::ReaderSettings& values);
 
     // Tag reads (main_dlg_tags.cpp).
     void ReadWiegandNumber(bool windowByReaderKind);

@@ -74,7 +74,7 @@ void CMainDlg::ReadWiegandInterval() {
 // The Wiegand output settings, then what describes the output on this transport: the Wiegand
 // format over USB, the byte count otherwise.
 bool CMainDlg::ReadWiegandOutput(bool clearFormatOffUsb) {
-    std::array<uint8_t, kWgOutBytesSize> wgOutBytes{};
+    std::array<uint8_t, kOutputBytesSize> wgOutBytes{};
     if (UhfGetWgOutByte(kReaderAddress, wgOutBytes.data()) != ZENDRIK_OK) {
         ShowMessage(messages_.getWiegandOutputSettingsFail);
         return false;
@@ -89,7 +89,7 @@ bool CMainDlg::ReadWiegandOutput(bool clearFormatOffUsb) {
         }
         return true;
     }
-    lengthList_->setCurrentIndex(wgOutBytes[kWgByteCount] - 1);
+    lengthList_->setCurrentIndex(wgOutBytes[kOutputLength] - 1);
     if (clearFormatOffUsb) {
         SetRadioChecked(id::kWiegand26Radio, false);
         SetRadioChecked(id::kWiegand34Radio, false);
@@ -99,7 +99,7 @@ bool CMainDlg::ReadWiegandOutput(bool clearFormatOffUsb) {
 
 void CMainDlg::ReadPassword() {
     uint8_t check = 0;
-    std::array<uint8_t, kPasswordSize> password{};
+    std::array<uint8_t, kPasswordBytes> password{};
     UhfGetPassword(kReaderAddress, &check, password.data());
     SetRadioChecked(id::kPasswordYesRadio, check != 0);
     SetRadioChecked(id::kPasswordNoRadio, check == 0);

@@ -18,7 +18,7 @@ void CMainDlg::ShowList(QComboBox* list, const ListContents& contents) {
     list->setCurrentIndex(contents.selectedIndex);
 }
 
-void CMainDlg::ApplyWiegandDisplay(std::span<const uint8_t, kWgOutBytesSize> wgOutBytes) {
+void CMainDlg::ApplyWiegandDisplay(std::span<const uint8_t, kOutputBytesSize> wgOutBytes) {
     const WiegandDisplay display = WiegandDisplayFor(wgOutBytes);
     SetRadioChecked(id::kInvertedRadio, display.inverted);
     SetRadioChecked(id::kForwardRadio, !display.inverted);

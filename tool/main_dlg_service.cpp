@@ -3,7 +3,6 @@
 
 #include "exports/zendrik.h"
 #include "tool/control_ids.h"
-#include "tool/frequency_plan.h"
 #include "tool/main_dlg.h"
 #include "tool/version_text.h"
 
@@ -11,15 +10,6 @@ namespace zendrik::tool {
 namespace {
 
 namespace id = control_id;
-
-// A Wiegand value must end inside the reader's 12-byte EPC window: a 26-bit value takes 3 bytes,
-// a 34-bit value 4.
-constexpr int kWiegand26StartBytes = 10;  // "0" to "9"
-constexpr int kWiegand34StartBytes = 9;   // "0" to "8"
-
-ListContents StartByteEntries(int count) {
-    return MakeListContents(NumberEntries(0, count - 1), 0);
-}
 
 }  // namespace
 
@@ -32,11 +22,11 @@ void CMainDlg::OnReadByTrigger() {
 }
 
 void CMainDlg::OnWiegand26() {
-    ShowList(startBytesList_, StartByteEntries(kWiegand26StartBytes));
+    ShowList(startBytesList_, WiegandStartBytes(kWiegand26Code));
 }
 
 void CMainDlg::OnWiegand34() {
-    ShowList(startBytesList_, StartByteEntries(kWiegand34StartBytes));
+    ShowList(startBytesList_, WiegandStartBytes(kWiegand34Code));
 }
 
 // Over USB the reader's output is a Wiegand number; over the other links a run of EPC bytes.
@@ -65,7 +55,7 @@ void CMainDlg::OnEtsiBand() {
 }
 
 void CMainDlg::ShowBandPlan(const BandRadioPlan& plan) {
-    const QStringList entries = BandEntries(plan.band);
+    const QStringList entries = BandListEntries(plan.band);
     ShowList(freqStartList_, MakeListContents(entries, plan.startIndex));
     ShowList(freqEndList_, MakeListContents(entries, plan.endIndex));
 }

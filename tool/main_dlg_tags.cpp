@@ -74,12 +74,13 @@ void CMainDlg::ReadWiegandNumber(bool windowByReaderKind) {
     if (!read) {
         return;
     }
-    const EpcWindow window = windowByReaderKind ? EpcWindowFor(readerKind_, read->data, read->length)
-                                                : AntennaFirstEpcWindow(read->data, read->length);
+    const uint8_t windowKind = windowByReaderKind ? readerKind_ : kReaderKind0;
+    const EpcWindow window = EpcWindowFor(windowKind, read->data, read->length);
     const WiegandSelection selection{SelectedIndex(*startBytesList_),
                                      ControlAs<QAbstractButton>(id::kWiegand34Radio)->isChecked(),
                                      ControlAs<QAbstractButton>(id::kForwardRadio)->isChecked()};
-    const std::optional<QString> cardNumber = WiegandNumberText(window, selection);
+    const std::optional<QString> cardNumber =
+        WiegandNumberText(windowKind, read->data, read->length, selection);
     if (!cardNumber) {
         return;
     }

@@ -1,21 +1,10 @@
 #include "tool/save_checks.h"
 
-#include "tool/card_number.h"
+#include "rules/value_ranges.h"
 #include "tool/display_rules.h"
-#include "tool/frequency_plan.h"
 
 namespace zendrik::tool {
 namespace {
-
-constexpr uint8_t kMinWiegandInterval = 1;
-constexpr uint8_t kMaxWiegandInterval = 20;
-constexpr uint8_t kMinTriggerTime = 1;
-// 255 is refused although the read-time label offers it.
-constexpr uint8_t kMaxTriggerTime = 254;
-// The Wiegand value must lie within the reader's 12-byte EPC window: 3 bytes for Wiegand 26,
-// 4 for Wiegand 34.
-constexpr int kMaxWiegand26StartByte = 9;
-constexpr int kMaxWiegand34StartByte = 8;
 
 bool FrequencyRefused(const SaveInputs& inputs) {
     // Writing an unselected entry would put a frequency outside the band (or channel 0) into the reader.
@@ -25,37 +14,38 @@ bool FrequencyRefused(const SaveInputs& inputs) {
     return inputs.readerKind != kChannelReaderKind && inputs.frequencyEnd < inputs.frequencyStart;
 }
 
+// Over USB the output is a Wiegand number, which must lie within the reader's EPC window.
+bool WiegandStartRefused(bool checked, uint8_t formatCode, int startByte) {
+    return checked && startByte > rules::LastWiegandStartByte(formatCode).value_or(kNoSelection);
+}
+
 bool StartByteRefused(const SaveInputs& inputs) {
     // Without a selection the start byte would be written as 255.
     return inputs.startByte == kNoSelection ||
-           (inputs.usb && ((inputs.wiegand34 && inputs.startByte > kMaxWiegand34StartByte) ||
-                           (inputs.wiegand26 && inputs.startByte > kMaxWiegand26StartByte)));
+           (inputs.usb && (WiegandStartRefused(inputs.wiegand34, kWiegand34Code, inputs.startByte) ||
+                           WiegandStartRefused(inputs.wiegand26, kWiegand26Code, inputs.startByte)));
 }
 
 bool LengthRefused(const SaveInputs& inputs) {
     // Without a selection the reader would be told to send no bytes at all.
     return !inputs.usb && (inputs.lengthIndex == kNoSelection ||
-                           inputs.startByte + inputs.lengthIndex + 1 > static_cast<int>(kEpcWindowSize));
-}
-
-// Save writes the power for the reader kinds that have a power list.
-bool ReaderKindWritesPower(uint8_t readerKind) {
-    return readerKind == kReaderKind0 || readerKind == kReaderKind1 || readerKind == kChannelReaderKind;
+                           !rules::OutputFitsWindow(inputs.startByte, inputs.lengthIndex + 1));
 }
 
 bool PowerRefused(const SaveInputs& inputs) {
     // A reader that reports a power outside the kind's list leaves it without a selection; writing
-    // that would send index -1 (255, or 17 for kind 1) as the power.
-    return inputs.powerIndex == kNoSelection && ReaderKindWritesPower(inputs.readerKind);
+    // that would send index -1 (255, or 17 for kind 1) as the power. Kinds without a power range
+    // get no power write.
+    return inputs.powerIndex == kNoSelection && rules::PowerRangeOf(inputs.readerKind).has_value();
 }
 
 }  // namespace
 
 std::optional<SaveRefusal> FirstSaveRefusal(const SaveInputs& inputs) {
-    if (inputs.wiegandInterval < kMinWiegandInterval || inputs.wiegandInterval > kMaxWiegandInterval) {
+    if (!rules::kWiegandIntervalRange.Contains(inputs.wiegandInterval)) {
         return SaveRefusal::kOutputTime;
     }
-    if (inputs.triggerTime < kMinTriggerTime || inputs.triggerTime > kMaxTriggerTime) {
+    if (!rules::kTriggerTimeRange.Contains(inputs.triggerTime)) {
         return SaveRefusal::kReadTime;
     }
     if (FrequencyRefused(inputs)) {
@@ -71,15 +61,6 @@ std::optional<SaveRefusal> FirstSaveRefusal(const SaveInputs& inputs) {
         return SaveRefusal::kPower;
     }
     return std::nullopt;
-}
-
-std::optional<BandPlanWrite> BandPlanFor(bool fcc, int startIndex, int endIndex) {
-    const FrequencyBand& band = fcc ? kFccBand : kEtsiBand;
-    if (!fcc && endIndex >= band.entries) {
-        return std::nullopt;
-    }
-    return BandPlanWrite{BandFrequencyAt(band, startIndex), BandFrequencyAt(band, endIndex), band.stepKhz,
-                         static_cast<uint8_t>(endIndex - startIndex)};
 }
 
 }  // namespace zendrik::tool

@@ -26,15 +26,4 @@ enum class SaveRefusal { kOutputTime, kReadTime, kFrequency, kStartBytes, kLengt
 // The first check that fails; nothing when the settings may be written.
 std::optional<SaveRefusal> FirstSaveRefusal(const SaveInputs& inputs);
 
-// A band plan as UhfSetFrequencyRegion takes it for readers of kinds 0 and 1.
-struct BandPlanWrite {
-    int32_t lowerKhz;
-    int32_t upperKhz;
-    int32_t stepKhz;
-    uint8_t span;  // 500 kHz steps from lower to upper
-};
-
-// The plan of the selected band entries; nothing for an end entry past the ETSI band.
-std::optional<BandPlanWrite> BandPlanFor(bool fcc, int startIndex, int endIndex);
-
 }  // namespace zendrik::tool

@@ -86,7 +86,7 @@ TEST(ValueRanges, ByKindAndFormat) {
 }
 
 TEST(ReaderSettings, PasswordTextBothWays) {
-    EXPECT_EQ(PasswordText({0x5E, 0x2B, 0x90, 0x07}), "5e2b9007");
+    EXPECT_EQ(PasswordText(PasswordBytes{0x5E, 0x2B, 0x90, 0x07}), "5e2b9007");
     struct Case {
         const char* text;
         bool valid;

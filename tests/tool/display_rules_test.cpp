@@ -4,7 +4,6 @@
 #include <limits>
 
 #include "tool/display_rules.h"
-#include "tool/frequency_plan.h"
 
 using namespace zendrik::tool;
 
@@ -12,45 +11,17 @@ class DisplayRulesTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void bands() {
-        QCOMPARE(BandEntries(kFccBand).size(), 53);
-        QCOMPARE(BandEntries(kFccBand).front(), QStringLiteral("902000"));
-        QCOMPARE(BandEntries(kFccBand).back(), QStringLiteral("928000"));
-        QCOMPARE(BandEntries(kEtsiBand),
-                 QStringList({"865000", "865500", "866000", "866500", "867000", "867500", "868000"}));
-        QCOMPARE(&BandForLowerFrequency(901999), &kEtsiBand);
-        QCOMPARE(&BandForLowerFrequency(902000), &kFccBand);
-        QCOMPARE(BandEntries(kFccRadioPlan.band).at(kFccRadioPlan.endIndex), QStringLiteral("917000"));
-        QCOMPARE(BandEntries(kEtsiRadioPlan.band).at(kEtsiRadioPlan.endIndex), QStringLiteral("866500"));
+    void bandRadioPlans() {
+        QCOMPARE(BandListEntries(kFccRadioPlan.band).size(), 53);
+        QCOMPARE(BandListEntries(kFccRadioPlan.band).at(kFccRadioPlan.endIndex), QStringLiteral("917000"));
+        QCOMPARE(BandListEntries(kEtsiRadioPlan.band).at(kEtsiRadioPlan.endIndex), QStringLiteral("866500"));
     }
 
-    void channelEntries_data() {
-        QTest::addColumn<int>("region");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<QStringList>("first");
-        QTest::addColumn<QString>("last");
-        QTest::newRow("FCC channels") << 0 << 63 << QStringList{"01--902600", "02--903000"} << "63--927400";
-        QTest::newRow("Canada") << 22 << 42
-                                << QStringList{"01--902750", "02--903250", "03--905750", "04--907250"}
-                                << "42--926250";
-        QTest::newRow("Israel, one channel") << 20 << 1 << QStringList{"01--916250"} << "01--916250";
-        QTest::newRow("New Zealand") << 24 << 11 << QStringList{"01--922250"} << "11--927250";
-        QTest::newRow("Japan 952-954, no channels") << 5 << 0 << QStringList{} << "";
-        QTest::newRow("Thailand, -1 channels") << 14 << 0 << QStringList{} << "";
-        QTest::newRow("index 25") << 25 << 0 << QStringList{} << "";
-        QTest::newRow("index -1") << -1 << 0 << QStringList{} << "";
-    }
-    void channelEntries() {
-        QFETCH(int, region);
-        QFETCH(int, count);
-        QFETCH(QStringList, first);
-        QFETCH(QString, last);
-        const QStringList entries = ChannelEntries(region);
-        QCOMPARE(entries.size(), count);
-        QCOMPARE(entries.mid(0, first.size()), first);
-        if (count > 0) {
-            QCOMPARE(entries.back(), last);
-        }
+    void wiegandStartBytes() {
+        const ListContents wiegand26 = WiegandStartBytes(kWiegand26Code);
+        QCOMPARE(wiegand26.entries.back(), QStringLiteral("9"));
+        QCOMPARE(wiegand26.selectedIndex, 0);
+        QCOMPARE(WiegandStartBytes(kWiegand34Code).entries.size(), 9);
     }
 
     void channelListDefaultsAndRequestedSelections() {
@@ -169,13 +140,13 @@ class DisplayRulesTest : public QObject {
     void powerListOfUnknownKindIsLeftAlone() { QVERIFY(!PowerListFor(3, 10).has_value()); }
 
     void wiegandDisplay() {
-        const std::array<uint8_t, kWgOutBytesSize> inverted = {1, 11, 3, 1};
+        const std::array<uint8_t, kOutputBytesSize> inverted = {1, 11, 3, 1};
         const WiegandDisplay shown = WiegandDisplayFor(inverted);
         QVERIFY(shown.inverted);
         QCOMPARE(shown.startBytes.entries.size(), 12);
         QCOMPARE(shown.startBytes.entries.back(), QStringLiteral("11"));
         QCOMPARE(shown.startBytes.selectedIndex, 11);
-        const std::array<uint8_t, kWgOutBytesSize> forwardOffList = {1, 12, 3, 0};
+        const std::array<uint8_t, kOutputBytesSize> forwardOffList = {1, 12, 3, 0};
         const WiegandDisplay forward = WiegandDisplayFor(forwardOffList);
         QVERIFY(!forward.inverted);
         QCOMPARE(forward.startBytes.selectedIndex, kNoSelection);
@@ -185,7 +156,7 @@ class DisplayRulesTest : public QObject {
         QCOMPARE(HexPair(0x0A), QStringLiteral("0a"));
         QCOMPARE(HexPair(0xFF), QStringLiteral("ff"));
         QCOMPARE(HexPair(0x00), QStringLiteral("00"));
-        const std::array<uint8_t, kPasswordSize> password = {0x5E, 0x2B, 0x90, 0x07};
+        const std::array<uint8_t, kPasswordBytes> password = {0x5E, 0x2B, 0x90, 0x07};
         QCOMPARE(PasswordText(password), QStringLiteral("5e2b9007"));
         std::array<uint8_t, 50> serial{};
         for (std::size_t i = 0; i < serial.size(); ++i) {

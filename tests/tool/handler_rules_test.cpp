@@ -1,5 +1,5 @@
 // The rules behind the handlers that need no reader: connect inputs, the checks of Save Changes,
-// band plans, and card numbers and row matching.
+// and card numbers and row matching.
 #include <QtTest>
 
 #include "tool/card_number.h"
@@ -141,46 +141,19 @@ class HandlerRulesTest : public QObject {
         }
     }
 
-    void bandPlans() {
-        const std::optional<BandPlanWrite> fcc = BandPlanFor(true, 2, 10);
-        QVERIFY(fcc);
-        QCOMPARE(fcc->lowerKhz, 903000);
-        QCOMPARE(fcc->upperKhz, 907000);
-        QCOMPARE(fcc->stepKhz, 500);
-        QCOMPARE(fcc->span, uint8_t{8});
-        const std::optional<BandPlanWrite> etsi = BandPlanFor(false, 0, 6);
-        QVERIFY(etsi);
-        QCOMPARE(etsi->lowerKhz, 865000);
-        QCOMPARE(etsi->upperKhz, 868000);
-        QVERIFY(!BandPlanFor(false, 0, 7));
-    }
-
     void cardNumbers() {
-        std::array<uint8_t, kTagDataSize> data{};
-        for (std::size_t index = 0; index < data.size(); ++index) {
-            data[index] = static_cast<uint8_t>(index);
-        }
-        const EpcWindow standard = EpcWindowFor(0, data, 16);
-        QCOMPARE(standard.bytes.front(), uint8_t{3});
-        QCOMPARE(standard.length, uint8_t{12});
-        QCOMPARE(standard.At(12), uint8_t{0});
-        const EpcWindow channel = EpcWindowFor(2, data, 14);
-        QCOMPARE(channel.bytes.front(), uint8_t{2});
-        QCOMPARE(channel.length, uint8_t{12});
-        QCOMPARE(EpcWindowFor(0, data, 2).length, uint8_t{254});  // the length wraps as a byte
-
-        EpcWindow window;
-        window.bytes = {0, 0, 0x12, 0x34, 0x56, 0x78};
-        window.length = 12;
-        QCOMPARE(WiegandNumberText(window, {2, false, true}), std::optional(QStringLiteral("01193046")));
-        QCOMPARE(WiegandNumberText(window, {2, true, false}), std::optional(QStringLiteral("2018915346")));
-        QCOMPARE(WiegandNumberText(window, {8, true, true}), std::optional(QStringLiteral("0000000000")));
-        QVERIFY(!WiegandNumberText(window, {9, true, true}));  // 9 + 4 > 12
-        QVERIFY(!WiegandNumberText(window, {-1, false, true}));
-        window.length = 21;
-        QVERIFY(!WiegandNumberText(window, {0, false, true}));
-        window.length = 0;
-        QVERIFY(!WiegandNumberText(window, {0, false, true}));
+        // Kind 0 frames the EPC after the antenna byte and the PC word; kind 2 after the PC word.
+        const std::array<uint8_t, kTagDataSize> data{0xA0, 0x30, 0x00, 0x00, 0x00, 0x12, 0x34, 0x56, 0x78};
+        QCOMPARE(WiegandNumberText(0, data, 16, {2, false, true}), std::optional(QStringLiteral("01193046")));
+        QCOMPARE(WiegandNumberText(0, data, 16, {2, true, false}),
+                 std::optional(QStringLiteral("2018915346")));
+        QCOMPARE(WiegandNumberText(2, data, 14, {3, false, true}), std::optional(QStringLiteral("01193046")));
+        QVERIFY(!WiegandNumberText(0, data, 16, {9, true, true}));  // 9 + 4 > 12
+        QVERIFY(!WiegandNumberText(0, data, 16, {-1, false, true}));
+        QVERIFY(!WiegandNumberText(0, data, 25, {0, false, true}));  // an EPC of 21 is a misread
+        QCOMPARE(EpcWindowFor(0, data, 16).bytes[2], uint8_t{0x12});
+        QCOMPARE(EpcWindowFor(2, data, 14).bytes[3], uint8_t{0x12});
+        QCOMPARE(AntennaFirstEpcWindow(data, 2).length, uint8_t{254});  // the length wraps as a byte
 
         QCOMPARE(RowNumberText(1), QStringLiteral("1"));
         QCOMPARE(RowNumberText(15), QStringLiteral("f"));

@@ -477,14 +477,14 @@ class MainDlgTest : public QObject {
     void wiegandDisplayApplied() {
         const WorkingDirectory directory;
         TestWindow window;
-        const std::array<uint8_t, kWgOutBytesSize> inverted = {1, 4, 3, 1};
+        const std::array<uint8_t, kOutputBytesSize> inverted = {1, 4, 3, 1};
         window.ApplyWiegandDisplay(inverted);
         QVERIFY(Checked(window, id::kInvertedRadio));
         QVERIFY(!Checked(window, id::kForwardRadio));
         const auto* start = Find<QComboBox>(window, id::kStartBytesList);
         QCOMPARE(start->count(), 12);
         QCOMPARE(start->currentText(), QStringLiteral("4"));
-        const std::array<uint8_t, kWgOutBytesSize> forward = {1, 0, 3, 0};
+        const std::array<uint8_t, kOutputBytesSize> forward = {1, 0, 3, 0};
         window.ApplyWiegandDisplay(forward);
         QVERIFY(Checked(window, id::kForwardRadio));
         QVERIFY(!Checked(window, id::kInvertedRadio));
