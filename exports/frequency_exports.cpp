@@ -5,8 +5,7 @@
 #include "exports/global_link.h"
 #include "exports/zendrik.h"
 
-using zendrik::GlobalLink;
-using zendrik::Guarded;
+using zendrik::OnGlobalLink;
 
 namespace {
 
@@ -24,8 +23,8 @@ extern "C" {
 // `region` is accepted for symmetry with the read and not used: the layout follows the reader kind.
 ZENDRIK_API int32_t UhfSetFrequencyRegion(uint8_t address, int32_t /*region*/, int32_t first, int32_t second,
                                           int32_t step, uint8_t span) {
-    return Guarded<int32_t>(ZENDRIK_ERR_VERIFY, [&] {
-        return zendrik::SetFrequencyRegion(GlobalLink(), address,
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_VERIFY, [&](zendrik::Link& link) {
+        return zendrik::SetFrequencyRegion(link, address,
                                            zendrik::FrequencySettings{first, second, step, span});
     });
 }
@@ -37,9 +36,9 @@ ZENDRIK_API int32_t UhfGetFrequencyRegion(uint8_t address, uint8_t* region, int3
     if (region == nullptr || first == nullptr || second == nullptr || step == nullptr || span == nullptr) {
         return ZENDRIK_ERR_STATUS;
     }
-    return Guarded<int32_t>(ZENDRIK_ERR_STATUS, [&] {
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_STATUS, [&](zendrik::Link& link) {
         zendrik::FrequencyReading reading;
-        const int32_t result = zendrik::GetFrequencyRegion(GlobalLink(), address, reading);
+        const int32_t result = zendrik::GetFrequencyRegion(link, address, reading);
         WriteIfPresent(reading.region, region);
         WriteIfPresent(reading.first, first);
         WriteIfPresent(reading.second, second);

@@ -12,4 +12,9 @@ Link& GlobalLink() {
     return link;
 }
 
+std::mutex& GlobalLinkMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 }  // namespace zendrik

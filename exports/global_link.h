@@ -1,5 +1,7 @@
 #pragma once
 
+#include <mutex>
+
 #include "link/link.h"
 
 namespace zendrik {
@@ -8,6 +10,11 @@ namespace zendrik {
 // serial ports, hidapi (or the virtual HID sockets named by ZENDRIK_HID_SOCKET), POSIX UDP sockets
 // and the system clock.
 Link& GlobalLink();
+
+// Serialises every export that touches the link or the network: the link state, the open USB
+// device and the UDP endpoints belong to one call at a time, so that a thread never takes the reply
+// to another thread's request.
+std::mutex& GlobalLinkMutex();
 
 // Runs an exported function's body so that no C++ exception crosses the C boundary: an exception
 // (only memory exhaustion can raise one) becomes `failure`.
@@ -18,6 +25,16 @@ Result Guarded(Result failure, Body&& body) noexcept {
     } catch (...) {
         return failure;
     }
+}
+
+// Runs an exported function's body on the library's one link, holding GlobalLinkMutex for the
+// whole call (waits included), and Guarded.
+template <typename Result, typename Body>
+Result OnGlobalLink(Result failure, Body&& body) noexcept {
+    return Guarded<Result>(failure, [&] {
+        const std::lock_guard lock(GlobalLinkMutex());
+        return body(GlobalLink());
+    });
 }
 
 }  // namespace zendrik

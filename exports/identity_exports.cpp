@@ -7,10 +7,9 @@
 #include "link/handshake.h"
 #include "link/identity.h"
 
-using zendrik::GlobalLink;
-using zendrik::Guarded;
 using zendrik::IdentityRecord;
 using zendrik::kIdentityCapacity;
+using zendrik::OnGlobalLink;
 
 namespace {
 
@@ -18,11 +17,10 @@ int32_t ReadIdentityInto(uint8_t address, IdentityRecord record, uint8_t* buffer
     if (buffer == nullptr) {
         return ZENDRIK_ERR_STATUS;
     }
-    return Guarded<int32_t>(ZENDRIK_ERR_STATUS, [&] {
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_STATUS, [&](zendrik::Link& link) {
         std::size_t length = 0;
-        return zendrik::ReadIdentity(GlobalLink(), address, record,
-                                     std::span<uint8_t, kIdentityCapacity>(buffer, kIdentityCapacity),
-                                     length);
+        return zendrik::ReadIdentity(
+            link, address, record, std::span<uint8_t, kIdentityCapacity>(buffer, kIdentityCapacity), length);
     });
 }
 
@@ -34,9 +32,9 @@ ZENDRIK_API int32_t Handshake(uint8_t address, uint8_t value, uint8_t* kind, uin
     if (kind == nullptr || low == nullptr) {
         return ZENDRIK_ERR_STATUS;
     }
-    return Guarded<int32_t>(ZENDRIK_ERR_STATUS, [&] {
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_STATUS, [&](zendrik::Link& link) {
         zendrik::HandshakeInfo info;
-        const int32_t result = zendrik::Handshake(GlobalLink(), address, value, info);
+        const int32_t result = zendrik::Handshake(link, address, value, info);
         if (result == ZENDRIK_OK) {
             *kind = info.readerKind;
             *low = info.lowValue;

@@ -5,26 +5,28 @@
 #include "exports/zendrik.h"
 #include "link/com_port_map.h"
 
-using zendrik::GlobalLink;
 using zendrik::Guarded;
+using zendrik::OnGlobalLink;
 
 extern "C" {
 
 ZENDRIK_API int32_t OpenCom(int32_t port, int32_t baud) {
-    return Guarded<int32_t>(ZENDRIK_ERR_PORT_OPEN, [&] { return GlobalLink().OpenCom(port, baud); });
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_PORT_OPEN,
+                                 [&](zendrik::Link& link) { return link.OpenCom(port, baud); });
 }
 
 ZENDRIK_API int32_t OpenComDevice(const char* path, int32_t baud) {
-    return Guarded<int32_t>(ZENDRIK_ERR_PORT_OPEN, [&] {
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_PORT_OPEN, [&](zendrik::Link& link) {
         if (path == nullptr) {
             return int32_t{ZENDRIK_ERR_PORT_OPEN};
         }
-        return GlobalLink().OpenSerialDevice(path, baud);
+        return link.OpenSerialDevice(path, baud);
     });
 }
 
 ZENDRIK_API int32_t CloseCom(void) {
-    return Guarded<int32_t>(ZENDRIK_ERR_PORT_NOT_OPEN, [] { return GlobalLink().CloseCom(); });
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_PORT_NOT_OPEN,
+                                 [](zendrik::Link& link) { return link.CloseCom(); });
 }
 
 ZENDRIK_API int32_t GetComDevicePath(int32_t index, char* path, int32_t size) {

@@ -8,10 +8,9 @@
 #include "netmodule/module_search.h"
 #include "netmodule/module_settings.h"
 
-using zendrik::GlobalLink;
-using zendrik::Guarded;
 using zendrik::ModuleNetwork;
 using zendrik::ModuleRecord;
+using zendrik::OnGlobalLink;
 
 namespace {
 
@@ -28,13 +27,13 @@ void PackRecords(const std::vector<ModuleRecord>& found, uint8_t* records) {
 extern "C" {
 
 ZENDRIK_API int16_t FindDevice(uint8_t* records, int32_t* count) {
-    return Guarded<int16_t>(ZENDRIK_ERR_NOT_REACHED, [&]() -> int16_t {
+    return OnGlobalLink<int16_t>(ZENDRIK_ERR_NOT_REACHED, [&](zendrik::Link& link) -> int16_t {
         if (records == nullptr || count == nullptr) {
             return ZENDRIK_ERR_NOT_REACHED;
         }
         *count = 0;
         std::vector<ModuleRecord> found;
-        const int32_t result = zendrik::SearchModules(GlobalLink(), ModuleNetwork{}, found);
+        const int32_t result = zendrik::SearchModules(link, ModuleNetwork{}, found);
         if (result == ZENDRIK_OK) {
             PackRecords(found, records);
             *count = static_cast<int32_t>(found.size());
@@ -44,24 +43,24 @@ ZENDRIK_API int16_t FindDevice(uint8_t* records, int32_t* count) {
 }
 
 ZENDRIK_API int16_t ReadConfig(const uint8_t* moduleId, uint8_t* reply) {
-    return Guarded<int16_t>(ZENDRIK_ERR_UDP_NO_REPLY, [&]() -> int16_t {
+    return OnGlobalLink<int16_t>(ZENDRIK_ERR_UDP_NO_REPLY, [&](zendrik::Link& link) -> int16_t {
         if (moduleId == nullptr || reply == nullptr) {
             return ZENDRIK_ERR_UDP_NO_REPLY;
         }
         return static_cast<int16_t>(zendrik::ReadModuleSettings(
-            GlobalLink(), ModuleNetwork{},
+            link, ModuleNetwork{},
             std::span<const uint8_t, zendrik::kModuleIdSize>(moduleId, zendrik::kModuleIdSize),
             std::span<uint8_t, zendrik::kModuleSettingsReplySize>(reply, zendrik::kModuleSettingsReplySize)));
     });
 }
 
 ZENDRIK_API int16_t WriteConfig(const uint8_t* settings, uint8_t* reply) {
-    return Guarded<int16_t>(ZENDRIK_ERR_UDP_NO_REPLY, [&]() -> int16_t {
+    return OnGlobalLink<int16_t>(ZENDRIK_ERR_UDP_NO_REPLY, [&](zendrik::Link& link) -> int16_t {
         if (settings == nullptr || reply == nullptr) {
             return ZENDRIK_ERR_UDP_NO_REPLY;
         }
         return static_cast<int16_t>(zendrik::WriteModuleSettings(
-            GlobalLink(), ModuleNetwork{},
+            link, ModuleNetwork{},
             std::span<const uint8_t, zendrik::kModuleSettingsSize>(settings, zendrik::kModuleSettingsSize),
             std::span<uint8_t, zendrik::kModuleSettingsReplySize>(reply, zendrik::kModuleSettingsReplySize)));
     });

@@ -9,8 +9,7 @@
 #include "exports/global_link.h"
 #include "exports/zendrik.h"
 
-using zendrik::GlobalLink;
-using zendrik::Guarded;
+using zendrik::OnGlobalLink;
 using zendrik::ParameterCommand;
 namespace parameter = zendrik::parameter;
 
@@ -18,8 +17,8 @@ namespace {
 
 int32_t Run(const ParameterCommand& command, uint8_t address, std::span<const uint8_t> data,
             std::span<uint8_t> output) {
-    return Guarded<int32_t>(ZENDRIK_ERR_STATUS, [&] {
-        return zendrik::RunParameterCommand(GlobalLink(), command, address, data, output);
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_STATUS, [&](zendrik::Link& link) {
+        return zendrik::RunParameterCommand(link, command, address, data, output);
     });
 }
 
@@ -94,9 +93,9 @@ ZENDRIK_API int32_t UhfSetPassword(uint8_t address, uint8_t enable, const uint8_
     if (password == nullptr) {
         return ZENDRIK_ERR_STATUS;
     }
-    return Guarded<int32_t>(ZENDRIK_ERR_STATUS, [&] {
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_STATUS, [&](zendrik::Link& link) {
         return zendrik::SetPassword(
-            GlobalLink(), address, enable,
+            link, address, enable,
             std::span<const uint8_t, zendrik::kPasswordLength>(password, zendrik::kPasswordLength));
     });
 }
@@ -104,9 +103,9 @@ ZENDRIK_API int32_t UhfGetPassword(uint8_t address, uint8_t* enable, uint8_t* pa
     if (enable == nullptr || password == nullptr) {
         return ZENDRIK_ERR_STATUS;
     }
-    return Guarded<int32_t>(ZENDRIK_ERR_STATUS, [&] {
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_STATUS, [&](zendrik::Link& link) {
         return zendrik::GetPassword(
-            GlobalLink(), address, *enable,
+            link, address, *enable,
             std::span<uint8_t, zendrik::kPasswordLength>(password, zendrik::kPasswordLength));
     });
 }
@@ -118,8 +117,8 @@ ZENDRIK_API int32_t UhfGetAddress(uint8_t address, uint8_t* readerAddress) {
     return GetBytes(parameter::kGetAddress, address, readerAddress);
 }
 ZENDRIK_API int32_t UhfSetOutPower(uint8_t address, uint8_t power) {
-    return Guarded<int32_t>(ZENDRIK_ERR_VERIFY,
-                            [&] { return zendrik::SetOutPower(GlobalLink(), address, power); });
+    return OnGlobalLink<int32_t>(
+        ZENDRIK_ERR_VERIFY, [&](zendrik::Link& link) { return zendrik::SetOutPower(link, address, power); });
 }
 ZENDRIK_API int32_t UhfGetOutPower(uint8_t address, uint8_t* power) {
     return GetBytes(parameter::kGetOutPower, address, power);

@@ -7,16 +7,15 @@
 #include "exports/global_link.h"
 #include "exports/zendrik.h"
 
-using zendrik::GlobalLink;
-using zendrik::Guarded;
+using zendrik::OnGlobalLink;
 using zendrik::ShortFrameCommand;
 namespace short_frame = zendrik::short_frame;
 
 namespace {
 
 int32_t Run(const ShortFrameCommand& command, std::span<const uint8_t> data, std::span<uint8_t> output) {
-    return Guarded<int32_t>(ZENDRIK_ERR_STATUS, [&] {
-        return zendrik::RunShortFrameCommand(GlobalLink(), command, data, output);
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_STATUS, [&](zendrik::Link& link) {
+        return zendrik::RunShortFrameCommand(link, command, data, output);
     });
 }
 

@@ -6,10 +6,9 @@
 #include "exports/global_link.h"
 #include "exports/zendrik.h"
 
-using zendrik::GlobalLink;
-using zendrik::Guarded;
 using zendrik::kTagDataCapacity;
 using zendrik::kTagListCapacity;
+using zendrik::OnGlobalLink;
 
 extern "C" {
 
@@ -17,16 +16,17 @@ ZENDRIK_API int32_t UhfReadTag(uint8_t address, uint8_t* data, uint8_t* length) 
     if (data == nullptr || length == nullptr) {
         return ZENDRIK_ERR_STATUS;
     }
-    return Guarded<int32_t>(ZENDRIK_ERR_STATUS, [&] {
-        return zendrik::ReadTag(GlobalLink(), address,
-                                std::span<uint8_t, kTagDataCapacity>(data, kTagDataCapacity), *length);
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_STATUS, [&](zendrik::Link& link) {
+        return zendrik::ReadTag(link, address, std::span<uint8_t, kTagDataCapacity>(data, kTagDataCapacity),
+                                *length);
     });
 }
 
 ZENDRIK_API int32_t UhfReadId(uint8_t address, int32_t /*unused1*/, int32_t /*unused2*/, int32_t /*unused3*/,
                               int32_t /*unused4*/, int32_t /*unused5*/, int32_t /*unused6*/,
                               int32_t /*unused7*/) {
-    return Guarded<int32_t>(ZENDRIK_ERR_STATUS, [&] { return zendrik::ReadId(GlobalLink(), address); });
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_STATUS,
+                                 [&](zendrik::Link& link) { return zendrik::ReadId(link, address); });
 }
 
 ZENDRIK_API int32_t UhfGetListTagId(int32_t /*unused1*/, uint8_t p1, uint8_t p2, int32_t /*unused2*/,
@@ -34,14 +34,15 @@ ZENDRIK_API int32_t UhfGetListTagId(int32_t /*unused1*/, uint8_t p1, uint8_t p2,
     if (count == nullptr || ids == nullptr) {
         return ZENDRIK_ERR_STATUS;
     }
-    return Guarded<int32_t>(ZENDRIK_ERR_STATUS, [&] {
-        return zendrik::GetListTagId(GlobalLink(), p1, p2, *count,
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_STATUS, [&](zendrik::Link& link) {
+        return zendrik::GetListTagId(link, p1, p2, *count,
                                      std::span<uint8_t, kTagListCapacity>(ids, kTagListCapacity));
     });
 }
 
 ZENDRIK_API int32_t UhfStopAutoReadEPC(int32_t /*unused*/) {
-    return Guarded<int32_t>(ZENDRIK_ERR_STATUS, [] { return zendrik::StopAutoReadEpc(GlobalLink()); });
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_STATUS,
+                                 [](zendrik::Link& link) { return zendrik::StopAutoReadEpc(link); });
 }
 
 ZENDRIK_API int32_t EpcOutput(const uint8_t* source, uint8_t sourceLength, uint8_t reverse, uint8_t offset,

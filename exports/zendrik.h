@@ -3,8 +3,9 @@
  *
  * One link to one reader at a time (serial port, USB HID or UDP), one blocking call per reader
  * operation. Every function returns 0 on success or one of the ZENDRIK_* result codes below, and
- * writes its outputs only on success. Calls must not overlap: the library keeps one module-wide
- * link and takes no lock.
+ * writes its outputs only on success. The library keeps one module-wide link; every function that
+ * uses it (all but hex_a, a_hex, EpcOutput and GetComDevicePath) holds one library-wide lock for
+ * the whole call, so calls from several threads run one after another.
  */
 #ifndef ZENDRIK_H
 #define ZENDRIK_H
