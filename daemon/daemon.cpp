@@ -245,8 +245,15 @@ void Daemon::PublishSiteOnline() {
 
 void Daemon::PublishReaderStatus(Reader& reader) {
     const ReaderCounts counts = spool_.counts(reader.name);
+    const uint64_t lostBeforeStore = reader.source->dropped();
+    if (lostBeforeStore > reader.lostBeforeStore) {
+        Log("reader " + reader.name + ": " + std::to_string(lostBeforeStore - reader.lostBeforeStore) +
+            " events were dropped before they could be stored (the daemon fell behind)");
+        reader.lostBeforeStore = lostBeforeStore;
+    }
     reader.status.spooled = counts.spooled;
-    reader.status.dropped = counts.dropped;
+    // Everything lost counts: what a full spool dropped and what never reached it.
+    reader.status.dropped = counts.dropped + lostBeforeStore;
     reader.status.timeMs = UnixNowMs();
     mqtt_.Publish(topics_.ReaderStatus(reader.name), ReaderStatusJson(reader.status), true);
 }

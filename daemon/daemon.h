@@ -52,6 +52,7 @@ class Daemon {
         std::string name;
         std::unique_ptr<EventSource> source;
         ReaderStatus status;
+        uint64_t lostBeforeStore = 0;  // the source's drops already logged
     };
 
     void IdentifyAll();

@@ -29,6 +29,8 @@ class EventSource {
     virtual std::optional<ReaderIdentity> Identify() = 0;
     // Stops reading; events already queued stay to be taken.
     virtual void Stop() = 0;
+    // Events the source had to drop before the daemon took them (a full queue), since it opened.
+    virtual uint64_t dropped() const = 0;
 };
 
 }  // namespace zendrik::daemon

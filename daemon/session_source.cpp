@@ -63,6 +63,10 @@ void SessionSource::Stop() {
     zendrik_inventory_stop(reader_.get());
 }
 
+uint64_t SessionSource::dropped() const {
+    return zendrik_inventory_dropped(reader_.get());
+}
+
 std::optional<std::string> CheckReaderAddress(const std::string& address) {
     char why[kWhyCapacity] = {};
     if (zendrik_address_check(address.c_str(), why, sizeof why) == ZENDRIK_OK) {

@@ -21,6 +21,7 @@ class SessionSource : public EventSource {
     bool Next(zendrik_event& event) override;
     std::optional<ReaderIdentity> Identify() override;
     void Stop() override;
+    uint64_t dropped() const override;
 
   private:
     struct Closer {

@@ -56,6 +56,7 @@ class ScriptedSource : public EventSource {
     }
     std::optional<ReaderIdentity> Identify() override { return identity_; }
     void Stop() override {}
+    uint64_t dropped() const override { return 0; }
 
   private:
     int fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);

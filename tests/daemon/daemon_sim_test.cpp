@@ -1,6 +1,7 @@
 // zendrikd as a program, with virtual readers and a mosquitto of the test's own: killed with
 // SIGKILL (the broker publishes its last will) and started again with the sequence going on
-// without a gap; a reader unplugged and back; and its command line with good and bad files.
+// without a gap; a reader unplugged and back, with the systemd watchdog pinged; and its command
+// line with good and bad files.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -71,14 +72,16 @@ std::string Config(uint16_t port, const TemporaryDirectory& directory,
 // zendrikd with a notify socket of the test's own; started when made.
 class Zendrikd {
   public:
-    Zendrikd(const std::string& config, const TemporaryDirectory& directory)
+    Zendrikd(const std::string& config, const TemporaryDirectory& directory,
+             std::map<std::string, std::string> environment = {})
         : notify_(directory.File("notify-" + std::to_string(++starts_))),
           log_(directory.File("zendrikd.log")) {
-        process_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{ZENDRIKD_PATH, "--config", config}, log_,
-            std::map<std::string, std::string>{{"NOTIFY_SOCKET", notify_.path()}});
+        environment["NOTIFY_SOCKET"] = notify_.path();
+        process_ = std::make_unique<ChildProcess>(std::vector<std::string>{ZENDRIKD_PATH, "--config", config},
+                                                  log_, environment);
     }
-    bool Ready() { return notify_.WaitFor("READY=1", kReadyWait); }
+    bool Ready() { return Notified("READY=1"); }
+    bool Notified(const std::string& text) { return notify_.WaitFor(text, kReadyWait); }
     ChildProcess& process() { return *process_; }
     std::string log() const { return ReadFile(log_); }
 
@@ -190,8 +193,11 @@ TEST(DaemonSimTest, ReaderUnpluggedAndBack) {
     TemporaryDirectory directory;
     VirtualReader gate(directory, "gate", "7");
     Subscriber consumer(broker.port(), "zt/t/gate/#");
-    Zendrikd daemon(Config(broker.port(), directory, {{"gate", gate.address()}}), directory);
+    // A watchdog of 600 ms: the loop pings every 200 ms.
+    Zendrikd daemon(Config(broker.port(), directory, {{"gate", gate.address()}}), directory,
+                    {{"WATCHDOG_USEC", "600000"}});
     ASSERT_TRUE(daemon.Ready()) << daemon.log();
+    EXPECT_TRUE(daemon.Notified("WATCHDOG=1"));
     ASSERT_TRUE(consumer.WaitFor([](const Messages& m) { return Highest(Seqs(m, "gate")) >= 5; }));
     gate.Unplug();
     ASSERT_TRUE(consumer.WaitFor([](const Messages& m) {
@@ -212,7 +218,9 @@ TEST(DaemonSimTest, ReaderUnpluggedAndBack) {
         },
         15s))
         << daemon.log();
-    EXPECT_EQ(daemon.process().Stop(), 0);
+    daemon.process().Signal(SIGTERM);
+    EXPECT_TRUE(daemon.Notified("STOPPING=1"));
+    EXPECT_EQ(daemon.process().Wait(), 0);
     ExpectGapFree(Seqs(consumer.messages(), "gate"));
 }
 
