@@ -114,10 +114,8 @@ Spool::Spool(const std::string& path, uint64_t maxMessages)
 
 void Spool::Prepare() {
     db_->Execute("PRAGMA journal_mode = WAL");
-    // A stored message may be published at once; were it lost with a power failure after that,
-    // its sequence number would be given again to another message. So a store reaches the disk
-    // before anything is sent.
-    db_->Execute("PRAGMA synchronous = FULL");
+    durable_ = false;  // a new connection starts at SQLite's default
+    SetDurable(true);
     const int version = std::stoi(db_->QueryText("PRAGMA user_version"));
     if (version > kSchemaVersion) {
         throw SpoolError("spool " + path_ + " was written by a newer zendrikd (schema " +
@@ -157,6 +155,24 @@ void Spool::LoadState() {
         counts_[spooled.Text(0)].spooled = count;
         rows_ += count;
     }
+}
+
+void Spool::SetDurable(bool durable) {
+    if (durable_ == durable) {
+        return;
+    }
+    // A stored message may be published at once; were it lost with a power failure after that,
+    // its sequence number would be given again to another message. So a store reaches the disk
+    // before anything is sent (FULL). Marking rows handed over and deleting acknowledged ones may
+    // be lost that way without harm (at worst a message goes out twice), so those commits skip
+    // the sync (NORMAL); the next store's sync takes them along.
+    db_->Execute(durable ? "PRAGMA synchronous = FULL" : "PRAGMA synchronous = NORMAL");
+    durable_ = durable;
+}
+
+Spool::Burst Spool::Begin() {
+    SetDurable(true);
+    return Burst(*this);
 }
 
 Spool::Burst::Burst(Spool& spool) : spool_(spool), transaction_(*spool.db_), rows_(spool.rows_) {}
@@ -221,6 +237,7 @@ std::vector<SpooledMessage> Spool::HandOver(std::size_t limit) {
     if (limit == 0 || rows_ == 0) {
         return messages;
     }
+    SetDurable(false);
     Transaction transaction(*db_);
     takeStored_->Bind(1, static_cast<int64_t>(limit));
     while (takeStored_->Step()) {
@@ -241,6 +258,7 @@ void Spool::Acknowledge(const std::vector<int64_t>& ids) {
         return;
     }
     std::map<std::string, uint64_t> deleted;
+    SetDurable(false);
     Transaction transaction(*db_);
     for (const int64_t id : ids) {
         deleteRow_->Bind(1, id);
@@ -257,6 +275,7 @@ void Spool::Acknowledge(const std::vector<int64_t>& ids) {
 }
 
 void Spool::ReturnHandedOver() {
+    SetDurable(false);
     db_->Execute("UPDATE message SET handed_over = 0 WHERE handed_over = 1");
 }
 

@@ -69,7 +69,7 @@ class Spool {
         uint64_t rows_;
         std::size_t added_ = 0;
     };
-    Burst Begin() { return Burst(*this); }
+    Burst Begin();
 
     // Marks up to `limit` of the oldest stored rows handed over and gives them.
     std::vector<SpooledMessage> HandOver(std::size_t limit);
@@ -86,6 +86,8 @@ class Spool {
 
   private:
     void Prepare();
+    // FULL synchronous commits for stores, NORMAL for the rest.
+    void SetDurable(bool durable);
     void LoadState();
     void Commit(const Burst& burst);
 
@@ -97,6 +99,7 @@ class Spool {
     std::map<std::string, uint64_t> lastSeq_;
     std::map<std::string, ReaderCounts> counts_;
     uint64_t rows_ = 0;
+    bool durable_ = false;
     std::unique_ptr<Statement> insert_, dropOldest_, deleteRow_, saveReader_, takeStored_, markHandedOver_;
 };
 
