@@ -1,6 +1,7 @@
 #include "daemon/config.h"
 
 #include <toml++/toml.h>
+#include <cstdio>
 #include <fstream>
 #include <limits>
 #include <map>
@@ -245,6 +246,24 @@ std::vector<ReaderConfig> ReadReaders(const toml::table& root, const AddressChec
     return readers;
 }
 
+// TOML allows no raw control character but tab and the line ends anywhere in a file. They are
+// refused here, before the parser sees them: toml++ 3.3 only assumes (and in a debug build
+// asserts) that a table header's key starts with a key character, and a control character there
+// would take it down an undefined path.
+void RefuseControlCharacters(std::string_view text) {
+    int line = 1;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            ++line;
+        } else if ((byte < 0x20 && c != '\t' && c != '\r') || byte == 0x7f) {
+            char code[8];
+            std::snprintf(code, sizeof code, "0x%02x", byte);
+            throw ConfigError(line, std::string("control character ") + code + " is not allowed");
+        }
+    }
+}
+
 }  // namespace
 
 ConfigError::ConfigError(int line, const std::string& reason)
@@ -253,6 +272,7 @@ ConfigError::ConfigError(int line, const std::string& reason)
       reason_(reason) {}
 
 DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress) {
+    RefuseControlCharacters(text);
     toml::table root;
     try {
         root = toml::parse(text);

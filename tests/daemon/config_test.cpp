@@ -73,6 +73,8 @@ TEST(ConfigTest, RefusesBadFilesWithLineAndReason) {
     const BadFile cases[] = {
         {"TOML syntax", "site = \"a\"\n[mqtt\nhost = 1\n", 2, ""},
         {"unterminated text", "site = \"a\n", 1, ""},
+        {"control character in a table header", std::string("site = \"a\"\n[\x01\0\0[l]\n", 14), 2,
+         "control character 0x01"},
         {"unknown top-level key", "site = \"a\"\nsiet = \"b\"\n", 2, "unknown key \"siet\""},
         {"unknown key in [mqtt]", "site = \"a\"\n[mqtt]\nhots = \"x\"\n", 3,
          "unknown key \"hots\" in [mqtt]"},
