@@ -1,7 +1,7 @@
 // zendrikd as a program, with virtual readers and a mosquitto of the test's own: killed with
 // SIGKILL (the broker publishes its last will) and started again with the sequence going on
-// without a gap; a reader unplugged and back, with the systemd watchdog pinged; and its command
-// line with good and bad files.
+// without a gap, also across a broker restart; a reader unplugged and back, with the systemd watchdog pinged;
+// and its command line with good and bad files.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -131,13 +131,16 @@ bool HasPayload(const Messages& messages, const std::string& topic, const std::s
     return false;
 }
 
-std::size_t OfflineCount(const Messages& messages) {
-    return static_cast<std::size_t>(std::count_if(messages.begin(), messages.end(), [](const Message& m) {
-        return m.topic == "zt/t/status" && Json(m)["state"] == "offline";
-    }));
+std::string LastSiteState(const Messages& messages) {
+    for (auto message = messages.rbegin(); message != messages.rend(); ++message) {
+        if (message->topic == "zt/t/status") {
+            return Json(*message)["state"];
+        }
+    }
+    return "";
 }
 
-TEST(DaemonSimTest, KilledAndStartedAgainGoesOnWithoutAGap) {
+TEST(DaemonSimTest, KilledOrCutOffFromTheBrokerGoesOnWithoutAGap) {
     Broker broker;
     TemporaryDirectory directory;
     VirtualReader gate1(directory, "gate-1", "1");
@@ -163,9 +166,18 @@ TEST(DaemonSimTest, KilledAndStartedAgainGoesOnWithoutAGap) {
     ASSERT_TRUE(consumer.WaitFor([&](const Messages& m) {
         return Highest(Seqs(m, "gate-2")) >= beforeKill + 20;
     })) << again.log();
+    // The broker goes away for a while in the middle of the stream: reading goes on into the
+    // spool, which is sent when it is back.
+    broker.Stop();
+    std::this_thread::sleep_for(300ms);
+    broker.Start();
+    const uint64_t beforeBrokerBack = Highest(Seqs(consumer.messages(), "gate-2"));
+    ASSERT_TRUE(consumer.WaitFor([&](const Messages& m) {
+        return Highest(Seqs(m, "gate-2")) >= beforeBrokerBack + 40;
+    })) << again.log();
     EXPECT_EQ(again.process().Stop(), 0) << again.log();
-    // The last will after the kill, then the daemon's own "offline" after the clean stop.
-    EXPECT_TRUE(consumer.WaitFor([](const Messages& m) { return OfflineCount(m) == 2; }));
+    // The daemon publishes "online" with every status round until its clean stop says "offline".
+    EXPECT_TRUE(consumer.WaitFor([](const Messages& m) { return LastSiteState(m) == "offline"; }));
 
     const Messages messages = consumer.messages();
     for (const char* reader : {"gate-1", "gate-2"}) {
@@ -184,8 +196,6 @@ TEST(DaemonSimTest, KilledAndStartedAgainGoesOnWithoutAGap) {
     }
     EXPECT_TRUE(HasPayload(messages, "zt/t/gate-2/status", "serial", "000000000000000000000002"));
     EXPECT_TRUE(HasPayload(messages, "zt/t/gate-1/status", "state", "online"));
-    EXPECT_EQ(Json(messages.back()), nlohmann::json::parse(R"({"state":"offline"})"))
-        << "a clean stop publishes offline last";
 }
 
 TEST(DaemonSimTest, ReaderUnpluggedAndBack) {
