@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "link/clock.h"
+
 namespace zendrik {
 
 // The 64 bytes of a HID report that follow the report id: one frame travels in one chunk.
@@ -22,7 +24,7 @@ struct HidDeviceInfo {
 
 // One opened HID device.
 class HidDevice {
-public:
+  public:
     virtual ~HidDevice() = default;
 
     // Report lengths as the device's capabilities give them, including the report id byte.
@@ -35,11 +37,15 @@ public:
     // Takes one input report that has already arrived, without waiting, and hands over the 64 bytes
     // after its report id. False (and `chunk` untouched) when none has arrived.
     virtual bool ReadChunk(HidChunk& chunk) = 0;
+
+    // As ReadChunk, but waits up to `timeout` for a report to arrive, sleeping on the device rather
+    // than polling it, and returns as soon as one has. False when none came in time.
+    virtual bool ReadChunkWithin(HidChunk& chunk, Milliseconds timeout) = 0;
 };
 
 // Enumerates and opens HID devices: hidapi (hidraw), the virtual HID sockets, or an in-process fake.
 class HidBackend {
-public:
+  public:
     virtual ~HidBackend() = default;
     virtual std::vector<HidDeviceInfo> Enumerate() = 0;
     // Opens the device afresh, so that no input report from before the call is pending.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -23,6 +24,8 @@ constexpr std::size_t kMaxReportLength = 4096;
 // Cap on the bits summed per report, so that absurd sizes and counts cannot overflow.
 constexpr uint64_t kMaxReportBits = uint64_t{kMaxReportLength} * 8 * 2;
 constexpr int kNoWait = 0;
+// hid_read_timeout takes an int of milliseconds; longer waits are cut to this (about 24 days).
+constexpr Milliseconds::rep kLongestWaitMs = std::numeric_limits<int>::max();
 // Report ids are one byte; 0 stands for the one report of a device that does not number them.
 constexpr std::size_t kReportIds = 256;
 
@@ -191,9 +194,19 @@ class HidapiDevice final : public HidDevice {
         return written >= 0 && static_cast<std::size_t>(written) == report.size();
     }
 
-    bool ReadChunk(HidChunk& chunk) override {
+    bool ReadChunk(HidChunk& chunk) override { return ReadWaiting(chunk, kNoWait); }
+
+    bool ReadChunkWithin(HidChunk& chunk, Milliseconds timeout) override {
+        // hidapi's hidraw backend waits in poll(), so the thread sleeps until the report comes.
+        const auto bounded = std::clamp<Milliseconds::rep>(timeout.count(), kNoWait, kLongestWaitMs);
+        return ReadWaiting(chunk, static_cast<int>(bounded));
+    }
+
+  private:
+    // hid_read_timeout with a wait of `waitMs` (0: do not wait).
+    bool ReadWaiting(HidChunk& chunk, int waitMs) {
         std::fill(inputBuffer_.begin(), inputBuffer_.end(), 0);
-        const int read = hid_read_timeout(handle_.get(), inputBuffer_.data(), inputBuffer_.size(), kNoWait);
+        const int read = hid_read_timeout(handle_.get(), inputBuffer_.data(), inputBuffer_.size(), waitMs);
         if (read <= 0) {
             return false;
         }
@@ -207,7 +220,6 @@ class HidapiDevice final : public HidDevice {
         return true;
     }
 
-  private:
     std::shared_ptr<HidapiRuntime> runtime_;  // declared first: outlives the handle
     HidDeviceHandle handle_;
     HidReportLayout layout_;

@@ -107,7 +107,15 @@ class SocketHidDevice final : public HidDevice {
         return sent == static_cast<ssize_t>(report.size());
     }
 
-    bool ReadChunk(HidChunk& chunk) override {
+    bool ReadChunk(HidChunk& chunk) override { return Receive(chunk); }
+
+    bool ReadChunkWithin(HidChunk& chunk, Milliseconds timeout) override {
+        return WaitReadable(connection_.get(), timeout) && Receive(chunk);
+    }
+
+  private:
+    // Takes one report that has arrived, without waiting.
+    bool Receive(HidChunk& chunk) {
         std::fill(inputBuffer_.begin(), inputBuffer_.end(), 0);
         ssize_t received = 0;
         do {
@@ -123,7 +131,6 @@ class SocketHidDevice final : public HidDevice {
         return true;
     }
 
-  private:
     UniqueFd connection_;
     HidHello hello_;
     std::vector<uint8_t> inputBuffer_;

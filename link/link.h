@@ -30,6 +30,15 @@ struct ExchangeVariant {
     bool operator==(const ExchangeVariant&) const = default;
 };
 
+// How a USB exchange waits for its reply. The flat exports poll the input reports in a fixed window
+// (a first wait, then short waits between reads) and locate the device afresh for every exchange.
+// Reader sessions keep their device open and sleep on it until the reply arrives, so an exchange
+// takes as long as the reader needs and not a fixed window, without spinning.
+enum class ReplyWait : uint8_t {
+    kPolledWindow,
+    kUntilArrived,
+};
+
 // The reader's USB HID interface.
 inline constexpr uint16_t kReaderVendorId = 0x0416;
 inline constexpr uint16_t kReaderProductId = 0xB00B;
@@ -64,6 +73,10 @@ class Link {
     LinkType type() const { return type_; }
     void set_type(LinkType type) { type_ = type; }
     Clock& clock() { return clock_; }
+    ReplyWait reply_wait() const { return replyWait_; }
+    void set_reply_wait(ReplyWait wait) { replyWait_ = wait; }
+    // Forgets the USB device, so that the next exchange locates it again.
+    void ForgetUsbDevice() { usbDevice_.reset(); }
 
     UdpEndpoints& udp_endpoints() { return udpEndpoints_; }
     UdpTransport& udp() { return *udp_; }
@@ -79,6 +92,9 @@ class Link {
     int32_t SerialExchange(std::span<const uint8_t> request, std::span<uint8_t> reply);
     int32_t UsbExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
                         std::span<uint8_t> reply);
+    int32_t UsbExchangeUntilArrived(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                                    std::span<uint8_t> reply);
+    void DropStaleUsbReports();
     int32_t UdpExchange(std::span<const uint8_t> request, std::span<uint8_t> reply);
     bool WriteUsbReport(std::span<const uint8_t> request);
     HidChunk ReadUsbChunk();
@@ -89,6 +105,7 @@ class Link {
     std::unique_ptr<UdpTransport> udp_;
 
     LinkType type_ = LinkType::kUsb;
+    ReplyWait replyWait_ = ReplyWait::kPolledWindow;
     std::unique_ptr<SerialPort> serial_;
     std::unique_ptr<HidDevice> usbDevice_;
     UdpEndpoints udpEndpoints_;

@@ -12,6 +12,8 @@ namespace {
 // Reads of the reply before the exchange gives up; the last one is not followed by a wait.
 constexpr int kUsbPolls = 12;
 constexpr uint8_t kReportId = 0;
+// Input reports an exchange that waits for its reply throws away before it sends.
+constexpr int kMostStaleReports = 64;
 
 }  // namespace
 
@@ -53,6 +55,9 @@ HidChunk Link::ReadUsbChunk() {
 
 int32_t Link::UsbExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
                           std::span<uint8_t> reply) {
+    if (replyWait_ == ReplyWait::kUntilArrived) {
+        return UsbExchangeUntilArrived(variant, request, reply);
+    }
     LocateUsb();  // outcome ignored: if the reader is gone, the write below fails on its own
     if (!WriteUsbReport(request)) {
         return ZENDRIK_ERR_NOT_REACHED;
@@ -66,6 +71,49 @@ int32_t Link::UsbExchange(const ExchangeVariant& variant, std::span<const uint8_
         }
     }
     // A silent reader leaves an all-zero chunk: its CRC matches, its start byte does not.
+    return CheckAndCopyReply(chunk, reply);
+}
+
+void Link::DropStaleUsbReports() {
+    // A reply that came after an earlier exchange gave up must not be taken for this one's. The
+    // bound keeps a device that floods reports from holding the exchange here.
+    HidChunk stale{};
+    for (int dropped = 0; dropped < kMostStaleReports && usbDevice_->ReadChunk(stale); ++dropped) {
+    }
+}
+
+int32_t Link::UsbExchangeUntilArrived(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                                      std::span<uint8_t> reply) {
+    // The device stays open from one exchange to the next; a freshly located one has nothing stale.
+    const bool keptOpen = usbDevice_ != nullptr;
+    if (keptOpen) {
+        DropStaleUsbReports();
+    } else {
+        LocateUsb();
+    }
+    bool written = WriteUsbReport(request);
+    // A write to a device that was unplugged (and perhaps plugged in again) fails: locate it afresh
+    // and try once more before calling the reader unreachable.
+    if (!written && keptOpen) {
+        written = LocateUsb() && WriteUsbReport(request);
+    }
+    if (!written) {
+        usbDevice_.reset();
+        return ZENDRIK_ERR_NOT_REACHED;
+    }
+    // The same window as the polled exchange, but it ends as soon as the reply is there.
+    const Clock::TimePoint deadline = clock_.now() + variant.firstWait + (kUsbPolls - 1) * variant.pollWait;
+    HidChunk chunk{};
+    for (;;) {
+        const auto left = std::chrono::ceil<Milliseconds>(deadline - clock_.now());
+        if (left <= Milliseconds::zero() || !usbDevice_->ReadChunkWithin(chunk, left)) {
+            chunk.fill(0);  // no reply in time: the all-zero chunk fails the start byte check
+            break;
+        }
+        if (chunk[0] == kStartByte) {
+            break;
+        }
+    }
     return CheckAndCopyReply(chunk, reply);
 }
 

@@ -299,5 +299,74 @@ TEST_F(UsbExchangeTest, ChunkNotStartingWithTheStartByteIsNoReply) {
     EXPECT_EQ(hid.reads, 12);
 }
 
+// Sessions keep their device open and sleep on it until the reply is there, within the same
+// window as the polled exchange; a report left over from before is thrown away first.
+TEST_F(UsbExchangeTest, WaitingForTheReplyEndsWhenItArrivesAndDropsStaleReports) {
+    link.set_reply_wait(ReplyWait::kUntilArrived);
+    AnswerWith(HandshakeReply());
+    struct Case {
+        const char* name;
+        ExchangeVariant variant;
+        milliseconds replyDelay;
+        bool staleReport;
+        int32_t result;
+        milliseconds took;
+    };
+    const std::vector<Case> cases{
+        {"at once", ExchangeVariant::Standard(), milliseconds{0}, false, ZENDRIK_OK, milliseconds{0}},
+        {"after 7 ms, not after a poll step", ExchangeVariant::Standard(), milliseconds{7}, false, ZENDRIK_OK,
+         milliseconds{7}},
+        {"last moment of the window", ExchangeVariant::Standard(), milliseconds{32}, false, ZENDRIK_OK,
+         milliseconds{32}},
+        {"after the window", ExchangeVariant::Standard(), milliseconds{33}, false, ZENDRIK_ERR_BAD_REPLY,
+         milliseconds{32}},
+        {"tag read window", ExchangeVariant::TagRead(), milliseconds{250}, false, ZENDRIK_OK,
+         milliseconds{250}},
+        {"stale report dropped", ExchangeVariant::Standard(), milliseconds{4}, true, ZENDRIK_OK,
+         milliseconds{4}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(Exchange(), ZENDRIK_OK) << c.name;  // the device is open, as between rounds
+        clock.advance(milliseconds{100});             // let a late reply of the window arrive
+        if (c.staleReport) {
+            hid.Deliver(BuildStandardFrame(0xFF, kStatusOk, Bytes{0x7E}));
+        }
+        hid.replyDelay = c.replyDelay;
+        reply.assign(kCallerBufferSize, kUntouched);
+        const milliseconds before = clock.elapsed();
+        EXPECT_EQ(Exchange(c.variant), c.result) << c.name;
+        EXPECT_EQ(clock.elapsed() - before, c.took) << c.name;
+        if (c.result == ZENDRIK_OK) {
+            const Bytes expected = HandshakeReply();
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), reply.begin())) << c.name;
+        }
+        hid.replyDelay = milliseconds{0};
+    }
+    EXPECT_EQ(hid.opens, 1) << "the device stays open from one exchange to the next";
+}
+
+TEST_F(UsbExchangeTest, AWaitingExchangeLocatesTheDeviceAfreshWhenAWriteFails) {
+    link.set_reply_wait(ReplyWait::kUntilArrived);
+    AnswerWith(HandshakeReply());
+    ASSERT_EQ(Exchange(), ZENDRIK_OK);
+    ASSERT_EQ(hid.opens, 1);
+    // The write fails: the exchange locates the reader again and tries once more before it gives up.
+    hid.failWrites = true;
+    hid.writtenReports.clear();
+    EXPECT_EQ(Exchange(), ZENDRIK_ERR_NOT_REACHED);
+    EXPECT_EQ(hid.writtenReports.size(), 2u);
+    EXPECT_EQ(hid.opens, 2);
+    // The device was let go; the next exchange locates the reader and talks to it.
+    hid.failWrites = false;
+    EXPECT_EQ(Exchange(), ZENDRIK_OK);
+    EXPECT_EQ(hid.opens, 3);
+    // No reader listed any more: nothing to send on, then or later.
+    hid.devices.clear();
+    hid.failWrites = true;
+    EXPECT_EQ(Exchange(), ZENDRIK_ERR_NOT_REACHED);
+    hid.failWrites = false;
+    EXPECT_EQ(Exchange(), ZENDRIK_ERR_NOT_REACHED);
+}
+
 }  // namespace
 }  // namespace zendrik

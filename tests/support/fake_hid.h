@@ -19,7 +19,7 @@ namespace zendrik::testing {
 // the simulated clock after a delay. Opening a device starts with an empty input queue, as a fresh
 // hidraw handle does.
 class FakeHid {
-public:
+  public:
     using Bytes = std::vector<uint8_t>;
     // Given the frame carried by an output report (the 64 bytes after the report id), returns the
     // reply frame to deliver, or nothing to stay silent.
@@ -35,15 +35,16 @@ public:
     Responder responder;
 
     std::vector<Bytes> writtenReports;  // whole reports, report id first
+    int enumerations = 0;
     int opens = 0;
-    int reads = 0;
+    int reads = 0;  // reads that did not wait
 
     // Queues an input report (64-byte chunk) on the currently open device, arriving at once.
     void Deliver(std::span<const uint8_t> frame) { Schedule(frame, clock_.now()); }
 
     std::unique_ptr<HidBackend> MakeBackend() { return std::make_unique<Backend>(*this); }
 
-private:
+  private:
     struct Scheduled {
         Clock::TimePoint arrival;
         HidChunk chunk;
@@ -56,7 +57,7 @@ private:
     }
 
     class Device final : public HidDevice {
-    public:
+      public:
         explicit Device(FakeHid& owner) : owner_(owner) {}
         std::size_t InputReportLength() const override { return owner_.inputReportLength; }
         std::size_t OutputReportLength() const override { return owner_.outputReportLength; }
@@ -86,21 +87,38 @@ private:
             return true;
         }
 
-    private:
+        // Sleeps on the simulated clock until the next report arrives or the time-out passes.
+        bool ReadChunkWithin(HidChunk& chunk, Milliseconds timeout) override {
+            const Clock::TimePoint deadline = owner_.clock_.now() + timeout;
+            auto& pending = owner_.pending_;
+            if (pending.empty() || pending.front().arrival > deadline) {
+                owner_.clock_.sleep_until(deadline);
+                return false;
+            }
+            owner_.clock_.sleep_until(pending.front().arrival);
+            chunk = pending.front().chunk;
+            pending.pop_front();
+            return true;
+        }
+
+      private:
         FakeHid& owner_;
     };
 
     class Backend final : public HidBackend {
-    public:
+      public:
         explicit Backend(FakeHid& owner) : owner_(owner) {}
-        std::vector<HidDeviceInfo> Enumerate() override { return owner_.devices; }
+        std::vector<HidDeviceInfo> Enumerate() override {
+            ++owner_.enumerations;
+            return owner_.devices;
+        }
         std::unique_ptr<HidDevice> Open(const HidDeviceInfo&) override {
             ++owner_.opens;
             owner_.pending_.clear();  // a fresh handle sees no earlier report
             return std::make_unique<Device>(owner_);
         }
 
-    private:
+      private:
         FakeHid& owner_;
     };
 
