@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <cstdint>
 #include <iostream>
 #include <memory>
@@ -31,6 +32,10 @@ constexpr unsigned kFirstCom = 1;
 constexpr unsigned kLastCom = 20;
 constexpr unsigned kMaxTags = 1000;
 constexpr const char* kHidSocketName = "/hid.sock";
+// The serial number is shown (and taken as the reader's id) by its first 12 bytes: 24 hex digits.
+constexpr std::size_t kSerialDigits = 2 * kMinSerialNumberSize;
+// An inventory round of a real reader takes tens of milliseconds; a minute is far beyond any.
+constexpr unsigned kMaxRoundTimeMs = 60000;
 
 struct Options {
     bool pty = false;
@@ -45,6 +50,8 @@ struct Options {
     std::vector<std::string> faults;
     bool addressFilter = false;
     bool trace = false;
+    std::string serial;
+    unsigned roundTimeMs = 0;
 
     bool AnyTransport() const { return pty || udp || hidSocket || module; }
 };
@@ -72,6 +79,19 @@ std::string CheckModuleId(const std::string& text) {
     const std::optional<std::vector<uint8_t>> id = ParseHexBytes(text);
     return (id && id->size() == zendrik::kModuleIdSize) ? std::string()
                                                         : "expected 6 bytes of hex, got " + text;
+}
+
+// Up to 24 hex digits, zero-padded on the left to the 12 bytes of a serial number: "2" gives the
+// reader id 000000000000000000000002.
+std::optional<std::vector<uint8_t>> SerialNumberOption(const std::string& text) {
+    if (text.empty() || text.size() > kSerialDigits) {
+        return std::nullopt;
+    }
+    return ParseHexBytes(std::string(kSerialDigits - text.size(), '0') + text);
+}
+
+std::string CheckSerial(const std::string& text) {
+    return SerialNumberOption(text) ? std::string() : "expected 1 to 24 hex digits, got " + text;
 }
 
 std::string CheckFault(const std::string& text) {
@@ -118,6 +138,16 @@ void DefineOptions(CLI::App& app, Options& options) {
         ->check(CheckFault);
     app.add_flag("--address-filter", options.addressFilter,
                  "Answer only requests to the reader's own address or 255 (by default every address)");
+    app.add_option("--serial", options.serial,
+                   "The reader's serial number as up to 24 hex digits, zero-padded on the left (the "
+                   "session layer takes it as the reader's id: --serial 2 gives 000000000000000000000002), "
+                   "so that several virtual readers can be told apart")
+        ->check(CheckSerial);
+    app.add_option("--round-time", options.roundTimeMs,
+                   "Milliseconds the reader takes for one inventory round: its answers to tag reads and "
+                   "to the tag list go out this late, as a real reader's do (default 0: at once). On "
+                   "exit the number of tag reads answered with a tag is printed to standard error")
+        ->check(CLI::Range(0u, kMaxRoundTimeMs));
     app.add_flag("--trace", options.trace,
                  "Log every request and reply as hex with a time stamp to standard error");
 }
@@ -133,6 +163,12 @@ void PrepareReader(Reader& reader, const Options& options) {
         reader.AddFault(*ParseFaultRule(fault));
     }
     reader.set_address_filter(options.addressFilter);
+    reader.set_round_time(std::chrono::milliseconds{options.roundTimeMs});
+    if (!options.serial.empty()) {
+        ReaderIdentity identity = reader.identity();
+        identity.serialNumber = *SerialNumberOption(options.serial);
+        reader.SetIdentity(identity);
+    }
 }
 
 ModuleSettings ModuleSettingsFrom(const Options& options) {
@@ -225,6 +261,7 @@ int main(int argc, char** argv) {
         const Servers servers = StartServers(reader, options, trace.get());
         int signal = 0;
         sigwait(&stopSignals, &signal);
+        std::cerr << "zendrik-sim: " << reader.tag_reads_answered() << " tag reads answered\n";
     } catch (const std::exception& error) {
         std::cerr << "zendrik-sim: " << error.what() << '\n';
         return EXIT_FAILURE;

@@ -1,5 +1,8 @@
 #include "sim/reader.h"
 
+#include <algorithm>
+
+#include "commands/short_frame.h"
 #include "link/frame.h"
 #include "sim/short_commands.h"
 #include "sim/standard_commands.h"
@@ -25,12 +28,29 @@ std::optional<Reply> Reader::Answer(std::span<const uint8_t> bytes) {
         return std::nullopt;
     }
     std::vector<uint8_t> frame = Carry(*request);
+    const bool tagRead =
+        IsTagRead(*request) && frame.size() > kOffsetStatus && frame[kOffsetStatus] == kStatusOk;
     std::optional<Reply> reply = Reply{std::move(frame)};
     if (const std::optional<Fault> fault = faults_.Take(*request)) {
         reply = ApplyFault(*fault, std::move(reply->bytes));
     }
     entry.answered = reply.has_value();
+    if (reply && IsInventoryRound(*request)) {
+        reply->delay = std::max(reply->delay, roundTime_);
+    }
+    if (reply && tagRead) {
+        ++tagReadsAnswered_;
+    }
     return reply;
+}
+
+bool Reader::IsTagRead(const Request& request) {
+    return request.family == FrameFamily::kStandard && request.command == command::kReadTag;
+}
+
+bool Reader::IsInventoryRound(const Request& request) {
+    return IsTagRead(request) ||
+           (request.family == FrameFamily::kShort && request.command == short_command::kGetListTagId);
 }
 
 bool Reader::AddressedToMe(const Request& request) const {
@@ -157,6 +177,21 @@ std::vector<LoggedRequest> Reader::requests() const {
 void Reader::ClearRequests() {
     const std::lock_guard lock(mutex_);
     log_.clear();
+}
+
+void Reader::set_round_time(std::chrono::milliseconds roundTime) {
+    const std::lock_guard lock(mutex_);
+    roundTime_ = roundTime;
+}
+
+std::chrono::milliseconds Reader::round_time() const {
+    const std::lock_guard lock(mutex_);
+    return roundTime_;
+}
+
+uint64_t Reader::tag_reads_answered() const {
+    const std::lock_guard lock(mutex_);
+    return tagReadsAnswered_;
 }
 
 }  // namespace zendrik::sim

@@ -70,7 +70,17 @@ class Reader {
     std::vector<LoggedRequest> requests() const;
     void ClearRequests();
 
+    // How long the reader takes for one inventory round: its answers to a tag read (0xF6) and to
+    // the tag list go out this late. 0 (the default) answers at once.
+    void set_round_time(std::chrono::milliseconds roundTime);
+    std::chrono::milliseconds round_time() const;
+    // Tag reads answered with a tag (status 200) since the reader was made: the reads a host could
+    // have taken, to measure what an inventory delivered against.
+    uint64_t tag_reads_answered() const;
+
   private:
+    static bool IsTagRead(const Request& request);
+    static bool IsInventoryRound(const Request& request);
     bool AddressedToMe(const Request& request) const;
     std::vector<uint8_t> Carry(const Request& request);
 
@@ -79,6 +89,8 @@ class Reader {
     FaultPlan faults_;
     std::deque<LoggedRequest> log_;
     bool addressFilter_ = false;
+    std::chrono::milliseconds roundTime_{0};
+    uint64_t tagReadsAnswered_ = 0;
 };
 
 }  // namespace zendrik::sim
