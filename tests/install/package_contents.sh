@@ -23,6 +23,8 @@ expected=(
     '^\./usr/lib/(.*/)?libzendrik\.so\.1\.'
     '^\./usr/lib/(.*/)?libzendrik\.so\.1$'
     '^\./usr/include/zendrik\.h$'
+    '^\./usr/include/zendrik_session\.h$'
+    '^\./usr/include/zendrik_session\.hpp$'
     '^\./usr/lib/(.*/)?pkgconfig/zendrik\.pc$'
     '^\./usr/lib/(.*/)?cmake/zendrik/zendrikConfig\.cmake$'
     '^\./usr/lib/udev/rules\.d/70-zendrik\.rules$'

@@ -1,0 +1,349 @@
+/*
+ * zendrik sessions for C++: a header-only wrapper over zendrik_session.h.
+ *
+ * A zendrik::Reader owns one reader handle (closed when the Reader goes) and is move-only. Every
+ * failure throws zendrik::Error with the result code and the library's words for it; a time-out
+ * is no failure (next_event gives std::nullopt). Nothing but the C functions of libzendrik.so.1
+ * is used, so this header adds no link dependency of its own.
+ *
+ *   zendrik::Reader reader = zendrik::Reader::open("usb");
+ *   reader.start_inventory();
+ *   while (auto event = reader.next_event(std::chrono::seconds(1))) {
+ *       std::cout << event->json() << '\n';
+ *   }
+ */
+#ifndef ZENDRIK_SESSION_HPP
+#define ZENDRIK_SESSION_HPP
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zendrik_session.h"
+
+namespace zendrik {
+
+// A result code of the library and its words.
+class Error : public std::runtime_error {
+  public:
+    explicit Error(int32_t code) : std::runtime_error(zendrik_result_text(code)), code_(code) {}
+    Error(int32_t code, const std::string& message) : std::runtime_error(message), code_(code) {}
+
+    int32_t code() const noexcept { return code_; }
+
+  private:
+    int32_t code_;
+};
+
+inline void check(int32_t result) {
+    if (result != ZENDRIK_OK) {
+        throw Error(result);
+    }
+}
+
+inline std::string result_text(int32_t code) {
+    return zendrik_result_text(code);
+}
+
+// Throws Error(ZENDRIK_ERR_BAD_ADDRESS) with the reason when the address does not parse.
+inline void check_address(const std::string& address) {
+    char why[256] = {};
+    const int32_t result = zendrik_address_check(address.c_str(), why, sizeof why);
+    if (result == ZENDRIK_ERR_BAD_ADDRESS) {
+        throw Error(result, std::string(zendrik_result_text(result)) + ": " + why);
+    }
+    check(result);
+}
+
+enum class EventKind : int32_t {
+    read = ZENDRIK_EVENT_READ,
+    arrived = ZENDRIK_EVENT_ARRIVED,
+    departed = ZENDRIK_EVENT_DEPARTED,
+    link_lost = ZENDRIK_EVENT_LINK_LOST,
+    link_restored = ZENDRIK_EVENT_LINK_RESTORED,
+};
+
+// One event, copied out of the library's record (which raw() still gives).
+class Event {
+  public:
+    using TimePoint = std::chrono::system_clock::time_point;
+
+    explicit Event(const zendrik_event& raw) : raw_(raw) {}
+
+    EventKind kind() const { return static_cast<EventKind>(raw_.kind); }
+    std::string kind_name() const { return zendrik_event_kind_name(raw_.kind); }
+    std::string reader() const { return text(raw_.reader, sizeof raw_.reader); }
+    uint64_t seq() const { return raw_.seq; }
+    TimePoint time() const { return at(raw_.time_ms); }
+    std::vector<uint8_t> epc() const {
+        const std::size_t length = raw_.epc_length < sizeof raw_.epc ? raw_.epc_length : sizeof raw_.epc;
+        return std::vector<uint8_t>(raw_.epc, raw_.epc + length);
+    }
+    // Empty when the card number cannot be formed.
+    std::string card() const { return text(raw_.card, sizeof raw_.card); }
+    uint64_t count() const { return raw_.count; }
+    TimePoint first_seen() const { return at(raw_.first_seen_ms); }
+    TimePoint last_seen() const { return at(raw_.last_seen_ms); }
+    std::optional<int> antenna() const { return byte(raw_.antenna); }
+    std::optional<int> rssi() const { return byte(raw_.rssi); }
+    // link-lost: the result that lost the link; 0 otherwise.
+    int32_t error() const { return raw_.error; }
+
+    // The event as one line of JSON, the shape every program of the project prints.
+    std::string json() const {
+        std::size_t length = 0;
+        zendrik_event_json(&raw_, nullptr, 0, &length);
+        std::string line(length + 1, '\0');
+        check(zendrik_event_json(&raw_, line.data(), line.size(), &length));
+        line.resize(length);
+        return line;
+    }
+
+    const zendrik_event& raw() const { return raw_; }
+
+  private:
+    static std::string text(const char* field, std::size_t capacity) {
+        std::size_t length = 0;
+        while (length < capacity && field[length] != '\0') {
+            ++length;
+        }
+        return std::string(field, length);
+    }
+    static TimePoint at(int64_t utcMs) { return TimePoint(std::chrono::milliseconds(utcMs)); }
+    static std::optional<int> byte(int32_t value) {
+        return value < 0 ? std::nullopt : std::optional<int>(value);
+    }
+
+    zendrik_event raw_;
+};
+
+struct ReaderInfo {
+    int kind = 0;
+    int low_value = 0;
+    std::string version;
+    std::string serial;
+};
+
+struct OpenOptions {
+    std::optional<std::string> name;  // the reader id; none: the serial number
+    bool absent_ok = false;           // open even when the reader does not answer (name required)
+};
+
+struct InventoryOptions {
+    std::chrono::milliseconds absence{3000};
+    std::size_t queue_capacity = 4096;
+};
+
+// The settings record of zendrik_session.h, with its size filled in.
+inline zendrik_settings make_settings() {
+    zendrik_settings settings{};
+    settings.size = sizeof settings;
+    return settings;
+}
+
+// The settings as the JSON object of `zendrik config --json` for a reader of `kind`.
+inline std::string settings_json(const zendrik_settings& settings, int kind) {
+    std::size_t length = 0;
+    zendrik_settings_json(&settings, kind, nullptr, 0, &length);
+    std::string text(length + 1, '\0');
+    check(zendrik_settings_json(&settings, kind, text.data(), text.size(), &length));
+    text.resize(length);
+    return text;
+}
+
+class Reader {
+  public:
+    using Callback = std::function<void(const Event&)>;
+
+    static Reader open(const std::string& address, const OpenOptions& options = {}) {
+        zendrik_open_options raw;
+        zendrik_open_options_init(&raw);
+        raw.name = options.name ? options.name->c_str() : nullptr;
+        raw.flags = options.absent_ok ? static_cast<uint32_t>(ZENDRIK_OPEN_ABSENT_OK) : 0u;
+        zendrik_reader* handle = nullptr;
+        check(zendrik_reader_open(address.c_str(), &raw, &handle));
+        return Reader(handle);
+    }
+
+    Reader(Reader&&) noexcept = default;
+    // The handle held so far is closed (its inventory joined) before its callback state goes.
+    Reader& operator=(Reader&& other) noexcept {
+        if (this != &other) {
+            handle_.reset();
+            callbackState_ = std::move(other.callbackState_);
+            handle_ = std::move(other.handle_);
+        }
+        return *this;
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+    ~Reader() = default;
+
+    std::string id() const { return zendrik_reader_id(get()); }
+    std::string address() const { return zendrik_reader_address(get()); }
+
+    ReaderInfo info() {
+        zendrik_reader_info raw{};
+        raw.size = sizeof raw;
+        check(zendrik_reader_info_get(get(), &raw));
+        return ReaderInfo{raw.kind, raw.low_value, raw.version, raw.serial};
+    }
+
+    zendrik_settings read_settings() {
+        zendrik_settings settings = make_settings();
+        check(zendrik_reader_read_settings(get(), &settings));
+        return settings;
+    }
+
+    void write_settings(const zendrik_settings& settings) {
+        zendrik_settings sized = settings;
+        sized.size = sizeof sized;
+        check(zendrik_reader_write_settings(get(), &sized));
+    }
+
+    // NAME=VALUE assignments as `zendrik set` takes them; the Error says what went wrong.
+    void configure(const std::vector<std::string>& assignments) {
+        std::vector<const char*> texts;
+        texts.reserve(assignments.size());
+        for (const std::string& assignment : assignments) {
+            texts.push_back(assignment.c_str());
+        }
+        char message[512] = {};
+        const int32_t result =
+            zendrik_reader_configure(get(), texts.data(), texts.size(), message, sizeof message);
+        if (result != ZENDRIK_OK) {
+            throw Error(result, message[0] != '\0' ? std::string(message) : result_text(result));
+        }
+    }
+
+    void factory_default() { check(zendrik_reader_factory_default(get())); }
+
+    // One tag read; std::nullopt when the reader has no tag in its field.
+    std::optional<Event> read_tag() {
+        zendrik_event raw{};
+        const int32_t result = zendrik_reader_read_tag(get(), &raw, sizeof raw);
+        if (result == ZENDRIK_NO_TAG) {
+            return std::nullopt;
+        }
+        check(result);
+        return Event(raw);
+    }
+
+    // The identifier bytes of the reader's tag list; empty when it lists none.
+    std::vector<uint8_t> read_tag_list() {
+        std::vector<uint8_t> ids(kTagListBytes);
+        std::size_t length = 0;
+        const int32_t result = zendrik_reader_read_tag_list(get(), ids.data(), ids.size(), &length);
+        if (result == ZENDRIK_LIST_EMPTY) {
+            return {};
+        }
+        check(result);
+        ids.resize(length);
+        return ids;
+    }
+
+    // Events go to the queue, for next_event().
+    void start_inventory(const InventoryOptions& options = {}) { start(options, nullptr, nullptr); }
+
+    // Events go to `callback`, on the library's thread. An exception it throws stops the delivery
+    // and comes back from stop_inventory() (or the destructor swallows it).
+    void start_inventory(Callback callback, const InventoryOptions& options = {}) {
+        auto state = std::make_unique<CallbackState>();
+        state->callback = std::move(callback);
+        state->reader = get();
+        start(options, &CallbackState::trampoline, state.get());
+        callbackState_ = std::move(state);
+    }
+
+    // No callback runs once this returns (outside a callback); rethrows what a callback threw.
+    void stop_inventory() {
+        check(zendrik_inventory_stop(get()));
+        if (callbackState_ && callbackState_->failure) {
+            std::exception_ptr failure = std::exchange(callbackState_->failure, nullptr);
+            std::rethrow_exception(failure);
+        }
+    }
+
+    // The oldest queued event; std::nullopt when `timeout` passes first. Throws Error with
+    // ZENDRIK_ERR_NOT_RUNNING when no inventory runs and nothing is queued.
+    std::optional<Event> next_event(std::chrono::milliseconds timeout) {
+        const auto bounded = timeout.count() > std::numeric_limits<int32_t>::max()
+                                 ? std::numeric_limits<int32_t>::max()
+                                 : static_cast<int32_t>(timeout.count() < 0 ? 0 : timeout.count());
+        return take(bounded);
+    }
+    // Waits for ever.
+    Event next_event() { return *take(kWaitForEver); }
+
+    // Readable while events are queued; owned by the reader.
+    int event_fd() const { return zendrik_reader_event_fd(get()); }
+    uint64_t dropped() const { return zendrik_inventory_dropped(get()); }
+
+    zendrik_reader* get() const { return handle_.get(); }
+
+  private:
+    static constexpr std::size_t kTagListBytes = 251;
+    static constexpr int32_t kWaitForEver = -1;
+
+    struct Closer {
+        void operator()(zendrik_reader* reader) const noexcept { zendrik_reader_close(reader); }
+    };
+
+    struct CallbackState {
+        Callback callback;
+        zendrik_reader* reader = nullptr;
+        std::exception_ptr failure;
+
+        // No exception may cross into C: the first one stops the delivery and is kept.
+        static void trampoline(const zendrik_event* raw, void* context) noexcept {
+            auto* state = static_cast<CallbackState*>(context);
+            try {
+                state->callback(Event(*raw));
+            } catch (...) {
+                if (!state->failure) {
+                    state->failure = std::current_exception();
+                }
+                zendrik_inventory_stop(state->reader);
+            }
+        }
+    };
+
+    explicit Reader(zendrik_reader* handle) : handle_(handle) {}
+
+    void start(const InventoryOptions& options, zendrik_event_callback callback, void* context) {
+        zendrik_inventory_options raw;
+        zendrik_inventory_options_init(&raw);
+        raw.absence_ms = static_cast<uint32_t>(options.absence.count());
+        raw.queue_capacity = static_cast<uint32_t>(options.queue_capacity);
+        check(zendrik_inventory_start(get(), &raw, callback, context));
+    }
+
+    std::optional<Event> take(int32_t timeoutMs) {
+        zendrik_event raw{};
+        const int32_t result = zendrik_next_event(get(), &raw, sizeof raw, timeoutMs);
+        if (result == ZENDRIK_NO_EVENT) {
+            return std::nullopt;
+        }
+        check(result);
+        return Event(raw);
+    }
+
+    // Declared before the handle, so that the handle (whose close joins the inventory thread) goes
+    // first and no callback can run on a freed state.
+    std::unique_ptr<CallbackState> callbackState_;
+    std::unique_ptr<zendrik_reader, Closer> handle_;
+};
+
+}  // namespace zendrik
+
+#endif /* ZENDRIK_SESSION_HPP */

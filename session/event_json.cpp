@@ -1,0 +1,173 @@
+#include "session/event_json.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include "session/result_text.h"
+
+namespace zendrik::session {
+namespace {
+
+constexpr int64_t kMsPerSecond = 1000;
+constexpr int kFirstCalendarYear = 1900;
+constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr unsigned char kFirstPrintable = 0x20;
+constexpr unsigned kNibbleBits = 4;
+constexpr uint8_t kNibbleMask = 0x0F;
+
+// Appends `text` as a JSON string, quotes included.
+void AppendString(std::string& json, std::string_view text) {
+    json.push_back('"');
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json.push_back('\\');
+            json.push_back(c);
+        } else if (byte < kFirstPrintable) {
+            json.append("\\u00");
+            json.push_back(kHexDigits[byte >> kNibbleBits]);
+            json.push_back(kHexDigits[byte & kNibbleMask]);
+        } else {
+            json.push_back(c);
+        }
+    }
+    json.push_back('"');
+}
+
+// A text field of the event, which need not end in a NUL within its array.
+std::string_view FieldText(const char* field, std::size_t capacity) {
+    return {field, ::strnlen(field, capacity)};
+}
+
+void AppendKey(std::string& json, std::string_view key) {
+    json.push_back(',');
+    json.push_back('"');
+    json.append(key);
+    json.append("\":");
+}
+
+void AppendTime(std::string& json, std::string_view key, int64_t utcMs) {
+    AppendKey(json, key);
+    json.push_back('"');
+    json.append(UtcText(utcMs));
+    json.push_back('"');
+}
+
+void AppendNumber(std::string& json, std::string_view key, uint64_t value) {
+    AppendKey(json, key);
+    json.append(std::to_string(value));
+}
+
+// A byte of the reader's, or null where its kind sends none (-1).
+void AppendOptionalByte(std::string& json, std::string_view key, int32_t value) {
+    AppendKey(json, key);
+    json.append(value < 0 ? "null" : std::to_string(value));
+}
+
+void AppendEpc(std::string& json, const zendrik_event& event) {
+    AppendKey(json, "epc");
+    json.push_back('"');
+    for (uint32_t i = 0; i < event.epc_length; ++i) {
+        json.push_back(kHexDigits[event.epc[i] >> kNibbleBits]);
+        json.push_back(kHexDigits[event.epc[i] & kNibbleMask]);
+    }
+    json.push_back('"');
+}
+
+void AppendCard(std::string& json, const zendrik_event& event) {
+    AppendKey(json, "card");
+    const std::string_view card = FieldText(event.card, sizeof event.card);
+    if (card.empty()) {
+        json.append("null");
+    } else {
+        AppendString(json, card);
+    }
+}
+
+bool IsTagKind(int32_t kind) {
+    return kind == ZENDRIK_EVENT_READ || kind == ZENDRIK_EVENT_ARRIVED || kind == ZENDRIK_EVENT_DEPARTED;
+}
+
+bool IsLinkKind(int32_t kind) {
+    return kind == ZENDRIK_EVENT_LINK_LOST || kind == ZENDRIK_EVENT_LINK_RESTORED;
+}
+
+}  // namespace
+
+const char* EventKindName(int32_t kind) {
+    switch (kind) {
+        case ZENDRIK_EVENT_READ:
+            return "read";
+        case ZENDRIK_EVENT_ARRIVED:
+            return "arrived";
+        case ZENDRIK_EVENT_DEPARTED:
+            return "departed";
+        case ZENDRIK_EVENT_LINK_LOST:
+            return "link-lost";
+        case ZENDRIK_EVENT_LINK_RESTORED:
+            return "link-restored";
+        default:
+            return "unknown";
+    }
+}
+
+std::string UtcText(int64_t utcMs) {
+    // Whole seconds rounded down, so that times before 1970 keep a millisecond part of 0..999.
+    int64_t seconds = utcMs / kMsPerSecond;
+    int64_t millis = utcMs % kMsPerSecond;
+    if (millis < 0) {
+        millis += kMsPerSecond;
+        --seconds;
+    }
+    const auto whole = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    if (::gmtime_r(&whole, &parts) == nullptr) {
+        parts = std::tm{};  // beyond what the calendar functions can give: the epoch's fields
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%03dZ",
+                  static_cast<long long>(parts.tm_year) + kFirstCalendarYear, parts.tm_mon + 1, parts.tm_mday,
+                  parts.tm_hour, parts.tm_min, parts.tm_sec, static_cast<int>(millis));
+    return text;
+}
+
+std::optional<std::string> EventJson(const zendrik_event& event) {
+    const bool tag = IsTagKind(event.kind);
+    if ((!tag && !IsLinkKind(event.kind)) || event.epc_length > sizeof event.epc) {
+        return std::nullopt;
+    }
+    std::string json = "{\"event\":";
+    AppendString(json, EventKindName(event.kind));
+    AppendKey(json, "reader");
+    AppendString(json, FieldText(event.reader, sizeof event.reader));
+    AppendKey(json, "seq");
+    json.append(std::to_string(event.seq));
+    AppendTime(json, "time", event.time_ms);
+    if (!tag) {
+        AppendKey(json, "error");
+        if (event.error == ZENDRIK_OK) {
+            json.append("null");
+        } else {
+            AppendString(json, ResultText(event.error));
+        }
+    } else if (event.kind == ZENDRIK_EVENT_READ) {
+        AppendEpc(json, event);
+        AppendCard(json, event);
+        AppendNumber(json, "count", event.count);
+        AppendTime(json, "first_seen", event.first_seen_ms);
+        AppendOptionalByte(json, "antenna", event.antenna);
+        AppendOptionalByte(json, "rssi", event.rssi);
+    } else {
+        AppendEpc(json, event);
+        AppendCard(json, event);
+        AppendTime(json, "first_seen", event.first_seen_ms);
+        AppendTime(json, "last_seen", event.last_seen_ms);
+        AppendNumber(json, "count", event.count);
+    }
+    json.push_back('}');
+    return json;
+}
+
+}  // namespace zendrik::session

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "exports/zendrik_session.h"
+
+namespace zendrik::session {
+
+// The event as one line of JSON (no newline) in the shape every program of the project prints
+// and publishes. Nothing for an event that cannot be written: an unknown kind, or an EPC length
+// beyond the event's capacity.
+std::optional<std::string> EventJson(const zendrik_event& event);
+
+// UTC with milliseconds and "Z": 2026-12-08T15:08:00.485Z.
+std::string UtcText(int64_t utcMs);
+
+// "read", "arrived", "departed", "link-lost", "link-restored"; "unknown" for anything else.
+const char* EventKindName(int32_t kind);
+
+}  // namespace zendrik::session

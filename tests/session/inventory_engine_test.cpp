@@ -1,0 +1,158 @@
+// The inventory's logic in simulated time: a session whose USB link is an in-process fake HID
+// device answered by the virtual reader's model, stepped the way the inventory thread steps it.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "exports/zendrik_session.h"
+#include "link/link.h"
+#include "session/event_json.h"
+#include "session/inventory_engine.h"
+#include "session/reader_session.h"
+#include "sim/reader.h"
+#include "sim/tag_field.h"
+#include "tests/session/fake_usb_session.h"
+
+namespace zendrik::session {
+namespace {
+
+using std::chrono::milliseconds;
+using testing::FakeSessionClock;
+
+constexpr double kNoJitter = 0.0;
+constexpr milliseconds kAbsence{3000};
+
+class EngineTest : public ::testing::Test, public testing::FakeUsbSession {
+  protected:
+    // Steps until `until` (simulated), sleeping to each next due time as the thread does.
+    void RunUntil(milliseconds until) {
+        while (clock.elapsed() < until) {
+            const Clock::TimePoint next = engine.Step(events);
+            clock.advance_to(std::min(next, Clock::TimePoint{} + until));
+        }
+    }
+
+    std::vector<std::string> Kinds() const {
+        std::vector<std::string> kinds;
+        for (const zendrik_event& event : events) {
+            kinds.emplace_back(EventKindName(event.kind));
+        }
+        return kinds;
+    }
+
+    std::vector<zendrik_event> OfKind(int32_t kind) const {
+        std::vector<zendrik_event> found;
+        std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+                     [kind](const zendrik_event& e) { return e.kind == kind; });
+        return found;
+    }
+
+    InventoryEngine engine{*session, kAbsence, [] { return kNoJitter; }};
+    std::vector<zendrik_event> events;
+};
+
+TEST_F(EngineTest, ReadsBackToBackAndTurnsThemIntoPresence) {
+    hid.replyDelay = milliseconds{20};  // the reader's round
+    reader.AddTag(sim::SampleEpc(1));
+    RunUntil(milliseconds{1000});
+    reader.ClearTags();
+    RunUntil(milliseconds{5000});
+
+    const std::vector<zendrik_event> reads = OfKind(ZENDRIK_EVENT_READ);
+    // Connecting takes the handshake and the two card rule reads (each 20 ms late); after that
+    // every round is one reader round long, with no wait of the host's in between: 47 rounds.
+    ASSERT_GE(reads.size(), 46u);
+    EXPECT_LE(reads.size(), 48u);
+    EXPECT_EQ(Kinds().front(), "arrived");
+    EXPECT_EQ(reads.back().count, reads.size());
+    EXPECT_EQ(reads.front().antenna, 1);
+    EXPECT_EQ(reads.front().rssi, 0xC4);
+    // Wiegand 26 from the factory output settings: EPC bytes 9..11 (00 00 01).
+    EXPECT_STREQ(reads.front().card, "00000001");
+    const std::vector<zendrik_event> departed = OfKind(ZENDRIK_EVENT_DEPARTED);
+    ASSERT_EQ(departed.size(), 1u);
+    // Departed exactly the absence after the last read, on the simulated clock.
+    EXPECT_EQ(departed[0].time_ms - departed[0].last_seen_ms, kAbsence.count());
+    EXPECT_EQ(departed[0].count, reads.size());
+    EXPECT_EQ(departed[0].last_seen_ms, reads.back().time_ms);
+}
+
+TEST_F(EngineTest, AnEmptyFieldIsAskedTwentyTimesASecond) {
+    RunUntil(milliseconds{1000});
+    EXPECT_TRUE(events.empty());
+    // One exchange per idle interval after connecting (three exchanges): the host sleeps between.
+    const auto writes = static_cast<int>(hid.writtenReports.size());
+    EXPECT_GE(writes, 3 + 19);
+    EXPECT_LE(writes, 3 + 21);
+}
+
+TEST_F(EngineTest, LosesTheLinkRetriesWithBackOffAndRestoresIt) {
+    reader.AddTag(sim::SampleEpc(7));
+    RunUntil(milliseconds{100});
+    ASSERT_TRUE(engine.link_up());
+    // Unplugged: the open device takes no more writes, and no reader is listed.
+    hid.failWrites = true;
+    hid.devices.clear();
+    hid.enumerations = 0;
+    RunUntil(milliseconds{2000});
+    ASSERT_FALSE(engine.link_up());
+    const std::vector<zendrik_event> lost = OfKind(ZENDRIK_EVENT_LINK_LOST);
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(lost[0].error, ZENDRIK_ERR_NOT_REACHED);
+    const int64_t lostAt = lost[0].time_ms - FakeSessionClock::kStartUtcMs;
+    // Each attempt locates the device once: the round that lost the link, then attempts 100,
+    // 200, 400 and 800 ms apart (at lost + 100, 300, 700, 1500), and none in between.
+    EXPECT_EQ(hid.enumerations, 1 + 4);
+    hid.enumerations = 0;
+    RunUntil(milliseconds{lostAt + 3000});
+    EXPECT_EQ(hid.enumerations, 0);
+    RunUntil(milliseconds{lostAt + 3150});
+    EXPECT_EQ(hid.enumerations, 1) << "the next attempt 1600 ms after the one before";
+    // The tag left with the link and departs on time although the link is down.
+    const std::vector<zendrik_event> departed = OfKind(ZENDRIK_EVENT_DEPARTED);
+    ASSERT_EQ(departed.size(), 1u);
+    EXPECT_EQ(departed[0].time_ms - departed[0].last_seen_ms, kAbsence.count());
+
+    hid.failWrites = false;  // plugged in again
+    hid.devices = {{"/fake/reader", kReaderVendorId, kReaderProductId}};
+    RunUntil(milliseconds{lostAt + 6500});
+    EXPECT_TRUE(engine.link_up());
+    const std::vector<std::string> kinds = Kinds();
+    const auto restored = std::find(kinds.begin(), kinds.end(), "link-restored");
+    ASSERT_NE(restored, kinds.end());
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "link-restored"), 1);
+    EXPECT_EQ(OfKind(ZENDRIK_EVENT_LINK_RESTORED)[0].error, ZENDRIK_OK);
+    // Reading goes on: the tag arrives again after the restore.
+    EXPECT_NE(std::find(restored, kinds.end(), "arrived"), kinds.end());
+}
+
+TEST_F(EngineTest, ASilentReaderIsLostAfterThreeRoundsNotOne) {
+    reader.AddTag(sim::SampleEpc(2));
+    RunUntil(milliseconds{100});
+    silent = true;
+    // Two rounds without an answer: each waits out the tag read's 311 ms window.
+    RunUntil(milliseconds{100 + 2 * 311});
+    EXPECT_TRUE(engine.link_up());
+    RunUntil(milliseconds{100 + 3 * 311 + 20});
+    EXPECT_FALSE(engine.link_up());
+    const std::vector<zendrik_event> lost = OfKind(ZENDRIK_EVENT_LINK_LOST);
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(lost[0].error, ZENDRIK_ERR_BAD_REPLY);
+}
+
+TEST_F(EngineTest, AReaderAbsentAtTheStartIsReportedFirstAndConnectedLater) {
+    hid.devices.clear();  // no reader plugged in
+    RunUntil(milliseconds{50});
+    ASSERT_EQ(Kinds(), std::vector<std::string>{"link-lost"});
+    EXPECT_EQ(events[0].error, ZENDRIK_ERR_NO_USB_READER);
+    hid.devices = {{"/fake/reader", kReaderVendorId, kReaderProductId}};
+    RunUntil(milliseconds{500});
+    EXPECT_EQ(Kinds(), (std::vector<std::string>{"link-lost", "link-restored"}));
+    EXPECT_TRUE(engine.link_up());
+}
+
+}  // namespace
+}  // namespace zendrik::session

@@ -1,0 +1,212 @@
+// The session layer's pure parts: reader addresses, the reconnect delays, presence in simulated
+// time, reader names and the event JSON against exact text.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "exports/zendrik_session.h"
+#include "session/address.h"
+#include "session/backoff.h"
+#include "session/event_json.h"
+#include "session/events.h"
+#include "session/presence.h"
+#include "session/reader_name.h"
+
+namespace zendrik::session {
+namespace {
+
+using std::chrono::milliseconds;
+
+struct AddressCase {
+    std::string text;
+    std::optional<ReaderAddress> parsed;  // nothing: refused
+    std::string why;                      // part of the reason when refused
+};
+
+TEST(ReaderAddress, ParsesTheGrammarAndSaysWhyNot) {
+    const std::vector<AddressCase> cases{
+        {"usb", UsbAddress{}, ""},
+        {"usb:/dev/hidraw3", UsbAddress{"/dev/hidraw3"}, ""},
+        {"usb:/tmp/sim dir/hid.sock", UsbAddress{"/tmp/sim dir/hid.sock"}, ""},
+        {"serial:/dev/ttyUSB0", SerialAddress{"/dev/ttyUSB0", std::nullopt, 115200}, ""},
+        {"serial:COM3?baud=9600", SerialAddress{"", 2, 9600}, ""},
+        {"serial:COM20", SerialAddress{"", 19, 115200}, ""},
+        {"serial:COMPORT", SerialAddress{"COMPORT", std::nullopt, 115200}, ""},
+        {"serial:/dev/ttyS0?baud=14400", SerialAddress{"/dev/ttyS0", std::nullopt, 14400}, ""},
+        {"udp:192.168.1.250:2000", UdpAddress{{"192.168.1.250", 2000}, {"0.0.0.0", 0}}, ""},
+        {"udp:127.0.0.1:2000?local=127.0.0.1:0", UdpAddress{{"127.0.0.1", 2000}, {"127.0.0.1", 0}}, ""},
+        {"", std::nullopt, "empty"},
+        {"tcp:1.2.3.4:5", std::nullopt, "unknown reader kind \"tcp\""},
+        {"USB", std::nullopt, "unknown reader kind"},
+        {"usb:", std::nullopt, "needs the path"},
+        {"serial", std::nullopt, "needs a device"},
+        {"serial:?baud=9600", std::nullopt, "before the ?"},
+        {"serial:COM0", std::nullopt, "not one of COM1..COM20"},
+        {"serial:COM21", std::nullopt, "not one of COM1..COM20"},
+        {"serial:/dev/ttyS0?baud=4800", std::nullopt, "baud \"4800\""},
+        {"serial:/dev/ttyS0?baud=", std::nullopt, "baud"},
+        {"serial:/dev/ttyS0?speed=9600", std::nullopt, "expected ?baud="},
+        {"udp:reader.local:2000", std::nullopt, "not a dotted IPv4"},
+        {"udp:1.2.3.4", std::nullopt, "not HOST:PORT"},
+        {"udp:1.2.3.4:0", std::nullopt, "port \"0\""},
+        {"udp:1.2.3.4:65536", std::nullopt, "port \"65536\""},
+        {"udp:1.2.3.4:-1", std::nullopt, "port"},
+        {"udp:1.2.3.4:2000?local=1.2.3.4", std::nullopt, "local"},
+        {"udp:1.2.3.4:2000?bind=1.2.3.4:0", std::nullopt, "expected ?local="},
+        {"udp:1.2.3.256:2000", std::nullopt, "dotted IPv4"},
+        {std::string(kMaxAddressLength + 1, 'u'), std::nullopt, "longer than"},
+    };
+    for (const AddressCase& c : cases) {
+        const ParsedAddress parsed = ParseReaderAddress(c.text);
+        ASSERT_EQ(parsed.address.has_value(), c.parsed.has_value()) << c.text << ": " << parsed.why;
+        if (c.parsed) {
+            EXPECT_TRUE(*parsed.address == *c.parsed) << c.text;
+            EXPECT_TRUE(parsed.why.empty()) << c.text;
+        } else {
+            EXPECT_NE(parsed.why.find(c.why), std::string::npos) << c.text << ": " << parsed.why;
+        }
+    }
+}
+
+TEST(ReconnectDelay, DoublesFromOneTenthToFiveSecondsWithJitterTakenOff) {
+    struct Case {
+        unsigned attempt;
+        double jitter;
+        milliseconds delay;
+    };
+    const std::vector<Case> cases{
+        {0, 0.0, milliseconds{100}},    {1, 0.0, milliseconds{200}},  {2, 0.0, milliseconds{400}},
+        {5, 0.0, milliseconds{3200}},   {6, 0.0, milliseconds{5000}}, {40, 0.0, milliseconds{5000}},
+        {~0u, 0.0, milliseconds{5000}}, {0, 0.5, milliseconds{90}},   {6, 0.5, milliseconds{4500}},
+        {0, 0.999, milliseconds{81}},   {6, 1.0, milliseconds{4000}}, {3, -1.0, milliseconds{800}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ReconnectDelay(c.attempt, c.jitter), c.delay) << c.attempt << " " << c.jitter;
+    }
+}
+
+TEST(PresenceTracker, ArrivesOnTheFirstReadAndDepartsAfterTheAbsenceWithoutOne) {
+    using TimePoint = Clock::TimePoint;
+    const Epc tagA{0xE2, 0x00, 0x01};
+    const Epc tagB{0xE2, 0x00, 0x02};
+    PresenceTracker tracker(milliseconds{3000});
+    const TimePoint start{};
+    const auto at = [&](int ms) { return start + milliseconds{ms}; };
+
+    PresenceRead first = tracker.Read(tagA, "00000001", at(0), 1000);
+    EXPECT_TRUE(first.arrived);
+    EXPECT_EQ(first.presence.count, 1u);
+    PresenceRead again = tracker.Read(tagA, "00000001", at(2000), 3000);
+    EXPECT_FALSE(again.arrived);
+    EXPECT_EQ(again.presence.count, 2u);
+    EXPECT_EQ(again.presence.firstSeenUtcMs, 1000);
+    EXPECT_EQ(again.presence.lastSeenUtcMs, 3000);
+    EXPECT_TRUE(tracker.Read(tagB, "", at(2500), 3500).arrived);
+
+    // The deadline moves with every read: A is due 3000 ms after its second read, not its first.
+    EXPECT_EQ(tracker.NextDeparture(), at(5000));
+    EXPECT_TRUE(tracker.Depart(at(4999)).empty());
+    const std::vector<Departure> gone = tracker.Depart(at(5500));
+    ASSERT_EQ(gone.size(), 2u);
+    EXPECT_EQ(gone[0].epc, tagA);  // the longest absent first
+    EXPECT_EQ(gone[0].presence.count, 2u);
+    EXPECT_EQ(gone[1].epc, tagB);
+    EXPECT_EQ(tracker.present(), 0u);
+    EXPECT_FALSE(tracker.NextDeparture());
+    // A tag that comes back arrives again, counted afresh.
+    PresenceRead back = tracker.Read(tagA, "00000001", at(6000), 7000);
+    EXPECT_TRUE(back.arrived);
+    EXPECT_EQ(back.presence.count, 1u);
+}
+
+TEST(ReaderName, TakesShortPrintableUtf8Only) {
+    const std::vector<std::pair<std::string, bool>> cases{
+        {"dock-3", true},
+        {"Tür Süd", true},
+        {"\xE2\x82\xAC 1", true},    // the euro sign
+        {"\xF0\x9F\x93\xA6", true},  // a four-byte character
+        {std::string(63, 'r'), true},
+        {std::string(64, 'r'), false},  // leaves no room for the NUL of the id field
+        {"", false},
+        {"line\nbreak", false},
+        {"tab\there", false},
+        {"del\x7F", false},
+        {"\xC3", false},              // cut sequence
+        {"\xC0\xAF", false},          // overlong
+        {"\xED\xA0\x80", false},      // surrogate
+        {"\xF4\x90\x80\x80", false},  // past U+10FFFF
+        {"\x80", false},              // continuation without a lead
+    };
+    for (const auto& [name, valid] : cases) {
+        EXPECT_EQ(IsValidReaderName(name), valid) << name;
+    }
+}
+
+zendrik_event ReadEvent() {
+    Presence presence{2, 1796742480000, 1796742480485, {}, "03430008"};
+    const Epc epc{0xE2, 0x00, 0x34, 0x12, 0x01, 0x37, 0x60, 0x00, 0x00, 0x00, 0x00, 0x08};
+    zendrik_event event = TagEvent(ZENDRIK_EVENT_READ, "dock-3", 1796742480485, epc, presence, 1, 0xC4);
+    event.seq = 7;
+    return event;
+}
+
+TEST(EventJson, WritesTheOneShapeOfEveryKind) {
+    zendrik_event read = ReadEvent();
+    zendrik_event arrived = read;
+    arrived.kind = ZENDRIK_EVENT_ARRIVED;
+    zendrik_event departed = read;
+    departed.kind = ZENDRIK_EVENT_DEPARTED;
+    departed.time_ms = 1796742483485;
+    zendrik_event kindTwo = read;  // no antenna or signal strength, no card number
+    kindTwo.antenna = -1;
+    kindTwo.rssi = -1;
+    kindTwo.card[0] = '\0';
+    zendrik_event lost =
+        LinkEvent(ZENDRIK_EVENT_LINK_LOST, "dock-3", 1796742490001, ZENDRIK_ERR_UDP_NO_REPLY);
+    lost.seq = 8;
+    zendrik_event restored = LinkEvent(ZENDRIK_EVENT_LINK_RESTORED, "say \"hi\"\\", -1, ZENDRIK_OK);
+    restored.seq = 9;
+    zendrik_event unterminated = lost;  // a caller's event whose texts fill their fields
+    std::memset(unterminated.reader, 'r', sizeof unterminated.reader);
+
+    const std::string readTail = R"(,"epc":"e20034120137600000000008","card":"03430008","count":2,)"
+                                 R"("first_seen":"2026-12-08T15:08:00.000Z",)";
+    const std::vector<std::pair<zendrik_event, std::string>> cases{
+        {read, R"({"event":"read","reader":"dock-3","seq":7,"time":"2026-12-08T15:08:00.485Z")" + readTail +
+                   R"("antenna":1,"rssi":196})"},
+        {kindTwo, R"({"event":"read","reader":"dock-3","seq":7,"time":"2026-12-08T15:08:00.485Z",)"
+                  R"("epc":"e20034120137600000000008","card":null,"count":2,)"
+                  R"("first_seen":"2026-12-08T15:08:00.000Z","antenna":null,"rssi":null})"},
+        {arrived,
+         R"({"event":"arrived","reader":"dock-3","seq":7,"time":"2026-12-08T15:08:00.485Z",)"
+         R"("epc":"e20034120137600000000008","card":"03430008",)"
+         R"("first_seen":"2026-12-08T15:08:00.000Z","last_seen":"2026-12-08T15:08:00.485Z","count":2})"},
+        {departed,
+         R"({"event":"departed","reader":"dock-3","seq":7,"time":"2026-12-08T15:08:03.485Z",)"
+         R"("epc":"e20034120137600000000008","card":"03430008",)"
+         R"("first_seen":"2026-12-08T15:08:00.000Z","last_seen":"2026-12-08T15:08:00.485Z","count":2})"},
+        {lost, R"({"event":"link-lost","reader":"dock-3","seq":8,"time":"2026-12-08T15:08:10.001Z",)"
+               R"("error":"no reply arrived over UDP"})"},
+        {restored,
+         R"({"event":"link-restored","reader":"say \"hi\"\\","seq":9,"time":"1969-12-31T23:59:59.999Z",)"
+         R"("error":null})"},
+        {unterminated,
+         R"({"event":"link-lost","reader":")" + std::string(sizeof unterminated.reader, 'r') +
+             R"(","seq":8,"time":"2026-12-08T15:08:10.001Z","error":"no reply arrived over UDP"})"},
+    };
+    for (const auto& [event, expected] : cases) {
+        EXPECT_EQ(EventJson(event), expected);
+    }
+
+    zendrik_event unknown = read;
+    unknown.kind = 42;
+    EXPECT_FALSE(EventJson(unknown));
+    zendrik_event tooLong = read;
+    tooLong.epc_length = ZENDRIK_EPC_CAPACITY + 1;
+    EXPECT_FALSE(EventJson(tooLong));
+}
+
+}  // namespace
+}  // namespace zendrik::session
