@@ -32,6 +32,8 @@ libdir=$(dirname "$(dirname "$pc")")
 [[ -f $(readlink -f "$libdir/libzendrik.so.1") ]] || fail "libzendrik.so.1 points nowhere"
 [[ -L $libdir/libzendrik.so ]] || fail "no libzendrik.so development link"
 [[ -f $stage/include/zendrik.h ]] || fail "no zendrik.h"
+[[ -f $stage/include/zendrik_session.h ]] || fail "no zendrik_session.h"
+[[ -f $stage/include/zendrik_session.hpp ]] || fail "no zendrik_session.hpp"
 [[ -f $libdir/cmake/zendrik/zendrikConfig.cmake ]] || fail "no CMake package"
 [[ -f $stage/lib/udev/rules.d/70-zendrik.rules ]] || fail "no udev rule"
 for program in zendrik zendrik-sim; do
@@ -47,11 +49,19 @@ PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --exists --print-errors zendrik
 flags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs zendrik)
 # shellcheck disable=SC2086
 cc -Wall -Wextra -Werror "$here/consumer.c" $flags -o "$work/pkg-config-consumer"
+# shellcheck disable=SC2086
+cc -Wall -Wextra -Werror "$here/session_consumer.c" $flags -o "$work/session-consumer"
+# The C++ wrapper stands on the installed C header alone.
+cflags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags zendrik)
+# shellcheck disable=SC2086
+echo '#include <zendrik_session.hpp>' | c++ -std=c++17 -Wall -Wextra -Werror -fsyntax-only -x c++ - $cflags ||
+    fail "zendrik_session.hpp does not compile on its own"
 cmake -S "$here/cmake_consumer" -B "$work/cmake-build" -G Ninja -DCMAKE_PREFIX_PATH="$stage" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
 
 # The installed virtual reader, and every consumer against it.
-"$stage/bin/zendrik-sim" --hid-socket "$work/hid" --kind 2 >"$work/sim.out" 2>/dev/null &
+"$stage/bin/zendrik-sim" --hid-socket "$work/hid" --kind 2 --tag E2003412013760000000ABCD --round-time 5 \
+    >"$work/sim.out" 2>/dev/null &
 sim_pid=$!
 for _ in $(seq 100); do
     grep -q '^ZENDRIK_HID_SOCKET=' "$work/sim.out" && break
@@ -65,4 +75,7 @@ for consumer in "$work/pkg-config-consumer" "$work/cmake-build/cmake-consumer"; 
     [[ $output == "reader kind 2" ]] || fail "$(basename "$consumer") printed: $output"
 done
 "$stage/bin/zendrik" info | grep -Eq '^reader-kind +2$' || fail "the installed zendrik did not reach the reader"
+read=$("$work/session-consumer") || fail "the session consumer read nothing"
+[[ $read == '{"event":"read",'*'"epc":"e2003412013760000000abcd",'*'"antenna":null,"rssi":null}' ]] ||
+    fail "the session consumer printed: $read"
 echo "install, consumers and installed programs: ok"
