@@ -249,6 +249,7 @@ int main(int argc, char** argv) {
         "settings, answers every command over the chosen transports, and runs until SIGINT or SIGTERM. "
         "The lines it prints on standard output (ZENDRIK_HID_SOCKET=, ZENDRIK_COMn=, ZENDRIK_SIM_UDP=, "
         "ZENDRIK_SIM_MODULE=) say where it listens."};
+    app.set_version_flag("--version", "zendrik-sim " ZENDRIK_VERSION);
     Options options;
     DefineOptions(app, options);
     CLI11_PARSE(app, argc, argv);
