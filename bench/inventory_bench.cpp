@@ -26,6 +26,8 @@ constexpr int kRoundTimeMs = 20;
 constexpr std::chrono::seconds kRunTime{3};
 constexpr int32_t kTakeWaitMs = 100;
 constexpr const char* kTag = "E20034120137600000000001";
+constexpr int kFieldTags = 3;
+constexpr std::size_t kTagListBytes = 251;
 constexpr double kMicrosecondsPerSecond = 1e6;
 constexpr double kMillisecondsPerSecond = 1e3;
 // Reading may start after opening has connected.
@@ -127,8 +129,48 @@ void IdleProcessorShare(benchmark::State& state) {
     }
 }
 
+// The two commands an inventory round could be: the one-tag read (0xF6) and the tag list (0xED),
+// one round each per iteration over USB, with three tags in the field. The counters give the time
+// per round and the EPC bytes each brings back.
+void RoundOf(benchmark::State& state, bool tagList) {
+    SimProcess sim(SimProcess::Transport::kUsb,
+                   {"--round-time", std::to_string(kRoundTimeMs), "--tags", std::to_string(kFieldTags)});
+    Opened opened;
+    if (zendrik_reader_open(sim.address().c_str(), nullptr, &opened.reader) != ZENDRIK_OK) {
+        state.SkipWithError("cannot open the virtual reader");
+        return;
+    }
+    uint64_t epcBytes = 0;
+    for (auto _ : state) {
+        const Stopwatch::time_point start = Stopwatch::now();
+        if (tagList) {
+            uint8_t ids[kTagListBytes];
+            size_t length = 0;
+            zendrik_reader_read_tag_list(opened.reader, ids, sizeof ids, &length);
+            epcBytes += length;
+        } else {
+            zendrik_event event{};
+            if (zendrik_reader_read_tag(opened.reader, &event, sizeof event) == ZENDRIK_OK) {
+                epcBytes += event.epc_length;
+            }
+        }
+        state.SetIterationTime(std::chrono::duration<double>(Stopwatch::now() - start).count());
+    }
+    state.counters["epc_bytes_per_round"] =
+        benchmark::Counter(static_cast<double>(epcBytes), benchmark::Counter::kAvgIterations);
+}
+
+void OneTagRound(benchmark::State& state) {
+    RoundOf(state, false);
+}
+void TagListRound(benchmark::State& state) {
+    RoundOf(state, true);
+}
+
 // Arguments: 0 USB (virtual HID socket), 1 UDP, 2 serial (pseudo-terminal).
 BENCHMARK(Delivery)->Name("inventory/delivery")->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Iterations(1);
+BENCHMARK(OneTagRound)->Name("inventory/round/read_tag")->UseManualTime()->Iterations(50);
+BENCHMARK(TagListRound)->Name("inventory/round/tag_list")->UseManualTime()->Iterations(50);
 BENCHMARK(IdleProcessorShare)->Name("inventory/idle")->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Iterations(1);
 
 }  // namespace
