@@ -34,6 +34,13 @@
  *   When the link fails the inventory reports link-lost and reconnects with a back-off of 100 ms
  *   doubling to 5 s (with jitter); on success it reads again what the card numbers depend on and
  *   reports link-restored. Tags not read for the absence time depart whether the link is up or not.
+ *
+ *   The link counts as lost at once when there is nothing left to send on (the USB device or the
+ *   serial port has gone: ZENDRIK_ERR_NOT_REACHED), and otherwise after three rounds in a row
+ *   without a valid answer (a silent reader, a network that dropped out), so that one lost
+ *   datagram does not tear it down; an answer without a tag keeps it up. Each round is one tag
+ *   read (command 0xF6), which brings one tag with its antenna and signal strength; after a round
+ *   without a tag the next starts 50 ms after it began, so an empty field costs little.
  */
 #ifndef ZENDRIK_SESSION_H
 #define ZENDRIK_SESSION_H
@@ -118,7 +125,8 @@ typedef struct {
     char serial[ZENDRIK_TEXT_CAPACITY];   /* the first 12 serial number bytes as lower-case hex, no "SN:" */
 } zendrik_reader_info;
 
-/* Reads kind, version and serial number from the reader. */
+/* Reads kind, version and serial number from the reader. A version whose escapes do not fit the
+ * text is cut before the first that does not, never inside one. */
 ZENDRIK_API int32_t zendrik_reader_info_get(zendrik_reader *reader, zendrik_reader_info *info);
 
 /* ---- Settings ---------------------------------------------------------------------------------- */
@@ -164,7 +172,8 @@ ZENDRIK_API int32_t zendrik_reader_configure(zendrik_reader *reader, const char 
 ZENDRIK_API int32_t zendrik_settings_json(const zendrik_settings *settings, int32_t kind, char *text,
                                           size_t size, size_t *length);
 
-/* Restores the factory defaults in the configuration tool's sequence for the reader's kind. */
+/* Restores the factory defaults in the configuration tool's sequence for the reader's kind. Every
+ * step is tried, as the tool does; the result is that of the first step that failed. */
 ZENDRIK_API int32_t zendrik_reader_factory_default(zendrik_reader *reader);
 
 /* ---- Events ------------------------------------------------------------------------------------ */
@@ -220,7 +229,9 @@ ZENDRIK_API const char *zendrik_event_kind_name(int32_t kind);
 ZENDRIK_API int32_t zendrik_reader_read_tag(zendrik_reader *reader, zendrik_event *event, size_t event_size);
 
 /* One read of the reader's tag list: the identifier bytes into ids[0 .. *length - 1] (at most
- * `size`; 251 always suffices). ZENDRIK_LIST_EMPTY when the reader lists none. */
+ * `size`; 251 always suffices). ZENDRIK_LIST_EMPTY when the reader lists none;
+ * ZENDRIK_ERR_TOO_SMALL (nothing written) when `size` cannot hold them, with *length telling how
+ * many there are. */
 ZENDRIK_API int32_t zendrik_reader_read_tag_list(zendrik_reader *reader, uint8_t *ids, size_t size,
                                                  size_t *length);
 
@@ -238,7 +249,9 @@ typedef void (*zendrik_event_callback)(const zendrik_event *event, void *context
 
 /* Starts reading. `options` may be NULL (defaults). With a callback every event goes to it, on the
  * library's thread; with NULL events are queued for zendrik_next_event(). The first event tells the
- * link's state only when the link is down (link-lost). ZENDRIK_ERR_BUSY when one runs already. */
+ * link's state only when the link is down (link-lost). ZENDRIK_ERR_BUSY when one runs already.
+ * ZENDRIK_ERR_IN_CALLBACK from inside a callback (a start may have to wait for an ending thread);
+ * ZENDRIK_ERR_INVALID_ARGUMENT for an absence or queue capacity of 0. */
 ZENDRIK_API int32_t zendrik_inventory_start(zendrik_reader *reader, const zendrik_inventory_options *options,
                                             zendrik_event_callback callback, void *context);
 
@@ -248,7 +261,8 @@ ZENDRIK_API int32_t zendrik_inventory_stop(zendrik_reader *reader);
 
 /* Takes the oldest queued event. timeout_ms: 0 does not wait, a negative value waits for ever.
  * ZENDRIK_OK with *event; ZENDRIK_NO_EVENT when the time passed; ZENDRIK_ERR_NOT_RUNNING when no
- * inventory runs (or it was stopped) and the queue is empty, at once. */
+ * inventory runs (or it was stopped) and the queue is empty, at once. ZENDRIK_ERR_BUSY while an
+ * inventory delivers to a callback: its events never reach the queue. */
 ZENDRIK_API int32_t zendrik_next_event(zendrik_reader *reader, zendrik_event *event, size_t event_size,
                                        int32_t timeout_ms);
 
