@@ -240,7 +240,7 @@ void Daemon::TakeAcknowledgements() {
 }
 
 void Daemon::PublishSiteOnline() {
-    mqtt_.Publish(topics_.SiteStatus(), SiteOnlineJson(startedMs_, readers_.size()), true);
+    mqtt_.Publish(topics_.SiteStatus(), SiteOnlineJson(UnixNowMs(), startedMs_, readers_.size()), true);
 }
 
 void Daemon::PublishReaderStatus(Reader& reader) {

@@ -65,10 +65,11 @@ std::string ReaderStatusJson(const ReaderStatus& status) {
     return Dump(json);
 }
 
-std::string SiteOnlineJson(int64_t sinceMs, std::size_t readers) {
+std::string SiteOnlineJson(int64_t timeMs, int64_t sinceMs, std::size_t readers) {
     nlohmann::ordered_json json;
     json["state"] = "online";
-    json["time"] = UtcTimeText(sinceMs);
+    json["time"] = UtcTimeText(timeMs);
+    json["since"] = UtcTimeText(sinceMs);
     json["readers"] = readers;
     return Dump(json);
 }

@@ -48,8 +48,9 @@ struct ReaderStatus {
 // (kind, version and serial null until the reader has answered once).
 std::string ReaderStatusJson(const ReaderStatus& status);
 
-// {"state":"online","time":T,"readers":N}
-std::string SiteOnlineJson(int64_t sinceMs, std::size_t readers);
+// {"state":"online","time":T,"since":T,"readers":N}: time of publishing, and since when the
+// daemon runs.
+std::string SiteOnlineJson(int64_t timeMs, int64_t sinceMs, std::size_t readers);
 
 // {"state":"offline"}: the last will, and what a clean stop publishes.
 std::string SiteOfflineJson();

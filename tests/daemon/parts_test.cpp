@@ -83,7 +83,8 @@ TEST(PayloadTest, TopicsTimesAndStatuses) {
     known.version = std::string("\xff\xfe", 2);
     EXPECT_NE(ReaderStatusJson(known).find("\"version\":\"\xef\xbf\xbd\xef\xbf\xbd\""), std::string::npos);
 
-    EXPECT_EQ(SiteOnlineJson(0, 8), R"({"state":"online","time":"1970-01-01T00:00:00.000Z","readers":8})");
+    EXPECT_EQ(SiteOnlineJson(1000, 0, 8), R"({"state":"online","time":"1970-01-01T00:00:01.000Z",)"
+                                          R"("since":"1970-01-01T00:00:00.000Z","readers":8})");
     EXPECT_EQ(SiteOfflineJson(), R"({"state":"offline"})");
 }
 
