@@ -31,7 +31,7 @@ Clock::TimePoint InventoryEngine::Step(std::vector<zendrik_event>& events) {
 void InventoryEngine::Round(std::vector<zendrik_event>& events) {
     SessionClock& clock = session_.clock();
     const Clock::TimePoint started = clock.now();
-    const TagRound round = session_.ReadTagRound();
+    const TagRound round = ReadWithCardRule();
     if (round.code != ZENDRIK_OK && round.code != ZENDRIK_NO_TAG) {
         ++failedRounds_;
         if (IsDeviceGone(round.code) || failedRounds_ >= kFailedRoundsForLoss) {
@@ -56,6 +56,18 @@ void InventoryEngine::Round(std::vector<zendrik_event>& events) {
     events.push_back(
         TagEvent(ZENDRIK_EVENT_READ, reader, utcMs, round.epc, read.presence, round.antenna, round.rssi));
     nextRound_ = readAt;
+}
+
+// A change of the settings between two rounds drops the card rule; it is read again first.
+TagRound InventoryEngine::ReadWithCardRule() {
+    if (!session_.card_rule_loaded()) {
+        if (const int32_t loaded = session_.LoadCardRule(); loaded != ZENDRIK_OK) {
+            TagRound failed;
+            failed.code = loaded;
+            return failed;
+        }
+    }
+    return session_.ReadTagRound();
 }
 
 void InventoryEngine::Attempt(std::vector<zendrik_event>& events) {

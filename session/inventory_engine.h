@@ -45,6 +45,7 @@ class InventoryEngine {
 
   private:
     void Round(std::vector<zendrik_event>& events);
+    TagRound ReadWithCardRule();
     void Attempt(std::vector<zendrik_event>& events);
     void LoseLink(int32_t result, std::vector<zendrik_event>& events);
     void Departures(std::vector<zendrik_event>& events);

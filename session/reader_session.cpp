@@ -83,6 +83,7 @@ std::unique_lock<std::mutex> ReaderSession::InventoryTurn() {
 
 int32_t ReaderSession::Connect() {
     connected_ = false;
+    cardRule_.reset();  // the reader may have been set up otherwise, or be another one
     if (const int32_t opened = OpenTransport(*link_, address_); opened != ZENDRIK_OK) {
         return opened;
     }
@@ -101,7 +102,6 @@ int32_t ReaderSession::EnsureConnected() {
 
 void ReaderSession::MarkDisconnected() {
     connected_ = false;
-    cardRule_.reset();
 }
 
 int32_t ReaderSession::Note(int32_t result) {

@@ -57,7 +57,8 @@ class ReaderSession {
     std::unique_lock<std::mutex> InventoryTurn();
 
     // ---- With a turn held -----------------------------------------------------------------
-    // Opens the transport and greets the reader; on success the session is connected.
+    // Opens the transport and greets the reader; on success the session is connected. The card rule
+    // is read again before the next tag read.
     int32_t Connect();
     // Connects unless connected already.
     int32_t EnsureConnected();

@@ -89,6 +89,22 @@ TEST_F(EngineTest, AnEmptyFieldIsAskedTwentyTimesASecond) {
     EXPECT_LE(writes, 3 + 21);
 }
 
+TEST_F(EngineTest, ACardRuleDroppedBetweenRoundsIsReadAgainBeforeTheNextRead) {
+    reader.AddTag(sim::SampleEpc(0x0102));
+    RunUntil(milliseconds{100});
+    ASSERT_STREQ(OfKind(ZENDRIK_EVENT_READ).back().card, "00000258");  // bytes 9..11: 00 01 02
+    // A caller changed the output settings between two rounds: Wiegand 34 from byte 8, inverted.
+    reader.ModifySettings([](sim::ReaderSettings& s) {
+        s.wiegandFormat = 0x34;
+        s.wgOutBytes = {1, 8, 4, 1};
+    });
+    session->ForgetCardRule();
+    events.clear();
+    RunUntil(milliseconds{200});
+    ASSERT_FALSE(OfKind(ZENDRIK_EVENT_READ).empty());
+    EXPECT_STREQ(OfKind(ZENDRIK_EVENT_READ).front().card, "0033619968");  // 02 01 00 00
+}
+
 TEST_F(EngineTest, LosesTheLinkRetriesWithBackOffAndRestoresIt) {
     reader.AddTag(sim::SampleEpc(7));
     RunUntil(milliseconds{100});
