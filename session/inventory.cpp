@@ -71,12 +71,14 @@ void Inventory::Run() {
     while (!stopRequested_) {
         events.clear();
         Clock::TimePoint next;
-        {
-            const std::unique_lock turn = session_.InventoryTurn();
+        // A caller may hold the link for seconds (a settings write); tags still depart on time.
+        if (const std::optional turn = session_.InventoryTurn(engine.NextDeparture())) {
             if (stopRequested_) {
                 break;
             }
             next = engine.Step(events);
+        } else {
+            next = engine.StepWithoutLink(events);
         }
         if (!Deliver(events)) {
             break;

@@ -28,6 +28,11 @@ Clock::TimePoint InventoryEngine::Step(std::vector<zendrik_event>& events) {
     return NextDue();
 }
 
+Clock::TimePoint InventoryEngine::StepWithoutLink(std::vector<zendrik_event>& events) {
+    Departures(events);
+    return NextDue();
+}
+
 void InventoryEngine::Round(std::vector<zendrik_event>& events) {
     SessionClock& clock = session_.clock();
     const Clock::TimePoint started = clock.now();

@@ -39,6 +39,10 @@ class InventoryEngine {
 
     // With the session's turn held. Appends the events (not yet numbered) to `events`.
     Clock::TimePoint Step(std::vector<zendrik_event>& events);
+    // Only the departures that are due, for when a caller holds the link: they need no link.
+    Clock::TimePoint StepWithoutLink(std::vector<zendrik_event>& events);
+    // When the next tag departs if it is not read again; nothing while the field is empty.
+    std::optional<Clock::TimePoint> NextDeparture() const { return presence_.NextDeparture(); }
 
     bool link_up() const { return up_; }
     std::size_t tags_present() const { return presence_.present(); }

@@ -64,23 +64,6 @@ ReaderSession::ReaderSession(std::string addressText, ReaderAddress address, std
       link_(std::move(link)),
       clock_(clock) {}
 
-std::unique_lock<std::mutex> ReaderSession::CallerTurn() {
-    callersWaiting_.fetch_add(1);
-    std::unique_lock lock(linkMutex_);
-    callersWaiting_.fetch_sub(1);
-    callersWaiting_.notify_all();
-    return lock;
-}
-
-std::unique_lock<std::mutex> ReaderSession::InventoryTurn() {
-    // A mutex hands itself to whoever asks first, and the inventory asks again at once after each
-    // round: without this, a caller could wait for many rounds.
-    for (int waiting = callersWaiting_.load(); waiting != 0; waiting = callersWaiting_.load()) {
-        callersWaiting_.wait(waiting);
-    }
-    return std::unique_lock(linkMutex_);
-}
-
 int32_t ReaderSession::Connect() {
     connected_ = false;
     cardRule_.reset();  // the reader may have been set up otherwise, or be another one

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "link/link.h"
 #include "rules/card_number.h"
 #include "session/address.h"
+#include "session/link_turns.h"
 #include "session/presence.h"
 #include "session/session_clock.h"
 
@@ -51,10 +51,13 @@ class ReaderSession {
     uint64_t NextSeq() { return seq_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
     // A caller's turn on the link: waits for the inventory's current round (if one runs) and then
-    // holds the link until the lock is released.
-    std::unique_lock<std::mutex> CallerTurn();
-    // The inventory's turn: first lets every caller waiting for a turn have theirs.
-    std::unique_lock<std::mutex> InventoryTurn();
+    // holds the link until the turn goes.
+    LinkTurns::Turn CallerTurn() { return turns_.ForCaller(); }
+    // The inventory's turn: first lets every caller waiting for a turn have theirs. Nothing when
+    // `until` comes first.
+    std::optional<LinkTurns::Turn> InventoryTurn(std::optional<Clock::TimePoint> until) {
+        return turns_.ForInventory(until);
+    }
 
     // ---- With a turn held -----------------------------------------------------------------
     // Opens the transport and greets the reader; on success the session is connected. The card rule
@@ -96,8 +99,7 @@ class ReaderSession {
     std::string id_;
     std::atomic<uint64_t> seq_{0};
 
-    std::mutex linkMutex_;
-    std::atomic<int> callersWaiting_{0};
+    LinkTurns turns_;
 
     bool connected_ = false;
     HandshakeInfo handshake_;

@@ -11,6 +11,7 @@
 #include "session/backoff.h"
 #include "session/event_json.h"
 #include "session/events.h"
+#include "session/link_turns.h"
 #include "session/presence.h"
 #include "session/reader_name.h"
 
@@ -119,6 +120,17 @@ TEST(PresenceTracker, ArrivesOnTheFirstReadAndDepartsAfterTheAbsenceWithoutOne) 
     PresenceRead back = tracker.Read(tagA, "00000001", at(6000), 7000);
     EXPECT_TRUE(back.arrived);
     EXPECT_EQ(back.presence.count, 1u);
+}
+
+TEST(LinkTurns, TheInventoryGivesUpItsWaitWhenItsDeadlineComes) {
+    LinkTurns turns;
+    {
+        const LinkTurns::Turn held = turns.ForCaller();
+        // A departure falls due while a caller holds the link: the inventory is not kept waiting.
+        EXPECT_FALSE(turns.ForInventory(std::chrono::steady_clock::now() + milliseconds{5}));
+    }
+    EXPECT_TRUE(turns.ForInventory(std::nullopt));
+    EXPECT_TRUE(turns.ForInventory(std::chrono::steady_clock::now())) << "a turn given back is free again";
 }
 
 TEST(ReaderName, TakesShortPrintableUtf8Only) {
