@@ -78,4 +78,14 @@ done
 read=$("$work/session-consumer") || fail "the session consumer read nothing"
 [[ $read == '{"event":"read",'*'"epc":"e2003412013760000000abcd",'*'"antenna":null,"rssi":null}' ]] ||
     fail "the session consumer printed: $read"
+# The Python package (when built: CTest names its interpreter), from where it was installed, with
+# the installed library found by its soname through LD_LIBRARY_PATH, as a user's script would.
+if [[ -n ${ZENDRIK_TEST_PYTHON:-} ]]; then
+    package=$(find "$stage" -path '*/zendrik/__init__.py' -printf '%h\n' | head -n 1)
+    [[ $package == "$stage"/lib/* ]] || fail "no Python package below $stage/lib"
+    epc=$(env -u ZENDRIK_LIBRARY PYTHONPATH="$(dirname "$package")" PYTHONDONTWRITEBYTECODE=1 "$ZENDRIK_TEST_PYTHON" \
+        -c 'import zendrik; print(zendrik.Reader("usb").read_tag().epc.hex())') ||
+        fail "the installed Python package read nothing"
+    [[ $epc == e2003412013760000000abcd ]] || fail "the installed Python package read $epc"
+fi
 echo "install, consumers and installed programs: ok"

@@ -66,6 +66,8 @@ require python3-zendrik '^/usr/lib/python3/dist-packages/zendrik/__init__\.py$'
 
 expected_packages=(libzendrik1 libzendrik-dev zendrik-tools)
 [[ -n $has_tool ]] && expected_packages+=(zendrik-demo)
+# CTest names the interpreter when the Python package is built.
+[[ -n ${ZENDRIK_TEST_PYTHON:-} ]] && expected_packages+=(python3-zendrik)
 
 declare -A deb_of=()
 for deb in "$work"/debs/*.deb; do
@@ -150,6 +152,11 @@ programs=("$root/usr/bin/zendrik-sim")
 for program in "${programs[@]}"; do
     LD_LIBRARY_PATH=$libdir "$program" --version | grep -Fq "$version" || fail "$(basename "$program") does not run from the scratch root"
 done
+if [[ -n ${deb_of[python3-zendrik]:-} ]]; then
+    env -u ZENDRIK_LIBRARY PYTHONPATH=$root/usr/lib/python3/dist-packages LD_LIBRARY_PATH=$libdir PYTHONDONTWRITEBYTECODE=1 \
+        "${ZENDRIK_TEST_PYTHON:-python3}" -c 'import zendrik._native as native; native.library()' ||
+        fail "python3-zendrik does not load the library from libzendrik1"
+fi
 pc_dir=$(dirname "$(find "$root/usr/lib" -name zendrik.pc)")
 grep -qx 'prefix=/usr' "$pc_dir/zendrik.pc" || fail "zendrik.pc does not name prefix=/usr"
 flags=$(PKG_CONFIG_SYSROOT_DIR=$root PKG_CONFIG_LIBDIR=$pc_dir pkg-config --cflags --libs zendrik)

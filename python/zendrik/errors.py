@@ -1,0 +1,23 @@
+"""The package's exceptions."""
+
+from __future__ import annotations
+
+from typing import Optional
+
+
+class ReaderError(Exception):
+    """A reader operation failed.
+
+    ``code`` is the library's result code (negative for most failures; ``-201`` for an address
+    that does not parse) and ``words`` the library's words for it, the ones ``zendrik`` prints.
+    The message says what was being done and, where the library gives one, why.
+    """
+
+    def __init__(self, code: int, words: str, message: Optional[str] = None) -> None:
+        self.code = code
+        self.words = words
+        super().__init__(f"{message or words} ({code})")
+
+
+class LibraryNotFoundError(OSError):
+    """libzendrik.so.1 cannot be loaded; the message says how to install it."""

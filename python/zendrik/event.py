@@ -1,0 +1,105 @@
+"""Events: a tag read, a tag arriving or departing, the link lost or restored."""
+
+from __future__ import annotations
+
+import ctypes
+import datetime
+import json
+from dataclasses import dataclass
+from typing import Any, ClassVar, Optional
+
+from . import _native
+
+_EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
+# The library marks the antenna and signal-strength bytes a reader's kind does not send with -1.
+_NOT_SENT = -1
+_TAG_KINDS = ("read", "arrived", "departed")
+
+
+def _utc(milliseconds: int) -> datetime.datetime:
+    # Whole milliseconds added to the epoch, so no float rounding creeps into the time.
+    return _EPOCH + datetime.timedelta(milliseconds=milliseconds)
+
+
+def _byte(value: int) -> Optional[int]:
+    return None if value == _NOT_SENT else value
+
+
+@dataclass(frozen=True)
+class Event:
+    """One event of a reader.
+
+    ``kind`` is ``"read"``, ``"arrived"`` (the first read of an EPC), ``"departed"`` (no read of
+    it for the absence time), ``"link-lost"`` or ``"link-restored"``. ``seq`` counts a reader's
+    events from 1 without gaps. Times are timezone-aware UTC datetimes.
+
+    Tag events (read, arrived, departed) carry ``epc`` (bytes), ``card`` (the Wiegand card
+    number by the reader's output settings, or None), ``count`` (reads of the EPC since it
+    arrived), ``first_seen`` and ``last_seen``; reads carry ``antenna`` and ``rssi`` where the
+    reader's kind sends them. Link events carry ``error``: the words for what lost the link, or
+    None. Fields an event does not carry are None.
+    """
+
+    kind: str
+    reader: str
+    seq: int
+    time: datetime.datetime
+    epc: Optional[bytes] = None
+    card: Optional[str] = None
+    count: Optional[int] = None
+    first_seen: Optional[datetime.datetime] = None
+    last_seen: Optional[datetime.datetime] = None
+    antenna: Optional[int] = None
+    rssi: Optional[int] = None
+    error: Optional[str] = None
+    # The library's record, kept so that as_dict() can ask the library for its JSON; set on the
+    # events that come from a reader.
+    _raw: ClassVar[bytes] = b""
+
+    @classmethod
+    def _from_raw(cls, raw: _native.RawEvent) -> "Event":
+        kind = _native.library().zendrik_event_kind_name(raw.kind).decode()
+        common: dict[str, Any] = {
+            "kind": kind,
+            "reader": _native.text_of(raw.reader),
+            "seq": raw.seq,
+            "time": _utc(raw.time_ms),
+        }
+        if kind not in _TAG_KINDS:
+            error = _native.result_text(raw.error) if raw.error != _native.OK else None
+            event = cls(**common, error=error)
+        else:
+            event = cls._tag_event(raw, common)
+        object.__setattr__(event, "_raw", bytes(raw))  # frozen: set past the dataclass's guard
+        return event
+
+    @classmethod
+    def _tag_event(cls, raw: _native.RawEvent, common: dict[str, Any]) -> "Event":
+        length = min(raw.epc_length, _native.EPC_CAPACITY)
+        return cls(
+            **common,
+            epc=bytes(raw.epc[:length]),
+            card=_native.text_of(raw.card) or None,
+            count=raw.count,
+            first_seen=_utc(raw.first_seen_ms),
+            last_seen=_utc(raw.last_seen_ms),
+            antenna=_byte(raw.antenna),
+            rssi=_byte(raw.rssi),
+        )
+
+    def as_dict(self) -> dict[str, Any]:
+        """The event as the JSON object every zendrik program prints and publishes.
+
+        Keys and values are the library's: ``{"event": "read", "reader": ..., "seq": 1,
+        "time": "2026-12-08T15:08:00.485Z", "epc": "e200...", "card": "03430008", "count": 1,
+        "first_seen": ..., "antenna": 1, "rssi": 187}``; times are texts here, as in the JSON.
+        """
+        if not self._raw:
+            raise ValueError("only events that came from a reader can be written as the library's JSON")
+        raw = _native.RawEvent.from_buffer_copy(self._raw)
+        library = _native.library()
+        text = _native.whole_text(
+            lambda buffer, size, length: library.zendrik_event_json(ctypes.byref(raw), buffer, size, length),
+            "the event",
+        )
+        return json.loads(text)

@@ -1,0 +1,314 @@
+"""A reader, opened by its address: identity, settings, single reads and the inventory."""
+
+from __future__ import annotations
+
+import contextlib
+import ctypes
+import json
+import threading
+import weakref
+from collections import Counter
+from typing import Any, Iterator, Optional, Union
+
+from . import _native
+from .event import Event
+
+# How long one wait for the next event lasts: the inventory loop comes back to Python this often,
+# so that Ctrl-C and close() end it promptly, while an idle reader costs ten wake-ups a second.
+_EVENT_WAIT_MS = 100
+_MS_PER_SECOND = 1000
+_MAX_ABSENCE_MS = 0xFFFFFFFF  # the library takes the absence time as 32 bits of milliseconds
+
+SettingValue = Union[str, int, bool]
+
+
+class _Closed(ValueError):
+    """A call on a reader after close()."""
+
+
+def _close_handle(raw: int) -> None:
+    # Called once, by close() or when the Reader is collected: holds nothing of the Reader.
+    _native.library().zendrik_reader_close(raw)
+
+
+def _assignment(name: str, value: SettingValue) -> str:
+    """NAME=VALUE as the library takes it: "-" for "_", "on" and "off" for True and False."""
+    if isinstance(value, bool):
+        text = "on" if value else "off"
+    elif isinstance(value, (int, str)):
+        text = str(value)
+    else:
+        raise TypeError(f"{name} takes a str or an int, not {type(value).__name__}")
+    assignment = f"{name.replace('_', '-')}={text}"
+    if "\0" in assignment:
+        # C would take the text up to the NUL, another value than the one given.
+        raise ValueError(f"a setting cannot hold a NUL character: {assignment!r}")
+    return assignment
+
+
+class Reader:
+    """One reader, with a link of its own to it.
+
+    ``address`` names the reader: ``"usb"`` (the first USB reader found), ``"usb:/dev/hidraw3"``,
+    ``"serial:/dev/ttyUSB0"`` or ``"serial:COM5?baud=57600"``, ``"udp:HOST:PORT"`` or
+    ``"udp:HOST:PORT?local=HOST:PORT"`` (HOST a dotted IPv4 address). Opening greets the reader
+    and reads its serial number, which becomes the reader's ``id`` unless ``name`` gives another.
+
+    Use it as a context manager, or call ``close()``; a Reader that is dropped is closed too.
+    Calls may come from several threads; the library runs them one after another, and
+    ``close()`` waits for the calls under way. Failures raise ``ReaderError``; a call after
+    ``close()`` raises ``ValueError``.
+
+        with zendrik.Reader("usb") as reader:
+            print(reader.info())
+            for event in reader.inventory(absence=3.0):
+                print(event.kind, event.epc.hex())
+    """
+
+    def __init__(self, address: str, name: Optional[str] = None) -> None:
+        library = _native.library()
+        self._check_address(address)
+        options = _native.OpenOptions()
+        library.zendrik_open_options_init(ctypes.byref(options))
+        if name is not None:
+            if "\0" in name:
+                raise ValueError(f"a reader name cannot hold a NUL character: {name!r}")
+            options.name = name.encode()
+        handle = _native.READER_P()
+        result = library.zendrik_reader_open(address.encode(), ctypes.byref(options), ctypes.byref(handle))
+        if result != _native.OK:
+            named = f" as {name!r}" if name is not None else ""
+            raise _native.failure(result, f"cannot open {address!r}{named}: {_native.result_text(result)}")
+        self._raw: int = handle.value
+        self._id = library.zendrik_reader_id(self._raw).decode()
+        self._address = address
+        self._finalizer = weakref.finalize(self, _close_handle, self._raw)
+        # The calls under way on the handle, by thread, so that close() never frees it under one.
+        self._guard = threading.Condition()
+        self._callers: Counter[int] = Counter()
+        self._closed = False
+        self._close_deferred = False
+        self._releasing = threading.RLock()  # reentrant: a signal handler may close during a close
+
+    @staticmethod
+    def _check_address(address: str) -> None:
+        # C would read an address up to its first NUL only: one that holds a NUL is refused whole.
+        why = ctypes.create_string_buffer(_native.MESSAGE_CAPACITY)
+        if "\0" in address:
+            result, why.value = _native.ERR_BAD_ADDRESS, b"it holds a NUL character"
+        else:
+            result = _native.library().zendrik_address_check(address.encode(), why, len(why))
+        if result != _native.OK:
+            reason = why.value.decode("utf-8", "replace")
+            raise _native.failure(result, f"{address!r} is not a reader address: {reason}")
+
+    # ---- life ----------------------------------------------------------------------------------
+
+    def __enter__(self) -> Reader:
+        return self
+
+    def __exit__(self, *exception: Any) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        state = " closed" if self._closed else ""
+        return f"<zendrik.Reader {self._id!r} at {self._address!r}{state}>"
+
+    @property
+    def id(self) -> str:
+        """The reader's id: the name given at open, or its serial number as 24 hex digits."""
+        return self._id
+
+    @property
+    def address(self) -> str:
+        """The address the reader was opened with."""
+        return self._address
+
+    @property
+    def closed(self) -> bool:
+        """True once close() was called."""
+        return self._closed
+
+    def close(self) -> None:
+        """Stops a running inventory, says goodbye to the reader and closes the link.
+
+        Waits for calls under way in other threads (an inventory's wait ends within a tenth of
+        a second) and for a close that another thread began. Called again, it does nothing.
+        """
+        me = threading.get_ident()
+        with self._guard:
+            self._closed = True
+            while sum(self._callers.values()) > self._callers[me]:
+                self._guard.wait()
+            if self._callers[me]:
+                # From a signal handler that interrupted a call of this thread: the call closes
+                # the handle when it comes back.
+                self._close_deferred = True
+                return
+        self._release()
+
+    def _release(self) -> None:
+        # The finalizer closes the handle once; a second caller waits here until that is done.
+        with self._releasing:
+            self._finalizer()
+
+    @contextlib.contextmanager
+    def _using(self) -> Iterator[int]:
+        """The raw handle for one call, kept open until the call is back."""
+        me = threading.get_ident()
+        with self._guard:
+            if self._closed:
+                raise _Closed(f"the reader {self._id!r} is closed")
+            self._callers[me] += 1
+        try:
+            yield self._raw
+        finally:
+            with self._guard:
+                self._callers[me] -= 1
+                close_now = self._close_deferred and not +self._callers
+                self._guard.notify_all()
+            if close_now:
+                self._release()
+
+    def _check(self, result: int, doing: str, message: Optional[str] = None) -> None:
+        if result != _native.OK:
+            words = _native.result_text(result)
+            raise _native.failure(result, f"{doing} on {self._id}: {message or words}")
+
+    # ---- identity and settings -----------------------------------------------------------------
+
+    def info(self) -> dict[str, Any]:
+        """The reader's kind (0, 1 or 2), version text and serial number (hex, without "SN:")."""
+        info = _native.ReaderInfo(size=ctypes.sizeof(_native.ReaderInfo))
+        with self._using() as raw:
+            result = _native.library().zendrik_reader_info_get(raw, ctypes.byref(info))
+        self._check(result, "reading the identity")
+        return {
+            "kind": info.kind,
+            "version": _native.text_of(info.version),
+            "serial": _native.text_of(info.serial),
+        }
+
+    def settings(self) -> dict[str, Any]:
+        """Every setting, read from the reader: the keys and values of ``zendrik config --json``.
+
+        For example ``{"reader-kind": 0, "buzzer": "on", "work-mode": "always", "power": 26,
+        "frequency": "902000-928000", ...}``; which keys appear depends on the reader's kind.
+        """
+        kind = self.info()["kind"]
+        settings = _native.Settings(size=ctypes.sizeof(_native.Settings))
+        library = _native.library()
+        with self._using() as raw:
+            result = library.zendrik_reader_read_settings(raw, ctypes.byref(settings))
+        self._check(result, "reading the settings")
+        text = _native.whole_text(
+            lambda buffer, size, length: library.zendrik_settings_json(
+                ctypes.byref(settings), kind, buffer, size, length
+            ),
+            "the settings",
+        )
+        return json.loads(text)
+
+    def configure(self, **settings: SettingValue) -> None:
+        """Changes settings by name and checks that the reader kept them.
+
+        Names and values are those of ``settings()`` with ``_`` for ``-`` (``work_mode`` for
+        ``work-mode``); ``True`` and ``False`` stand for ``"on"`` and ``"off"``:
+
+            reader.configure(power=20, buzzer="off", work_mode="trigger")
+
+        The whole change is checked before anything is written; ReaderError says what was
+        refused, or which write failed or read back differently.
+        """
+        assignments = [_assignment(name, value) for name, value in settings.items()]
+        texts = (ctypes.c_char_p * len(assignments))(*(a.encode() for a in assignments))
+        message = ctypes.create_string_buffer(_native.MESSAGE_CAPACITY)
+        with self._using() as raw:
+            result = _native.library().zendrik_reader_configure(
+                raw, texts, len(assignments), message, len(message)
+            )
+        self._check(result, "changing the settings", message.value.decode("utf-8", "replace"))
+
+    # ---- reads ---------------------------------------------------------------------------------
+
+    def read_tag(self) -> Optional[Event]:
+        """Reads one tag: an Event of kind "read", or None when no tag answers.
+
+        Refused (ReaderError) while an inventory runs.
+        """
+        event = _native.RawEvent()
+        with self._using() as raw:
+            result = _native.library().zendrik_reader_read_tag(raw, ctypes.byref(event), ctypes.sizeof(event))
+        if result == _native.NO_TAG:
+            return None
+        self._check(result, "reading a tag")
+        return Event._from_raw(event)
+
+    def read_tag_list(self) -> bytes:
+        """The identifier bytes of the reader's tag list; empty when it lists none."""
+        ids = (_native.U8 * _native.TAG_LIST_CAPACITY)()
+        length = _native.SIZE()
+        with self._using() as raw:
+            result = _native.library().zendrik_reader_read_tag_list(raw, ids, len(ids), ctypes.byref(length))
+        if result == _native.LIST_EMPTY:
+            return b""
+        self._check(result, "reading the tag list")
+        return bytes(ids[: min(length.value, len(ids))])
+
+    # ---- inventory -----------------------------------------------------------------------------
+
+    @property
+    def dropped(self) -> int:
+        """Events the inventory dropped since the reader was opened, because nobody took them."""
+        with self._using() as raw:
+            return _native.library().zendrik_inventory_dropped(raw)
+
+    def inventory(self, absence: float = 3.0) -> Iterator[Event]:
+        """Reads continuously and yields every event, until the loop breaks.
+
+        The reader reads on a thread of the library; the events wait in a queue until taken.
+        A tag departs after ``absence`` seconds without a read. When the link fails the
+        inventory yields "link-lost", reconnects by itself and yields "link-restored".
+        Breaking out of the loop, close() and KeyboardInterrupt stop the reading.
+
+            for event in reader.inventory(absence=3.0):
+                if event.kind == "arrived":
+                    print(event.epc.hex(), event.card)
+        """
+        absence_ms = round(absence * _MS_PER_SECOND)
+        if not 0 < absence_ms <= _MAX_ABSENCE_MS:
+            raise ValueError(f"absence must be more than 0 and at most {_MAX_ABSENCE_MS} ms, not {absence} s")
+        options = _native.InventoryOptions()
+        _native.library().zendrik_inventory_options_init(ctypes.byref(options))
+        options.absence_ms = absence_ms
+        return self._events(options)
+
+    def _events(self, options: _native.InventoryOptions) -> Iterator[Event]:
+        library = _native.library()
+        with self._using() as raw:
+            result = library.zendrik_inventory_start(raw, ctypes.byref(options), None, None)
+        self._check(result, "starting the inventory")
+        try:
+            yield from self._queued_events()
+        finally:
+            with contextlib.suppress(_Closed):
+                with self._using() as raw:
+                    library.zendrik_inventory_stop(raw)
+
+    def _queued_events(self) -> Iterator[Event]:
+        library = _native.library()
+        event = _native.RawEvent()
+        while True:
+            try:
+                with self._using() as raw:
+                    result = library.zendrik_next_event(
+                        raw, ctypes.byref(event), ctypes.sizeof(event), _EVENT_WAIT_MS
+                    )
+            except _Closed:
+                return
+            if result == _native.OK:
+                yield Event._from_raw(event)
+            elif result == _native.ERR_NOT_RUNNING:
+                return
+            elif result != _native.NO_EVENT:
+                self._check(result, "waiting for the next event")
