@@ -17,7 +17,7 @@ its soname libzendrik.so.1; LibraryNotFoundError says how to install it when it 
 Nothing is compiled: the package uses the library through ctypes.
 """
 
-from .discover import discover
+from .network_modules import discover
 from .errors import LibraryNotFoundError, ReaderError
 from .event import Event
 from .reader import Reader
