@@ -26,6 +26,8 @@ constexpr uint8_t kReportId = 0;
 constexpr uint16_t kReportLength = kReportIdBytes + kHidChunkSize;
 constexpr int kBacklog = 8;
 constexpr int kNoTimeout = -1;
+// The wake event and the listener come first in every poll, then one entry per connection.
+constexpr std::size_t kFixedPollEntries = 2;
 // Room for reports longer than ours, so that one is read whole (and then cut to the chunk).
 constexpr std::size_t kReceiveCapacity = kMaxVirtualReportLength;
 
@@ -68,24 +70,35 @@ HidSocketServer::~HidSocketServer() {
 
 void HidSocketServer::Serve(std::stop_token stop) {
     while (!stop.stop_requested()) {
-        std::array<pollfd, 3> watched{
-            {{wake_.fd(), POLLIN, 0}, {listener_.get(), POLLIN, 0}, {connection_.get(), POLLIN, 0}}};
+        std::vector<pollfd> watched{{wake_.fd(), POLLIN, 0}, {listener_.get(), POLLIN, 0}};
+        for (const Connection& connection : connections_) {
+            watched.push_back({connection.socket.get(), POLLIN, 0});
+        }
         const int ready = ::poll(watched.data(), watched.size(), kNoTimeout);
         if ((ready < 0 && errno != EINTR) || watched[0].revents != 0) {
             return;
         }
+        // Reports first, each connection once in the order they were opened, then new connections:
+        // a request that came before a connection was opened is answered as it was asked, without
+        // the newcomer. Handling a report may accept connections; they only join the end of the list.
+        std::vector<uint64_t> closed;
+        const std::size_t watchedConnections = watched.size() - kFixedPollEntries;
+        for (std::size_t i = 0; i < watchedConnections; ++i) {
+            const short events = watched[kFixedPollEntries + i].revents;
+            if (events != 0 && !((events & POLLIN) && HandleReport(connections_[i].socket.get()))) {
+                closed.push_back(connections_[i].number);
+            }
+        }
+        std::erase_if(connections_, [&](const Connection& connection) {
+            return std::find(closed.begin(), closed.end(), connection.number) != closed.end();
+        });
         if (watched[1].revents & POLLIN) {
-            AcceptNewest();
-        } else if (watched[2].revents & POLLIN) {
-            HandleReport();
-        } else if (watched[2].revents & (POLLHUP | POLLERR)) {
-            connection_.reset();
+            AcceptWaiting();
         }
     }
 }
 
-void HidSocketServer::AcceptNewest() {
-    // Take every connection waiting; the last one is the device the library has open now.
+void HidSocketServer::AcceptWaiting() {
     for (;;) {
         UniqueFd accepted(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (!accepted) {
@@ -94,21 +107,19 @@ void HidSocketServer::AcceptNewest() {
         const HidHelloBytes hello =
             EncodeHidHello({kReaderVendorId, kReaderProductId, kReportLength, kReportLength});
         if (SendMessage(accepted.get(), hello)) {
-            connection_ = std::move(accepted);
-            ++generation_;
+            connections_.push_back({std::move(accepted), ++accepted_});
         }
     }
 }
 
-void HidSocketServer::HandleReport() {
+bool HidSocketServer::HandleReport(int socket) {
     std::array<uint8_t, kReceiveCapacity> report{};
-    const ssize_t received = ::recv(connection_.get(), report.data(), report.size(), MSG_DONTWAIT);
-    if (received == 0) {
-        connection_.reset();  // the library closed the device
-        return;
+    const ssize_t received = ::recv(socket, report.data(), report.size(), MSG_DONTWAIT);
+    if (received == 0 || (received < 0 && errno != EAGAIN && errno != EINTR)) {
+        return false;  // the library closed the device
     }
     if (received <= static_cast<ssize_t>(kReportIdBytes)) {
-        return;
+        return true;
     }
     // The frame says how long it is; the padding after it is not part of the request.
     const std::span<const uint8_t> frame = std::span<const uint8_t>(report).subspan(
@@ -120,24 +131,31 @@ void HidSocketServer::HandleReport() {
     const std::optional<Reply> reply = responder_(frame);
     if (!reply) {
         TraceNote(trace_, kTransport, "(no reply)");
-        return;
+        return true;
     }
-    const uint64_t askedOn = generation_;
+    const uint64_t openWhenAsked = accepted_;
     if (reply->delay.count() > 0) {
         if (!wake_.WaitFor(reply->delay)) {
-            return;
+            return true;
         }
-        // A library that gave up waiting has opened the device again by now; the reply belongs to
-        // the connection it was asked on.
-        AcceptNewest();
+        // Devices opened during the delay are greeted now; the reply is not theirs.
+        AcceptWaiting();
     }
     std::array<uint8_t, kReportLength> input{};
     input[0] = kReportId;
     const std::size_t carried = std::min(reply->bytes.size(), kHidChunkSize);
     std::copy_n(reply->bytes.begin(), carried, input.begin() + kReportIdBytes);
     TraceSent(trace_, kTransport, std::span<const uint8_t>(reply->bytes).first(carried));
-    if (generation_ == askedOn) {
-        SendMessage(connection_.get(), input);
+    DeliverToOpenedUpTo(openWhenAsked, input);
+    return true;
+}
+
+void HidSocketServer::DeliverToOpenedUpTo(uint64_t lastNumber, std::span<const uint8_t> input) {
+    for (const Connection& connection : connections_) {
+        if (connection.number <= lastNumber) {
+            // Never blocks: a connection nobody reads would otherwise stop the whole device.
+            ::send(connection.socket.get(), input.data(), input.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
     }
 }
 

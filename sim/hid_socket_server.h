@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/unique_fd.h"
 #include "sim/responder.h"
@@ -13,11 +15,15 @@ namespace zendrik::sim {
 
 // The reader as a virtual HID device (ZENDRIK_HID_SOCKET=<path>): a Unix SOCK_SEQPACKET socket.
 // Each connection is an opened device and is greeted with the 8-byte hello (vendor 0x0416,
-// product 0xB00B, both report lengths 65). Only the newest connection is served: the library opens
-// the device afresh for every exchange. Each output report (report id, then the request frame
-// padded with zeros) is one request; its reply goes back as one input report (report id 0, the
-// reply frame, zeros), after the reply's delay, provided the connection is still the newest. A
-// reply longer than one report's 64 bytes is cut to them, as a real report would be.
+// product 0xB00B, both report lengths 65). Like a hidraw node, the device serves every open
+// connection: each output report (report id, then the request frame padded with zeros) is one
+// request, from whichever connection sends it, and its reply goes back as one input report
+// (report id 0, the reply frame, zeros) to every connection that was open when the request came and
+// still is, after the reply's delay. So two programs with the device open see each other's replies,
+// and a connection opened after a request (the library opens the device afresh for every exchange)
+// never sees the late reply to it. A reply longer than one report's 64 bytes is cut to them, as a
+// real report would be; a connection whose queue is full misses the report, as a hidraw reader that
+// does not read loses reports.
 class HidSocketServer {
   public:
     // Binds `path` (which must not exist yet) and starts serving; throws std::system_error when
@@ -31,16 +37,23 @@ class HidSocketServer {
     const std::string& path() const { return path_; }
 
   private:
+    struct Connection {
+        UniqueFd socket;
+        uint64_t number = 0;  // in the order accepted, so a reply can tell who was open when asked
+    };
+
     void Serve(std::stop_token stop);
-    void AcceptNewest();
-    void HandleReport();
+    void AcceptWaiting();
+    // Reads one output report from a connection's socket; false when the connection has closed.
+    bool HandleReport(int socket);
+    void DeliverToOpenedUpTo(uint64_t lastNumber, std::span<const uint8_t> input);
 
     Responder responder_;
     std::string path_;
     TraceLog* trace_;
     UniqueFd listener_;
-    UniqueFd connection_;
-    uint64_t generation_ = 0;  // counts connections, so a late reply can tell it has been overtaken
+    std::vector<Connection> connections_;
+    uint64_t accepted_ = 0;
     WakeEvent wake_;
     std::jthread thread_;  // last: stops before the sockets close
 };

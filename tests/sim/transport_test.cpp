@@ -128,7 +128,7 @@ Bytes OutputReport(const Bytes& frame) {
     return report;
 }
 
-TEST(SimHidSocketServer, GreetsServesTheNewestConnectionAndRemovesItsSocket) {
+TEST(SimHidSocketServer, GreetsEveryConnectionAndRepliesToAllOpenOnesAndRemovesItsSocket) {
     const TempDir directory;
     const std::string path = directory.path() + "/hid.sock";
     Reader reader;
@@ -144,13 +144,17 @@ TEST(SimHidSocketServer, GreetsServesTheNewestConnectionAndRemovesItsSocket) {
         std::copy(kProbeReply.begin(), kProbeReply.end(), expected.begin() + 1);
         EXPECT_EQ(ReceiveMessage(first.get()), expected);
 
-        // The library opens the device afresh: the newer connection is served, the older one dropped.
+        // A second program opens the device: as on hidraw, every open connection gets every reply,
+        // whichever connection asked, so the two see each other's replies.
         const UniqueFd second = ConnectUnix(path);
         ASSERT_TRUE(second);
         EXPECT_EQ(ReceiveMessage(second.get()).size(), 8u);
         ASSERT_EQ(::send(second.get(), request.data(), request.size(), 0), 65);
         EXPECT_EQ(ReceiveMessage(second.get()), expected);
-        EXPECT_TRUE(ReceiveMessage(first.get()).empty());
+        EXPECT_EQ(ReceiveMessage(first.get()), expected);
+        ASSERT_EQ(::send(first.get(), request.data(), request.size(), 0), 65);
+        EXPECT_EQ(ReceiveMessage(first.get()), expected);
+        EXPECT_EQ(ReceiveMessage(second.get()), expected);
     }
     EXPECT_FALSE(std::filesystem::exists(path));
 }
@@ -172,7 +176,11 @@ TEST(SimHidSocketServer, ALateReplyOvertakenByANewConnectionIsDropped) {
     const Bytes reply = ReceiveMessage(second.get());
     ASSERT_EQ(reply.size(), 65u);
     EXPECT_EQ(Bytes(reply.begin() + 1, reply.begin() + 10), kProbeReply);
-    EXPECT_FALSE(Readable(second.get(), 0));  // one reply only: the late one went nowhere
+    EXPECT_FALSE(Readable(second.get(), 0));  // one reply only: the late one was not for it
+    // The late reply went to the connection that was open when it was asked for.
+    const Bytes late = ReceiveMessage(first.get());
+    ASSERT_EQ(late.size(), 65u);
+    EXPECT_EQ(Bytes(late.begin() + 1, late.begin() + 10), kProbeReply);
 }
 
 TEST(SimModuleResponder, AnswersSearchAndSettingsOnLoopback) {
