@@ -3,6 +3,7 @@
 #include <zendrik.h>
 
 #include <array>
+#include <cstring>
 #include <string_view>
 
 namespace zendrik::cli {
@@ -55,6 +56,14 @@ std::string HandshakeWords(int32_t code) {
         return WithCode("no reader answered", code);
     }
     return ResultWords(code);
+}
+
+std::string UsbOpenFailureWords(const std::string& node, int error) {
+    return "the reader is plugged in but its device " + node + " cannot be opened (" + std::strerror(error) +
+           "). The udev rule 70-zendrik.rules gives the user at the seat and the group plugdev access to it: "
+           "the zendrik package installs it in /usr/lib/udev/rules.d; from the source tree run "
+           "'sudo cp packaging/70-zendrik.rules /etc/udev/rules.d/ && sudo udevadm control --reload && "
+           "sudo udevadm trigger', then plug the reader in again";
 }
 
 }  // namespace zendrik::cli

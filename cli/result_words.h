@@ -12,4 +12,8 @@ std::string ResultWords(int32_t code);
 // reader comes back as one code: "no reader answered (-130)".
 std::string HandshakeWords(int32_t code);
 
+// Why a USB reader that is plugged in cannot be used: its device node could not be opened (`error`
+// is the errno value), usually for want of the udev rule that grants access, which it names.
+std::string UsbOpenFailureWords(const std::string& node, int error);
+
 }  // namespace zendrik::cli

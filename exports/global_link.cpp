@@ -8,7 +8,8 @@ namespace zendrik {
 
 Link& GlobalLink() {
     static SystemClock clock;
-    static Link link(clock, MakeDefaultHidBackend(), MakePosixSerialOpener(clock), MakePosixUdpTransport());
+    static Link link(clock, MakeDefaultHidBackend(clock), MakePosixSerialOpener(clock),
+                     MakePosixUdpTransport());
     return link;
 }
 

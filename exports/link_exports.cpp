@@ -1,4 +1,5 @@
 // Exported link functions: opening and closing the serial or USB link, and the COM device mapping.
+#include <algorithm>
 #include <cstring>
 
 #include "exports/global_link.h"
@@ -27,6 +28,21 @@ ZENDRIK_API int32_t OpenComDevice(const char* path, int32_t baud) {
 ZENDRIK_API int32_t CloseCom(void) {
     return OnGlobalLink<int32_t>(ZENDRIK_ERR_PORT_NOT_OPEN,
                                  [](zendrik::Link& link) { return link.CloseCom(); });
+}
+
+ZENDRIK_API int32_t GetUsbOpenError(char* path, int32_t size) {
+    return OnGlobalLink<int32_t>(0, [&](zendrik::Link& link) -> int32_t {
+        const auto& failure = link.usb_open_failure();
+        if (!failure) {
+            return 0;
+        }
+        if (path != nullptr && size > 0) {
+            const std::size_t kept = std::min(failure->path.size(), static_cast<std::size_t>(size) - 1);
+            std::memcpy(path, failure->path.data(), kept);
+            path[kept] = '\0';
+        }
+        return failure->error;
+    });
 }
 
 ZENDRIK_API int32_t GetComDevicePath(int32_t index, char* path, int32_t size) {

@@ -5,7 +5,9 @@
  * operation. Every function returns 0 on success or one of the ZENDRIK_* result codes below, and
  * writes its outputs only on success. The library keeps one module-wide link; every function that
  * uses it (all but hex_a, a_hex, EpcOutput and GetComDevicePath) holds one library-wide lock for
- * the whole call, so calls from several threads run one after another.
+ * the whole call, so calls from several threads run one after another. Each exchange with a USB
+ * reader also holds an advisory lock (flock) on its device node, so that two programs using one
+ * reader take turns instead of taking each other's replies.
  */
 #ifndef ZENDRIK_H
 #define ZENDRIK_H
@@ -63,6 +65,13 @@ ZENDRIK_API int32_t OpenComDevice(const char *path, int32_t baud);
 /* Writes the device path that port index `index` opens (0 on success, -32 when it does not fit). */
 ZENDRIK_API int32_t GetComDevicePath(int32_t index, char *path, int32_t size);
 ZENDRIK_API int32_t Net_Connect(const char *hostIp, int32_t hostPort, const char *readerIp, int32_t readerPort);
+/* Why the USB reader cannot be used although it is plugged in: when the latest USB locate (OpenCom
+ * with port 100, or any command over USB) listed the reader but could not open its device, returns
+ * the errno value of that open (EACCES: no permission on the hidraw node, see the udev rule
+ * 70-zendrik.rules) and writes the node's path to `path` (at most size - 1 characters and a
+ * terminating zero; nothing when path is null or size is not positive). Returns 0, writing nothing,
+ * when the latest locate opened the reader or did not find one. */
+ZENDRIK_API int32_t GetUsbOpenError(char *path, int32_t size);
 
 /* ---- Handshake and identity -------------------------------------------------------------------- */
 
@@ -77,7 +86,8 @@ ZENDRIK_API int32_t Get_SerNum(uint8_t address, uint8_t *buffer);
 ZENDRIK_API int32_t UhfReadTag(uint8_t address, uint8_t *data, uint8_t *length);
 ZENDRIK_API int32_t UhfReadId(uint8_t address, int32_t unused1, int32_t unused2, int32_t unused3,
                               int32_t unused4, int32_t unused5, int32_t unused6, int32_t unused7);
-/* ids: up to 251 bytes. */
+/* ids: the caller must provide room for 251 bytes, whatever it expects: the reader decides how many
+ * identifier bytes come back (count, up to 251) and all of them are written. */
 ZENDRIK_API int32_t UhfGetListTagId(int32_t unused1, uint8_t p1, uint8_t p2, int32_t unused2, uint8_t *count,
                                     uint8_t *ids);
 ZENDRIK_API int32_t UhfStopAutoReadEPC(int32_t unused);

@@ -99,4 +99,10 @@ void TraceReceived(std::string_view link, int32_t result, std::span<const uint8_
     WriteToStandardError(FormatTraceLine(now, link, TraceDirection::kReceived, reply.first(length)));
 }
 
+void TraceEvent(std::string_view link, std::string_view text) {
+    if (FrameTraceEnabled()) {
+        WriteToStandardError(LinePrefix(std::chrono::system_clock::now(), link, text) + "\n");
+    }
+}
+
 }  // namespace zendrik

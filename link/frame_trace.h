@@ -14,6 +14,8 @@ namespace zendrik {
 //   <local time> <link> TX <hex bytes>
 //   <local time> <link> RX <hex bytes>
 //   <local time> <link> RX error <code>
+// and events of the link that explain a failure, such as a device that cannot be opened:
+//   <local time> <link> <text>
 // The variable is read on every frame, so a program may switch tracing on after loading the library.
 bool FrameTraceEnabled();
 
@@ -30,5 +32,7 @@ std::string FormatTraceFailure(std::chrono::system_clock::time_point when, std::
 // failure code, when tracing is on.
 void TraceSent(std::string_view link, std::span<const uint8_t> request);
 void TraceReceived(std::string_view link, int32_t result, std::span<const uint8_t> reply);
+// Writes one line about an event of the link when tracing is on.
+void TraceEvent(std::string_view link, std::string_view text);
 
 }  // namespace zendrik

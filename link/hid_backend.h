@@ -48,7 +48,8 @@ class HidBackend {
   public:
     virtual ~HidBackend() = default;
     virtual std::vector<HidDeviceInfo> Enumerate() = 0;
-    // Opens the device afresh, so that no input report from before the call is pending.
+    // Opens the device afresh, so that no input report from before the call is pending. Nothing
+    // when it cannot be opened, with errno saying why (EACCES: no permission on the node).
     virtual std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info) = 0;
 };
 

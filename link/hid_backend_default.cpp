@@ -12,10 +12,12 @@ namespace {
 // loaded takes effect at the next locate. A device is opened by the backend that listed it.
 class DefaultHidBackend final : public HidBackend {
   public:
+    explicit DefaultHidBackend(Clock& clock) : clock_(clock) {}
+
     std::vector<HidDeviceInfo> Enumerate() override {
         const char* sockets = std::getenv(kHidSocketVariable);
         if (sockets != nullptr && *sockets != '\0') {
-            socket_ = MakeSocketHidBackend(SplitSocketPaths(sockets));
+            socket_ = MakeSocketHidBackend(SplitSocketPaths(sockets), clock_);
             lister_ = socket_.get();
         } else {
             if (!hidapi_) {
@@ -31,6 +33,7 @@ class DefaultHidBackend final : public HidBackend {
     }
 
   private:
+    Clock& clock_;
     std::unique_ptr<HidBackend> hidapi_;
     std::unique_ptr<HidBackend> socket_;
     HidBackend* lister_ = nullptr;  // the backend of the latest enumeration
@@ -38,8 +41,13 @@ class DefaultHidBackend final : public HidBackend {
 
 }  // namespace
 
+std::unique_ptr<HidBackend> MakeDefaultHidBackend(Clock& clock) {
+    return std::make_unique<DefaultHidBackend>(clock);
+}
+
 std::unique_ptr<HidBackend> MakeDefaultHidBackend() {
-    return std::make_unique<DefaultHidBackend>();
+    static SystemClock clock;
+    return MakeDefaultHidBackend(clock);
 }
 
 }  // namespace zendrik

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <limits>
 #include <mutex>
 #include <vector>
@@ -226,6 +227,13 @@ class HidapiDevice final : public HidDevice {
     std::vector<uint8_t> inputBuffer_;
 };
 
+// hidapi keeps the reason an open failed in a message of its own; opening the node the way it does
+// tells the errno (EACCES when the udev rule that grants access is missing).
+int OpenErrorOf(const std::string& path) {
+    const UniqueFd node(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
+    return node ? EIO : errno;
+}
+
 class HidapiBackend final : public HidBackend {
   public:
     HidapiBackend() : runtime_(HidapiRuntime::Acquire()) {}
@@ -250,6 +258,7 @@ class HidapiBackend final : public HidBackend {
         }
         HidDeviceHandle handle(hid_open_path(info.path.c_str()));
         if (!handle) {
+            errno = OpenErrorOf(info.path);
             return nullptr;
         }
         return std::make_unique<HidapiDevice>(runtime_, std::move(handle), ReportLayoutOfNode(info.path));

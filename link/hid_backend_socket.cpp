@@ -14,8 +14,11 @@
 namespace zendrik {
 namespace {
 
-// A device that accepts the connection but never greets must not hang a locate.
+// A device that accepts the connection but never greets must not hang a locate, nor one that has
+// stopped accepting connections.
 constexpr std::chrono::milliseconds kHelloTimeout{1000};
+constexpr Milliseconds kConnectTimeout{1000};
+constexpr Milliseconds kConnectRetry{10};
 
 constexpr std::size_t kHelloVendorOffset = 0;
 constexpr std::size_t kHelloProductOffset = 2;
@@ -36,25 +39,37 @@ bool SaneReportLength(uint16_t length) {
     return length >= kReportIdBytes && length <= kMaxVirtualReportLength;
 }
 
-UniqueFd ConnectTo(const std::string& path) {
+// Connects without ever blocking: connect() to a server that has stopped accepting blocks for ever
+// once its backlog is full, so a full backlog (EAGAIN) is tried again every kConnectRetry until
+// kConnectTimeout has passed on `clock`. Nothing on failure, with errno saying why.
+UniqueFd ConnectTo(const std::string& path, Clock& clock) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof(address.sun_path)) {
+        errno = ENAMETOOLONG;
         return {};
     }
     std::memcpy(address.sun_path, path.data(), path.size());
-    UniqueFd socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    UniqueFd socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!socket) {
         return {};
     }
-    int result = 0;
-    do {
-        result = ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        return {};
+    const Clock::TimePoint deadline = clock.now() + kConnectTimeout;
+    for (;;) {
+        if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+            return socket;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN || clock.now() >= deadline) {
+            const int error = errno != EAGAIN ? errno : ETIMEDOUT;
+            socket.reset();
+            errno = error;
+            return {};
+        }
+        clock.sleep_until(std::min(clock.now() + kConnectRetry, deadline));
     }
-    return socket;
 }
 
 bool WaitReadable(int fd, std::chrono::milliseconds timeout) {
@@ -74,17 +89,21 @@ bool WaitReadable(int fd, std::chrono::milliseconds timeout) {
 }
 
 // Reads the hello of a fresh connection; it must be one message of exactly the hello's size.
+// Nothing on failure, with errno saying why.
 std::optional<HidHello> ReceiveHello(int fd) {
     if (!WaitReadable(fd, kHelloTimeout)) {
+        errno = ETIMEDOUT;
         return std::nullopt;
     }
     HidHelloBytes bytes{};
     // MSG_TRUNC makes recv report the message's real length, so a longer message is refused too.
     const ssize_t received = ::recv(fd, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_TRUNC);
-    if (received != static_cast<ssize_t>(bytes.size())) {
-        return std::nullopt;
+    const std::optional<HidHello> hello =
+        received == static_cast<ssize_t>(bytes.size()) ? DecodeHidHello(bytes) : std::nullopt;
+    if (!hello) {
+        errno = EPROTO;
     }
-    return DecodeHidHello(bytes);
+    return hello;
 }
 
 class SocketHidDevice final : public HidDevice {
@@ -101,7 +120,8 @@ class SocketHidDevice final : public HidDevice {
         }
         ssize_t sent = 0;
         do {
-            // MSG_NOSIGNAL: a device that has gone is a failed write, not a SIGPIPE.
+            // MSG_NOSIGNAL: a device that has gone is a failed write, not a SIGPIPE. The socket does
+            // not block: a device that has stopped taking reports fails the write.
             sent = ::send(connection_.get(), report.data(), report.size(), MSG_NOSIGNAL);
         } while (sent < 0 && errno == EINTR);
         return sent == static_cast<ssize_t>(report.size());
@@ -138,12 +158,13 @@ class SocketHidDevice final : public HidDevice {
 
 class SocketHidBackend final : public HidBackend {
   public:
-    explicit SocketHidBackend(std::vector<std::string> socketPaths) : socketPaths_(std::move(socketPaths)) {}
+    SocketHidBackend(std::vector<std::string> socketPaths, Clock& clock)
+        : socketPaths_(std::move(socketPaths)), clock_(clock) {}
 
     std::vector<HidDeviceInfo> Enumerate() override {
         std::vector<HidDeviceInfo> devices;
         for (const std::string& path : socketPaths_) {
-            const UniqueFd connection = ConnectTo(path);
+            const UniqueFd connection = ConnectTo(path, clock_);
             if (!connection) {
                 continue;
             }
@@ -155,12 +176,15 @@ class SocketHidBackend final : public HidBackend {
     }
 
     std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info) override {
-        UniqueFd connection = ConnectTo(info.path);
+        UniqueFd connection = ConnectTo(info.path, clock_);
         if (!connection) {
             return nullptr;
         }
         const std::optional<HidHello> hello = ReceiveHello(connection.get());
         if (!hello) {
+            const int error = errno;
+            connection.reset();
+            errno = error;
             return nullptr;
         }
         return std::make_unique<SocketHidDevice>(std::move(connection), *hello);
@@ -168,6 +192,7 @@ class SocketHidBackend final : public HidBackend {
 
   private:
     std::vector<std::string> socketPaths_;
+    Clock& clock_;
 };
 
 }  // namespace
@@ -202,8 +227,13 @@ std::vector<std::string> SplitSocketPaths(std::string_view list) {
     return paths;
 }
 
+std::unique_ptr<HidBackend> MakeSocketHidBackend(std::vector<std::string> socketPaths, Clock& clock) {
+    return std::make_unique<SocketHidBackend>(std::move(socketPaths), clock);
+}
+
 std::unique_ptr<HidBackend> MakeSocketHidBackend(std::vector<std::string> socketPaths) {
-    return std::make_unique<SocketHidBackend>(std::move(socketPaths));
+    static SystemClock clock;
+    return MakeSocketHidBackend(std::move(socketPaths), clock);
 }
 
 }  // namespace zendrik

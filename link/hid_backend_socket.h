@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "link/clock.h"
 #include "link/hid_backend.h"
 
 namespace zendrik {
@@ -47,7 +48,9 @@ std::optional<HidHello> DecodeHidHello(std::span<const uint8_t, kHidHelloSize> b
 std::vector<std::string> SplitSocketPaths(std::string_view list);
 
 // Devices behind the given sockets. Enumerate lists those that answer with a valid hello (each
-// waited for at most one second) and skips the others.
+// waited for at most one second) and skips the others. A connection to a server that has stopped
+// accepting is given up after one second on `clock` (the system clock when none is given).
+std::unique_ptr<HidBackend> MakeSocketHidBackend(std::vector<std::string> socketPaths, Clock& clock);
 std::unique_ptr<HidBackend> MakeSocketHidBackend(std::vector<std::string> socketPaths);
 
 }  // namespace zendrik

@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "link/clock.h"
+#include "link/device_lock.h"
 #include "link/hid_backend.h"
 #include "link/serial_port.h"
 #include "link/udp_transport.h"
@@ -67,8 +69,16 @@ class Link {
     int32_t CloseCom();
 
     // Finds the reader among the HID devices and opens it afresh; keeps the previous device when
-    // the reader is not found.
+    // the reader is not found. True when the reader is listed, even when it cannot be opened (then
+    // commands fail to write, and usb_open_failure() tells why).
     bool LocateUsb();
+
+    // The latest locate listed the reader but could not open it: which node, and errno.
+    struct UsbOpenFailure {
+        std::string path;
+        int error = 0;
+    };
+    const std::optional<UsbOpenFailure>& usb_open_failure() const { return usbOpenFailure_; }
 
     LinkType type() const { return type_; }
     void set_type(LinkType type) { type_ = type; }
@@ -95,6 +105,17 @@ class Link {
     int32_t UsbExchangeUntilArrived(const ExchangeVariant& variant, std::span<const uint8_t> request,
                                     std::span<uint8_t> reply);
     void DropStaleUsbReports();
+    int32_t AwaitUsbReply(const ExchangeVariant& variant, std::span<uint8_t> reply);
+    std::optional<HidDeviceInfo> FindUsbReader();
+    void OpenUsbReader(const HidDeviceInfo& reader);
+    // The device lock of the reader at `devicePath`; nothing when another program kept it.
+    std::optional<DeviceLock> LockUsbDevice(const std::string& devicePath);
+    // Locates and opens the reader afresh under its device lock (one that holds nothing when the
+    // reader is not listed); nothing when another program kept the device.
+    std::optional<DeviceLock> LocateUsbLocked();
+    void NoteUsbLockReleased(const DeviceLock& lock);
+    int32_t WriteAndPoll(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                         std::span<uint8_t> reply);
     int32_t UdpExchange(std::span<const uint8_t> request, std::span<uint8_t> reply);
     bool WriteUsbReport(std::span<const uint8_t> request);
     HidChunk ReadUsbChunk();
@@ -108,6 +129,9 @@ class Link {
     ReplyWait replyWait_ = ReplyWait::kPolledWindow;
     std::unique_ptr<SerialPort> serial_;
     std::unique_ptr<HidDevice> usbDevice_;
+    std::string usbDevicePath_;  // of usbDevice_
+    std::optional<UsbOpenFailure> usbOpenFailure_;
+    std::optional<Clock::TimePoint> usbLockReleased_;  // when our latest exchange let go of the device
     UdpEndpoints udpEndpoints_;
     uint8_t readerKind_ = 0;
     bool settlePending_ = false;

@@ -1,8 +1,14 @@
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "exports/zendrik.h"
+#include "link/device_lock.h"
 #include "link/frame.h"
+#include "link/frame_trace.h"
 #include "link/link.h"
 #include "link/reply_check.h"
 
@@ -14,23 +20,79 @@ constexpr int kUsbPolls = 12;
 constexpr uint8_t kReportId = 0;
 // Input reports an exchange that waits for its reply throws away before it sends.
 constexpr int kMostStaleReports = 64;
+// How long an exchange waits for another program's exchange with the reader to end.
+constexpr Milliseconds kDeviceLockPatience{1000};
+constexpr std::string_view kTraceLinkName = "usb";
 
 }  // namespace
 
-bool Link::LocateUsb() {
+std::optional<HidDeviceInfo> Link::FindUsbReader() {
     for (const HidDeviceInfo& info : hid_->Enumerate()) {
-        if (info.vendorId != kReaderVendorId || info.productId != kReaderProductId) {
-            continue;
+        if (info.vendorId == kReaderVendorId && info.productId == kReaderProductId) {
+            return info;
         }
-        std::unique_ptr<HidDevice> device = hid_->Open(info);
-        if (!device) {
-            return false;
-        }
-        // The fresh device has no input report pending: late replies to earlier requests are gone.
-        usbDevice_ = std::move(device);
-        return true;
     }
-    return false;
+    usbOpenFailure_.reset();
+    return std::nullopt;
+}
+
+void Link::OpenUsbReader(const HidDeviceInfo& reader) {
+    std::unique_ptr<HidDevice> device = hid_->Open(reader);
+    if (!device) {
+        // Typically the node's permissions (no udev rule for the reader). The reader located is the
+        // one to talk to: a device opened earlier is let go, so that the commands fail to write.
+        const int error = errno != 0 ? errno : EIO;
+        usbDevice_.reset();
+        usbOpenFailure_ = UsbOpenFailure{reader.path, error};
+        TraceEvent(kTraceLinkName, "cannot open " + reader.path + ": " + std::strerror(error));
+        return;
+    }
+    // The fresh device has no input report pending: late replies to earlier requests are gone.
+    usbDevice_ = std::move(device);
+    usbDevicePath_ = reader.path;
+    usbOpenFailure_.reset();
+}
+
+bool Link::LocateUsb() {
+    const std::optional<HidDeviceInfo> reader = FindUsbReader();
+    if (reader) {
+        OpenUsbReader(*reader);
+    }
+    return reader.has_value();
+}
+
+std::optional<DeviceLock> Link::LockUsbDevice(const std::string& devicePath) {
+    const std::optional<DeviceLockFile> lockFile = LockFileOfDevice(devicePath);
+    if (!lockFile) {
+        return DeviceLock();
+    }
+    // A program that waits for the device retries every kDeviceLockRetry: right after our previous
+    // exchange it gets a moment to take its turn, instead of our taking the device again at once.
+    const std::optional<Clock::TimePoint> turnUntil =
+        usbLockReleased_ ? std::optional(*usbLockReleased_ + kDeviceTurnGap) : std::nullopt;
+    std::optional<DeviceLock> lock = DeviceLock::Acquire(*lockFile, clock_, kDeviceLockPatience, turnUntil);
+    if (!lock) {
+        TraceEvent(kTraceLinkName, devicePath + " stayed busy with another program's exchange");
+    }
+    return lock;
+}
+
+std::optional<DeviceLock> Link::LocateUsbLocked() {
+    const std::optional<HidDeviceInfo> reader = FindUsbReader();
+    if (!reader) {
+        return DeviceLock();  // nothing to lock: the write fails on its own (or goes to the device kept)
+    }
+    std::optional<DeviceLock> lock = LockUsbDevice(reader->path);
+    if (lock) {
+        OpenUsbReader(*reader);
+    }
+    return lock;
+}
+
+void Link::NoteUsbLockReleased(const DeviceLock& lock) {
+    if (lock.held()) {
+        usbLockReleased_ = clock_.now();
+    }
 }
 
 bool Link::WriteUsbReport(std::span<const uint8_t> request) {
@@ -53,12 +115,27 @@ HidChunk Link::ReadUsbChunk() {
     return chunk;
 }
 
+// Every program with the reader open gets every input report, so the device is locked before the
+// request is written and until the reply has been read: another program's exchange then neither
+// sees ours nor adds its own. A device kept busy for the whole patience counts as a reader that
+// did not answer.
 int32_t Link::UsbExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
                           std::span<uint8_t> reply) {
     if (replyWait_ == ReplyWait::kUntilArrived) {
         return UsbExchangeUntilArrived(variant, request, reply);
     }
-    LocateUsb();  // outcome ignored: if the reader is gone, the write below fails on its own
+    // Located afresh, under the lock: if the reader is gone, the write fails on its own.
+    const std::optional<DeviceLock> lock = LocateUsbLocked();
+    if (!lock) {
+        return ZENDRIK_ERR_BAD_REPLY;
+    }
+    const int32_t result = WriteAndPoll(variant, request, reply);
+    NoteUsbLockReleased(*lock);
+    return result;
+}
+
+int32_t Link::WriteAndPoll(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                           std::span<uint8_t> reply) {
     if (!WriteUsbReport(request)) {
         return ZENDRIK_ERR_NOT_REACHED;
     }
@@ -75,8 +152,8 @@ int32_t Link::UsbExchange(const ExchangeVariant& variant, std::span<const uint8_
 }
 
 void Link::DropStaleUsbReports() {
-    // A reply that came after an earlier exchange gave up must not be taken for this one's. The
-    // bound keeps a device that floods reports from holding the exchange here.
+    // A reply that came after an earlier exchange gave up, or another program's reply, must not be
+    // taken for this one's. The bound keeps a device that floods reports from holding the exchange.
     HidChunk stale{};
     for (int dropped = 0; dropped < kMostStaleReports && usbDevice_->ReadChunk(stale); ++dropped) {
     }
@@ -85,22 +162,36 @@ void Link::DropStaleUsbReports() {
 int32_t Link::UsbExchangeUntilArrived(const ExchangeVariant& variant, std::span<const uint8_t> request,
                                       std::span<uint8_t> reply) {
     // The device stays open from one exchange to the next; a freshly located one has nothing stale.
+    // A kept device has heard every report while it was not ours: they go once the lock is held.
     const bool keptOpen = usbDevice_ != nullptr;
+    std::optional<DeviceLock> lock = keptOpen ? LockUsbDevice(usbDevicePath_) : LocateUsbLocked();
+    if (!lock) {
+        return ZENDRIK_ERR_BAD_REPLY;
+    }
     if (keptOpen) {
         DropStaleUsbReports();
-    } else {
-        LocateUsb();
     }
     bool written = WriteUsbReport(request);
-    // A write to a device that was unplugged (and perhaps plugged in again) fails: locate it afresh
-    // and try once more before calling the reader unreachable.
+    // A write to a device that was unplugged (and perhaps plugged in again, perhaps as another
+    // node) fails: locate it afresh and try once more before calling the reader unreachable.
     if (!written && keptOpen) {
-        written = LocateUsb() && WriteUsbReport(request);
+        lock.reset();
+        lock = LocateUsbLocked();
+        if (!lock) {
+            return ZENDRIK_ERR_BAD_REPLY;
+        }
+        written = WriteUsbReport(request);
     }
     if (!written) {
         usbDevice_.reset();
         return ZENDRIK_ERR_NOT_REACHED;
     }
+    const int32_t result = AwaitUsbReply(variant, reply);
+    NoteUsbLockReleased(*lock);
+    return result;
+}
+
+int32_t Link::AwaitUsbReply(const ExchangeVariant& variant, std::span<uint8_t> reply) {
     // The same window as the polled exchange, but it ends as soon as the reply is there.
     const Clock::TimePoint deadline = clock_.now() + variant.firstWait + (kUsbPolls - 1) * variant.pollWait;
     HidChunk chunk{};

@@ -1,7 +1,9 @@
 // Output formats, result words and the link option texts of zendrik.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
 #include <zendrik.h>
+#include <cerrno>
 
 #include "cli/link_options.h"
 #include "cli/read_output.h"
@@ -60,6 +62,13 @@ TEST(ResultWords, EveryLibraryCodeHasWordsAndTheCode) {
     EXPECT_EQ(ResultWords(-7), "unknown result (-7)");
     EXPECT_EQ(HandshakeWords(ZENDRIK_ERR_STATUS), "no reader answered (-130)");
     EXPECT_EQ(HandshakeWords(ZENDRIK_ERR_NO_USB_READER), "no USB reader was found (-136)");
+}
+
+TEST(ResultWords, AnUnopenableUsbReaderNamesTheNodeTheReasonAndTheUdevRule) {
+    const std::string words = UsbOpenFailureWords("/dev/hidraw3", EACCES);
+    for (const char* part : {"/dev/hidraw3", "Permission denied", "70-zendrik.rules", "udevadm"}) {
+        EXPECT_NE(words.find(part), std::string::npos) << part << " missing from: " << words;
+    }
 }
 
 TEST(LinkOptions, HostPortAndComTexts) {

@@ -68,7 +68,8 @@ TEST(ConcurrentCalls, EveryThreadGetsTheAnswerToItsOwnRequest) {
         thread.join();
     }
     for (std::size_t i = 0; i < getters.size(); ++i) {
-        EXPECT_EQ(wrong[i].load(), 0) << getters[i].name << ": calls with a wrong result of " << kCallsPerThread;
+        EXPECT_EQ(wrong[i].load(), 0)
+            << getters[i].name << ": calls with a wrong result of " << kCallsPerThread;
     }
 }
 

@@ -35,6 +35,9 @@ class HidSocketPeer {
         Bytes hello;        // sent as one message on every new connection
         bool greet = true;  // false: accept connections but never say hello
         Responder responder;
+        // Greets every other connection only, closing the rest at once: each locate lists the
+        // device and then fails to open it, like a hidraw node without permission.
+        bool refuseOpens = false;
     };
 
     HidSocketPeer(std::string path, Options options) : path_(std::move(path)), options_(std::move(options)) {
@@ -125,12 +128,18 @@ class HidSocketPeer {
         if (!accepted) {
             return;
         }
+        int number = 0;
+        {
+            const std::lock_guard lock(mutex_);
+            number = ++connections_;
+        }
+        if (options_.refuseOpens && number % 2 == 0) {
+            return;  // closed unanswered
+        }
         if (options_.greet) {
             ::send(accepted.get(), options_.hello.data(), options_.hello.size(), MSG_NOSIGNAL);
         }
         connection_ = std::move(accepted);  // the newest connection is the one served
-        const std::lock_guard lock(mutex_);
-        ++connections_;
     }
 
     void ReceiveReport() {

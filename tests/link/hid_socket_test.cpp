@@ -1,6 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <filesystem>
 #include <memory>
@@ -8,6 +15,7 @@
 #include <vector>
 
 #include "exports/zendrik.h"
+#include "link/device_lock.h"
 #include "link/frame.h"
 #include "link/hid_backend_default.h"
 #include "link/hid_backend_socket.h"
@@ -27,6 +35,7 @@ const Bytes kProbe{0xAA, 0xFF, 0xDC, 0x01, 0x00, 0x01, 0xBF, 0x84, 0x55};
 constexpr uint16_t kKeyboardVendor = 0x046D;
 constexpr uint16_t kKeyboardProduct = 0xC31C;
 constexpr uint16_t kReportLength = 65;
+constexpr milliseconds kBetweenCalls{100};
 
 Bytes HandshakeReply() {
     return BuildStandardFrame(0xFF, kStatusOk, Bytes{0x02, 0x01});
@@ -89,14 +98,17 @@ class HidSocketTest : public ::testing::Test {
         return *reader;
     }
 
+    // Time passes between a test's exchanges, as between a program's calls, so the pause a link
+    // makes before taking the device again does not come into it.
     int32_t Exchange(Bytes& reply) {
         ++written;
+        clock.advance(kBetweenCalls);
         return link.Exchange(ExchangeVariant::Standard(), kProbe, reply);
     }
 
     TemporaryDirectory dir;
     FakeClock clock;
-    Link link{clock, MakeDefaultHidBackend(), nullptr, nullptr};
+    Link link{clock, MakeDefaultHidBackend(clock), nullptr, nullptr};
     std::unique_ptr<HidSocketPeer> reader;
     int written = 0;
 };
@@ -176,6 +188,111 @@ TEST_F(HidSocketTest, NoReaderAmongTheSocketsLeavesOpenComOnSerial) {
     EXPECT_EQ(link.type(), LinkType::kSerial);
 }
 
+// Another program's exchange holds the device's lock file: this one waits one second (simulated)
+// for its turn, then counts as unanswered without having sent anything.
+TEST_F(HidSocketTest, AnExchangeWaitsAtMostOneSecondForTheDeviceLock) {
+    StartReader({Hello(kReaderVendorId, kReaderProductId), true, AlwaysAnswer(HandshakeReply())});
+    UseSockets({dir / "reader.sock"});
+    const std::string lockPath = dir / "reader.sock.lock";
+    const auto holdLock = [&] {
+        UniqueFd otherProgram(::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666));
+        EXPECT_EQ(::flock(otherProgram.get(), LOCK_EX), 0);
+        return otherProgram;
+    };
+    // Links of the flat exports locate the device for every exchange; links of reader sessions keep
+    // it open from one exchange to the next (the second busy exchange below).
+    for (const ReplyWait wait : {ReplyWait::kPolledWindow, ReplyWait::kUntilArrived}) {
+        link.set_reply_wait(wait);
+        for (int busy = 0; busy < 2; ++busy) {
+            UniqueFd otherProgram = holdLock();
+            const std::size_t reportsBefore = reader->reports().size();
+            const Milliseconds before = clock.elapsed();
+            Bytes untouched(300, 0x5A);
+            EXPECT_EQ(link.Exchange(ExchangeVariant::Standard(), kProbe, untouched), ZENDRIK_ERR_BAD_REPLY);
+            EXPECT_EQ(clock.elapsed() - before, milliseconds{1000});
+            EXPECT_EQ(reader->reports().size(), reportsBefore) << "nothing may be sent without the lock";
+            EXPECT_TRUE(std::all_of(untouched.begin(), untouched.end(), [](uint8_t b) { return b == 0x5A; }));
+
+            otherProgram.reset();  // its exchange is over
+            Bytes reply(300, 0);
+            EXPECT_EQ(Exchange(reply), ZENDRIK_OK);
+        }
+    }
+    link.set_reply_wait(ReplyWait::kPolledWindow);
+
+    // Right after its own exchange, a link takes the device again at once while nobody waits for
+    // it, and pauses first when another program shows that it waits, so that it gets its turn.
+    Bytes reply(300, 0);
+    for (const bool otherWaits : {false, true}) {
+        UniqueFd waiter(::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC));
+        struct flock waiting {};
+        waiting.l_type = F_RDLCK;
+        waiting.l_len = 1;
+        ASSERT_TRUE(!otherWaits || ::fcntl(waiter.get(), F_OFD_SETLK, &waiting) == 0);
+        clock.clear_sleeps();
+        link.Exchange(ExchangeVariant::Standard(), kProbe, reply);  // its outcome is not the point
+        ASSERT_FALSE(clock.sleeps().empty());
+        EXPECT_EQ(clock.sleeps().front() == kDeviceTurnGap, otherWaits);
+    }
+}
+
+// The exported functions over a device that is listed but cannot be opened: OpenCom finds the
+// reader, commands fail to write, and GetUsbOpenError names the node and the reason.
+TEST_F(HidSocketTest, AListedDeviceThatCannotBeOpenedIsReportedThroughTheExports) {
+    StartReader({Hello(kReaderVendorId, kReaderProductId), true, AlwaysAnswer(HandshakeReply()), true});
+    const std::string path = dir / "reader.sock";
+    UseSockets({path});
+    EXPECT_EQ(OpenCom(ZENDRIK_USB_PORT, 0), ZENDRIK_OK);
+    uint8_t mode = 0x5A;
+    EXPECT_EQ(UhfGetWorkMode(0xFF, &mode), ZENDRIK_ERR_NOT_REACHED);
+    EXPECT_EQ(mode, 0x5A);
+
+    struct Case {
+        int32_t size;
+        std::string written;
+    };
+    for (const Case& c : {Case{256, path}, Case{5, path.substr(0, 4)}, Case{1, ""}}) {
+        std::string buffer(static_cast<std::size_t>(c.size), '#');
+        EXPECT_EQ(GetUsbOpenError(buffer.data(), c.size), EPROTO) << c.size;
+        EXPECT_EQ(std::string(buffer.c_str()), c.written) << c.size;
+    }
+    EXPECT_EQ(GetUsbOpenError(nullptr, 0), EPROTO);
+
+    reader->Stop();  // gone altogether: nothing listed, nothing to explain
+    EXPECT_EQ(OpenCom(ZENDRIK_USB_PORT, 0), ZENDRIK_ERR_NO_USB_READER);
+    char untouched[] = "untouched";
+    EXPECT_EQ(GetUsbOpenError(untouched, sizeof untouched), 0);
+    EXPECT_STREQ(untouched, "untouched");
+}
+
+// A server that no longer accepts (stopped, its backlog full) costs a locate one second on the
+// backend's clock instead of hanging it.
+TEST(HidSocketBackend, AServerThatStoppedAcceptingIsGivenUpAfterOneSecond) {
+    TemporaryDirectory dir;
+    const std::string path = dir / "stopped.sock";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    const UniqueFd server(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    ASSERT_EQ(::bind(server.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(server.get(), 0), 0);
+    std::vector<UniqueFd> waiting;  // connections never accepted, until the backlog is full
+    for (bool full = false; !full && waiting.size() < 16;) {
+        waiting.emplace_back(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        full = ::connect(waiting.back().get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+                   0 &&
+               errno == EAGAIN;
+    }
+
+    FakeClock clock;
+    const std::unique_ptr<HidBackend> backend = MakeSocketHidBackend({path}, clock);
+    EXPECT_TRUE(backend->Enumerate().empty());
+    EXPECT_EQ(clock.elapsed(), milliseconds{1000});
+    EXPECT_EQ(backend->Open({path, kReaderVendorId, kReaderProductId}), nullptr);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_EQ(clock.elapsed(), milliseconds{2000});
+}
+
 TEST(HidSocketBackend, EnumerationListsOnlyDevicesThatGreetProperly) {
     TemporaryDirectory dir;
     Bytes longHello = Hello(kReaderVendorId, kReaderProductId);
@@ -188,9 +305,11 @@ TEST(HidSocketBackend, EnumerationListsOnlyDevicesThatGreetProperly) {
     HidSocketPeer mute(dir / "mute.sock", {Hello(kReaderVendorId, kReaderProductId), false, nullptr});
     HidSocketPeer good(dir / "good.sock", {Hello(kKeyboardVendor, kKeyboardProduct, 9, 9), true, nullptr});
 
+    FakeClock clock;
     const std::unique_ptr<HidBackend> backend =
         MakeSocketHidBackend({dir / "missing.sock", dir / "zero.sock", dir / "big.sock", dir / "long.sock",
-                              dir / "mute.sock", dir / "good.sock"});
+                              dir / "mute.sock", dir / "good.sock"},
+                             clock);
     const std::vector<HidDeviceInfo> devices =
         backend->Enumerate();  // the mute one costs its one-second limit
     ASSERT_EQ(devices.size(), 1u);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -243,6 +246,33 @@ TEST_F(UsbExchangeTest, LocateThatFindsNothingKeepsThePreviousDevice) {
     // A device that has really gone fails the write of the report.
     hid.failWrites = true;
     EXPECT_EQ(Exchange(), ZENDRIK_ERR_NOT_REACHED);
+}
+
+// Listed but not to be opened, as a hidraw node without the udev rule: the reader is found, the
+// commands fail to write, and the node and the reason are on record and in the trace.
+TEST_F(UsbExchangeTest, AReaderListedButNotOpenableIsFoundAndCommandsFailToWrite) {
+    AnswerWith(HandshakeReply());
+    ASSERT_EQ(Exchange(), ZENDRIK_OK);  // a device opened earlier is not the one to keep
+    reply.assign(kCallerBufferSize, kUntouched);
+    hid.openError = EACCES;
+    ::setenv("ZENDRIK_TRACE", "1", 1);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(link.OpenCom(ZENDRIK_USB_PORT, 0), ZENDRIK_OK);
+    EXPECT_EQ(link.type(), LinkType::kUsb);
+    const std::size_t written = hid.writtenReports.size();
+    EXPECT_EQ(Exchange(), ZENDRIK_ERR_NOT_REACHED);
+    const std::string trace = ::testing::internal::GetCapturedStderr();
+    ::unsetenv("ZENDRIK_TRACE");
+    EXPECT_EQ(hid.writtenReports.size(), written);
+    EXPECT_TRUE(ReplyUntouched());
+    ASSERT_TRUE(link.usb_open_failure());
+    EXPECT_EQ(link.usb_open_failure()->path, "/fake/reader");
+    EXPECT_EQ(link.usb_open_failure()->error, EACCES);
+    EXPECT_NE(trace.find(" usb cannot open /fake/reader: Permission denied\n"), std::string::npos) << trace;
+
+    hid.openError = 0;
+    EXPECT_EQ(Exchange(), ZENDRIK_OK);
+    EXPECT_FALSE(link.usb_open_failure());
 }
 
 TEST_F(UsbExchangeTest, ReplyChecks) {

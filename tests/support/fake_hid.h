@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cerrno>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -31,6 +32,7 @@ class FakeHid {
     std::size_t inputReportLength = 65;
     std::size_t outputReportLength = 65;
     bool failWrites = false;
+    int openError = 0;  // opening fails with this errno (EACCES: a node without permission)
     Milliseconds replyDelay{0};
     Responder responder;
 
@@ -113,6 +115,10 @@ class FakeHid {
             return owner_.devices;
         }
         std::unique_ptr<HidDevice> Open(const HidDeviceInfo&) override {
+            if (owner_.openError != 0) {
+                errno = owner_.openError;
+                return nullptr;
+            }
             ++owner_.opens;
             owner_.pending_.clear();  // a fresh handle sees no earlier report
             return std::make_unique<Device>(owner_);
