@@ -1,5 +1,5 @@
 // zendrik config: every setting the configuration tool shows, read from the reader.
-#include <zendrik.h>
+#include <zendrik_session.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -20,19 +20,25 @@ struct ConfigOptions {
 };
 
 int RunConfig(const LinkOptions& link, const ConfigOptions& options) {
-    ReaderSession session;
-    std::string failure;
-    if (session.Connect(link, failure) != ZENDRIK_OK) {
-        return Report(failure);
+    const std::optional<ReaderChoice> choice = SingleReader(link, "config");
+    if (!choice) {
+        return kExitUsage;
+    }
+    std::optional<zendrik::Reader> reader;
+    if (const int status = OpenReader(*choice, reader); status != kExitOk) {
+        return status;
+    }
+    uint8_t kind = 0;
+    if (const int32_t result = ReadKind(*reader, kind); result != ZENDRIK_OK) {
+        return Report("cannot read the reader kind: " + ResultWords(result));
     }
     rules::ReaderSettings settings;
-    std::string item;
-    if (const int32_t result = ReadSettings(settings, item); result != ZENDRIK_OK) {
-        return Report("cannot read the " + item + ": " + ResultWords(result));
+    if (const int32_t result = ReadSettings(*reader, settings); result != ZENDRIK_OK) {
+        return Report("cannot read the settings: " + ResultWords(result));
     }
-    const std::vector<const rules::Setting*> shown = rules::SettingsFor(session.kind());
+    const std::vector<const rules::Setting*> shown = rules::SettingsFor(kind);
     if (options.json) {
-        std::printf("%s\n", rules::SettingsJson(session.kind(), shown, settings).c_str());
+        std::printf("%s\n", rules::SettingsJson(kind, shown, settings).c_str());
     } else {
         std::fputs(SettingsText(shown, settings).c_str(), stdout);
     }

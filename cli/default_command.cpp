@@ -1,5 +1,5 @@
 // zendrik default: the tool's Factory Default sequence for the reader's kind.
-#include <zendrik.h>
+#include <zendrik_session.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -14,47 +14,26 @@
 namespace zendrik::cli {
 namespace {
 
-// Runs one step of the sequence; the library's result code.
-int32_t RunStep(const rules::FactoryStep& step, uint8_t kind, rules::ReaderSettings& values) {
-    switch (step.action) {
-        case rules::FactoryAction::kReset:
-            return UhfFactoryDefault(kReaderAddress);
-        case rules::FactoryAction::kWriteKeepingBand: {
-            // The band stays the one the reader is on, so the plan must be read first.
-            rules::ReaderSettings current;
-            if (const int32_t read = ReadSetting(rules::SettingCommand::kFrequency, current);
-                read != ZENDRIK_OK) {
-                return read;
-            }
-            values.frequency = rules::WholeBandPlan(current.frequency.first);
-            break;
-        }
-        case rules::FactoryAction::kWrite:
-            break;
-    }
-    return WriteSetting(step.command, kind, values);
-}
-
-// Every step is tried, as the tool does, but unlike the tool each failure is reported.
+// The library tries every step, as the tool does; unlike the tool, a failure is reported.
 int RunDefault(const LinkOptions& link) {
-    ReaderSession session;
-    std::string failure;
-    if (session.Connect(link, failure) != ZENDRIK_OK) {
-        return Report(failure);
+    const std::optional<ReaderChoice> choice = SingleReader(link, "default");
+    if (!choice) {
+        return kExitUsage;
     }
-    rules::FactoryDefaults defaults = rules::FactoryDefaultsFor(session.kind());
-    int status = kExitOk;
-    for (const rules::FactoryStep& step : defaults.steps) {
-        if (const int32_t result = RunStep(step, session.kind(), defaults.values); result != ZENDRIK_OK) {
-            status = Report("restoring the " + std::string(rules::FactoryStepName(step)) +
-                            " failed: " + ResultWords(result));
-        }
+    std::optional<zendrik::Reader> reader;
+    if (const int status = OpenReader(*choice, reader); status != kExitOk) {
+        return status;
     }
-    if (status == kExitOk) {
-        std::printf("factory defaults restored (reader kind %u); the reader's address is now %u\n",
-                    unsigned{session.kind()}, unsigned{rules::kFactoryAddress});
+    uint8_t kind = 0;
+    if (const int32_t result = ReadKind(*reader, kind); result != ZENDRIK_OK) {
+        return Report("cannot read the reader kind: " + ResultWords(result));
     }
-    return status;
+    if (const int32_t result = zendrik_reader_factory_default(reader->get()); result != ZENDRIK_OK) {
+        return Report("restoring the factory defaults failed: " + ResultWords(result));
+    }
+    std::printf("factory defaults restored (reader kind %u); the reader's address is now %u\n",
+                unsigned{kind}, unsigned{rules::kFactoryAddress});
+    return kExitOk;
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ Subcommand AddDiscoverCommand(CLI::App& program) {
         "discover",
         "Find the readers' network modules. This sends UDP broadcasts on the local network: search requests "
         "from 192.168.1.54 port 2000 to 255.255.255.255 port 5000, one per answer and a last one that waits "
-        "1 s, and lists each module's id and the address it answered from. The link options do not apply.");
+        "1 s, and lists each module's id and the address it answered from. The reader options do not apply.");
     app->add_flag("--json", options->json, "print a JSON array of {module-id, address}");
     return {app, [options] { return RunDiscover(*options); }};
 }

@@ -1,8 +1,7 @@
 // zendrik info: greets the reader and shows what it says about itself.
-#include <zendrik.h>
+#include <zendrik_session.h>
 
 #include <CLI/CLI.hpp>
-#include <array>
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -15,54 +14,39 @@
 namespace zendrik::cli {
 namespace {
 
-using IdentityBuffer = std::array<uint8_t, rules::kIdentityBytes>;
-
 struct InfoOptions {
     bool json = false;
 };
 
-std::string LinkText(const LinkOptions& link) {
-    switch (link.kind) {
-        case LinkKind::kSerial:
-            return "serial " + link.serialDevice + " " + std::to_string(link.baud);
-        case LinkKind::kUdp:
-            return "udp " + link.reader;
-        case LinkKind::kUsb:
-            break;
-    }
-    return "usb";
-}
-
 int RunInfo(const LinkOptions& link, const InfoOptions& options) {
-    ReaderSession session;
-    std::string failure;
-    if (session.Connect(link, failure) != ZENDRIK_OK) {
-        return Report(failure);
+    const std::optional<ReaderChoice> choice = SingleReader(link, "info");
+    if (!choice) {
+        return kExitUsage;
     }
-    IdentityBuffer version{};
-    if (const int32_t result = Get_Version(kReaderAddress, version.data()); result != ZENDRIK_OK) {
-        return Report("cannot read the version: " + ResultWords(result));
+    std::optional<zendrik::Reader> reader;
+    if (const int status = OpenReader(*choice, reader); status != kExitOk) {
+        return status;
     }
-    IdentityBuffer serial{};
-    if (const int32_t result = Get_SerNum(kReaderAddress, serial.data()); result != ZENDRIK_OK) {
-        return Report("cannot read the serial number: " + ResultWords(result));
+    zendrik_reader_info info{};
+    info.size = sizeof info;
+    if (const int32_t result = zendrik_reader_info_get(reader->get(), &info); result != ZENDRIK_OK) {
+        return Report("cannot read the version and serial number: " + ResultWords(result));
     }
-    const std::string serialText = rules::SerialNumberText(serial);
-    const std::string versionText = rules::VersionText(version);
+    const std::string serialText = std::string(rules::kSerialNumberPrefix) + info.serial;
     if (options.json) {
         nlohmann::ordered_json json;
-        json["link"] = LinkText(link);
-        json["reader-kind"] = session.kind();
-        json["low-value"] = session.low_value();
-        json["version"] = versionText;
+        json["link"] = choice->link;
+        json["reader-kind"] = info.kind;
+        json["low-value"] = info.low_value;
+        json["version"] = info.version;
         json["serial-number"] = serialText;
         std::printf("%s\n", json.dump(2).c_str());
         return kExitOk;
     }
-    std::printf("link           %s\n", LinkText(link).c_str());
-    std::printf("reader-kind    %u\n", unsigned{session.kind()});
-    std::printf("low-value      %u\n", unsigned{session.low_value()});
-    std::printf("version        %s\n", versionText.c_str());
+    std::printf("link           %s\n", choice->link.c_str());
+    std::printf("reader-kind    %d\n", static_cast<int>(info.kind));
+    std::printf("low-value      %d\n", static_cast<int>(info.low_value));
+    std::printf("version        %s\n", info.version);
     std::printf("serial-number  %s\n", serialText.c_str());
     return kExitOk;
 }

@@ -1,20 +1,50 @@
 #include "cli/interrupt.h"
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace zendrik::cli {
 namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
+// The write end of the wake-up pipe, for the handler; -1 while there is none.
+volatile std::sig_atomic_t wakeWrite = -1;
 
 void RaiseFlag(int) {
+    const int savedErrno = errno;
     interrupted = 1;
+    if (wakeWrite >= 0) {
+        const char byte = 1;
+        // Non-blocking: a pipe already full has woken the reader anyway.
+        [[maybe_unused]] const ssize_t written = ::write(wakeWrite, &byte, sizeof byte);
+    }
+    errno = savedErrno;
+}
+
+sigset_t StopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
 }
 
 }  // namespace
 
 InterruptFlag::InterruptFlag() {
     interrupted = 0;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+        wakeRead_ = ends[0];
+        wakeWrite = ends[1];
+    }
     struct sigaction action {};
     action.sa_handler = RaiseFlag;
+    // Writes to standard output go on after the handler; poll() still returns early.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, &previousInterrupt_);
     ::sigaction(SIGTERM, &action, &previousTerminate_);
@@ -23,10 +53,24 @@ InterruptFlag::InterruptFlag() {
 InterruptFlag::~InterruptFlag() {
     ::sigaction(SIGINT, &previousInterrupt_, nullptr);
     ::sigaction(SIGTERM, &previousTerminate_, nullptr);
+    if (wakeRead_ >= 0) {
+        ::close(wakeWrite);
+        wakeWrite = -1;
+        ::close(wakeRead_);
+    }
 }
 
 bool InterruptFlag::raised() const {
     return interrupted != 0;
+}
+
+StopSignalsHeld::StopSignalsHeld() {
+    const sigset_t signals = StopSignals();
+    ::pthread_sigmask(SIG_BLOCK, &signals, &previous_);
+}
+
+StopSignalsHeld::~StopSignalsHeld() {
+    ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 }  // namespace zendrik::cli

@@ -4,8 +4,9 @@
 
 namespace zendrik::cli {
 
-// While it lives, SIGINT and SIGTERM only raise a flag, so that a long read can stop between two
-// tag reads and still say goodbye to the reader and close the port.
+// While it lives, SIGINT and SIGTERM only raise a flag and make descriptor() readable, so that a
+// long read can wait in poll() for events and the interrupt at once, then stop its readers and say
+// goodbye to them.
 class InterruptFlag {
   public:
     InterruptFlag();
@@ -14,10 +15,27 @@ class InterruptFlag {
     InterruptFlag& operator=(const InterruptFlag&) = delete;
 
     bool raised() const;
+    // Readable once the flag is raised; -1 when no pipe could be made (then only the flag tells).
+    int descriptor() const { return wakeRead_; }
 
   private:
+    int wakeRead_ = -1;
     struct sigaction previousInterrupt_ {};
     struct sigaction previousTerminate_ {};
+};
+
+// While it lives, SIGINT and SIGTERM are held back on the calling thread, and so on every thread it
+// starts: the library's reading threads are started under it, so that only the main thread takes
+// the stop signals and no exchange of theirs is cut short by one.
+class StopSignalsHeld {
+  public:
+    StopSignalsHeld();
+    ~StopSignalsHeld();
+    StopSignalsHeld(const StopSignalsHeld&) = delete;
+    StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+
+  private:
+    sigset_t previous_{};
 };
 
 }  // namespace zendrik::cli

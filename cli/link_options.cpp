@@ -1,9 +1,10 @@
 #include "cli/link_options.h"
 
 #include <arpa/inet.h>
-#include <zendrik.h>
+#include <zendrik_session.h>
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
@@ -14,7 +15,16 @@ namespace {
 constexpr int32_t kMaxPort = 65535;
 constexpr int32_t kComPortCount = 20;
 constexpr std::string_view kComPrefix = "COM";
-constexpr int32_t kHighestBaud = 4000000;
+constexpr char kNameSeparator = '=';
+constexpr char kKindSeparator = ':';
+constexpr std::string_view kDefaultLocal = "0.0.0.0:0";
+// The library's reasons are one short sentence.
+constexpr std::size_t kReasonCapacity = 256;
+constexpr unsigned char kFirstPrintable = 0x20;
+constexpr unsigned char kDelete = 0x7F;
+
+// The reader's speeds as the address grammar takes them.
+constexpr std::array kBaudRates{1200, 9600, 14400, 19200, 28800, 38400, 57600, 115200};
 
 std::optional<int32_t> ParseNumber(std::string_view text) {
     int32_t value = 0;
@@ -36,39 +46,127 @@ std::string CheckReaderHostPort(const std::string& text) {
                                        : "expected IPv4-ADDRESS:PORT (port 1-65535), got " + text;
 }
 
+// Reader ids go into every output line: printable, and short enough for the library's record.
+std::string CheckReaderName(std::string_view name) {
+    if (name.empty()) {
+        return "the reader name before '=' is empty";
+    }
+    if (name.size() >= ZENDRIK_READER_ID_CAPACITY) {
+        return "the reader name is longer than " + std::to_string(ZENDRIK_READER_ID_CAPACITY - 1) + " bytes";
+    }
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < kFirstPrintable || byte == kDelete) {
+            return "the reader name holds a control character";
+        }
+    }
+    return {};
+}
+
+// COMn keeps the library's mapping; the library spells it in capitals.
+std::string SerialDevice(const std::string& device) {
+    if (const std::optional<int32_t> index = ComPortIndex(device)) {
+        return std::string(kComPrefix) + std::to_string(*index + 1);
+    }
+    return device;
+}
+
+ReaderChoice ShorthandReader(const LinkOptions& options) {
+    switch (options.kind) {
+        case LinkKind::kSerial:
+            return {"serial:" + SerialDevice(options.serialDevice) + "?baud=" + std::to_string(options.baud),
+                    "", "serial " + options.serialDevice + " " + std::to_string(options.baud)};
+        case LinkKind::kUdp: {
+            const std::string local = options.local == kDefaultLocal ? "" : "?local=" + options.local;
+            return {"udp:" + options.reader + local, "", "udp " + options.reader};
+        }
+        case LinkKind::kUsb:
+            break;
+    }
+    return {"usb", "", "usb"};
+}
+
 }  // namespace
 
 void AddLinkOptions(CLI::App& app, LinkOptions& options) {
-    const std::string group = "Link (USB unless --serial or --udp is given)";
+    const std::string group = "Readers (USB unless --reader, --serial or --udp is given)";
+    CLI::Option* reader =
+        app.add_option("--reader", options.readers,
+                       "a reader by its address: usb, usb:PATH (a hidraw node or virtual HID socket), "
+                       "serial:DEVICE[?baud=N] (a path or COM1..COM20), udp:HOST:PORT[?local=HOST:PORT]; "
+                       "NAME= before it (no ':' in NAME) names the reader in the output instead of its "
+                       "serial number. Repeatable for read")
+            ->type_name("[NAME=]ADDRESS")
+            ->expected(1)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+            ->check(CheckReaderOption)
+            ->group(group);
     CLI::Option* usb = app.add_flag_callback(
                               "--usb", [&options] { options.kind = LinkKind::kUsb; },
-                              "the reader's USB HID interface (default)")
+                              "the first USB reader found (the default): --reader usb")
                            ->group(group);
     CLI::Option* serial =
         app.add_option("--serial", options.serialDevice,
                        "a serial device (/dev/ttyUSB0, /dev/serial/by-id/...) or COM1..COM20 as the "
-                       "library maps them (ZENDRIK_COMn overrides COMn's device)")
+                       "library maps them (ZENDRIK_COMn overrides COMn's device): --reader serial:DEVICE")
             ->type_name("DEVICE|COMn")
             ->group(group);
     app.add_option("--baud", options.baud, "serial line speed in bit/s (default 115200)")
-        ->check(CLI::Range(1, kHighestBaud))
+        ->check(CLI::IsMember(std::vector<int>(kBaudRates.begin(), kBaudRates.end())))
         ->needs(serial)
         ->group(group);
-    CLI::Option* udp = app.add_option("--udp", options.reader, "the reader's network module")
-                           ->type_name("READER_IP:PORT")
-                           ->check(CheckReaderHostPort)
-                           ->group(group);
+    CLI::Option* udp =
+        app.add_option("--udp", options.reader, "the reader's network module: --reader udp:READER_IP:PORT")
+            ->type_name("READER_IP:PORT")
+            ->check(CheckReaderHostPort)
+            ->group(group);
     app.add_option("--local", options.local, "the local address and port to send from (default 0.0.0.0:0)")
         ->type_name("HOST_IP:PORT")
         ->check(CheckHostPort)
         ->needs(udp)
         ->group(group);
-    usb->excludes(serial)->excludes(udp);
-    serial->excludes(udp);
+    usb->excludes(serial)->excludes(udp)->excludes(reader);
+    serial->excludes(udp)->excludes(reader);
+    udp->excludes(reader);
     serial->each([&options](const std::string&) { options.kind = LinkKind::kSerial; });
     udp->each([&options](const std::string&) { options.kind = LinkKind::kUdp; });
     app.add_flag("--trace", options.trace,
                  "print every frame sent and received as hex on standard error (sets ZENDRIK_TRACE)");
+}
+
+std::vector<ReaderChoice> ChosenReaders(const LinkOptions& options) {
+    if (options.readers.empty()) {
+        return {ShorthandReader(options)};
+    }
+    std::vector<ReaderChoice> chosen;
+    for (const std::string& text : options.readers) {
+        chosen.push_back(ParseReaderOption(text));
+    }
+    return chosen;
+}
+
+ReaderChoice ParseReaderOption(std::string_view text) {
+    const std::size_t separator = text.find(kNameSeparator);
+    if (separator == std::string_view::npos ||
+        text.substr(0, separator).find(kKindSeparator) != std::string_view::npos) {
+        return {std::string(text), "", std::string(text)};
+    }
+    const std::string_view address = text.substr(separator + 1);
+    return {std::string(address), std::string(text.substr(0, separator)), std::string(address)};
+}
+
+std::string CheckReaderOption(const std::string& text) {
+    const ReaderChoice choice = ParseReaderOption(text);
+    if (choice.address.size() != text.size()) {
+        if (std::string wrong = CheckReaderName(choice.name); !wrong.empty()) {
+            return wrong + ": " + text;
+        }
+    }
+    std::array<char, kReasonCapacity> why{};
+    if (zendrik_address_check(choice.address.c_str(), why.data(), why.size()) != ZENDRIK_OK) {
+        return "bad reader address \"" + choice.address + "\": " + why.data();
+    }
+    return {};
 }
 
 std::optional<HostPort> ParseHostPort(std::string_view text) {
@@ -102,24 +200,6 @@ std::optional<int32_t> ComPortIndex(std::string_view device) {
         return std::nullopt;
     }
     return *number - 1;
-}
-
-int32_t OpenLink(const LinkOptions& options) {
-    switch (options.kind) {
-        case LinkKind::kUsb:
-            return OpenCom(ZENDRIK_USB_PORT, options.baud);
-        case LinkKind::kSerial:
-            if (const std::optional<int32_t> index = ComPortIndex(options.serialDevice)) {
-                return OpenCom(*index, options.baud);
-            }
-            return OpenComDevice(options.serialDevice.c_str(), options.baud);
-        case LinkKind::kUdp:
-            break;
-    }
-    // Both texts were checked when the options were parsed.
-    const HostPort local = ParseHostPort(options.local).value_or(HostPort{});
-    const HostPort reader = ParseHostPort(options.reader).value_or(HostPort{});
-    return Net_Connect(local.ip.c_str(), local.port, reader.ip.c_str(), reader.port);
 }
 
 void EnableFrameTrace() {

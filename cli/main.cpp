@@ -9,9 +9,9 @@
 namespace {
 
 constexpr const char* kDescription =
-    "zendrik talks to a fixed UHF RFID reader over USB HID, a serial line or UDP: it shows the reader's "
-    "identity and settings, writes settings, restores factory defaults, reads tags and finds network "
-    "modules.";
+    "zendrik talks to fixed UHF RFID readers over USB HID, a serial line or UDP: it shows a reader's "
+    "identity and settings, writes settings, restores factory defaults, reads tags from one reader or "
+    "several at once, continuously through unplug and replug, and finds network modules.";
 
 constexpr const char* kFooter =
     "Environment:\n"
@@ -22,15 +22,18 @@ constexpr const char* kFooter =
     "  ZENDRIK_HID_SOCKET   virtual USB readers (Unix socket paths separated by ':'), e.g. of zendrik-sim\n"
     "\n"
     "Exit status: 0 on success; 1 when the reader or the link failed, reported in words with the library's "
-    "result code, e.g. \"no reader answered (-130)\"; 2 when the command line or a value was refused before "
-    "anything was sent.\n"
+    "result code, e.g. \"no reader answered (-130)\"; 2 when the command line, a reader address or a value "
+    "was refused before anything was sent.\n"
     "\n"
     "Examples:\n"
     "  zendrik info\n"
     "  zendrik --serial /dev/ttyUSB0 --baud 115200 config --json\n"
+    "  zendrik --reader serial:/dev/ttyUSB0?baud=115200 config --json\n"
     "  zendrik --udp 192.168.1.250:27001 set power=20 buzzer=off\n"
     "  zendrik read --count 3 --format csv\n"
-    "  zendrik read --watch --epc 0:12";
+    "  zendrik read --watch --epc 0:12\n"
+    "  zendrik --reader gate-1=usb:/dev/hidraw3 --reader dock-4=udp:192.168.1.250:27001 read --watch "
+    "--events --format json";
 
 int Run(int argc, char** argv) {
     using namespace zendrik::cli;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <zendrik_session.hpp>
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -12,21 +14,24 @@ enum class ReadFormat { kText, kJson, kCsv };
 // "text", "json" or "csv".
 std::optional<ReadFormat> ParseReadFormat(std::string_view name);
 
-// One tag read as `read` reports it: when, the card number, how often that card number has been
-// seen in this run (this read included), and the EPC it came from.
-struct ReadRow {
-    std::string time;
-    std::string card;
-    int count = 0;
-    std::size_t epcLength = 0;
-    std::string epc;
+// What a text line shows besides the event itself: the reader (when several are read) and the
+// event's kind (when every kind is shown, not only reads).
+struct TextLayout {
+    bool reader = false;
+    bool kind = false;
 };
 
-// The line that starts the output, if the format has one (the CSV header).
+// The line that starts the output, if the format has one: the CSV header, whose columns are the
+// fields of the event JSON in its order.
 std::optional<std::string> ReadHeader(ReadFormat format);
 
-// One line, with its newline.
-std::string FormatReadRow(ReadFormat format, const ReadRow& row);
+// One event as one line, with its newline: JSON exactly as the library writes it, CSV with the
+// same fields, or text for people (local time, card number, count, EPC).
+std::string FormatEvent(ReadFormat format, const zendrik::Event& event, TextLayout layout);
+
+// An event's JSON as one CSV row of the header's columns: a field the event does not carry, or
+// carries as null, is empty; a text with a comma, a quote or a line break is quoted.
+std::string CsvRow(std::string_view json);
 
 // Local time with milliseconds: 2024-05-01T12:34:56.789.
 std::string LocalTimeStamp(std::chrono::system_clock::time_point when);

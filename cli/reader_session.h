@@ -1,37 +1,21 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
+#include <zendrik_session.hpp>
+
+#include <optional>
+#include <string_view>
 
 #include "cli/link_options.h"
-#include "rules/reader_codes.h"
 
 namespace zendrik::cli {
 
-// The address every command is sent to: the tool's own, which every reader answers whatever
-// address it has been given.
-inline constexpr uint8_t kReaderAddress = rules::kAnyReaderAddress;
+// Opens the reader a choice names (its link opened, the reader greeted with a handshake; closing
+// the Reader says goodbye and closes the link, as the tool does). Reports a failure in words and
+// gives the exit status; kExitOk with `reader` set on success.
+int OpenReader(const ReaderChoice& choice, std::optional<zendrik::Reader>& reader);
 
-// One conversation with the reader: the link opened, the reader greeted with a handshake, and on
-// destruction the goodbye handshake and the serial port closed again, as the tool does.
-class ReaderSession {
-  public:
-    ReaderSession() = default;
-    ~ReaderSession();
-    ReaderSession(const ReaderSession&) = delete;
-    ReaderSession& operator=(const ReaderSession&) = delete;
-
-    // Opens the link and greets the reader. On failure `failure` says what went wrong in words
-    // and the result is the library's code.
-    int32_t Connect(const LinkOptions& options, std::string& failure);
-
-    uint8_t kind() const { return kind_; }
-    uint8_t low_value() const { return lowValue_; }
-
-  private:
-    bool connected_ = false;
-    uint8_t kind_ = 0;
-    uint8_t lowValue_ = 0;
-};
+// The one reader that the subcommands on a single reader work on; nothing, reported, when
+// --reader was given more than once.
+std::optional<ReaderChoice> SingleReader(const LinkOptions& link, std::string_view subcommand);
 
 }  // namespace zendrik::cli

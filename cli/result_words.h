@@ -5,12 +5,17 @@
 
 namespace zendrik::cli {
 
-// A library result code in words, followed by the code itself: "no USB reader was found (-136)".
+// A library result code in the library's words, followed by the code itself: "no USB reader was
+// found (-136)".
 std::string ResultWords(int32_t code);
 
 // The same for the handshake that opens every session, where every failure of the link or of the
 // reader comes back as one code: "no reader answered (-130)".
 std::string HandshakeWords(int32_t code);
+
+// Why a reader could not be opened: the link itself ("cannot open the link: the serial port could
+// not be opened (-32)"), or the reader behind it ("no reader answered (-130)").
+std::string OpenFailureWords(int32_t code);
 
 // Why a USB reader that is plugged in cannot be used: its device node could not be opened (`error`
 // is the errno value), usually for want of the udev rule that grants access, which it names.

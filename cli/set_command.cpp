@@ -1,6 +1,6 @@
 // zendrik set NAME=VALUE...: checks the values with the tool's ranges, writes them in the order of
 // the tool's Save Changes, then reads every setting back and compares.
-#include <zendrik.h>
+#include <zendrik_session.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -21,43 +21,54 @@ struct SetOptions {
     bool json = false;
 };
 
-int32_t WritePlan(uint8_t kind, const rules::ChangePlan& plan, std::string& failedStep) {
-    for (const rules::SettingCommand command : rules::WriteSequence(plan.commands)) {
-        if (const int32_t result = WriteSetting(command, kind, plan.target); result != ZENDRIK_OK) {
-            failedStep = rules::CommandName(command);
-            return result;
+// Writes the plan's settings through the library, which checks them again against what the reader
+// holds, writes them in the tool's order and reads them back. A refusal of the reader to keep a
+// value is no failure here: the caller reads back and names every difference.
+int WriteChanges(zendrik::Reader& reader, const std::vector<std::string>& assignments) {
+    try {
+        reader.configure(assignments);
+    } catch (const zendrik::Error& error) {
+        if (error.code() == ZENDRIK_ERR_VERIFY) {
+            return kExitOk;
         }
+        const int status = error.code() == ZENDRIK_ERR_INVALID_ARGUMENT ? kExitUsage : kExitFailure;
+        return Report(std::string(error.what()) + " (" + std::to_string(error.code()) + ")", status);
     }
-    return ZENDRIK_OK;
+    return kExitOk;
 }
 
 int RunSet(const LinkOptions& link, const SetOptions& options) {
-    ReaderSession session;
-    std::string failure;
-    if (session.Connect(link, failure) != ZENDRIK_OK) {
-        return Report(failure);
+    const std::optional<ReaderChoice> choice = SingleReader(link, "set");
+    if (!choice) {
+        return kExitUsage;
+    }
+    std::optional<zendrik::Reader> reader;
+    if (const int status = OpenReader(*choice, reader); status != kExitOk) {
+        return status;
+    }
+    uint8_t kind = 0;
+    if (const int32_t result = ReadKind(*reader, kind); result != ZENDRIK_OK) {
+        return Report("cannot read the reader kind: " + ResultWords(result));
     }
     rules::ReaderSettings current;
-    std::string item;
-    if (const int32_t result = ReadSettings(current, item); result != ZENDRIK_OK) {
-        return Report("cannot read the " + item + ": " + ResultWords(result));
+    if (const int32_t result = ReadSettings(*reader, current); result != ZENDRIK_OK) {
+        return Report("cannot read the settings: " + ResultWords(result));
     }
+    // Planned here too, for the names to show and to compare; a refusal sends nothing.
     rules::ChangePlan plan;
-    if (const std::string error = rules::PlanChanges(options.assignments, session.kind(), current, plan);
+    if (const std::string error = rules::PlanChanges(options.assignments, kind, current, plan);
         !error.empty()) {
         return Report(error + "; nothing was written", kExitUsage);
     }
-    std::string failedStep;
-    if (const int32_t result = WritePlan(session.kind(), plan, failedStep); result != ZENDRIK_OK) {
-        return Report("writing the " + failedStep + " failed: " + ResultWords(result) +
-                      "; the writes before it were made");
+    if (const int status = WriteChanges(*reader, options.assignments); status != kExitOk) {
+        return status;
     }
     rules::ReaderSettings readBack;
-    if (const int32_t result = ReadSettings(readBack, item); result != ZENDRIK_OK) {
-        return Report("written, but cannot read the " + item + " back: " + ResultWords(result));
+    if (const int32_t result = ReadSettings(*reader, readBack); result != ZENDRIK_OK) {
+        return Report("written, but cannot read the settings back: " + ResultWords(result));
     }
     if (options.json) {
-        std::printf("%s\n", rules::SettingsJson(session.kind(), plan.named, readBack).c_str());
+        std::printf("%s\n", rules::SettingsJson(kind, plan.named, readBack).c_str());
     } else {
         std::fputs(SettingsText(plan.named, readBack).c_str(), stdout);
     }

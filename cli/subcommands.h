@@ -21,7 +21,7 @@ inline constexpr int kExitUsage = 2;
 int Report(const std::string& message, int status = kExitFailure);
 
 // A subcommand registered on the program's command line, and what runs when it was given. The
-// link options live in the program and are read only when the subcommand runs.
+// reader options live in the program and are read only when the subcommand runs.
 struct Subcommand {
     CLI::App* app;
     std::function<int()> run;
@@ -34,9 +34,9 @@ Subcommand AddDefaultCommand(CLI::App& program, const LinkOptions& link);
 Subcommand AddReadCommand(CLI::App& program, const LinkOptions& link);
 Subcommand AddDiscoverCommand(CLI::App& program);
 
-// The note every subcommand's help ends with: where the link options are described.
+// The note every subcommand's help ends with: where the reader options are described.
 inline constexpr const char* kLinkOptionsNote =
-    "Link options (--usb, --serial, --baud, --udp, --local, --trace) go before or after the subcommand; "
-    "see zendrik --help.";
+    "Reader options (--reader, --usb, --serial, --baud, --udp, --local, --trace) go before or after the "
+    "subcommand; see zendrik --help. info, config, set and default work on one reader.";
 
 }  // namespace zendrik::cli

@@ -4,6 +4,7 @@
 
 #include "exports/session_boundary.h"
 #include "exports/zendrik_session.h"
+#include "rules/public_settings.h"
 #include "rules/settings_json.h"
 #include "rules/settings_table.h"
 #include "session/callback_scope.h"
@@ -16,42 +17,6 @@ using session::CopyCutText;
 using session::GuardedCall;
 
 namespace {
-
-rules::ReaderSettings FromPublic(const zendrik_settings& s) {
-    rules::ReaderSettings r;
-    r.buzzer = s.buzzer;
-    r.workMode = s.work_mode;
-    r.triggerTime = s.trigger_time;
-    r.wiegandInterval = s.wiegand_interval;
-    std::copy(std::begin(s.output), std::end(s.output), r.output.begin());
-    r.wiegandFormat = s.wiegand_format;
-    r.passwordCheck = s.password_check;
-    std::copy(std::begin(s.password), std::end(s.password), r.password.begin());
-    r.readInterval = s.read_interval;
-    r.power = s.power;
-    r.address = s.address;
-    r.frequency = rules::FrequencyPlan{s.region, s.first, s.second, s.step, s.span};
-    return r;
-}
-
-void ToPublic(const rules::ReaderSettings& r, zendrik_settings& s) {
-    s.buzzer = r.buzzer;
-    s.work_mode = r.workMode;
-    s.trigger_time = r.triggerTime;
-    s.wiegand_interval = r.wiegandInterval;
-    std::copy(r.output.begin(), r.output.end(), std::begin(s.output));
-    s.wiegand_format = r.wiegandFormat;
-    s.password_check = r.passwordCheck;
-    std::copy(r.password.begin(), r.password.end(), std::begin(s.password));
-    s.read_interval = r.readInterval;
-    s.power = r.power;
-    s.address = r.address;
-    s.region = r.frequency.region;
-    s.span = r.frequency.span;
-    s.first = r.frequency.first;
-    s.second = r.frequency.second;
-    s.step = r.frequency.step;
-}
 
 // The checks every blocking call of a handle makes first.
 int32_t Refusal(const zendrik_reader* reader) {
@@ -91,7 +56,8 @@ int32_t WriteAll(session::ReaderSession& s, const zendrik_settings& settings) {
         return result;
     }
     rules::ChangePlan plan;
-    if (!rules::PlanAllSettings(s.handshake().readerKind, FromPublic(settings), plan).empty()) {
+    if (!rules::PlanAllSettings(s.handshake().readerKind, rules::FromPublicSettings(settings), plan)
+             .empty()) {
         return ZENDRIK_ERR_INVALID_ARGUMENT;
     }
     return session::ApplyPlan(s, plan).result;
@@ -117,7 +83,7 @@ ZENDRIK_API int32_t zendrik_reader_read_settings(zendrik_reader* reader, zendrik
         rules::ReaderSettings read;
         const session::ChangeOutcome outcome = session::ReadSettings(s, read);
         if (outcome.result == ZENDRIK_OK) {
-            ToPublic(read, *settings);
+            rules::ToPublicSettings(read, *settings);
         }
         return outcome.result;
     });
@@ -167,7 +133,8 @@ ZENDRIK_API int32_t zendrik_settings_json(const zendrik_settings* settings, int3
         return ZENDRIK_ERR_INVALID_ARGUMENT;
     }
     return GuardedCall([&]() -> int32_t {
-        const std::string json = rules::SettingsJson(static_cast<uint8_t>(kind), FromPublic(*settings));
+        const std::string json =
+            rules::SettingsJson(static_cast<uint8_t>(kind), rules::FromPublicSettings(*settings));
         return session::CopyWholeText(json, text, size, length);
     });
 }

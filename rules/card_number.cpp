@@ -28,16 +28,13 @@ std::optional<std::vector<uint8_t>> WindowBytes(const TagData& tag, uint8_t kind
     return bytes;
 }
 
-std::optional<std::vector<uint8_t>> DeliveredBytes(const TagData& tag, uint8_t kind, std::size_t start,
-                                                   std::size_t width, bool reversed) {
-    const std::optional<FramedTag> framed = FrameTag(tag, kind);
-    if (!framed) {
-        return std::nullopt;
+// The bytes first to last as one number, the first the most significant, in the format's digits.
+std::string WiegandDecimal(std::span<const uint8_t> bytes) {
+    uint32_t value = 0;
+    for (const uint8_t byte : bytes) {
+        value = (value << kBitsPerByte) | byte;
     }
-    return EpcField(framed->epc, start, width, reversed);
-}
-
-std::string Decimal(uint32_t value, int digits) {
+    const int digits = bytes.size() == kWiegand34Bytes ? kWiegand34Digits : kWiegand26Digits;
     char text[kWiegand34Digits + 1];
     std::snprintf(text, sizeof text, "%0*u", digits, static_cast<unsigned>(value));
     return text;
@@ -51,18 +48,23 @@ std::optional<std::string> WiegandCardNumber(const TagData& tag, uint8_t kind, c
     if (width == 0 || choice.startByte < 0) {
         return std::nullopt;
     }
-    const auto start = static_cast<std::size_t>(choice.startByte);
+    if (source == EpcSource::kDeliveredBytes) {
+        const std::optional<FramedTag> framed = FrameTag(tag, kind);
+        return framed ? WiegandCardNumber(framed->epc, choice) : std::nullopt;
+    }
     const std::optional<std::vector<uint8_t>> bytes =
-        source == EpcSource::kEpcWindow ? WindowBytes(tag, kind, start, width, choice.reversed)
-                                        : DeliveredBytes(tag, kind, start, width, choice.reversed);
-    if (!bytes) {
+        WindowBytes(tag, kind, static_cast<std::size_t>(choice.startByte), width, choice.reversed);
+    return bytes ? std::optional(WiegandDecimal(*bytes)) : std::nullopt;
+}
+
+std::optional<std::string> WiegandCardNumber(std::span<const uint8_t> epc, const WiegandChoice& choice) {
+    const uint8_t width = WiegandBytes(choice.formatCode);
+    if (width == 0 || choice.startByte < 0) {
         return std::nullopt;
     }
-    uint32_t value = 0;
-    for (const uint8_t byte : *bytes) {
-        value = (value << kBitsPerByte) | byte;
-    }
-    return Decimal(value, width == kWiegand34Bytes ? kWiegand34Digits : kWiegand26Digits);
+    const std::optional<std::vector<uint8_t>> bytes =
+        EpcField(epc, static_cast<std::size_t>(choice.startByte), width, choice.reversed);
+    return bytes ? std::optional(WiegandDecimal(*bytes)) : std::nullopt;
 }
 
 std::optional<std::vector<uint8_t>> EpcField(std::span<const uint8_t> source, std::size_t offset,

@@ -38,6 +38,10 @@ struct WiegandChoice {
 std::optional<std::string> WiegandCardNumber(const TagData& tag, uint8_t kind, const WiegandChoice& choice,
                                              EpcSource source);
 
+// The same from the EPC bytes alone (as a session's events carry them): what the delivered-bytes
+// source gives for the read they came from.
+std::optional<std::string> WiegandCardNumber(std::span<const uint8_t> epc, const WiegandChoice& choice);
+
 // `count` bytes of `source` from `offset`, in order or reversed; nothing when they run past its end.
 std::optional<std::vector<uint8_t>> EpcField(std::span<const uint8_t> source, std::size_t offset,
                                              std::size_t count, bool reversed);

@@ -8,7 +8,6 @@
 namespace zendrik::rules {
 namespace {
 
-constexpr char kSerialNumberPrefix[] = "SN:";
 constexpr uint8_t kFirstPrintable = ' ';
 constexpr uint8_t kLastPrintable = '~';
 
@@ -19,7 +18,7 @@ std::string SerialNumberHex(std::span<const uint8_t> serialNumber) {
 }
 
 std::string SerialNumberText(std::span<const uint8_t> serialNumber) {
-    return kSerialNumberPrefix + SerialNumberHex(serialNumber);
+    return std::string(kSerialNumberPrefix) + SerialNumberHex(serialNumber);
 }
 
 std::string VersionText(std::span<const uint8_t> version) {

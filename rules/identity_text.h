@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 // The reader's identity as text: its serial number and its version.
 namespace zendrik::rules {
@@ -12,6 +13,8 @@ namespace zendrik::rules {
 inline constexpr std::size_t kIdentityBytes = 50;
 // A serial number is shown by its first twelve bytes.
 inline constexpr std::size_t kSerialNumberShownBytes = 12;
+// What the configuration tool puts before the serial number's hex pairs.
+inline constexpr std::string_view kSerialNumberPrefix = "SN:";
 
 // The first twelve serial number bytes (or as many as there are) as lower-case hex pairs: the
 // reader's id.

@@ -4,9 +4,17 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <regex>
 #include <sstream>
+#include <thread>
 
 #include "tests/cli/subprocess.h"
 
@@ -108,6 +116,21 @@ class SimReader {
         return RunProcess(argv, environment_);
     }
 
+    // The reader's address over a link, as --reader takes it.
+    std::string Address(Link link) const {
+        switch (link) {
+            case Link::kSerialPath:
+                return "serial:" + environment_.at("ZENDRIK_COM1");
+            case Link::kSerialCom:
+                return "serial:COM1";
+            case Link::kUdp:
+                return "udp:" + udp_;
+            case Link::kUsb:
+                break;
+        }
+        return "usb:" + environment_.at("ZENDRIK_HID_SOCKET");
+    }
+
     nlohmann::json Config(Link link = Link::kUsb) const {
         const ProcessResult config = Zendrik(link, {"config", "--json"});
         EXPECT_EQ(config.status, kExitOk) << config.err;
@@ -128,6 +151,18 @@ class SimReader {
     Environment environment_;
     std::string udp_;
 };
+
+// Runs `lane(0)` .. `lane(count - 1)` on threads of their own and waits for all: runs of the
+// program that mostly wait for the reader overlap.
+void RunInLanes(std::size_t count, const std::function<void(std::size_t)>& lane) {
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < count; ++i) {
+        threads.emplace_back(lane, i);
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
 
 // ---- every link ---------------------------------------------------------------------------------
 
@@ -175,12 +210,16 @@ TEST_P(OverEveryLink, ReadCountPrintsOneCsvRowPerReadWithARunningCountPerCard) {
     const ProcessResult read = Zendrik({"read", "--count", "3", "--format", "csv"});
     ASSERT_EQ(read.status, kExitOk) << read.err;
     // The field's two tags are read in turn; the reader puts out 3 bytes from byte 9 (Wiegand 26).
-    const std::string stamp = "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}";
-    EXPECT_THAT(Lines(read.out),
-                ElementsAre("time,card,count,epc_length,epc",
-                            MatchesRegex(stamp + ",10070715,1,12,00112233445566778899aabb"),
-                            MatchesRegex(stamp + ",00000001,1,12,300833b2ddd9014000000001"),
-                            MatchesRegex(stamp + ",10070715,2,12,00112233445566778899aabb")));
+    // Every read carries the reader's id (its serial number), its own seq and the antenna and
+    // signal strength a kind-0 reader sends; an arrival before each first read is not printed.
+    const std::string stamp = "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z";
+    const std::string read0 = "read,[0-9a-f]{24},[0-9]+," + stamp;
+    EXPECT_THAT(
+        Lines(read.out),
+        ElementsAre("event,reader,seq,time,epc,card,count,first_seen,last_seen,antenna,rssi,error",
+                    MatchesRegex(read0 + ",00112233445566778899aabb,10070715,1," + stamp + ",,1,[0-9]+,"),
+                    MatchesRegex(read0 + ",300833b2ddd9014000000001,00000001,1," + stamp + ",,1,[0-9]+,"),
+                    MatchesRegex(read0 + ",00112233445566778899aabb,10070715,2," + stamp + ",,1,[0-9]+,")));
 }
 
 TEST_P(OverEveryLink, TracePrintsEveryFrameAsATimeStampedHexLine) {
@@ -189,10 +228,9 @@ TEST_P(OverEveryLink, TracePrintsEveryFrameAsATimeStampedHexLine) {
     const std::string link = GetParam() == Link::kUdp ? "udp" : GetParam() == Link::kUsb ? "usb" : "serial";
     const std::vector<std::string> lines = Lines(info.err);
     ASSERT_GE(lines.size(), 4u);
-    // The handshake probe and its answer come first (over UDP after Net_Connect's own probe).
-    const std::size_t first = GetParam() == Link::kUdp ? 2 : 0;
-    EXPECT_THAT(lines[first], MatchesRegex(".*T[0-9:.]+ " + link + " TX AA FF DC 01 00 01 BF 84 55"));
-    EXPECT_THAT(lines[first + 1], MatchesRegex(".* " + link + " RX AA [0-9A-F]{2} C8 01 00 [0-9A-F ]+ 55"));
+    // The handshake and its answer come first, on every link.
+    EXPECT_THAT(lines[0], MatchesRegex(".*T[0-9:.]+ " + link + " TX AA FF DC 01 00 01 BF 84 55"));
+    EXPECT_THAT(lines[1], MatchesRegex(".* " + link + " RX AA [0-9A-F]{2} C8 01 00 [0-9A-F ]+ 55"));
     for (const std::string& line : lines) {
         EXPECT_THAT(line, MatchesRegex(".* " + link + " (TX|RX)( [0-9A-F]{2})+"));
     }
@@ -225,7 +263,11 @@ TEST(ZendrikFailures, WithoutAReaderExitsWithTheResultInWords) {
         {"nobody on the UDP port",
          {ZENDRIK_CLI_PATH, "--udp", "127.0.0.1:9", "info"},
          {},
-         "zendrik: cannot open the link: the reader could not be reached (-16)\n"},
+         "zendrik: no reader answered (-130)\n"},
+        {"no such hidraw node",
+         {ZENDRIK_CLI_PATH, "--reader", "usb:/nonexistent/hidraw9", "config"},
+         {},
+         "zendrik: cannot open the link: no USB reader was found (-136)\n"},
     };
     for (const Case& c : cases) {
         const ProcessResult result = RunProcess(c.argv, c.environment);
@@ -256,6 +298,8 @@ TEST(ZendrikFailures, BadCommandLinesAreRefusedWithUsageStatus) {
         {"read", "--epc", "10:3"},
         {"read", "--wiegand", "26", "--epc", "0:4"},
         {"read", "--format", "xml"},
+        {"read", "--absence", "0"},
+        {"--baud", "4800", "--serial", "COM1", "info"},
     };
     for (const std::vector<std::string>& arguments : commandLines) {
         std::vector<std::string> argv{ZENDRIK_CLI_PATH};
@@ -263,6 +307,34 @@ TEST(ZendrikFailures, BadCommandLinesAreRefusedWithUsageStatus) {
         const ProcessResult result = RunProcess(argv, {{"ZENDRIK_HID_SOCKET", "/nonexistent/hid"}});
         EXPECT_EQ(result.status, kExitUsage) << ::testing::PrintToString(arguments) << result.err;
         EXPECT_NE(result.err, "") << ::testing::PrintToString(arguments);
+    }
+}
+
+TEST(ZendrikFailures, BadReaderAddressesAreRefusedWithTheLibrarysReason) {
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* reason;
+    };
+    const std::vector<Case> cases{
+        {{"--reader", "", "info"}, "the address is empty"},
+        {{"--reader", "bluetooth:00:11", "info"}, "unknown reader kind \"bluetooth\""},
+        {{"--reader", "usb:", "info"}, "usb: needs the path"},
+        {{"--reader", "serial:COM21", "read"}, "\"COM21\" is not one of COM1..COM20"},
+        {{"--reader", "serial:/dev/ttyUSB0?baud=4800", "read"}, "baud \"4800\" is not one of"},
+        {{"--reader", "udp:reader.local:27001", "info"}, "is not a dotted IPv4 address"},
+        {{"--reader", "udp:127.0.0.1:27001?remote=1.2.3.4:5", "info"}, "expected ?local="},
+        {{"--reader", "gate=udp:127.0.0.1", "read"}, "is not HOST:PORT"},
+        {{"--reader", "=usb", "read"}, "the reader name before '=' is empty"},
+        {{"--reader", "usb", "--reader", "usb:/dev/hidraw1", "config"}, "config works on one reader"},
+        {{"--reader", "usb", "--serial", "COM1", "info"}, "--reader excludes --serial"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv{ZENDRIK_CLI_PATH};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        const ProcessResult result = RunProcess(argv, {{"ZENDRIK_HID_SOCKET", "/nonexistent/hid"}});
+        EXPECT_EQ(result.status, kExitUsage) << ::testing::PrintToString(c.arguments) << result.err;
+        EXPECT_THAT(result.err, HasSubstr(c.reason)) << ::testing::PrintToString(c.arguments);
+        EXPECT_EQ(result.out, "") << ::testing::PrintToString(c.arguments);
     }
 }
 
@@ -306,13 +378,19 @@ TEST(ZendrikSet, RefusedValuesWriteNothing) {
         {"power"},
         {"buzzer=on", "power=20", "buzzer=off"},
     };
-    for (const std::vector<std::string>& assignments : refused) {
-        std::vector<std::string> arguments{"set"};
-        arguments.insert(arguments.end(), assignments.begin(), assignments.end());
-        const ProcessResult set = reader.Zendrik(Link::kUsb, arguments);
-        EXPECT_EQ(set.status, kExitUsage) << ::testing::PrintToString(assignments);
-        EXPECT_THAT(set.err, HasSubstr("nothing was written")) << ::testing::PrintToString(assignments);
-    }
+    // Each run waits for the reader to settle after its handshake: the cases go to the one virtual
+    // reader over several links at once (UDP serves any number of senders).
+    const std::vector<Link> lanes{Link::kUsb, Link::kSerialPath, Link::kUdp,
+                                  Link::kUdp, Link::kUdp,        Link::kUdp};
+    RunInLanes(lanes.size(), [&](std::size_t lane) {
+        for (std::size_t i = lane; i < refused.size(); i += lanes.size()) {
+            std::vector<std::string> arguments{"set"};
+            arguments.insert(arguments.end(), refused[i].begin(), refused[i].end());
+            const ProcessResult set = reader.Zendrik(lanes[lane], arguments);
+            EXPECT_EQ(set.status, kExitUsage) << ::testing::PrintToString(refused[i]);
+            EXPECT_THAT(set.err, HasSubstr("nothing was written")) << ::testing::PrintToString(refused[i]);
+        }
+    });
     EXPECT_EQ(reader.Config(), before);
 }
 
@@ -343,23 +421,28 @@ TEST(ZendrikSet, AcceptsTheEdgesOfTheToolsRanges) {
 }
 
 TEST(ZendrikSet, PowerAndFrequencyFollowTheReaderKind) {
-    SimReader kind1({"--kind", "1"});
-    ASSERT_TRUE(kind1.ready());
-    EXPECT_EQ(kind1.Zendrik(Link::kUsb, {"set", "power=17"}).status, kExitUsage);
-    EXPECT_EQ(kind1.Zendrik(Link::kUsb, {"set", "power=27"}).status, kExitUsage);
-    ASSERT_EQ(kind1.Zendrik(Link::kUsb, {"set", "power=18"}).status, kExitOk);
-    EXPECT_EQ(kind1.Config()["power"], 18);
-
-    SimReader kind2({"--kind", "2"});
-    ASSERT_TRUE(kind2.ready());
-    EXPECT_EQ(kind2.Zendrik(Link::kUsb, {"set", "frequency=902000-928000"}).status, kExitUsage);
-    EXPECT_EQ(kind2.Zendrik(Link::kUsb, {"set", "channels=0-63"}).status, kExitUsage);
-    const ProcessResult set = kind2.Zendrik(Link::kUsb, {"set", "channels=5-20", "power=63"});
-    ASSERT_EQ(set.status, kExitOk) << set.err;
-    const nlohmann::json config = kind2.Config();
-    EXPECT_EQ(config["channels"], "5-20");
-    EXPECT_EQ(config["power"], 63);
-    EXPECT_FALSE(config.contains("frequency"));
+    // Kinds 1 and 2 on virtual readers of their own, at once.
+    const std::function<void()> kindOne = [] {
+        SimReader kind1({"--kind", "1"});
+        ASSERT_TRUE(kind1.ready());
+        EXPECT_EQ(kind1.Zendrik(Link::kUsb, {"set", "power=17"}).status, kExitUsage);
+        EXPECT_EQ(kind1.Zendrik(Link::kUsb, {"set", "power=27"}).status, kExitUsage);
+        ASSERT_EQ(kind1.Zendrik(Link::kUsb, {"set", "power=18"}).status, kExitOk);
+        EXPECT_EQ(kind1.Config()["power"], 18);
+    };
+    const std::function<void()> kindTwo = [] {
+        SimReader kind2({"--kind", "2"});
+        ASSERT_TRUE(kind2.ready());
+        EXPECT_EQ(kind2.Zendrik(Link::kUsb, {"set", "frequency=902000-928000"}).status, kExitUsage);
+        EXPECT_EQ(kind2.Zendrik(Link::kUsb, {"set", "channels=0-63"}).status, kExitUsage);
+        const ProcessResult set = kind2.Zendrik(Link::kUsb, {"set", "channels=5-20", "power=63"});
+        ASSERT_EQ(set.status, kExitOk) << set.err;
+        const nlohmann::json config = kind2.Config();
+        EXPECT_EQ(config["channels"], "5-20");
+        EXPECT_EQ(config["power"], 63);
+        EXPECT_FALSE(config.contains("frequency"));
+    };
+    RunInLanes(2, [&](std::size_t lane) { lane == 0 ? kindOne() : kindTwo(); });
 }
 
 TEST(ZendrikDefault, RestoresTheToolsFactoryValuesByReaderKind) {
@@ -376,7 +459,9 @@ TEST(ZendrikDefault, RestoresTheToolsFactoryValuesByReaderKind) {
         {"1", {"power=20", "frequency=903000-904000"}, "frequency", "902000-928000", 26},
         {"2", {"power=20", "channels=3-9"}, "channels", "1-63", 63},
     };
-    for (const Case& c : cases) {
+    // Each kind on a virtual reader of its own, all at once.
+    RunInLanes(cases.size(), [&cases](std::size_t lane) {
+        const Case& c = cases[lane];
         SimReader reader({"--kind", c.kind});
         ASSERT_TRUE(reader.ready());
         std::vector<std::string> set{"set",
@@ -399,14 +484,12 @@ TEST(ZendrikDefault, RestoresTheToolsFactoryValuesByReaderKind) {
         EXPECT_EQ(config["work-mode"], "always") << c.kind;
         EXPECT_EQ(config[c.planName], c.plan) << c.kind;
         EXPECT_EQ(config["power"], c.power) << c.kind;
-    }
+    });
 }
 
 // ---- read ---------------------------------------------------------------------------------------
 
 TEST(ZendrikRead, CardNumbersFollowTheFormatTheStartByteAndTheOrder) {
-    SimReader reader;  // one tag: 00 11 22 33 44 55 66 77 88 99 AA BB
-    ASSERT_TRUE(reader.ready());
     struct Case {
         std::vector<std::string> settings;
         std::vector<std::string> options;
@@ -423,7 +506,11 @@ TEST(ZendrikRead, CardNumbersFollowTheFormatTheStartByteAndTheOrder) {
          "0001122867"},  // 00 11 22 33, the reader's format
         {{"output-start=9", "wiegand-format=26"}, {"--epc", "0:12"}, "00112233445566778899aabb"},
     };
-    for (const Case& c : cases) {
+    // Each case on a virtual reader of its own, all at once.
+    RunInLanes(cases.size(), [&cases](std::size_t lane) {
+        const Case& c = cases[lane];
+        SimReader reader;  // one tag: 00 11 22 33 44 55 66 77 88 99 AA BB
+        ASSERT_TRUE(reader.ready());
         std::vector<std::string> set{"set"};
         set.insert(set.end(), c.settings.begin(), c.settings.end());
         ASSERT_EQ(reader.Zendrik(Link::kUsb, set).status, kExitOk);
@@ -434,9 +521,10 @@ TEST(ZendrikRead, CardNumbersFollowTheFormatTheStartByteAndTheOrder) {
         const nlohmann::json row = nlohmann::json::parse(result.out, nullptr, false);
         EXPECT_EQ(row["card"], c.card)
             << ::testing::PrintToString(c.settings) << ::testing::PrintToString(c.options);
+        EXPECT_EQ(row["event"], "read");
         EXPECT_EQ(row["count"], 1);
-        EXPECT_EQ(row["epc_length"], 12);
-    }
+        EXPECT_EQ(row["epc"], "00112233445566778899aabb");
+    });
 }
 
 TEST(ZendrikRead, AWiegandNumberPastTheEpcWindowIsRefusedBeforeReading) {
@@ -457,7 +545,197 @@ TEST(ZendrikRead, CountNotReachedInTimeIsAFailure) {
     const ProcessResult watch =
         empty.Zendrik(Link::kUsb, {"read", "--watch", "--timeout", "0.5", "--format", "csv"});
     EXPECT_EQ(watch.status, kExitOk) << watch.err;
-    EXPECT_EQ(watch.out, "time,card,count,epc_length,epc\n");
+    EXPECT_EQ(watch.out, "event,reader,seq,time,epc,card,count,first_seen,last_seen,antenna,rssi,error\n");
+    EXPECT_EQ(watch.err, "zendrik: stopped after 0 reads (0 arrivals)\n");
+}
+
+// A line's reader and EPC, in each output format.
+struct ReaderAndEpc {
+    std::string reader;
+    std::string epc;
+};
+
+std::optional<ReaderAndEpc> FromJson(const std::string& line) {
+    const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+    if (!event.is_object() || event["event"] != "read") {
+        return std::nullopt;
+    }
+    return ReaderAndEpc{event["reader"], event["epc"]};
+}
+
+std::optional<ReaderAndEpc> FromCsv(const std::string& line) {
+    std::vector<std::string> fields{""};
+    for (const char c : line) {
+        if (c == ',') {
+            fields.emplace_back();
+        } else {
+            fields.back().push_back(c);
+        }
+    }
+    if (fields.size() != 12 || fields[0] != "read") {
+        return std::nullopt;
+    }
+    return ReaderAndEpc{fields[1], fields[4]};
+}
+
+std::optional<ReaderAndEpc> FromText(const std::string& line) {
+    std::smatch match;
+    static const std::regex kTextRead(
+        "[0-9T:.-]+  (.+)  card [0-9]+  count [0-9]+  epc ([0-9a-f]+)  antenna [0-9]+  rssi [0-9]+");
+    if (!std::regex_match(line, match, kTextRead)) {
+        return std::nullopt;
+    }
+    return ReaderAndEpc{match[1], match[2]};
+}
+
+TEST(ZendrikRead, SeveralReadersInOneRunEachLineNamingItsReader) {
+    SimReader first({"--serial", "1", "--tag", kTagA});
+    SimReader second({"--serial", "2", "--tag", kTagB});
+    SimReader third({"--serial", "3", "--tag", "E2801160600002054E5C1BE3"});
+    ASSERT_TRUE(first.ready() && second.ready() && third.ready());
+    // Each over a link of its own kind; the second and third named.
+    const std::vector<std::string> readers{"--reader", first.Address(Link::kUsb),
+                                           "--reader", "dock 4=" + second.Address(Link::kSerialPath),
+                                           "--reader", "gate=" + third.Address(Link::kUdp)};
+    const std::map<std::string, std::string> epcOf{{"000000000000000000000001", "00112233445566778899aabb"},
+                                                   {"dock 4", "300833b2ddd9014000000001"},
+                                                   {"gate", "e2801160600002054e5c1be3"}};
+    struct Case {
+        const char* format;
+        std::optional<ReaderAndEpc> (*parse)(const std::string&);
+        std::size_t headerLines;
+    };
+    for (const Case& c : {Case{"json", FromJson, 0}, Case{"csv", FromCsv, 1}, Case{"text", FromText, 0}}) {
+        std::vector<std::string> argv{ZENDRIK_CLI_PATH};
+        argv.insert(argv.end(), readers.begin(), readers.end());
+        argv.insert(argv.end(), {"read", "--count", "2", "--format", c.format});
+        const ProcessResult read = RunProcess(argv);
+        ASSERT_EQ(read.status, kExitOk) << c.format << read.err;
+        const std::vector<std::string> lines = Lines(read.out);
+        ASSERT_EQ(lines.size(), c.headerLines + 6) << c.format << read.out;
+        std::map<std::string, int> reads;
+        for (std::size_t i = c.headerLines; i < lines.size(); ++i) {
+            const std::optional<ReaderAndEpc> line = c.parse(lines[i]);
+            ASSERT_TRUE(line) << c.format << ": " << lines[i];
+            ASSERT_TRUE(epcOf.count(line->reader)) << c.format << ": " << lines[i];
+            EXPECT_EQ(line->epc, epcOf.at(line->reader)) << c.format << ": " << lines[i];
+            ++reads[line->reader];
+        }
+        for (const auto& [reader, epc] : epcOf) {
+            EXPECT_EQ(reads[reader], 2) << c.format << " " << reader;
+        }
+    }
+    // Two ways to the same reader give one id twice: the lines could not be told apart.
+    const ProcessResult twice = RunProcess({ZENDRIK_CLI_PATH, "--reader", first.Address(Link::kUsb),
+                                            "--reader", first.Address(Link::kSerialPath), "read"});
+    EXPECT_EQ(twice.status, kExitUsage);
+    EXPECT_THAT(twice.err, HasSubstr("two readers go by the id \"000000000000000000000001\""));
+}
+
+// ---- read --watch through a reader stopped and started again ---------------------------------
+
+// zendrik-sim on a HID socket of its own, which can be stopped and started again on the same path.
+class RestartableSim {
+  public:
+    RestartableSim(std::filesystem::path socket, std::vector<std::string> options)
+        : socket_(std::move(socket)), options_(std::move(options)) {
+        Start();
+    }
+    std::string address() const { return "usb:" + socket_.string(); }
+    void Stop() { sim_.reset(); }
+    void Start() {
+        std::vector<std::string> argv{ZENDRIK_SIM_PATH, "--hid-socket", socket_.string()};
+        argv.insert(argv.end(), options_.begin(), options_.end());
+        sim_ = std::make_unique<BackgroundProcess>(argv);
+        sim_->ReadLines(1);  // listening once it says where
+    }
+
+  private:
+    std::filesystem::path socket_;
+    std::vector<std::string> options_;
+    std::unique_ptr<BackgroundProcess> sim_;
+};
+
+// Reads lines until one holds `text`, and gives them all.
+std::vector<std::string> LinesUntil(BackgroundProcess& process, const std::string& text) {
+    std::vector<std::string> lines;
+    while (lines.empty() || lines.back().find(text) == std::string::npos) {
+        const std::vector<std::string> next = process.ReadLines(1);
+        if (next.empty()) {
+            break;
+        }
+        lines.push_back(next.front());
+    }
+    return lines;
+}
+
+TEST(ZendrikWatch, ReadingGoesOnThroughAReaderStoppedAndStartedAgain) {
+    TempDir dir;
+    RestartableSim plain(dir.path() / "plain", {"--serial", "1", "--tag", kTagA, "--round-time", "20"});
+    RestartableSim evented(dir.path() / "events", {"--serial", "2", "--tag", kTagB, "--round-time", "20"});
+    BackgroundProcess text({ZENDRIK_CLI_PATH, "--reader", plain.address(), "read", "--watch"}, {}, true);
+    BackgroundProcess json({ZENDRIK_CLI_PATH, "--reader", "dock=" + evented.address(), "read", "--watch",
+                            "--events", "--format", "json", "--absence", "100"},
+                           {}, true);
+    ASSERT_EQ(text.ReadLines(2).size(), 2u);
+    std::vector<std::string> events = json.ReadLines(3);
+
+    // Unplugged: the plain reader's loss goes to standard error, the other's is an event, and its
+    // tag departs once it has not been read for the absence time.
+    plain.Stop();
+    evented.Stop();
+    ASSERT_TRUE(text.WaitForError("zendrik: link lost: "));
+    for (const std::string& line : LinesUntil(json, "\"departed\"")) {
+        events.push_back(line);
+    }
+    plain.Start();
+    evented.Start();
+    EXPECT_EQ(text.ReadLines(2).size(), 2u);
+    for (const std::string& line : LinesUntil(json, "\"link-restored\"")) {
+        events.push_back(line);
+    }
+    for (const std::string& line : json.ReadLines(2)) {
+        events.push_back(line);
+    }
+
+    const ProcessResult textEnd = text.Stop(SIGINT);
+    EXPECT_EQ(textEnd.status, kExitOk);
+    EXPECT_THAT(textEnd.err, MatchesRegex("zendrik: link lost: the reader could not be reached \\(-16\\)\n"
+                                          "zendrik: link restored\n"
+                                          "zendrik: stopped after [0-9]+ reads \\(1 arrival\\)\n"));
+    const ProcessResult jsonEnd = json.Stop(SIGINT);
+    EXPECT_EQ(jsonEnd.status, kExitOk);
+    for (const std::string& line : Lines(jsonEnd.out)) {
+        events.push_back(line);
+    }
+    // Every line parses back; seq runs from 1 without gaps; every kind came in its place.
+    std::vector<std::string> kinds;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const nlohmann::json event = nlohmann::json::parse(events[i], nullptr, false);
+        ASSERT_TRUE(event.is_object()) << events[i];
+        EXPECT_EQ(event["reader"], "dock") << events[i];
+        EXPECT_EQ(event["seq"], i + 1) << events[i];
+        EXPECT_THAT(event["time"].get<std::string>(), MatchesRegex("[0-9-]+T[0-9:]+\\.[0-9]{3}Z"));
+        const std::string kind = event["event"];
+        if (kind == "read") {
+            EXPECT_EQ(event["epc"], "300833b2ddd9014000000001") << events[i];
+            EXPECT_TRUE(event["antenna"].is_number() && event["rssi"].is_number()) << events[i];
+        }
+        if (kinds.empty() || kinds.back() != kind) {
+            kinds.push_back(kind);
+        }
+    }
+    // The tag departs while the link is down (in whichever order the loss is noticed), and arrives
+    // again once it is restored.
+    const auto at = [&kinds](const char* kind) { return std::find(kinds.begin(), kinds.end(), kind); };
+    ASSERT_GE(kinds.size(), 2u);
+    ASSERT_NE(at("link-restored"), kinds.end());
+    EXPECT_LT(at("link-lost"), at("link-restored"));
+    EXPECT_LT(at("departed"), at("link-restored"));
+    EXPECT_THAT(std::vector<std::string>(kinds.begin(), kinds.begin() + 2), ElementsAre("arrived", "read"));
+    EXPECT_THAT(std::vector<std::string>(at("link-restored"), kinds.end()),
+                ElementsAre("link-restored", "arrived", "read"));
+    EXPECT_THAT(jsonEnd.err, MatchesRegex("zendrik: stopped after [0-9]+ reads \\(2 arrivals\\)\n"));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdlib>
 #include <stdexcept>
+#include <utility>
 
 extern char** environ;
 
@@ -130,25 +131,57 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const Environment
     return result;
 }
 
-BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv) {
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv, const Environment& extra,
+                                     bool captureErrors) {
     Pipe out;
-    pid_ = Spawn(argv, {}, out.write, -1);
+    if (captureErrors) {
+        Pipe err;
+        pid_ = Spawn(argv, extra, out.write, err.write);
+        ::close(err.write);
+        err_ = err.read;
+        errOpen_ = true;
+    } else {
+        pid_ = Spawn(argv, extra, out.write, -1);
+    }
     ::close(out.write);
     out_ = out.read;
 }
 
 BackgroundProcess::~BackgroundProcess() {
-    ::kill(pid_, SIGTERM);
-    const Clock::time_point end = Clock::now() + std::chrono::seconds{5};
-    int status = 0;
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-        if (Clock::now() >= end) {
-            Reap(pid_, true);
-            break;
+    if (!stopped_) {
+        ::kill(pid_, SIGTERM);
+        const Clock::time_point end = Clock::now() + std::chrono::seconds{5};
+        int status = 0;
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (Clock::now() >= end) {
+                Reap(pid_, true);
+                break;
+            }
+            ::usleep(10000);
         }
-        ::usleep(10000);
     }
     ::close(out_);
+    if (err_ >= 0) {
+        ::close(err_);
+    }
+}
+
+bool BackgroundProcess::Take(int waitMs) {
+    std::array<pollfd, 2> fds{pollfd{outOpen_ ? out_ : -1, POLLIN, 0},
+                              pollfd{errOpen_ ? err_ : -1, POLLIN, 0}};
+    if (!outOpen_ && !errOpen_) {
+        return false;
+    }
+    if (::poll(fds.data(), fds.size(), waitMs) <= 0) {
+        return true;
+    }
+    if (fds[0].revents != 0 && !Drain(out_, pending_)) {
+        outOpen_ = false;
+    }
+    if (fds[1].revents != 0 && !Drain(err_, errors_)) {
+        errOpen_ = false;
+    }
+    return outOpen_ || errOpen_;
 }
 
 std::vector<std::string> BackgroundProcess::ReadLines(std::size_t count, std::chrono::seconds deadline) {
@@ -161,12 +194,34 @@ std::vector<std::string> BackgroundProcess::ReadLines(std::size_t count, std::ch
             pending_.erase(0, newline + 1);
             continue;
         }
-        pollfd fd{out_, POLLIN, 0};
-        if (::poll(&fd, 1, Remaining(end)) <= 0 || !Drain(out_, pending_)) {
+        if (Remaining(end) == 0 || !Take(Remaining(end))) {
             break;
         }
     }
     return lines;
+}
+
+bool BackgroundProcess::WaitForError(const std::string& text, std::chrono::seconds deadline) {
+    const Clock::time_point end = Clock::now() + deadline;
+    while (errors_.find(text) == std::string::npos) {
+        if (Remaining(end) == 0 || !Take(Remaining(end))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+ProcessResult BackgroundProcess::Stop(int signal, std::chrono::seconds deadline) {
+    ::kill(pid_, signal);
+    const Clock::time_point end = Clock::now() + deadline;
+    while (Remaining(end) > 0 && Take(Remaining(end))) {
+    }
+    stopped_ = true;
+    ProcessResult result;
+    result.status = Reap(pid_, Remaining(end) == 0);
+    result.out = std::exchange(pending_, {});
+    result.err = std::exchange(errors_, {});
+    return result;
 }
 
 }  // namespace zendrik::testing

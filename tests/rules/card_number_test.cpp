@@ -138,6 +138,11 @@ TEST(CardNumber, WiegandNumbersFromTheWindowOrFromTheDeliveredBytes) {
     for (const Case& c : cases) {
         const TagData tag{std::span(read).first(c.bytesGiven), c.length};
         EXPECT_EQ(WiegandCardNumber(tag, kReaderKind0, c.choice, c.source), c.card) << c.name;
+        // From the EPC bytes alone, as an event carries them: what the delivered source gives.
+        const std::optional<FramedTag> framed = FrameTag(tag, kReaderKind0);
+        if (c.source == delivered && framed) {
+            EXPECT_EQ(WiegandCardNumber(framed->epc, c.choice), c.card) << c.name;
+        }
     }
     // Kind 2 has no antenna byte: the same EPC one byte earlier.
     const TagData kind2{std::span(read).subspan(1, 16), 14};
