@@ -281,6 +281,14 @@ TEST(ZendrikFailures, WithoutAReaderExitsWithTheResultInWords) {
         EXPECT_EQ(result.status, kExitFailure) << LinkName(link);
         EXPECT_EQ(result.err, "zendrik: no reader answered (-130)\n") << LinkName(link);
     }
+    // A reader that answers everything but tag reads: counted reads end once the link counts as
+    // lost (three rounds without an answer).
+    SimReader mute({"--tag", kTagA, "--fault", "silence@0xF6"});
+    ASSERT_TRUE(mute.ready());
+    const ProcessResult unanswered = mute.Zendrik(Link::kUsb, {"read", "--count", "1"});
+    EXPECT_EQ(unanswered.status, kExitFailure);
+    EXPECT_EQ(unanswered.err, "zendrik: reading a tag failed: the reply was missing or damaged (-82)\n");
+    EXPECT_EQ(unanswered.out, "");
 }
 
 TEST(ZendrikFailures, BadCommandLinesAreRefusedWithUsageStatus) {
