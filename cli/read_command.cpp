@@ -107,7 +107,8 @@ Subcommand AddReadCommand(CLI::App& program, const LinkOptions& link) {
             ->check(CLI::PositiveNumber);
     app->add_flag("--watch", options->watch,
                   "read until interrupted (Ctrl-C), through unplug and replug: the link is reconnected by "
-                  "itself, and \"link lost\" and \"link restored\" go to standard error (with --events, to the output "
+                  "itself, and \"link lost\" and \"link restored\" go to standard error (with --events, to "
+                  "the output "
                   "as events of their own)")
         ->excludes(count);
     app->add_flag("--events", options->events,
