@@ -18,6 +18,7 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr int kWaitForEver = -1;
+constexpr SteadyClock::time_point kNoDeadline = SteadyClock::time_point::max();
 constexpr int32_t kTakeWithoutWaiting = 0;
 
 void CopyCard(zendrik_event& raw, const std::string& card) {
@@ -29,6 +30,15 @@ void CopyCard(zendrik_event& raw, const std::string& card) {
 // "1 read", "2 reads".
 std::string Counted(uint64_t count, const std::string& noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+// Milliseconds poll() may wait: until the deadline, or for ever without one.
+int PollTimeout(SteadyClock::time_point deadline) {
+    if (deadline == kNoDeadline) {
+        return kWaitForEver;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
+    return static_cast<int>(std::max<int64_t>(left.count(), 0));
 }
 
 std::string SecondsText(double seconds) {
@@ -80,39 +90,23 @@ int EventStream::StartAll() {
 
 EventStream::Ending EventStream::Stream() {
     const InterruptFlag interrupt;
-    const bool timed = options_.timeoutSeconds > 0;
     const SteadyClock::time_point deadline =
-        SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
-                                 std::chrono::duration<double>(options_.timeoutSeconds));
-    std::vector<pollfd> watched;
-    std::vector<Reading*> owners;
+        options_.timeoutSeconds > 0
+            ? SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
+                                       std::chrono::duration<double>(options_.timeoutSeconds))
+            : kNoDeadline;
     while (!AllFinished()) {
-        watched.clear();
-        owners.clear();
-        if (interrupt.descriptor() >= 0) {
-            watched.push_back({interrupt.descriptor(), POLLIN, 0});
-            owners.push_back(nullptr);
-        }
-        for (Reading& reading : readings_) {
-            if (!reading.finished) {
-                watched.push_back({reading.streamed.reader.event_fd(), POLLIN, 0});
-                owners.push_back(&reading);
-            }
-        }
-        int wait = kWaitForEver;
-        if (timed) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
-            wait = static_cast<int>(std::max<int64_t>(left.count(), 0));
-        }
-        const int ready = ::poll(watched.data(), watched.size(), wait);
+        std::vector<Reading*> owners;
+        std::vector<pollfd> watched = WatchList(interrupt.descriptor(), owners);
+        const int ready = ::poll(watched.data(), watched.size(), PollTimeout(deadline));
         if (interrupt.raised()) {
             return Ending::kInterrupted;
         }
         if (ready < 0 && errno != EINTR) {
             Report(std::string("cannot wait for events: ") + std::strerror(errno));
-            return Ending::kInterrupted;
+            return Ending::kFailed;
         }
-        if (timed && SteadyClock::now() >= deadline) {
+        if (SteadyClock::now() >= deadline) {
             return Ending::kTimedOut;
         }
         for (std::size_t i = 0; i < watched.size(); ++i) {
@@ -122,6 +116,21 @@ EventStream::Ending EventStream::Stream() {
         }
     }
     return Ending::kDone;
+}
+
+std::vector<pollfd> EventStream::WatchList(int interruptDescriptor, std::vector<Reading*>& owners) {
+    std::vector<pollfd> watched;
+    if (interruptDescriptor >= 0) {
+        watched.push_back({interruptDescriptor, POLLIN, 0});
+        owners.push_back(nullptr);
+    }
+    for (Reading& reading : readings_) {
+        if (!reading.finished) {
+            watched.push_back({reading.streamed.reader.event_fd(), POLLIN, 0});
+            owners.push_back(&reading);
+        }
+    }
+    return watched;
 }
 
 void EventStream::Drain(Reading& reading) {
@@ -225,7 +234,7 @@ bool EventStream::AllFinished() const {
 }
 
 int EventStream::Outcome(Ending ending) {
-    int status = kExitOk;
+    int status = ending == Ending::kFailed ? kExitFailure : kExitOk;
     for (const Reading& reading : readings_) {
         if (reading.failed) {
             status = kExitFailure;
@@ -233,7 +242,7 @@ int EventStream::Outcome(Ending ending) {
             Report(Prefix(reading) + "stopped after " + Counted(reading.reads, "read") + " (" +
                        Counted(reading.arrivals, "arrival") + ")",
                    kExitOk);
-        } else if (!reading.finished) {
+        } else if (!reading.finished && ending != Ending::kFailed) {
             const std::string when = ending == Ending::kTimedOut
                                          ? "in " + SecondsText(options_.timeoutSeconds) + " s"
                                          : std::string("before the interrupt");

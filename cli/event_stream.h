@@ -1,5 +1,6 @@
 #pragma once
 
+#include <poll.h>
 #include <zendrik_session.hpp>
 
 #include <chrono>
@@ -52,10 +53,13 @@ class EventStream {
         bool failed = false;
         bool warnedNoCard = false;
     };
-    enum class Ending { kDone, kInterrupted, kTimedOut };
+    enum class Ending { kDone, kInterrupted, kTimedOut, kFailed };
 
     int StartAll();
     Ending Stream();
+    // The descriptors to wait on: the interrupt's, then each unfinished reader's, whose Reading
+    // `owners` gets in the same places (null for the interrupt).
+    std::vector<pollfd> WatchList(int interruptDescriptor, std::vector<Reading*>& owners);
     void Drain(Reading& reading);
     void Handle(Reading& reading, zendrik_event& raw);
     void HandleLink(Reading& reading, const zendrik::Event& event);

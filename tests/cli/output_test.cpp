@@ -9,7 +9,6 @@
 
 #include <cstdio>
 
-#include "cli/card_rule.h"
 #include "cli/link_options.h"
 #include "cli/read_output.h"
 #include "cli/result_words.h"
@@ -215,27 +214,6 @@ TEST(ReaderOptions, NamesAddressesAndShorthands) {
         EXPECT_EQ(addresses, c.addresses);
         EXPECT_EQ(chosen.front().link, c.link);
     }
-}
-
-TEST(CardRule, TheCommandLineReplacesTheReadersChoice) {
-    rules::ReaderSettings settings;
-    settings.output = {1, 9, 3, 1};  // on, from byte 9, 3 bytes, reversed
-    const std::vector<uint8_t> epc{0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB};
-    EXPECT_EQ(CardRuleFor(0, "", settings), std::nullopt);
-    const std::optional<CardRule> field = CardRuleFor(0, "1:3", settings);
-    ASSERT_TRUE(field);
-    EXPECT_EQ(field->CardOf(epc), "332211");  // the reader's byte order
-    EXPECT_EQ(field->CardOf(std::span(epc).first(3)), std::nullopt);
-    EXPECT_EQ(CheckCardRule(*field), "");
-    const std::optional<CardRule> wiegand26 = CardRuleFor(kWiegand26Bits, "", settings);
-    ASSERT_TRUE(wiegand26);
-    EXPECT_EQ(wiegand26->CardOf(epc), "12298905");  // BB AA 99
-    EXPECT_EQ(CheckCardRule(*wiegand26), "");
-    const std::optional<CardRule> wiegand34 = CardRuleFor(kWiegand34Bits, "", settings);
-    ASSERT_TRUE(wiegand34);
-    EXPECT_EQ(wiegand34->CardOf(epc), std::nullopt);
-    EXPECT_THAT(CheckCardRule(*wiegand34),
-                ::testing::StartsWith("the reader's output-start 9 leaves no room"));
 }
 
 TEST(ResultWords, AnUnopenableUsbReaderNamesTheNodeTheReasonAndTheUdevRule) {
