@@ -63,10 +63,12 @@ int EventStream::Run() {
     if (const std::optional<std::string> header = ReadHeader(options_.format)) {
         Print(*header);
     }
+    // Taken from before the start, so that an interrupt while the readers start still stops them.
+    const InterruptFlag interrupt;
     if (const int status = StartAll(); status != kExitOk) {
         return status;
     }
-    const Ending ending = Stream();
+    const Ending ending = Stream(interrupt);
     for (Reading& reading : readings_) {
         zendrik_inventory_stop(reading.streamed.reader.get());
     }
@@ -88,8 +90,7 @@ int EventStream::StartAll() {
     return kExitOk;
 }
 
-EventStream::Ending EventStream::Stream() {
-    const InterruptFlag interrupt;
+EventStream::Ending EventStream::Stream(const InterruptFlag& interrupt) {
     const SteadyClock::time_point deadline =
         options_.timeoutSeconds > 0
             ? SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(

@@ -14,6 +14,8 @@
 
 namespace zendrik::cli {
 
+class InterruptFlag;
+
 struct StreamOptions {
     bool watch = false;   // read until interrupted (or the time-out), through link losses
     int count = 1;        // without watch: stop each reader after this many reads
@@ -56,7 +58,7 @@ class EventStream {
     enum class Ending { kDone, kInterrupted, kTimedOut, kFailed };
 
     int StartAll();
-    Ending Stream();
+    Ending Stream(const InterruptFlag& interrupt);
     // The descriptors to wait on: the interrupt's, then each unfinished reader's, whose Reading
     // `owners` gets in the same places (null for the interrupt).
     std::vector<pollfd> WatchList(int interruptDescriptor, std::vector<Reading*>& owners);
