@@ -154,13 +154,17 @@ class HidSocketPeer {
             std::span<const uint8_t>(message).subspan(1, std::min(message.size() - 1, kChunk));
         const std::vector<Bytes> answers =
             options_.responder ? options_.responder(carried) : std::vector<Bytes>{};
+        {
+            // Recorded before it is answered: whoever got the answer also sees the report counted.
+            const std::lock_guard lock(mutex_);
+            reports_.push_back(std::move(message));
+        }
         for (const Bytes& frame : answers) {
             Bytes input(InputReportLength(), 0);  // report id 0, then the frame
             std::copy_n(frame.begin(), std::min(frame.size(), input.size() - 1), input.begin() + 1);
             ::send(connection_.get(), input.data(), input.size(), MSG_NOSIGNAL);
         }
         const std::lock_guard lock(mutex_);
-        reports_.push_back(std::move(message));
         ++handled_;
         handledChanged_.notify_all();
     }

@@ -14,6 +14,9 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <future>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "link/unique_fd.h"
@@ -164,11 +167,23 @@ TEST(SimHidSocketServer, ALateReplyOvertakenByANewConnectionIsDropped) {
     const std::string path = directory.path() + "/hid.sock";
     Reader reader;
     reader.FailNext(1, Fault::Late(std::chrono::milliseconds{200}));
-    HidSocketServer server(AnswerWith(reader), path);
+    std::promise<void> firstAsked;
+    bool answeredOnce = false;
+    HidSocketServer server(
+        [&](std::span<const uint8_t> request) {
+            std::optional<Reply> reply = reader.Answer(request);
+            if (!std::exchange(answeredOnce, true)) {
+                firstAsked.set_value();
+            }
+            return reply;
+        },
+        path);
     const UniqueFd first = ConnectUnix(path);
     ASSERT_EQ(ReceiveMessage(first.get()).size(), 8u);
     const Bytes request = OutputReport(kProbe);
     ASSERT_EQ(::send(first.get(), request.data(), request.size(), 0), 65);
+    // Opened only once the server has taken the request, else both could be accepted before it.
+    firstAsked.get_future().wait();
     const UniqueFd second = ConnectUnix(path);  // while the reply is held back
     ASSERT_TRUE(second);
     EXPECT_EQ(ReceiveMessage(second.get()).size(), 8u);  // greeted once the late reply was dropped
