@@ -20,17 +20,10 @@ struct ConfigOptions {
 };
 
 int RunConfig(const LinkOptions& link, const ConfigOptions& options) {
-    const std::optional<ReaderChoice> choice = SingleReader(link, "config");
-    if (!choice) {
-        return kExitUsage;
-    }
     std::optional<zendrik::Reader> reader;
-    if (const int status = OpenReader(*choice, reader); status != kExitOk) {
-        return status;
-    }
     uint8_t kind = 0;
-    if (const int32_t result = ReadKind(*reader, kind); result != ZENDRIK_OK) {
-        return Report("cannot read the reader kind: " + ResultWords(result));
+    if (const int status = OpenSingleReader(link, "config", reader, kind); status != kExitOk) {
+        return status;
     }
     rules::ReaderSettings settings;
     if (const int32_t result = ReadSettings(*reader, settings); result != ZENDRIK_OK) {

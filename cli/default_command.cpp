@@ -16,17 +16,10 @@ namespace {
 
 // The library tries every step, as the tool does; unlike the tool, a failure is reported.
 int RunDefault(const LinkOptions& link) {
-    const std::optional<ReaderChoice> choice = SingleReader(link, "default");
-    if (!choice) {
-        return kExitUsage;
-    }
     std::optional<zendrik::Reader> reader;
-    if (const int status = OpenReader(*choice, reader); status != kExitOk) {
-        return status;
-    }
     uint8_t kind = 0;
-    if (const int32_t result = ReadKind(*reader, kind); result != ZENDRIK_OK) {
-        return Report("cannot read the reader kind: " + ResultWords(result));
+    if (const int status = OpenSingleReader(link, "default", reader, kind); status != kExitOk) {
+        return status;
     }
     if (const int32_t result = zendrik_reader_factory_default(reader->get()); result != ZENDRIK_OK) {
         return Report("restoring the factory defaults failed: " + ResultWords(result));

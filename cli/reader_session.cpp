@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <string>
 
+#include "cli/reader_settings.h"
 #include "cli/result_words.h"
 #include "cli/subcommands.h"
 
@@ -96,6 +97,21 @@ std::optional<ReaderChoice> SingleReader(const LinkOptions& link, std::string_vi
         return std::nullopt;
     }
     return std::move(chosen.front());
+}
+
+int OpenSingleReader(const LinkOptions& link, std::string_view subcommand,
+                     std::optional<zendrik::Reader>& reader, uint8_t& kind) {
+    const std::optional<ReaderChoice> choice = SingleReader(link, subcommand);
+    if (!choice) {
+        return kExitUsage;
+    }
+    if (const int status = OpenReader(*choice, reader); status != kExitOk) {
+        return status;
+    }
+    if (const int32_t result = ReadKind(*reader, kind); result != ZENDRIK_OK) {
+        return Report("cannot read the reader kind: " + ResultWords(result));
+    }
+    return kExitOk;
 }
 
 }  // namespace zendrik::cli

@@ -38,17 +38,10 @@ int WriteChanges(zendrik::Reader& reader, const std::vector<std::string>& assign
 }
 
 int RunSet(const LinkOptions& link, const SetOptions& options) {
-    const std::optional<ReaderChoice> choice = SingleReader(link, "set");
-    if (!choice) {
-        return kExitUsage;
-    }
     std::optional<zendrik::Reader> reader;
-    if (const int status = OpenReader(*choice, reader); status != kExitOk) {
-        return status;
-    }
     uint8_t kind = 0;
-    if (const int32_t result = ReadKind(*reader, kind); result != ZENDRIK_OK) {
-        return Report("cannot read the reader kind: " + ResultWords(result));
+    if (const int status = OpenSingleReader(link, "set", reader, kind); status != kExitOk) {
+        return status;
     }
     rules::ReaderSettings current;
     if (const int32_t result = ReadSettings(*reader, current); result != ZENDRIK_OK) {

@@ -63,16 +63,24 @@ int32_t WriteAll(session::ReaderSession& s, const zendrik_settings& settings) {
     return session::ApplyPlan(s, plan).result;
 }
 
-}  // namespace
-
-extern "C" {
-
-ZENDRIK_API int32_t zendrik_reader_read_settings(zendrik_reader* reader, zendrik_settings* settings) {
+// A reader that cannot be called, or a settings record missing or older than this library's.
+int32_t SettingsRefusal(const zendrik_reader* reader, const zendrik_settings* settings) {
     if (const int32_t refused = Refusal(reader); refused != ZENDRIK_OK) {
         return refused;
     }
     if (settings == nullptr || settings->size < sizeof(zendrik_settings)) {
         return ZENDRIK_ERR_INVALID_ARGUMENT;
+    }
+    return ZENDRIK_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+ZENDRIK_API int32_t zendrik_reader_read_settings(zendrik_reader* reader, zendrik_settings* settings) {
+    if (const int32_t refused = SettingsRefusal(reader, settings); refused != ZENDRIK_OK) {
+        return refused;
     }
     return GuardedCall([&]() -> int32_t {
         const auto turn = reader->session.CallerTurn();
@@ -90,11 +98,8 @@ ZENDRIK_API int32_t zendrik_reader_read_settings(zendrik_reader* reader, zendrik
 }
 
 ZENDRIK_API int32_t zendrik_reader_write_settings(zendrik_reader* reader, const zendrik_settings* settings) {
-    if (const int32_t refused = Refusal(reader); refused != ZENDRIK_OK) {
+    if (const int32_t refused = SettingsRefusal(reader, settings); refused != ZENDRIK_OK) {
         return refused;
-    }
-    if (settings == nullptr || settings->size < sizeof(zendrik_settings)) {
-        return ZENDRIK_ERR_INVALID_ARGUMENT;
     }
     return GuardedCall([&]() -> int32_t {
         const auto turn = reader->session.CallerTurn();

@@ -18,21 +18,8 @@ readonly sim="$3"
 readonly host_address=192.168.1.54
 readonly module_address=192.168.1.100
 readonly module_id=5a44524b0042
-
-sim_pid=""
-work="$(mktemp -d)"
-cleanup() {
-    [[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null || true
-    netns_stop
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAILED: $*"
-    exit 1
-}
+netns_use_work_directory
+readonly work="$netns_work"
 
 # Before any module exists: the search finds nothing and says so.
 set +e
@@ -42,14 +29,7 @@ set -e
 [[ $none_status -eq 1 ]] || fail "discover without modules exited with $none_status"
 grep -qx 'zendrik: no network module answered (-16)' "$work/none.err" || fail "$(cat "$work/none.err")"
 
-netns_join_module zdc "$host_address" "$module_address"
-
-nsenter --net="$netns_module" "$sim" --module 0.0.0.0:5000 --module-id "$module_id" \
-    --hid-socket "$work/hid" >"$work/sim.out" 2>/dev/null &
-sim_pid=$!
-sim_listening() { grep -q '^ZENDRIK_SIM_MODULE=' "$work/sim.out"; }
-wait_for sim_listening || fail "the virtual reader's module did not start"
-netns_wait_link_up zdc
+netns_start_sim_module zdc "$host_address" "$module_address" "$sim" "$module_id"
 
 "$zendrik" discover >"$work/text.out" || fail "discover failed"
 grep -qx "module 5a:44:52:4b:00:42  address $module_address" "$work/text.out" || fail "$(cat "$work/text.out")"

@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <utility>
 
-extern char** environ;
+#include "tests/support/spawn_arguments.h"
 
 namespace zendrik::testing {
 namespace {
@@ -32,30 +32,6 @@ struct Pipe {
         write = ends[1];
     }
 };
-
-// Environment of this process with `extra` set on top.
-std::vector<std::string> MergedEnvironment(const Environment& extra) {
-    std::vector<std::string> merged;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text(*entry);
-        if (extra.count(text.substr(0, text.find('='))) == 0) {
-            merged.push_back(text);
-        }
-    }
-    for (const auto& [name, value] : extra) {
-        merged.push_back(name + "=" + value);
-    }
-    return merged;
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (std::string& text : texts) {
-        pointers.push_back(text.data());
-    }
-    pointers.push_back(nullptr);
-    return pointers;
-}
 
 pid_t Spawn(std::vector<std::string> argv, const Environment& extra, int out, int err) {
     std::vector<std::string> environment = MergedEnvironment(extra);

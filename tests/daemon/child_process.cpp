@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
+#include "tests/support/spawn_arguments.h"
 
 namespace zendrik::testing {
 namespace {
@@ -22,29 +22,6 @@ namespace {
 constexpr auto kGraceTime = std::chrono::seconds{5};
 constexpr auto kReapPoll = std::chrono::milliseconds{10};
 constexpr int kSignalStatusBase = 128;
-
-std::vector<std::string> Environment(const std::map<std::string, std::string>& extra) {
-    std::vector<std::string> merged;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text(*entry);
-        if (extra.count(text.substr(0, text.find('='))) == 0) {
-            merged.push_back(text);
-        }
-    }
-    for (const auto& [name, value] : extra) {
-        merged.push_back(name + "=" + value);
-    }
-    return merged;
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (std::string& text : texts) {
-        pointers.push_back(text.data());
-    }
-    pointers.push_back(nullptr);
-    return pointers;
-}
 
 int StatusOf(int raw) {
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : kSignalStatusBase + WTERMSIG(raw);
@@ -55,7 +32,7 @@ int StatusOf(int raw) {
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& logPath,
                            const std::map<std::string, std::string>& environment) {
     std::vector<std::string> arguments = argv;
-    std::vector<std::string> variables = Environment(environment);
+    std::vector<std::string> variables = MergedEnvironment(environment);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND,

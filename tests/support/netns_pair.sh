@@ -73,3 +73,36 @@ netns_wait_link_up() {
 netns_stop() {
     [[ -n "$netns_holder" ]] && kill "$netns_holder" 2>/dev/null || true
 }
+
+fail() {
+    echo "FAILED: $*"
+    exit 1
+}
+
+# For the scripts that run zendrik-sim's network module: a work directory (netns_work), removed on
+# exit with the module and the namespaces. Called inside the private namespace.
+netns_sim_pid=""
+netns_work=""
+netns_use_work_directory() {
+    netns_work="$(mktemp -d)"
+    trap netns_cleanup EXIT
+}
+netns_cleanup() {
+    [[ -n "$netns_sim_pid" ]] && kill "$netns_sim_pid" 2>/dev/null || true
+    netns_stop
+    wait 2>/dev/null || true
+    rm -rf "$netns_work"
+}
+
+# Makes the module namespace (veth PREFIX, HOST and MODULE addresses) and starts the virtual
+# reader SIM in it with its network module (id MODULE_ID) on port 5000; waits until it answers.
+netns_start_sim_module() {
+    local prefix="$1" host_side="$2" module_side="$3" sim_program="$4" sim_module_id="$5"
+    netns_join_module "$prefix" "$host_side" "$module_side"
+    nsenter --net="$netns_module" "$sim_program" --module 0.0.0.0:5000 --module-id "$sim_module_id" \
+        --hid-socket "$netns_work/hid" >"$netns_work/sim.out" 2>/dev/null &
+    netns_sim_pid=$!
+    sim_listening() { grep -q '^ZENDRIK_SIM_MODULE=' "$netns_work/sim.out"; }
+    wait_for sim_listening || fail "the virtual reader's module did not start"
+    netns_wait_link_up "$prefix"
+}
