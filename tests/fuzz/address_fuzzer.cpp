@@ -56,7 +56,7 @@ void CheckBounds(const ReaderAddress& address) {
 void CheckExported(const std::string& text, std::size_t reasonSize, bool accepted) {
     std::vector<char> reason(reasonSize + kReasonSlack, static_cast<char>(kSentinel));
     const int32_t result = zendrik_address_check(text.c_str(), reason.data(), reasonSize);
-    Check(result == (accepted ? ZENDRIK_OK : ZENDRIK_ERR_BAD_ADDRESS));
+    Check(result == (accepted ? int32_t{ZENDRIK_OK} : int32_t{ZENDRIK_ERR_BAD_ADDRESS}));
     for (std::size_t i = reasonSize; i < reason.size(); ++i) {
         Check(reason[i] == static_cast<char>(kSentinel));
     }
