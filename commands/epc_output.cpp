@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "exports/zendrik.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 
@@ -12,7 +12,7 @@ int32_t ExtractEpcField(std::span<const uint8_t> source, bool reverse, uint8_t o
     // Byte arguments added in size_t: no wrap can make a field past the end look inside.
     const std::size_t end = std::size_t{offset} + std::size_t{count};
     if (end > source.size() || count > destination.size()) {
-        return ZENDRIK_ERR_EPC_RANGE;
+        return result::kEpcRange;
     }
     const auto field = source.subspan(offset, count);
     if (reverse) {
@@ -20,7 +20,7 @@ int32_t ExtractEpcField(std::span<const uint8_t> source, bool reverse, uint8_t o
     } else {
         std::copy(field.begin(), field.end(), destination.begin());
     }
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 }  // namespace zendrik

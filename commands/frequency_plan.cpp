@@ -1,6 +1,6 @@
 #include "commands/frequency_plan.h"
 
-#include "exports/zendrik.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 namespace {
@@ -92,10 +92,10 @@ int32_t DecodeChannelPlan(std::span<const uint8_t> data, FrequencyReading& readi
             DecodeFreePlan(data, reading);
             break;
         default:
-            return ZENDRIK_ERR_BAD_REPLY;
+            return result::kBadReply;
     }
     reading.region = kReportedChannelPlanRegion;
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 }  // namespace
@@ -143,13 +143,13 @@ std::size_t FrequencyReplyDataNeeded(FrequencyLayout layout, uint8_t regionCode)
 int32_t DecodeFrequencyReply(FrequencyLayout layout, std::span<const uint8_t> data,
                              FrequencyReading& reading) {
     if (data.size() < kFrequencyReplyDataLength) {
-        return ZENDRIK_ERR_BAD_REPLY;
+        return result::kBadReply;
     }
     if (layout == FrequencyLayout::kSettingBytes) {
         reading.region = kReportedSettingBytesRegion;
         reading.first = data[kFirstSettingAt];
         reading.second = data[kSecondSettingAt];
-        return ZENDRIK_OK;
+        return result::kOk;
     }
     return DecodeChannelPlan(data, reading);
 }

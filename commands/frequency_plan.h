@@ -55,7 +55,7 @@ std::array<uint8_t, kFrequencyRequestLength> EncodeFrequencyRequest(FrequencyLay
 std::size_t FrequencyReplyDataNeeded(FrequencyLayout layout, uint8_t regionCode);
 
 // Decodes the reply data of a plan read (data[0] is reply byte 5; at least
-// kFrequencyReplyDataLength bytes). ZENDRIK_ERR_BAD_REPLY for a layout A region code above 4, with
+// kFrequencyReplyDataLength bytes). result::kBadReply for a layout A region code above 4, with
 // only the region set.
 int32_t DecodeFrequencyReply(FrequencyLayout layout, std::span<const uint8_t> data,
                              FrequencyReading& reading);

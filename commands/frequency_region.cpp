@@ -1,8 +1,8 @@
 #include "commands/frequency_region.h"
 
-#include "exports/zendrik.h"
 #include "link/command_reply.h"
 #include "link/frame.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 namespace {
@@ -67,7 +67,7 @@ int32_t GetFrequencyRegion(Link& link, uint8_t address, FrequencyReading& readin
     link.Exchange(ExchangeVariant::Standard(), request, reply);
     const FrequencyLayout layout = LayoutForReaderKind(link.reader_kind());
     if (!ReplyCarries(reply, FrequencyReplyDataNeeded(layout, reply[kOffsetData]))) {
-        return ZENDRIK_ERR_STATUS;
+        return result::kStatus;
     }
     return DecodeFrequencyReply(layout, std::span(reply).subspan(kOffsetData), reading);
 }
@@ -87,10 +87,10 @@ int32_t SetFrequencyRegion(Link& link, uint8_t address, const FrequencySettings&
                                ? ConfirmChannelPlan(link, address, request, settings, readBack)
                                : ConfirmSettingBytes(link, request, settings, readBack);
     if (!confirmed) {
-        return ZENDRIK_ERR_VERIFY;
+        return result::kVerify;
     }
     link.clock().wait(kAfterConfirmWait);
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 }  // namespace zendrik

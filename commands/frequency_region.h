@@ -9,10 +9,10 @@ namespace zendrik {
 
 // Reads the frequency plan in the layout of the reader kind the last handshake reported. The first
 // call after a handshake waits for the reader to settle. Every reply whose status is not success is
-// ZENDRIK_ERR_STATUS with nothing set in `reading`.
+// result::kStatus with nothing set in `reading`.
 int32_t GetFrequencyRegion(Link& link, uint8_t address, FrequencyReading& reading);
 
-// Writes the frequency plan and confirms it by reading it back; ZENDRIK_ERR_VERIFY when the reader
+// Writes the frequency plan and confirms it by reading it back; result::kVerify when the reader
 // still reports another plan after the second send. A failed send shows as a mismatch.
 int32_t SetFrequencyRegion(Link& link, uint8_t address, const FrequencySettings& settings);
 

@@ -5,9 +5,9 @@
 
 #include "commands/parameter_command.h"
 #include "commands/parameter_table.h"
-#include "exports/zendrik.h"
 #include "link/command_reply.h"
 #include "link/frame.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 namespace {
@@ -36,15 +36,15 @@ int32_t SetOutPower(Link& link, uint8_t address, uint8_t power) {
             link.clock().wait(kApplyWait);
         }
         uint8_t reported = 0;
-        if (GetOutPower(link, address, reported) == ZENDRIK_OK) {
+        if (GetOutPower(link, address, reported) == result::kOk) {
             readBack = reported;
         }
         if (readBack == power) {
             link.clock().wait(kApplyWait);
-            return ZENDRIK_OK;
+            return result::kOk;
         }
     }
-    return ZENDRIK_ERR_VERIFY;
+    return result::kVerify;
 }
 
 }  // namespace zendrik

@@ -11,7 +11,7 @@ namespace zendrik {
 int32_t GetOutPower(Link& link, uint8_t address, uint8_t& power);
 
 // Sets the RF output power and confirms it by reading it back, sending the setting up to three
-// times. ZENDRIK_ERR_VERIFY when the reader still reports another power after the third send.
+// times. result::kVerify when the reader still reports another power after the third send.
 int32_t SetOutPower(Link& link, uint8_t address, uint8_t power);
 
 }  // namespace zendrik

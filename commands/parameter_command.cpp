@@ -2,7 +2,7 @@
 
 #include "commands/plain_command.h"
 #include "commands/retried_command.h"
-#include "exports/zendrik.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 
@@ -15,7 +15,7 @@ int32_t RunParameterCommand(Link& link, const ParameterCommand& command, uint8_t
         command.family == ParameterFamily::kPlain
             ? RunPlainCommand(link, address, command.code, data, output)
             : RunRetriedCommand(link, address, command.code, command.attempts, data, output);
-    if (result == ZENDRIK_OK && command.waitAfterSuccess > Milliseconds::zero()) {
+    if (result == result::kOk && command.waitAfterSuccess > Milliseconds::zero()) {
         link.clock().wait(command.waitAfterSuccess);
     }
     return result;

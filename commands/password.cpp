@@ -5,7 +5,7 @@
 
 #include "commands/parameter_command.h"
 #include "commands/parameter_table.h"
-#include "exports/zendrik.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 namespace {
@@ -28,7 +28,7 @@ int32_t GetPassword(Link& link, uint8_t address, uint8_t& enable,
                     std::span<uint8_t, kPasswordLength> password) {
     PasswordRecord record{};
     const int32_t result = RunParameterCommand(link, parameter::kGetPassword, address, {}, record);
-    if (result == ZENDRIK_OK) {
+    if (result == result::kOk) {
         enable = record[kEnableAt];
         std::copy_n(record.begin() + kPasswordAt, kPasswordLength, password.begin());
     }

@@ -1,8 +1,8 @@
 #include "commands/plain_command.h"
 
-#include "exports/zendrik.h"
 #include "link/command_reply.h"
 #include "link/frame.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 
@@ -11,13 +11,13 @@ int32_t RunPlainCommand(Link& link, uint8_t address, uint8_t code, std::span<con
     const auto request = BuildStandardFrame(address, code, data);
     StandardReply reply{};
     if (const int32_t result = link.Exchange(ExchangeVariant::Standard(), request, reply);
-        result != ZENDRIK_OK) {
+        result != result::kOk) {
         return result;
     }
     if (!ReplyCarries(reply, output.size())) {
-        return ZENDRIK_ERR_STATUS;
+        return result::kStatus;
     }
-    return CopyFromReply(reply, kOffsetData, output) ? ZENDRIK_OK : ZENDRIK_ERR_BAD_REPLY;
+    return CopyFromReply(reply, kOffsetData, output) ? result::kOk : result::kBadReply;
 }
 
 }  // namespace zendrik

@@ -1,8 +1,8 @@
 #include "commands/retried_command.h"
 
-#include "exports/zendrik.h"
 #include "link/command_reply.h"
 #include "link/frame.h"
+#include "link/result_codes.h"
 #include "link/status_retry.h"
 
 namespace zendrik {
@@ -13,9 +13,9 @@ int32_t RunRetriedCommand(Link& link, uint8_t address, uint8_t code,
     const auto request = BuildStandardFrame(address, code, data);
     StandardReply reply{};  // shared by all attempts
     if (!ExchangeUntilStatusOk(link, attempts, request, reply, output.size())) {
-        return ZENDRIK_ERR_STATUS;
+        return result::kStatus;
     }
-    return CopyFromReply(reply, kOffsetData, output) ? ZENDRIK_OK : ZENDRIK_ERR_STATUS;
+    return CopyFromReply(reply, kOffsetData, output) ? result::kOk : result::kStatus;
 }
 
 }  // namespace zendrik

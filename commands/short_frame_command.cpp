@@ -1,8 +1,8 @@
 #include "commands/short_frame_command.h"
 
 #include "commands/short_frame.h"
-#include "exports/zendrik.h"
 #include "link/frame.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 
@@ -17,19 +17,19 @@ int32_t RunShortFrameCommand(Link& link, const ShortFrameCommand& command, std::
         link.SettleOnce(command.settleWait);
     }
     LongReply reply{};
-    if (const int32_t result = ExchangeShortFrame(link, command.code, data, reply); result != ZENDRIK_OK) {
+    if (const int32_t result = ExchangeShortFrame(link, command.code, data, reply); result != result::kOk) {
         return result;
     }
     if (command.check == ShortReplyCheck::kStatusZero && reply[kOffsetStatus] != kShortFrameStatusOk) {
-        return ZENDRIK_ERR_SHORT_FRAME_STATUS;
+        return result::kShortFrameStatus;
     }
     if (!CopyFromReply(reply, kShortReplyRecordOffset, output)) {
-        return ZENDRIK_ERR_BAD_REPLY;
+        return result::kBadReply;
     }
     if (command.waitAfterSuccess > Milliseconds::zero()) {
         link.clock().wait(command.waitAfterSuccess);
     }
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 }  // namespace zendrik

@@ -16,7 +16,7 @@ inline constexpr std::size_t kShortReplyRecordOffset = 3;
 
 enum class ShortReplyCheck : uint8_t {
     kNone,        // any reply that passes the exchange is success
-    kStatusZero,  // reply byte 2 must be 0, else ZENDRIK_ERR_SHORT_FRAME_STATUS
+    kStatusZero,  // reply byte 2 must be 0, else result::kShortFrameStatus
 };
 
 // One short-frame command as the reader's protocol defines it.

@@ -4,9 +4,9 @@
 #include "commands/short_frame.h"
 #include "commands/short_frame_command.h"
 #include "commands/short_frame_table.h"
-#include "exports/zendrik.h"
 #include "link/command_reply.h"
 #include "link/frame.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 namespace {
@@ -27,17 +27,17 @@ ExchangeVariant TagReadVariant(const Link& link) {
 int32_t ReadTag(Link& link, uint8_t address, std::span<uint8_t, kTagDataCapacity> data, uint8_t& length) {
     const auto request = BuildStandardFrame(address, command::kReadTag, {});
     StandardReply reply{};
-    if (const int32_t result = link.Exchange(TagReadVariant(link), request, reply); result != ZENDRIK_OK) {
+    if (const int32_t result = link.Exchange(TagReadVariant(link), request, reply); result != result::kOk) {
         return result;
     }
     if (!ReplyStatusOk(reply)) {
-        return ZENDRIK_ERR_STATUS;
+        return result::kStatus;
     }
     if (!CopyFromReply(reply, kOffsetData, data)) {
-        return ZENDRIK_ERR_BAD_REPLY;
+        return result::kBadReply;
     }
     length = ReplyDataLength(reply);
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 int32_t ReadId(Link& link, uint8_t address) {
@@ -49,19 +49,19 @@ int32_t GetListTagId(Link& link, uint8_t p1, uint8_t p2, uint8_t& count,
     const uint8_t data[] = {p1, p2};
     LongReply reply{};
     if (const int32_t result = ExchangeShortFrame(link, short_command::kGetListTagId, data, reply);
-        result != ZENDRIK_OK) {
+        result != result::kOk) {
         return result;
     }
     const uint8_t counted = reply[kTagListCountOffset];
     if (counted < kTagListCountBias) {
-        return ZENDRIK_LIST_EMPTY;
+        return result::kListEmpty;
     }
     const uint8_t idCount = static_cast<uint8_t>(counted - kTagListCountBias);
     if (!CopyFromReply(reply, kTagListIdsOffset, ids.first(idCount))) {
-        return ZENDRIK_ERR_BAD_REPLY;
+        return result::kBadReply;
     }
     count = idCount;
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 int32_t StopAutoReadEpc(Link& link) {

@@ -9,6 +9,7 @@
 #include "commands/tag_commands.h"
 #include "exports/session_boundary.h"
 #include "exports/zendrik_session.h"
+#include "link/result_codes.h"
 #include "rules/identity_text.h"
 #include "session/address.h"
 #include "session/callback_scope.h"
@@ -16,7 +17,6 @@
 #include "session/reader_handle.h"
 #include "session/reader_link.h"
 #include "session/reader_name.h"
-#include "session/result_text.h"
 
 namespace session = zendrik::session;
 using session::CopyCutText;
@@ -162,7 +162,11 @@ int32_t ReadTagList(zendrik_reader& reader, uint8_t* ids, size_t size, size_t& l
 extern "C" {
 
 ZENDRIK_API const char* zendrik_result_text(int32_t code) {
-    return session::ResultText(code);
+    return zendrik::ResultWords(code);
+}
+
+ZENDRIK_API int32_t zendrik_result_kind(int32_t code) {
+    return static_cast<int32_t>(zendrik::KindOfResult(code));
 }
 
 ZENDRIK_API int32_t zendrik_address_check(const char* address, char* why, size_t why_size) {

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "exports/session_boundary.h"
+#include "exports/settings_record.h"
 #include "exports/zendrik_session.h"
-#include "rules/public_settings.h"
 #include "rules/settings_json.h"
 #include "rules/settings_table.h"
 #include "session/callback_scope.h"
@@ -56,7 +56,8 @@ int32_t WriteAll(session::ReaderSession& s, const zendrik_settings& settings) {
         return result;
     }
     rules::ChangePlan plan;
-    if (!rules::PlanAllSettings(s.handshake().readerKind, rules::FromPublicSettings(settings), plan)
+    if (!rules::PlanAllSettings(s.handshake().readerKind, zendrik::exports::FromPublicSettings(settings),
+                                plan)
              .empty()) {
         return ZENDRIK_ERR_INVALID_ARGUMENT;
     }
@@ -91,7 +92,7 @@ ZENDRIK_API int32_t zendrik_reader_read_settings(zendrik_reader* reader, zendrik
         rules::ReaderSettings read;
         const session::ChangeOutcome outcome = session::ReadSettings(s, read);
         if (outcome.result == ZENDRIK_OK) {
-            rules::ToPublicSettings(read, *settings);
+            zendrik::exports::ToPublicSettings(read, *settings);
         }
         return outcome.result;
     });
@@ -139,7 +140,7 @@ ZENDRIK_API int32_t zendrik_settings_json(const zendrik_settings* settings, int3
     }
     return GuardedCall([&]() -> int32_t {
         const std::string json =
-            rules::SettingsJson(static_cast<uint8_t>(kind), rules::FromPublicSettings(*settings));
+            rules::SettingsJson(static_cast<uint8_t>(kind), zendrik::exports::FromPublicSettings(*settings));
         return session::CopyWholeText(json, text, size, length);
     });
 }

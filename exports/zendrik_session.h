@@ -64,8 +64,25 @@ enum {
     ZENDRIK_ERR_BUSY = -204,              /* an inventory runs already (start), or blocks what was asked */
     ZENDRIK_ERR_NOT_RUNNING = -205,       /* zendrik_next_event: no inventory runs and no event is queued */
     ZENDRIK_ERR_TOO_SMALL = -206,         /* the caller's text buffer is too small; *length says how much */
-    ZENDRIK_ERR_NO_MEMORY = -207          /* the library could not allocate */
+    ZENDRIK_ERR_NO_MEMORY = -207,         /* the library could not allocate */
+    ZENDRIK_ERR_QUEUE_FULL = -208,        /* too many requests wait for the reader already; nothing queued */
+    ZENDRIK_ERR_CANCELLED = -209          /* the request was not run: the handle was closed first */
 };
+
+/* What kind of outcome a result code is, so that a caller need not sort the codes itself. */
+enum {
+    ZENDRIK_RESULT_KIND_UNKNOWN = -1,     /* not a code of this library */
+    ZENDRIK_RESULT_KIND_OK = 0,           /* success, or an outcome that is no failure (no event, no tag,
+                                             an empty tag list) */
+    ZENDRIK_RESULT_KIND_TRANSPORT = 1,    /* the link failed: it cannot be opened, no answer came, the answer
+                                             was damaged, the device is gone */
+    ZENDRIK_RESULT_KIND_REFUSED = 2,      /* the reader answered and refused, or kept another value */
+    ZENDRIK_RESULT_KIND_BAD_ARGUMENT = 3, /* the caller asked for something that cannot be */
+    ZENDRIK_RESULT_KIND_STATE = 4         /* not now: busy, inside a callback, not running, queue full */
+};
+
+/* The ZENDRIK_RESULT_KIND_* of any result code of zendrik.h or this header. */
+ZENDRIK_API int32_t zendrik_result_kind(int32_t code);
 
 /* Words for any result code of zendrik.h or this header, without the number: "no USB reader was
  * found". Never NULL; an unknown code gives "unknown result". The text is static. */

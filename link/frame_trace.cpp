@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "exports/zendrik.h"
 #include "link/frame.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 namespace {
@@ -87,7 +87,7 @@ void TraceReceived(std::string_view link, int32_t result, std::span<const uint8_
         return;
     }
     const auto now = std::chrono::system_clock::now();
-    if (result != ZENDRIK_OK) {
+    if (result != result::kOk) {
         WriteToStandardError(FormatTraceFailure(now, link, result));
         return;
     }

@@ -1,8 +1,8 @@
 #include "link/handshake.h"
 
-#include "exports/zendrik.h"
 #include "link/command_reply.h"
 #include "link/frame.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 namespace {
@@ -24,14 +24,14 @@ int32_t Handshake(Link& link, uint8_t address, uint8_t value, HandshakeInfo& inf
     // a reply without its data byte is refused too rather than read from its CRC.
     link.Exchange(ExchangeVariant::Waited(kHandshakeFirstWaitMs), request, reply);
     if (!ReplyCarries(reply, kDescriptorBytes)) {
-        return ZENDRIK_ERR_STATUS;
+        return result::kStatus;
     }
     const uint8_t descriptor = reply[kOffsetData];
     info.readerKind = static_cast<uint8_t>(descriptor >> kNibbleBits);
     info.lowValue = static_cast<uint8_t>(descriptor & kLowNibbleMask);
     link.set_reader_kind(info.readerKind);
     link.set_settle_pending(true);
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 }  // namespace zendrik

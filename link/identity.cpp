@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "exports/zendrik.h"
 #include "link/command_reply.h"
 #include "link/frame.h"
+#include "link/result_codes.h"
 #include "link/status_retry.h"
 
 namespace zendrik {
@@ -24,14 +24,14 @@ int32_t ReadIdentity(Link& link, uint8_t address, IdentityRecord record,
     const std::array attempts{ExchangeVariant::Standard(), ExchangeVariant::Waited(kRetryFirstWaitMs)};
     StandardReply reply{};
     if (!ExchangeUntilStatusOk(link, attempts, request, reply)) {
-        return ZENDRIK_ERR_STATUS;
+        return result::kStatus;
     }
     const std::size_t dataLength = ReplyDataLength(reply);
     if (dataLength > buffer.size() || !CopyFromReply(reply, kOffsetData, buffer.first(dataLength))) {
-        return ZENDRIK_ERR_STATUS;
+        return result::kStatus;
     }
     length = dataLength;
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 }  // namespace zendrik

@@ -1,8 +1,8 @@
 #include "link/link.h"
 
-#include "exports/zendrik.h"
 #include "link/com_port_map.h"
 #include "link/frame_trace.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 namespace {
@@ -53,12 +53,12 @@ int32_t Link::OpenCom(int32_t port, int32_t baud) {
     type_ = LinkType::kSerial;
     // Only the low 16 bits of the port count, taken as a signed value.
     const int32_t index = static_cast<int16_t>(port & 0xFFFF);
-    if (index == ZENDRIK_USB_PORT) {
+    if (index == kUsbPort) {
         if (!LocateUsb()) {
-            return ZENDRIK_ERR_NO_USB_READER;
+            return result::kNoUsbReader;
         }
         type_ = LinkType::kUsb;
-        return ZENDRIK_OK;
+        return result::kOk;
     }
     return OpenSerialDevice(ComDevicePath(index), baud);
 }
@@ -66,20 +66,20 @@ int32_t Link::OpenCom(int32_t port, int32_t baud) {
 int32_t Link::OpenSerialDevice(const std::string& devicePath, int32_t baud) {
     type_ = LinkType::kSerial;
     SerialOpenResult opened = serialOpener_->Open(devicePath, baud);
-    if (opened.code != ZENDRIK_OK) {
+    if (opened.code != result::kOk) {
         return opened.code;
     }
     // Replacing the handle closes a port opened earlier, so it does not stay locked until exit.
     serial_ = std::move(opened.port);
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 int32_t Link::CloseCom() {
     if (!serial_) {
-        return ZENDRIK_ERR_PORT_NOT_OPEN;
+        return result::kPortNotOpen;
     }
     serial_.reset();
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 void Link::SettleOnce(Milliseconds duration) {

@@ -41,6 +41,9 @@ enum class ReplyWait : uint8_t {
     kUntilArrived,
 };
 
+// OpenCom's port number that selects the USB HID reader instead of a serial port.
+inline constexpr int32_t kUsbPort = 100;
+
 // The reader's USB HID interface.
 inline constexpr uint16_t kReaderVendorId = 0x0416;
 inline constexpr uint16_t kReaderProductId = 0xB00B;
@@ -56,9 +59,9 @@ class Link {
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
-    // Sends one request and collects one validated reply over the link in use. On ZENDRIK_OK the
+    // Sends one request and collects one validated reply over the link in use. On result::kOk the
     // whole reply frame (L + 8 bytes) is at the start of `reply`; on failure `reply` is untouched.
-    // A reply that does not fit `reply` is refused with ZENDRIK_ERR_BAD_REPLY.
+    // A reply that does not fit `reply` is refused with result::kBadReply.
     int32_t Exchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
                      std::span<uint8_t> reply);
 

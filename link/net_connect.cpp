@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "exports/zendrik.h"
 #include "link/frame.h"
 #include "link/frame_trace.h"
+#include "link/result_codes.h"
 #include "link/socket_layer.h"
 
 namespace zendrik {
@@ -22,7 +22,7 @@ int32_t ConnectAttempt(Link& link, const UdpEndpoints& endpoints) {
     link.udp_endpoints() = endpoints;
     link.set_type(LinkType::kUdp);
     if (!SocketLayerReady()) {
-        return ZENDRIK_ERR_SOCKET_VERSION;
+        return result::kSocketVersion;
     }
     const std::array<uint8_t, 1> data{kProbeValue};
     const std::vector<uint8_t> probe = BuildStandardFrame(kBroadcastAddress, command::kHandshake, data);
@@ -34,11 +34,11 @@ int32_t ConnectAttempt(Link& link, const UdpEndpoints& endpoints) {
     // Neither the CRC nor the status matter: any answer from the reader's address that starts a
     // frame will do.
     if (!answer || answer->bytes.empty() || answer->bytes.front() != kStartByte) {
-        TraceReceived(kTraceLinkName, ZENDRIK_ERR_NOT_REACHED, {});
-        return ZENDRIK_ERR_NOT_REACHED;
+        TraceReceived(kTraceLinkName, result::kNotReached, {});
+        return result::kNotReached;
     }
-    TraceReceived(kTraceLinkName, ZENDRIK_OK, answer->bytes);
-    return ZENDRIK_OK;
+    TraceReceived(kTraceLinkName, result::kOk, answer->bytes);
+    return result::kOk;
 }
 
 }  // namespace
@@ -48,8 +48,8 @@ UdpEndpoint EndpointFromArguments(const char* ip, int32_t port) {
 }
 
 int32_t NetConnect(Link& link, const UdpEndpoints& endpoints) {
-    int32_t result = ZENDRIK_ERR_NOT_REACHED;
-    for (int attempt = 0; attempt < kConnectAttempts && result != ZENDRIK_OK; ++attempt) {
+    int32_t result = result::kNotReached;
+    for (int attempt = 0; attempt < kConnectAttempts && result != result::kOk; ++attempt) {
         result = ConnectAttempt(link, endpoints);
     }
     return result;

@@ -12,7 +12,7 @@ UdpEndpoint EndpointFromArguments(const char* ip, int32_t port);
 
 // Stores the host and reader endpoints, switches the link to UDP and checks that the reader answers
 // the handshake probe, with a second attempt when the first gets no answer. The endpoints and the
-// link type stay set whatever the outcome. ZENDRIK_OK, or ZENDRIK_ERR_NOT_REACHED.
+// link type stay set whatever the outcome. result::kOk, or result::kNotReached.
 int32_t NetConnect(Link& link, const UdpEndpoints& endpoints);
 
 }  // namespace zendrik

@@ -1,7 +1,7 @@
 #include "link/serial_collect.h"
 
-#include "exports/zendrik.h"
 #include "link/frame.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 namespace {
@@ -24,7 +24,7 @@ int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer) {
             const std::optional<uint8_t> byte = port.ReadByte();
             if (!byte || *byte != kStartByte) {
                 if (++misses >= kMaxStartMisses) {
-                    return ZENDRIK_ERR_NO_START_BYTE;
+                    return result::kNoStartByte;
                 }
                 continue;
             }
@@ -33,19 +33,19 @@ int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer) {
         } else {
             const std::optional<uint8_t> byte = port.ReadByte();
             if (!byte) {
-                return ZENDRIK_ERR_BYTE_TIMEOUT;
+                return result::kByteTimeout;
             }
             buffer[index] = *byte;
         }
         if (index == kOffsetLengthLow) {
             expected = ReplyFrameLength(buffer[kOffsetLengthLow]);
             if (expected > buffer.size()) {
-                return ZENDRIK_ERR_BAD_REPLY;
+                return result::kBadReply;
             }
         }
         ++index;
     }
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 }  // namespace zendrik

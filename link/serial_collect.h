@@ -13,9 +13,9 @@ inline constexpr std::size_t kSerialCollectionSize = 256;
 using SerialCollection = std::array<uint8_t, kSerialCollectionSize>;
 
 // Reads one reply frame byte by byte: synchronises on the start byte (at most two stray bytes or
-// time-outs before it), then reads until the length its header announces. ZENDRIK_OK with the frame
-// at the start of `buffer`, ZENDRIK_ERR_NO_START_BYTE, ZENDRIK_ERR_BYTE_TIMEOUT, or
-// ZENDRIK_ERR_BAD_REPLY for a length that cannot fit the buffer (refused before reading on).
+// time-outs before it), then reads until the length its header announces. result::kOk with the frame
+// at the start of `buffer`, result::kNoStartByte, result::kByteTimeout, or
+// result::kBadReply for a length that cannot fit the buffer (refused before reading on).
 int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer);
 
 }  // namespace zendrik

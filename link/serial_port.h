@@ -12,7 +12,7 @@ namespace zendrik {
 
 // One open serial port, as the serial exchange uses it.
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
 
     // Clears pending line errors, discards both queues (so a stale reply to an earlier request is
@@ -25,13 +25,13 @@ public:
 };
 
 struct SerialOpenResult {
-    int32_t code = 0;                  // ZENDRIK_OK or an OpenCom failure code
-    std::unique_ptr<SerialPort> port;  // set when code is ZENDRIK_OK
+    int32_t code = 0;                  // result::kOk or an OpenCom failure code
+    std::unique_ptr<SerialPort> port;  // set when code is result::kOk
 };
 
 // Opens serial devices by path; the termios implementation in production, fakes in tests.
 class SerialPortOpener {
-public:
+  public:
     virtual ~SerialPortOpener() = default;
     virtual SerialOpenResult Open(const std::string& devicePath, int32_t baud) = 0;
 };

@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <ctime>
 
-#include "exports/zendrik.h"
 #include "link/com_port_map.h"
+#include "link/result_codes.h"
 #include "link/serial_byte_read.h"
 #include "link/serial_line_speed.h"
 #include "link/unique_fd.h"
@@ -148,7 +148,7 @@ class PosixSerialPort final : public SerialPort {
 int32_t OpenFailureCode(int error) {
     // EACCES: no permission or, for a non-root caller, a terminal another program holds exclusively
     // reports EBUSY: both mean the port is not ours to use.
-    return (error == EACCES || error == EBUSY) ? ZENDRIK_ERR_PORT_BUSY : ZENDRIK_ERR_PORT_OPEN;
+    return (error == EACCES || error == EBUSY) ? result::kPortBusy : result::kPortOpen;
 }
 
 // Raw transfer, 8 data bits, no parity, 1 stop bit, no software flow control, receiver on and modem
@@ -164,7 +164,7 @@ void MakeRawEightNoneOne(termios& line) {
 int32_t ConfigureLine(int fd, int32_t requestedBaud) {
     termios line{};
     if (::tcgetattr(fd, &line) != 0) {
-        return ZENDRIK_ERR_PORT_GET_SETTINGS;
+        return result::kPortGetSettings;
     }
     MakeRawEightNoneOne(line);
     const int32_t bitsPerSecond = EffectiveBaud(requestedBaud);
@@ -174,12 +174,12 @@ int32_t ConfigureLine(int fd, int32_t requestedBaud) {
         ::cfsetospeed(&line, *speedCode);
     }
     if (::tcsetattr(fd, TCSANOW, &line) != 0) {
-        return ZENDRIK_ERR_PORT_SET_SETTINGS;
+        return result::kPortSetSettings;
     }
     if (!speedCode && !SetLineSpeedBitsPerSecond(fd, static_cast<uint32_t>(bitsPerSecond))) {
-        return ZENDRIK_ERR_PORT_SET_SETTINGS;
+        return result::kPortSetSettings;
     }
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 class PosixSerialOpener final : public SerialPortOpener {
@@ -195,16 +195,16 @@ class PosixSerialOpener final : public SerialPortOpener {
         }
         // The lock is what keeps a second opener out, root included; it goes with the descriptor.
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            return {errno == EWOULDBLOCK ? ZENDRIK_ERR_PORT_BUSY : ZENDRIK_ERR_PORT_OPEN, nullptr};
+            return {errno == EWOULDBLOCK ? result::kPortBusy : result::kPortOpen, nullptr};
         }
-        if (const int32_t code = ConfigureLine(fd.get(), baud); code != ZENDRIK_OK) {
+        if (const int32_t code = ConfigureLine(fd.get(), baud); code != result::kOk) {
             return {code, nullptr};
         }
         // Taken only once the port is ours for good, so that a failed open leaves no exclusive
         // terminal behind; it keeps out programs that do not take the lock (root excepted).
         ::ioctl(fd.get(), TIOCEXCL);
         ::tcflush(fd.get(), TCIOFLUSH);
-        return {ZENDRIK_OK,
+        return {result::kOk,
                 std::make_unique<PosixSerialPort>(std::move(fd), clock_, PerByteReadTimeout(baud))};
     }
 

@@ -1,8 +1,8 @@
 #include <algorithm>
 
-#include "exports/zendrik.h"
 #include "link/frame.h"
 #include "link/link.h"
+#include "link/result_codes.h"
 #include "link/socket_layer.h"
 
 namespace zendrik {
@@ -16,23 +16,23 @@ constexpr UdpTransactionOptions kReaderReplyOptions{.onlyFromReader = true};
 // datagram from the reader's address (from any port) is taken; others are not the reader's reply.
 int32_t Link::UdpExchange(std::span<const uint8_t> request, std::span<uint8_t> reply) {
     if (!SocketLayerReady()) {
-        return ZENDRIK_ERR_SOCKET_VERSION;
+        return result::kSocketVersion;
     }
     const std::optional<Datagram> datagram = udp_->Transact(udpEndpoints_, request, kReaderReplyOptions);
     if (!datagram || datagram->bytes.empty() || datagram->bytes[0] != kStartByte) {
-        return ZENDRIK_ERR_UDP_NO_REPLY;
+        return result::kUdpNoReply;
     }
     const std::span<const uint8_t> bytes(datagram->bytes);
     const std::size_t announced =
         bytes.size() > kOffsetLengthLow ? ReplyFrameLength(bytes[kOffsetLengthLow]) : kFrameOverhead;
     if (announced > reply.size()) {
-        return ZENDRIK_ERR_BAD_REPLY;
+        return result::kBadReply;
     }
     // A datagram shorter than its header announces: the bytes it does not cover are zeros.
     const std::size_t present = std::min(announced, bytes.size());
     std::copy_n(bytes.begin(), present, reply.begin());
     std::fill_n(reply.begin() + static_cast<std::ptrdiff_t>(present), announced - present, uint8_t{0});
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 }  // namespace zendrik

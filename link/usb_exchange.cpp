@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik.h"
 #include "link/device_lock.h"
 #include "link/frame.h"
 #include "link/frame_trace.h"
 #include "link/link.h"
 #include "link/reply_check.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 namespace {
@@ -127,7 +127,7 @@ int32_t Link::UsbExchange(const ExchangeVariant& variant, std::span<const uint8_
     // Located afresh, under the lock: if the reader is gone, the write fails on its own.
     const std::optional<DeviceLock> lock = LocateUsbLocked();
     if (!lock) {
-        return ZENDRIK_ERR_BAD_REPLY;
+        return result::kBadReply;
     }
     const int32_t result = WriteAndPoll(variant, request, reply);
     NoteUsbLockReleased(*lock);
@@ -137,7 +137,7 @@ int32_t Link::UsbExchange(const ExchangeVariant& variant, std::span<const uint8_
 int32_t Link::WriteAndPoll(const ExchangeVariant& variant, std::span<const uint8_t> request,
                            std::span<uint8_t> reply) {
     if (!WriteUsbReport(request)) {
-        return ZENDRIK_ERR_NOT_REACHED;
+        return result::kNotReached;
     }
     HidChunk chunk{};
     for (int poll = 0; poll < kUsbPolls; ++poll) {
@@ -166,7 +166,7 @@ int32_t Link::UsbExchangeUntilArrived(const ExchangeVariant& variant, std::span<
     const bool keptOpen = usbDevice_ != nullptr;
     std::optional<DeviceLock> lock = keptOpen ? LockUsbDevice(usbDevicePath_) : LocateUsbLocked();
     if (!lock) {
-        return ZENDRIK_ERR_BAD_REPLY;
+        return result::kBadReply;
     }
     if (keptOpen) {
         DropStaleUsbReports();
@@ -178,13 +178,13 @@ int32_t Link::UsbExchangeUntilArrived(const ExchangeVariant& variant, std::span<
         lock.reset();
         lock = LocateUsbLocked();
         if (!lock) {
-            return ZENDRIK_ERR_BAD_REPLY;
+            return result::kBadReply;
         }
         written = WriteUsbReport(request);
     }
     if (!written) {
         usbDevice_.reset();
-        return ZENDRIK_ERR_NOT_REACHED;
+        return result::kNotReached;
     }
     const int32_t result = AwaitUsbReply(variant, reply);
     NoteUsbLockReleased(*lock);

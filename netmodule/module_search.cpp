@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "exports/zendrik.h"
 #include "link/frame.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 namespace {
@@ -25,7 +25,7 @@ ModuleRecord RecordFromAnswer(const Datagram& answer) {
 std::optional<ModuleRecord> SearchProbe(Link& link, const ModuleNetwork& network) {
     const std::vector<uint8_t> request = BuildStandardFrame(kBroadcastAddress, command::kModuleSearch, {});
     Datagram answer;
-    if (ModuleTransaction(link, network, request, answer) != ZENDRIK_OK) {
+    if (ModuleTransaction(link, network, request, answer) != result::kOk) {
         return std::nullopt;
     }
     return RecordFromAnswer(answer);
@@ -49,7 +49,7 @@ int32_t SearchModules(Link& link, const ModuleNetwork& network, std::vector<Modu
             found.push_back(*record);
         }
     }
-    return found.empty() ? ZENDRIK_ERR_NOT_REACHED : ZENDRIK_OK;
+    return found.empty() ? result::kNotReached : result::kOk;
 }
 
 }  // namespace zendrik

@@ -24,7 +24,7 @@ struct ModuleRecord {
 // Sends search probes one after another until one goes unanswered or kMaxSearchProbes were
 // answered, and lists each module id once, in the order it first answered. Every probe keeps
 // only the first answer, so a module that never answers first is never listed.
-// ZENDRIK_OK with at least one record, or ZENDRIK_ERR_NOT_REACHED with none.
+// result::kOk with at least one record, or result::kNotReached with none.
 int32_t SearchModules(Link& link, const ModuleNetwork& network, std::vector<ModuleRecord>& found);
 
 }  // namespace zendrik

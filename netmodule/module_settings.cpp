@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "exports/zendrik.h"
 #include "link/frame.h"
+#include "link/result_codes.h"
 
 namespace zendrik {
 namespace {
@@ -17,11 +17,11 @@ int32_t SettingsTransaction(Link& link, const ModuleNetwork& network, uint8_t co
     const std::vector<uint8_t> request = BuildStandardFrame(kBroadcastAddress, command, data);
     Datagram answer;
     const int32_t result = ModuleTransaction(link, network, request, answer);
-    if (result != ZENDRIK_OK) {
+    if (result != result::kOk) {
         return result;
     }
     CopyAnswerBytes(answer, kAnswerOffsetSettings, reply);
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 }  // namespace

@@ -12,8 +12,8 @@ namespace zendrik {
 inline constexpr std::size_t kModuleSettingsSize = 18;
 inline constexpr std::size_t kModuleSettingsReplySize = 22;
 
-// Asks the module with `moduleId` for its settings. ZENDRIK_OK with `reply` filled (bytes a short
-// answer does not cover are zeros), or ZENDRIK_ERR_UDP_NO_REPLY with `reply` untouched.
+// Asks the module with `moduleId` for its settings. result::kOk with `reply` filled (bytes a short
+// answer does not cover are zeros), or result::kUdpNoReply with `reply` untouched.
 int32_t ReadModuleSettings(Link& link, const ModuleNetwork& network,
                            std::span<const uint8_t, kModuleIdSize> moduleId,
                            std::span<uint8_t, kModuleSettingsReplySize> reply);

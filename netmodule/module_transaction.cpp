@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "exports/zendrik.h"
 #include "link/frame.h"
 #include "link/frame_trace.h"
+#include "link/result_codes.h"
 #include "link/socket_layer.h"
 
 namespace zendrik {
@@ -20,7 +20,7 @@ int32_t ModuleTransaction(Link& link, const ModuleNetwork& network, std::span<co
     link.udp_endpoints() = network.endpoints;
     link.set_type(LinkType::kUdp);
     if (!SocketLayerReady()) {
-        return ZENDRIK_ERR_SOCKET_VERSION;
+        return result::kSocketVersion;
     }
     UdpTransactionOptions options;
     options.broadcast = true;
@@ -30,12 +30,12 @@ int32_t ModuleTransaction(Link& link, const ModuleNetwork& network, std::span<co
     std::optional<Datagram> received = link.udp().Transact(network.endpoints, request, options);
     // Only the start byte is checked: modules answer with frames whose CRC and status are not ours to judge.
     if (!received || received->bytes.empty() || received->bytes.front() != kStartByte) {
-        TraceReceived(kTraceLinkName, ZENDRIK_ERR_UDP_NO_REPLY, {});
-        return ZENDRIK_ERR_UDP_NO_REPLY;
+        TraceReceived(kTraceLinkName, result::kUdpNoReply, {});
+        return result::kUdpNoReply;
     }
-    TraceReceived(kTraceLinkName, ZENDRIK_OK, received->bytes);
+    TraceReceived(kTraceLinkName, result::kOk, received->bytes);
     answer = std::move(*received);
-    return ZENDRIK_OK;
+    return result::kOk;
 }
 
 void CopyAnswerBytes(const Datagram& answer, std::size_t offset, std::span<uint8_t> destination) {

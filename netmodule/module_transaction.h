@@ -17,7 +17,7 @@ struct ModuleNetwork {
 
 // One request to the modules and the first answer back. The endpoints go into the link state and
 // the link type becomes UDP before anything is sent, so reader commands afterwards need a new
-// NetConnect. ZENDRIK_OK with `answer` filled, or ZENDRIK_ERR_UDP_NO_REPLY when nothing arrived or
+// NetConnect. result::kOk with `answer` filled, or result::kUdpNoReply when nothing arrived or
 // the answer does not start a frame.
 int32_t ModuleTransaction(Link& link, const ModuleNetwork& network, std::span<const uint8_t> request,
                           Datagram& answer);

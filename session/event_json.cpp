@@ -5,7 +5,7 @@
 #include <ctime>
 #include <string_view>
 
-#include "session/result_text.h"
+#include "link/result_codes.h"
 
 namespace zendrik::session {
 namespace {
@@ -150,7 +150,7 @@ std::optional<std::string> EventJson(const zendrik_event& event) {
         if (event.error == ZENDRIK_OK) {
             json.append("null");
         } else {
-            AppendString(json, ResultText(event.error));
+            AppendString(json, ResultWords(event.error));
         }
     } else if (event.kind == ZENDRIK_EVENT_READ) {
         AppendEpc(json, event);

@@ -1,15 +1,15 @@
 #include "session/settings_change.h"
 
 #include "exports/zendrik_session.h"
+#include "link/result_codes.h"
 #include "rules/factory_defaults.h"
-#include "session/result_text.h"
 #include "session/setting_commands.h"
 
 namespace zendrik::session {
 namespace {
 
 std::string Failed(std::string_view what, int32_t result) {
-    return std::string(what) + ": " + ResultText(result);
+    return std::string(what) + ": " + ResultWords(result);
 }
 
 int32_t WriteKeepingBand(ReaderSession& session, const rules::FactoryStep& step,

@@ -429,6 +429,20 @@ TEST(SessionApi, RefusesWhatItCannotTakeBeforeAnyIo) {
     EXPECT_STREQ(zendrik_result_text(ZENDRIK_ERR_NO_USB_READER), "no USB reader was found");
     EXPECT_STREQ(zendrik_result_text(ZENDRIK_ERR_BAD_ADDRESS), "the reader address does not parse");
     EXPECT_STREQ(zendrik_result_text(12345), "unknown result");
+    const std::pair<int32_t, int32_t> kinds[] = {
+        {ZENDRIK_OK, ZENDRIK_RESULT_KIND_OK},
+        {ZENDRIK_NO_TAG, ZENDRIK_RESULT_KIND_OK},
+        {ZENDRIK_ERR_NO_START_BYTE, ZENDRIK_RESULT_KIND_TRANSPORT},
+        {ZENDRIK_ERR_UDP_NO_REPLY, ZENDRIK_RESULT_KIND_TRANSPORT},
+        {ZENDRIK_ERR_STATUS, ZENDRIK_RESULT_KIND_REFUSED},
+        {ZENDRIK_ERR_VERIFY, ZENDRIK_RESULT_KIND_REFUSED},
+        {ZENDRIK_ERR_TOO_SMALL, ZENDRIK_RESULT_KIND_BAD_ARGUMENT},
+        {ZENDRIK_ERR_QUEUE_FULL, ZENDRIK_RESULT_KIND_STATE},
+        {12345, ZENDRIK_RESULT_KIND_UNKNOWN},
+    };
+    for (const auto& [code, kind] : kinds) {
+        EXPECT_EQ(zendrik_result_kind(code), kind) << code;
+    }
 
     zendrik_settings settings{};
     settings.size = sizeof settings;

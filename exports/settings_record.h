@@ -1,12 +1,19 @@
-#include "rules/public_settings.h"
+#pragma once
 
 #include <algorithm>
 #include <iterator>
 
-namespace zendrik::rules {
+#include "exports/zendrik_session.h"
+#include "rules/reader_settings.h"
 
-ReaderSettings FromPublicSettings(const zendrik_settings& s) {
-    ReaderSettings r;
+// The settings record of the session header and the rules' own record hold the same values; these
+// carry them across, for the exports and for programs on the public header that use the rules'
+// tables on what they read. Header-only, so that such a program needs nothing of the library's
+// insides to use it.
+namespace zendrik::exports {
+
+inline rules::ReaderSettings FromPublicSettings(const zendrik_settings& s) {
+    rules::ReaderSettings r;
     r.buzzer = s.buzzer;
     r.workMode = s.work_mode;
     r.triggerTime = s.trigger_time;
@@ -18,11 +25,12 @@ ReaderSettings FromPublicSettings(const zendrik_settings& s) {
     r.readInterval = s.read_interval;
     r.power = s.power;
     r.address = s.address;
-    r.frequency = FrequencyPlan{s.region, s.first, s.second, s.step, s.span};
+    r.frequency = rules::FrequencyPlan{s.region, s.first, s.second, s.step, s.span};
     return r;
 }
 
-void ToPublicSettings(const ReaderSettings& r, zendrik_settings& s) {
+// Fills every value of `settings`; its size field is left as the caller set it.
+inline void ToPublicSettings(const rules::ReaderSettings& r, zendrik_settings& s) {
     s.buzzer = r.buzzer;
     s.work_mode = r.workMode;
     s.trigger_time = r.triggerTime;
@@ -41,4 +49,4 @@ void ToPublicSettings(const ReaderSettings& r, zendrik_settings& s) {
     s.step = r.frequency.step;
 }
 
-}  // namespace zendrik::rules
+}  // namespace zendrik::exports
