@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "daemon/histogram.h"
+
+namespace zendrik::daemon {
+
+// What the daemon knows at one moment, copied out of its parts so that the HTTP side renders its
+// answers (health, metrics, the readers' statuses) as pure functions of a value.
+struct ReaderSnapshot {
+    std::string name;
+    std::string address;
+    bool linkUp = false;
+    bool inventoryRunning = true;
+    std::string statusJson;  // the reader's retained MQTT status payload, exactly as published
+    uint64_t reads = 0;      // read events the reader gave
+    uint64_t published = 0;  // events that passed the filters and went into the spool
+    uint64_t linkLosses = 0;
+    uint64_t spooled = 0;
+    uint64_t dropped = 0;  // lost for good: a full spool, a queue that overflowed
+    uint64_t dead = 0;     // moved to the dead-letter table (the broker would not take them)
+    std::map<std::string, uint64_t> eventsByKind;  // "read", "arrived", ... -> count
+    std::optional<bool> settingsInSync;            // nothing for a reader without [reader.settings]
+    Histogram roundSeconds;                        // inventory round times
+};
+
+struct SiteSnapshot {
+    std::string site;
+    bool mqttConnected = false;
+    bool spoolWritable = true;  // false while the spool cannot store (a full disk)
+    uint64_t spoolMessages = 0;
+    Histogram publishSeconds;  // from a read's time to the broker's acknowledgement
+    std::vector<ReaderSnapshot> readers;
+};
+
+}  // namespace zendrik::daemon
