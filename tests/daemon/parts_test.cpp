@@ -2,9 +2,15 @@
 // notifications against a notify socket of the test's own.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <stdexcept>
 
 #include "daemon/backoff.h"
+#include "daemon/event_loop.h"
 #include "daemon/notify.h"
 #include "daemon/payloads.h"
 #include "exports/zendrik_session.h"
@@ -15,6 +21,49 @@ namespace zendrik::daemon {
 namespace {
 
 using std::chrono::milliseconds;
+
+// One loop serves a descriptor, a timer armed again from its own handler, and a signal; a
+// handler's exception ends the loop and comes out of Run().
+TEST(EventLoopTest, ServesIoTimersAndSignalsAndRethrowsAHandlersFailure) {
+    EventLoop loop;
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    std::string received;
+    EventSource io = loop.AddIo(pipeFds[0], EPOLLIN, [&](uint32_t) {
+        char byte = 0;
+        ASSERT_EQ(::read(pipeFds[0], &byte, 1), 1);
+        received += byte;
+    });
+    int fired = 0;
+    Timer timer;
+    timer = loop.AddTimer([&] {
+        if (++fired < 3) {
+            timer.ArmIn(milliseconds{1});
+        }
+    });
+    timer.ArmIn(milliseconds{1});
+    int signalled = 0;
+    EventSource hangUp = loop.AddSignal(SIGHUP, [&](const signalfd_siginfo& info) {
+        signalled = static_cast<int>(info.ssi_signo);
+        loop.Exit(0);
+    });
+    ASSERT_EQ(::write(pipeFds[1], "z", 1), 1);
+    for (int turn = 0; turn < 100 && (received.empty() || fired < 3); ++turn) {
+        loop.RunOnce(milliseconds{10});
+    }
+    EXPECT_EQ(received, "z");
+    EXPECT_EQ(fired, 3);
+    ::kill(::getpid(), SIGHUP);
+    EXPECT_EQ(loop.Run(), 0);
+    EXPECT_EQ(signalled, SIGHUP);
+
+    EventLoop another;  // a loop that has exited is done with
+    Timer failing = another.AddTimer([] { throw std::runtime_error("handler failed"); });
+    failing.ArmIn(milliseconds{0});
+    EXPECT_THROW(another.Run(), std::runtime_error);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+}
 
 TEST(BackoffTest, DoublesToTheCeilingWithJitterInTheUpperHalf) {
     struct Case {

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <systemd/sd-event.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+struct signalfd_siginfo;
+
+namespace zendrik::daemon {
+
+// One event source of the loop: I/O, a timer or a signal. Move-only; going out of scope disables
+// and frees it, so a component that owns its sources cannot be called back after it has gone.
+class EventSource {
+  public:
+    EventSource() = default;
+    bool valid() const { return source_ != nullptr; }
+    sd_event_source* get() const { return source_.get(); }
+    // Stops or resumes delivery without freeing the source.
+    void Enable(bool on);
+
+  private:
+    friend class EventLoop;
+    struct Disabler {
+        void operator()(sd_event_source* source) const { sd_event_source_disable_unref(source); }
+    };
+    struct Callbacks;  // the handler behind the source's user data; lives as long as the source
+    std::unique_ptr<sd_event_source, Disabler> source_;
+    std::shared_ptr<Callbacks> callbacks_;
+};
+
+// A timer on the monotonic clock (std::chrono::steady_clock is that clock on Linux) that can be
+// armed again and again: it fires once per arming.
+class Timer {
+  public:
+    using Clock = std::chrono::steady_clock;
+    Timer() = default;
+    void ArmAt(Clock::time_point when);
+    void ArmIn(Clock::duration delay) { ArmAt(Clock::now() + delay); }
+    void Disarm() { source_.Enable(false); }
+    bool valid() const { return source_.valid(); }
+
+  private:
+    friend class EventLoop;
+    EventSource source_;
+};
+
+// The daemon's one loop over sd-event: I/O, timers, signals and the systemd watchdog. Handlers run
+// on the loop's thread, one at a time; an exception thrown from one ends the loop with failure
+// after logging it is the caller's business (it is rethrown from Run()).
+class EventLoop {
+  public:
+    using IoHandler = std::function<void(uint32_t events)>;  // EPOLLIN, EPOLLOUT, EPOLLERR, EPOLLHUP
+    using TimerHandler = std::function<void()>;
+    using SignalHandler = std::function<void(const signalfd_siginfo& info)>;
+
+    // Throws std::system_error when sd-event cannot be set up.
+    EventLoop();
+    EventLoop(const EventLoop&) = delete;
+    EventLoop& operator=(const EventLoop&) = delete;
+
+    sd_event* get() const { return loop_.get(); }
+
+    EventSource AddIo(int fd, uint32_t events, IoHandler handler);
+    // Changes the events an I/O source waits for (EPOLLOUT only while there is something to write).
+    static void SetIoEvents(const EventSource& source, uint32_t events);
+    // A timer, disarmed until ArmAt/ArmIn.
+    Timer AddTimer(TimerHandler handler);
+    // The signal is blocked for the whole process first, as sd-event needs.
+    EventSource AddSignal(int signal, SignalHandler handler);
+
+    // Pings the systemd watchdog from the loop at half of WATCHDOG_USEC, when the service has one:
+    // a wedged loop stops pinging. A silent no-op without a watchdog.
+    void EnableWatchdog();
+
+    // Runs until Exit(); rethrows an exception a handler threw.
+    int Run();
+    // One iteration: waits at most `timeout` for something to do.
+    void RunOnce(std::chrono::milliseconds timeout);
+    void Exit(int code);
+
+  private:
+    struct Unref {
+        void operator()(sd_event* loop) const { sd_event_unref(loop); }
+    };
+    std::unique_ptr<sd_event, Unref> loop_;
+    std::exception_ptr failure_;  // a handler's exception, for Run() to rethrow
+    friend struct EventSource::Callbacks;
+};
+
+}  // namespace zendrik::daemon
