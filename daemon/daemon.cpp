@@ -118,11 +118,13 @@ std::size_t Daemon::StoreEvents(std::size_t limit) {
             });
             if (event.kind == ZENDRIK_EVENT_READ) {
                 ++reads;
-            } else if (event.kind == ZENDRIK_EVENT_LINK_LOST || event.kind == ZENDRIK_EVENT_LINK_RESTORED) {
-                const bool up = event.kind == ZENDRIK_EVENT_LINK_RESTORED;
+            } else if (event.kind == ZENDRIK_EVENT_LINK_LOST || event.kind == ZENDRIK_EVENT_LINK_RESTORED ||
+                       event.kind == ZENDRIK_EVENT_LINK_UP) {
+                // link-up begins a reader's stream: identified at the start already.
+                const bool up = event.kind != ZENDRIK_EVENT_LINK_LOST;
                 linkChanged = linkChanged || reader.status.linkUp != up;
                 reader.status.linkUp = up;
-                if (up) {
+                if (event.kind == ZENDRIK_EVENT_LINK_RESTORED) {
                     restored.push_back(&reader);
                 }
             }

@@ -17,10 +17,16 @@ namespace zendrik {
 enum class LinkType : uint8_t { kUsb = 0, kSerial = 1, kUdp = 2 };
 
 // How one request is sent and its reply collected. On USB the variants differ in the wait before
-// the first poll of the reply and between polls; on serial and UDP they all behave alike.
+// the first poll of the reply and between polls; on serial and UDP they all behave alike, unless
+// the exchange is given a patience of its own.
 struct ExchangeVariant {
     Milliseconds firstWait;
     Milliseconds pollWait;
+    // How long the reply may take to begin, for a command the reader takes its time over (a tag
+    // read by a reader with long inventory rounds); zero keeps the link's own waits. Honoured by
+    // USB exchanges that wait until the reply arrives, by serial lines (for the start byte) and
+    // by UDP, never shorter than the link's own wait.
+    Milliseconds replyPatience{0};
 
     static constexpr ExchangeVariant Standard() { return {Milliseconds{10}, Milliseconds{2}}; }
     // Only the low 8 bits of the first wait count (callers pass 100 and 232).
@@ -28,6 +34,10 @@ struct ExchangeVariant {
         return {Milliseconds{firstWaitMs & 0xFF}, Milliseconds{2}};
     }
     static constexpr ExchangeVariant TagRead() { return {Milliseconds{300}, Milliseconds{1}}; }
+
+    constexpr ExchangeVariant WithPatience(Milliseconds patience) const {
+        return {firstWait, pollWait, patience};
+    }
 
     bool operator==(const ExchangeVariant&) const = default;
 };
@@ -102,7 +112,8 @@ class Link {
     void SettleOnce(Milliseconds duration);
 
   private:
-    int32_t SerialExchange(std::span<const uint8_t> request, std::span<uint8_t> reply);
+    int32_t SerialExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                           std::span<uint8_t> reply);
     int32_t UsbExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
                         std::span<uint8_t> reply);
     int32_t UsbExchangeUntilArrived(const ExchangeVariant& variant, std::span<const uint8_t> request,
@@ -119,7 +130,8 @@ class Link {
     void NoteUsbLockReleased(const DeviceLock& lock);
     int32_t WriteAndPoll(const ExchangeVariant& variant, std::span<const uint8_t> request,
                          std::span<uint8_t> reply);
-    int32_t UdpExchange(std::span<const uint8_t> request, std::span<uint8_t> reply);
+    int32_t UdpExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                        std::span<uint8_t> reply);
     bool WriteUsbReport(std::span<const uint8_t> request);
     HidChunk ReadUsbChunk();
 

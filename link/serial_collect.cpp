@@ -13,7 +13,8 @@ constexpr std::size_t kProvisionalLength = 100;
 
 }  // namespace
 
-int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer) {
+int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer,
+                           const std::optional<StartByteWait>& patience) {
     buffer.fill(0);
     std::size_t expected = kProvisionalLength;
     std::size_t index = 0;
@@ -22,6 +23,9 @@ int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer) {
     while (index != expected) {
         if (!synchronised) {
             const std::optional<uint8_t> byte = port.ReadByte();
+            if (!byte && patience && patience->clock.now() < patience->until) {
+                continue;  // the reader is still at work
+            }
             if (!byte || *byte != kStartByte) {
                 if (++misses >= kMaxStartMisses) {
                     return result::kNoStartByte;

@@ -10,15 +10,22 @@ namespace {
 
 constexpr UdpTransactionOptions kReaderReplyOptions{.onlyFromReader = true};
 
+UdpTransactionOptions ReplyOptions(const ExchangeVariant& variant) {
+    UdpTransactionOptions options = kReaderReplyOptions;
+    options.receiveTimeout = std::max(options.receiveTimeout, variant.replyPatience);
+    return options;
+}
+
 }  // namespace
 
 // Over UDP the reply is one datagram; neither its CRC nor its end byte is checked. The first
 // datagram from the reader's address (from any port) is taken; others are not the reader's reply.
-int32_t Link::UdpExchange(std::span<const uint8_t> request, std::span<uint8_t> reply) {
+int32_t Link::UdpExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                          std::span<uint8_t> reply) {
     if (!SocketLayerReady()) {
         return result::kSocketVersion;
     }
-    const std::optional<Datagram> datagram = udp_->Transact(udpEndpoints_, request, kReaderReplyOptions);
+    const std::optional<Datagram> datagram = udp_->Transact(udpEndpoints_, request, ReplyOptions(variant));
     if (!datagram || datagram->bytes.empty() || datagram->bytes[0] != kStartByte) {
         return result::kUdpNoReply;
     }

@@ -192,8 +192,10 @@ int32_t Link::UsbExchangeUntilArrived(const ExchangeVariant& variant, std::span<
 }
 
 int32_t Link::AwaitUsbReply(const ExchangeVariant& variant, std::span<uint8_t> reply) {
-    // The same window as the polled exchange, but it ends as soon as the reply is there.
-    const Clock::TimePoint deadline = clock_.now() + variant.firstWait + (kUsbPolls - 1) * variant.pollWait;
+    // The same window as the polled exchange, or the exchange's own patience when it is longer,
+    // but it ends as soon as the reply is there.
+    const Milliseconds window = variant.firstWait + (kUsbPolls - 1) * variant.pollWait;
+    const Clock::TimePoint deadline = clock_.now() + std::max(window, variant.replyPatience);
     HidChunk chunk{};
     for (;;) {
         const auto left = std::chrono::ceil<Milliseconds>(deadline - clock_.now());

@@ -1,6 +1,7 @@
 #include "session/event_queue.h"
 
 #include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <system_error>
@@ -18,23 +19,40 @@ EventQueue::EventQueue() : eventFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     }
 }
 
-void EventQueue::Open(std::size_t capacity) {
+void EventQueue::SetCapacity(std::size_t capacity) {
     const std::lock_guard lock(mutex_);
     capacity_ = capacity > 0 ? capacity : 1;
-    open_ = true;
 }
 
-void EventQueue::Close() {
+void EventQueue::SetInventoryRunning(bool running) {
     {
         const std::lock_guard lock(mutex_);
-        open_ = false;
+        inventoryRunning_ = running;
     }
     arrived_.notify_all();
 }
 
-void EventQueue::Push(const zendrik_event& event) {
+void EventQueue::ExpectCompletion() {
+    const std::lock_guard lock(mutex_);
+    ++completionsExpected_;
+}
+
+void EventQueue::CompletionDelivered() {
     {
         const std::lock_guard lock(mutex_);
+        if (completionsExpected_ > 0) {
+            --completionsExpected_;
+        }
+    }
+    arrived_.notify_all();
+}
+
+void EventQueue::Push(StreamEvent event) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (event.completion && completionsExpected_ > 0) {
+            --completionsExpected_;
+        }
         while (events_.size() >= capacity_) {
             events_.pop_front();
             dropped_.fetch_add(1, std::memory_order_relaxed);
@@ -42,29 +60,35 @@ void EventQueue::Push(const zendrik_event& event) {
         if (events_.empty()) {
             Signal();
         }
-        events_.push_back(event);
+        events_.push_back(std::move(event));
     }
     arrived_.notify_one();
 }
 
-EventQueue::Taken EventQueue::Take(zendrik_event& event,
-                                   std::optional<std::chrono::steady_clock::time_point> deadline) {
+EventQueue::Taken EventQueue::Take(std::size_t most, const Taker& take,
+                                   std::optional<std::chrono::milliseconds> timeout, std::size_t& taken) {
+    taken = 0;
     std::unique_lock lock(mutex_);
-    const auto ready = [this] { return !events_.empty() || !open_; };
-    if (deadline) {
-        arrived_.wait_until(lock, *deadline, ready);
-    } else {
-        arrived_.wait(lock, ready);
+    const auto ready = [this] { return !events_.empty() || !MayGrow(); };
+    if (!ready()) {
+        if (timeout) {
+            arrived_.wait_for(lock, *timeout, ready);
+        } else {
+            arrived_.wait(lock, ready);
+        }
     }
     if (events_.empty()) {
-        return open_ ? Taken::kTimedOut : Taken::kEnded;
+        return MayGrow() ? Taken::kTimedOut : Taken::kEnded;
     }
-    event = events_.front();
-    events_.pop_front();
+    while (taken < most && !events_.empty()) {
+        take(events_.front());
+        events_.pop_front();
+        ++taken;
+    }
     if (events_.empty()) {
         Drain();
     }
-    return Taken::kEvent;
+    return Taken::kEvents;
 }
 
 // The eventfd's counter is non-zero exactly while events wait: raised by the first, cleared by
