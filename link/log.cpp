@@ -7,6 +7,8 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zendrik::log {
 namespace {
@@ -22,6 +24,16 @@ struct Registration {
 
 std::mutex registrationMutex;
 Registration registration;
+
+struct Message {
+    Level level;
+    std::chrono::system_clock::time_point when;
+    std::string text;
+};
+
+// The calling thread's HeldBack scopes, and the messages they hold.
+thread_local int heldBackDepth = 0;
+thread_local std::vector<Message> heldBackMessages;
 
 Registration Current() {
     const std::lock_guard lock(registrationMutex);
@@ -60,6 +72,19 @@ void WriteToStandardError(const std::string& line) {
     }
 }
 
+void Deliver(const Message& message) {
+    const Registration current = Current();
+    if (current.handler == nullptr) {
+        if (TraceVariableSet()) {
+            WriteToStandardError(StampedLine(message.when, message.text));
+        }
+        return;
+    }
+    if (message.level <= current.threshold) {
+        current.handler(static_cast<int32_t>(message.level), message.text.c_str(), current.user);
+    }
+}
+
 }  // namespace
 
 void SetHandler(Level threshold, Handler handler, void* user) {
@@ -76,16 +101,25 @@ bool Wanted(Level level) {
 }
 
 void Write(Level level, std::string_view message) {
-    const Registration current = Current();
-    if (current.handler == nullptr) {
-        if (TraceVariableSet()) {
-            WriteToStandardError(StampedLine(std::chrono::system_clock::now(), message));
-        }
+    Message written{level, std::chrono::system_clock::now(), std::string(message)};
+    if (heldBackDepth > 0) {
+        heldBackMessages.push_back(std::move(written));
         return;
     }
-    if (level <= current.threshold) {
-        const std::string text(message);  // NUL-terminated for the handler
-        current.handler(static_cast<int32_t>(level), text.c_str(), current.user);
+    Deliver(written);
+}
+
+HeldBack::HeldBack() {
+    ++heldBackDepth;
+}
+
+HeldBack::~HeldBack() {
+    if (--heldBackDepth > 0) {
+        return;
+    }
+    std::vector<Message> messages = std::exchange(heldBackMessages, {});
+    for (const Message& message : messages) {
+        Deliver(message);
     }
 }
 

@@ -27,6 +27,17 @@ bool Wanted(Level level);
 // Hands `message` to the handler, on the calling thread and with no lock of the library held.
 void Write(Level level, std::string_view message);
 
+// While it lives, the messages the calling thread logs are held back and handed to the handler
+// when it goes: made before a lock is taken, so that no handler is ever called with a lock of
+// the library held. Scopes nest; the outermost hands the messages on.
+class HeldBack {
+  public:
+    HeldBack();
+    ~HeldBack();
+    HeldBack(const HeldBack&) = delete;
+    HeldBack& operator=(const HeldBack&) = delete;
+};
+
 // The line the default handler writes for `message`: "<local time with ms> <message>\n".
 std::string StampedLine(std::chrono::system_clock::time_point when, std::string_view message);
 

@@ -59,8 +59,7 @@ void InventoryEngine::Round() {
     }
     StreamEvent event =
         TagEvent(ZENDRIK_EVENT_READ, utcMs, round.epc, read.presence, round.antenna, round.rssi);
-    event.roundUs =
-        static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::microseconds>(round.took).count());
+    event.roundUs = RoundMicroseconds(round);
     session_.sink().Emit(std::move(event));
     nextRound_ = readAt;
 }

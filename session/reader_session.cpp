@@ -1,5 +1,6 @@
 #include "session/reader_session.h"
 
+#include <algorithm>
 #include <array>
 
 #include "commands/parameter_command.h"
@@ -38,6 +39,11 @@ ExchangeVariant TagReadVariant(const Link& link) {
 }
 
 }  // namespace
+
+uint32_t RoundMicroseconds(const TagRound& round) {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(round.took).count();
+    return static_cast<uint32_t>(std::clamp<int64_t>(us, 0, UINT32_MAX));
+}
 
 bool IsLinkFailure(int32_t result) {
     switch (result) {

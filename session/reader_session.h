@@ -29,6 +29,9 @@ struct TagRound {
     Clock::TimePoint::duration took{};  // from the request sent to the reply taken (or given up)
 };
 
+// How long a round took, in microseconds as the events carry it.
+uint32_t RoundMicroseconds(const TagRound& round);
+
 // One reader: its own link and what the session knows of the reader. Its link is used by one
 // thread at a time (the handle's thread, or the opener before that thread starts). Every change
 // of the link's state goes to the event sink once: link-up (or link-lost) for the first connection,
