@@ -501,6 +501,16 @@ TEST(SessionSim, ARequestSubmittedDuringASlowRoundReturnsAtOnceAndCompletesBetwe
     EXPECT_EQ(zendrik_inventory_stop(reader), ZENDRIK_OK);
 }
 
+extern "C" int zendrik_v1_caller_run(const char* address, char* report, size_t size);
+
+TEST(SessionApi, ACallerBuiltAgainstTheFirstReleasesHeaderWorksAndNothingIsWrittenPastItsStructs) {
+    VirtualReader served(Transport::kUsb, 0, 0x62);
+    served.reader().set_round_time(kRoundTime);
+    served.reader().AddTag(sim::SampleEpc(0x6201));
+    char report[256];
+    EXPECT_EQ(zendrik_v1_caller_run(served.address().c_str(), report, sizeof report), 0) << report;
+}
+
 TEST(SessionApi, RefusesWhatItCannotTakeBeforeAnyIo) {
     zendrik_reader* reader = nullptr;
     char why[64] = "";
