@@ -3,6 +3,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -10,6 +11,7 @@ namespace zendrik::session {
 namespace {
 
 constexpr uint64_t kSignal = 1;
+constexpr std::size_t kFirstRingRoom = 64;  // a power of two, as every room after it
 
 }  // namespace
 
@@ -53,23 +55,21 @@ void EventQueue::Push(StreamEvent event) {
         if (event.completion && completionsExpected_ > 0) {
             --completionsExpected_;
         }
-        while (events_.size() >= capacity_) {
-            events_.pop_front();
+        while (count_ >= capacity_) {
+            DropOldest();
             dropped_.fetch_add(1, std::memory_order_relaxed);
         }
-        if (events_.empty()) {
+        if (count_ == 0) {
             Signal();
         }
-        events_.push_back(std::move(event));
+        Append(std::move(event));
     }
     arrived_.notify_one();
 }
 
-EventQueue::Taken EventQueue::Take(std::size_t most, const Taker& take,
-                                   std::optional<std::chrono::milliseconds> timeout, std::size_t& taken) {
-    taken = 0;
-    std::unique_lock lock(mutex_);
-    const auto ready = [this] { return !events_.empty() || !MayGrow(); };
+bool EventQueue::WaitForEvents(std::unique_lock<std::mutex>& lock,
+                               std::optional<std::chrono::milliseconds> timeout) {
+    const auto ready = [this] { return count_ > 0 || !MayGrow(); };
     if (!ready()) {
         if (timeout) {
             arrived_.wait_for(lock, *timeout, ready);
@@ -77,18 +77,26 @@ EventQueue::Taken EventQueue::Take(std::size_t most, const Taker& take,
             arrived_.wait(lock, ready);
         }
     }
-    if (events_.empty()) {
-        return MayGrow() ? Taken::kTimedOut : Taken::kEnded;
+    return count_ > 0;
+}
+
+void EventQueue::Append(StreamEvent event) {
+    if (count_ == ring_.size()) {
+        std::vector<StreamEvent> grown(std::max(kFirstRingRoom, 2 * ring_.size()));
+        for (std::size_t i = 0; i < count_; ++i) {
+            grown[i] = std::move(ring_[(head_ + i) & (ring_.size() - 1)]);
+        }
+        ring_ = std::move(grown);
+        head_ = 0;
     }
-    while (taken < most && !events_.empty()) {
-        take(events_.front());
-        events_.pop_front();
-        ++taken;
-    }
-    if (events_.empty()) {
-        Drain();
-    }
-    return Taken::kEvents;
+    ring_[(head_ + count_) & (ring_.size() - 1)] = std::move(event);
+    ++count_;
+}
+
+void EventQueue::DropOldest() {
+    ring_[head_].completion.reset();  // a completion's result goes with it
+    head_ = (head_ + 1) & (ring_.size() - 1);
+    --count_;
 }
 
 // The eventfd's counter is non-zero exactly while events wait: raised by the first, cleared by

@@ -5,10 +5,9 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "link/unique_fd.h"
 #include "session/events.h"
@@ -45,21 +44,45 @@ class EventQueue {
     // Hands up to `most` of the oldest events to `take`, one after another, under the queue's lock
     // (so `take` only copies). Waits up to `timeout` (nothing: for ever) while the queue is empty
     // and events may still come. kEnded when the queue is empty and nothing can bring more.
-    using Taker = std::function<void(const StreamEvent&)>;
-    Taken Take(std::size_t most, const Taker& take, std::optional<std::chrono::milliseconds> timeout,
-               std::size_t& taken);
+    template <typename TakeOne>
+    Taken Take(std::size_t most, TakeOne&& take, std::optional<std::chrono::milliseconds> timeout,
+               std::size_t& taken) {
+        taken = 0;
+        std::unique_lock lock(mutex_);
+        if (!WaitForEvents(lock, timeout)) {
+            return MayGrow() ? Taken::kTimedOut : Taken::kEnded;
+        }
+        for (; taken < most && count_ > 0; ++taken) {
+            take(static_cast<const StreamEvent&>(Oldest()));
+            DropOldest();
+        }
+        if (count_ == 0) {
+            Drain();
+        }
+        return Taken::kEvents;
+    }
 
     uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
   private:
     bool MayGrow() const { return inventoryRunning_ || completionsExpected_ > 0; }
+    // Waits up to `timeout` (nothing: for ever) while the queue is empty and events may still come;
+    // whether any is queued.
+    bool WaitForEvents(std::unique_lock<std::mutex>& lock, std::optional<std::chrono::milliseconds> timeout);
     void Signal();
     void Drain();
+    // The events wait in a ring that grows by doubling and keeps its room, so that taking and
+    // queueing a read allocates nothing once the ring has grown to what the stream needs.
+    void Append(StreamEvent event);
+    StreamEvent& Oldest() { return ring_[head_]; }
+    void DropOldest();
 
     UniqueFd eventFd_;
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
-    std::deque<StreamEvent> events_;
+    std::vector<StreamEvent> ring_;
+    std::size_t head_ = 0;
+    std::size_t count_ = 0;
     std::size_t capacity_ = kDefaultCapacity;
     bool inventoryRunning_ = false;
     std::size_t completionsExpected_ = 0;

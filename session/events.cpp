@@ -1,6 +1,7 @@
 #include "session/events.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace zendrik::session {
@@ -52,8 +53,16 @@ StreamEvent CompletionEvent(int64_t utcMs, uint64_t requestId, int32_t request, 
     return event;
 }
 
-void FillPublicEvent(const StreamEvent& event, std::string_view reader, zendrik_event& out) {
-    std::memset(&out, 0, sizeof out);
+namespace {
+
+// Everything before the texts of a request's result: the part of the record each event fills.
+constexpr std::size_t kFixedPart = offsetof(zendrik_event, json);
+
+// Fills the first `reach` bytes of `out` (at least the first release's record) but for the texts of
+// a request's result.
+void FillFixedPart(const StreamEvent& event, std::string_view reader, zendrik_event& out,
+                   std::size_t reach = kFixedPart) {
+    std::memset(&out, 0, std::min(reach, kFixedPart));
     out.kind = event.kind;
     CopyText(out.reader, sizeof out.reader, reader);
     out.seq = event.seq;
@@ -72,25 +81,47 @@ void FillPublicEvent(const StreamEvent& event, std::string_view reader, zendrik_
         out.rssi = event.rssi;
         out.round_us = event.roundUs;
     }
-    if (const Completion* completion = event.completion.get()) {
+    const Completion* completion = event.completion.get();
+    if (completion != nullptr && reach > offsetof(zendrik_event, request_id)) {
         const Outcome& outcome = completion->outcome;
         out.request_id = completion->requestId;
         out.request = completion->request;
         out.result = outcome.result;
         out.info = outcome.info;
         out.settings = outcome.settings;
-        CopyText(out.json, sizeof out.json, outcome.json);
-        CopyText(out.message, sizeof out.message, outcome.message);
     }
 }
 
+void FillTexts(const StreamEvent& event, zendrik_event& out) {
+    const Completion* completion = event.completion.get();
+    CopyText(out.json, sizeof out.json,
+             completion != nullptr ? completion->outcome.json : std::string_view());
+    CopyText(out.message, sizeof out.message,
+             completion != nullptr ? completion->outcome.message : std::string_view());
+}
+
+}  // namespace
+
+void FillPublicEvent(const StreamEvent& event, std::string_view reader, zendrik_event& out) {
+    std::memset(&out, 0, sizeof out);
+    FillFixedPart(event, reader, out);
+    FillTexts(event, out);
+}
+
+// Tags come by the thousand: a record is written in place, and only as far as its texts' ends.
 void WritePublicEvent(const StreamEvent& event, std::string_view reader, void* out, std::size_t size) {
     if (size >= sizeof(zendrik_event)) {
-        FillPublicEvent(event, reader, *static_cast<zendrik_event*>(out));
+        auto& record = *static_cast<zendrik_event*>(out);
+        FillFixedPart(event, reader, record);
+        FillTexts(event, record);
         return;
     }
     zendrik_event whole;
-    FillPublicEvent(event, reader, whole);
+    if (size <= kFixedPart) {
+        FillFixedPart(event, reader, whole, size);  // the texts are not copied out
+    } else {
+        FillPublicEvent(event, reader, whole);
+    }
     std::memcpy(out, &whole, size);
 }
 

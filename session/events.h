@@ -69,7 +69,8 @@ bool IsTagEventKind(int32_t kind);
 void FillPublicEvent(const StreamEvent& event, std::string_view reader, zendrik_event& out);
 
 // The first `size` bytes of that record (at most the whole of it) written into `out`, for a caller
-// whose record may be older and smaller than this library's.
+// whose record may be older and smaller than this library's. The texts of a request's result are
+// written up to their terminators: what follows one in the caller's record is left as it was.
 void WritePublicEvent(const StreamEvent& event, std::string_view reader, void* out, std::size_t size);
 
 // Where the events of a session go as they happen: numbered and queued, or handed to a callback.
