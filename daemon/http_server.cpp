@@ -15,6 +15,7 @@
 
 #include "daemon/console_files.h"
 #include "daemon/listen_address.h"
+#include "daemon/log.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -236,7 +237,15 @@ void HttpServer::ArmTimeout() {
 MHD_Result HttpServer::OnRequest(void* server, MHD_Connection* connection, const char* url,
                                  const char* method, const char*, const char* upload, std::size_t* uploadSize,
                                  void** context) {
-    return static_cast<HttpServer*>(server)->Handle(connection, url, method, upload, uploadSize, context);
+    // Nothing may unwind through MHD's C frames: a failure closes this one connection.
+    try {
+        return static_cast<HttpServer*>(server)->Handle(connection, url, method, upload, uploadSize, context);
+    } catch (const std::exception& error) {
+        Log(std::string("HTTP ") + method + " " + url + ": " + error.what());
+    } catch (...) {
+        Log(std::string("HTTP ") + method + " " + url + ": an unknown failure");
+    }
+    return MHD_NO;
 }
 
 void HttpServer::OnCompleted(void* server, MHD_Connection*, void** context, MHD_RequestTerminationCode) {

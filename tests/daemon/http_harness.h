@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,7 +94,12 @@ class FakeSite : public daemon::SiteApi {
         }
     }
 
-    daemon::SiteSnapshot Snapshot() const override { return snapshot; }
+    daemon::SiteSnapshot Snapshot() const override {
+        if (failing) {
+            throw std::runtime_error("the site failed");
+        }
+        return snapshot;
+    }
 
     void RunCommand(const std::string& reader, const std::string& command, const std::string& args,
                     std::function<void(const daemon::CommandOutcome&)> done) override {
@@ -122,7 +128,8 @@ class FakeSite : public daemon::SiteApi {
     daemon::SiteSnapshot snapshot;
     std::map<std::string, daemon::CommandOutcome> outcomes;  // by "READER COMMAND"
     bool atOnce = false;
-    bool hold = false;  // commands wait until the site goes
+    bool hold = false;     // commands wait until the site goes
+    bool failing = false;  // Snapshot() throws
     std::vector<Call> calls;
 
   private:

@@ -230,6 +230,12 @@ TEST(HttpServerTest, BoundsEveryRequestAndKeepsAnsweringOthers) {
     ASSERT_TRUE(slow.Send(request.substr(3)));
     EXPECT_EQ(slow.ReadReply().status, 200);
 
+    // A site that fails closes the one connection that asked.
+    server.loop().Call([&] { server.site().failing = true; });
+    EXPECT_EQ(HttpConnection(server.port()).Request("GET", "/healthz").status, 0);
+    server.loop().Call([&] { server.site().failing = false; });
+    EXPECT_TRUE(healthy());
+
     // A connection that sends nothing is closed after the idle time.
     HttpConnection idle(server.port());
     EXPECT_TRUE(idle.WaitClosed());
