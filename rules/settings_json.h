@@ -26,4 +26,12 @@ std::string SettingsJsonLine(uint8_t kind, const ReaderSettings& values);
 // setting whose value differs from the reader's `current` one; {} when none does.
 std::string PlanDifferencesJson(const ChangePlan& plan, const ReaderSettings& current);
 
+// What each of those settings takes, for a form that offers them, compact: "type" "integer" with
+// the kind's "min" and "max", "choice" with the "choices" as `zendrik set` takes them, or "text";
+// "hint", words saying what the value is, where the table has them; "settable": false for what is
+// shown only. {"reader-kind":{"type":"integer","settable":false},
+// "buzzer":{"type":"choice","choices":["on","off"]},"trigger-time":{"type":"integer","min":1,
+// "max":254,"hint":"seconds"},…}
+std::string SettingsSchemaJson(uint8_t kind);
+
 }  // namespace zendrik::rules
