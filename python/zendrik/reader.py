@@ -373,7 +373,9 @@ class Reader:
                     result = library.zendrik_reader_submit(raw, ctypes.byref(stop.raw), ctypes.byref(request_id))
                     return result, request_id.value
 
-                self._stream.submit(submit, None)
+                result, _ = self._stream.submit(submit, None)
+                if result != _native.OK:  # a full queue: the stop waits its turn here instead
+                    library.zendrik_inventory_stop(raw)
 
     # ---- reads ---------------------------------------------------------------------------------
 
