@@ -81,12 +81,6 @@ int32_t Open(const char* address, const zendrik_open_options* given, zendrik_rea
     return ZENDRIK_OK;
 }
 
-session::Request RequestOf(session::RequestKind kind) {
-    session::Request request;
-    request.kind = kind;
-    return request;
-}
-
 }  // namespace
 
 extern "C" {
@@ -170,7 +164,7 @@ ZENDRIK_API int32_t zendrik_reader_info_get(zendrik_reader* reader, zendrik_read
         return refused;
     }
     return GuardedCall([&]() -> int32_t {
-        const session::CallResult called = reader->actor.Call(RequestOf(session::RequestKind::kInfo));
+        const session::CallResult called = reader->actor.Call(session::RequestOf(session::RequestKind::kInfo));
         if (called.outcome.result == ZENDRIK_OK) {
             exports::WriteSized(called.outcome.info, *info);
         }
@@ -186,7 +180,7 @@ ZENDRIK_API int32_t zendrik_reader_read_tag(zendrik_reader* reader, zendrik_even
         return refused;
     }
     return GuardedCall([&]() -> int32_t {
-        const session::CallResult called = reader->actor.Call(RequestOf(session::RequestKind::kReadTag));
+        const session::CallResult called = reader->actor.Call(session::RequestOf(session::RequestKind::kReadTag));
         if (called.outcome.result == ZENDRIK_OK) {
             session::WritePublicEvent(called.tag, reader->session.id(), event, event_size);
         }
@@ -203,7 +197,7 @@ ZENDRIK_API int32_t zendrik_reader_read_tag_list(zendrik_reader* reader, uint8_t
         return refused;
     }
     return GuardedCall([&]() -> int32_t {
-        const session::CallResult called = reader->actor.Call(RequestOf(session::RequestKind::kReadTagList));
+        const session::CallResult called = reader->actor.Call(session::RequestOf(session::RequestKind::kReadTagList));
         if (called.outcome.result != ZENDRIK_OK) {
             return called.outcome.result;
         }

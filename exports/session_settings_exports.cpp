@@ -25,12 +25,6 @@ int32_t SettingsRefusal(const zendrik_reader* reader, const zendrik_settings* se
     return session::BlockingCallRefusal(reader);
 }
 
-session::Request RequestOf(session::RequestKind kind) {
-    session::Request request;
-    request.kind = kind;
-    return request;
-}
-
 }  // namespace
 
 extern "C" {
@@ -47,7 +41,7 @@ ZENDRIK_API int32_t zendrik_reader_read_settings(zendrik_reader* reader, zendrik
         return refused;
     }
     return GuardedCall([&]() -> int32_t {
-        const session::CallResult called = reader->actor.Call(RequestOf(session::RequestKind::kReadSettings));
+        const session::CallResult called = reader->actor.Call(session::RequestOf(session::RequestKind::kReadSettings));
         if (called.outcome.result == ZENDRIK_OK) {
             exports::WriteSized(called.outcome.settings, *settings);
         }
@@ -60,7 +54,7 @@ ZENDRIK_API int32_t zendrik_reader_write_settings(zendrik_reader* reader, const 
         return refused;
     }
     return GuardedCall([&]() -> int32_t {
-        session::Request request = RequestOf(session::RequestKind::kWriteSettings);
+        session::Request request = session::RequestOf(session::RequestKind::kWriteSettings);
         request.settings = exports::ReadSized(*settings, zendrik_settings{});
         return reader->actor.Call(std::move(request)).outcome.result;
     });
@@ -76,7 +70,7 @@ ZENDRIK_API int32_t zendrik_reader_configure(zendrik_reader* reader, const char*
     }
     CopyCutText("", message, message_size);
     return GuardedCall([&]() -> int32_t {
-        session::Request request = RequestOf(session::RequestKind::kConfigure);
+        session::Request request = session::RequestOf(session::RequestKind::kConfigure);
         if (std::string missing = session::CopyAssignments(assignments, count, request.assignments);
             !missing.empty()) {
             CopyCutText(missing, message, message_size);
@@ -106,7 +100,7 @@ ZENDRIK_API int32_t zendrik_reader_factory_default(zendrik_reader* reader) {
         return refused;
     }
     return GuardedCall([&]() -> int32_t {
-        session::Request request = RequestOf(session::RequestKind::kFactoryDefault);
+        session::Request request = session::RequestOf(session::RequestKind::kFactoryDefault);
         request.readBack = false;  // as it always did: the sequence alone
         return reader->actor.Call(std::move(request)).outcome.result;
     });

@@ -41,6 +41,12 @@ struct Request {
     bool readBack = true;                  // kFactoryDefault: read the settings back afterwards
 };
 
+inline Request RequestOf(RequestKind kind) {
+    Request request;
+    request.kind = kind;
+    return request;
+}
+
 // A blocking call's result: the outcome, and for the single reads what they read.
 struct CallResult {
     CallResult() = default;

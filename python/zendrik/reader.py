@@ -10,7 +10,7 @@ import json
 import threading
 import weakref
 from collections import Counter
-from typing import Any, AsyncIterator, Iterator, Optional, Union
+from typing import Any, AsyncIterator, Callable, Iterator, Optional, Union
 
 from . import _native, _stream
 from .event import Event
@@ -41,6 +41,17 @@ class _Request:
         if absence is not None:
             self._inventory = _inventory_options(absence)
             self.raw.inventory = ctypes.pointer(self._inventory)
+
+
+def _submitter(raw: int, request: _Request) -> Callable[[], tuple[int, int]]:
+    """zendrik_reader_submit of `request` on the handle, giving its result and the request's id."""
+
+    def submit() -> tuple[int, int]:
+        request_id = _native.U64()
+        result = _native.library().zendrik_reader_submit(raw, ctypes.byref(request.raw), ctypes.byref(request_id))
+        return result, request_id.value
+
+    return submit
 
 
 def _inventory_options(absence: float) -> _native.InventoryOptions:
@@ -313,13 +324,7 @@ class Reader:
         loop = asyncio.get_running_loop()
         library = _native.library()
         with self._using() as raw:
-
-            def submit() -> tuple[int, int]:
-                request_id = _native.U64()
-                result = library.zendrik_reader_submit(raw, ctypes.byref(request.raw), ctypes.byref(request_id))
-                return result, request_id.value
-
-            result, waiting = self._stream.submit(submit, loop)
+            result, waiting = self._stream.submit(_submitter(raw, request), loop)
             self._check(result, doing)
             self._stream.watch(loop, library.zendrik_reader_event_fd(raw), self._readable)
         request_id, future = waiting
@@ -367,13 +372,7 @@ class Reader:
         stop = _Request(_native.REQUEST_INVENTORY_STOP)
         with contextlib.suppress(_Closed):
             with self._using() as raw:
-
-                def submit() -> tuple[int, int]:
-                    request_id = _native.U64()
-                    result = library.zendrik_reader_submit(raw, ctypes.byref(stop.raw), ctypes.byref(request_id))
-                    return result, request_id.value
-
-                result, _ = self._stream.submit(submit, None)
+                result, _ = self._stream.submit(_submitter(raw, stop), None)
                 if result != _native.OK:  # a full queue: the stop waits its turn here instead
                     library.zendrik_inventory_stop(raw)
 

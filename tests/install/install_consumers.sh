@@ -63,25 +63,26 @@ echo '#include <zendrik_session.hpp>' | c++ -std=c++17 -Wall -Wextra -Werror -fs
 cmake -S "$here/cmake_consumer" -B "$work/cmake-build" -G Ninja -DCMAKE_PREFIX_PATH="$stage" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
 
+# wait_for_line FILE PREFIX: waits until the program writing FILE has printed a line with PREFIX.
+wait_for_line() {
+    for _ in $(seq 100); do
+        grep -q "^$2" "$1" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 # The installed virtual reader, and every consumer against it.
 "$stage/bin/zendrik-sim" --hid-socket "$work/hid" --kind 2 --tag E2003412013760000000ABCD --round-time 5 \
     >"$work/sim.out" 2>/dev/null &
 sim_pid=$!
-for _ in $(seq 100); do
-    grep -q '^ZENDRIK_HID_SOCKET=' "$work/sim.out" && break
-    sleep 0.1
-done
-grep -q '^ZENDRIK_HID_SOCKET=' "$work/sim.out" || fail "the virtual reader did not start"
+wait_for_line "$work/sim.out" ZENDRIK_HID_SOCKET= || fail "the virtual reader did not start"
 # A second one on UDP, on loopback, for the consumer that watches two readers in one poll().
 "$stage/bin/zendrik-sim" --udp 127.0.0.1:0 --serial 2 --tag 300833B2DDD9014000000002 --round-time 5 \
     >"$work/udp-sim.out" 2>/dev/null &
 udp_sim_pid=$!
-for _ in $(seq 100); do
-    grep -q '^ZENDRIK_SIM_UDP=' "$work/udp-sim.out" && break
-    sleep 0.1
-done
+wait_for_line "$work/udp-sim.out" ZENDRIK_SIM_UDP= || fail "the virtual UDP reader did not start"
 udp=$(sed -n 's/^ZENDRIK_SIM_UDP=//p' "$work/udp-sim.out")
-[[ -n $udp ]] || fail "the virtual UDP reader did not start"
 export ZENDRIK_HID_SOCKET=$work/hid LD_LIBRARY_PATH=$libdir
 
 for consumer in "$work/pkg-config-consumer" "$work/cmake-build/cmake-consumer"; do
