@@ -13,6 +13,10 @@ constexpr std::size_t kProvisionalLength = 100;
 
 }  // namespace
 
+Milliseconds SerialReplyPatience(Milliseconds byteTimeout) {
+    return kMaxStartMisses * byteTimeout;
+}
+
 int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer) {
     buffer.fill(0);
     std::size_t expected = kProvisionalLength;

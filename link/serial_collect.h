@@ -18,4 +18,7 @@ using SerialCollection = std::array<uint8_t, kSerialCollectionSize>;
 // result::kBadReply for a length that cannot fit the buffer (refused before reading on).
 int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer);
 
+// How long the collection waits for a reply that does not come, given the port's byte time-out.
+Milliseconds SerialReplyPatience(Milliseconds byteTimeout);
+
 }  // namespace zendrik
