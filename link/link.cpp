@@ -43,11 +43,11 @@ int32_t Link::Exchange(const ExchangeVariant& variant, std::span<const uint8_t> 
             case LinkType::kUsb:
                 return UsbExchange(variant, request, reply);
             case LinkType::kUdp:
-                return UdpExchange(request, reply);
+                return UdpExchange(variant, request, reply);
             case LinkType::kSerial:
                 break;
         }
-        return SerialExchange(request, reply);
+        return SerialExchange(variant, request, reply);
     }();
     TraceReceived(linkName, result, reply);
     if (result != result::kOk) {

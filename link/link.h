@@ -22,6 +22,17 @@ enum class LinkType : uint8_t { kUsb = 0, kSerial = 1, kUdp = 2 };
 struct ExchangeVariant {
     Milliseconds firstWait;
     Milliseconds pollWait;
+    // How long the exchange waits for a reply that is slow to come (a reader busy with a long
+    // inventory round), where the link waits until the reply arrives: USB with
+    // ReplyWait::kUntilArrived, serial (for the start byte) and UDP. Zero keeps each link's own
+    // time-outs; the polled USB window of the flat exports never changes.
+    Milliseconds patience{0};
+
+    constexpr ExchangeVariant WithPatience(Milliseconds answerTime) const {
+        ExchangeVariant patient = *this;
+        patient.patience = answerTime;
+        return patient;
+    }
 
     static constexpr ExchangeVariant Standard() { return {Milliseconds{10}, Milliseconds{2}}; }
     // Only the low 8 bits of the first wait count (callers pass 100 and 232).
@@ -115,12 +126,14 @@ class Link {
 
   private:
     // Records that the request is out: an exchange that fails from here on may be answered late.
-    // `answerTime` is how long this exchange waits for a reply that does not come.
+    // `answerTime` is how long the link waits for a reply that does not come, without the variant's
+    // patience: a reader that has not answered by the end of a patient wait is hardly still on it.
     void NoteRequestSent(Milliseconds answerTime) { sentAnswerTime_ = answerTime; }
     // The quiet period the next request has to wait for, if any; taking it clears it.
     std::optional<Milliseconds> TakeQuietPeriod();
     void TraceQuietWait(int dropped) const;
-    int32_t SerialExchange(std::span<const uint8_t> request, std::span<uint8_t> reply);
+    int32_t SerialExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                           std::span<uint8_t> reply);
     int32_t UsbExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
                         std::span<uint8_t> reply);
     int32_t UsbExchangeUntilArrived(const ExchangeVariant& variant, std::span<const uint8_t> request,
@@ -138,7 +151,8 @@ class Link {
     void NoteUsbLockReleased(const DeviceLock& lock);
     int32_t WriteAndPoll(const ExchangeVariant& variant, std::span<const uint8_t> request,
                          std::span<uint8_t> reply);
-    int32_t UdpExchange(std::span<const uint8_t> request, std::span<uint8_t> reply);
+    int32_t UdpExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                        std::span<uint8_t> reply);
     void AwaitSerialQuiet();
     void AwaitUdpQuiet();
     bool WriteUsbReport(std::span<const uint8_t> request);

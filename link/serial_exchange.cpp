@@ -13,7 +13,8 @@ void Link::AwaitSerialQuiet() {
     }
 }
 
-int32_t Link::SerialExchange(std::span<const uint8_t> request, std::span<uint8_t> reply) {
+int32_t Link::SerialExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                             std::span<uint8_t> reply) {
     if (!serial_) {
         return result::kPortNotOpen;
     }
@@ -21,7 +22,8 @@ int32_t Link::SerialExchange(std::span<const uint8_t> request, std::span<uint8_t
     serial_->Write(request);
     NoteRequestSent(SerialReplyPatience(serial_->ByteTimeout()));
     SerialCollection collected;
-    if (const int32_t result = CollectSerialReply(*serial_, collected); result != result::kOk) {
+    if (const int32_t result = CollectSerialReply(*serial_, collected, clock_, variant.patience);
+        result != result::kOk) {
         return result;
     }
     return CheckAndCopyReply(collected, reply);

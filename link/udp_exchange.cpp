@@ -26,12 +26,15 @@ void Link::AwaitUdpQuiet() {
 
 // Over UDP the reply is one datagram; neither its CRC nor its end byte is checked. The first
 // datagram from the reader's address (from any port) is taken; others are not the reader's reply.
-int32_t Link::UdpExchange(std::span<const uint8_t> request, std::span<uint8_t> reply) {
+int32_t Link::UdpExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                          std::span<uint8_t> reply) {
     if (!SocketLayerReady()) {
         return result::kSocketVersion;
     }
     AwaitUdpQuiet();
-    const std::optional<Datagram> datagram = udp_->Transact(udpEndpoints_, request, kReaderReplyOptions);
+    UdpTransactionOptions options = kReaderReplyOptions;
+    options.receiveTimeout = std::max(options.receiveTimeout, variant.patience);
+    const std::optional<Datagram> datagram = udp_->Transact(udpEndpoints_, request, options);
     // A reply comes back to the port that asked. When the system picks the port, the next socket
     // gets another one and never hears a late reply; only a fixed host port can.
     if (udpEndpoints_.host.port != kAnyPort) {

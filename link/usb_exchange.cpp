@@ -25,9 +25,14 @@ constexpr int kMostStaleReports = 64;
 constexpr Milliseconds kDeviceLockPatience{1000};
 constexpr std::string_view kTraceLinkName = "usb";
 
-// How long an exchange of `variant` waits for a reply that does not come.
+// How long an exchange of `variant` polls for a reply that does not come.
 Milliseconds ReplyWindow(const ExchangeVariant& variant) {
     return variant.firstWait + (kUsbPolls - 1) * variant.pollWait;
+}
+
+// How long an exchange of `variant` that waits until the reply arrives waits for one that does not.
+Milliseconds PatientReplyWindow(const ExchangeVariant& variant) {
+    return std::max(ReplyWindow(variant), variant.patience);
 }
 
 }  // namespace
@@ -211,8 +216,8 @@ int32_t Link::UsbExchangeUntilArrived(const ExchangeVariant& variant, std::span<
 }
 
 int32_t Link::AwaitUsbReply(const ExchangeVariant& variant, std::span<uint8_t> reply) {
-    // The same window as the polled exchange, but it ends as soon as the reply is there.
-    const Clock::TimePoint deadline = clock_.now() + ReplyWindow(variant);
+    // The polled exchange's window or the variant's patience, but it ends as soon as the reply is there.
+    const Clock::TimePoint deadline = clock_.now() + PatientReplyWindow(variant);
     HidChunk chunk{};
     for (;;) {
         const auto left = std::chrono::ceil<Milliseconds>(deadline - clock_.now());

@@ -74,10 +74,10 @@ class TimedLink {
         uint8_t answered;
         Milliseconds took;
     };
-    Outcome Exchange(uint8_t code) {
+    Outcome Exchange(uint8_t code, const ExchangeVariant& variant = ExchangeVariant::Standard()) {
         Bytes reply(kReplyBuffer, 0);
         const Milliseconds before = clock.elapsed();
-        const int32_t result = link->Exchange(ExchangeVariant::Standard(), Request(code), reply);
+        const int32_t result = link->Exchange(variant, Request(code), reply);
         return {result, reply[kOffsetData], clock.elapsed() - before};
     }
 
@@ -149,6 +149,37 @@ TEST(LateReplies, AReplyTheCommandDidNotTakeMakesTheNextRequestWaitToo) {
     timed.link->set_reply_rules(ReplyRules{});
     timed.link->SuspectLateReply();
     EXPECT_EQ(timed.Exchange(command::kGetBuzzer).took, 0ms);
+}
+
+TEST(PatientExchanges, WaitForASlowReplyWhereTheLinkWaitsUntilItArrives) {
+    const ExchangeVariant patient = ExchangeVariant::Standard().WithPatience(1500ms);
+    struct Case {
+        const char* name;
+        Transport transport;
+        int32_t impatient;  // the result without patience, for a reply 1100 ms late
+        bool waits;         // false: the flat exports' polled window stays as it is
+    };
+    const std::vector<Case> cases{
+        {"usb, until arrived", Transport::kUsbUntilArrived, ZENDRIK_ERR_BAD_REPLY, true},
+        {"serial", Transport::kSerial, ZENDRIK_OK, true},  // 3 x 400 ms for the start byte already
+        {"udp", Transport::kUdpFixedPort, ZENDRIK_ERR_UDP_NO_REPLY, true},
+        {"usb, polled", Transport::kUsbPolled, ZENDRIK_ERR_BAD_REPLY, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TimedLink impatient(c.transport);
+        impatient.SetReplyDelay(1100ms);
+        EXPECT_EQ(impatient.Exchange(command::kGetWorkMode).result, c.impatient);
+        TimedLink timed(c.transport);
+        timed.SetReplyDelay(1100ms);
+        const TimedLink::Outcome slow = timed.Exchange(command::kGetWorkMode, patient);
+        EXPECT_EQ(slow.result, c.waits ? ZENDRIK_OK : ZENDRIK_ERR_BAD_REPLY);
+        if (c.waits) {
+            EXPECT_EQ(slow.took, 1100ms) << "the wait ends when the reply is there";
+        }
+        timed.SetReplyDelay(3000ms);
+        EXPECT_NE(timed.Exchange(command::kGetBuzzer, patient).result, ZENDRIK_OK) << "patience has its end";
+    }
 }
 
 TEST(QuietWait, LastsOnePeriodAfterTheLastArrivalAndAtMostThreePeriods) {
