@@ -295,7 +295,7 @@ TEST(ZendrikFailures, WithoutAReaderExitsWithTheResultInWords) {
         {"one of several readers, by its address",
          {ZENDRIK_CLI_PATH, "--reader", "udp:127.0.0.1:9", "--reader", "usb", "read", "--count", "2"},
          {},
-         "zendrik: udp:127.0.0.1:9: no reader answered (-130)\n"},
+         "zendrik: udp:127.0.0.1:9: no reply arrived over UDP (-145)\n"},
         {"nobody on the UDP port",
          {ZENDRIK_CLI_PATH, "--udp", "127.0.0.1:9", "info"},
          {},
