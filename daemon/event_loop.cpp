@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <exception>
 #include <limits>
-#include <utility>
 #include <system_error>
+#include <utility>
 
 namespace zendrik::daemon {
 
@@ -36,6 +36,10 @@ struct EventSource::Callbacks {
         return callbacks->Guarded([&] { callbacks->io(events); });
     }
     static int OnTimer(sd_event_source*, uint64_t, void* self) {
+        auto* callbacks = static_cast<Callbacks*>(self);
+        return callbacks->Guarded([&] { callbacks->timer(); });
+    }
+    static int OnDefer(sd_event_source*, void* self) {
         auto* callbacks = static_cast<Callbacks*>(self);
         return callbacks->Guarded([&] { callbacks->timer(); });
     }
@@ -68,6 +72,18 @@ constexpr uint64_t kTimerAccuracyUs = 1000;
 void EventSource::Enable(bool on) {
     if (source_) {
         sd_event_source_set_enabled(source_.get(), on ? SD_EVENT_ON : SD_EVENT_OFF);
+    }
+}
+
+void EventSource::SetPriority(int64_t priority) {
+    if (source_) {
+        sd_event_source_set_priority(source_.get(), priority);
+    }
+}
+
+void Deferred::Schedule() {
+    if (source_.valid()) {
+        sd_event_source_set_enabled(source_.get(), SD_EVENT_ONESHOT);
     }
 }
 
@@ -117,6 +133,21 @@ Timer EventLoop::AddTimer(TimerHandler handler) {
     source.source_.reset(raw);
     source.Enable(false);
     return timer;
+}
+
+Deferred EventLoop::AddDeferred(int64_t priority, TimerHandler handler) {
+    Deferred deferred;
+    EventSource& source = deferred.source_;
+    source.callbacks_ = std::make_shared<EventSource::Callbacks>();
+    source.callbacks_->loop = this;
+    source.callbacks_->timer = std::move(handler);
+    sd_event_source* raw = nullptr;
+    Check(sd_event_add_defer(loop_.get(), &raw, &EventSource::Callbacks::OnDefer, source.callbacks_.get()),
+          "sd_event_add_defer");
+    source.source_.reset(raw);
+    source.SetPriority(priority);
+    source.Enable(false);
+    return deferred;
 }
 
 EventSource EventLoop::AddSignal(int signal, SignalHandler handler) {
