@@ -7,26 +7,30 @@
 #include <cstdlib>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <system_error>
 #include <utility>
 
 namespace zendrik::daemon {
 
-struct EventSource::Callbacks {
+struct EventSource::Callbacks : std::enable_shared_from_this<EventSource::Callbacks> {
     EventLoop* loop = nullptr;
     EventLoop::IoHandler io;
     EventLoop::TimerHandler timer;
     EventLoop::SignalHandler signal;
 
     // A handler's exception must not unwind through sd-event's C frames: it is kept, and the loop
-    // ends so that Run() can rethrow it.
+    // ends so that Run() can rethrow it. A handler may drop its own source (a connection that
+    // ended): the handler lives on until it returns.
     template <typename Call>
     int Guarded(Call&& call) {
+        const std::shared_ptr<Callbacks> alive = shared_from_this();
+        EventLoop* const owner = loop;
         try {
             call();
         } catch (...) {
-            loop->failure_ = std::current_exception();
-            sd_event_exit(loop->get(), EXIT_FAILURE);
+            owner->failure_ = std::current_exception();
+            sd_event_exit(owner->get(), EXIT_FAILURE);
         }
         return 0;
     }
