@@ -142,7 +142,9 @@ std::unique_ptr<ReaderRuntime> Site::StartReader(const ReaderConfig& config) {
 }
 
 void Site::OnOpened(ReaderRuntime& reader) {
-    if (reader.phase() == ReaderRuntime::Phase::kFailed && !ready_) {
+    const bool configured = std::any_of(readers_.begin(), readers_.end(),
+                                        [&](const auto& running) { return running.get() == &reader; });
+    if (reader.phase() == ReaderRuntime::Phase::kFailed && !ready_ && configured) {
         // A reader that cannot be set up at all at the start is a configuration to fix.
         BeginStop(kExitFailure);
         return;
