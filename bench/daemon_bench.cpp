@@ -88,30 +88,62 @@ double Percentile(std::vector<double> values, double share) {
     return values[static_cast<std::size_t>(share * static_cast<double>(values.size() - 1))];
 }
 
+constexpr int kAbsentReaders = 20;
+constexpr int kStoppedReaders = 200;
+constexpr int kStoppedRoundTimeMs = 250;
+// Bounds of the waits, far above what is measured even before the daemon started its readers in
+// parallel; a run that reaches one reports what it got so far.
+constexpr auto kStartLimit = 300s;
+constexpr auto kReadingTime = 2s;  // every reader's inventory running before the stop
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Virtual readers on HID sockets in `directory`, each with a serial number and a tag of its own,
+// kept in `readers`; gives their addresses once every socket is there.
+std::vector<std::string> StartVirtualReaders(const TemporaryDirectory& directory, int count, int roundTimeMs,
+                                             std::vector<std::unique_ptr<ChildProcess>>& readers) {
+    std::vector<std::string> addresses;
+    for (int i = 1; i <= count; ++i) {
+        const std::string socket = directory.File("reader-" + std::to_string(i));
+        char tag[32];
+        std::snprintf(tag, sizeof tag, "e2003412012345678901%04d", i);  // 12 bytes
+        readers.push_back(std::make_unique<ChildProcess>(
+            std::vector<std::string>{ZENDRIK_SIM_PATH, "--hid-socket", socket, "--serial", std::to_string(i),
+                                     "--tag", tag, "--round-time", std::to_string(roundTimeMs)},
+            directory.File("reader-" + std::to_string(i) + ".log")));
+        while (!std::filesystem::exists(socket)) {
+            std::this_thread::sleep_for(10ms);
+        }
+        addresses.push_back("usb:" + socket);
+    }
+    return addresses;
+}
+
+// The configuration of site "bench" with readers r1, r2, ... at `addresses`.
+std::string BenchConfig(uint16_t port, const TemporaryDirectory& directory,
+                        const std::vector<std::string>& addresses) {
+    std::string config = "site = \"bench\"\n[mqtt]\nport = " + std::to_string(port) + "\n[spool]\npath = \"" +
+                         directory.File("spool.sqlite") + "\"\n";
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        config +=
+            "[[reader]]\nname = \"r" + std::to_string(i + 1) + "\"\naddress = \"" + addresses[i] + "\"\n";
+    }
+    const std::string path = directory.File("zendrikd.toml");
+    std::ofstream(path) << config;
+    return path;
+}
+
 void DaemonDelivery(benchmark::State& state) {
     for (auto _ : state) {
         Broker broker;
         TemporaryDirectory directory;
         std::vector<std::unique_ptr<ChildProcess>> readers;
-        std::string config = "site = \"bench\"\n[mqtt]\nport = " + std::to_string(broker.port()) +
-                             "\n[spool]\npath = \"" + directory.File("spool.sqlite") + "\"\n";
-        for (int i = 1; i <= kReaders; ++i) {
-            const std::string socket = directory.File("reader-" + std::to_string(i));
-            readers.push_back(std::make_unique<ChildProcess>(
-                std::vector<std::string>{ZENDRIK_SIM_PATH, "--hid-socket", socket, "--serial",
-                                         std::to_string(i), "--tag",
-                                         "e20034120123456789abcd0" + std::to_string(i), "--round-time",
-                                         std::to_string(kRoundTimeMs)},
-                directory.File("reader-" + std::to_string(i) + ".log")));
-            while (!std::filesystem::exists(socket)) {
-                std::this_thread::sleep_for(10ms);
-            }
-            config += "[[reader]]\nname = \"r" + std::to_string(i) + "\"\naddress = \"usb:" + socket + "\"\n";
-        }
-        std::ofstream(directory.File("zendrikd.toml")) << config;
+        const std::string config = BenchConfig(
+            broker.port(), directory, StartVirtualReaders(directory, kReaders, kRoundTimeMs, readers));
         Subscriber subscriber(broker.port(), "zendrik/bench/+/reads");
-        ChildProcess daemon({ZENDRIKD_PATH, "--config", directory.File("zendrikd.toml")},
-                            directory.File("zendrikd.log"));
+        ChildProcess daemon({ZENDRIKD_PATH, "--config", config}, directory.File("zendrikd.log"));
         const auto run = std::chrono::seconds{RunSeconds()};
         std::this_thread::sleep_for(run / kEarlyShare);
         const long early = ResidentKiB(daemon.pid());
@@ -148,31 +180,6 @@ void DaemonDelivery(benchmark::State& state) {
 }
 BENCHMARK(DaemonDelivery)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
-constexpr int kAbsentReaders = 20;
-constexpr int kStoppedReaders = 200;
-constexpr int kStoppedRoundTimeMs = 250;
-// Bounds of the waits, far above what is measured even before the daemon started its readers in
-// parallel; a run that reaches one reports what it got so far.
-constexpr auto kStartLimit = 300s;
-constexpr auto kReadingTime = 2s;  // every reader's inventory running before the stop
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-std::string BenchConfig(uint16_t port, const TemporaryDirectory& directory,
-                        const std::vector<std::string>& addresses) {
-    std::string config = "site = \"bench\"\n[mqtt]\nport = " + std::to_string(port) + "\n[spool]\npath = \"" +
-                         directory.File("spool.sqlite") + "\"\n";
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-        config +=
-            "[[reader]]\nname = \"r" + std::to_string(i + 1) + "\"\naddress = \"" + addresses[i] + "\"\n";
-    }
-    const std::string path = directory.File("zendrikd.toml");
-    std::ofstream(path) << config;
-    return path;
-}
-
 void DaemonReadyWithAbsentReaders(benchmark::State& state) {
     for (auto _ : state) {
         Broker broker;
@@ -208,20 +215,9 @@ void DaemonStopWithManyReaders(benchmark::State& state) {
         Broker broker;
         TemporaryDirectory directory;
         std::vector<std::unique_ptr<ChildProcess>> readers;
-        std::vector<std::string> addresses;
-        for (int i = 1; i <= kStoppedReaders; ++i) {
-            const std::string socket = directory.File("reader-" + std::to_string(i));
-            readers.push_back(std::make_unique<ChildProcess>(
-                std::vector<std::string>{ZENDRIK_SIM_PATH, "--hid-socket", socket, "--serial",
-                                         std::to_string(i), "--tag", "e2003412012345678901abcd",
-                                         "--round-time", std::to_string(kStoppedRoundTimeMs)},
-                directory.File("reader-" + std::to_string(i) + ".log")));
-            while (!std::filesystem::exists(socket)) {
-                std::this_thread::sleep_for(10ms);
-            }
-            addresses.push_back("usb:" + socket);
-        }
-        const std::string config = BenchConfig(broker.port(), directory, addresses);
+        const std::string config =
+            BenchConfig(broker.port(), directory,
+                        StartVirtualReaders(directory, kStoppedReaders, kStoppedRoundTimeMs, readers));
         NotifySocket notify(directory.File("notify"));
         const auto start = std::chrono::steady_clock::now();
         ChildProcess daemon({ZENDRIKD_PATH, "--config", config}, directory.File("zendrikd.log"),
