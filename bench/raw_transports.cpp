@@ -16,8 +16,12 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback.h"
+
 namespace zendrik::bench {
 namespace {
+
+using zendrik::testing::Loopback;
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -44,14 +48,6 @@ bool WaitReadable(int fd, Clock::time_point deadline) {
                            static_cast<long>(left.count() % 1000000000)};
     pollfd entry{fd, POLLIN, 0};
     return ::ppoll(&entry, 1, &timeout, nullptr) > 0 && (entry.revents & POLLIN);
-}
-
-sockaddr_in Loopback(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
 }
 
 }  // namespace

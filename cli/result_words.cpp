@@ -28,7 +28,7 @@ std::string ResultWords(int32_t code) {
 }
 
 std::string HandshakeWords(int32_t code) {
-    // The handshake reports a silent link and a refusing reader alike as a bad status.
+    // A reader that refused the handshake; a link that got no answer reports its own failure.
     if (code == ZENDRIK_ERR_STATUS) {
         return "no reader answered (" + std::to_string(code) + ")";
     }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <toml++/toml.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,9 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <variant>
+
+#include "daemon/listen_address.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -245,6 +249,56 @@ SpoolConfig ReadSpool(const toml::table* table) {
     return spool;
 }
 
+// A token goes into an Authorization header and a query string: visible ASCII without spaces.
+bool IsTokenText(const std::string& token) {
+    return !token.empty() &&
+           std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7f; });
+}
+
+// The listen address must parse, and one outside this host needs a token.
+void CheckListen(const TableReader& reader, const HttpConfig& http) {
+    const auto parsed = ParseListenAddress(http.listen);
+    const int line = reader.LineOfKey("listen");
+    if (const auto* why = std::get_if<std::string>(&parsed)) {
+        throw ConfigError(line, reader.Name("listen") + " " + *why);
+    }
+    const ListenAddress& address = std::get<ListenAddress>(parsed);
+    if (address.port == 0) {
+        throw ConfigError(line, reader.Name("listen") + " needs a port from 1 to 65535");
+    }
+    if (!address.loopback && !http.token) {
+        throw ConfigError(line, reader.Name("listen") + " is \"" + http.listen +
+                                    "\", outside this host, and needs a \"token\" (anyone on the network "
+                                    "could otherwise send commands to the readers)");
+    }
+}
+
+HttpConfig ReadHttp(const toml::table* table) {
+    HttpConfig http;
+    http.consoleDir = ZENDRIK_CONSOLE_DIR;
+    if (table == nullptr) {
+        return http;
+    }
+    const TableReader reader(*table, "[http]", {"listen", "token", "cert_file", "key_file"});
+    Assign(http.listen, reader.Text("listen"));
+    http.token = reader.Text("token");
+    if (http.token && !IsTokenText(*http.token)) {
+        throw ConfigError(reader.LineOfKey("token"),
+                          reader.Name("token") + " must be visible ASCII characters without spaces");
+    }
+    http.certFile = reader.Text("cert_file");
+    http.keyFile = reader.Text("key_file");
+    if (http.certFile.has_value() != http.keyFile.has_value()) {
+        const char* given = http.certFile ? "cert_file" : "key_file";
+        throw ConfigError(reader.LineOfKey(given),
+                          reader.Name(given) + " needs the other of \"cert_file\" and \"key_file\"");
+    }
+    if (!http.listen.empty()) {
+        CheckListen(reader, http);
+    }
+    return http;
+}
+
 ReaderConfig ReadReader(const toml::table& table, const AddressCheck& checkAddress) {
     const TableReader reader(table, "[[reader]]", {"name", "address", "absence_ms"});
     ReaderConfig config;
@@ -348,7 +402,7 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
     } catch (const toml::parse_error& error) {
         throw ConfigError(LineOf(error.source()), std::string(error.description()));
     }
-    const TableReader top(root, "", {"site", "status_interval_ms", "mqtt", "spool", "reader"});
+    const TableReader top(root, "", {"site", "status_interval_ms", "mqtt", "spool", "http", "reader"});
     DaemonConfig config;
     config.site = top.RequiredText("site");
     CheckLevelName(top, "site", config.site);
@@ -356,6 +410,7 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
            top.Integer("status_interval_ms", kStatusIntervalMinMs, kMillisecondsMax));
     config.mqtt = ReadMqtt(SubTable(root, "mqtt"), config.site);
     config.spool = ReadSpool(SubTable(root, "spool"));
+    config.http = ReadHttp(SubTable(root, "http"));
     config.readers = ReadReaders(root, checkAddress);
     CheckTopics(config);
     return config;

@@ -35,6 +35,15 @@ struct SpoolConfig {
     bool operator==(const SpoolConfig&) const = default;
 };
 
+// The HTTP server: metrics, health, the REST API, the event stream and the console.
+struct HttpConfig {
+    std::string listen = "127.0.0.1:8765";  // ADDRESS:PORT; empty: no HTTP at all
+    std::optional<std::string> token;     // Bearer token for everything but /healthz and the console's files
+    std::optional<std::string> certFile;  // both set: HTTPS
+    std::optional<std::string> keyFile;
+    std::string consoleDir;  // the console's files; the installed folder unless the command line names one
+};
+
 struct ReaderConfig {
     std::string name;
     std::string address;
@@ -49,6 +58,7 @@ struct DaemonConfig {
     uint32_t statusIntervalMs = 30000;
     MqttConfig mqtt;
     SpoolConfig spool;
+    HttpConfig http;
     std::vector<ReaderConfig> readers;
 };
 

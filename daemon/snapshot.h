@@ -26,11 +26,13 @@ struct ReaderSnapshot {
     uint64_t dead = 0;     // moved to the dead-letter table (the broker would not take them)
     std::map<std::string, uint64_t> eventsByKind;  // "read", "arrived", ... -> count
     std::optional<bool> settingsInSync;            // nothing for a reader without [reader.settings]
+    std::string managedJson;                       // [reader.settings] as a JSON object; empty for none
     Histogram roundSeconds;                        // inventory round times
 };
 
 struct SiteSnapshot {
     std::string site;
+    std::string commands = "off";  // [control] commands: "off", "read-only" or "all"
     bool mqttConnected = false;
     bool spoolWritable = true;  // false while the spool cannot store (a full disk)
     uint64_t spoolMessages = 0;

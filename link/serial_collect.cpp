@@ -13,7 +13,12 @@ constexpr std::size_t kProvisionalLength = 100;
 
 }  // namespace
 
-int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer) {
+Milliseconds SerialReplyPatience(Milliseconds byteTimeout) {
+    return kMaxStartMisses * byteTimeout;
+}
+
+int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer, Clock& clock, Milliseconds patience) {
+    const Clock::TimePoint waitUntil = clock.now() + patience;
     buffer.fill(0);
     std::size_t expected = kProvisionalLength;
     std::size_t index = 0;
@@ -22,6 +27,9 @@ int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer) {
     while (index != expected) {
         if (!synchronised) {
             const std::optional<uint8_t> byte = port.ReadByte();
+            if (!byte && clock.now() < waitUntil) {
+                continue;  // still within the patience: the reader is slow, not silent
+            }
             if (!byte || *byte != kStartByte) {
                 if (++misses >= kMaxStartMisses) {
                     return result::kNoStartByte;

@@ -16,6 +16,12 @@ using SerialCollection = std::array<uint8_t, kSerialCollectionSize>;
 // time-outs before it), then reads until the length its header announces. result::kOk with the frame
 // at the start of `buffer`, result::kNoStartByte, result::kByteTimeout, or
 // result::kBadReply for a length that cannot fit the buffer (refused before reading on).
-int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer);
+// With `patience` above zero, time-outs before the start byte count only once that long has passed
+// on `clock` since the collection began, so that a reader slow to answer is waited for; stray
+// bytes always count.
+int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer, Clock& clock, Milliseconds patience);
+
+// How long the collection waits for a reply that does not come, given the port's byte time-out.
+Milliseconds SerialReplyPatience(Milliseconds byteTimeout);
 
 }  // namespace zendrik

@@ -19,4 +19,12 @@ std::string SettingsJson(uint8_t kind, std::span<const Setting* const> settings,
 // The same for every setting shown for the reader's kind.
 std::string SettingsJson(uint8_t kind, const ReaderSettings& values);
 
+// What each of those settings takes, for a form that offers them, compact: "type" "integer" with
+// the kind's "min" and "max", "choice" with the "choices" as `zendrik set` takes them, or "text";
+// "hint", words saying what the value is, where the table has them; "settable": false for what is
+// shown only. {"reader-kind":{"type":"integer","settable":false},
+// "buzzer":{"type":"choice","choices":["on","off"]},"trigger-time":{"type":"integer","min":1,
+// "max":254,"hint":"seconds"},…}
+std::string SettingsSchemaJson(uint8_t kind);
+
 }  // namespace zendrik::rules

@@ -14,6 +14,11 @@ constexpr uint8_t kOff = 0;
 constexpr uint8_t kForward = 0;
 constexpr uint8_t kInverted = 1;
 
+constexpr std::array<std::string_view, 2> kOnOffWords{"on", "off"};
+constexpr std::array<std::string_view, 2> kWorkModeWords{"always", "trigger"};
+constexpr std::array<std::string_view, 2> kWiegandWords{"26", "34"};
+constexpr std::array<std::string_view, 2> kOrderWords{"forward", "inverted"};
+
 // ---- helpers ------------------------------------------------------------------------------------
 
 std::optional<int32_t> ParseInt(std::string_view text) {
@@ -84,13 +89,28 @@ bool ChannelKind(uint8_t kind) {
     return kind == kChannelReaderKind;
 }
 
+// The domains of the table's rows.
+template <const ValueRange& range>
+constexpr std::optional<ValueRange> Fixed(uint8_t) {
+    return range;
+}
+constexpr ValueRange kChannelRange{kFirstChannel, kLastChannel};
+
+constexpr SettingDomain Integers(std::optional<ValueRange> (*range)(uint8_t)) {
+    return {SettingDomain::Type::kInteger, range, {}};
+}
+constexpr SettingDomain Choices(std::array<std::string_view, 2> words) {
+    return {SettingDomain::Type::kChoice, nullptr, words};
+}
+constexpr SettingDomain kText{SettingDomain::Type::kText};
+
 // ---- the settings -------------------------------------------------------------------------------
 
 std::string FormatBuzzer(const ReaderSettings& s) {
     return OnOff(s.buzzer);
 }
 std::string ParseBuzzer(std::string_view text, uint8_t, ReaderSettings& s) {
-    return ParseChoice(text, "buzzer", {"on", "off"}, {kOn, kOff}, s.buzzer);
+    return ParseChoice(text, "buzzer", kOnOffWords, {kOn, kOff}, s.buzzer);
 }
 
 std::string FormatWorkMode(const ReaderSettings& s) {
@@ -104,7 +124,7 @@ std::string FormatWorkMode(const ReaderSettings& s) {
     }
 }
 std::string ParseWorkMode(std::string_view text, uint8_t, ReaderSettings& s) {
-    return ParseChoice(text, "work-mode", {"always", "trigger"}, {kWorkModeAlwaysRead, kWorkModeTrigger},
+    return ParseChoice(text, "work-mode", kWorkModeWords, {kWorkModeAlwaysRead, kWorkModeTrigger},
                        s.workMode);
 }
 
@@ -133,7 +153,7 @@ std::string FormatWiegandFormat(const ReaderSettings& s) {
     }
 }
 std::string ParseWiegandFormat(std::string_view text, uint8_t, ReaderSettings& s) {
-    return ParseChoice(text, "wiegand-format", {"26", "34"}, {kWiegand26Code, kWiegand34Code},
+    return ParseChoice(text, "wiegand-format", kWiegandWords, {kWiegand26Code, kWiegand34Code},
                        s.wiegandFormat);
 }
 
@@ -155,8 +175,7 @@ std::string FormatOutputOrder(const ReaderSettings& s) {
     return s.output[kOutputInverted] != 0 ? "inverted" : "forward";
 }
 std::string ParseOutputOrder(std::string_view text, uint8_t, ReaderSettings& s) {
-    return ParseChoice(text, "output-order", {"forward", "inverted"}, {kForward, kInverted},
-                       s.output[kOutputInverted]);
+    return ParseChoice(text, "output-order", kOrderWords, {kForward, kInverted}, s.output[kOutputInverted]);
 }
 
 std::string FormatPassword(const ReaderSettings& s) {
@@ -174,7 +193,7 @@ std::string FormatPasswordCheck(const ReaderSettings& s) {
     return OnOff(s.passwordCheck);
 }
 std::string ParsePasswordCheck(std::string_view text, uint8_t, ReaderSettings& s) {
-    return ParseChoice(text, "password-check", {"on", "off"}, {kOn, kOff}, s.passwordCheck);
+    return ParseChoice(text, "password-check", kOnOffWords, {kOn, kOff}, s.passwordCheck);
 }
 
 std::string FormatAddress(const ReaderSettings& s) {
@@ -226,8 +245,7 @@ std::string FormatChannels(const ReaderSettings& s) {
 }
 std::string ParseChannels(std::string_view text, uint8_t, ReaderSettings& s) {
     const auto span = ParseSpan(text);
-    constexpr ValueRange kChannels{kFirstChannel, kLastChannel};
-    if (!span || !kChannels.Contains(span->first) || !kChannels.Contains(span->second)) {
+    if (!span || !kChannelRange.Contains(span->first) || !kChannelRange.Contains(span->second)) {
         return "channels must be FIRST-LAST, each from 1 to 63, got " + Quoted(text);
     }
     s.frequency = ChannelPlan(span->first, span->second);
@@ -235,35 +253,39 @@ std::string ParseChannels(std::string_view text, uint8_t, ReaderSettings& s) {
 }
 
 constexpr std::array kSettings{
-    Setting{"buzzer", "on|off", false, AnyKind, FormatBuzzer, ParseBuzzer, SettingCommand::kBuzzer},
+    Setting{"buzzer", "on|off", false, AnyKind, FormatBuzzer, ParseBuzzer, SettingCommand::kBuzzer,
+            Choices(kOnOffWords)},
     Setting{"work-mode", "always|trigger", false, AnyKind, FormatWorkMode, ParseWorkMode,
-            SettingCommand::kWorkMode},
+            SettingCommand::kWorkMode, Choices(kWorkModeWords)},
     Setting{"trigger-time", "1-254 (seconds)", true, AnyKind, FormatTriggerTime, ParseTriggerTime,
-            SettingCommand::kTriggerTime},
+            SettingCommand::kTriggerTime, Integers(Fixed<kTriggerTimeRange>)},
     Setting{"wiegand-interval", "1-20 (units of 100 ms)", true, AnyKind, FormatWiegandInterval,
-            ParseWiegandInterval, SettingCommand::kWiegandInterval},
+            ParseWiegandInterval, SettingCommand::kWiegandInterval, Integers(Fixed<kWiegandIntervalRange>)},
     Setting{"wiegand-format", "26|34", true, AnyKind, FormatWiegandFormat, ParseWiegandFormat,
-            SettingCommand::kWiegandFormat},
+            SettingCommand::kWiegandFormat, Choices(kWiegandWords)},
     Setting{"output-start", "0-11 (first EPC byte put out)", true, AnyKind, FormatOutputStart,
-            ParseOutputStart, SettingCommand::kOutputBytes},
+            ParseOutputStart, SettingCommand::kOutputBytes, Integers(Fixed<kOutputStartRange>)},
     Setting{"output-length", "1-12 (EPC bytes put out; start + length at most 12)", true, AnyKind,
-            FormatOutputLength, ParseOutputLength, SettingCommand::kOutputBytes},
+            FormatOutputLength, ParseOutputLength, SettingCommand::kOutputBytes,
+            Integers(Fixed<kOutputLengthRange>)},
     Setting{"output-order", "forward|inverted", false, AnyKind, FormatOutputOrder, ParseOutputOrder,
-            SettingCommand::kOutputBytes},
+            SettingCommand::kOutputBytes, Choices(kOrderWords)},
     Setting{"password", "8 hexadecimal digits", false, AnyKind, FormatPassword, ParsePassword,
-            SettingCommand::kPassword},
+            SettingCommand::kPassword, kText},
     Setting{"password-check", "on|off", false, AnyKind, FormatPasswordCheck, ParsePasswordCheck,
-            SettingCommand::kPassword},
-    Setting{"address", "0-255", true, AnyKind, FormatAddress, ParseAddress, SettingCommand::kAddress},
+            SettingCommand::kPassword, Choices(kOnOffWords)},
+    Setting{"address", "0-255", true, AnyKind, FormatAddress, ParseAddress, SettingCommand::kAddress,
+            Integers(Fixed<kByteRange>)},
     Setting{"read-interval", "0-255 (seconds)", true, AnyKind, FormatReadInterval, ParseReadInterval,
-            SettingCommand::kReadInterval},
+            SettingCommand::kReadInterval, Integers(Fixed<kByteRange>)},
     Setting{"power", "0-33 (kind 0), 18-26 (kind 1), 0-63 (kind 2)", true, AnyKind, FormatPower, ParsePower,
-            SettingCommand::kPower},
+            SettingCommand::kPower, Integers(PowerRangeOf)},
     Setting{"frequency", "LOW-HIGH in kHz: 902000-928000 (FCC) or 865000-868000 (ETSI), 500 kHz apart", false,
-            BandKinds, FormatFrequency, ParseFrequency, SettingCommand::kFrequency},
-    Setting{"band", "fcc|etsi (follows from frequency)", false, BandKinds, FormatBand, nullptr, std::nullopt},
+            BandKinds, FormatFrequency, ParseFrequency, SettingCommand::kFrequency, kText},
+    Setting{"band", "fcc|etsi (follows from frequency)", false, BandKinds, FormatBand, nullptr, std::nullopt,
+            kText},
     Setting{"channels", "FIRST-LAST, 1-63 (reader kind 2)", false, ChannelKind, FormatChannels, ParseChannels,
-            SettingCommand::kFrequency},
+            SettingCommand::kFrequency, kText},
 };
 
 bool Named(const ChangePlan& plan, std::string_view name) {

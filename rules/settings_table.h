@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -8,11 +9,21 @@
 #include <vector>
 
 #include "rules/reader_settings.h"
+#include "rules/value_ranges.h"
 
 // The settings by name, as `zendrik config` shows them and `zendrik set` takes them: the values
 // each takes (with the configuration tool's ranges), how the reader's value is shown, and which
 // command writes it.
 namespace zendrik::rules {
+
+// What a setting takes, for a form that offers it: integers in a range (for some settings a range
+// that depends on the reader's kind), one of two words, or a text of the form `values` describes.
+struct SettingDomain {
+    enum class Type { kInteger, kChoice, kText };
+    Type type;
+    std::optional<ValueRange> (*range)(uint8_t kind) = nullptr;  // kInteger
+    std::array<std::string_view, 2> choices{};                   // kChoice
+};
 
 struct Setting {
     std::string_view name;
@@ -24,6 +35,7 @@ struct Setting {
     // a setting that follows from another and is shown only.
     std::string (*parse)(std::string_view text, uint8_t kind, ReaderSettings& settings);
     std::optional<SettingCommand> command;
+    SettingDomain domain;
 };
 
 // Every setting, in the order `config` shows them.

@@ -263,7 +263,7 @@ TEST(ZendrikFailures, WithoutAReaderExitsWithTheResultInWords) {
         {"nobody on the UDP port",
          {ZENDRIK_CLI_PATH, "--udp", "127.0.0.1:9", "info"},
          {},
-         "zendrik: no reader answered (-130)\n"},
+         "zendrik: no reply arrived over UDP (-145)\n"},
         {"no such hidraw node",
          {ZENDRIK_CLI_PATH, "--reader", "usb:/nonexistent/hidraw9", "config"},
          {},
@@ -275,11 +275,15 @@ TEST(ZendrikFailures, WithoutAReaderExitsWithTheResultInWords) {
         EXPECT_EQ(result.err, c.message) << c.name;
         EXPECT_EQ(result.out, "") << c.name;
     }
-    // A reader that stays silent: the link opens, the handshake gets no answer.
-    for (const Link link : {Link::kUsb, Link::kSerialPath}) {
+    // A reader that stays silent: the link opens, the handshake gets no answer, which the link's
+    // failure tells.
+    const std::vector<std::pair<Link, std::string>> silences{
+        {Link::kUsb, "zendrik: the reply was missing or damaged (-82)\n"},
+        {Link::kSerialPath, "zendrik: no reply arrived on the serial line (136)\n"}};
+    for (const auto& [link, message] : silences) {
         const ProcessResult result = silent.Zendrik(link, {"read", "--count", "1"});
         EXPECT_EQ(result.status, kExitFailure) << LinkName(link);
-        EXPECT_EQ(result.err, "zendrik: no reader answered (-130)\n") << LinkName(link);
+        EXPECT_EQ(result.err, message) << LinkName(link);
     }
     // A reader that answers everything but tag reads: counted reads end once the link counts as
     // lost (three rounds without an answer).

@@ -152,6 +152,21 @@ TEST(ConfigTest, RefusesBadFilesWithLineAndReason) {
         {"one network reader with another local end",
          twoReaders("udp:10.0.0.5:27011?local=0.0.0.0:5000", "udp:10.0.0.5:27011"), 5,
          "name one device, udp:10.0.0.5:27011"},
+        {"HTTP on every address without a token",
+         "site = \"a\"\n[http]\nlisten = \"0.0.0.0:8765\"\n" + reader, 3, "needs a \"token\""},
+        {"HTTP on a host address without a token",
+         "site = \"a\"\n[http]\nlisten = \"[fd00::1]:80\"\n" + reader, 3, "outside this host"},
+        {"HTTP on a name", "site = \"a\"\n[http]\nlisten = \"localhost:8765\"\n" + reader, 3,
+         "numeric address"},
+        {"HTTP without a port", "site = \"a\"\n[http]\nlisten = \"127.0.0.1\"\n" + reader, 3, "ADDRESS:PORT"},
+        {"HTTP on port 0", "site = \"a\"\n[http]\nlisten = \"127.0.0.1:0\"\n" + reader, 3, "from 1 to 65535"},
+        {"HTTP port out of range", "site = \"a\"\n[http]\nlisten = \"127.0.0.1:70000\"\n" + reader, 3,
+         "not a number from 0 to 65535"},
+        {"a certificate without its key", "site = \"a\"\n[http]\ncert_file = \"/c.pem\"\n" + reader, 3,
+         "needs the other"},
+        {"a token with a space", "site = \"a\"\n[http]\ntoken = \"a b\"\n" + reader, 3, "without spaces"},
+        {"unknown key in [http]", "site = \"a\"\n[http]\nport = 80\n" + reader, 3,
+         "unknown key \"port\" in [http]"},
     };
     for (const BadFile& bad : cases) {
         SCOPED_TRACE(bad.what);
@@ -222,6 +237,24 @@ TEST(ConfigTest, WarnsOfAPasswordOthersMayReadAndChecksTheSpoolDirectory) {
               "the spool's directory " + directory.File("gone") + " does not exist");
     EXPECT_EQ(SpoolDirectoryProblem(SpoolConfig{path + "/spool.sqlite"}),
               "the spool's directory " + path + " is not a directory");
+}
+
+TEST(ConfigTest, ReadsTheHttpTableAndItsDefaults) {
+    const DaemonConfig http =
+        ParseConfig(std::string("site = \"a\"\n[http]\nlisten = \"[::]:9100\"\ntoken = \"t0ken\"\n"
+                                "cert_file = \"/c.pem\"\nkey_file = \"/k.pem\"\n") +
+                        kReader,
+                    CheckSchemes);
+    EXPECT_EQ(http.http.listen, "[::]:9100");
+    EXPECT_EQ(http.http.token, "t0ken");
+    EXPECT_EQ(http.http.certFile, "/c.pem");
+    EXPECT_EQ(http.http.keyFile, "/k.pem");
+    const DaemonConfig defaults = ParseConfig(std::string("site = \"a\"\n") + kReader, CheckSchemes);
+    EXPECT_EQ(defaults.http.listen, "127.0.0.1:8765");
+    EXPECT_FALSE(defaults.http.token);
+    EXPECT_EQ(
+        ParseConfig(std::string("site = \"a\"\n[http]\nlisten = \"\"\n") + kReader, CheckSchemes).http.listen,
+        "");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 
 ReaderSettings Current() {
     ReaderSettings settings;
@@ -298,6 +299,43 @@ TEST(SettingsJson, TheObjectOfConfigJson) {
     settings.frequency = {4, 865000, 0, 500, 6};
     EXPECT_EQ(SettingsJson(0, some, settings),
               "{\n  \"reader-kind\": 0,\n  \"frequency\": \"865000-868000\",\n  \"band\": \"etsi\"\n}");
+}
+
+// What a form offers per setting, for the reader's kind: the power's range follows the kind, the
+// choices are the words `zendrik set` takes, a setting shown only is not settable, and every
+// value the schema offers is one the table takes.
+TEST(SettingsJson, TheSchemaOfAKindsSettings) {
+    const std::string kind1 = SettingsSchemaJson(1);
+    EXPECT_THAT(kind1, HasSubstr(R"({"reader-kind":{"type":"integer","settable":false},)"
+                                 R"("buzzer":{"type":"choice","choices":["on","off"]},)"));
+    EXPECT_THAT(kind1, HasSubstr(R"("trigger-time":{"type":"integer","min":1,"max":254,"hint":"seconds"})"));
+    EXPECT_THAT(kind1, HasSubstr(R"("power":{"type":"integer","min":18,"max":26})"));
+    EXPECT_THAT(kind1, HasSubstr(R"("wiegand-format":{"type":"choice","choices":["26","34"]})"));
+    EXPECT_THAT(kind1, HasSubstr(R"("password":{"type":"text","hint":"8 hexadecimal digits"})"));
+    EXPECT_THAT(kind1, HasSubstr(R"x("band":{"type":"text","hint":"fcc|etsi (follows from frequency)",)x"
+                                 R"("settable":false})"));
+    EXPECT_THAT(SettingsSchemaJson(2), HasSubstr(R"("channels":{"type":"text",)"));
+    EXPECT_THAT(SettingsSchemaJson(2), Not(HasSubstr("frequency")));
+    EXPECT_THAT(SettingsSchemaJson(7), HasSubstr(R"("power":{"type":"integer","settable":false})"));
+    // The output bytes are checked against the EPC window together: the other one goes along.
+    const auto assignments = [](const Setting& setting, std::string_view value) {
+        std::vector<std::string> list{std::string(setting.name) + "=" + std::string(value)};
+        list.push_back(setting.name == "output-start" ? "output-length=1" : "output-start=0");
+        return list;
+    };
+    for (const Setting& setting : AllSettings()) {
+        SCOPED_TRACE(std::string(setting.name));
+        ChangePlan plan;
+        if (setting.domain.type == SettingDomain::Type::kChoice) {
+            for (const std::string_view word : setting.domain.choices) {
+                EXPECT_THAT(Plan(assignments(setting, word), 0, plan), IsEmpty());
+            }
+        } else if (const auto range = setting.domain.range ? setting.domain.range(0) : std::nullopt) {
+            for (const int32_t edge : {range->min, range->max}) {
+                EXPECT_THAT(Plan(assignments(setting, std::to_string(edge)), 0, plan), IsEmpty());
+            }
+        }
+    }
 }
 
 }  // namespace

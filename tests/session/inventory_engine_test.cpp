@@ -149,10 +149,10 @@ TEST_F(EngineTest, ASilentReaderIsLostAfterThreeRoundsNotOne) {
     reader.AddTag(sim::SampleEpc(2));
     RunUntil(milliseconds{100});
     silent = true;
-    // Two rounds without an answer: each waits out the tag read's 311 ms window.
-    RunUntil(milliseconds{100 + 2 * 311});
+    // Two rounds without an answer: each waits as long as a slow reader's round may take, 1500 ms.
+    RunUntil(milliseconds{100 + 2 * 1500});
     EXPECT_TRUE(engine.link_up());
-    RunUntil(milliseconds{100 + 3 * 311 + 20});
+    RunUntil(milliseconds{100 + 3 * 1500 + 20});
     EXPECT_FALSE(engine.link_up());
     const std::vector<zendrik_event> lost = OfKind(ZENDRIK_EVENT_LINK_LOST);
     ASSERT_EQ(lost.size(), 1u);

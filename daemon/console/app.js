@@ -1,0 +1,94 @@
+// The site console: the readers' cards, the tags in front of them, the latest events and the
+// settings forms, kept up to date from the daemon's status answers and its event stream.
+import { getJson } from './api.js';
+import { EventLog } from './event_log.js';
+import { PresenceBoard } from './presence.js';
+import { ReaderCards } from './reader_cards.js';
+import { SettingsForms } from './settings_forms.js';
+import { EventStream } from './stream.js';
+
+const statusPollMs = 2000;
+const views = ['readers', 'presence', 'events', 'settings'];
+
+const byId = (id) => document.getElementById(id);
+
+const cards = new ReaderCards(byId('reader-cards'));
+const presence = new PresenceBoard(byId('presence-panels'));
+const settings = new SettingsForms(byId('settings-panels'), byId('settings-note'));
+const log = new EventLog({
+    rows: byId('event-rows'),
+    readerFilter: byId('event-reader'),
+    kindFilter: byId('event-kind'),
+    pause: byId('event-pause'),
+    summary: byId('event-summary'),
+});
+
+function showView() {
+    const wanted = location.hash.slice(1);
+    const view = views.includes(wanted) ? wanted : views[0];
+    for (const name of views) {
+        byId(`view-${name}`).hidden = name !== view;
+        const link = document.querySelector(`nav a[href="#${name}"]`);
+        if (name === view) {
+            link.setAttribute('aria-current', 'page');
+        } else {
+            link.removeAttribute('aria-current');
+        }
+    }
+    if (view === 'settings') {
+        settings.shown();
+    }
+}
+
+function showBadge(id, key, words) {
+    const badge = byId(id);
+    badge.className = `badge ${key}`;
+    badge.textContent = words;
+}
+
+function showSite(site) {
+    byId('site-name').textContent = site.site ?? '';
+    document.title = site.site ? `${site.site} · Zendrik console` : 'Zendrik console';
+    const connected = site.mqtt === 'connected';
+    showBadge('broker-state', connected ? 'state-online' : 'state-link-lost',
+        connected ? 'broker connected' : 'broker down');
+    showBadge('commands-state', 'neutral', `commands: ${site.commands ?? 'off'}`);
+    settings.setPolicy(site.commands ?? 'off');
+}
+
+// The site and every reader's status, now and then every few seconds.
+async function poll() {
+    try {
+        const [site, readers] = await Promise.all([getJson('/api/v1/site'), getJson('/api/v1/readers')]);
+        showSite(site);
+        const now = Date.now();
+        cards.update(readers, now);
+        presence.updateReaders(readers);
+        settings.updateReaders(readers);
+        log.setReaders(readers.map((reader) => reader.name));
+        byId('daemon-problem').hidden = true;
+    } catch (error) {
+        const problem = byId('daemon-problem');
+        problem.textContent = `The daemon does not answer: ${error.message}. The page shows what it knew last.`;
+        problem.hidden = false;
+    }
+    setTimeout(poll, statusPollMs);
+}
+
+const streamWords = { live: 'live', connecting: 'connecting', reconnecting: 'reconnecting' };
+const stream = new EventStream((event) => {
+    cards.applyEvent(event);
+    presence.applyEvent(event);
+    log.add(event);
+}, (state) => showBadge('stream-state', state === 'live' ? 'state-online' : 'state-link-lost',
+    `events: ${streamWords[state]}`));
+
+window.addEventListener('hashchange', showView);
+
+async function start() {
+    showView();
+    await poll(); // asks for the token first if the daemon wants one
+    stream.open();
+}
+
+start();

@@ -1,0 +1,100 @@
+// The words the page shows for the daemon's states and events. Every state shown in colour is
+// shown in one of these words as well, so that it reads without colour.
+
+// What a reader is doing, from its status: the link, and whether its inventory runs.
+export function readerState(status) {
+    if (status.state === 'link-lost') {
+        return { key: 'link-lost', words: 'link lost' };
+    }
+    if (status.state === 'offline') {
+        return { key: 'offline', words: 'offline' };
+    }
+    if (status.inventory === 'stopped') {
+        return { key: 'stopped', words: 'stopped' };
+    }
+    if (status.state === 'online') {
+        return { key: 'online', words: 'online' };
+    }
+    return { key: 'unknown', words: status.state ? String(status.state) : 'unknown' };
+}
+
+const settingsWords = {
+    'in-sync': 'in sync',
+    drifted: 'drifted',
+    applying: 'applying',
+    unmanaged: 'unmanaged',
+};
+
+export function settingsState(status) {
+    const key = String(status.settings ?? 'unmanaged');
+    return { key, words: settingsWords[key] ?? key };
+}
+
+// {"power":{"want":26,"have":33}} as lines: "power: wants 26, has 33".
+export function differenceLines(differences) {
+    if (!differences || typeof differences !== 'object') {
+        return [];
+    }
+    return Object.entries(differences).map(([name, difference]) =>
+        `${name}: wants ${valueText(difference?.want)}, has ${valueText(difference?.have)}`);
+}
+
+// {"power":26,"buzzer":"off"} as "power 26, buzzer off".
+export function assignmentsText(values) {
+    if (!values || typeof values !== 'object') {
+        return '';
+    }
+    return Object.entries(values).map(([name, value]) => `${name} ${valueText(value)}`).join(', ');
+}
+
+export function valueText(value) {
+    if (value === undefined || value === null) {
+        return '–';
+    }
+    return typeof value === 'object' ? JSON.stringify(value) : String(value);
+}
+
+// Every kind of event the daemon streams, in the order the filter offers them.
+export const eventKinds = [
+    'read', 'arrived', 'departed', 'link-lost', 'link-restored', 'link-up',
+    'settings-drift', 'settings-applied', 'settings-failed', 'spool-lost',
+];
+
+// What an event says beyond its kind and reader, in one line.
+export function eventDetails(event) {
+    switch (event.event) {
+    case 'read':
+        return [tagText(event), `read ${valueText(event.count)}×`,
+            event.antenna != null ? `antenna ${event.antenna}` : null,
+            event.rssi != null ? `signal ${event.rssi}` : null].filter(Boolean).join(' · ');
+    case 'arrived':
+    case 'departed':
+        return [tagText(event), `read ${valueText(event.count)}×`].join(' · ');
+    case 'settings-drift':
+        return differenceLines(event.differences).join('; ');
+    case 'settings-applied':
+        return `wrote ${assignmentsText(event.written)}`;
+    default:
+        return event.error ? String(event.error) : '';
+    }
+}
+
+function tagText(event) {
+    return `EPC ${valueText(event.epc)}, card ${valueText(event.card)}`;
+}
+
+// "14:03:07" in the browser's time zone, for a UTC ISO 8601 time; the text itself if unreadable.
+export function clockTime(iso) {
+    const time = new Date(iso);
+    if (Number.isNaN(time.getTime())) {
+        return valueText(iso);
+    }
+    return time.toLocaleTimeString([], { hour: '2-digit', minute: '2-digit', second: '2-digit', hour12: false });
+}
+
+export function rateText(perSecond) {
+    if (perSecond === null || perSecond === undefined) {
+        return '–';
+    }
+    return perSecond >= 10 ? perSecond.toFixed(0) : perSecond.toFixed(1);
+}

@@ -1,0 +1,410 @@
+#!/usr/bin/python3
+"""The site console in a real headless Chromium, against zendrikd with three virtual readers
+(zendrik-sim on HID sockets) and a mosquitto of the test's own on a free loopback port. One
+browser serves both scenarios: commands "all" without a token (cards, unplug and replug, a tag
+arriving and departing, the events list, the settings forms), then commands "read-only" behind
+a token (asked once, no form). The browser's log must hold no error but the refusals the
+scenarios ask for.
+
+CTest sets ZENDRIKD, ZENDRIK_SIM, ZENDRIK_CLI and ZENDRIK_CONSOLE_DIR; with ZENDRIK_CONSOLE_SHOTS
+set to a folder, the readers, presence and settings views are saved there as PNG files.
+Exits 77 (skipped) when the browser or selenium is not installed."""
+import json
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+try:
+    from selenium import webdriver
+    from selenium.common.exceptions import TimeoutException
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.select import Select
+    from selenium.webdriver.support.ui import WebDriverWait
+except ImportError:
+    WEBDRIVER_MISSING = "python3-selenium is not installed for this interpreter"
+else:
+    WEBDRIVER_MISSING = None
+
+CHROMIUM = shutil.which("chromium")
+CHROMEDRIVER = shutil.which("chromedriver")
+SHOTS = os.environ.get("ZENDRIK_CONSOLE_SHOTS")
+
+TAG_A = "e2003412012345678901abcd"  # in front of gate-1 all along
+TAG_B = "e20034120123456789aa0042"  # brought to gate-2 while the page looks
+ABSENCE_MS = 500
+TOKEN = "console-test-token"
+WAIT_S = 15  # for what takes a daemon, a reader and a browser round trip
+LINK_LOST_WITHIN_S = 5  # an unplugged reader shows as such within this
+POLL_S = 0.05
+SCREEN = {"width": 1280, "height": 800}
+PHONE = {"width": 390, "height": 844}
+# Chromium's flags for a machine whose network is closed: no background connections it would try.
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update", "--disable-sync"]
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def wait_for(condition, what, timeout=WAIT_S):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError(f"{what} did not happen within {timeout} s")
+        time.sleep(POLL_S)
+
+
+def accepts(port):
+    with socket.socket() as probe:
+        return probe.connect_ex(("127.0.0.1", port)) == 0
+
+
+class Process:
+    """A child process with its output in a log file; stopped with SIGTERM."""
+
+    def __init__(self, command, log):
+        self.log = log
+        with open(log, "ab") as output:
+            self.process = subprocess.Popen(command, stdout=output, stderr=subprocess.STDOUT)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(timeout=WAIT_S)
+
+    def output(self):
+        with open(self.log, encoding="utf-8", errors="replace") as log:
+            return log.read()
+
+
+class VirtualReader:
+    def __init__(self, directory, name, serial, kind):
+        self.socket = os.path.join(directory, f"{name}.sock")
+        self.log = os.path.join(directory, f"{name}.log")
+        self.serial, self.kind = serial, kind
+        self.process = None
+
+    @property
+    def address(self):
+        return f"usb:{self.socket}"
+
+    def plug(self, *tags):
+        if os.path.exists(self.socket):
+            os.remove(self.socket)
+        command = [os.environ["ZENDRIK_SIM"], "--hid-socket", self.socket, "--serial", self.serial,
+                   "--kind", str(self.kind), "--round-time", "20"]
+        for tag in tags:
+            command += ["--tag", tag]
+        self.process = Process(command, self.log)
+        wait_for(lambda: os.path.exists(self.socket), f"virtual reader {self.socket}")
+
+    def unplug(self):
+        self.process.stop()
+
+    def settings(self):
+        """The reader's settings as `zendrik config --json` reads them, beside the daemon."""
+        result = subprocess.run([os.environ["ZENDRIK_CLI"], "--reader", self.address, "config", "--json"],
+                                capture_output=True, text=True, timeout=WAIT_S, check=True)
+        return json.loads(result.stdout)
+
+
+def daemon_config(directory, broker_port, http_port, readers, commands, token=None):
+    lines = ['site = "dock-3"', "status_interval_ms = 300",
+             "[mqtt]", f"port = {broker_port}", 'topic_prefix = "zt"', "reconnect_max_ms = 300",
+             "[spool]", f'path = "{os.path.join(directory, commands + "-spool.sqlite")}"',
+             "[control]", f'commands = "{commands}"',
+             "[http]", f'listen = "127.0.0.1:{http_port}"']
+    if token:
+        lines.append(f'token = "{token}"')
+    for name, reader in readers.items():
+        lines += ["[[reader]]", f'name = "{name}"', f'address = "{reader.address}"', f"absence_ms = {ABSENCE_MS}"]
+        if name == "gate-1":
+            lines += ["[reader.settings]", 'buzzer = "off"']
+    path = os.path.join(directory, f"zendrikd-{commands}.toml")
+    with open(path, "w", encoding="utf-8") as config:
+        config.write("\n".join(lines) + "\n")
+    return path
+
+
+def start_broker(directory):
+    port = free_port()
+    config = os.path.join(directory, "mosquitto.conf")
+    with open(config, "w", encoding="utf-8") as out:
+        # As root, mosquitto would change to a user of its own, who could not write the log here.
+        out.write(f"listener {port} 127.0.0.1\nlog_dest stderr\nuser {os.environ.get('USER', 'root')}\n")
+    broker = Process(["mosquitto", "-c", config], os.path.join(directory, "mosquitto.log"))
+    wait_for(lambda: accepts(port), "mosquitto accepting")
+    return broker, port
+
+
+@unittest.skipIf(WEBDRIVER_MISSING or not CHROMIUM or not CHROMEDRIVER, "no browser")
+class ConsoleTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.directory = tempfile.mkdtemp(prefix="zendrik-console-")
+        cls.processes = []
+        cls.broker, cls.broker_port = start_broker(cls.directory)
+        cls.readers = {"gate-1": VirtualReader(cls.directory, "gate-1", "1", 0),
+                       "gate-2": VirtualReader(cls.directory, "gate-2", "2", 1),
+                       "dock-3": VirtualReader(cls.directory, "dock-3", "3", 2)}
+        cls.readers["gate-1"].plug(TAG_A)
+        cls.readers["gate-2"].plug()
+        cls.readers["dock-3"].plug()
+        options = webdriver.ChromeOptions()
+        for flag in CHROMIUM_FLAGS + [f"--user-data-dir={os.path.join(cls.directory, 'chromium')}"]:
+            options.add_argument(flag)
+        options.binary_location = CHROMIUM
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+        cls.browser = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        cls.screen(SCREEN)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.quit()
+        for reader in cls.readers.values():
+            reader.unplug()
+        cls.broker.stop()
+        shutil.rmtree(cls.directory, ignore_errors=True)
+
+    @classmethod
+    def screen(cls, size):
+        cls.browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                    {**size, "deviceScaleFactor": 1, "mobile": size is PHONE})
+
+    def start_daemon(self, commands, token=None):
+        http_port = free_port()
+        config = daemon_config(self.directory, self.broker_port, http_port, self.readers, commands, token)
+        daemon = Process([os.environ["ZENDRIKD"], "--config", config, "--console-dir",
+                          os.environ["ZENDRIK_CONSOLE_DIR"]], os.path.join(self.directory, f"zendrikd-{commands}.log"))
+        self.addCleanup(daemon.stop)
+        wait_for(lambda: accepts(http_port) or daemon.process.poll() is not None, "zendrikd listening")
+        self.assertIsNone(daemon.process.poll(), daemon.output())
+        self.daemon = daemon
+        return f"http://127.0.0.1:{http_port}/"
+
+    # ---- the page ------------------------------------------------------------------------------
+
+    def wait(self, condition, what, timeout=WAIT_S):
+        try:
+            return WebDriverWait(self.browser, timeout, poll_frequency=POLL_S).until(lambda _: condition(), what)
+        except TimeoutException:
+            raise AssertionError(f"{what} did not happen within {timeout} s\n{self.daemon.output()[-3000:]}") from None
+
+    def find(self, css):
+        return self.browser.find_elements(By.CSS_SELECTOR, css)
+
+    def one(self, css):
+        found = self.find(css)
+        return found[0] if found else None
+
+    def text(self, css):
+        """The text of the first element matching, also while its view is hidden."""
+        element = self.one(css)
+        return " ".join(element.get_attribute("textContent").split()) if element else None
+
+    def view(self, name):
+        self.browser.execute_script("location.hash = arguments[0]", name)
+        self.wait(lambda: self.one(f"#view-{name}").is_displayed(), f"the {name} view")
+
+    def card_state(self, reader):
+        card = self.one(f'article.reader[data-reader="{reader}"]')
+        return (card.get_attribute("data-state"), self.text(f'article.reader[data-reader="{reader}"] .badge')) \
+            if card else None
+
+    def wait_card(self, reader, state, words, timeout=WAIT_S):
+        self.wait(lambda: self.card_state(reader) == (state, words), f"{reader} shown {words}", timeout)
+
+    def tag_row(self, reader, epc):
+        return self.one(f'section.presence[data-reader="{reader}"] tr[data-epc="{epc}"]')
+
+    def field(self, reader, name):
+        return self.one(f'section.settings[data-reader="{reader}"] [data-setting="{name}"] input, '
+                        f'section.settings[data-reader="{reader}"] [data-setting="{name}"] select')
+
+    def message(self, reader):
+        return self.one(f'section.settings[data-reader="{reader}"] .message')
+
+    def save(self, reader, name, value):
+        control = self.field(reader, name)
+        control.clear()
+        control.send_keys(value)
+        self.one(f'section.settings[data-reader="{reader}"] button[type=submit]').click()
+        self.wait(lambda: self.one(f'section.settings[data-reader="{reader}"][aria-busy]') is None and
+                  not self.message(reader).text.endswith("…"), f"{reader} saved")
+        return self.message(reader)
+
+    def button(self, reader, words):
+        for button in self.find(f'section.settings[data-reader="{reader}"] .actions button'):
+            if button.text == words:
+                return button
+        raise AssertionError(f"no button {words} for {reader}")
+
+    def shot(self, name):
+        if SHOTS:
+            os.makedirs(SHOTS, exist_ok=True)
+            self.browser.execute_script("window.scrollTo(0, 0)")
+            self.browser.save_screenshot(os.path.join(SHOTS, f"console-{name}.png"))
+
+    def expect_clean_log(self, *refusals):
+        """Nothing but the answers the scenario asked for (as status numbers) is logged as an error."""
+        errors = [entry for entry in self.browser.get_log("browser") if entry["level"] == "SEVERE"]
+        unexpected = [entry["message"] for entry in errors
+                      if not (entry["source"] == "network" and any(f"status of {code}" in entry["message"]
+                                                                   for code in refusals))]
+        self.assertEqual(unexpected, [])
+
+    def leave_page(self):
+        # Off the page before its daemon stops, so that the stream's end is not logged as a failure.
+        self.browser.get("about:blank")
+
+    # ---- the scenarios -------------------------------------------------------------------------
+
+    def test_commands_all(self):
+        url = self.start_daemon("all")
+        self.browser.get(url)
+        for name, kind in (("gate-1", "0"), ("gate-2", "1"), ("dock-3", "2")):
+            self.wait_card(name, "online", "online")
+            card = f'article.reader[data-reader="{name}"]'
+            self.assertEqual(self.text(f"{card} .facts dd:nth-of-type(1)"), kind)
+            self.assertEqual(self.text(f"{card} .address"), self.readers[name].address)
+        self.wait(lambda: self.one('article.reader[data-reader="gate-1"]').get_attribute("data-settings") == "in-sync",
+                  "gate-1 in sync with its file")
+        self.assertIn("in sync", self.text('article.reader[data-reader="gate-1"]'))
+        self.assertIn("unmanaged", self.text('article.reader[data-reader="dock-3"]'))
+        self.assertEqual(self.text("#site-name"), "dock-3")
+        self.wait(lambda: self.text('article.reader[data-reader="gate-1"] .rate') not in (None, "– /s", "0.0 /s"),
+                  "gate-1's reads per second")
+
+        # Unplugged, then back with a tag in its field, which then departs with the reader gone.
+        gate2 = self.readers["gate-2"]
+        gate2.unplug()
+        self.wait_card("gate-2", "link-lost", "link lost", LINK_LOST_WITHIN_S)
+        self.shot("readers")
+        gate2.plug(TAG_B)
+        self.wait_card("gate-2", "online", "online")
+        self.view("presence")
+        self.wait(lambda: self.tag_row("gate-2", TAG_B) is not None, "the tag at gate-2")
+        self.wait(lambda: self.tag_row("gate-1", TAG_A) is not None, "the tag at gate-1")
+        row = self.tag_row("gate-2", TAG_B)
+        self.assertIn("present", row.text)
+        self.assertRegex(row.find_element(By.CSS_SELECTOR, ".card-number").text, r"^\d{8}$")
+        self.shot("presence")
+        gate2.unplug()
+        self.wait(lambda: "departed" in (self.tag_row("gate-2", TAG_B).get_attribute("class") or ""),
+                  "the tag departing")
+        self.assertIn("departed", self.tag_row("gate-2", TAG_B).text)
+        self.wait(lambda: self.tag_row("gate-2", TAG_B) is None, "the departed tag's row going")
+        self.assertIsNotNone(self.tag_row("gate-1", TAG_A))
+        gate2.plug()
+        self.wait_card("gate-2", "online", "online")
+
+        # The events: gate-2's story by reader and kind; a paused list stands still.
+        self.view("events")
+        Select(self.one("#event-reader")).select_by_value("gate-2")
+        kinds = {row.get_attribute("data-kind") for row in self.find("#event-rows tr")}
+        self.assertTrue({"link-lost", "link-restored", "arrived", "departed"} <= kinds, kinds)
+        self.assertEqual({row.get_attribute("data-reader") for row in self.find("#event-rows tr")}, {"gate-2"})
+        Select(self.one("#event-kind")).select_by_value("departed")
+        self.assertEqual({row.get_attribute("data-kind") for row in self.find("#event-rows tr")}, {"departed"})
+        Select(self.one("#event-reader")).select_by_value("")
+        Select(self.one("#event-kind")).select_by_value("read")
+        self.one("#event-pause").click()
+        newest = self.one("#event-rows tr").text
+        self.wait(lambda: int(re.search(r"Paused: (\d+) newer", self.text("#event-summary")).group(1)) >= 3,
+                  "reads arriving while paused")
+        self.assertEqual(self.one("#event-rows tr").text, newest)
+        self.one("#event-pause").click()
+        self.wait(lambda: self.one("#event-rows tr").text != newest, "the newer reads shown")
+
+        # The settings: a managed key is not editable, a saved one is on the reader, a bad one is
+        # refused with the daemon's words, inventory stops and starts, factory default asks first.
+        self.view("settings")
+        dock3 = self.readers["dock-3"]
+        self.wait(lambda: all(self.field(name, "power") for name in self.readers), "the settings forms")
+        buzzer = self.field("gate-1", "buzzer")
+        self.assertFalse(buzzer.is_enabled())
+        self.assertIn("managed by the configuration file",
+                      self.text('section.settings[data-reader="gate-1"] [data-setting="buzzer"]'))
+        self.assertTrue(self.field("dock-3", "buzzer").is_enabled())
+        self.assertEqual(self.field("dock-3", "buzzer").tag_name, "select")
+        self.assertEqual((self.field("dock-3", "power").get_attribute("min"),
+                          self.field("dock-3", "power").get_attribute("max")), ("0", "63"))
+        message = self.save("dock-3", "power", "20")
+        self.assertNotIn("error", message.get_attribute("class"), message.text)
+        self.assertEqual(dock3.settings()["power"], 20)
+        message = self.save("dock-3", "power", "99")
+        self.assertIn("error", message.get_attribute("class"))
+        self.assertIn("power", message.text)
+        self.assertIn("99", message.text)
+        self.assertEqual(dock3.settings()["power"], 20)
+        self.shot("settings")
+
+        self.button("dock-3", "Stop inventory").click()
+        self.wait(lambda: not self.button("dock-3", "Start inventory").get_attribute("disabled"), "stopped")
+        self.view("readers")
+        self.wait_card("dock-3", "stopped", "stopped")
+        self.view("settings")
+        self.button("dock-3", "Start inventory").click()
+        self.wait(lambda: self.button("dock-3", "Start inventory").get_attribute("disabled"), "running")
+        self.wait_card("dock-3", "online", "online")
+
+        self.button("dock-3", "Factory default…").click()
+        self.browser.switch_to.alert.dismiss()
+        self.assertEqual(dock3.settings()["power"], 20)
+        self.button("dock-3", "Factory default…").click()
+        self.browser.switch_to.alert.accept()
+        self.wait(lambda: self.field("dock-3", "power").get_attribute("value") == "63", "the factory power")
+        self.assertEqual(dock3.settings()["power"], 63)
+
+        # One column on a phone's width, nothing wider than the screen.
+        self.screen(PHONE)
+        self.view("readers")
+        lefts = {card.rect["x"] for card in self.find("article.reader")}
+        self.assertEqual(len(lefts), 1, lefts)
+        self.assertTrue(self.browser.execute_script(
+            "return document.documentElement.scrollWidth <= document.documentElement.clientWidth"))
+        self.screen(SCREEN)
+        self.expect_clean_log(400)
+        self.leave_page()
+
+    def test_read_only_with_token(self):
+        url = self.start_daemon("read-only", TOKEN)
+        self.browser.get(url)
+        dialog = "#token-dialog[open]"
+        self.wait(lambda: self.one(dialog) is not None, "the question for the token")
+        self.one("#token-input").send_keys("wrong", "\n")
+        self.wait(lambda: self.one(dialog) is not None and "refused" in self.text("#token-reason"),
+                  "the wrong token refused")
+        self.one("#token-input").send_keys(TOKEN, "\n")
+        for name in self.readers:
+            self.wait_card(name, "online", "online")
+        self.view("events")  # the stream takes the token as well
+        self.wait(lambda: self.one('#event-rows tr[data-reader="gate-1"][data-kind="read"]') is not None,
+                  "reads through the stream")
+        self.view("settings")
+        self.wait(lambda: self.one('section.settings[data-reader="dock-3"] dd[data-setting="power"]') is not None,
+                  "the settings shown")
+        self.assertEqual(self.find("#view-settings form, #view-settings input, #view-settings select"), [])
+        self.assertIn("read-only", self.text("#settings-note"))
+        self.browser.refresh()  # kept for the session: not asked again
+        self.wait_card("gate-1", "online", "online")
+        self.assertIsNone(self.one(dialog))
+        self.expect_clean_log(401)
+        self.leave_page()
+
+
+if __name__ == "__main__":
+    if WEBDRIVER_MISSING or not CHROMIUM or not CHROMEDRIVER:
+        print(WEBDRIVER_MISSING or "chromium or chromedriver is not installed", file=sys.stderr)
+        sys.exit(77)
+    unittest.main(verbosity=2)
