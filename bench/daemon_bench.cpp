@@ -4,6 +4,9 @@
 // p99 <= 20 ms on loopback), and the daemon's resident memory at the end of the run per that after
 // a tenth of it (goal <= 1.05). ZENDRIK_DAEMON_BENCH_SECONDS sets the run (default 600: memory
 // after 10 minutes against after 1).
+// Start and stop: the time to READY=1 and to the first message published with twenty network
+// readers that are switched on but silent, and the time from SIGTERM to the exit with 200 virtual
+// readers on 250 ms rounds (the unit's TimeoutStopSec is 20 s).
 #include <benchmark/benchmark.h>
 #include <signal.h>
 
@@ -19,6 +22,8 @@
 
 #include "tests/daemon/broker.h"
 #include "tests/daemon/child_process.h"
+#include "tests/daemon/notify_socket.h"
+#include "tests/daemon/silent_udp.h"
 
 namespace {
 
@@ -26,7 +31,9 @@ using namespace std::chrono_literals;
 using zendrik::testing::Broker;
 using zendrik::testing::ChildProcess;
 using zendrik::testing::Message;
+using zendrik::testing::NotifySocket;
 using zendrik::testing::ReadFile;
+using zendrik::testing::SilentUdpPort;
 using zendrik::testing::Subscriber;
 using zendrik::testing::TemporaryDirectory;
 
@@ -81,30 +88,62 @@ double Percentile(std::vector<double> values, double share) {
     return values[static_cast<std::size_t>(share * static_cast<double>(values.size() - 1))];
 }
 
+constexpr int kAbsentReaders = 20;
+constexpr int kStoppedReaders = 200;
+constexpr int kStoppedRoundTimeMs = 250;
+// Bounds of the waits, far above what is measured even before the daemon started its readers in
+// parallel; a run that reaches one reports what it got so far.
+constexpr auto kStartLimit = 300s;
+constexpr auto kReadingTime = 2s;  // every reader's inventory running before the stop
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Virtual readers on HID sockets in `directory`, each with a serial number and a tag of its own,
+// kept in `readers`; gives their addresses once every socket is there.
+std::vector<std::string> StartVirtualReaders(const TemporaryDirectory& directory, int count, int roundTimeMs,
+                                             std::vector<std::unique_ptr<ChildProcess>>& readers) {
+    std::vector<std::string> addresses;
+    for (int i = 1; i <= count; ++i) {
+        const std::string socket = directory.File("reader-" + std::to_string(i));
+        char tag[32];
+        std::snprintf(tag, sizeof tag, "e2003412012345678901%04d", i);  // 12 bytes
+        readers.push_back(std::make_unique<ChildProcess>(
+            std::vector<std::string>{ZENDRIK_SIM_PATH, "--hid-socket", socket, "--serial", std::to_string(i),
+                                     "--tag", tag, "--round-time", std::to_string(roundTimeMs)},
+            directory.File("reader-" + std::to_string(i) + ".log")));
+        while (!std::filesystem::exists(socket)) {
+            std::this_thread::sleep_for(10ms);
+        }
+        addresses.push_back("usb:" + socket);
+    }
+    return addresses;
+}
+
+// The configuration of site "bench" with readers r1, r2, ... at `addresses`.
+std::string BenchConfig(uint16_t port, const TemporaryDirectory& directory,
+                        const std::vector<std::string>& addresses) {
+    std::string config = "site = \"bench\"\n[mqtt]\nport = " + std::to_string(port) + "\n[spool]\npath = \"" +
+                         directory.File("spool.sqlite") + "\"\n";
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        config +=
+            "[[reader]]\nname = \"r" + std::to_string(i + 1) + "\"\naddress = \"" + addresses[i] + "\"\n";
+    }
+    const std::string path = directory.File("zendrikd.toml");
+    std::ofstream(path) << config;
+    return path;
+}
+
 void DaemonDelivery(benchmark::State& state) {
     for (auto _ : state) {
         Broker broker;
         TemporaryDirectory directory;
         std::vector<std::unique_ptr<ChildProcess>> readers;
-        std::string config = "site = \"bench\"\n[mqtt]\nport = " + std::to_string(broker.port()) +
-                             "\n[spool]\npath = \"" + directory.File("spool.sqlite") + "\"\n";
-        for (int i = 1; i <= kReaders; ++i) {
-            const std::string socket = directory.File("reader-" + std::to_string(i));
-            readers.push_back(std::make_unique<ChildProcess>(
-                std::vector<std::string>{ZENDRIK_SIM_PATH, "--hid-socket", socket, "--serial",
-                                         std::to_string(i), "--tag",
-                                         "e20034120123456789abcd0" + std::to_string(i), "--round-time",
-                                         std::to_string(kRoundTimeMs)},
-                directory.File("reader-" + std::to_string(i) + ".log")));
-            while (!std::filesystem::exists(socket)) {
-                std::this_thread::sleep_for(10ms);
-            }
-            config += "[[reader]]\nname = \"r" + std::to_string(i) + "\"\naddress = \"usb:" + socket + "\"\n";
-        }
-        std::ofstream(directory.File("zendrikd.toml")) << config;
+        const std::string config = BenchConfig(
+            broker.port(), directory, StartVirtualReaders(directory, kReaders, kRoundTimeMs, readers));
         Subscriber subscriber(broker.port(), "zendrik/bench/+/reads");
-        ChildProcess daemon({ZENDRIKD_PATH, "--config", directory.File("zendrikd.toml")},
-                            directory.File("zendrikd.log"));
+        ChildProcess daemon({ZENDRIKD_PATH, "--config", config}, directory.File("zendrikd.log"));
         const auto run = std::chrono::seconds{RunSeconds()};
         std::this_thread::sleep_for(run / kEarlyShare);
         const long early = ResidentKiB(daemon.pid());
@@ -140,6 +179,61 @@ void DaemonDelivery(benchmark::State& state) {
     }
 }
 BENCHMARK(DaemonDelivery)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void DaemonReadyWithAbsentReaders(benchmark::State& state) {
+    for (auto _ : state) {
+        Broker broker;
+        TemporaryDirectory directory;
+        std::vector<std::unique_ptr<SilentUdpPort>> silent;
+        std::vector<std::string> addresses;
+        for (int i = 0; i < kAbsentReaders; ++i) {
+            silent.push_back(std::make_unique<SilentUdpPort>());
+            addresses.push_back(silent.back()->address());
+        }
+        const std::string config = BenchConfig(broker.port(), directory, addresses);
+        NotifySocket notify(directory.File("notify"));
+        Subscriber site(broker.port(), "zendrik/bench/#");
+        const int64_t startUnixMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count();
+        const auto start = std::chrono::steady_clock::now();
+        ChildProcess daemon({ZENDRIKD_PATH, "--config", config}, directory.File("zendrikd.log"),
+                            {{"NOTIFY_SOCKET", notify.path()}});
+        notify.WaitFor("READY=1", kStartLimit);
+        state.counters["ready_s"] = SecondsSince(start);
+        site.WaitFor([](const std::vector<Message>& m) { return !m.empty(); }, kStartLimit);
+        const std::vector<Message> messages = site.messages();
+        state.counters["first_publish_s"] =
+            messages.empty() ? 0 : static_cast<double>(messages.front().receivedUnixMs - startUnixMs) / 1000;
+        daemon.Stop();
+    }
+}
+BENCHMARK(DaemonReadyWithAbsentReaders)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void DaemonStopWithManyReaders(benchmark::State& state) {
+    for (auto _ : state) {
+        Broker broker;
+        TemporaryDirectory directory;
+        std::vector<std::unique_ptr<ChildProcess>> readers;
+        const std::string config =
+            BenchConfig(broker.port(), directory,
+                        StartVirtualReaders(directory, kStoppedReaders, kStoppedRoundTimeMs, readers));
+        NotifySocket notify(directory.File("notify"));
+        const auto start = std::chrono::steady_clock::now();
+        ChildProcess daemon({ZENDRIKD_PATH, "--config", config}, directory.File("zendrikd.log"),
+                            {{"NOTIFY_SOCKET", notify.path()}});
+        notify.WaitFor("READY=1", kStartLimit);
+        state.counters["ready_s"] = SecondsSince(start);
+        std::this_thread::sleep_for(kReadingTime);
+        const auto stop = std::chrono::steady_clock::now();
+        daemon.Signal(SIGTERM);
+        notify.WaitFor("STOPPING=1", kStartLimit);
+        state.counters["stopping_s"] = SecondsSince(stop);
+        state.counters["exit_status"] = daemon.Wait();
+        state.counters["stop_s"] = SecondsSince(stop);
+    }
+}
+BENCHMARK(DaemonStopWithManyReaders)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 

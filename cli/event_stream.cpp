@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "cli/interrupt.h"
 #include "cli/result_words.h"
@@ -187,6 +188,16 @@ void EventStream::HandleLink(Reading& reading, const zendrik::Event& event) {
     const bool lost = event.kind() == zendrik::EventKind::link_lost;
     if (options_.events) {
         Print(FormatEvent(options_.format, event, layout_));
+    }
+    const bool reportedAtOpen = std::exchange(reading.streamed.absent, false) && lost;
+    if (!lost && reading.streamed.onFirstConnect) {
+        if (std::exchange(reading.streamed.onFirstConnect, nullptr)(reading.streamed) != kExitOk) {
+            Finish(reading, true);
+            return;
+        }
+    }
+    if (reportedAtOpen) {
+        return;
     }
     if (lost && !options_.watch) {
         // Counted reads end at the first failure, as a single read does.

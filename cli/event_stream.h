@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,9 +27,13 @@ struct StreamOptions {
 };
 
 // A reader to stream and, when the command line replaced it, how its tags become card numbers.
+// A reader opened absent was reported as such, so its first link loss is not reported again; what
+// its card rule needs is read once it connects (kExitOk, or a failure already reported).
 struct StreamedReader {
     zendrik::Reader reader;
     std::optional<CardRule> cardRule;
+    bool absent = false;
+    std::function<int(StreamedReader&)> onFirstConnect;
 };
 
 // The readers' inventories, run together: the events of every reader are taken as they come (the

@@ -40,6 +40,7 @@ int RunInfo(const LinkOptions& link, const InfoOptions& options) {
         json["low-value"] = info.low_value;
         json["version"] = info.version;
         json["serial-number"] = serialText;
+        json["serial"] = info.serial;  // the bare hex the session API, Python and zendrikd give
         std::printf("%s\n", json.dump(2).c_str());
         return kExitOk;
     }

@@ -5,7 +5,6 @@
 
 #include <CLI/CLI.hpp>
 #include <array>
-#include <cctype>
 #include <charconv>
 #include <cstdlib>
 
@@ -13,8 +12,7 @@ namespace zendrik::cli {
 namespace {
 
 constexpr int32_t kMaxPort = 65535;
-constexpr int32_t kComPortCount = 20;
-constexpr std::string_view kComPrefix = "COM";
+constexpr std::string_view kSerialKind = "serial:";
 constexpr char kNameSeparator = '=';
 constexpr char kKindSeparator = ':';
 constexpr std::string_view kDefaultLocal = "0.0.0.0:0";
@@ -63,18 +61,24 @@ std::string CheckReaderName(std::string_view name) {
     return {};
 }
 
-// COMn keeps the library's mapping; the library spells it in capitals.
-std::string SerialDevice(const std::string& device) {
-    if (const std::optional<int32_t> index = ComPortIndex(device)) {
-        return std::string(kComPrefix) + std::to_string(*index + 1);
+// Empty when the library takes the address, otherwise its reason.
+std::string AddressRefusal(const std::string& address) {
+    std::array<char, kReasonCapacity> why{};
+    if (zendrik_address_check(address.c_str(), why.data(), why.size()) != ZENDRIK_OK) {
+        return "bad reader address \"" + address + "\": " + why.data();
     }
-    return device;
+    return {};
+}
+
+// --serial DEVICE is serial:DEVICE, COMn names and all, so both take the library's grammar.
+std::string CheckSerialOption(const std::string& device) {
+    return AddressRefusal(std::string(kSerialKind) + device);
 }
 
 ReaderChoice ShorthandReader(const LinkOptions& options) {
     switch (options.kind) {
         case LinkKind::kSerial:
-            return {"serial:" + SerialDevice(options.serialDevice) + "?baud=" + std::to_string(options.baud),
+            return {std::string(kSerialKind) + options.serialDevice + "?baud=" + std::to_string(options.baud),
                     "", "serial " + options.serialDevice + " " + std::to_string(options.baud)};
         case LinkKind::kUdp: {
             const std::string local = options.local == kDefaultLocal ? "" : "?local=" + options.local;
@@ -110,6 +114,7 @@ void AddLinkOptions(CLI::App& app, LinkOptions& options) {
                        "a serial device (/dev/ttyUSB0, /dev/serial/by-id/...) or COM1..COM20 as the "
                        "library maps them (ZENDRIK_COMn overrides COMn's device): --reader serial:DEVICE")
             ->type_name("DEVICE|COMn")
+            ->check(CheckSerialOption)
             ->group(group);
     app.add_option("--baud", options.baud, "serial line speed in bit/s (default 115200)")
         ->check(CLI::IsMember(std::vector<int>(kBaudRates.begin(), kBaudRates.end())))
@@ -162,11 +167,7 @@ std::string CheckReaderOption(const std::string& text) {
             return wrong + ": " + text;
         }
     }
-    std::array<char, kReasonCapacity> why{};
-    if (zendrik_address_check(choice.address.c_str(), why.data(), why.size()) != ZENDRIK_OK) {
-        return "bad reader address \"" + choice.address + "\": " + why.data();
-    }
-    return {};
+    return AddressRefusal(choice.address);
 }
 
 std::optional<HostPort> ParseHostPort(std::string_view text) {
@@ -184,22 +185,6 @@ std::optional<HostPort> ParseHostPort(std::string_view text) {
         return std::nullopt;
     }
     return HostPort{ip, *port};
-}
-
-std::optional<int32_t> ComPortIndex(std::string_view device) {
-    if (device.size() <= kComPrefix.size()) {
-        return std::nullopt;
-    }
-    for (std::size_t i = 0; i < kComPrefix.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(device[i])) != kComPrefix[i]) {
-            return std::nullopt;
-        }
-    }
-    const std::optional<int32_t> number = ParseNumber(device.substr(kComPrefix.size()));
-    if (!number || *number < 1 || *number > kComPortCount) {
-        return std::nullopt;
-    }
-    return *number - 1;
 }
 
 void EnableFrameTrace() {

@@ -56,9 +56,6 @@ std::string CheckReaderOption(const std::string& text);
 // "192.168.1.250:27001": a dotted IPv4 address and a port of 0 to 65535.
 std::optional<HostPort> ParseHostPort(std::string_view text);
 
-// The port index of "COM1".."COM20" (any letter case): 0..19; nothing for any other text.
-std::optional<int32_t> ComPortIndex(std::string_view device);
-
 // Switches the library's frame trace on for this process (ZENDRIK_TRACE).
 void EnableFrameTrace();
 

@@ -35,18 +35,39 @@ struct ReadOptions {
     int absenceMs = 3000;
 };
 
+bool AsksForCardRule(const ReadOptions& options) {
+    return options.wiegandBits != 0 || !options.epcField.empty();
+}
+
+// CLI11's own range checks name the type's whole range ("not in range 0 to 1797693..."): say the
+// bound that counts instead.
+template <class Number>
+CLI::Option* AddNumberAtLeast(CLI::App& app, const std::string& name, Number& value, Number least,
+                              const std::string& refusal, const std::string& description) {
+    return app.add_option_function<Number>(
+        name,
+        [&value, least, refusal](const Number& given) {
+            if (given < least) {
+                throw CLI::ValidationError(refusal);
+            }
+            value = given;
+        },
+        description);
+}
+
 // The card rule the options ask for, on the reader's output settings; none when they ask for none.
-int PrepareCardRule(zendrik::Reader& reader, const ReadOptions& options, std::optional<CardRule>& rule) {
-    if (options.wiegandBits == 0 && options.epcField.empty()) {
+int PrepareCardRule(zendrik::Reader& reader, const ReadOptions& options, const std::string& prefix,
+                    std::optional<CardRule>& rule) {
+    if (!AsksForCardRule(options)) {
         return kExitOk;
     }
     rules::ReaderSettings settings;
     if (const int32_t result = ReadSettings(reader, settings); result != ZENDRIK_OK) {
-        return Report("cannot read the output settings: " + ResultWords(result));
+        return Report(prefix + "cannot read the output settings: " + ResultWords(result));
     }
     rule = CardRuleFor(options.wiegandBits, options.epcField, settings);
     if (const std::string error = rule ? CheckCardRule(*rule) : std::string{}; !error.empty()) {
-        return Report(error, kExitUsage);
+        return Report(prefix + error, kExitUsage);
     }
     return kExitOk;
 }
@@ -64,18 +85,38 @@ int CheckDistinctIds(const std::vector<StreamedReader>& readers) {
     return kExitOk;
 }
 
+// Opens one reader to stream. With --watch a reader that is absent now is waited for; what its
+// card rule needs is then read once it connects.
+int OpenStreamed(const ReaderChoice& choice, const ReadOptions& options, bool several,
+                 std::vector<StreamedReader>& readers) {
+    OpenedReader opened;
+    if (const int status = OpenReader(choice, OpenManner{several, options.watch}, opened);
+        status != kExitOk) {
+        return status;
+    }
+    const std::string prefix = ReaderPrefix(choice, several);
+    StreamedReader streamed{std::move(*opened.reader), std::nullopt, opened.absent, nullptr};
+    if (!opened.absent) {
+        if (const int status = PrepareCardRule(streamed.reader, options, prefix, streamed.cardRule);
+            status != kExitOk) {
+            return status;
+        }
+    } else if (AsksForCardRule(options)) {
+        streamed.onFirstConnect = [&options, prefix](StreamedReader& connected) {
+            return PrepareCardRule(connected.reader, options, prefix, connected.cardRule);
+        };
+    }
+    readers.push_back(std::move(streamed));
+    return kExitOk;
+}
+
 int RunRead(const LinkOptions& link, const ReadOptions& options) {
+    const std::vector<ReaderChoice> chosen = ChosenReaders(link);
     std::vector<StreamedReader> readers;
-    for (const ReaderChoice& choice : ChosenReaders(link)) {
-        std::optional<zendrik::Reader> reader;
-        if (const int status = OpenReader(choice, reader); status != kExitOk) {
+    for (const ReaderChoice& choice : chosen) {
+        if (const int status = OpenStreamed(choice, options, chosen.size() > 1, readers); status != kExitOk) {
             return status;
         }
-        std::optional<CardRule> rule;
-        if (const int status = PrepareCardRule(*reader, options, rule); status != kExitOk) {
-            return status;
-        }
-        readers.push_back({std::move(*reader), rule});
     }
     if (const int status = CheckDistinctIds(readers); status != kExitOk) {
         return status;
@@ -102,14 +143,12 @@ Subcommand AddReadCommand(CLI::App& program, const LinkOptions& link) {
         "8 digits for Wiegand 26, 10 for Wiegand 34) taken from the reader's start byte and byte order, "
         "or with --epc a field of EPC bytes in hex. Several --reader options read several readers at "
         "once; every line then names its reader.");
-    CLI::Option* count =
-        app->add_option("--count", options->count, "stop after N reads from each reader (default 1)")
-            ->check(CLI::PositiveNumber);
+    CLI::Option* count = AddNumberAtLeast(*app, "--count", options->count, 1, "--count must be at least 1",
+                                          "stop after N reads from each reader (default 1)");
     app->add_flag("--watch", options->watch,
                   "read until interrupted (Ctrl-C), through unplug and replug: the link is reconnected by "
-                  "itself, and \"link lost\" and \"link restored\" go to standard error (with --events, to "
-                  "the output "
-                  "as events of their own)")
+                  "itself, a reader absent at the start is waited for, and \"link lost\" and \"link "
+                  "restored\" go to standard error (with --events, to the output as events of their own)")
         ->excludes(count);
     app->add_flag("--events", options->events,
                   "print every event as a line: read, arrived (first read of a tag), departed (not read "
@@ -129,12 +168,12 @@ Subcommand AddReadCommand(CLI::App& program, const LinkOptions& link) {
     app->add_option("--interval", options->intervalMs,
                     "no longer used, accepted for older command lines: the reader's rounds pace the reads")
         ->check(CLI::Range(0, kLongestIntervalMs));
-    app->add_option("--timeout", options->timeoutSeconds, "give up after this many seconds (default: never)")
-        ->check(CLI::NonNegativeNumber);
+    AddNumberAtLeast(*app, "--timeout", options->timeoutSeconds, 0.0, "--timeout must not be negative",
+                     "give up after this many seconds (default: never)");
     app->footer(
         "Formats: json prints each event exactly as the library writes it, one object a line:\n"
-        "  {\"event\":\"read\",\"reader\":R,\"seq\":N,\"time\":T,\"epc\":E,\"card\":C,\"count\":N,"
-        "\"first_seen\":T,\"antenna\":A,\"rssi\":S}\n"
+        "  {\"event\":\"read\",\"reader\":R,\"seq\":N,\"time\":T,\"epc\":E,\"card\":C,\n"
+        "   \"count\":N,\"first_seen\":T,\"antenna\":A,\"rssi\":S}\n"
         "  arrived and departed carry event, reader, seq, time, epc, card, first_seen, last_seen, count;\n"
         "  link-lost and link-restored carry event, reader, seq, time, error.\n"
         "csv prints a header row and the same fields, one column each: event, reader, seq, time, epc, card, "

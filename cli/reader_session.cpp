@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zendrik.h>
+#include <zendrik_session.h>
 
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "cli/reader_settings.h"
@@ -18,15 +20,10 @@ namespace {
 
 constexpr std::string_view kFirstUsbReader = "usb";
 constexpr std::string_view kUsbPathPrefix = "usb:";
-// Room for a device node path such as /dev/hidraw12.
-constexpr std::size_t kNodePathCapacity = 256;
+// Room for a device path such as /dev/hidraw12 or /dev/serial/by-id/usb-...-if00-port0.
+constexpr std::size_t kDevicePathCapacity = 4096;
 // OpenCom takes a line speed, which a USB link does not use.
 constexpr int32_t kUnusedLineSpeed = 115200;
-
-struct UsbOpenFailure {
-    std::string node;
-    int error = 0;
-};
 
 // Closes a descriptor when it goes.
 struct OwnedDescriptor {
@@ -38,54 +35,138 @@ struct OwnedDescriptor {
     }
 };
 
-// Whether a USB reader is plugged in but its device node cannot be opened (no udev rule). For the
-// first reader found the flat exports locate it the way a session does and keep the cause;
-// locating sends nothing to the reader. A named hidraw node is simply tried.
-std::optional<UsbOpenFailure> FindUsbOpenFailure(const std::string& address) {
+// The device the address opens, by the library's reading of it; empty for none (UDP, the first
+// USB reader found).
+std::string DeviceOfAddress(const std::string& address) {
+    std::array<char, kDevicePathCapacity> device{};
+    if (zendrik_address_device(address.c_str(), device.data(), device.size(), nullptr) != ZENDRIK_OK) {
+        return {};
+    }
+    return device.data();
+}
+
+// The device as the link finds it: whether it is a device node, and the errno value of looking
+// it up or opening it as the link does (0 when it opens). Only device nodes are opened: a virtual
+// reader's socket does not open as a file.
+struct DeviceProbe {
+    bool node = false;
+    int error = 0;
+};
+
+DeviceProbe ProbeDevice(const std::string& device) {
+    struct stat status {};
+    if (::stat(device.c_str(), &status) != 0) {
+        return {false, errno};
+    }
+    if (!S_ISCHR(status.st_mode)) {
+        return {};
+    }
+    const OwnedDescriptor opened{::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK)};
+    return {true, opened.fd < 0 ? errno : 0};
+}
+
+// The codes of a device that would not open, where asking the system again tells why.
+bool DeviceWouldNotOpen(int32_t code) {
+    return code == ZENDRIK_ERR_PORT_OPEN || code == ZENDRIK_ERR_NO_USB_READER;
+}
+
+// What the system says about a link that could not be opened: the device and its reason
+// ("/dev/ttyUSB4: No such file or directory"), or for a USB reader that is plugged in but cannot be
+// opened the node and the udev rule that grants access. Empty when there is nothing to add.
+std::string OpenFailureCause(const std::string& address, int32_t code) {
+    if (!IsLinkOpenFailure(code)) {
+        return {};
+    }
     if (address == kFirstUsbReader) {
-        std::array<char, kNodePathCapacity> node{};
+        // The flat exports locate the first reader the way a session does and keep the cause;
+        // locating sends nothing to the reader.
+        std::array<char, kDevicePathCapacity> node{};
         OpenCom(ZENDRIK_USB_PORT, kUnusedLineSpeed);
         const int32_t error = GetUsbOpenError(node.data(), static_cast<int32_t>(node.size()));
         CloseCom();
-        return error != 0 ? std::optional(UsbOpenFailure{node.data(), error}) : std::nullopt;
+        return error != 0 ? UsbOpenFailureWords(node.data(), error) : std::string{};
     }
-    if (!address.starts_with(kUsbPathPrefix)) {
-        return std::nullopt;
+    const std::string device = DeviceOfAddress(address);
+    if (device.empty()) {
+        return {};
     }
-    const std::string path = address.substr(kUsbPathPrefix.size());
-    struct stat status {};
-    // Nothing there, or a virtual device's socket: nothing a udev rule would change.
-    if (::stat(path.c_str(), &status) != 0 || !S_ISCHR(status.st_mode)) {
-        return std::nullopt;
+    const DeviceProbe probe = DeviceWouldNotOpen(code) ? ProbeDevice(device) : DeviceProbe{};
+    if (probe.error == 0) {
+        return device;
     }
-    const OwnedDescriptor device{::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK)};
-    return device.fd < 0 ? std::optional(UsbOpenFailure{path, errno}) : std::nullopt;
+    if (probe.node && address.starts_with(kUsbPathPrefix)) {
+        return UsbOpenFailureWords(device, probe.error);
+    }
+    return device + ": " + std::strerror(probe.error);
+}
+
+// A reader that may come later: the link failed, or nobody answered on it.
+bool MayComeLater(int32_t code) {
+    return zendrik_result_kind(code) == ZENDRIK_RESULT_KIND_TRANSPORT || code == ZENDRIK_ERR_STATUS;
+}
+
+std::optional<zendrik::Error> TryOpen(const ReaderChoice& choice, const zendrik::OpenOptions& options,
+                                      std::optional<zendrik::Reader>& reader) {
+    try {
+        reader.emplace(zendrik::Reader::open(choice.address, options));
+    } catch (const zendrik::Error& error) {
+        return error;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
 
-int OpenReader(const ReaderChoice& choice, std::optional<zendrik::Reader>& reader) {
+std::string ReaderPrefix(const ReaderChoice& choice, bool several) {
+    if (!several) {
+        return {};
+    }
+    return (choice.name.empty() ? choice.address : choice.name) + ": ";
+}
+
+int OpenReader(const ReaderChoice& choice, const OpenManner& manner, OpenedReader& opened) {
+    const std::string prefix = ReaderPrefix(choice, manner.several);
     zendrik::OpenOptions options;
     if (!choice.name.empty()) {
         options.name = choice.name;
     }
-    try {
-        reader.emplace(zendrik::Reader::open(choice.address, options));
-    } catch (const zendrik::Error& error) {
-        // Addresses and names were checked with the command line; the library checks names more
-        // strictly (well-formed UTF-8).
-        if (error.code() == ZENDRIK_ERR_INVALID_ARGUMENT || error.code() == ZENDRIK_ERR_BAD_ADDRESS) {
-            return Report("the library refuses the reader \"" + choice.name + "=" + choice.address +
-                              "\": " + ResultWords(error.code()),
-                          kExitUsage);
-        }
-        std::string failure = OpenFailureWords(error.code());
-        if (const std::optional<UsbOpenFailure> cause = FindUsbOpenFailure(choice.address)) {
-            failure += ": " + UsbOpenFailureWords(cause->node, cause->error);
-        }
-        return Report(failure);
+    const std::optional<zendrik::Error> error = TryOpen(choice, options, opened.reader);
+    if (!error) {
+        return kExitOk;
     }
+    // Addresses and names were checked with the command line; the library checks names more
+    // strictly (well-formed UTF-8).
+    if (zendrik_result_kind(error->code()) == ZENDRIK_RESULT_KIND_BAD_ARGUMENT) {
+        return Report(prefix + "the library refuses the reader \"" + choice.name + "=" + choice.address +
+                          "\": " + ResultWords(error->code()),
+                      kExitUsage);
+    }
+    std::string failure = OpenFailureWords(error->code());
+    if (const std::string cause = OpenFailureCause(choice.address, error->code()); !cause.empty()) {
+        failure += ": " + cause;
+    }
+    if (!manner.waitIfAbsent || !MayComeLater(error->code())) {
+        return Report(prefix + failure);
+    }
+    // Opened absent the reader needs an id before it answers: its name, else its address.
+    options.name = choice.name.empty() ? choice.address : choice.name;
+    options.absent_ok = true;
+    if (const std::optional<zendrik::Error> absent = TryOpen(choice, options, opened.reader)) {
+        // An address too long or too odd to go by is refused as an id.
+        const bool idRefused = zendrik_result_kind(absent->code()) == ZENDRIK_RESULT_KIND_BAD_ARGUMENT;
+        return Report(prefix + failure +
+                      (idRefused ? "; to wait for it, name it with --reader NAME=ADDRESS" : ""));
+    }
+    opened.absent = true;
+    Report(prefix + "waiting for the reader: " + failure, kExitOk);
     return kExitOk;
+}
+
+int OpenReader(const ReaderChoice& choice, std::optional<zendrik::Reader>& reader) {
+    OpenedReader opened;
+    const int status = OpenReader(choice, OpenManner{}, opened);
+    reader = std::move(opened.reader);
+    return status;
 }
 
 std::optional<ReaderChoice> SingleReader(const LinkOptions& link, std::string_view subcommand) {

@@ -5,10 +5,10 @@
 #include <cstring>
 
 namespace zendrik::cli {
-namespace {
 
-// The codes that only opening the transport gives: nothing was sent to a reader yet.
-bool IsTransportFailure(int32_t code) {
+// Codes of the transport kind also come from replies that failed, where the link did open: the
+// codes that only opening gives are listed.
+bool IsLinkOpenFailure(int32_t code) {
     switch (code) {
         case ZENDRIK_ERR_NO_USB_READER:
         case ZENDRIK_ERR_PORT_OPEN:
@@ -21,14 +21,12 @@ bool IsTransportFailure(int32_t code) {
     }
 }
 
-}  // namespace
-
 std::string ResultWords(int32_t code) {
     return std::string(zendrik_result_text(code)) + " (" + std::to_string(code) + ")";
 }
 
 std::string HandshakeWords(int32_t code) {
-    // The handshake reports a silent link and a refusing reader alike as a bad status.
+    // A reader that refused the handshake; a link that got no answer reports its own failure.
     if (code == ZENDRIK_ERR_STATUS) {
         return "no reader answered (" + std::to_string(code) + ")";
     }
@@ -36,7 +34,7 @@ std::string HandshakeWords(int32_t code) {
 }
 
 std::string OpenFailureWords(int32_t code) {
-    return IsTransportFailure(code) ? "cannot open the link: " + ResultWords(code) : HandshakeWords(code);
+    return IsLinkOpenFailure(code) ? "cannot open the link: " + ResultWords(code) : HandshakeWords(code);
 }
 
 std::string UsbOpenFailureWords(const std::string& node, int error) {

@@ -9,9 +9,12 @@ namespace zendrik::cli {
 // found (-136)".
 std::string ResultWords(int32_t code);
 
-// The same for the handshake that opens every session, where every failure of the link or of the
-// reader comes back as one code: "no reader answered (-130)".
+// The same for the handshake that opens every session, where a reader that refused is "no reader
+// answered (-130)"; a link without an answer gives its own failure ("no reply arrived over UDP (-145)").
 std::string HandshakeWords(int32_t code);
+
+// Whether the code says the link itself could not be opened: nothing was sent to a reader yet.
+bool IsLinkOpenFailure(int32_t code);
 
 // Why a reader could not be opened: the link itself ("cannot open the link: the serial port could
 // not be opened (-32)"), or the reader behind it ("no reader answered (-130)").

@@ -31,7 +31,8 @@ int WriteChanges(zendrik::Reader& reader, const std::vector<std::string>& assign
         if (error.code() == ZENDRIK_ERR_VERIFY) {
             return kExitOk;
         }
-        const int status = error.code() == ZENDRIK_ERR_INVALID_ARGUMENT ? kExitUsage : kExitFailure;
+        const int status =
+            zendrik_result_kind(error.code()) == ZENDRIK_RESULT_KIND_BAD_ARGUMENT ? kExitUsage : kExitFailure;
         return Report(std::string(error.what()) + " (" + std::to_string(error.code()) + ")", status);
     }
     return kExitOk;

@@ -2,7 +2,9 @@
 
 #include "link/command_reply.h"
 #include "link/frame.h"
+#include "link/reply_shape.h"
 #include "link/result_codes.h"
+#include "link/status_retry.h"
 
 namespace zendrik {
 namespace {
@@ -26,9 +28,9 @@ bool MatchesSettingBytes(const FrequencyReading& reading, const FrequencySetting
 
 // Reads the plan back into the values the whole write shares: a read-back that fails, or that does
 // not report a value, leaves the previous one in place.
-void ReadBack(Link& link, uint8_t address, FrequencyReading& shared) {
+void ReadBack(Link& link, uint8_t address, FrequencyReading& shared, UnansweredAttempts& readBacks) {
     FrequencyReading latest;
-    GetFrequencyRegion(link, address, latest);
+    readBacks.Note(GetFrequencyRegion(link, address, latest));
     shared.Update(latest);
 }
 
@@ -38,21 +40,22 @@ void SendPlan(Link& link, std::span<const uint8_t> request) {
 }
 
 bool ConfirmChannelPlan(Link& link, uint8_t address, std::span<const uint8_t> request,
-                        const FrequencySettings& settings, FrequencyReading& readBack) {
+                        const FrequencySettings& settings, FrequencyReading& readBack,
+                        UnansweredAttempts& readBacks) {
     if (MatchesChannelPlan(readBack, settings)) {
         return true;
     }
     SendPlan(link, request);
-    ReadBack(link, address, readBack);
+    ReadBack(link, address, readBack, readBacks);
     return MatchesChannelPlan(readBack, settings);
 }
 
 bool ConfirmSettingBytes(Link& link, std::span<const uint8_t> request, const FrequencySettings& settings,
-                         FrequencyReading& readBack) {
+                         FrequencyReading& readBack, UnansweredAttempts& readBacks) {
     if (!MatchesSettingBytes(readBack, settings)) {
         SendPlan(link, request);
     }
-    ReadBack(link, kSettingBytesConfirmAddress, readBack);
+    ReadBack(link, kSettingBytesConfirmAddress, readBack, readBacks);
     return MatchesSettingBytes(readBack, settings);
 }
 
@@ -62,12 +65,14 @@ int32_t GetFrequencyRegion(Link& link, uint8_t address, FrequencyReading& readin
     link.SettleOnce(kSettleWait);
     const auto request = BuildStandardFrame(address, command::kGetFrequency, {});
     StandardReply reply{};
-    // Only the reply decides: a failed exchange leaves the zeroed buffer, which reads as refusal, and
-    // a reply too short for the plan it announces is refused too rather than read past its data.
-    link.Exchange(ExchangeVariant::Standard(), request, reply);
+    // Only the reply decides, and one of another length than the plan it announces is refused
+    // rather than read past its data.
+    const int32_t exchanged = link.Exchange(ExchangeVariant::Standard(), request, reply);
     const FrequencyLayout layout = LayoutForReaderKind(link.reader_kind());
-    if (!ReplyCarries(reply, FrequencyReplyDataNeeded(layout, reply[kOffsetData]))) {
-        return result::kStatus;
+    const ReplyShape shape = ReplyShape::Exactly(FrequencyReplyDataNeeded(layout, reply[kOffsetData]));
+    if (const int32_t judged = exchanged == result::kOk ? JudgeReply(link, reply, shape) : exchanged;
+        judged != result::kOk) {
+        return UnansweredResultOf(link, judged, result::kStatus);
     }
     return DecodeFrequencyReply(layout, std::span(reply).subspan(kOffsetData), reading);
 }
@@ -82,12 +87,13 @@ int32_t SetFrequencyRegion(Link& link, uint8_t address, const FrequencySettings&
     link.clock().wait(kStoreWait);
 
     FrequencyReading readBack;  // matches nothing until a read-back reports values
-    ReadBack(link, address, readBack);
+    UnansweredAttempts readBacks;
+    ReadBack(link, address, readBack, readBacks);
     const bool confirmed = layout == FrequencyLayout::kChannelPlan
-                               ? ConfirmChannelPlan(link, address, request, settings, readBack)
-                               : ConfirmSettingBytes(link, request, settings, readBack);
+                               ? ConfirmChannelPlan(link, address, request, settings, readBack, readBacks)
+                               : ConfirmSettingBytes(link, request, settings, readBack, readBacks);
     if (!confirmed) {
-        return result::kVerify;
+        return readBacks.Result(link, result::kVerify);
     }
     link.clock().wait(kAfterConfirmWait);
     return result::kOk;

@@ -8,6 +8,7 @@
 #include "link/command_reply.h"
 #include "link/frame.h"
 #include "link/result_codes.h"
+#include "link/status_retry.h"
 
 namespace zendrik {
 namespace {
@@ -28,6 +29,7 @@ int32_t SetOutPower(Link& link, uint8_t address, uint8_t power) {
     // One read-back value for the whole call: a failed read-back keeps the previous one, and before
     // the first successful read-back nothing has been confirmed.
     std::optional<uint8_t> readBack;
+    UnansweredAttempts readBacks;
     StandardReply reply{};
     for (int send = 0; send < kMaxPowerSends; ++send) {
         // The reply to the set itself is not judged: the read-back is the verdict.
@@ -36,7 +38,9 @@ int32_t SetOutPower(Link& link, uint8_t address, uint8_t power) {
             link.clock().wait(kApplyWait);
         }
         uint8_t reported = 0;
-        if (GetOutPower(link, address, reported) == result::kOk) {
+        const int32_t got = GetOutPower(link, address, reported);
+        readBacks.Note(got);
+        if (got == result::kOk) {
             readBack = reported;
         }
         if (readBack == power) {
@@ -44,7 +48,7 @@ int32_t SetOutPower(Link& link, uint8_t address, uint8_t power) {
             return result::kOk;
         }
     }
-    return result::kVerify;
+    return readBacks.Result(link, result::kVerify);
 }
 
 }  // namespace zendrik

@@ -11,7 +11,8 @@ namespace zendrik {
 int32_t GetOutPower(Link& link, uint8_t address, uint8_t& power);
 
 // Sets the RF output power and confirms it by reading it back, sending the setting up to three
-// times. result::kVerify when the reader still reports another power after the third send.
+// times. result::kVerify when the reader still reports another power after the third send; under
+// UnansweredResult::kTransport a link that failed every read-back gives the last transport failure.
 int32_t SetOutPower(Link& link, uint8_t address, uint8_t power);
 
 }  // namespace zendrik

@@ -11,10 +11,11 @@ int32_t RunParameterCommand(Link& link, const ParameterCommand& command, uint8_t
     if (command.settleWait > Milliseconds::zero()) {
         link.SettleOnce(command.settleWait);
     }
+    const ReplyShape shape = ExpectedReply(command);
     const int32_t result =
         command.family == ParameterFamily::kPlain
-            ? RunPlainCommand(link, address, command.code, data, output)
-            : RunRetriedCommand(link, address, command.code, command.attempts, data, output);
+            ? RunPlainCommand(link, address, command.code, data, output, shape)
+            : RunRetriedCommand(link, address, command.code, command.attempts, data, output, shape);
     if (result == result::kOk && command.waitAfterSuccess > Milliseconds::zero()) {
         link.clock().wait(command.waitAfterSuccess);
     }

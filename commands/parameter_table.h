@@ -6,13 +6,14 @@
 
 #include "link/clock.h"
 #include "link/link.h"
+#include "link/reply_shape.h"
 
 namespace zendrik {
 
 // How a standard-frame parameter command treats a reply that does not read success.
 enum class ParameterFamily : uint8_t {
     kPlain,    // one standard exchange; a failed exchange is reported with its own code
-    kRetried,  // one attempt per listed exchange variant; only the status byte is judged
+    kRetried,  // one attempt per listed exchange variant; only the reader's answer is judged
 };
 
 // One reader setting as the reader's protocol reads or writes it.
@@ -25,6 +26,12 @@ struct ParameterCommand {
     Milliseconds settleWait{0};                 // waited once after a handshake, before the first attempt
     Milliseconds waitAfterSuccess{0};
 };
+
+// The reader answers each of these commands with exactly the data bytes the command hands on:
+// none for a set or the factory default, outputLength for a get.
+constexpr ReplyShape ExpectedReply(const ParameterCommand& command) {
+    return ReplyShape::Exactly(command.outputLength);
+}
 
 namespace parameter {
 extern const ParameterCommand kSetWorkMode;

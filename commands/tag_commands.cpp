@@ -41,7 +41,7 @@ int32_t ReadTag(Link& link, uint8_t address, std::span<uint8_t, kTagDataCapacity
 }
 
 int32_t ReadId(Link& link, uint8_t address) {
-    return RunPlainCommand(link, address, command::kReadTag, {}, {});
+    return RunPlainCommand(link, address, command::kReadTag, {}, {}, ReplyShape::Any());
 }
 
 int32_t GetListTagId(Link& link, uint8_t p1, uint8_t p2, uint8_t& count,

@@ -1,9 +1,16 @@
 #include "daemon/config.h"
 
+#include <fcntl.h>
+#include <mosquitto.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <toml++/toml.h>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
+#include <filesystem>
 #include <limits>
 #include <map>
 #include <set>
@@ -22,6 +29,7 @@ constexpr int64_t kKeepaliveMinSeconds = 5;  // the MQTT client refuses shorter 
 constexpr int64_t kKeepaliveMaxSeconds = 65535;
 constexpr int64_t kMillisecondsMax = std::numeric_limits<uint32_t>::max();
 constexpr int64_t kStatusIntervalMinMs = 100;
+constexpr std::size_t kTopicMaxBytes = 65535;
 
 int LineOf(const toml::source_region& region) {
     return static_cast<int>(region.begin.line);
@@ -87,7 +95,11 @@ class TableReader {
         return node != nullptr ? LineOf(node->source()) : line();
     }
 
-    std::string Name(const char* key) const { return "\"" + std::string(key) + "\"" + In(); }
+    // Appended rather than `"\"" + std::string(key)`, whose insert at the front draws a false
+    // -Wrestrict from GCC 12 at -O3.
+    std::string Name(const char* key) const {
+        return std::string("\"").append(key).append("\"").append(In());
+    }
 
   private:
     std::string In() const { return where_.empty() ? "" : " in " + where_; }
@@ -109,6 +121,23 @@ void Assign(std::string& target, const std::optional<std::string>& value) {
     }
 }
 
+// What the broker takes in a topic: UTF-8 without U+0000, control characters (U+0001..U+001F,
+// U+007F..U+009F) or non-characters (U+FFFE and the like), and no leading '$' (topics starting
+// with it are the broker's own). Empty when fine, otherwise why not.
+std::optional<std::string> TopicTextProblem(const std::string& value) {
+    if (value.size() > kTopicMaxBytes) {
+        return "is longer than an MQTT topic may be (65535 bytes)";
+    }
+    if (mosquitto_validate_utf8(value.data(), static_cast<int>(value.size())) != MOSQ_ERR_SUCCESS) {
+        return "must be valid UTF-8 without control characters or non-characters such as U+0085 or "
+               "U+FFFE (the broker refuses them)";
+    }
+    if (!value.empty() && value.front() == '$') {
+        return "must not start with '$' (the broker keeps such topics to itself)";
+    }
+    return std::nullopt;
+}
+
 // A name that becomes one topic level: no level separator, no wildcard, nothing unprintable.
 void CheckLevelName(const TableReader& table, const char* key, const std::string& value) {
     const int line = table.LineOfKey(key);
@@ -126,6 +155,9 @@ void CheckLevelName(const TableReader& table, const char* key, const std::string
             throw ConfigError(line, table.Name(key) + " must not contain control characters");
         }
     }
+    if (const auto problem = TopicTextProblem(value)) {
+        throw ConfigError(line, table.Name(key) + " " + *problem);
+    }
 }
 
 void CheckTopicPrefix(const TableReader& table, const std::string& prefix) {
@@ -138,6 +170,22 @@ void CheckTopicPrefix(const TableReader& table, const std::string& prefix) {
         if (c == '+' || c == '#' || static_cast<unsigned char>(c) < 0x20) {
             throw ConfigError(
                 line, table.Name("topic_prefix") + " must not contain '+', '#' or control characters");
+        }
+    }
+    if (const auto problem = TopicTextProblem(prefix)) {
+        throw ConfigError(line, table.Name("topic_prefix") + " " + *problem);
+    }
+}
+
+// Every topic the daemon publishes to is checked as the client library will check it, so that a
+// long prefix is refused here and not by the first publish.
+void CheckTopics(const DaemonConfig& config) {
+    for (const ReaderConfig& reader : config.readers) {
+        const std::string longest =
+            config.mqtt.topicPrefix + "/" + config.site + "/" + reader.name + "/status";
+        if (mosquitto_pub_topic_check2(longest.data(), longest.size()) != MOSQ_ERR_SUCCESS) {
+            throw ConfigError(reader.line,
+                              "topic \"" + longest.substr(0, 80) + "...\" is longer than MQTT allows");
         }
     }
 }
@@ -282,6 +330,7 @@ std::vector<ReaderConfig> ReadReaders(const toml::table& root, const AddressChec
     std::vector<ReaderConfig> readers;
     std::map<std::string, int> lineOfName;
     std::map<std::string, std::string> nameOfAddress;
+    std::map<std::string, const ReaderConfig*> readerOfDevice;
     for (const toml::node& entry : *list) {
         ReaderConfig reader = ReadReader(*entry.as_table(), checkAddress);
         if (const auto seen = lineOfName.find(reader.name); seen != lineOfName.end()) {
@@ -296,6 +345,18 @@ std::vector<ReaderConfig> ReadReaders(const toml::table& root, const AddressChec
         lineOfName.emplace(reader.name, reader.line);
         nameOfAddress.emplace(reader.address, reader.name);
         readers.push_back(std::move(reader));
+    }
+    // Two handles on one reader would take each other's replies.
+    for (const ReaderConfig& reader : readers) {
+        const std::string device = DeviceOfAddress(reader.address);
+        const auto [seen, first] = readerOfDevice.emplace(device, &reader);
+        if (!first) {
+            const ReaderConfig& other = *seen->second;
+            throw ConfigError(reader.line, "readers \"" + other.name + "\" (line " +
+                                               std::to_string(other.line) + ") and \"" + reader.name +
+                                               "\" (line " + std::to_string(reader.line) +
+                                               ") name one device, " + device);
+        }
     }
     return readers;
 }
@@ -317,6 +378,18 @@ void RefuseControlCharacters(std::string_view text) {
         }
     }
 }
+
+struct OpenFile {
+    explicit OpenFile(int opened) : fd(opened) {}
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    int fd;
+};
 
 }  // namespace
 
@@ -343,20 +416,95 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
     config.spool = ReadSpool(SubTable(root, "spool"));
     config.http = ReadHttp(SubTable(root, "http"));
     config.readers = ReadReaders(root, checkAddress);
+    CheckTopics(config);
     return config;
 }
 
 DaemonConfig LoadConfig(const std::string& path, const AddressCheck& checkAddress) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw ConfigError(0, "cannot read " + path);
+    const auto cannotRead = [&](const std::string& why) {
+        return ConfigError(0, "cannot read " + path + ": " + why);
+    };
+    // Not blocking, so that a FIFO given as the file cannot hold the daemon at its open.
+    const OpenFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const int fd = file.fd;
+    if (fd < 0) {
+        throw cannotRead(std::strerror(errno));
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad()) {
-        throw ConfigError(0, "cannot read " + path);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        throw cannotRead(std::strerror(errno));
     }
-    return ParseConfig(text.str(), checkAddress);
+    if (!S_ISREG(info.st_mode)) {
+        throw ConfigError(0, path + " is not a regular file");
+    }
+    // The file may still grow while it is read: at most one byte more than allowed is taken.
+    std::string text;
+    char buffer[16384];
+    while (text.size() <= kConfigFileMaxBytes) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            throw cannotRead(std::strerror(errno));
+        }
+        if (got == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    if (text.size() > kConfigFileMaxBytes) {
+        throw ConfigError(0, path + " is larger than 1 MiB: no configuration is that long");
+    }
+    return ParseConfig(text, checkAddress);
+}
+
+std::string DescribeConfigError(const std::string& path, const ConfigError& error) {
+    return (error.line() > 0 ? path + ":" + std::to_string(error.line()) : path) + ": " + error.reason();
+}
+
+std::vector<std::string> ConfigFileWarnings(const std::string& path, const DaemonConfig& config) {
+    std::vector<std::string> warnings;
+    struct stat info {};
+    if (config.mqtt.password && ::stat(path.c_str(), &info) == 0 && (info.st_mode & S_IROTH) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        warnings.push_back(path + " holds the MQTT password and every user may read it (mode " + mode +
+                           "); make it readable to the daemon only (chmod 600 or 640)");
+    }
+    return warnings;
+}
+
+std::optional<std::string> SpoolDirectoryProblem(const SpoolConfig& spool) {
+    const std::filesystem::path parent = std::filesystem::path(spool.path).parent_path();
+    const std::string directory = parent.empty() ? "." : parent.string();
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0) {
+        return "the spool's directory " + directory +
+               (errno == ENOENT ? std::string(" does not exist")
+                                : " cannot be used: " + std::string(std::strerror(errno)));
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return "the spool's directory " + directory + " is not a directory";
+    }
+    if (::access(directory.c_str(), W_OK | X_OK) != 0) {
+        return "the spool's directory " + directory + " is not writable: " + std::strerror(errno);
+    }
+    return std::nullopt;
+}
+
+std::string DeviceOfAddress(const std::string& address) {
+    const std::string bare = address.substr(0, address.find('?'));
+    for (const std::string scheme : {"usb:", "serial:"}) {
+        if (bare.rfind(scheme, 0) != 0 || bare.size() <= scheme.size() || bare[scheme.size()] != '/') {
+            continue;
+        }
+        const std::string path = bare.substr(scheme.size());
+        std::error_code missing;
+        const std::filesystem::path real = std::filesystem::canonical(path, missing);
+        return missing ? std::filesystem::path(path).lexically_normal().string() : real.string();
+    }
+    return bare;
 }
 
 }  // namespace zendrik::daemon

@@ -23,12 +23,16 @@ struct MqttConfig {
     uint32_t keepaliveSeconds = 30;
     uint32_t reconnectMinMs = 100;
     uint32_t reconnectMaxMs = 5000;
+
+    bool operator==(const MqttConfig&) const = default;
 };
 
 struct SpoolConfig {
     std::string path = "/var/lib/zendrik/spool.sqlite";
     uint64_t maxMessages = 1000000;
     uint32_t checkpointIntervalMs = 60000;
+
+    bool operator==(const SpoolConfig&) const = default;
 };
 
 // The HTTP server: metrics, health, the REST API, the event stream and the console.
@@ -45,6 +49,8 @@ struct ReaderConfig {
     std::string address;
     uint32_t absenceMs = 3000;
     int line = 0;  // where the [[reader]] table starts, for later messages about it
+
+    bool operator==(const ReaderConfig&) const = default;
 };
 
 struct DaemonConfig {
@@ -73,11 +79,31 @@ class ConfigError : public std::runtime_error {
 using AddressCheck = std::function<std::optional<std::string>(const std::string& address)>;
 
 // Reads a whole configuration text. Throws ConfigError on the first fault: TOML syntax, an
-// unknown key, a value of the wrong type or range, a reader address that does not parse, two
-// readers with one name or one address. Nothing is returned half-read.
+// unknown key, a value of the wrong type or range, a name or topic prefix that the broker would
+// refuse as a topic level, a reader address that does not parse, two readers with one name, one
+// address or one device. Nothing is returned half-read.
 DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress);
 
-// Reads the file at `path` (ConfigError with line 0 when it cannot be read).
+// The largest configuration file read; anything larger is no configuration.
+inline constexpr std::size_t kConfigFileMaxBytes = std::size_t{1} << 20;
+
+// Reads the file at `path` (ConfigError with line 0 when it cannot be read, is no regular file or
+// is larger than kConfigFileMaxBytes).
 DaemonConfig LoadConfig(const std::string& path, const AddressCheck& checkAddress);
+
+// "PATH:LINE: reason", or "PATH: reason" for a fault of the whole file.
+std::string DescribeConfigError(const std::string& path, const ConfigError& error);
+
+// What is worth a warning about a file that was read: a password in it that others may read.
+std::vector<std::string> ConfigFileWarnings(const std::string& path, const DaemonConfig& config);
+
+// Why the spool could not be created where the configuration puts it (its directory missing, no
+// directory, not writable); nothing when it can.
+std::optional<std::string> SpoolDirectoryProblem(const SpoolConfig& spool);
+
+// The device a reader address names, so that two addresses of one reader are found: the real
+// path of a usb: or serial: node (through udev links), the host and port of a udp: reader
+// without its local end, the address itself otherwise.
+std::string DeviceOfAddress(const std::string& address);
 
 }  // namespace zendrik::daemon

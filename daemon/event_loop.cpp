@@ -7,26 +7,30 @@
 #include <cstdlib>
 #include <exception>
 #include <limits>
-#include <utility>
+#include <memory>
 #include <system_error>
+#include <utility>
 
 namespace zendrik::daemon {
 
-struct EventSource::Callbacks {
+struct EventSource::Callbacks : std::enable_shared_from_this<EventSource::Callbacks> {
     EventLoop* loop = nullptr;
     EventLoop::IoHandler io;
     EventLoop::TimerHandler timer;
     EventLoop::SignalHandler signal;
 
     // A handler's exception must not unwind through sd-event's C frames: it is kept, and the loop
-    // ends so that Run() can rethrow it.
+    // ends so that Run() can rethrow it. A handler may drop its own source (a connection that
+    // ended): the handler lives on until it returns.
     template <typename Call>
     int Guarded(Call&& call) {
+        const std::shared_ptr<Callbacks> alive = shared_from_this();
+        EventLoop* const owner = loop;
         try {
             call();
         } catch (...) {
-            loop->failure_ = std::current_exception();
-            sd_event_exit(loop->get(), EXIT_FAILURE);
+            owner->failure_ = std::current_exception();
+            sd_event_exit(owner->get(), EXIT_FAILURE);
         }
         return 0;
     }
@@ -36,6 +40,10 @@ struct EventSource::Callbacks {
         return callbacks->Guarded([&] { callbacks->io(events); });
     }
     static int OnTimer(sd_event_source*, uint64_t, void* self) {
+        auto* callbacks = static_cast<Callbacks*>(self);
+        return callbacks->Guarded([&] { callbacks->timer(); });
+    }
+    static int OnDefer(sd_event_source*, void* self) {
         auto* callbacks = static_cast<Callbacks*>(self);
         return callbacks->Guarded([&] { callbacks->timer(); });
     }
@@ -68,6 +76,18 @@ constexpr uint64_t kTimerAccuracyUs = 1000;
 void EventSource::Enable(bool on) {
     if (source_) {
         sd_event_source_set_enabled(source_.get(), on ? SD_EVENT_ON : SD_EVENT_OFF);
+    }
+}
+
+void EventSource::SetPriority(int64_t priority) {
+    if (source_) {
+        sd_event_source_set_priority(source_.get(), priority);
+    }
+}
+
+void Deferred::Schedule() {
+    if (source_.valid()) {
+        sd_event_source_set_enabled(source_.get(), SD_EVENT_ONESHOT);
     }
 }
 
@@ -117,6 +137,21 @@ Timer EventLoop::AddTimer(TimerHandler handler) {
     source.source_.reset(raw);
     source.Enable(false);
     return timer;
+}
+
+Deferred EventLoop::AddDeferred(int64_t priority, TimerHandler handler) {
+    Deferred deferred;
+    EventSource& source = deferred.source_;
+    source.callbacks_ = std::make_shared<EventSource::Callbacks>();
+    source.callbacks_->loop = this;
+    source.callbacks_->timer = std::move(handler);
+    sd_event_source* raw = nullptr;
+    Check(sd_event_add_defer(loop_.get(), &raw, &EventSource::Callbacks::OnDefer, source.callbacks_.get()),
+          "sd_event_add_defer");
+    source.source_.reset(raw);
+    source.SetPriority(priority);
+    source.Enable(false);
+    return deferred;
 }
 
 EventSource EventLoop::AddSignal(int signal, SignalHandler handler) {

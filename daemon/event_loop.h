@@ -20,6 +20,8 @@ class EventSource {
     sd_event_source* get() const { return source_.get(); }
     // Stops or resumes delivery without freeing the source.
     void Enable(bool on);
+    // Among sources ready at once, those of a lower value run first (0 is sd-event's normal).
+    void SetPriority(int64_t priority);
 
   private:
     friend class EventLoop;
@@ -40,6 +42,19 @@ class Timer {
     void ArmAt(Clock::time_point when);
     void ArmIn(Clock::duration delay) { ArmAt(Clock::now() + delay); }
     void Disarm() { source_.Enable(false); }
+    bool valid() const { return source_.valid(); }
+
+  private:
+    friend class EventLoop;
+    EventSource source_;
+};
+
+// A call the loop makes on one of its next turns, after the sources of a higher priority that are
+// ready: scheduled several times before that turn, it runs once.
+class Deferred {
+  public:
+    Deferred() = default;
+    void Schedule();
     bool valid() const { return source_.valid(); }
 
   private:
@@ -68,7 +83,10 @@ class EventLoop {
     static void SetIoEvents(const EventSource& source, uint32_t events);
     // A timer, disarmed until ArmAt/ArmIn.
     Timer AddTimer(TimerHandler handler);
-    // The signal is blocked for the whole process first, as sd-event needs.
+    // Not scheduled until Schedule(); runs at `priority` (see EventSource::SetPriority).
+    Deferred AddDeferred(int64_t priority, TimerHandler handler);
+    // The signal is blocked for the calling thread first, as sd-event needs; threads started
+    // after it inherit that.
     EventSource AddSignal(int signal, SignalHandler handler);
 
     // Pings the systemd watchdog from the loop at half of WATCHDOG_USEC, when the service has one:

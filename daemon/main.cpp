@@ -1,19 +1,16 @@
 // zendrikd: the readers of a site published to an MQTT broker, through a spool that loses nothing.
 #include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
 #include <string>
-#include <vector>
 
 #include "daemon/config.h"
-#include "daemon/daemon.h"
 #include "daemon/log.h"
 #include "daemon/notify.h"
 #include "daemon/session_source.h"
+#include "daemon/site.h"
 #include "daemon/spool.h"
 
 namespace {
@@ -27,55 +24,40 @@ constexpr const char* kDescription =
 
 constexpr const char* kFooter =
     "Topics: PREFIX/SITE/READER/reads and .../events (QoS 1), PREFIX/SITE/READER/status and "
-    "PREFIX/SITE/status (retained; the site's last will is {\"state\":\"offline\"}).\n"
+    "PREFIX/SITE/status (retained; the site's last will is {\"state\":\"offline\"}, and every status says "
+    "\"offline\" after a clean stop).\n"
+    "\n"
+    "Signals: SIGTERM and SIGINT stop, SIGHUP reads the configuration again.\n"
     "\n"
     "Exit status: 0 after SIGTERM or SIGINT; 1 when the configuration, the spool or a reader could not be "
     "set up; 2 for a command line that was refused; 3 when the broker refused the connection (credentials, "
     "protocol, TLS).";
 
-// SIGTERM and SIGINT arrive as a readable descriptor in the daemon's poll loop.
-class StopSignals {
-  public:
-    StopSignals() {
-        sigset_t signals;
-        sigemptyset(&signals);
-        sigaddset(&signals, SIGTERM);
-        sigaddset(&signals, SIGINT);
-        ::sigprocmask(SIG_BLOCK, &signals, nullptr);
-        fd_ = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
-        // A broker that closes its end must not kill the daemon in the middle of a write.
-        ::signal(SIGPIPE, SIG_IGN);
+DaemonConfig Load(const std::string& path) {
+    try {
+        return LoadConfig(path, CheckReaderAddress);
+    } catch (const ConfigError& error) {
+        throw ConfigError(0, DescribeConfigError(path, error));
     }
-    ~StopSignals() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-    int fd() const { return fd_; }
+}
 
-  private:
-    int fd_ = -1;
-};
-
-int Serve(const DaemonConfig& config) {
-    StopSignals signals;
-    if (signals.fd() < 0) {
-        Log("cannot watch for signals");
-        return kExitFailure;
-    }
+int Serve(const DaemonConfig& config, const std::string& path) {
     Notifier notifier;
     Spool spool(config.spool.path, config.spool.maxMessages);
     for (const std::string& note : spool.notes()) {
         Log(note);
     }
-    std::vector<ReaderSlot> readers;
-    for (const ReaderConfig& reader : config.readers) {
-        readers.push_back(ReaderSlot{reader.name, std::make_unique<SessionSource>(reader)});
-    }
-    Daemon daemon(config, std::move(readers), EventJson, spool, notifier);
-    return daemon.Run(signals.fd());
+    const SourceFactory sessions = [](const ReaderConfig& reader) {
+        return std::make_unique<SessionSource>(reader);
+    };
+    Site site(config, sessions, EventJson, spool, notifier, [path] {
+        DaemonConfig next = Load(path);
+        for (const std::string& warning : ConfigFileWarnings(path, next)) {
+            Log(warning);
+        }
+        return next;
+    });
+    return site.Run();
 }
 
 int Run(int argc, char** argv) {
@@ -85,7 +67,8 @@ int Run(int argc, char** argv) {
     std::string path = kDefaultConfigPath;
     bool checkOnly = false;
     program.add_option("--config", path, "the configuration file")->capture_default_str();
-    program.add_flag("--check-config", checkOnly, "check the configuration file and exit");
+    program.add_flag("--check-config", checkOnly,
+                     "check the configuration file and the spool's directory, and exit");
     try {
         program.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -93,19 +76,30 @@ int Run(int argc, char** argv) {
     }
     DaemonConfig config;
     try {
-        config = LoadConfig(path, CheckReaderAddress);
+        config = Load(path);
     } catch (const ConfigError& error) {
-        const std::string where = error.line() > 0 ? path + ":" + std::to_string(error.line()) : path;
-        Log(where + ": " + error.reason());
+        Log(error.reason());
         return kExitFailure;
     }
+    for (const std::string& warning : ConfigFileWarnings(path, config)) {
+        Log(warning);
+    }
     if (checkOnly) {
+        if (const auto problem = SpoolDirectoryProblem(config.spool)) {
+            Log(path + ": " + *problem);
+            return kExitFailure;
+        }
         std::printf("%s: configuration of site %s with %zu readers is valid\n", path.c_str(),
                     config.site.c_str(), config.readers.size());
         return kExitOk;
     }
+    // A broker that closes its end must not kill the daemon in the middle of a write; the user
+    // signals have no meaning to it and must not end it either.
+    for (const int ignored : {SIGPIPE, SIGUSR1, SIGUSR2}) {
+        ::signal(ignored, SIG_IGN);
+    }
     try {
-        return Serve(config);
+        return Serve(config, path);
     } catch (const std::exception& error) {
         Log(error.what());
         return kExitFailure;

@@ -54,7 +54,7 @@ int64_t UnixNowMs() {
 
 std::string ReaderStatusJson(const ReaderStatus& status) {
     nlohmann::ordered_json json;
-    json["state"] = status.linkUp ? "online" : "link-lost";
+    json["state"] = status.offline ? "offline" : status.linkUp ? "online" : "link-lost";
     json["time"] = UtcTimeText(status.timeMs);
     json["kind"] = status.kind ? nlohmann::json(*status.kind) : nlohmann::json(nullptr);
     json["version"] = OrNull(status.version);

@@ -42,9 +42,10 @@ struct ReaderStatus {
     uint64_t reads = 0;    // read events stored since the daemon started
     uint64_t spooled = 0;  // its messages still in the spool
     uint64_t dropped = 0;  // its messages a full spool had to drop
+    bool offline = false;  // the daemon has stopped: it no longer reads this reader
 };
 
-// {"state":"online"|"link-lost","time":T,"kind":K,"version":V,"serial":S,"reads":N,"spooled":N,"dropped":N}
+// {"state":"online"|"link-lost"|"offline","time":T,"kind":K,"version":V,"serial":S,"reads":N,"spooled":N,"dropped":N}
 // (kind, version and serial null until the reader has answered once).
 std::string ReaderStatusJson(const ReaderStatus& status);
 

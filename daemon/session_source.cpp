@@ -12,35 +12,41 @@ constexpr uint32_t kEventQueueCapacity = 1u << 18;
 constexpr std::size_t kWhyCapacity = 256;
 constexpr std::size_t kEventJsonCapacity = 512;
 
-std::runtime_error ReaderFailure(const ReaderConfig& reader, const char* doing, int32_t code) {
-    return std::runtime_error("reader \"" + reader.name + "\" (" + reader.address + "): " + doing + ": " +
-                              zendrik_result_text(code) + " (" + std::to_string(code) + ")");
-}
-
 }  // namespace
 
-SessionSource::SessionSource(const ReaderConfig& reader) {
-    zendrik_open_options open;
-    zendrik_open_options_init(&open);
-    open.name = reader.name.c_str();
-    open.flags = ZENDRIK_OPEN_ABSENT_OK;
-    zendrik_reader* opened = nullptr;
-    int32_t code = zendrik_reader_open(reader.address.c_str(), &open, &opened);
-    reader_.reset(opened);
-    if (code != ZENDRIK_OK) {
-        throw ReaderFailure(reader, "cannot open", code);
-    }
-    zendrik_inventory_options inventory;
-    zendrik_inventory_options_init(&inventory);
-    inventory.absence_ms = reader.absenceMs;
-    inventory.queue_capacity = kEventQueueCapacity;
-    code = zendrik_inventory_start(reader_.get(), &inventory, nullptr, nullptr);
-    if (code != ZENDRIK_OK) {
-        throw ReaderFailure(reader, "cannot start reading", code);
-    }
+std::string ResultWords(int32_t code) {
+    return std::string(zendrik_result_text(code)) + " (" + std::to_string(code) + ")";
 }
 
+SessionSource::SessionSource(ReaderConfig reader) : config_(std::move(reader)) {}
+
 SessionSource::~SessionSource() = default;
+
+std::optional<std::string> SessionSource::Open() {
+    zendrik_open_options open;
+    zendrik_open_options_init(&open);
+    open.name = config_.name.c_str();
+    open.flags = ZENDRIK_OPEN_ABSENT_OK;
+    zendrik_reader* opened = nullptr;
+    const int32_t code = zendrik_reader_open(config_.address.c_str(), &open, &opened);
+    reader_.reset(opened);
+    if (code != ZENDRIK_OK) {
+        return "cannot open: " + ResultWords(code);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> SessionSource::Start() {
+    zendrik_inventory_options inventory;
+    zendrik_inventory_options_init(&inventory);
+    inventory.absence_ms = config_.absenceMs;
+    inventory.queue_capacity = kEventQueueCapacity;
+    const int32_t code = zendrik_inventory_start(reader_.get(), &inventory, nullptr, nullptr);
+    if (code != ZENDRIK_OK) {
+        return "cannot start reading: " + ResultWords(code);
+    }
+    return std::nullopt;
+}
 
 int SessionSource::eventFd() const {
     return zendrik_reader_event_fd(reader_.get());

@@ -4,19 +4,21 @@
 #include <string>
 
 #include "daemon/config.h"
-#include "daemon/event_source.h"
+#include "daemon/reader_source.h"
 
 namespace zendrik::daemon {
 
 // A reader session with its inventory running and its events queued for the daemon's loop.
-class SessionSource : public EventSource {
+class SessionSource : public ReaderSource {
   public:
-    // Opens the reader (also when it does not answer yet: the inventory then starts with
-    // link-lost and connects when it can) and starts its inventory. Throws std::runtime_error
-    // with the library's words when the address cannot be opened at all.
-    explicit SessionSource(const ReaderConfig& reader);
+    explicit SessionSource(ReaderConfig reader);
     ~SessionSource() override;
 
+    // Opens the reader with ZENDRIK_OPEN_ABSENT_OK: only an address the library cannot open at
+    // all is refused, with the library's words.
+    std::optional<std::string> Open() override;
+    // Starts the inventory, its events queued for the loop.
+    std::optional<std::string> Start() override;
     int eventFd() const override;
     bool Next(zendrik_event& event) override;
     std::optional<ReaderIdentity> Identify() override;
@@ -27,6 +29,7 @@ class SessionSource : public EventSource {
     struct Closer {
         void operator()(zendrik_reader* reader) const { zendrik_reader_close(reader); }
     };
+    ReaderConfig config_;
     std::unique_ptr<zendrik_reader, Closer> reader_;
 };
 
@@ -35,5 +38,8 @@ std::optional<std::string> CheckReaderAddress(const std::string& address);
 
 // The event as the library writes it, with the daemon's sequence number in it.
 std::string EventJson(const zendrik_event& event);
+
+// The library's words for a result code, with the code: "no answer from the reader (-130)".
+std::string ResultWords(int32_t code);
 
 }  // namespace zendrik::daemon

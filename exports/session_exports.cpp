@@ -111,6 +111,19 @@ ZENDRIK_API int32_t zendrik_address_check(const char* address, char* why, size_t
     });
 }
 
+ZENDRIK_API int32_t zendrik_address_device(const char* address, char* device, size_t size, size_t* length) {
+    if (address == nullptr) {
+        return ZENDRIK_ERR_INVALID_ARGUMENT;
+    }
+    return GuardedCall([&]() -> int32_t {
+        const session::ParsedAddress parsed = session::ParseReaderAddress(address);
+        if (!parsed.address) {
+            return ZENDRIK_ERR_BAD_ADDRESS;
+        }
+        return session::CopyWholeText(session::DeviceOf(*parsed.address), device, size, length);
+    });
+}
+
 ZENDRIK_API void zendrik_open_options_init(zendrik_open_options* options) {
     if (options != nullptr) {
         *options = zendrik_open_options{sizeof(zendrik_open_options), nullptr, 0};

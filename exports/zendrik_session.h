@@ -8,7 +8,8 @@
  * Reader addresses
  *   usb                          the first USB reader found (ZENDRIK_HID_SOCKET is honoured)
  *   usb:PATH                     that hidraw node, or that virtual HID socket
- *   serial:DEVICE[?baud=N]       DEVICE a path or COM1..COM20 (see GetComDevicePath); N default 115200
+ *   serial:DEVICE[?baud=N]       DEVICE a path or COM1..COM20 in any letter case (see
+ *                                GetComDevicePath); N default 115200
  *   udp:HOST:PORT[?local=HOST:PORT]
  *                                the reader at HOST:PORT (dotted IPv4); the local end defaults to any
  *                                address and a port the system picks
@@ -65,7 +66,7 @@
  *   read (command 0xF6), which brings one tag with its antenna and signal strength; after a round
  *   without a tag the next starts 50 ms after it began, so an empty field costs little. A reader
  *   takes its own time for a round: the inventory learns it from the rounds answered and waits
- *   for each tag reply up to twice that long (at least the link's own wait, at most 2 s).
+ *   for each tag reply up to twice that long (at least the link's own wait, at most 1.5 s).
  *
  * Structs that grow
  *   A struct the caller passes in or out carries its size first (set by its _init function); the
@@ -122,6 +123,12 @@ ZENDRIK_API const char *zendrik_result_text(int32_t code);
 /* Checks a reader address without opening it. On ZENDRIK_ERR_BAD_ADDRESS and a non-null `why`,
  * writes the reason as a NUL-terminated text, cut to `why_size`. */
 ZENDRIK_API int32_t zendrik_address_check(const char *address, char *why, size_t why_size);
+
+/* The device an address opens, NUL-terminated: the PATH of usb:PATH, the DEVICE of serial:DEVICE,
+ * with COMn mapped as GetComDevicePath maps it; "" for usb (the first reader found) and for udp.
+ * Nothing is opened. Length and ZENDRIK_ERR_TOO_SMALL as for zendrik_settings_json;
+ * ZENDRIK_ERR_BAD_ADDRESS when the address does not parse. */
+ZENDRIK_API int32_t zendrik_address_device(const char *address, char *device, size_t size, size_t *length);
 
 /* ---- Log --------------------------------------------------------------------------------------- */
 

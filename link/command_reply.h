@@ -28,14 +28,6 @@ inline uint8_t ReplyDataLength(std::span<const uint8_t> reply) {
     return reply.size() > kOffsetLengthLow ? reply[kOffsetLengthLow] : uint8_t{0};
 }
 
-// Whether the reader accepted the request and its reply carries the `dataNeeded` data bytes the
-// command reads. A reply with status 200 whose length byte announces fewer is refused like one
-// without it: the bytes the command would read there are the CRC, the end byte or the zeros after
-// the frame, never the reader's data.
-inline bool ReplyCarries(std::span<const uint8_t> reply, std::size_t dataNeeded) {
-    return ReplyStatusOk(reply) && ReplyDataLength(reply) >= dataNeeded;
-}
-
 // Whether `count` bytes from `offset` lie inside the reply buffer.
 inline bool ReplyHolds(std::span<const uint8_t> reply, std::size_t offset, std::size_t count) {
     return offset <= reply.size() && count <= reply.size() - offset;

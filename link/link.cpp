@@ -1,5 +1,8 @@
 #include "link/link.h"
 
+#include <string>
+#include <utility>
+
 #include "link/com_port_map.h"
 #include "link/frame_trace.h"
 #include "link/result_codes.h"
@@ -34,6 +37,7 @@ int32_t Link::Exchange(const ExchangeVariant& variant, std::span<const uint8_t> 
     // Every frame of every link passes here, so this is where ZENDRIK_TRACE shows them.
     const std::string_view linkName = LinkName(type_);
     TraceSent(linkName, request);
+    sentAnswerTime_.reset();
     const int32_t result = [&] {
         switch (type_) {
             case LinkType::kUsb:
@@ -46,7 +50,34 @@ int32_t Link::Exchange(const ExchangeVariant& variant, std::span<const uint8_t> 
         return SerialExchange(variant, request, reply);
     }();
     TraceReceived(linkName, result, reply);
+    if (result != result::kOk) {
+        SuspectLateReply();
+    }
     return result;
+}
+
+void Link::SuspectLateReply() {
+    if (replyRules_.lateReplies == LateReplies::kAwaitQuiet && sentAnswerTime_) {
+        quietPeriod_ = sentAnswerTime_;
+    }
+}
+
+void Link::set_reply_rules(const ReplyRules& rules) {
+    replyRules_ = rules;
+    if (rules.lateReplies != LateReplies::kAwaitQuiet) {
+        quietPeriod_.reset();
+    }
+}
+
+std::optional<Milliseconds> Link::TakeQuietPeriod() {
+    return std::exchange(quietPeriod_, std::nullopt);
+}
+
+void Link::TraceQuietWait(int dropped) const {
+    if (dropped > 0) {
+        TraceEvent(LinkName(type_),
+                   "dropped " + std::to_string(dropped) + " late arrival(s) before the request");
+    }
 }
 
 int32_t Link::OpenCom(int32_t port, int32_t baud) {

@@ -9,6 +9,7 @@
 #include "link/clock.h"
 #include "link/device_lock.h"
 #include "link/hid_backend.h"
+#include "link/reply_rules.h"
 #include "link/serial_port.h"
 #include "link/udp_transport.h"
 
@@ -17,16 +18,21 @@ namespace zendrik {
 enum class LinkType : uint8_t { kUsb = 0, kSerial = 1, kUdp = 2 };
 
 // How one request is sent and its reply collected. On USB the variants differ in the wait before
-// the first poll of the reply and between polls; on serial and UDP they all behave alike, unless
-// the exchange is given a patience of its own.
+// the first poll of the reply and between polls; on serial and UDP they all behave alike.
 struct ExchangeVariant {
     Milliseconds firstWait;
     Milliseconds pollWait;
-    // How long the reply may take to begin, for a command the reader takes its time over (a tag
-    // read by a reader with long inventory rounds); zero keeps the link's own waits. Honoured by
-    // USB exchanges that wait until the reply arrives, by serial lines (for the start byte) and
-    // by UDP, never shorter than the link's own wait.
-    Milliseconds replyPatience{0};
+    // How long the exchange waits for a reply that is slow to come (a reader busy with a long
+    // inventory round), where the link waits until the reply arrives: USB with
+    // ReplyWait::kUntilArrived, serial (for the start byte) and UDP. Zero keeps each link's own
+    // time-outs; the polled USB window of the flat exports never changes.
+    Milliseconds patience{0};
+
+    constexpr ExchangeVariant WithPatience(Milliseconds answerTime) const {
+        ExchangeVariant patient = *this;
+        patient.patience = answerTime;
+        return patient;
+    }
 
     static constexpr ExchangeVariant Standard() { return {Milliseconds{10}, Milliseconds{2}}; }
     // Only the low 8 bits of the first wait count (callers pass 100 and 232).
@@ -34,10 +40,6 @@ struct ExchangeVariant {
         return {Milliseconds{firstWaitMs & 0xFF}, Milliseconds{2}};
     }
     static constexpr ExchangeVariant TagRead() { return {Milliseconds{300}, Milliseconds{1}}; }
-
-    constexpr ExchangeVariant WithPatience(Milliseconds patience) const {
-        return {firstWait, pollWait, patience};
-    }
 
     bool operator==(const ExchangeVariant&) const = default;
 };
@@ -71,9 +73,18 @@ class Link {
 
     // Sends one request and collects one validated reply over the link in use. On result::kOk the
     // whole reply frame (L + 8 bytes) is at the start of `reply`; on failure `reply` is untouched.
-    // A reply that does not fit `reply` is refused with result::kBadReply.
+    // A reply that does not fit `reply` is refused with result::kBadReply. Under
+    // LateReplies::kAwaitQuiet an exchange that follows one whose reply was not taken waits for
+    // quiet first (see SuspectLateReply).
     int32_t Exchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
                      std::span<uint8_t> reply);
+
+    // The reply the latest exchange brought was not its command's answer: a refusal, or a data
+    // length the command is never answered with, which may be the late answer to an earlier
+    // request while the command's own is still on its way. Under LateReplies::kAwaitQuiet the next
+    // request then waits until the link has been quiet for this exchange's answer time, as it does
+    // after an exchange that failed once its request had gone out.
+    void SuspectLateReply();
 
     // OpenCom: port 100 locates the USB reader, any other value opens serial port index `port`.
     int32_t OpenCom(int32_t port, int32_t baud);
@@ -98,6 +109,8 @@ class Link {
     Clock& clock() { return clock_; }
     ReplyWait reply_wait() const { return replyWait_; }
     void set_reply_wait(ReplyWait wait) { replyWait_ = wait; }
+    const ReplyRules& reply_rules() const { return replyRules_; }
+    void set_reply_rules(const ReplyRules& rules);
     // Forgets the USB device, so that the next exchange locates it again.
     void ForgetUsbDevice() { usbDevice_.reset(); }
 
@@ -112,6 +125,13 @@ class Link {
     void SettleOnce(Milliseconds duration);
 
   private:
+    // Records that the request is out: an exchange that fails from here on may be answered late.
+    // `answerTime` is how long the link waits for a reply that does not come, without the variant's
+    // patience: a reader that has not answered by the end of a patient wait is hardly still on it.
+    void NoteRequestSent(Milliseconds answerTime) { sentAnswerTime_ = answerTime; }
+    // The quiet period the next request has to wait for, if any; taking it clears it.
+    std::optional<Milliseconds> TakeQuietPeriod();
+    void TraceQuietWait(int dropped) const;
     int32_t SerialExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
                            std::span<uint8_t> reply);
     int32_t UsbExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
@@ -119,6 +139,7 @@ class Link {
     int32_t UsbExchangeUntilArrived(const ExchangeVariant& variant, std::span<const uint8_t> request,
                                     std::span<uint8_t> reply);
     void DropStaleUsbReports();
+    void AwaitUsbQuiet();
     int32_t AwaitUsbReply(const ExchangeVariant& variant, std::span<uint8_t> reply);
     std::optional<HidDeviceInfo> FindUsbReader();
     void OpenUsbReader(const HidDeviceInfo& reader);
@@ -132,6 +153,8 @@ class Link {
                          std::span<uint8_t> reply);
     int32_t UdpExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
                         std::span<uint8_t> reply);
+    void AwaitSerialQuiet();
+    void AwaitUdpQuiet();
     bool WriteUsbReport(std::span<const uint8_t> request);
     HidChunk ReadUsbChunk();
 
@@ -142,6 +165,9 @@ class Link {
 
     LinkType type_ = LinkType::kUsb;
     ReplyWait replyWait_ = ReplyWait::kPolledWindow;
+    ReplyRules replyRules_;
+    std::optional<Milliseconds> sentAnswerTime_;  // of the latest exchange, once its request went out
+    std::optional<Milliseconds> quietPeriod_;     // what the next request waits for before it goes out
     std::unique_ptr<SerialPort> serial_;
     std::unique_ptr<HidDevice> usbDevice_;
     std::string usbDevicePath_;  // of usbDevice_

@@ -18,10 +18,20 @@ inline constexpr Milliseconds kSerialByteGap{200};
 // `readBefore(deadline)` waits for one byte until `deadline` and returns it, or nothing once the
 // deadline has come. Each try is measured by its own deadline rather than by when the thread woke
 // up, so 200 ms per byte always gives two tries, never one that overshot by a few microseconds.
+// A try of no length would never bring the gap closer.
+inline Milliseconds SerialTryLength(Milliseconds perByteTimeout) {
+    return perByteTimeout > Milliseconds::zero() ? perByteTimeout : Milliseconds{1};
+}
+
+// How long ReadSerialByte waits in all for a byte that does not come.
+inline Milliseconds SerialByteTimeout(Milliseconds perByteTimeout) {
+    const Milliseconds tryLength = SerialTryLength(perByteTimeout);
+    return (kSerialByteGap / tryLength + 1) * tryLength;
+}
+
 template <typename ReadBefore>
 std::optional<uint8_t> ReadSerialByte(Clock& clock, Milliseconds perByteTimeout, ReadBefore&& readBefore) {
-    // A try of no length would never bring the gap closer.
-    const Milliseconds tryLength = perByteTimeout > Milliseconds::zero() ? perByteTimeout : Milliseconds{1};
+    const Milliseconds tryLength = SerialTryLength(perByteTimeout);
     const Clock::TimePoint noted = clock.now();
     Clock::TimePoint tryEnd = noted;
     do {

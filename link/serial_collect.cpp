@@ -13,8 +13,12 @@ constexpr std::size_t kProvisionalLength = 100;
 
 }  // namespace
 
-int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer,
-                           const std::optional<StartByteWait>& patience) {
+Milliseconds SerialReplyPatience(Milliseconds byteTimeout) {
+    return kMaxStartMisses * byteTimeout;
+}
+
+int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer, Clock& clock, Milliseconds patience) {
+    const Clock::TimePoint waitUntil = clock.now() + patience;
     buffer.fill(0);
     std::size_t expected = kProvisionalLength;
     std::size_t index = 0;
@@ -23,8 +27,8 @@ int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer,
     while (index != expected) {
         if (!synchronised) {
             const std::optional<uint8_t> byte = port.ReadByte();
-            if (!byte && patience && patience->clock.now() < patience->until) {
-                continue;  // the reader is still at work
+            if (!byte && clock.now() < waitUntil) {
+                continue;  // still within the patience: the reader is slow, not silent
             }
             if (!byte || *byte != kStartByte) {
                 if (++misses >= kMaxStartMisses) {

@@ -3,9 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
-#include "link/clock.h"
 #include "link/serial_port.h"
 
 namespace zendrik {
@@ -14,18 +12,16 @@ namespace zendrik {
 inline constexpr std::size_t kSerialCollectionSize = 256;
 using SerialCollection = std::array<uint8_t, kSerialCollectionSize>;
 
-// A reply that may take long to begin: byte time-outs before the start byte do not count as misses
-// until `until` (on `clock`) has come.
-struct StartByteWait {
-    Clock& clock;
-    Clock::TimePoint until;
-};
-
 // Reads one reply frame byte by byte: synchronises on the start byte (at most two stray bytes or
 // time-outs before it), then reads until the length its header announces. result::kOk with the frame
 // at the start of `buffer`, result::kNoStartByte, result::kByteTimeout, or
 // result::kBadReply for a length that cannot fit the buffer (refused before reading on).
-int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer,
-                           const std::optional<StartByteWait>& patience = std::nullopt);
+// With `patience` above zero, time-outs before the start byte count only once that long has passed
+// on `clock` since the collection began, so that a reader slow to answer is waited for; stray
+// bytes always count.
+int32_t CollectSerialReply(SerialPort& port, SerialCollection& buffer, Clock& clock, Milliseconds patience);
+
+// How long the collection waits for a reply that does not come, given the port's byte time-out.
+Milliseconds SerialReplyPatience(Milliseconds byteTimeout);
 
 }  // namespace zendrik

@@ -22,6 +22,13 @@ class SerialPort {
 
     // One received byte, or nothing once more than 200 ms have passed without one.
     virtual std::optional<uint8_t> ReadByte() = 0;
+
+    // How long ReadByte waits before it calls a byte missing (see ReadSerialByte).
+    virtual Milliseconds ByteTimeout() const = 0;
+
+    // Waits up to `timeout` for bytes to arrive. When some do, drops them with every byte received
+    // so far and returns true at once; false when nothing came in time.
+    virtual bool DropArrivingWithin(Milliseconds timeout) = 0;
 };
 
 struct SerialOpenResult {

@@ -116,6 +116,22 @@ class PosixSerialPort final : public SerialPort {
                               [this](Clock::TimePoint deadline) { return ReadBefore(deadline); });
     }
 
+    Milliseconds ByteTimeout() const override { return SerialByteTimeout(perByteTimeout_); }
+
+    bool DropArrivingWithin(Milliseconds timeout) override {
+        const Clock::TimePoint deadline = clock_.now() + timeout;
+        const short events = PollUntil(clock_, fd_.get(), POLLIN, deadline);
+        if (events == 0) {
+            return false;
+        }
+        if (!(events & POLLIN)) {
+            clock_.sleep_until(deadline);  // hung up or failing: as silent as a quiet line
+            return false;
+        }
+        ::tcflush(fd_.get(), TCIFLUSH);
+        return true;
+    }
+
   private:
     std::optional<uint8_t> ReadBefore(Clock::TimePoint deadline) {
         for (;;) {

@@ -2,6 +2,7 @@
 
 #include "link/frame.h"
 #include "link/link.h"
+#include "link/quiet_wait.h"
 #include "link/result_codes.h"
 #include "link/socket_layer.h"
 
@@ -9,14 +10,19 @@ namespace zendrik {
 namespace {
 
 constexpr UdpTransactionOptions kReaderReplyOptions{.onlyFromReader = true};
-
-UdpTransactionOptions ReplyOptions(const ExchangeVariant& variant) {
-    UdpTransactionOptions options = kReaderReplyOptions;
-    options.receiveTimeout = std::max(options.receiveTimeout, variant.replyPatience);
-    return options;
-}
+constexpr uint16_t kAnyPort = 0;
 
 }  // namespace
+
+void Link::AwaitUdpQuiet() {
+    if (const std::optional<Milliseconds> period = TakeQuietPeriod()) {
+        TraceQuietWait(AwaitQuiet(clock_, *period, [this](Milliseconds timeout) {
+            UdpTransactionOptions listening = kReaderReplyOptions;
+            listening.receiveTimeout = timeout;
+            return udp_->Listen(udpEndpoints_, listening).has_value();
+        }));
+    }
+}
 
 // Over UDP the reply is one datagram; neither its CRC nor its end byte is checked. The first
 // datagram from the reader's address (from any port) is taken; others are not the reader's reply.
@@ -25,7 +31,15 @@ int32_t Link::UdpExchange(const ExchangeVariant& variant, std::span<const uint8_
     if (!SocketLayerReady()) {
         return result::kSocketVersion;
     }
-    const std::optional<Datagram> datagram = udp_->Transact(udpEndpoints_, request, ReplyOptions(variant));
+    AwaitUdpQuiet();
+    UdpTransactionOptions options = kReaderReplyOptions;
+    options.receiveTimeout = std::max(options.receiveTimeout, variant.patience);
+    const std::optional<Datagram> datagram = udp_->Transact(udpEndpoints_, request, options);
+    // A reply comes back to the port that asked. When the system picks the port, the next socket
+    // gets another one and never hears a late reply; only a fixed host port can.
+    if (udpEndpoints_.host.port != kAnyPort) {
+        NoteRequestSent(kReaderReplyOptions.receiveTimeout);
+    }
     if (!datagram || datagram->bytes.empty() || datagram->bytes[0] != kStartByte) {
         return result::kUdpNoReply;
     }

@@ -44,6 +44,10 @@ class UdpTransport {
     virtual ~UdpTransport() = default;
     virtual std::optional<Datagram> Transact(const UdpEndpoints& endpoints, std::span<const uint8_t> request,
                                              const UdpTransactionOptions& options) = 0;
+
+    // As Transact, but sends nothing: the first datagram that reaches the host endpoint in time.
+    virtual std::optional<Datagram> Listen(const UdpEndpoints& endpoints,
+                                           const UdpTransactionOptions& options) = 0;
 };
 
 }  // namespace zendrik

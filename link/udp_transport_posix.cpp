@@ -48,6 +48,19 @@ class PosixUdpTransport final : public UdpTransport {
   public:
     std::optional<Datagram> Transact(const UdpEndpoints& endpoints, std::span<const uint8_t> request,
                                      const UdpTransactionOptions& options) override {
+        return Exchange(endpoints, request, options);
+    }
+
+    std::optional<Datagram> Listen(const UdpEndpoints& endpoints,
+                                   const UdpTransactionOptions& options) override {
+        return Exchange(endpoints, std::nullopt, options);
+    }
+
+  private:
+    // One socket bound to the host endpoint: sends `request` when there is one, then receives.
+    static std::optional<Datagram> Exchange(const UdpEndpoints& endpoints,
+                                            std::optional<std::span<const uint8_t>> request,
+                                            const UdpTransactionOptions& options) {
         UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         if (!socket) {
             return std::nullopt;
@@ -58,20 +71,20 @@ class PosixUdpTransport final : public UdpTransport {
         const sockaddr_in host = ToSocketAddress(endpoints.host);
         ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&host), sizeof host);
         const sockaddr_in reader = ToSocketAddress(endpoints.reader);
-        ::sendto(socket.get(), request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&reader),
-                 sizeof reader);
-        const std::optional<in_addr_t> from =
-            options.onlyFromReader ? std::optional(reader.sin_addr.s_addr) : std::nullopt;
+        if (request) {
+            ::sendto(socket.get(), request->data(), request->size(), 0,
+                     reinterpret_cast<const sockaddr*>(&reader), sizeof reader);
+        }
+        const in_addr_t* from = options.onlyFromReader ? &reader.sin_addr.s_addr : nullptr;
         return ReceiveOne(socket, options.maxReceive, options.receiveTimeout, from);
     }
 
-  private:
     // The first datagram within `timeout` (from `from` only, when given; any port); one longer than
     // `maxReceive` is cut. A signal ends the kernel's wait early (SO_RCVTIMEO is never restarted),
     // and so does a datagram from elsewhere: the wait then goes on for what is left of `timeout`
     // only, so neither signals nor strangers that send often can stretch it.
     static std::optional<Datagram> ReceiveOne(const UniqueFd& socket, std::size_t maxReceive,
-                                              Milliseconds timeout, std::optional<in_addr_t> from) {
+                                              Milliseconds timeout, const in_addr_t* from) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         Datagram datagram;
         for (Milliseconds left = timeout; left > Milliseconds::zero();
@@ -85,7 +98,7 @@ class PosixUdpTransport final : public UdpTransport {
             if (received < 0 && errno != EINTR) {
                 return std::nullopt;  // time-out, or the socket failed
             }
-            if (received < 0 || (from && sender.sin_addr.s_addr != *from)) {
+            if (received < 0 || (from != nullptr && sender.sin_addr.s_addr != *from)) {
                 continue;
             }
             datagram.bytes.resize(static_cast<std::size_t>(received));

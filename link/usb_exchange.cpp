@@ -9,6 +9,7 @@
 #include "link/frame.h"
 #include "link/frame_trace.h"
 #include "link/link.h"
+#include "link/quiet_wait.h"
 #include "link/reply_check.h"
 #include "link/result_codes.h"
 
@@ -23,6 +24,16 @@ constexpr int kMostStaleReports = 64;
 // How long an exchange waits for another program's exchange with the reader to end.
 constexpr Milliseconds kDeviceLockPatience{1000};
 constexpr std::string_view kTraceLinkName = "usb";
+
+// How long an exchange of `variant` polls for a reply that does not come.
+Milliseconds ReplyWindow(const ExchangeVariant& variant) {
+    return variant.firstWait + (kUsbPolls - 1) * variant.pollWait;
+}
+
+// How long an exchange of `variant` that waits until the reply arrives waits for one that does not.
+Milliseconds PatientReplyWindow(const ExchangeVariant& variant) {
+    return std::max(ReplyWindow(variant), variant.patience);
+}
 
 }  // namespace
 
@@ -129,9 +140,19 @@ int32_t Link::UsbExchange(const ExchangeVariant& variant, std::span<const uint8_
     if (!lock) {
         return result::kBadReply;
     }
+    AwaitUsbQuiet();
     const int32_t result = WriteAndPoll(variant, request, reply);
     NoteUsbLockReleased(*lock);
     return result;
+}
+
+void Link::AwaitUsbQuiet() {
+    if (const std::optional<Milliseconds> period = TakeQuietPeriod()) {
+        TraceQuietWait(AwaitQuiet(clock_, *period, [this](Milliseconds timeout) {
+            HidChunk dropped{};
+            return usbDevice_ && usbDevice_->ReadChunkWithin(dropped, timeout);
+        }));
+    }
 }
 
 int32_t Link::WriteAndPoll(const ExchangeVariant& variant, std::span<const uint8_t> request,
@@ -139,6 +160,7 @@ int32_t Link::WriteAndPoll(const ExchangeVariant& variant, std::span<const uint8
     if (!WriteUsbReport(request)) {
         return result::kNotReached;
     }
+    NoteRequestSent(ReplyWindow(variant));
     HidChunk chunk{};
     for (int poll = 0; poll < kUsbPolls; ++poll) {
         clock_.wait(poll == 0 ? variant.firstWait : variant.pollWait);
@@ -171,6 +193,7 @@ int32_t Link::UsbExchangeUntilArrived(const ExchangeVariant& variant, std::span<
     if (keptOpen) {
         DropStaleUsbReports();
     }
+    AwaitUsbQuiet();
     bool written = WriteUsbReport(request);
     // A write to a device that was unplugged (and perhaps plugged in again, perhaps as another
     // node) fails: locate it afresh and try once more before calling the reader unreachable.
@@ -186,16 +209,15 @@ int32_t Link::UsbExchangeUntilArrived(const ExchangeVariant& variant, std::span<
         usbDevice_.reset();
         return result::kNotReached;
     }
+    NoteRequestSent(ReplyWindow(variant));
     const int32_t result = AwaitUsbReply(variant, reply);
     NoteUsbLockReleased(*lock);
     return result;
 }
 
 int32_t Link::AwaitUsbReply(const ExchangeVariant& variant, std::span<uint8_t> reply) {
-    // The same window as the polled exchange, or the exchange's own patience when it is longer,
-    // but it ends as soon as the reply is there.
-    const Milliseconds window = variant.firstWait + (kUsbPolls - 1) * variant.pollWait;
-    const Clock::TimePoint deadline = clock_.now() + std::max(window, variant.replyPatience);
+    // The polled exchange's window or the variant's patience, but it ends as soon as the reply is there.
+    const Clock::TimePoint deadline = clock_.now() + PatientReplyWindow(variant);
     HidChunk chunk{};
     for (;;) {
         const auto left = std::chrono::ceil<Milliseconds>(deadline - clock_.now());

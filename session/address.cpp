@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 
 #include "link/com_port_map.h"
@@ -29,8 +30,10 @@ struct Failure {
     std::string why;
 };
 
+// Appended rather than `"\"" + std::string(text)`, whose insert at the front draws a false
+// -Wrestrict from GCC 12 at -O3.
 std::string Quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    return std::string("\"").append(text).append("\"");
 }
 
 // A decimal number of digits only (no sign, no blanks) within [min, max].
@@ -102,9 +105,18 @@ std::variant<ReaderAddress, Failure> ParseUsb(std::optional<std::string_view> re
     return UsbAddress{std::string(*rest)};
 }
 
+// Port names are the serial ports' names on the systems they come from, where letter case does
+// not count: "com3" is COM3.
+bool StartsWithComPrefix(std::string_view device) {
+    return device.size() >= kComPrefix.size() &&
+           std::equal(kComPrefix.begin(), kComPrefix.end(), device.begin(), [](char prefix, char given) {
+               return prefix == std::toupper(static_cast<unsigned char>(given));
+           });
+}
+
 // COMn with n in 1..20; nothing when DEVICE does not have the COMn form; a failure for COM0, COM21.
 std::variant<std::optional<int32_t>, Failure> ParseComName(std::string_view device) {
-    if (!device.starts_with(kComPrefix)) {
+    if (!StartsWithComPrefix(device)) {
         return std::optional<int32_t>{};
     }
     const std::string_view digits = device.substr(kComPrefix.size());
@@ -177,7 +189,20 @@ std::variant<ReaderAddress, Failure> ParseUdp(std::optional<std::string_view> re
     return address;
 }
 
+// The device each kind of address opens.
+struct DeviceOfAddress {
+    std::string operator()(const UsbAddress& usb) const { return usb.path; }
+    std::string operator()(const SerialAddress& serial) const {
+        return serial.comIndex ? ComDevicePath(*serial.comIndex) : serial.device;
+    }
+    std::string operator()(const UdpAddress&) const { return {}; }
+};
+
 }  // namespace
+
+std::string DeviceOf(const ReaderAddress& address) {
+    return std::visit(DeviceOfAddress{}, address);
+}
 
 ParsedAddress ParseReaderAddress(std::string_view text) {
     if (text.empty()) {

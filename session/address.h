@@ -11,7 +11,8 @@
 // Reader addresses, the one text form in which every program of the project names a reader:
 //   usb                              the first USB reader found
 //   usb:PATH                         that hidraw node, or that virtual HID socket
-//   serial:DEVICE[?baud=N]           DEVICE a path or COM1..COM20; N one of the reader's speeds
+//   serial:DEVICE[?baud=N]           DEVICE a path or COM1..COM20 (any letter case); N one of the
+//                                    reader's speeds
 //   udp:HOST:PORT[?local=HOST:PORT]  dotted IPv4; the local end defaults to any address, any port
 namespace zendrik::session {
 
@@ -52,5 +53,9 @@ struct ParsedAddress {
 };
 
 ParsedAddress ParseReaderAddress(std::string_view text);
+
+// The device node or socket an address opens: the path of usb:PATH and of serial:DEVICE, COMn's
+// device (ZENDRIK_COMn honoured); empty for the first USB reader found and for UDP.
+std::string DeviceOf(const ReaderAddress& address);
 
 }  // namespace zendrik::session

@@ -47,6 +47,7 @@ std::unique_ptr<Link> MakeReaderLink(const ReaderAddress& address, Clock& clock)
     auto link = std::make_unique<Link>(clock, HidBackendFor(address), MakePosixSerialOpener(clock),
                                        MakePosixUdpTransport());
     link->set_reply_wait(ReplyWait::kUntilArrived);
+    link->set_reply_rules(ReplyRules::Strict());
     return link;
 }
 

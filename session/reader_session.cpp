@@ -33,9 +33,13 @@ int32_t ReadIdentityBytes(Link& link, IdentityRecord record, std::vector<uint8_t
     return result;
 }
 
-// A tag read waits longer for its reply over USB: the reader inventories first.
+// A tag read waits longer for its reply over USB: the reader inventories first. On every link it
+// waits for the reply as long as a slow reader's round may take, so that the reply is not left to
+// arrive late.
+constexpr Milliseconds kLongestRound{1500};
 ExchangeVariant TagReadVariant(const Link& link) {
-    return link.type() == LinkType::kUsb ? ExchangeVariant::TagRead() : ExchangeVariant::Standard();
+    return (link.type() == LinkType::kUsb ? ExchangeVariant::TagRead() : ExchangeVariant::Standard())
+        .WithPatience(kLongestRound);
 }
 
 }  // namespace

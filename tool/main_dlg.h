@@ -198,6 +198,9 @@ class CMainDlg : public QDialog {
     void RefuseConnection();
     void ReadBackAfterConnect();
     void ReadIdentity();
+    // Read Configuration's reads, in its order, into the window; false after a read that stops it,
+    // whose box has been shown.
+    bool ReadConfigurationIntoWindow();
     void ReadBuzzer();
     void ReadWorkMode();
     void ReadTriggerTime();

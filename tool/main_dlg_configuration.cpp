@@ -19,25 +19,29 @@ namespace id = control_id;
 void CMainDlg::OnReadConfiguration() {
     const WaitCursor busy;
     ReadFields();
+    if (!ReadConfigurationIntoWindow()) {
+        return;
+    }
+    fields_.status = messages_.readConfigurationOk;
+    ShowFields();
+}
+
+bool CMainDlg::ReadConfigurationIntoWindow() {
     ReadBuzzer();
     ReadTriggerTime();
     ShowFields();
     ReadWorkMode();
     if (!ReadWiegandOutput(false)) {
-        return;
+        return false;
     }
     ReadPassword();
     ReadReadTagInterval();
     ReadWiegandInterval();
     if (!ReadFrequencyPlan(FrequencyForm::kReadConfiguration)) {
         ShowMessage(messages_.getFrequencyRegionFail);
-        return;
+        return false;
     }
-    if (!ReadReaderAddress() || !ReadOutputPower()) {
-        return;
-    }
-    fields_.status = messages_.readConfigurationOk;
-    ShowFields();
+    return ReadReaderAddress() && ReadOutputPower();
 }
 
 // The outputs of the reads below start at zero: the library writes them only on success, and a

@@ -176,6 +176,10 @@ void CMainDlg::OnFactoryDefault() {
     }
     fields_.status = messages_.success;
     ShowFields();
+    // The window still shows the values the reader held before: without reading them back, the
+    // next Save would write them over the factory values.
+    ReadConfigurationIntoWindow();
+    ShowFields();
 }
 
 // The factory plan and power of the reader's kind; the power write's result, or nothing for a

@@ -183,6 +183,24 @@ TEST_P(OverEveryLink, InfoShowsKindVersionAndSerialNumber) {
     EXPECT_EQ(info.err, "");
 }
 
+// Both ways of naming a serial port read COM names alike, in any letter case; the JSON gives the
+// serial number bare, as every other program does, beside the form the text shows.
+TEST(ZendrikInfo, ComNamesInAnyCaseAndTheSerialNumberBare) {
+    SimReader reader;
+    ASSERT_TRUE(reader.ready());
+    // No link options for Link::kUsb: the reader's environment maps COM1 to its serial line.
+    for (const std::vector<std::string>& link : {std::vector<std::string>{"--reader", "serial:com1"},
+                                                 std::vector<std::string>{"--serial", "com1"}}) {
+        std::vector<std::string> arguments = link;
+        arguments.insert(arguments.end(), {"info", "--json"});
+        const ProcessResult info = reader.Zendrik(Link::kUsb, arguments);
+        ASSERT_EQ(info.status, kExitOk) << ::testing::PrintToString(link) << info.err;
+        const nlohmann::json json = nlohmann::json::parse(info.out, nullptr, false);
+        EXPECT_THAT(json["serial"].get<std::string>(), MatchesRegex("[0-9a-f]{24}"));
+        EXPECT_EQ(json["serial-number"], "SN:" + json["serial"].get<std::string>());
+    }
+}
+
 TEST_P(OverEveryLink, ConfigAsJsonParsesBackWithEverySetting) {
     const nlohmann::json config = reader.Config(GetParam());
     ASSERT_TRUE(config.is_object());
@@ -259,15 +277,35 @@ TEST(ZendrikFailures, WithoutAReaderExitsWithTheResultInWords) {
         {"no serial device",
          {ZENDRIK_CLI_PATH, "--serial", "/nonexistent/tty", "config"},
          {},
-         "zendrik: cannot open the link: the serial port could not be opened (-32)\n"},
+         "zendrik: cannot open the link: the serial port could not be opened (-32): /nonexistent/tty: No "
+         "such "
+         "file or directory\n"},
+        {"a COM name's device",
+         {ZENDRIK_CLI_PATH, "--reader", "serial:com9", "info"},
+         {{"ZENDRIK_COM9", "/nonexistent/com9"}},
+         "zendrik: cannot open the link: the serial port could not be opened (-32): /nonexistent/com9: No "
+         "such "
+         "file or directory\n"},
+        {"one of several readers, named",
+         {ZENDRIK_CLI_PATH, "--reader", "a=usb:/nonexistent/hid", "--reader", "b=udp:127.0.0.1:1", "read"},
+         {},
+         "zendrik: a: cannot open the link: no USB reader was found (-136): /nonexistent/hid: No such file "
+         "or "
+         "directory\n"},
+        {"one of several readers, by its address",
+         {ZENDRIK_CLI_PATH, "--reader", "udp:127.0.0.1:9", "--reader", "usb", "read", "--count", "2"},
+         {},
+         "zendrik: udp:127.0.0.1:9: no reply arrived over UDP (-145)\n"},
         {"nobody on the UDP port",
          {ZENDRIK_CLI_PATH, "--udp", "127.0.0.1:9", "info"},
          {},
-         "zendrik: no reader answered (-130)\n"},
+         "zendrik: no reply arrived over UDP (-145)\n"},
         {"no such hidraw node",
          {ZENDRIK_CLI_PATH, "--reader", "usb:/nonexistent/hidraw9", "config"},
          {},
-         "zendrik: cannot open the link: no USB reader was found (-136)\n"},
+         "zendrik: cannot open the link: no USB reader was found (-136): /nonexistent/hidraw9: No such file "
+         "or "
+         "directory\n"},
     };
     for (const Case& c : cases) {
         const ProcessResult result = RunProcess(c.argv, c.environment);
@@ -275,11 +313,15 @@ TEST(ZendrikFailures, WithoutAReaderExitsWithTheResultInWords) {
         EXPECT_EQ(result.err, c.message) << c.name;
         EXPECT_EQ(result.out, "") << c.name;
     }
-    // A reader that stays silent: the link opens, the handshake gets no answer.
-    for (const Link link : {Link::kUsb, Link::kSerialPath}) {
+    // A reader that stays silent: the link opens, the handshake gets no answer, which the link's
+    // failure tells.
+    const std::vector<std::pair<Link, std::string>> silences{
+        {Link::kUsb, "zendrik: the reply was missing or damaged (-82)\n"},
+        {Link::kSerialPath, "zendrik: no reply arrived on the serial line (136)\n"}};
+    for (const auto& [link, message] : silences) {
         const ProcessResult result = silent.Zendrik(link, {"read", "--count", "1"});
         EXPECT_EQ(result.status, kExitFailure) << LinkName(link);
-        EXPECT_EQ(result.err, "zendrik: no reader answered (-130)\n") << LinkName(link);
+        EXPECT_EQ(result.err, message) << LinkName(link);
     }
     // A reader that answers everything but tag reads: counted reads end once the link counts as
     // lost (three rounds without an answer).
@@ -318,7 +360,7 @@ TEST(ZendrikFailures, BadCommandLinesAreRefusedWithUsageStatus) {
     }
 }
 
-TEST(ZendrikFailures, BadReaderAddressesAreRefusedWithTheLibrarysReason) {
+TEST(ZendrikFailures, RefusedCommandLinesSayWhy) {
     struct Case {
         std::vector<std::string> arguments;
         const char* reason;
@@ -335,6 +377,9 @@ TEST(ZendrikFailures, BadReaderAddressesAreRefusedWithTheLibrarysReason) {
         {{"--reader", "=usb", "read"}, "the reader name before '=' is empty"},
         {{"--reader", "usb", "--reader", "usb:/dev/hidraw1", "config"}, "config works on one reader"},
         {{"--reader", "usb", "--serial", "COM1", "info"}, "--reader excludes --serial"},
+        {{"--serial", "com21", "info"}, "\"com21\" is not one of COM1..COM20"},
+        {{"read", "--count", "0"}, "--count must be at least 1\n"},
+        {{"read", "--timeout", "-1"}, "--timeout must not be negative\n"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> argv{ZENDRIK_CLI_PATH};
@@ -675,6 +720,30 @@ std::vector<std::string> LinesUntil(BackgroundProcess& process, const std::strin
         lines.push_back(next.front());
     }
     return lines;
+}
+
+// A reader that is not there at the start is waited for (said once, with the device and why), and
+// what the card number needs is read once it answers.
+TEST(ZendrikWatch, WaitsForAReaderAbsentAtTheStart) {
+    TempDir dir;
+    const std::filesystem::path socket = dir.path() / "late";
+    BackgroundProcess watch(
+        {ZENDRIK_CLI_PATH, "--reader", "usb:" + socket.string(), "read", "--watch", "--epc", "0:4"}, {},
+        true);
+    ASSERT_TRUE(watch.WaitForError("zendrik: waiting for the reader: "));
+    RestartableSim late(socket, {"--tag", kTagA});
+    const std::vector<std::string> reads = watch.ReadLines(1);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_THAT(reads.front(), HasSubstr("card 00112233  count 1  epc 00112233445566778899aabb"));
+    const ProcessResult end = watch.Stop(SIGINT);
+    EXPECT_EQ(end.status, kExitOk);
+    EXPECT_THAT(end.err,
+                MatchesRegex("zendrik: waiting for the reader: cannot open the link: no USB reader was "
+                             "found \\(-136\\): " +
+                             socket.string() +
+                             ": No such file or directory\n"
+                             "zendrik: link restored\n"
+                             "zendrik: stopped after [0-9]+ reads? \\(1 arrival\\)\n"));
 }
 
 TEST(ZendrikWatch, ReadingGoesOnThroughAReaderStoppedAndStartedAgain) {

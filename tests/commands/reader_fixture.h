@@ -83,6 +83,9 @@ class ScriptedUdp final : public UdpTransport {
         }
         return Datagram{*answer, 0};
     }
+    std::optional<Datagram> Listen(const UdpEndpoints&, const UdpTransactionOptions&) override {
+        return std::nullopt;
+    }
 };
 
 class ReaderFixture {

@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "daemon/daemon.h"
+#include "daemon/site.h"
 #include "tests/daemon/broker.h"
 
 namespace zendrik::daemon {
@@ -26,7 +26,7 @@ using Messages = std::vector<Message>;
 using namespace std::chrono_literals;
 
 // A reader whose events the test pushes; its descriptor is readable while any are queued.
-class ScriptedSource : public EventSource {
+class ScriptedSource : public ReaderSource {
   public:
     explicit ScriptedSource(std::optional<ReaderIdentity> identity) : identity_(std::move(identity)) {}
     ~ScriptedSource() override { ::close(fd_); }
@@ -42,6 +42,8 @@ class ScriptedSource : public EventSource {
         (void)::write(fd_, &one, sizeof one);
     }
 
+    std::optional<std::string> Open() override { return std::nullopt; }
+    std::optional<std::string> Start() override { return std::nullopt; }
     int eventFd() const override { return fd_; }
     bool Next(zendrik_event& event) override {
         std::lock_guard lock(mutex_);
@@ -105,18 +107,20 @@ DaemonConfig TestConfig(uint16_t port, const std::string& spoolPath,
     return config;
 }
 
-// The daemon's loop on a thread of the test, with scripted readers.
+// The daemon's loop on a thread of the test, with scripted readers made before it starts.
 class RunningDaemon {
   public:
     RunningDaemon(const DaemonConfig& config, const std::vector<std::optional<ReaderIdentity>>& identities)
         : spool_(config.spool.path, config.spool.maxMessages) {
-        std::vector<ReaderSlot> slots;
         for (std::size_t i = 0; i < config.readers.size(); ++i) {
             auto source = std::make_unique<ScriptedSource>(identities.at(i));
             sources_.push_back(source.get());
-            slots.push_back(ReaderSlot{config.readers[i].name, std::move(source)});
+            prepared_[config.readers[i].name] = std::move(source);
         }
-        daemon_ = std::make_unique<Daemon>(config, std::move(slots), TestEventJson, spool_, notifier_);
+        const SourceFactory prepared = [this](const ReaderConfig& reader) {
+            return std::unique_ptr<ReaderSource>(std::move(prepared_.at(reader.name)));
+        };
+        daemon_ = std::make_unique<Site>(config, prepared, TestEventJson, spool_, notifier_);
         result_ = std::async(std::launch::async, [this] { return daemon_->Run(stop_); });
     }
     ~RunningDaemon() {
@@ -127,6 +131,8 @@ class RunningDaemon {
     }
 
     ScriptedSource& reader(std::size_t i) { return *sources_.at(i); }
+    // Only once the loop has ended: it is the loop's otherwise.
+    const Site& site() const { return *daemon_; }
     // The exit status once the loop has ended by itself (broker refused), or nothing in time.
     std::optional<int> Ended(std::chrono::seconds deadline) {
         if (result_.wait_for(deadline) != std::future_status::ready) {
@@ -144,7 +150,8 @@ class RunningDaemon {
     Spool spool_;
     Notifier notifier_;
     std::vector<ScriptedSource*> sources_;
-    std::unique_ptr<Daemon> daemon_;
+    std::map<std::string, std::unique_ptr<ScriptedSource>> prepared_;
+    std::unique_ptr<Site> daemon_;
     int stop_ = ::eventfd(0, EFD_CLOEXEC);
     std::future<int> result_;
 };
@@ -237,6 +244,32 @@ TEST(DaemonBrokerTest, PublishesEventsAndRetainedStatusesAndOfflineOnStop) {
         RetainedStatus(broker.port(), "zt/t/status", [](const nlohmann::json&) { return true; });
     ASSERT_TRUE(offline);
     EXPECT_EQ(*offline, nlohmann::json::parse(SiteOfflineJson()));
+    for (const char* reader : {"gate-1", "gate-2"}) {
+        const auto status = RetainedStatus(broker.port(), std::string("zt/t/") + reader + "/status",
+                                           [](const nlohmann::json&) { return true; });
+        ASSERT_TRUE(status);
+        EXPECT_EQ((*status)["state"], "offline") << reader;
+    }
+
+    // What the HTTP side will serve, filled from the parts.
+    const SiteSnapshot snapshot = daemon.site().Snapshot();
+    EXPECT_EQ(snapshot.site, "t");
+    EXPECT_FALSE(snapshot.mqttConnected);
+    EXPECT_EQ(snapshot.spoolMessages, 0u);
+    EXPECT_EQ(snapshot.publishSeconds.count(), 4u) << "every stored event timed to its acknowledgement";
+    ASSERT_EQ(snapshot.readers.size(), 2u);
+    const ReaderSnapshot& first = snapshot.readers[0];
+    EXPECT_EQ(first.name, "gate-1");
+    EXPECT_EQ(first.address, "usb");
+    EXPECT_EQ(first.reads, 2u);
+    EXPECT_EQ(first.published, 3u);
+    EXPECT_EQ(first.eventsByKind, (std::map<std::string, uint64_t>{{"arrived", 1}, {"read", 2}}));
+    EXPECT_EQ(first.linkLosses, 0u);
+    EXPECT_EQ(nlohmann::json::parse(first.statusJson)["state"], "offline") << "as published last";
+    const ReaderSnapshot& second = snapshot.readers[1];
+    EXPECT_FALSE(second.linkUp);
+    EXPECT_EQ(second.linkLosses, 1u);
+    EXPECT_EQ(second.eventsByKind, (std::map<std::string, uint64_t>{{"link-lost", 1}}));
 }
 
 TEST(DaemonBrokerTest, BrokerStoppedAndStartedAgainMidStreamLosesNothing) {

@@ -1,7 +1,9 @@
 // zendrikd as a program, with virtual readers and a mosquitto of the test's own: killed with
 // SIGKILL (the broker publishes its last will) and started again with the sequence going on
 // without a gap, also across a broker restart; a reader unplugged and back, with the systemd watchdog pinged;
-// and its command line with good and bad files.
+// the configuration read again on SIGHUP, "offline" statuses after SIGTERM and the statuses of
+// removed readers cleared; a start with many silent readers, and SIGTERM during it; and its
+// command line with good and bad files.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -15,6 +17,7 @@
 #include "tests/daemon/broker.h"
 #include "tests/daemon/child_process.h"
 #include "tests/daemon/notify_socket.h"
+#include "tests/daemon/silent_udp.h"
 
 namespace zendrik::testing {
 namespace {
@@ -82,6 +85,19 @@ class Zendrikd {
     }
     bool Ready() { return Notified("READY=1"); }
     bool Notified(const std::string& text) { return notify_.WaitFor(text, kReadyWait); }
+    // Every notification up to the first that holds `text` (the last one; none when it came not).
+    std::vector<std::string> NotificationsUntil(const std::string& text) {
+        std::vector<std::string> seen;
+        const auto end = std::chrono::steady_clock::now() + kReadyWait;
+        while (std::chrono::steady_clock::now() < end) {
+            seen.push_back(notify_.Next(std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now())));
+            if (seen.back().find(text) != std::string::npos) {
+                return seen;
+            }
+        }
+        return {};
+    }
     ChildProcess& process() { return *process_; }
     std::string log() const { return ReadFile(log_); }
 
@@ -203,7 +219,7 @@ TEST(DaemonSimTest, ReaderUnpluggedAndBack) {
     TemporaryDirectory directory;
     VirtualReader gate(directory, "gate", "7");
     Subscriber consumer(broker.port(), "zt/t/gate/#");
-    // A watchdog of 600 ms: the loop pings every 200 ms.
+    // A watchdog of 600 ms: the loop pings every 300 to 450 ms.
     Zendrikd daemon(Config(broker.port(), directory, {{"gate", gate.address()}}), directory,
                     {{"WATCHDOG_USEC", "600000"}});
     ASSERT_TRUE(daemon.Ready()) << daemon.log();
@@ -214,6 +230,8 @@ TEST(DaemonSimTest, ReaderUnpluggedAndBack) {
         return HasPayload(m, "zt/t/gate/events", "event", "link-lost") &&
                HasPayload(m, "zt/t/gate/status", "state", "link-lost");
     })) << daemon.log();
+    EXPECT_NE(daemon.log().find("reader gate (" + gate.address() + "): link lost: "), std::string::npos)
+        << daemon.log();
     const std::size_t whileAway = consumer.messages().size();
     gate.Plug();
     ASSERT_TRUE(consumer.WaitFor(
@@ -228,10 +246,165 @@ TEST(DaemonSimTest, ReaderUnpluggedAndBack) {
         },
         15s))
         << daemon.log();
+    EXPECT_NE(daemon.log().find("reader gate (" + gate.address() + "): link restored"), std::string::npos);
     daemon.process().Signal(SIGTERM);
     EXPECT_TRUE(daemon.Notified("STOPPING=1"));
     EXPECT_EQ(daemon.process().Wait(), 0);
     ExpectGapFree(Seqs(consumer.messages(), "gate"));
+}
+
+// The latest message on a reader's status topic, or nothing.
+std::optional<Message> LastStatus(const Messages& messages, const std::string& reader) {
+    std::optional<Message> last;
+    for (const Message& message : messages) {
+        if (message.topic == "zt/t/" + reader + "/status") {
+            last = message;
+        }
+    }
+    return last;
+}
+
+bool StatusIs(const Messages& messages, const std::string& reader, const std::string& key,
+              const std::string& value) {
+    const std::optional<Message> last = LastStatus(messages, reader);
+    return last && !last->payload.empty() && Json(*last)[key] == value;
+}
+
+bool Cleared(const Messages& messages, const std::string& reader) {
+    const std::optional<Message> last = LastStatus(messages, reader);
+    return last && last->payload.empty();
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(DaemonSimTest, ReloadsOnHangUpAndLeavesStatusesOfflineOrCleared) {
+    Broker broker;
+    TemporaryDirectory directory;
+    VirtualReader one(directory, "one", "1");
+    VirtualReader two(directory, "two", "2");
+    VirtualReader three(directory, "three", "3");
+    VirtualReader four(directory, "four", "4");
+    const std::string missingPort = "serial:" + directory.File("ttyUSB7");
+    const std::string absentSocket = "usb:" + directory.File("absent.sock");
+    Subscriber consumer(broker.port(), "zt/#", "consumer");
+    const std::string config = Config(
+        broker.port(), directory,
+        {{"keep", one.address()}, {"swap", two.address()}, {"gone", three.address()}, {"dock", missingPort}});
+    Zendrikd daemon(config, directory);
+    ASSERT_TRUE(daemon.Ready()) << daemon.log();
+    ASSERT_TRUE(consumer.WaitFor([](const Messages& m) {
+        return StatusIs(m, "keep", "serial", "000000000000000000000001") &&
+               StatusIs(m, "swap", "serial", "000000000000000000000002") &&
+               StatusIs(m, "gone", "state", "online") && StatusIs(m, "dock", "state", "link-lost");
+    })) << daemon.log();
+    // The reader that cannot be opened is named in the log with the reason, not only in its status.
+    EXPECT_NE(daemon.log().find("reader dock (" + missingPort +
+                                "): cannot be reached: the serial port could not be opened (-32)"),
+              std::string::npos)
+        << daemon.log();
+
+    // Added, removed and changed readers; "keep" and "dock" go on untouched.
+    Config(
+        broker.port(), directory,
+        {{"keep", one.address()}, {"swap", four.address()}, {"fresh", absentSocket}, {"dock", missingPort}});
+    daemon.process().Signal(SIGHUP);
+    ASSERT_TRUE(consumer.WaitFor([](const Messages& m) {
+        return Cleared(m, "gone") && StatusIs(m, "swap", "serial", "000000000000000000000004") &&
+               StatusIs(m, "fresh", "state", "link-lost");
+    })) << daemon.log();
+    EXPECT_NE(daemon.log().find("configuration reloaded: added fresh, removed gone, reopened swap"),
+              std::string::npos)
+        << daemon.log();
+    EXPECT_EQ(Occurrences(daemon.log(), "reader keep (" + one.address() + "): reader of kind"), 1u)
+        << "opened once";
+
+    // A file that does not pass the check is refused and the running configuration stays; the
+    // user signals do not end the daemon.
+    std::ofstream(config) << "site = \n";
+    daemon.process().Signal(SIGHUP);
+    daemon.process().Signal(SIGUSR1);
+    daemon.process().Signal(SIGUSR2);
+    const uint64_t before = Highest(Seqs(consumer.messages(), "keep"));
+    ASSERT_TRUE(consumer.WaitFor([&](const Messages& m) { return Highest(Seqs(m, "keep")) >= before + 10; }))
+        << daemon.log();
+    EXPECT_NE(daemon.log().find("zendrikd.toml:1: "), std::string::npos) << daemon.log();
+    EXPECT_NE(daemon.log().find("the configuration was not reloaded, the running one stays"),
+              std::string::npos);
+
+    // A clean stop leaves every reader's status "offline".
+    daemon.process().Signal(SIGTERM);
+    EXPECT_EQ(daemon.process().Wait(), 0) << daemon.log();
+    ASSERT_TRUE(consumer.WaitFor([](const Messages& m) {
+        return StatusIs(m, "keep", "state", "offline") && StatusIs(m, "swap", "state", "offline") &&
+               StatusIs(m, "fresh", "state", "offline") && StatusIs(m, "dock", "state", "offline") &&
+               LastSiteState(m) == "offline";
+    })) << daemon.log();
+    for (const char* reader : {"keep", "swap"}) {
+        SCOPED_TRACE(reader);
+        ExpectGapFree(Seqs(consumer.messages(), reader));
+    }
+    EXPECT_TRUE(Seqs(consumer.messages(), "gone").size() > 0);
+
+    // Readers taken out while it was stopped have their statuses cleared at the next start.
+    const std::size_t seen = consumer.messages().size();
+    Config(broker.port(), directory, {{"keep", one.address()}});
+    Zendrikd again(config, directory);
+    ASSERT_TRUE(again.Ready()) << again.log();
+    ASSERT_TRUE(consumer.WaitFor([&](const Messages& m) {
+        const Messages since(m.begin() + static_cast<std::ptrdiff_t>(seen), m.end());
+        return Cleared(since, "swap") && Cleared(since, "fresh") && Cleared(since, "dock") &&
+               StatusIs(since, "keep", "state", "online");
+    })) << again.log();
+    Subscriber late(broker.port(), "zt/t/+/status");
+    ASSERT_TRUE(late.WaitFor([](const Messages& m) { return StatusIs(m, "keep", "state", "online"); }));
+    for (const Message& message : late.messages()) {
+        EXPECT_EQ(message.topic, "zt/t/keep/status") << "only the configured reader keeps a status";
+    }
+    EXPECT_EQ(again.process().Stop(), 0);
+}
+
+TEST(DaemonSimTest, ManySilentReadersDelayNeitherReadyNorAStop) {
+    constexpr int kSilentReaders = 20;
+    Broker broker;
+    TemporaryDirectory directory;
+    std::vector<std::unique_ptr<SilentUdpPort>> silent;
+    std::vector<std::pair<std::string, std::string>> readers;
+    for (int i = 0; i < kSilentReaders; ++i) {
+        silent.push_back(std::make_unique<SilentUdpPort>());
+        readers.emplace_back("net-" + std::to_string(i), silent.back()->address());
+    }
+    const std::string config = Config(broker.port(), directory, readers);
+    Subscriber site(broker.port(), "zt/t/status");
+    std::size_t firstLog = 0;
+    {
+        // Each of them takes a second to be given up; opened side by side, they hold the start
+        // up for one second, not twenty.
+        Zendrikd daemon(config, directory);
+        ASSERT_TRUE(daemon.Ready()) << daemon.log();
+        ASSERT_TRUE(site.WaitFor([](const Messages& m) { return LastSiteState(m) == "online"; }));
+        EXPECT_EQ(daemon.process().Stop(), 0);
+        firstLog = daemon.log().size();
+    }
+    // SIGTERM while the readers are still being opened is obeyed then and there: the daemon
+    // stops without ever saying it is ready.
+    Zendrikd starting(config, directory);
+    ASSERT_TRUE(starting.Notified("STATUS=opening 20 readers")) << starting.log();
+    starting.process().Signal(SIGTERM);
+    const std::vector<std::string> notifications = starting.NotificationsUntil("STOPPING=1");
+    ASSERT_FALSE(notifications.empty()) << starting.log();
+    for (const std::string& notification : notifications) {
+        EXPECT_EQ(notification.find("READY=1"), std::string::npos) << notification;
+    }
+    EXPECT_EQ(starting.process().Wait(), 0) << starting.log();
+    const std::string log = starting.log().substr(firstLog);
+    EXPECT_EQ(log.find("reading 20 readers"), std::string::npos) << log;
+    EXPECT_NE(log.find("stopped; "), std::string::npos) << log;
 }
 
 TEST(DaemonSimTest, CommandLineChecksTheConfiguration) {
@@ -244,8 +417,14 @@ TEST(DaemonSimTest, CommandLineChecksTheConfiguration) {
         std::string output;  // a part of what it prints
     };
     const std::string good = "site = \"a\"\n[[reader]]\nname = \"g\"\naddress = \"usb\"\n";
+    const std::string spoolHere = "[spool]\npath = \"" + directory.File("spool.sqlite") + "\"\n";
     const Case cases[] = {
-        {"a good file", good, {"--check-config"}, 0, "site a with 1 readers is valid"},
+        {"a good file", good + spoolHere, {"--check-config"}, 0, "site a with 1 readers is valid"},
+        {"a spool directory that does not exist",
+         good + "[spool]\npath = \"" + directory.File("missing/spool.sqlite") + "\"\n",
+         {"--check-config"},
+         1,
+         "the spool's directory " + directory.File("missing") + " does not exist"},
         {"an unknown key",
          good + "colour = 1\n",
          {"--check-config"},

@@ -22,8 +22,8 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// One loop serves a descriptor, a timer armed again from its own handler, and a signal; a
-// handler's exception ends the loop and comes out of Run().
+// One loop serves a descriptor, a timer armed again from its own handler, a deferred call and a
+// signal; a handler's exception ends the loop and comes out of Run().
 TEST(EventLoopTest, ServesIoTimersAndSignalsAndRethrowsAHandlersFailure) {
     EventLoop loop;
     int pipeFds[2];
@@ -42,6 +42,16 @@ TEST(EventLoopTest, ServesIoTimersAndSignalsAndRethrowsAHandlersFailure) {
         }
     });
     timer.ArmIn(milliseconds{1});
+    // A deferred call scheduled twice before its turn runs once, after the sources of a higher
+    // priority that are ready (the pipe written below).
+    int deferredRuns = 0;
+    std::string receivedBefore;
+    Deferred deferred = loop.AddDeferred(1, [&] {
+        ++deferredRuns;
+        receivedBefore = received;
+    });
+    deferred.Schedule();
+    deferred.Schedule();
     int signalled = 0;
     EventSource hangUp = loop.AddSignal(SIGHUP, [&](const signalfd_siginfo& info) {
         signalled = static_cast<int>(info.ssi_signo);
@@ -53,6 +63,8 @@ TEST(EventLoopTest, ServesIoTimersAndSignalsAndRethrowsAHandlersFailure) {
     }
     EXPECT_EQ(received, "z");
     EXPECT_EQ(fired, 3);
+    EXPECT_EQ(deferredRuns, 1);
+    EXPECT_EQ(receivedBefore, "z");
     ::kill(::getpid(), SIGHUP);
     EXPECT_EQ(loop.Run(), 0);
     EXPECT_EQ(signalled, SIGHUP);

@@ -61,6 +61,9 @@ class FeedUdp final : public UdpTransport {
         answer.resize(std::min(answer.size(), options.maxReceive));
         return Datagram{std::move(answer), sender_};
     }
+    std::optional<Datagram> Listen(const UdpEndpoints&, const UdpTransactionOptions&) override {
+        return std::nullopt;
+    }
 
   private:
     std::deque<Bytes> answers_;

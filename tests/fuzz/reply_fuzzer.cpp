@@ -53,6 +53,8 @@ class FeedPort final : public SerialPort {
         }
         return bytes_[next_++];
     }
+    Milliseconds ByteTimeout() const override { return Milliseconds::zero(); }
+    bool DropArrivingWithin(Milliseconds) override { return false; }
 
   private:
     std::span<const uint8_t> bytes_;
@@ -81,6 +83,9 @@ class FeedUdp final : public UdpTransport {
         }
         const std::size_t kept = std::min(bytes_.size(), options.maxReceive);
         return Datagram{Bytes(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(kept)), 0};
+    }
+    std::optional<Datagram> Listen(const UdpEndpoints&, const UdpTransactionOptions&) override {
+        return std::nullopt;
     }
 
   private:

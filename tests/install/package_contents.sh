@@ -3,7 +3,9 @@
 #
 # Makes the Debian packages from the build with CPack and checks the split: the packages made, every
 # file in the package it belongs to and every package holding what it must, the dependencies between
-# them (Qt only in zendrik-demo's), libzendrik1's shlibs entry. Then installs them together into a
+# them (Qt only in zendrik-demo's), libzendrik1's shlibs entry and ldconfig trigger, every package's
+# copyright file and changelog (of this version), and what lintian says of them when it is
+# installed: no error and no warning beyond the known ones below. Then installs them together into a
 # scratch root with dpkg, over a stand-in for the single package of earlier versions, checks that
 # their dependencies are met, runs the programs there against the library from libzendrik1 and
 # builds a consumer with the development files from libzendrik-dev. The machine itself is not changed.
@@ -42,6 +44,11 @@ declare -A allowed=(
     [python3-zendrik]="^/usr/lib/python3/dist-packages/"
 )
 
+# Every package's copyright file and changelog, in its own documentation folder.
+for package in "${!allowed[@]}"; do
+    allowed[$package]+="|^/usr/share/doc/$package/(copyright|changelog\.gz)\$"
+done
+
 # What each package must hold, one pattern a line.
 declare -A required=()
 require() {
@@ -64,6 +71,9 @@ require zendrik-tools '^/usr/bin/zendrik-sim$'
 require zendrik-demo '^/usr/bin/ZendrikDemo$' '^/usr/share/applications/zendrik-demo\.desktop$' \
     '^/usr/share/pixmaps/zendrik-demo\.png$' '^/usr/share/man/man1/ZendrikDemo\.1\.gz$'
 require python3-zendrik '^/usr/lib/python3/dist-packages/zendrik/__init__\.py$'
+for package in "${!allowed[@]}"; do
+    require "$package" "^/usr/share/doc/$package/copyright\$" "^/usr/share/doc/$package/changelog\.gz\$"
+done
 
 expected_packages=(libzendrik1 libzendrik-dev zendrik-tools)
 [[ -n $has_tool ]] && expected_packages+=(zendrik-demo)
@@ -109,6 +119,32 @@ done
 grep -Eq "libc6 \(" <<<"$(depends_of libzendrik1)" || fail "libzendrik1 has no shared-library dependencies"
 shlibs=$(dpkg-deb -I "${deb_of[libzendrik1]}" shlibs 2>/dev/null || true)
 [[ $shlibs == "libzendrik 1 libzendrik1 (>= $version)" ]] || fail "libzendrik1's shlibs entry is: $shlibs"
+triggers=$(dpkg-deb -I "${deb_of[libzendrik1]}" triggers 2>/dev/null || true)
+[[ $triggers == "activate-noawait ldconfig" ]] || fail "libzendrik1's triggers are: $triggers"
+for package in "${!deb_of[@]}"; do
+    dpkg-deb --fsys-tarfile "${deb_of[$package]}" | tar -xO "./usr/share/doc/$package/changelog.gz" 2>/dev/null |
+        gzip -dc >"$work/changelog" 2>/dev/null || true
+    changed=$(dpkg-parsechangelog -l "$work/changelog" -S Version 2>/dev/null || true)
+    [[ $changed == "$version" ]] || fail "the latest entry of $package's changelog is for \"$changed\", not $version"
+    conflicts=$(dpkg-deb -f "${deb_of[$package]}" Conflicts)
+    replaces=$(dpkg-deb -f "${deb_of[$package]}" Replaces)
+    [[ $conflicts == zendrik && $replaces == zendrik ]] ||
+        fail "$package does not replace the old zendrik package: Conflicts: $conflicts, Replaces: $replaces"
+done
+
+# lintian: no errors, and no warnings but these, each for a reason:
+#   maintscript-calls-ldconfig  CPack writes a postinst and postrm that call ldconfig for every
+#                               shared library it packs; the ldconfig trigger does the same
+#   pkg-config-unavailable-for-cross-compilation
+#                               a build configured for a prefix other than /usr installs into lib/,
+#                               not the multiarch folder; scripts/package configures /usr
+if command -v lintian >/dev/null; then
+    known='maintscript-calls-ldconfig|pkg-config-unavailable-for-cross-compilation'
+    lintian "${deb_of[@]}" >"$work/lintian.log" 2>&1 || true
+    while IFS= read -r hint; do
+        fail "lintian: $hint"
+    done < <(grep -E '^[EW]: ' "$work/lintian.log" | grep -Ev "^W: [^ ]+ ($known)( |\$)" || true)
+fi
 
 [[ $status -eq 0 ]] || exit 1
 

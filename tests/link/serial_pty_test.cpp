@@ -224,6 +224,22 @@ TEST_F(SerialPty, DiscardsBytesWaitingBeforeTheRequest) {
     EXPECT_EQ(reply, fresh);
 }
 
+TEST_F(SerialPty, UnderStrictRulesALateReplyIsDroppedWhileTheLineQuietsDown) {
+    link->set_reply_rules(ReplyRules::Strict());
+    ASSERT_EQ(link->OpenSerialDevice(pty.path(), kBaud), ZENDRIK_OK);
+    const Bytes late = Reply(2, 0x40);
+    const Bytes own = Reply(2, 0x70);
+    Bytes reply(kReplyBufferSize, kUntouched);
+    {
+        ScriptedReader silent(pty.master(), {});
+        EXPECT_EQ(link->Exchange(ExchangeVariant::Standard(), kRequest, reply), ZENDRIK_ERR_NO_START_BYTE);
+    }
+    // The answer to the request that timed out comes only now; the next exchange must not take it.
+    WriteAll(pty.master(), late);
+    EXPECT_EQ(ExchangeWith(own, reply), ZENDRIK_OK);
+    EXPECT_TRUE(std::equal(own.begin(), own.end(), reply.begin()));
+}
+
 TEST_F(SerialPty, OpenComReachesTheDeviceNamedByTheEnvironment) {
     const ScopedEnv com7("ZENDRIK_COM7", pty.path());
     for (const int32_t port : {6, 6 + 0x10000}) {

@@ -166,6 +166,13 @@ class ShortWaitTransport final : public UdpTransport {
         return posix_->Transact(endpoints, request, shortened);
     }
 
+    std::optional<Datagram> Listen(const UdpEndpoints& endpoints,
+                                   const UdpTransactionOptions& options) override {
+        UdpTransactionOptions shortened = options;
+        shortened.receiveTimeout = std::min(options.receiveTimeout, wait_);
+        return posix_->Listen(endpoints, shortened);
+    }
+
     const std::vector<UdpTransactionOptions>& asked() const { return asked_; }
 
   private:

@@ -2,6 +2,7 @@
 // time, reader names and the event JSON against exact text.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -35,6 +36,8 @@ TEST(ReaderAddress, ParsesTheGrammarAndSaysWhyNot) {
         {"serial:COM3?baud=9600", SerialAddress{"", 2, 9600}, ""},
         {"serial:COM20", SerialAddress{"", 19, 115200}, ""},
         {"serial:COMPORT", SerialAddress{"COMPORT", std::nullopt, 115200}, ""},
+        {"serial:com3", SerialAddress{"", 2, 115200}, ""},
+        {"serial:Com20", SerialAddress{"", 19, 115200}, ""},
         {"serial:/dev/ttyS0?baud=14400", SerialAddress{"/dev/ttyS0", std::nullopt, 14400}, ""},
         {"udp:192.168.1.250:2000", UdpAddress{{"192.168.1.250", 2000}, {"0.0.0.0", 0}}, ""},
         {"udp:127.0.0.1:2000?local=127.0.0.1:0", UdpAddress{{"127.0.0.1", 2000}, {"127.0.0.1", 0}}, ""},
@@ -46,6 +49,7 @@ TEST(ReaderAddress, ParsesTheGrammarAndSaysWhyNot) {
         {"serial:?baud=9600", std::nullopt, "before the ?"},
         {"serial:COM0", std::nullopt, "not one of COM1..COM20"},
         {"serial:COM21", std::nullopt, "not one of COM1..COM20"},
+        {"serial:com21", std::nullopt, "\"com21\" is not one of COM1..COM20"},
         {"serial:/dev/ttyS0?baud=4800", std::nullopt, "baud \"4800\""},
         {"serial:/dev/ttyS0?baud=", std::nullopt, "baud"},
         {"serial:/dev/ttyS0?speed=9600", std::nullopt, "expected ?baud="},
@@ -69,6 +73,50 @@ TEST(ReaderAddress, ParsesTheGrammarAndSaysWhyNot) {
             EXPECT_NE(parsed.why.find(c.why), std::string::npos) << c.text << ": " << parsed.why;
         }
     }
+}
+
+// The device each address opens, through the export: COM names by the port table (its variable
+// overriding one of them), paths as given, nothing for the first USB reader and for UDP.
+TEST(ReaderAddress, NamesTheDeviceItOpens) {
+    for (const char* variable : {"ZENDRIK_COM1", "ZENDRIK_COM9", "ZENDRIK_COM13", "ZENDRIK_COM20"}) {
+        ::unsetenv(variable);
+    }
+    ::setenv("ZENDRIK_COM2", "/dev/serial/by-id/reader", 1);
+    struct Case {
+        const char* address;
+        int32_t result;
+        const char* device;
+    };
+    const std::vector<Case> cases{
+        {"serial:com9", ZENDRIK_OK, "/dev/ttyUSB4"},
+        {"serial:COM1?baud=9600", ZENDRIK_OK, "/dev/ttyS0"},
+        {"serial:COM13", ZENDRIK_OK, "/dev/ttyACM0"},
+        {"serial:COM20", ZENDRIK_OK, "/dev/ttyAMA3"},
+        {"serial:com2", ZENDRIK_OK, "/dev/serial/by-id/reader"},
+        {"serial:/dev/ttyUSB0", ZENDRIK_OK, "/dev/ttyUSB0"},
+        {"usb:/dev/hidraw3", ZENDRIK_OK, "/dev/hidraw3"},
+        {"usb", ZENDRIK_OK, ""},
+        {"udp:127.0.0.1:27001", ZENDRIK_OK, ""},
+        {"serial:COM0", ZENDRIK_ERR_BAD_ADDRESS, ""},
+    };
+    for (const Case& c : cases) {
+        char device[64] = "untouched";
+        size_t length = 0;
+        ASSERT_EQ(zendrik_address_device(c.address, device, sizeof device, &length), c.result) << c.address;
+        if (c.result == ZENDRIK_OK) {
+            EXPECT_STREQ(device, c.device) << c.address;
+            EXPECT_EQ(length, std::strlen(c.device)) << c.address;
+        }
+    }
+    // A buffer that cannot hold the path gets nothing and learns the length.
+    char tiny[8] = "kept";
+    size_t length = 0;
+    EXPECT_EQ(zendrik_address_device("serial:/dev/ttyUSB0", tiny, sizeof tiny, &length),
+              ZENDRIK_ERR_TOO_SMALL);
+    EXPECT_STREQ(tiny, "kept");
+    EXPECT_EQ(length, std::strlen("/dev/ttyUSB0"));
+    EXPECT_EQ(zendrik_address_device(nullptr, tiny, sizeof tiny, &length), ZENDRIK_ERR_INVALID_ARGUMENT);
+    ::unsetenv("ZENDRIK_COM2");
 }
 
 TEST(ReconnectDelay, DoublesFromOneTenthToFiveSecondsWithJitterTakenOff) {

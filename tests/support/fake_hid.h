@@ -120,7 +120,9 @@ class FakeHid {
                 return nullptr;
             }
             ++owner_.opens;
-            owner_.pending_.clear();  // a fresh handle sees no earlier report
+            // A fresh handle sees no report that arrived before it; those still on their way reach it.
+            std::erase_if(owner_.pending_,
+                          [this](const Scheduled& item) { return item.arrival <= owner_.clock_.now(); });
             return std::make_unique<Device>(owner_);
         }
 

@@ -45,6 +45,9 @@ class FakeSerialLine {
             line_.writes.emplace_back(bytes.begin(), bytes.end());
         }
 
+        Milliseconds ByteTimeout() const override { return Milliseconds::zero(); }
+        bool DropArrivingWithin(Milliseconds) override { return false; }
+
         std::optional<uint8_t> ReadByte() override {
             ++line_.reads;
             if (line_.script.empty()) {

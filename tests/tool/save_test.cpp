@@ -305,6 +305,38 @@ class SaveTest : public QObject {
         QCOMPARE(window().Status(), QStringLiteral("before"));
     }
 
+    // After the reset the window is read back: it shows the factory values over what it showed
+    // before, and a Save then writes the reader's own values, not the old ones over the reset.
+    void factoryDefaultReadsTheReaderBackIntoTheWindow() {
+        MakeSaveable();
+        window().SetText(id::kTriggerTime, QStringLiteral("9"));
+        window().SetText(id::kWiegandInterval, QStringLiteral("5"));
+        window().Button(id::kWiegand34Radio)->click();
+        window().List(id::kFreqEndList)->setCurrentIndex(10);
+        window().Button(id::kFactoryDefault)->click();
+        QCOMPARE(window().messages, QStringList());
+        QCOMPARE(window().Status(), QStringLiteral("Success!"));
+        QVERIFY(Contains(virtualReader_.StandardCommands(), command::kGetOutPower));
+        const std::tuple<int, QString> texts[] = {{id::kTriggerTime, QStringLiteral("3")},
+                                                  {id::kWiegandInterval, QStringLiteral("2")}};
+        for (const auto& [control, text] : texts) {
+            QCOMPARE(window().Text(control), text);
+        }
+        const std::tuple<int, int> lists[] = {
+            {id::kPowerList, 33}, {id::kFreqStartList, 0}, {id::kFreqEndList, 52}};
+        for (const auto& [control, index] : lists) {
+            QCOMPARE(window().List(control)->currentIndex(), index);
+        }
+        QVERIFY(window().Button(id::kWiegand26Radio)->isChecked());
+
+        const sim::ReaderSettings held = reader().settings();
+        Forget();
+        window().Button(id::kSaveChanges)->click();
+        QCOMPARE(window().messages, QStringList());
+        QCOMPARE(window().Status(), QStringLiteral("Saved!"));
+        QVERIFY(reader().settings() == held);
+    }
+
     // The handlers that wait on the reader for seconds show the wait cursor from their first step,
     // the field check (failed here by the spare field), to their last box, and not after.
     void longHandlersShowTheWaitCursor() {

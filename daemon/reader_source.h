@@ -16,12 +16,21 @@ struct ReaderIdentity {
 };
 
 // Where one configured reader's events come from: a reader session in the daemon, a scripted
-// source in tests. The daemon's loop polls the descriptor and takes what is queued.
-class EventSource {
+// source in tests. Open, Start, Identify, Stop and the destructor may block as long as the reader takes
+// to answer or to be given up (a second and more for one that is silent): the daemon calls them
+// off its loop, one at a time per source. eventFd, Next and dropped never block; the loop calls
+// them, also while one of the others runs.
+class ReaderSource {
   public:
-    virtual ~EventSource() = default;
+    // Closes the reader.
+    virtual ~ReaderSource() = default;
 
-    // Readable while events are queued.
+    // Opens the reader, also when it does not answer yet. The reason when it cannot be opened at all.
+    virtual std::optional<std::string> Open() = 0;
+    // Starts reading (with link-lost first when the reader does not answer; it connects when it
+    // can). The reason when it cannot.
+    virtual std::optional<std::string> Start() = 0;
+    // Readable while events are queued; valid once Open() succeeded.
     virtual int eventFd() const = 0;
     // Takes the oldest queued event without waiting; false when none is queued.
     virtual bool Next(zendrik_event& event) = 0;

@@ -1,0 +1,255 @@
+#include "daemon/reader_runtime.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <utility>
+
+#include "daemon/log.h"
+#include "daemon/session_source.h"
+
+namespace zendrik::daemon {
+namespace {
+
+// Reader descriptors go before the loop's other work, so that every reader with events queued
+// is taken into one spool transaction (they stop being watched until it ran).
+constexpr int64_t kReaderWatchPriority = -1;
+
+void CopyReaderName(zendrik_event& event, const std::string& name) {
+    const std::size_t length = std::min(name.size(), sizeof event.reader - 1);
+    std::memcpy(event.reader, name.data(), length);
+    event.reader[length] = '\0';
+}
+
+}  // namespace
+
+ReaderRuntime::ReaderRuntime(ReaderConfig config, std::unique_ptr<ReaderSource> source, EventLoop& loop,
+                             OffLoop& offLoop, Owner& owner)
+    : config_(std::move(config)), source_(std::move(source)), loop_(loop), offLoop_(offLoop), owner_(owner) {}
+
+ReaderRuntime::~ReaderRuntime() = default;
+
+std::string ReaderRuntime::Label() const {
+    return "reader " + config_.name + " (" + config_.address + ")";
+}
+
+void ReaderRuntime::Open() {
+    phase_ = Phase::kOpening;
+    callRunning_ = true;
+    // A stop asked while the reader is opened spares it the start, and so the wait for a first
+    // round that a stop would have to sit out.
+    offLoop_.Run([this, source = source_, stopWanted = stopWantedOffLoop_] {
+        std::optional<std::string> failure = source->Open();
+        if (!failure && !stopWanted->load()) {
+            failure = source->Start();
+        }
+        return [this, failure] { OnOpenDone(failure); };
+    });
+}
+
+void ReaderRuntime::OnOpenDone(const std::optional<std::string>& failure) {
+    callRunning_ = false;
+    if (failure) {
+        phase_ = Phase::kFailed;
+        Log(Label() + ": " + *failure);
+    } else {
+        phase_ = Phase::kRunning;
+        watch_ = loop_.AddIo(source_->eventFd(), EPOLLIN, [this](uint32_t) {
+            watch_.Enable(false);
+            owner_.OnEventsQueued(*this);
+        });
+        watch_.SetPriority(kReaderWatchPriority);
+    }
+    owner_.OnOpened(*this);
+    if (stopWanted_) {
+        ContinueStop();
+    } else if (phase_ == Phase::kRunning) {
+        AskIdentity();
+    }
+}
+
+// The one place that asks a reader who it is. It blocks until the reader answers between two
+// inventory rounds or is given up, so it runs off the loop.
+void ReaderRuntime::AskIdentity() {
+    if (callRunning_) {
+        identityWanted_ = true;
+        return;
+    }
+    identityWanted_ = false;
+    callRunning_ = true;
+    offLoop_.Run([this, source = source_] {
+        std::optional<ReaderIdentity> identity = source->Identify();
+        return [this, identity] { OnIdentified(identity); };
+    });
+}
+
+void ReaderRuntime::OnIdentified(const std::optional<ReaderIdentity>& identity) {
+    callRunning_ = false;
+    if (identity) {
+        status_.kind = identity->kind;
+        status_.version = identity->version;
+        status_.serial = identity->serial;
+    }
+    const bool first = !statusKnown_;
+    statusKnown_ = true;
+    if (first && !linkSeen_) {
+        // Reading began with the link up (it says only a lost one): the answer tells the state.
+        status_.linkUp = identity.has_value();
+        everUp_ = everUp_ || status_.linkUp;
+    }
+    if (first && identity) {
+        Log(Label() + ": reader of kind " + std::to_string(identity->kind) + ", version " +
+            identity->version + ", serial number " + identity->serial);
+    }
+    owner_.OnStatusChanged(*this);
+    if (stopWanted_) {
+        ContinueStop();
+    } else if (identityWanted_) {
+        AskIdentity();
+    }
+}
+
+void ReaderRuntime::Stop() {
+    stopWanted_ = true;
+    stopWantedOffLoop_->store(true);
+    if (!callRunning_) {
+        ContinueStop();  // otherwise the end of the call goes on with it
+    }
+}
+
+void ReaderRuntime::ContinueStop() {
+    if (phase_ == Phase::kFailed) {
+        phase_ = Phase::kStopped;
+        owner_.OnStopped(*this);
+    } else if (phase_ == Phase::kRunning) {
+        BeginStop();
+    }
+}
+
+void ReaderRuntime::BeginStop() {
+    phase_ = Phase::kStopping;
+    callRunning_ = true;
+    offLoop_.Run([this, source = source_] {
+        source->Stop();
+        return [this] { OnReadingStopped(); };
+    });
+}
+
+void ReaderRuntime::OnReadingStopped() {
+    callRunning_ = false;
+    phase_ = Phase::kStopped;
+    dropped_ = source_->dropped();
+    owner_.OnStopped(*this);
+}
+
+void ReaderRuntime::Close() {
+    watch_ = EventSource();  // before the descriptor goes with the reader
+    phase_ = Phase::kClosing;
+    callRunning_ = true;
+    offLoop_.Run([this, source = std::exchange(source_, nullptr)]() mutable {
+        source.reset();
+        return [this] {
+            callRunning_ = false;
+            phase_ = Phase::kClosed;
+            owner_.OnClosed(*this);
+        };
+    });
+}
+
+bool ReaderRuntime::TakeEvents(Spool::Burst& burst, const StoreContext& context, std::size_t limit) {
+    if (!source_ || phase_ == Phase::kOpening || phase_ == Phase::kFailed) {
+        return true;
+    }
+    zendrik_event event{};
+    while (burst.added() < limit) {
+        if (!source_->Next(event)) {
+            return true;
+        }
+        CopyReaderName(event, config_.name);
+        const uint64_t seq =
+            burst.Add(config_.name, context.topics.ForEvent(config_.name, event.kind), [&](uint64_t given) {
+                event.seq = given;
+                return context.render(event);
+            });
+        context.stored(config_.name, seq);
+        Count(event);
+    }
+    return false;
+}
+
+void ReaderRuntime::Count(const zendrik_event& event) {
+    ++published_;
+    ++eventsByKind_[zendrik_event_kind_name(event.kind)];
+    if (event.kind == ZENDRIK_EVENT_READ) {
+        ++status_.reads;
+    } else if (event.kind == ZENDRIK_EVENT_LINK_LOST || event.kind == ZENDRIK_EVENT_LINK_RESTORED ||
+               event.kind == ZENDRIK_EVENT_LINK_UP) {
+        NoteLink(event);
+    }
+}
+
+void ReaderRuntime::NoteLink(const zendrik_event& event) {
+    const bool up = event.kind != ZENDRIK_EVENT_LINK_LOST;
+    linkSeen_ = true;
+    linkChanged_ = linkChanged_ || status_.linkUp != up;
+    status_.linkUp = up;
+    if (up) {
+        Log(Label() + ": " + (everUp_ ? "link restored" : "link up"));
+        everUp_ = true;
+        // link-up begins the stream of a reader that answered at open: identified then already.
+        identityWanted_ = identityWanted_ || event.kind == ZENDRIK_EVENT_LINK_RESTORED;
+        return;
+    }
+    ++linkLosses_;
+    Log(Label() + ": " + (everUp_ ? "link lost: " : "cannot be reached: ") + ResultWords(event.error));
+}
+
+void ReaderRuntime::AfterCommit() {
+    if (linkChanged_ && statusKnown_) {
+        owner_.OnStatusChanged(*this);
+    }
+    linkChanged_ = false;
+    if (identityWanted_ && !stopWanted_ && phase_ == Phase::kRunning) {
+        AskIdentity();
+    }
+}
+
+void ReaderRuntime::WatchAgain() {
+    watch_.Enable(true);
+}
+
+ReaderStatus ReaderRuntime::StatusNow(const ReaderCounts& counts) {
+    if (source_ && phase_ != Phase::kOpening && phase_ != Phase::kFailed) {
+        dropped_ = source_->dropped();
+    }
+    if (dropped_ > droppedLogged_) {
+        Log("reader " + config_.name + ": " + std::to_string(dropped_ - droppedLogged_) +
+            " events were dropped before they could be stored (the daemon fell behind)");
+        droppedLogged_ = dropped_;
+    }
+    ReaderStatus status = status_;
+    status.spooled = counts.spooled;
+    // Everything lost counts: what a full spool dropped and what never reached it.
+    status.dropped = counts.dropped + dropped_;
+    status.timeMs = UnixNowMs();
+    return status;
+}
+
+ReaderSnapshot ReaderRuntime::Snapshot(const ReaderCounts& counts) const {
+    ReaderSnapshot snapshot;
+    snapshot.name = config_.name;
+    snapshot.address = config_.address;
+    snapshot.linkUp = status_.linkUp;
+    snapshot.inventoryRunning = phase_ == Phase::kRunning;
+    snapshot.statusJson = statusJson_;
+    snapshot.reads = status_.reads;
+    snapshot.published = published_;
+    snapshot.linkLosses = linkLosses_;
+    snapshot.spooled = counts.spooled;
+    snapshot.dropped = counts.dropped + dropped_;
+    snapshot.eventsByKind = eventsByKind_;
+    snapshot.roundSeconds = roundSeconds_;
+    return snapshot;
+}
+
+}  // namespace zendrik::daemon

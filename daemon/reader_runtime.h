@@ -1,0 +1,132 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "daemon/config.h"
+#include "daemon/event_loop.h"
+#include "daemon/histogram.h"
+#include "daemon/off_loop.h"
+#include "daemon/payloads.h"
+#include "daemon/reader_source.h"
+#include "daemon/snapshot.h"
+#include "daemon/spool.h"
+
+namespace zendrik::daemon {
+
+// Turns an event (its seq already the daemon's) into the payload published for it.
+using EventRenderer = std::function<std::string(const zendrik_event&)>;
+
+// What storing a reader's events needs besides the spool's burst.
+struct StoreContext {
+    const Topics& topics;
+    const EventRenderer& render;
+    // Told of every message stored, for the time it takes to reach the broker.
+    std::function<void(const std::string& reader, uint64_t seq)> stored;
+};
+
+// One configured reader while the daemon runs: its source opened, identified, stopped and closed
+// off the loop (ReaderSource says why), its event descriptor watched on the loop, its status and
+// its counters. The site owns it and is told of every step through Owner.
+class ReaderRuntime {
+  public:
+    enum class Phase {
+        kOpening,
+        kRunning,
+        kFailed,    // it could not be opened at all
+        kStopping,  // its reading is being stopped
+        kStopped,   // reading has ended; what it queued is still to be taken
+        kClosing,
+        kClosed,
+    };
+
+    class Owner {
+      public:
+        virtual ~Owner() = default;
+        // Events wait to be taken; the descriptor is not watched until WatchAgain().
+        virtual void OnEventsQueued(ReaderRuntime& reader) = 0;
+        // Opening has ended, in kRunning or kFailed.
+        virtual void OnOpened(ReaderRuntime& reader) = 0;
+        virtual void OnStatusChanged(ReaderRuntime& reader) = 0;
+        // Reading has ended after Stop(): take what it queued, then Close().
+        virtual void OnStopped(ReaderRuntime& reader) = 0;
+        virtual void OnClosed(ReaderRuntime& reader) = 0;
+    };
+
+    ReaderRuntime(ReaderConfig config, std::unique_ptr<ReaderSource> source, EventLoop& loop,
+                  OffLoop& offLoop, Owner& owner);
+    ~ReaderRuntime();
+    ReaderRuntime(const ReaderRuntime&) = delete;
+    ReaderRuntime& operator=(const ReaderRuntime&) = delete;
+
+    void Open();
+    // Stops reading as soon as what runs now (opening, identifying) has ended.
+    void Stop();
+    // After OnStopped and its events taken: closes the reader.
+    void Close();
+
+    // Moves queued events into `burst` until it holds `limit`; true when none is left queued.
+    bool TakeEvents(Spool::Burst& burst, const StoreContext& context, std::size_t limit);
+    // After the burst with its events was committed: logs link changes, tells the owner of a
+    // changed status and asks a reader whose link came back who it is (it may have been swapped).
+    void AfterCommit();
+    // Watches the descriptor again once everything queued was taken.
+    void WatchAgain();
+
+    const ReaderConfig& config() const { return config_; }
+    const std::string& name() const { return config_.name; }
+    Phase phase() const { return phase_; }
+    bool linkUp() const { return status_.linkUp; }
+    // The status goes out once the reader was asked who it is, so that the first one published
+    // is right.
+    bool statusKnown() const { return statusKnown_; }
+
+    // The status as of now, with the spool's counts of this reader (and what the source dropped
+    // before anything was stored, which is logged once when it grows).
+    ReaderStatus StatusNow(const ReaderCounts& counts);
+    // The payload of the status as it was published last.
+    void NotePublishedStatus(std::string json) { statusJson_ = std::move(json); }
+    ReaderSnapshot Snapshot(const ReaderCounts& counts) const;
+
+  private:
+    void OnOpenDone(const std::optional<std::string>& failure);
+    void AskIdentity();
+    void OnIdentified(const std::optional<ReaderIdentity>& identity);
+    void ContinueStop();
+    void BeginStop();
+    void OnReadingStopped();
+    void Count(const zendrik_event& event);
+    void NoteLink(const zendrik_event& event);
+    std::string Label() const;
+
+    ReaderConfig config_;
+    std::shared_ptr<ReaderSource> source_;
+    EventLoop& loop_;
+    OffLoop& offLoop_;
+    Owner& owner_;
+    Phase phase_ = Phase::kOpening;
+    EventSource watch_;
+    bool callRunning_ = false;  // one call off the loop at a time
+    bool stopWanted_ = false;
+    std::shared_ptr<std::atomic<bool>> stopWantedOffLoop_ = std::make_shared<std::atomic<bool>>(false);
+    bool identityWanted_ = false;
+    bool statusKnown_ = false;
+    bool linkSeen_ = false;  // a link event came: it, not the first identity, says the state
+    bool everUp_ = false;
+    bool linkChanged_ = false;  // since the last commit
+    ReaderStatus status_;
+    std::string statusJson_;
+    uint64_t dropped_ = 0;  // what the source dropped, as last seen
+    uint64_t droppedLogged_ = 0;
+    uint64_t published_ = 0;
+    uint64_t linkLosses_ = 0;
+    std::map<std::string, uint64_t> eventsByKind_;
+    Histogram roundSeconds_;
+};
+
+}  // namespace zendrik::daemon

@@ -1,0 +1,541 @@
+#include "daemon/site.h"
+
+#include <signal.h>
+
+#include <algorithm>
+
+#include "daemon/log.h"
+#include "daemon/reader_changes.h"
+
+namespace zendrik::daemon {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Events taken from the readers in one transaction before the loop turns to the broker again.
+constexpr std::size_t kEventsPerBurst = 4096;
+// On SIGTERM: time to send what is spooled, then to have the "offline" statuses acknowledged.
+constexpr milliseconds kFlushTime{3000};
+constexpr milliseconds kOfflineAckTime{1000};
+// The store runs after the readers' descriptors (priority -1) and beside the broker's socket.
+constexpr int64_t kStorePriority = 0;
+// systemd's STATUS= line follows the site at most this often: two hundred readers coming online
+// at once are one line, not two hundred.
+constexpr milliseconds kStatusLinePause{1000};
+
+std::string Joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
+}
+
+std::vector<std::string> NamesOf(const std::vector<ReaderConfig>& readers) {
+    std::vector<std::string> names;
+    for (const ReaderConfig& reader : readers) {
+        names.push_back(reader.name);
+    }
+    return names;
+}
+
+std::string Describe(const ReaderChanges& changes) {
+    if (changes.empty()) {
+        return "no reader changed";
+    }
+    std::vector<std::string> parts;
+    if (!changes.added.empty()) {
+        parts.push_back("added " + Joined(NamesOf(changes.added)));
+    }
+    if (!changes.removed.empty()) {
+        parts.push_back("removed " + Joined(changes.removed));
+    }
+    if (!changes.changed.empty()) {
+        parts.push_back("reopened " + Joined(NamesOf(changes.changed)));
+    }
+    return Joined(parts);
+}
+
+}  // namespace
+
+Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, Spool& spool,
+           Notifier& notifier, ConfigLoader reload)
+    : config_(std::move(config)),
+      topics_(config_.mqtt.topicPrefix, config_.site),
+      makeSource_(std::move(makeSource)),
+      render_(std::move(render)),
+      spool_(spool),
+      notifier_(notifier),
+      reload_(std::move(reload)),
+      uplink_(loop_, config_.mqtt, topics_.SiteStatus(), SiteOfflineJson(), spool, *this),
+      retained_(config_.spool.path + ".statuses"),
+      offLoop_(loop_) {
+    store_ = loop_.AddDeferred(kStorePriority, [this] { StoreEvents(); });
+    statusTimer_ = loop_.AddTimer([this] {
+        PublishSiteOnline();
+        PublishAllStatuses();
+        statusTimer_.ArmIn(milliseconds{config_.statusIntervalMs});
+    });
+    checkpointTimer_ = loop_.AddTimer([this] {
+        spool_.Checkpoint();
+        checkpointTimer_.ArmIn(milliseconds{config_.spool.checkpointIntervalMs});
+    });
+    flushDeadline_ = loop_.AddTimer([this] {
+        flushTimedOut_ = true;
+        CheckStopProgress();
+    });
+    offlineDeadline_ = loop_.AddTimer([this] {
+        if (stage_ == Stage::kOffline) {
+            Finish();
+        }
+    });
+    statusLine_ = loop_.AddTimer([this] {
+        statusLinePending_ = false;
+        notifier_.Status(StatusLine());
+    });
+}
+
+Site::~Site() = default;
+
+int Site::Run(int stopFd) {
+    if (const auto problem = uplink_.CheckSetup()) {
+        Log("cannot set up MQTT: " + *problem);
+        return kExitFailure;
+    }
+    // The signals are taken before any thread starts, so that every thread inherits their block.
+    for (const int stop : {SIGTERM, SIGINT}) {
+        signals_.push_back(loop_.AddSignal(stop, [this](const signalfd_siginfo&) { BeginStop(kExitOk); }));
+    }
+    signals_.push_back(loop_.AddSignal(SIGHUP, [this](const signalfd_siginfo&) { Reload(); }));
+    if (stopFd >= 0) {
+        stopWatch_ = loop_.AddIo(stopFd, EPOLLIN, [this](uint32_t) {
+            stopWatch_.Enable(false);
+            BeginStop(kExitOk);
+        });
+    }
+    loop_.EnableWatchdog();
+    startedMs_ = UnixNowMs();
+    notifier_.Status("opening " + std::to_string(config_.readers.size()) + " readers");
+    for (const std::string& name : retained_.names()) {
+        const bool configured = std::any_of(config_.readers.begin(), config_.readers.end(),
+                                            [&](const ReaderConfig& reader) { return reader.name == name; });
+        if (!configured) {
+            clearsPending_.insert(name);
+        }
+    }
+    SaveRetainedNames();
+    for (const ReaderConfig& reader : config_.readers) {
+        readers_.push_back(StartReader(reader));
+    }
+    uplink_.Start();
+    statusTimer_.ArmIn(milliseconds{config_.statusIntervalMs});
+    checkpointTimer_.ArmIn(milliseconds{config_.spool.checkpointIntervalMs});
+    return loop_.Run();
+}
+
+std::unique_ptr<ReaderRuntime> Site::StartReader(const ReaderConfig& config) {
+    clearsPending_.erase(config.name);
+    ReaderRuntime::Owner& owner = *this;
+    auto reader = std::make_unique<ReaderRuntime>(config, makeSource_(config), loop_, offLoop_, owner);
+    reader->Open();
+    return reader;
+}
+
+void Site::OnOpened(ReaderRuntime& reader) {
+    const bool configured = std::any_of(readers_.begin(), readers_.end(),
+                                        [&](const auto& running) { return running.get() == &reader; });
+    if (reader.phase() == ReaderRuntime::Phase::kFailed && !ready_ && configured) {
+        // A reader that cannot be set up at all at the start is a configuration to fix.
+        BeginStop(kExitFailure);
+        return;
+    }
+    CheckReady();
+}
+
+void Site::CheckReady() {
+    if (ready_ || stage_ != Stage::kRunning) {
+        return;
+    }
+    const bool opening = std::any_of(readers_.begin(), readers_.end(), [](const auto& reader) {
+        return reader->phase() == ReaderRuntime::Phase::kOpening;
+    });
+    if (opening) {
+        return;
+    }
+    ready_ = true;
+    notifier_.Ready(StatusLine());
+    Log("reading " + std::to_string(readers_.size()) + " readers of site " + config_.site + " into " +
+        config_.spool.path + ", publishing to " + config_.mqtt.host + ":" +
+        std::to_string(config_.mqtt.port));
+}
+
+void Site::OnEventsQueued(ReaderRuntime& reader) {
+    if (std::find(storePending_.begin(), storePending_.end(), &reader) == storePending_.end()) {
+        storePending_.push_back(&reader);
+    }
+    store_.Schedule();
+}
+
+void Site::StoreEvents() {
+    const StoreContext context{topics_, render_, [this](const std::string& reader, uint64_t seq) {
+                                   uplink_.NoteStored(reader, seq);
+                               }};
+    Spool::Burst burst = spool_.Begin();
+    std::vector<ReaderRuntime*> taken;
+    std::vector<ReaderRuntime*> stillQueued;
+    for (ReaderRuntime* reader : storePending_) {
+        if (burst.added() >= kEventsPerBurst) {
+            stillQueued.push_back(reader);
+            continue;
+        }
+        taken.push_back(reader);
+        if (!reader->TakeEvents(burst, context, kEventsPerBurst)) {
+            stillQueued.push_back(reader);
+        }
+    }
+    storePending_ = stillQueued;
+    if (burst.added() > 0) {
+        burst.Commit();
+    }
+    for (ReaderRuntime* reader : taken) {
+        if (std::find(stillQueued.begin(), stillQueued.end(), reader) == stillQueued.end()) {
+            reader->WatchAgain();
+        }
+        reader->AfterCommit();
+    }
+    if (!storePending_.empty()) {
+        store_.Schedule();
+    }
+    uplink_.Pump();
+}
+
+void Site::StoreAll(ReaderRuntime& reader) {
+    const StoreContext context{
+        topics_, render_, [this](const std::string& name, uint64_t seq) { uplink_.NoteStored(name, seq); }};
+    storePending_.erase(std::remove(storePending_.begin(), storePending_.end(), &reader),
+                        storePending_.end());
+    bool drained = false;
+    while (!drained) {
+        Spool::Burst burst = spool_.Begin();
+        drained = reader.TakeEvents(burst, context, kEventsPerBurst);
+        if (burst.added() > 0) {
+            burst.Commit();
+        }
+        reader.AfterCommit();
+    }
+    uplink_.Pump();
+}
+
+void Site::OnStatusChanged(ReaderRuntime& reader) {
+    PublishStatus(reader);
+    UpdateStatusLine();
+}
+
+void Site::OnStopped(ReaderRuntime& reader) {
+    StoreAll(reader);
+    reader.Close();
+}
+
+void Site::OnClosed(ReaderRuntime& reader) {
+    // Called from the reader's own last step: it may be destroyed here, and nothing of it runs after.
+    storePending_.erase(std::remove(storePending_.begin(), storePending_.end(), &reader),
+                        storePending_.end());
+    const auto retired = std::find_if(retiring_.begin(), retiring_.end(),
+                                      [&](const Retiring& entry) { return entry.runtime.get() == &reader; });
+    if (retired != retiring_.end()) {
+        Retiring entry = std::move(*retired);
+        retiring_.erase(retired);
+        if (!entry.successor) {
+            ClearStatus(entry.runtime->name());
+        } else if (stage_ == Stage::kRunning) {
+            readers_.push_back(StartReader(*entry.successor));
+            OrderReaders();
+        }
+        SaveRetainedNames();
+    }
+    if (stage_ != Stage::kRunning) {
+        CheckStopProgress();
+    }
+}
+
+void Site::Retire(const std::string& name, std::optional<ReaderConfig> successor) {
+    const auto running = std::find_if(readers_.begin(), readers_.end(),
+                                      [&](const auto& reader) { return reader->name() == name; });
+    if (running == readers_.end()) {
+        // Already closing after an earlier reload: what follows it is what changes.
+        for (Retiring& entry : retiring_) {
+            if (entry.runtime->name() == name) {
+                entry.successor = std::move(successor);
+            }
+        }
+        return;
+    }
+    retiring_.push_back(Retiring{std::move(*running), std::move(successor)});
+    readers_.erase(running);
+    retiring_.back().runtime->Stop();
+}
+
+void Site::Reload() {
+    if (stage_ != Stage::kRunning || !reload_) {
+        return;
+    }
+    DaemonConfig next;
+    try {
+        next = reload_();
+    } catch (const ConfigError& error) {
+        Log(std::string(error.what()) + "; the configuration was not reloaded, the running one stays");
+        return;
+    }
+    if (next.site != config_.site || !(next.mqtt == config_.mqtt) || !(next.spool == config_.spool)) {
+        Log("changes to the site, [mqtt] or [spool] take effect at the next start");
+    }
+    const ReaderChanges changes = CompareReaders(config_.readers, next.readers);
+    config_.readers = next.readers;
+    if (next.statusIntervalMs != config_.statusIntervalMs) {
+        config_.statusIntervalMs = next.statusIntervalMs;
+        statusTimer_.ArmIn(milliseconds{config_.statusIntervalMs});
+    }
+    for (const std::string& name : changes.removed) {
+        Retire(name, std::nullopt);
+    }
+    for (const ReaderConfig& reader : changes.changed) {
+        Retire(reader.name, reader);
+    }
+    for (const ReaderConfig& reader : changes.added) {
+        const auto closing = std::find_if(retiring_.begin(), retiring_.end(), [&](const Retiring& entry) {
+            return entry.runtime->name() == reader.name;
+        });
+        if (closing != retiring_.end()) {
+            closing->successor = reader;  // opened once the one of the same name has closed
+        } else {
+            readers_.push_back(StartReader(reader));
+        }
+    }
+    OrderReaders();
+    SaveRetainedNames();
+    PublishSiteOnline();
+    Log("configuration reloaded: " + Describe(changes));
+}
+
+void Site::OrderReaders() {
+    const auto position = [&](const ReaderRuntime& reader) {
+        const auto found =
+            std::find_if(config_.readers.begin(), config_.readers.end(),
+                         [&](const ReaderConfig& wanted) { return wanted.name == reader.name(); });
+        return found - config_.readers.begin();
+    };
+    std::stable_sort(readers_.begin(), readers_.end(),
+                     [&](const auto& a, const auto& b) { return position(*a) < position(*b); });
+}
+
+bool Site::PublishStatus(ReaderRuntime& reader, bool offline, std::function<void()> acknowledged) {
+    ReaderStatus status = reader.StatusNow(spool_.counts(reader.name()));
+    status.offline = offline;
+    std::string json = ReaderStatusJson(status);
+    const bool sent =
+        uplink_.Publish(topics_.ReaderStatus(reader.name()), json, true, std::move(acknowledged));
+    reader.NotePublishedStatus(std::move(json));
+    return sent;
+}
+
+void Site::PublishAllStatuses() {
+    for (const auto& reader : readers_) {
+        if (reader->statusKnown()) {
+            PublishStatus(*reader);
+        }
+    }
+}
+
+void Site::PublishSiteOnline() {
+    uplink_.Publish(topics_.SiteStatus(), SiteOnlineJson(UnixNowMs(), startedMs_, config_.readers.size()),
+                    true);
+}
+
+void Site::ClearStatus(const std::string& name) {
+    clearsPending_.insert(name);
+    SaveRetainedNames();
+    SendClear(name);
+}
+
+// An empty retained message removes the retained status from the broker.
+void Site::SendClear(const std::string& name) {
+    uplink_.Publish(topics_.ReaderStatus(name), "", true, [this, name] {
+        clearsPending_.erase(name);
+        SaveRetainedNames();
+        Log("reader " + name + " is no longer configured: its status was cleared");
+    });
+}
+
+void Site::SaveRetainedNames() {
+    std::set<std::string> names(clearsPending_);
+    for (const ReaderConfig& reader : config_.readers) {
+        names.insert(reader.name);
+    }
+    for (const Retiring& entry : retiring_) {
+        names.insert(entry.runtime->name());
+    }
+    if (const auto problem = retained_.Save(names)) {
+        Log(*problem);
+    }
+}
+
+void Site::OnUplinkConnected() {
+    PublishSiteOnline();
+    PublishAllStatuses();
+    for (const std::string& name : std::set<std::string>(clearsPending_)) {
+        SendClear(name);
+    }
+}
+
+void Site::OnUplinkRefused() {
+    BeginStop(kExitBrokerRefused);
+}
+
+void Site::OnUplinkStateChanged() {
+    UpdateStatusLine();
+    if (stage_ == Stage::kFlushing || (stage_ == Stage::kOffline && !uplink_.connected())) {
+        CheckStopProgress();
+    }
+}
+
+void Site::OnUplinkAcknowledged() {
+    if (stage_ == Stage::kFlushing) {
+        CheckStopProgress();
+    }
+}
+
+void Site::BeginStop(int exitCode) {
+    if (stage_ != Stage::kRunning) {
+        return;
+    }
+    stage_ = Stage::kStoppingReaders;
+    exitCode_ = exitCode;
+    notifier_.Stopping(StatusLine());
+    statusTimer_.Disarm();
+    // All at once: each stop waits for its reader's round to end.
+    for (const auto& reader : readers_) {
+        reader->Stop();
+    }
+    for (const Retiring& entry : retiring_) {
+        entry.runtime->Stop();
+    }
+    CheckStopProgress();
+}
+
+bool Site::AllReadersClosing() const {
+    const auto closing = [](const ReaderRuntime& reader) {
+        return reader.phase() == ReaderRuntime::Phase::kClosing ||
+               reader.phase() == ReaderRuntime::Phase::kClosed;
+    };
+    return std::all_of(readers_.begin(), readers_.end(),
+                       [&](const auto& reader) { return closing(*reader); }) &&
+           std::all_of(retiring_.begin(), retiring_.end(),
+                       [&](const Retiring& entry) { return closing(*entry.runtime); });
+}
+
+bool Site::AllReadersClosed() const {
+    return retiring_.empty() && std::all_of(readers_.begin(), readers_.end(), [](const auto& reader) {
+               return reader->phase() == ReaderRuntime::Phase::kClosed;
+           });
+}
+
+void Site::CheckStopProgress() {
+    if (stage_ == Stage::kStoppingReaders) {
+        if (!AllReadersClosing()) {
+            return;
+        }
+        stage_ = Stage::kFlushing;
+        flushDeadline_.ArmIn(kFlushTime);
+    }
+    if (stage_ == Stage::kFlushing) {
+        const bool sending = exitCode_ == kExitOk && uplink_.connected() && spool_.size() > 0;
+        if (sending && !flushTimedOut_) {
+            return;
+        }
+        flushDeadline_.Disarm();
+        PublishOffline();
+        return;
+    }
+    if (stage_ == Stage::kOffline && !uplink_.connected()) {
+        Finish();
+        return;
+    }
+    if (stage_ == Stage::kFinishing && AllReadersClosed()) {
+        loop_.Exit(exitCode_);
+    }
+}
+
+void Site::PublishOffline() {
+    stage_ = Stage::kOffline;
+    if (!uplink_.connected()) {
+        Finish();
+        return;
+    }
+    offlineAwaited_ = 0;
+    const auto acknowledged = [this] {
+        if (offlineAwaited_ > 0 && --offlineAwaited_ == 0 && stage_ == Stage::kOffline) {
+            Finish();
+        }
+    };
+    for (const auto& reader : readers_) {
+        offlineAwaited_ += PublishStatus(*reader, true, acknowledged) ? 1 : 0;
+    }
+    offlineAwaited_ += uplink_.Publish(topics_.SiteStatus(), SiteOfflineJson(), true, acknowledged) ? 1 : 0;
+    if (offlineAwaited_ == 0 || !uplink_.connected()) {
+        Finish();
+        return;
+    }
+    offlineDeadline_.ArmIn(kOfflineAckTime);
+}
+
+void Site::Finish() {
+    stage_ = Stage::kFinishing;
+    offlineDeadline_.Disarm();
+    uplink_.Close();
+    spool_.Checkpoint();
+    Log("stopped; " + std::to_string(spool_.size()) + " messages stay in the spool");
+    CheckStopProgress();
+}
+
+void Site::UpdateStatusLine() {
+    if (!statusLinePending_) {
+        statusLinePending_ = true;
+        statusLine_.ArmIn(kStatusLinePause);
+    }
+}
+
+std::string Site::StatusLine() const {
+    const std::size_t online = static_cast<std::size_t>(
+        std::count_if(readers_.begin(), readers_.end(), [](const auto& reader) { return reader->linkUp(); }));
+    std::string broker;
+    switch (uplink_.state()) {
+        case MqttState::kConnected:
+            broker = "broker connected";
+            break;
+        case MqttState::kConnecting:
+            broker = "connecting to the broker";
+            break;
+        case MqttState::kRefused:
+            broker = "refused by the broker";
+            break;
+        case MqttState::kDown:
+            broker = "broker unreachable";
+            break;
+    }
+    return broker + ", " + std::to_string(online) + "/" + std::to_string(readers_.size()) +
+           " readers online, " + std::to_string(spool_.size()) + " spooled";
+}
+
+SiteSnapshot Site::Snapshot() const {
+    SiteSnapshot snapshot;
+    snapshot.site = config_.site;
+    snapshot.mqttConnected = uplink_.connected();
+    snapshot.spoolMessages = spool_.size();
+    snapshot.publishSeconds = uplink_.publishSeconds();
+    for (const auto& reader : readers_) {
+        snapshot.readers.push_back(reader->Snapshot(spool_.counts(reader->name())));
+    }
+    return snapshot;
+}
+
+}  // namespace zendrik::daemon

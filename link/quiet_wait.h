@@ -1,0 +1,29 @@
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+
+#include "link/clock.h"
+
+namespace zendrik {
+
+// A link that keeps hearing something is not waited for longer than this many quiet periods.
+inline constexpr int kQuietPeriodsAtMost = 3;
+
+// Waits until nothing has arrived for `period`, dropping whatever does arrive, and gives up after
+// kQuietPeriodsAtMost periods in all. `dropWithin(timeout)` waits up to `timeout` for something
+// to arrive (bytes, a report, a datagram), drops it and says whether anything came; it returns
+// at once when something has. So a silent link costs exactly one period, a late reply that comes
+// after d costs d plus one period, and a chattering one the limit. Returns how often it dropped.
+template <typename DropWithin>
+int AwaitQuiet(Clock& clock, Milliseconds period, DropWithin&& dropWithin) {
+    const Clock::TimePoint limit = clock.now() + kQuietPeriodsAtMost * period;
+    for (int dropped = 0;; ++dropped) {
+        const Milliseconds left = std::chrono::ceil<Milliseconds>(limit - clock.now());
+        if (left <= Milliseconds::zero() || !dropWithin(std::min(period, left))) {
+            return dropped;
+        }
+    }
+}
+
+}  // namespace zendrik
