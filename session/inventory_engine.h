@@ -26,7 +26,7 @@ inline constexpr Milliseconds kIdleRoundInterval{50};
 // was not, kRoundPatienceFactor times as long as that one waited: a reply given up on would come
 // while the next request waits for its own.
 inline constexpr int kRoundPatienceFactor = 2;
-inline constexpr Milliseconds kLongestRoundPatience{2000};
+inline constexpr Milliseconds kLongestRoundPatience = kLongestRound;
 
 // Link loss: the device is gone for sure when a write finds nothing to send on (the USB device or
 // serial port has disappeared); otherwise the link counts as lost after kFailedRoundsForLoss

@@ -33,13 +33,9 @@ int32_t ReadIdentityBytes(Link& link, IdentityRecord record, std::vector<uint8_t
     return result;
 }
 
-// A tag read waits longer for its reply over USB: the reader inventories first. On every link it
-// waits for the reply as long as a slow reader's round may take, so that the reply is not left to
-// arrive late.
-constexpr Milliseconds kLongestRound{1500};
+// A tag read waits longer for its reply over USB: the reader inventories first.
 ExchangeVariant TagReadVariant(const Link& link) {
-    return (link.type() == LinkType::kUsb ? ExchangeVariant::TagRead() : ExchangeVariant::Standard())
-        .WithPatience(kLongestRound);
+    return link.type() == LinkType::kUsb ? ExchangeVariant::TagRead() : ExchangeVariant::Standard();
 }
 
 }  // namespace

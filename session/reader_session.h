@@ -29,6 +29,11 @@ struct TagRound {
     Clock::TimePoint::duration took{};  // from the request sent to the reply taken (or given up)
 };
 
+// A tag read waits for its reply as long as a slow reader's round may take (some take a second),
+// so that the reply is not left to arrive late; an inventory that has learned its reader's round
+// time waits less.
+inline constexpr Milliseconds kLongestRound{1500};
+
 // How long a round took, in microseconds as the events carry it.
 uint32_t RoundMicroseconds(const TagRound& round);
 
@@ -84,7 +89,7 @@ class ReaderSession {
 
     // One tag read (the card rule loaded already, or no card numbers), waiting up to `patience`
     // for the reply when that is longer than the link's own wait.
-    TagRound ReadTagRound(Milliseconds patience = Milliseconds::zero());
+    TagRound ReadTagRound(Milliseconds patience = kLongestRound);
 
     Link& link() { return *link_; }
 
