@@ -77,8 +77,7 @@ int EventStream::Run() {
 }
 
 int EventStream::StartAll() {
-    // The reading threads start with the stop signals held, so that only this thread takes them.
-    const StopSignalsHeld held;
+    // The library's threads block every signal: the interrupt always comes to this one.
     zendrik::InventoryOptions inventory;
     inventory.absence = options_.absence;
     for (Reading& reading : readings_) {
@@ -175,6 +174,10 @@ void EventStream::Handle(Reading& reading, zendrik_event& raw) {
         case zendrik::EventKind::link_restored:
             HandleLink(reading, event);
             return;
+        case zendrik::EventKind::link_up:
+            break;  // the stream's first word: the reader answered at open, as it had to
+        case zendrik::EventKind::completed:
+            return;  // nothing is submitted here
     }
     if (options_.events) {
         Print(FormatEvent(options_.format, event, layout_));

@@ -1,7 +1,6 @@
 #include "cli/interrupt.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,14 +21,6 @@ void RaiseFlag(int) {
         [[maybe_unused]] const ssize_t written = ::write(wakeWrite, &byte, sizeof byte);
     }
     errno = savedErrno;
-}
-
-sigset_t StopSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    return signals;
 }
 
 }  // namespace
@@ -62,15 +53,6 @@ InterruptFlag::~InterruptFlag() {
 
 bool InterruptFlag::raised() const {
     return interrupted != 0;
-}
-
-StopSignalsHeld::StopSignalsHeld() {
-    const sigset_t signals = StopSignals();
-    ::pthread_sigmask(SIG_BLOCK, &signals, &previous_);
-}
-
-StopSignalsHeld::~StopSignalsHeld() {
-    ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 }  // namespace zendrik::cli

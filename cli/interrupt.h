@@ -24,18 +24,4 @@ class InterruptFlag {
     struct sigaction previousTerminate_ {};
 };
 
-// While it lives, SIGINT and SIGTERM are held back on the calling thread, and so on every thread it
-// starts: the library's reading threads are started under it, so that only the main thread takes
-// the stop signals and no exchange of theirs is cut short by one.
-class StopSignalsHeld {
-  public:
-    StopSignalsHeld();
-    ~StopSignalsHeld();
-    StopSignalsHeld(const StopSignalsHeld&) = delete;
-    StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
-
-  private:
-    sigset_t previous_{};
-};
-
 }  // namespace zendrik::cli

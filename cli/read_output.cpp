@@ -69,6 +69,8 @@ std::string TextDetails(const zendrik::Event& event) {
         case zendrik::EventKind::link_lost:
             return "  " + ResultWords(event.error());
         case zendrik::EventKind::link_restored:
+        case zendrik::EventKind::link_up:
+        case zendrik::EventKind::completed:
             break;
     }
     return {};

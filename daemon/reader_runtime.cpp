@@ -182,20 +182,22 @@ void ReaderRuntime::Count(const zendrik_event& event) {
     ++eventsByKind_[zendrik_event_kind_name(event.kind)];
     if (event.kind == ZENDRIK_EVENT_READ) {
         ++status_.reads;
-    } else if (event.kind == ZENDRIK_EVENT_LINK_LOST || event.kind == ZENDRIK_EVENT_LINK_RESTORED) {
+    } else if (event.kind == ZENDRIK_EVENT_LINK_LOST || event.kind == ZENDRIK_EVENT_LINK_RESTORED ||
+               event.kind == ZENDRIK_EVENT_LINK_UP) {
         NoteLink(event);
     }
 }
 
 void ReaderRuntime::NoteLink(const zendrik_event& event) {
-    const bool up = event.kind == ZENDRIK_EVENT_LINK_RESTORED;
+    const bool up = event.kind != ZENDRIK_EVENT_LINK_LOST;
     linkSeen_ = true;
     linkChanged_ = linkChanged_ || status_.linkUp != up;
     status_.linkUp = up;
     if (up) {
         Log(Label() + ": " + (everUp_ ? "link restored" : "link up"));
         everUp_ = true;
-        identityWanted_ = true;
+        // link-up begins the stream of a reader that answered at open: identified then already.
+        identityWanted_ = identityWanted_ || event.kind == ZENDRIK_EVENT_LINK_RESTORED;
         return;
     }
     ++linkLosses_;

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "link/link.h"
+#include "link/log.h"
 
 namespace zendrik {
 
@@ -28,10 +29,12 @@ Result Guarded(Result failure, Body&& body) noexcept {
 }
 
 // Runs an exported function's body on the library's one link, holding GlobalLinkMutex for the
-// whole call (waits included), and Guarded.
+// whole call (waits included), and Guarded. What it logs reaches the log handler once the mutex
+// has been released.
 template <typename Result, typename Body>
 Result OnGlobalLink(Result failure, Body&& body) noexcept {
     return Guarded<Result>(failure, [&] {
+        const log::HeldBack heldBack;
         const std::lock_guard lock(GlobalLinkMutex());
         return body(GlobalLink());
     });

@@ -3,9 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "exports/zendrik_session.h"
+#include "session/request.h"
 
 // What every exported session function does at the C boundary: no C++ exception crosses it, and
 // texts go into the caller's buffers within their sizes.
@@ -21,6 +25,18 @@ int32_t GuardedCall(Body&& body) noexcept {
         return ZENDRIK_ERR_NO_MEMORY;
     }
 }
+
+// The checks every blocking call of a handle makes first: a handle, and not from inside a callback
+// (which runs on the handle's own thread, so that it would wait for itself).
+int32_t BlockingCallRefusal(const zendrik_reader* reader);
+
+// The inventory's options as the library takes them (NULL: the defaults); nothing for options
+// that are too old or hold an absence or queue capacity of 0.
+std::optional<InventorySetup> InventorySetupOf(const zendrik_inventory_options* options);
+
+// Copies `count` NAME=VALUE texts; an empty result, or which one is missing (null).
+std::string CopyAssignments(const char* const* assignments, std::size_t count,
+                            std::vector<std::string>& copied);
 
 // Writes `text` and its NUL into `buffer` when `size` holds them, and its length (without the
 // NUL) into *length when that is not null. ZENDRIK_ERR_TOO_SMALL (nothing written) when it does

@@ -3,32 +3,39 @@
 #include <optional>
 
 #include "exports/session_boundary.h"
+#include "exports/sized_structs.h"
 #include "exports/zendrik_session.h"
 #include "session/callback_scope.h"
 #include "session/event_json.h"
 #include "session/reader_handle.h"
 
 namespace session = zendrik::session;
+namespace exports = zendrik::exports;
 using session::GuardedCall;
 
 namespace {
 
-constexpr uint32_t kDefaultQueueCapacity = 4096;
-
-std::optional<std::chrono::steady_clock::time_point> DeadlineAfter(int32_t timeoutMs) {
+std::optional<std::chrono::milliseconds> TimeoutOf(int32_t timeoutMs) {
     if (timeoutMs < 0) {
         return std::nullopt;
     }
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    return std::chrono::milliseconds(timeoutMs);
 }
 
-int32_t NextEvent(zendrik_reader& reader, zendrik_event& event, int32_t timeoutMs) {
+int32_t NextEvents(zendrik_reader& reader, void* buffer, size_t eventSize, size_t count, size_t& got,
+                   int32_t timeoutMs) {
     // Events delivered to a callback never reach the queue: waiting for them would be in vain.
-    if (reader.inventory.running() && reader.inventory.delivers_to_callback()) {
+    if (reader.actor.delivers_to_callback()) {
         return ZENDRIK_ERR_BUSY;
     }
-    switch (reader.queue.Take(event, DeadlineAfter(timeoutMs))) {
-        case session::EventQueue::Taken::kEvent:
+    auto* next = static_cast<unsigned char*>(buffer);
+    const std::string& id = reader.session.id();
+    const auto take = [&](const session::StreamEvent& event) {
+        session::WritePublicEvent(event, id, next, eventSize);
+        next += eventSize;
+    };
+    switch (reader.queue.Take(count, take, TimeoutOf(timeoutMs), got)) {
+        case session::EventQueue::Taken::kEvents:
             return ZENDRIK_OK;
         case session::EventQueue::Taken::kTimedOut:
             return ZENDRIK_NO_EVENT;
@@ -36,6 +43,16 @@ int32_t NextEvent(zendrik_reader& reader, zendrik_event& event, int32_t timeoutM
             break;
     }
     return ZENDRIK_ERR_NOT_RUNNING;
+}
+
+int32_t EventsRefusal(const zendrik_reader* reader, const zendrik_event* buffer, size_t eventSize) {
+    if (reader == nullptr || buffer == nullptr || eventSize < exports::kEventFirstSize) {
+        return ZENDRIK_ERR_INVALID_ARGUMENT;
+    }
+    if (session::InsideEventCallback()) {
+        return ZENDRIK_ERR_IN_CALLBACK;
+    }
+    return ZENDRIK_OK;
 }
 
 }  // namespace
@@ -63,26 +80,27 @@ ZENDRIK_API void zendrik_inventory_options_init(zendrik_inventory_options* optio
     if (options != nullptr) {
         *options = zendrik_inventory_options{sizeof(zendrik_inventory_options),
                                              static_cast<uint32_t>(session::kDefaultAbsence.count()),
-                                             kDefaultQueueCapacity};
+                                             static_cast<uint32_t>(session::EventQueue::kDefaultCapacity)};
     }
 }
 
 ZENDRIK_API int32_t zendrik_inventory_start(zendrik_reader* reader, const zendrik_inventory_options* options,
                                             zendrik_event_callback callback, void* context) {
-    if (reader == nullptr ||
-        (options != nullptr && (options->size < sizeof(zendrik_inventory_options) ||
-                                options->absence_ms == 0 || options->queue_capacity == 0))) {
+    std::optional<session::InventorySetup> setup = session::InventorySetupOf(options);
+    if (reader == nullptr || !setup) {
         return ZENDRIK_ERR_INVALID_ARGUMENT;
     }
-    zendrik_inventory_options chosen{};
-    zendrik_inventory_options_init(&chosen);
-    if (options != nullptr) {
-        chosen.absence_ms = options->absence_ms;
-        chosen.queue_capacity = options->queue_capacity;
+    // A start from a callback would wait for the very thread it runs on.
+    if (const int32_t refused = session::BlockingCallRefusal(reader); refused != ZENDRIK_OK) {
+        return refused;
     }
+    setup->callback = callback;
+    setup->context = context;
     return GuardedCall([&]() -> int32_t {
-        return reader->inventory.Start(session::InventoryRequest{zendrik::Milliseconds{chosen.absence_ms},
-                                                                 chosen.queue_capacity, callback, context});
+        session::Request request;
+        request.kind = session::RequestKind::kInventoryStart;
+        request.inventory = *setup;
+        return reader->actor.Call(std::move(request)).outcome.result;
     });
 }
 
@@ -90,21 +108,38 @@ ZENDRIK_API int32_t zendrik_inventory_stop(zendrik_reader* reader) {
     if (reader == nullptr) {
         return ZENDRIK_ERR_INVALID_ARGUMENT;
     }
-    return GuardedCall([&]() -> int32_t {
-        reader->inventory.Stop();
+    if (session::InsideEventCallback()) {
+        reader->actor.StopInventoryFromCallback();
         return ZENDRIK_OK;
+    }
+    return GuardedCall([&]() -> int32_t {
+        session::Request request;
+        request.kind = session::RequestKind::kInventoryStop;
+        return reader->actor.Call(std::move(request)).outcome.result;
     });
 }
 
 ZENDRIK_API int32_t zendrik_next_event(zendrik_reader* reader, zendrik_event* event, size_t event_size,
                                        int32_t timeout_ms) {
-    if (reader == nullptr || event == nullptr || event_size < sizeof(zendrik_event)) {
+    if (const int32_t refused = EventsRefusal(reader, event, event_size); refused != ZENDRIK_OK) {
+        return refused;
+    }
+    size_t got = 0;
+    return GuardedCall(
+        [&]() -> int32_t { return NextEvents(*reader, event, event_size, 1, got, timeout_ms); });
+}
+
+ZENDRIK_API int32_t zendrik_next_events(zendrik_reader* reader, zendrik_event* buffer, size_t event_size,
+                                        size_t count, size_t* got, int32_t timeout_ms) {
+    if (got == nullptr || count == 0) {
         return ZENDRIK_ERR_INVALID_ARGUMENT;
     }
-    if (session::InsideEventCallback()) {
-        return ZENDRIK_ERR_IN_CALLBACK;
+    *got = 0;
+    if (const int32_t refused = EventsRefusal(reader, buffer, event_size); refused != ZENDRIK_OK) {
+        return refused;
     }
-    return GuardedCall([&]() -> int32_t { return NextEvent(*reader, *event, timeout_ms); });
+    return GuardedCall(
+        [&]() -> int32_t { return NextEvents(*reader, buffer, event_size, count, *got, timeout_ms); });
 }
 
 ZENDRIK_API int zendrik_reader_event_fd(const zendrik_reader* reader) {

@@ -11,6 +11,14 @@
  *   while (auto event = reader.next_event(std::chrono::seconds(1))) {
  *       std::cout << event->json() << '\n';
  *   }
+ *
+ * Requests may also be submitted: submit() returns at once with the request's id, and its end
+ * arrives in the stream as an event of kind completed carrying that id:
+ *
+ *   const uint64_t id = reader.submit(zendrik::RequestKind::info);
+ *   for (const zendrik::Event& event : reader.next_events(64, std::chrono::seconds(1))) {
+ *       if (event.kind() == zendrik::EventKind::completed && event.request_id() == id) { ... }
+ *   }
  */
 #ifndef ZENDRIK_SESSION_HPP
 #define ZENDRIK_SESSION_HPP
@@ -71,6 +79,19 @@ enum class EventKind : int32_t {
     departed = ZENDRIK_EVENT_DEPARTED,
     link_lost = ZENDRIK_EVENT_LINK_LOST,
     link_restored = ZENDRIK_EVENT_LINK_RESTORED,
+    link_up = ZENDRIK_EVENT_LINK_UP,
+    completed = ZENDRIK_EVENT_COMPLETED,
+};
+
+enum class RequestKind : int32_t {
+    info = ZENDRIK_REQUEST_INFO,
+    read_settings = ZENDRIK_REQUEST_READ_SETTINGS,
+    plan_change = ZENDRIK_REQUEST_PLAN_CHANGE,
+    configure = ZENDRIK_REQUEST_CONFIGURE,
+    write_settings = ZENDRIK_REQUEST_WRITE_SETTINGS,
+    factory_default = ZENDRIK_REQUEST_FACTORY_DEFAULT,
+    inventory_start = ZENDRIK_REQUEST_INVENTORY_START,
+    inventory_stop = ZENDRIK_REQUEST_INVENTORY_STOP,
 };
 
 // One event, copied out of the library's record (which raw() still gives).
@@ -98,6 +119,18 @@ class Event {
     std::optional<int> rssi() const { return byte(raw_.rssi); }
     // link-lost: the result that lost the link; 0 otherwise.
     int32_t error() const { return raw_.error; }
+    // read: how long the inventory round took that brought it.
+    std::chrono::microseconds round_time() const { return std::chrono::microseconds(raw_.round_us); }
+
+    // completed: which request ended and how; its result as the library's JSON ("" on failure),
+    // what went wrong ("" on success), and the identity or settings it read.
+    uint64_t request_id() const { return raw_.request_id; }
+    RequestKind request() const { return static_cast<RequestKind>(raw_.request); }
+    int32_t result() const { return raw_.result; }
+    std::string result_json() const { return text(raw_.json, sizeof raw_.json); }
+    std::string message() const { return text(raw_.message, sizeof raw_.message); }
+    const zendrik_reader_info& info() const { return raw_.info; }
+    const zendrik_settings& settings() const { return raw_.settings; }
 
     // The event as one line of JSON, the shape every program of the project prints.
     std::string json() const {
@@ -146,8 +179,8 @@ struct InventoryOptions {
 
 // The settings record of zendrik_session.h, with its size filled in.
 inline zendrik_settings make_settings() {
-    zendrik_settings settings{};
-    settings.size = sizeof settings;
+    zendrik_settings settings;
+    zendrik_settings_init(&settings);
     return settings;
 }
 
@@ -193,8 +226,8 @@ class Reader {
     std::string address() const { return zendrik_reader_address(get()); }
 
     ReaderInfo info() {
-        zendrik_reader_info raw{};
-        raw.size = sizeof raw;
+        zendrik_reader_info raw;
+        zendrik_reader_info_init(&raw);
         check(zendrik_reader_info_get(get(), &raw));
         return ReaderInfo{raw.kind, raw.low_value, raw.version, raw.serial};
     }
@@ -276,14 +309,58 @@ class Reader {
 
     // The oldest queued event; std::nullopt when `timeout` passes first. Throws Error with
     // ZENDRIK_ERR_NOT_RUNNING when no inventory runs and nothing is queued.
-    std::optional<Event> next_event(std::chrono::milliseconds timeout) {
-        const auto bounded = timeout.count() > std::numeric_limits<int32_t>::max()
-                                 ? std::numeric_limits<int32_t>::max()
-                                 : static_cast<int32_t>(timeout.count() < 0 ? 0 : timeout.count());
-        return take(bounded);
-    }
+    std::optional<Event> next_event(std::chrono::milliseconds timeout) { return take(bounded(timeout)); }
     // Waits for ever.
     Event next_event() { return *take(kWaitForEver); }
+
+    // Queues a request and returns its id at once; its completion comes as an event. Throws
+    // Error(ZENDRIK_ERR_QUEUE_FULL) when too many wait already. `assignments` for plan_change and
+    // configure, NAME=VALUE as `zendrik set` takes them.
+    uint64_t submit(RequestKind kind, const std::vector<std::string>& assignments = {}) {
+        std::vector<const char*> texts;
+        texts.reserve(assignments.size());
+        for (const std::string& assignment : assignments) {
+            texts.push_back(assignment.c_str());
+        }
+        zendrik_request request;
+        zendrik_request_init(&request, static_cast<int32_t>(kind));
+        request.assignments = texts.data();
+        request.assignment_count = texts.size();
+        return submit(request);
+    }
+    uint64_t submit_write_settings(const zendrik_settings& settings) {
+        zendrik_settings sized = settings;
+        sized.size = sizeof sized;
+        zendrik_request request;
+        zendrik_request_init(&request, ZENDRIK_REQUEST_WRITE_SETTINGS);
+        request.settings = &sized;
+        return submit(request);
+    }
+    uint64_t submit_inventory_start(const InventoryOptions& options = {}) {
+        const zendrik_inventory_options raw = raw_options(options);
+        zendrik_request request;
+        zendrik_request_init(&request, ZENDRIK_REQUEST_INVENTORY_START);
+        request.inventory = &raw;
+        return submit(request);
+    }
+
+    // Up to `most` queued events at once; empty when `timeout` passes first. Throws as next_event.
+    std::vector<Event> next_events(std::size_t most, std::chrono::milliseconds timeout) {
+        std::vector<zendrik_event> raw(most > 0 ? most : 1);
+        std::size_t got = 0;
+        const int32_t result =
+            zendrik_next_events(get(), raw.data(), sizeof(zendrik_event), raw.size(), &got, bounded(timeout));
+        std::vector<Event> events;
+        if (result == ZENDRIK_NO_EVENT) {
+            return events;
+        }
+        check(result);
+        events.reserve(got);
+        for (std::size_t i = 0; i < got; ++i) {
+            events.emplace_back(raw[i]);
+        }
+        return events;
+    }
 
     // Readable while events are queued; owned by the reader.
     int event_fd() const { return zendrik_reader_event_fd(get()); }
@@ -320,11 +397,29 @@ class Reader {
 
     explicit Reader(zendrik_reader* handle) : handle_(handle) {}
 
-    void start(const InventoryOptions& options, zendrik_event_callback callback, void* context) {
+    static zendrik_inventory_options raw_options(const InventoryOptions& options) {
         zendrik_inventory_options raw;
         zendrik_inventory_options_init(&raw);
         raw.absence_ms = static_cast<uint32_t>(options.absence.count());
         raw.queue_capacity = static_cast<uint32_t>(options.queue_capacity);
+        return raw;
+    }
+
+    // Milliseconds as the C calls take them: 0 for a negative time, cut at what 32 bits hold.
+    static int32_t bounded(std::chrono::milliseconds timeout) {
+        return timeout.count() > std::numeric_limits<int32_t>::max()
+                   ? std::numeric_limits<int32_t>::max()
+                   : static_cast<int32_t>(timeout.count() < 0 ? 0 : timeout.count());
+    }
+
+    uint64_t submit(const zendrik_request& request) {
+        uint64_t id = 0;
+        check(zendrik_reader_submit(get(), &request, &id));
+        return id;
+    }
+
+    void start(const InventoryOptions& options, zendrik_event_callback callback, void* context) {
+        const zendrik_inventory_options raw = raw_options(options);
         check(zendrik_inventory_start(get(), &raw, callback, context));
     }
 

@@ -19,6 +19,13 @@ std::string SettingsJson(uint8_t kind, std::span<const Setting* const> settings,
 // The same for every setting shown for the reader's kind.
 std::string SettingsJson(uint8_t kind, const ReaderSettings& values);
 
+// The same object on one line, without spaces.
+std::string SettingsJsonLine(uint8_t kind, const ReaderSettings& values);
+
+// What a change would do, on one line: {"power":{"want":26,"have":33},...} for each named
+// setting whose value differs from the reader's `current` one; {} when none does.
+std::string PlanDifferencesJson(const ChangePlan& plan, const ReaderSettings& current);
+
 // What each of those settings takes, for a form that offers them, compact: "type" "integer" with
 // the kind's "min" and "max", "choice" with the "choices" as `zendrik set` takes them, or "text";
 // "hint", words saying what the value is, where the table has them; "settable": false for what is

@@ -6,6 +6,8 @@
 #include <string_view>
 
 #include "link/result_codes.h"
+#include "session/events.h"
+#include "session/request.h"
 
 namespace zendrik::session {
 namespace {
@@ -86,12 +88,40 @@ void AppendCard(std::string& json, const zendrik_event& event) {
     }
 }
 
-bool IsTagKind(int32_t kind) {
-    return kind == ZENDRIK_EVENT_READ || kind == ZENDRIK_EVENT_ARRIVED || kind == ZENDRIK_EVENT_DEPARTED;
+bool IsLinkKind(int32_t kind) {
+    return kind == ZENDRIK_EVENT_LINK_UP || kind == ZENDRIK_EVENT_LINK_LOST ||
+           kind == ZENDRIK_EVENT_LINK_RESTORED;
 }
 
-bool IsLinkKind(int32_t kind) {
-    return kind == ZENDRIK_EVENT_LINK_LOST || kind == ZENDRIK_EVENT_LINK_RESTORED;
+// null for no failure, else the words for the code.
+void AppendError(std::string& json, int32_t code) {
+    AppendKey(json, "error");
+    if (code == ZENDRIK_OK) {
+        json.append("null");
+    } else {
+        AppendString(json, ResultWords(code));
+    }
+}
+
+void AppendOptionalText(std::string& json, std::string_view key, std::string_view text) {
+    AppendKey(json, key);
+    if (text.empty()) {
+        json.append("null");
+    } else {
+        AppendString(json, text);
+    }
+}
+
+// The request's result is JSON of the library's own making: it goes in as it is.
+void AppendCompletion(std::string& json, const zendrik_event& event) {
+    AppendNumber(json, "request_id", event.request_id);
+    AppendKey(json, "request");
+    AppendString(json, RequestKindName(event.request));
+    AppendError(json, event.result);
+    AppendOptionalText(json, "message", FieldText(event.message, sizeof event.message));
+    const std::string_view result = FieldText(event.json, sizeof event.json);
+    AppendKey(json, "result");
+    json.append(result.empty() ? std::string_view("null") : result);
 }
 
 }  // namespace
@@ -108,6 +138,10 @@ const char* EventKindName(int32_t kind) {
             return "link-lost";
         case ZENDRIK_EVENT_LINK_RESTORED:
             return "link-restored";
+        case ZENDRIK_EVENT_LINK_UP:
+            return "link-up";
+        case ZENDRIK_EVENT_COMPLETED:
+            return "completed";
         default:
             return "unknown";
     }
@@ -133,9 +167,16 @@ std::string UtcText(int64_t utcMs) {
     return text;
 }
 
+std::string JsonString(std::string_view text) {
+    std::string json;
+    AppendString(json, text);
+    return json;
+}
+
 std::optional<std::string> EventJson(const zendrik_event& event) {
-    const bool tag = IsTagKind(event.kind);
-    if ((!tag && !IsLinkKind(event.kind)) || event.epc_length > sizeof event.epc) {
+    const bool tag = IsTagEventKind(event.kind);
+    const bool completed = event.kind == ZENDRIK_EVENT_COMPLETED;
+    if ((!tag && !completed && !IsLinkKind(event.kind)) || event.epc_length > sizeof event.epc) {
         return std::nullopt;
     }
     std::string json = "{\"event\":";
@@ -145,13 +186,10 @@ std::optional<std::string> EventJson(const zendrik_event& event) {
     AppendKey(json, "seq");
     json.append(std::to_string(event.seq));
     AppendTime(json, "time", event.time_ms);
-    if (!tag) {
-        AppendKey(json, "error");
-        if (event.error == ZENDRIK_OK) {
-            json.append("null");
-        } else {
-            AppendString(json, ResultWords(event.error));
-        }
+    if (completed) {
+        AppendCompletion(json, event);
+    } else if (!tag) {
+        AppendError(json, event.error);
     } else if (event.kind == ZENDRIK_EVENT_READ) {
         AppendEpc(json, event);
         AppendCard(json, event);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "exports/zendrik_session.h"
 
@@ -13,10 +14,14 @@ namespace zendrik::session {
 // beyond the event's capacity.
 std::optional<std::string> EventJson(const zendrik_event& event);
 
+// `text` as a JSON string, quotes included.
+std::string JsonString(std::string_view text);
+
 // UTC with milliseconds and "Z": 2026-12-08T15:08:00.485Z.
 std::string UtcText(int64_t utcMs);
 
-// "read", "arrived", "departed", "link-lost", "link-restored"; "unknown" for anything else.
+// "read", "arrived", "departed", "link-up", "link-lost", "link-restored", "completed"; "unknown"
+// for anything else.
 const char* EventKindName(int32_t kind);
 
 }  // namespace zendrik::session

@@ -1,7 +1,9 @@
 #include "session/event_queue.h"
 
 #include <sys/eventfd.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -9,6 +11,7 @@ namespace zendrik::session {
 namespace {
 
 constexpr uint64_t kSignal = 1;
+constexpr std::size_t kFirstRingRoom = 64;  // a power of two, as every room after it
 
 }  // namespace
 
@@ -18,53 +21,82 @@ EventQueue::EventQueue() : eventFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     }
 }
 
-void EventQueue::Open(std::size_t capacity) {
+void EventQueue::SetCapacity(std::size_t capacity) {
     const std::lock_guard lock(mutex_);
     capacity_ = capacity > 0 ? capacity : 1;
-    open_ = true;
 }
 
-void EventQueue::Close() {
+void EventQueue::SetInventoryRunning(bool running) {
     {
         const std::lock_guard lock(mutex_);
-        open_ = false;
+        inventoryRunning_ = running;
     }
     arrived_.notify_all();
 }
 
-void EventQueue::Push(const zendrik_event& event) {
+void EventQueue::ExpectCompletion() {
+    const std::lock_guard lock(mutex_);
+    ++completionsExpected_;
+}
+
+void EventQueue::CompletionDelivered() {
     {
         const std::lock_guard lock(mutex_);
-        while (events_.size() >= capacity_) {
-            events_.pop_front();
+        if (completionsExpected_ > 0) {
+            --completionsExpected_;
+        }
+    }
+    arrived_.notify_all();
+}
+
+void EventQueue::Push(StreamEvent event) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (event.completion && completionsExpected_ > 0) {
+            --completionsExpected_;
+        }
+        while (count_ >= capacity_) {
+            DropOldest();
             dropped_.fetch_add(1, std::memory_order_relaxed);
         }
-        if (events_.empty()) {
+        if (count_ == 0) {
             Signal();
         }
-        events_.push_back(event);
+        Append(std::move(event));
     }
     arrived_.notify_one();
 }
 
-EventQueue::Taken EventQueue::Take(zendrik_event& event,
-                                   std::optional<std::chrono::steady_clock::time_point> deadline) {
-    std::unique_lock lock(mutex_);
-    const auto ready = [this] { return !events_.empty() || !open_; };
-    if (deadline) {
-        arrived_.wait_until(lock, *deadline, ready);
-    } else {
-        arrived_.wait(lock, ready);
+bool EventQueue::WaitForEvents(std::unique_lock<std::mutex>& lock,
+                               std::optional<std::chrono::milliseconds> timeout) {
+    const auto ready = [this] { return count_ > 0 || !MayGrow(); };
+    if (!ready()) {
+        if (timeout) {
+            arrived_.wait_for(lock, *timeout, ready);
+        } else {
+            arrived_.wait(lock, ready);
+        }
     }
-    if (events_.empty()) {
-        return open_ ? Taken::kTimedOut : Taken::kEnded;
+    return count_ > 0;
+}
+
+void EventQueue::Append(StreamEvent event) {
+    if (count_ == ring_.size()) {
+        std::vector<StreamEvent> grown(std::max(kFirstRingRoom, 2 * ring_.size()));
+        for (std::size_t i = 0; i < count_; ++i) {
+            grown[i] = std::move(ring_[(head_ + i) & (ring_.size() - 1)]);
+        }
+        ring_ = std::move(grown);
+        head_ = 0;
     }
-    event = events_.front();
-    events_.pop_front();
-    if (events_.empty()) {
-        Drain();
-    }
-    return Taken::kEvent;
+    ring_[(head_ + count_) & (ring_.size() - 1)] = std::move(event);
+    ++count_;
+}
+
+void EventQueue::DropOldest() {
+    ring_[head_].completion.reset();  // a completion's result goes with it
+    head_ = (head_ + 1) & (ring_.size() - 1);
+    --count_;
 }
 
 // The eventfd's counter is non-zero exactly while events wait: raised by the first, cleared by

@@ -5,20 +5,23 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <optional>
+#include <vector>
 
-#include "exports/zendrik_session.h"
 #include "link/unique_fd.h"
+#include "session/events.h"
 
 namespace zendrik::session {
 
-// The events of a reader waiting for zendrik_next_event: bounded, oldest dropped and counted when
-// full, and an eventfd that poll() sees readable exactly while events wait, so that a program can
-// watch many readers and its other descriptors in one loop.
+// The stream of a reader waiting to be taken: bounded, oldest dropped and counted when full, and
+// an eventfd that poll() sees readable exactly while events wait, so that a program can watch
+// many readers and its other descriptors in one loop. It knows what may still bring events (a
+// running inventory, submitted requests not yet completed), so that a wait ends when nothing can.
 class EventQueue {
   public:
+    static constexpr std::size_t kDefaultCapacity = 4096;
+
     // Throws std::system_error when the eventfd cannot be made.
     EventQueue();
     EventQueue(const EventQueue&) = delete;
@@ -26,30 +29,63 @@ class EventQueue {
 
     int fd() const { return eventFd_.get(); }
 
-    // A run of events begins (`capacity` at least 1) or ends; the end wakes every waiting Take.
-    // Events already queued stay.
-    void Open(std::size_t capacity);
-    void Close();
+    // Events kept before the oldest is dropped (at least 1); events already queued stay.
+    void SetCapacity(std::size_t capacity);
+    // An inventory delivering to the queue begins or ends; the end wakes every waiting Take.
+    void SetInventoryRunning(bool running);
+    // A submitted request will bring a completion; Push of that completion settles it, and so does
+    // CompletionDelivered when it went elsewhere (to a callback).
+    void ExpectCompletion();
+    void CompletionDelivered();
 
-    void Push(const zendrik_event& event);
+    void Push(StreamEvent event);
 
-    enum class Taken { kEvent, kTimedOut, kEnded };
-    // The oldest event; waits until `deadline` (nothing: for ever) while the queue is empty and a
-    // run is open. kEnded when the queue is empty and no run is open.
-    Taken Take(zendrik_event& event, std::optional<std::chrono::steady_clock::time_point> deadline);
+    enum class Taken { kEvents, kTimedOut, kEnded };
+    // Hands up to `most` of the oldest events to `take`, one after another, under the queue's lock
+    // (so `take` only copies). Waits up to `timeout` (nothing: for ever) while the queue is empty
+    // and events may still come. kEnded when the queue is empty and nothing can bring more.
+    template <typename TakeOne>
+    Taken Take(std::size_t most, TakeOne&& take, std::optional<std::chrono::milliseconds> timeout,
+               std::size_t& taken) {
+        taken = 0;
+        std::unique_lock lock(mutex_);
+        if (!WaitForEvents(lock, timeout)) {
+            return MayGrow() ? Taken::kTimedOut : Taken::kEnded;
+        }
+        for (; taken < most && count_ > 0; ++taken) {
+            take(static_cast<const StreamEvent&>(Oldest()));
+            DropOldest();
+        }
+        if (count_ == 0) {
+            Drain();
+        }
+        return Taken::kEvents;
+    }
 
     uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
   private:
+    bool MayGrow() const { return inventoryRunning_ || completionsExpected_ > 0; }
+    // Waits up to `timeout` (nothing: for ever) while the queue is empty and events may still come;
+    // whether any is queued.
+    bool WaitForEvents(std::unique_lock<std::mutex>& lock, std::optional<std::chrono::milliseconds> timeout);
     void Signal();
     void Drain();
+    // The events wait in a ring that grows by doubling and keeps its room, so that taking and
+    // queueing a read allocates nothing once the ring has grown to what the stream needs.
+    void Append(StreamEvent event);
+    StreamEvent& Oldest() { return ring_[head_]; }
+    void DropOldest();
 
     UniqueFd eventFd_;
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
-    std::deque<zendrik_event> events_;
-    std::size_t capacity_ = 1;
-    bool open_ = false;
+    std::vector<StreamEvent> ring_;
+    std::size_t head_ = 0;
+    std::size_t count_ = 0;
+    std::size_t capacity_ = kDefaultCapacity;
+    bool inventoryRunning_ = false;
+    std::size_t completionsExpected_ = 0;
     std::atomic<uint64_t> dropped_{0};
 };
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "session/backoff.h"
-#include "session/events.h"
 
 namespace zendrik::session {
 
@@ -14,33 +13,34 @@ InventoryEngine::InventoryEngine(ReaderSession& session, Milliseconds absence, J
       nextRound_(session.clock().now()),
       nextAttempt_(nextRound_) {}
 
-Clock::TimePoint InventoryEngine::Step(std::vector<zendrik_event>& events) {
+Clock::TimePoint InventoryEngine::Step() {
     // Departures are looked at before and after the exchange, so that one falling due while a
     // round runs is not late by the round.
-    Departures(events);
+    Departures();
     const Clock::TimePoint now = session_.clock().now();
-    if (up_ && now >= nextRound_) {
-        Round(events);
-    } else if (!up_ && now >= nextAttempt_) {
-        Attempt(events);
+    if (session_.connected() && now >= nextRound_) {
+        Round();
+    } else if (!session_.connected() && now >= nextAttempt_) {
+        Attempt();
     }
-    Departures(events);
+    Departures();
     return NextDue();
 }
 
-Clock::TimePoint InventoryEngine::StepWithoutLink(std::vector<zendrik_event>& events) {
-    Departures(events);
+Clock::TimePoint InventoryEngine::DepartDue() {
+    Departures();
     return NextDue();
 }
 
-void InventoryEngine::Round(std::vector<zendrik_event>& events) {
+void InventoryEngine::Round() {
     SessionClock& clock = session_.clock();
     const Clock::TimePoint started = clock.now();
     const TagRound round = ReadWithCardRule();
+    LearnRoundTime(round);
     if (round.code != ZENDRIK_OK && round.code != ZENDRIK_NO_TAG) {
         ++failedRounds_;
         if (IsDeviceGone(round.code) || failedRounds_ >= kFailedRoundsForLoss) {
-            LoseLink(round.code, events);
+            LoseLink(round.code);
         } else {
             nextRound_ = clock.now();  // the failure took its time-out already
         }
@@ -54,12 +54,13 @@ void InventoryEngine::Round(std::vector<zendrik_event>& events) {
     const Clock::TimePoint readAt = clock.now();
     const int64_t utcMs = clock.UtcMilliseconds();
     const PresenceRead read = presence_.Read(round.epc, round.card, readAt, utcMs);
-    const std::string& reader = session_.id();
     if (read.arrived) {
-        events.push_back(TagEvent(ZENDRIK_EVENT_ARRIVED, reader, utcMs, round.epc, read.presence));
+        session_.sink().Emit(TagEvent(ZENDRIK_EVENT_ARRIVED, utcMs, round.epc, read.presence));
     }
-    events.push_back(
-        TagEvent(ZENDRIK_EVENT_READ, reader, utcMs, round.epc, read.presence, round.antenna, round.rssi));
+    StreamEvent event =
+        TagEvent(ZENDRIK_EVENT_READ, utcMs, round.epc, read.presence, round.antenna, round.rssi);
+    event.roundUs = RoundMicroseconds(round);
+    session_.sink().Emit(std::move(event));
     nextRound_ = readAt;
 }
 
@@ -72,50 +73,43 @@ TagRound InventoryEngine::ReadWithCardRule() {
             return failed;
         }
     }
-    return session_.ReadTagRound();
+    return session_.ReadTagRound(patience_);
 }
 
-void InventoryEngine::Attempt(std::vector<zendrik_event>& events) {
+void InventoryEngine::LearnRoundTime(const TagRound& round) {
+    const auto took = std::chrono::ceil<Milliseconds>(round.took);
+    const bool answered = round.code == ZENDRIK_OK || round.code == ZENDRIK_NO_TAG;
+    // An unanswered round waited as long as it could: the next one waits longer.
+    const Milliseconds basis = answered ? took : std::max(took, patience_);
+    patience_ = std::min(kRoundPatienceFactor * basis, kLongestRoundPatience);
+}
+
+void InventoryEngine::Attempt() {
     SessionClock& clock = session_.clock();
     int32_t result = session_.EnsureConnected();
     if (result == ZENDRIK_OK) {
         result = session_.LoadCardRule();
+        if (result != ZENDRIK_OK) {
+            session_.LinkFailed(result);
+        }
     }
     if (result == ZENDRIK_OK) {
-        up_ = true;
         failedRounds_ = 0;
-        attempt_ = 0;
+        delaysGiven_ = 0;
         nextRound_ = clock.now();
-        if (lostReported_) {
-            events.push_back(
-                LinkEvent(ZENDRIK_EVENT_LINK_RESTORED, session_.id(), clock.UtcMilliseconds(), ZENDRIK_OK));
-            lostReported_ = false;
-        }
         return;
     }
-    session_.MarkDisconnected();
-    if (!lostReported_) {
-        // The inventory starts on a link that is down: its first event says so.
-        events.push_back(LinkEvent(ZENDRIK_EVENT_LINK_LOST, session_.id(), clock.UtcMilliseconds(), result));
-        lostReported_ = true;
-        attempt_ = 0;
-    } else {
-        ++attempt_;
-    }
-    nextAttempt_ = clock.now() + ReconnectDelay(attempt_, jitter_());
+    nextAttempt_ = clock.now() + ReconnectDelay(delaysGiven_++, jitter_());
 }
 
-void InventoryEngine::LoseLink(int32_t result, std::vector<zendrik_event>& events) {
-    SessionClock& clock = session_.clock();
-    up_ = false;
-    session_.MarkDisconnected();
-    events.push_back(LinkEvent(ZENDRIK_EVENT_LINK_LOST, session_.id(), clock.UtcMilliseconds(), result));
-    lostReported_ = true;
-    attempt_ = 0;
-    nextAttempt_ = clock.now() + ReconnectDelay(attempt_, jitter_());
+void InventoryEngine::LoseLink(int32_t result) {
+    session_.LinkFailed(result);
+    failedRounds_ = 0;
+    delaysGiven_ = 0;
+    nextAttempt_ = session_.clock().now() + ReconnectDelay(delaysGiven_++, jitter_());
 }
 
-void InventoryEngine::Departures(std::vector<zendrik_event>& events) {
+void InventoryEngine::Departures() {
     SessionClock& clock = session_.clock();
     const std::vector<Departure> departed = presence_.Depart(clock.now());
     if (departed.empty()) {
@@ -123,13 +117,12 @@ void InventoryEngine::Departures(std::vector<zendrik_event>& events) {
     }
     const int64_t utcMs = clock.UtcMilliseconds();
     for (const Departure& departure : departed) {
-        events.push_back(
-            TagEvent(ZENDRIK_EVENT_DEPARTED, session_.id(), utcMs, departure.epc, departure.presence));
+        session_.sink().Emit(TagEvent(ZENDRIK_EVENT_DEPARTED, utcMs, departure.epc, departure.presence));
     }
 }
 
 Clock::TimePoint InventoryEngine::NextDue() const {
-    const Clock::TimePoint next = up_ ? nextRound_ : nextAttempt_;
+    const Clock::TimePoint next = session_.connected() ? nextRound_ : nextAttempt_;
     const std::optional<Clock::TimePoint> departure = presence_.NextDeparture();
     return departure ? std::min(next, *departure) : next;
 }

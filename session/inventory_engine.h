@@ -1,9 +1,10 @@
 #pragma once
 
 #include <functional>
-#include <vector>
+#include <optional>
 
 #include "exports/zendrik_session.h"
+#include "session/events.h"
 #include "session/presence.h"
 #include "session/reader_session.h"
 
@@ -18,6 +19,15 @@ namespace zendrik::session {
 // kIdleRoundInterval after the last one began, so an empty field costs a few exchanges a second.
 inline constexpr Milliseconds kIdleRoundInterval{50};
 
+// A reader may take far longer for a round than the link's own wait for a reply (some take a
+// second): the inventory waits for each tag reply kRoundPatienceFactor times as long as the latest
+// round answered took, never less than the link's own wait and never more than
+// kLongestRoundPatience. Until a round has been answered it waits the longest, and after one that
+// was not, kRoundPatienceFactor times as long as that one waited: a reply given up on would come
+// while the next request waits for its own.
+inline constexpr int kRoundPatienceFactor = 2;
+inline constexpr Milliseconds kLongestRoundPatience = kLongestRound;
+
 // Link loss: the device is gone for sure when a write finds nothing to send on (the USB device or
 // serial port has disappeared); otherwise the link counts as lost after kFailedRoundsForLoss
 // rounds in a row that got no valid answer (a silent reader, a network that dropped out), so that
@@ -26,10 +36,10 @@ inline constexpr int kFailedRoundsForLoss = 3;
 
 inline constexpr Milliseconds kDefaultAbsence{3000};
 
-// The inventory's logic, run one step at a time by its thread, or by a test on a simulated clock.
-// Each step does what is due (a round while the link is up, an attempt to connect while it is
-// down, the departures of tags not read for the absence time, on time whatever the link does) and
-// says when the next thing is due.
+// The inventory's logic, run one step at a time by the handle's thread, or by a test on a
+// simulated clock. Each step does what is due (a round while the link is up, an attempt to connect
+// while it is down, the departures of tags not read for the absence time, on time whatever the
+// link does), hands its events to the session's sink, and says when the next thing is due.
 class InventoryEngine {
   public:
     // Draws a number in [0, 1) for the jitter of the reconnect delays.
@@ -37,31 +47,30 @@ class InventoryEngine {
 
     InventoryEngine(ReaderSession& session, Milliseconds absence, JitterSource jitter);
 
-    // With the session's turn held. Appends the events (not yet numbered) to `events`.
-    Clock::TimePoint Step(std::vector<zendrik_event>& events);
-    // Only the departures that are due, for when a caller holds the link: they need no link.
-    Clock::TimePoint StepWithoutLink(std::vector<zendrik_event>& events);
-    // When the next tag departs if it is not read again; nothing while the field is empty.
-    std::optional<Clock::TimePoint> NextDeparture() const { return presence_.NextDeparture(); }
+    Clock::TimePoint Step();
+    // Only the departures that are due, for between two requests: they need no link.
+    Clock::TimePoint DepartDue();
 
-    bool link_up() const { return up_; }
+    bool link_up() const { return session_.connected(); }
     std::size_t tags_present() const { return presence_.present(); }
+    // How long the next round waits for the reader's reply at most.
+    Milliseconds round_patience() const { return patience_; }
 
   private:
-    void Round(std::vector<zendrik_event>& events);
+    void Round();
     TagRound ReadWithCardRule();
-    void Attempt(std::vector<zendrik_event>& events);
-    void LoseLink(int32_t result, std::vector<zendrik_event>& events);
-    void Departures(std::vector<zendrik_event>& events);
+    void LearnRoundTime(const TagRound& round);
+    void Attempt();
+    void LoseLink(int32_t result);
+    void Departures();
     Clock::TimePoint NextDue() const;
 
     ReaderSession& session_;
     PresenceTracker presence_;
     JitterSource jitter_;
-    bool up_ = false;
-    bool lostReported_ = false;
     int failedRounds_ = 0;
-    unsigned attempt_ = 0;
+    unsigned delaysGiven_ = 0;  // reconnect delays handed out since the link went
+    Milliseconds patience_ = kLongestRoundPatience;
     Clock::TimePoint nextRound_;
     Clock::TimePoint nextAttempt_;
 };

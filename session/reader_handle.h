@@ -5,18 +5,18 @@
 
 #include "exports/zendrik_session.h"
 #include "session/event_queue.h"
-#include "session/inventory.h"
+#include "session/reader_actor.h"
 #include "session/reader_session.h"
 
-// The opaque reader handle of zendrik_session.h: the session with its link, the queue of events
-// waiting for zendrik_next_event, and the inventory thread, which goes first when the handle goes.
+// The opaque reader handle of zendrik_session.h: the session with its link, the stream's queue,
+// and the handle's thread, which goes first when the handle goes.
 struct zendrik_reader {
     zendrik_reader(std::string addressText, zendrik::session::ReaderAddress address,
                    std::unique_ptr<zendrik::Link> link, zendrik::session::SessionClock& clock)
         : session(std::move(addressText), std::move(address), std::move(link), clock),
-          inventory(session, queue) {}
+          actor(session, queue) {}
 
     zendrik::session::ReaderSession session;
     zendrik::session::EventQueue queue;
-    zendrik::session::Inventory inventory;
+    zendrik::session::ReaderActor actor;
 };

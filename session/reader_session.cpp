@@ -1,5 +1,6 @@
 #include "session/reader_session.h"
 
+#include <algorithm>
 #include <array>
 
 #include "commands/parameter_command.h"
@@ -8,6 +9,8 @@
 #include "link/command_reply.h"
 #include "link/frame.h"
 #include "link/identity.h"
+#include "link/log.h"
+#include "link/result_codes.h"
 #include "rules/epc_framing.h"
 #include "rules/reader_codes.h"
 #include "session/reader_link.h"
@@ -30,16 +33,17 @@ int32_t ReadIdentityBytes(Link& link, IdentityRecord record, std::vector<uint8_t
     return result;
 }
 
-// A tag read waits longer for its reply over USB: the reader inventories first. On every link it
-// waits for the reply as long as a slow reader's round may take, so that the reply is not left to
-// arrive late.
-constexpr Milliseconds kLongestRound{1500};
+// A tag read waits longer for its reply over USB: the reader inventories first.
 ExchangeVariant TagReadVariant(const Link& link) {
-    return (link.type() == LinkType::kUsb ? ExchangeVariant::TagRead() : ExchangeVariant::Standard())
-        .WithPatience(kLongestRound);
+    return link.type() == LinkType::kUsb ? ExchangeVariant::TagRead() : ExchangeVariant::Standard();
 }
 
 }  // namespace
+
+uint32_t RoundMicroseconds(const TagRound& round) {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(round.took).count();
+    return static_cast<uint32_t>(std::clamp<int64_t>(us, 0, UINT32_MAX));
+}
 
 bool IsLinkFailure(int32_t result) {
     switch (result) {
@@ -71,15 +75,21 @@ ReaderSession::ReaderSession(std::string addressText, ReaderAddress address, std
 int32_t ReaderSession::Connect() {
     connected_ = false;
     cardRule_.reset();  // the reader may have been set up otherwise, or be another one
-    if (const int32_t opened = OpenTransport(*link_, address_); opened != ZENDRIK_OK) {
-        return opened;
-    }
+    int32_t result = OpenTransport(*link_, address_);
     HandshakeInfo info;
-    if (const int32_t greeted = Handshake(*link_, kAddress, kGreeting, info); greeted != ZENDRIK_OK) {
-        return greeted;
+    if (result == ZENDRIK_OK) {
+        result = Handshake(*link_, kAddress, kGreeting, info);
+    }
+    if (result != ZENDRIK_OK) {
+        LinkFailed(result);
+        return result;
     }
     handshake_ = info;
     connected_ = true;
+    if (told_ != Told::kUp) {
+        Tell(told_ == Told::kNothing ? ZENDRIK_EVENT_LINK_UP : ZENDRIK_EVENT_LINK_RESTORED, ZENDRIK_OK);
+        told_ = Told::kUp;
+    }
     return ZENDRIK_OK;
 }
 
@@ -87,13 +97,30 @@ int32_t ReaderSession::EnsureConnected() {
     return connected_ ? ZENDRIK_OK : Connect();
 }
 
-void ReaderSession::MarkDisconnected() {
+void ReaderSession::LinkFailed(int32_t result) {
     connected_ = false;
+    if (told_ != Told::kLost) {
+        Tell(ZENDRIK_EVENT_LINK_LOST, result);
+        told_ = Told::kLost;
+    }
+}
+
+void ReaderSession::Tell(int32_t kind, int32_t error) {
+    const bool lost = kind == ZENDRIK_EVENT_LINK_LOST;
+    const log::Level level = lost ? log::Level::kWarning : log::Level::kInfo;
+    if (kind != ZENDRIK_EVENT_LINK_UP && log::Wanted(level)) {
+        log::Write(level, "reader " + id_ + " (" + addressText_ + "): " +
+                              (lost ? "link lost: " + std::string(ResultWords(error))
+                                    : std::string("link restored")));
+    }
+    if (sink_ != nullptr) {
+        sink_->Emit(LinkEvent(kind, clock_.UtcMilliseconds(), error));
+    }
 }
 
 int32_t ReaderSession::Note(int32_t result) {
     if (IsLinkFailure(result)) {
-        MarkDisconnected();
+        LinkFailed(result);
     }
     return result;
 }
@@ -127,11 +154,13 @@ int32_t ReaderSession::LoadCardRule() {
     return ZENDRIK_OK;
 }
 
-TagRound ReaderSession::ReadTagRound() {
+TagRound ReaderSession::ReadTagRound(Milliseconds patience) {
     TagRound round;
     const auto request = BuildStandardFrame(kAddress, command::kReadTag, {});
     LongReply reply{};
-    round.code = link_->Exchange(TagReadVariant(*link_), request, reply);
+    const Clock::TimePoint sent = clock_.now();
+    round.code = link_->Exchange(TagReadVariant(*link_).WithPatience(patience), request, reply);
+    round.took = clock_.now() - sent;
     if (round.code != ZENDRIK_OK) {
         return round;
     }

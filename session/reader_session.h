@@ -12,15 +12,11 @@
 #include "link/link.h"
 #include "rules/card_number.h"
 #include "session/address.h"
-#include "session/link_turns.h"
+#include "session/events.h"
 #include "session/presence.h"
 #include "session/session_clock.h"
 
 namespace zendrik::session {
-
-// EPC bytes an event holds. EPCs are at most 62 bytes (31 words by their PC word), so a read that
-// claims more is damaged.
-inline constexpr std::size_t kMaxEpcBytes = ZENDRIK_EPC_CAPACITY;
 
 // What one inventory round brought: a tag (ZENDRIK_OK), an answer without one (ZENDRIK_NO_TAG), or
 // the failure of the exchange.
@@ -29,12 +25,22 @@ struct TagRound {
     Epc epc;
     int32_t antenna = -1;  // -1 where the reader's kind sends none
     int32_t rssi = -1;
-    std::string card;  // empty when the card number cannot be formed
+    std::string card;                   // empty when the card number cannot be formed
+    Clock::TimePoint::duration took{};  // from the request sent to the reply taken (or given up)
 };
 
-// One reader: its own link and what the session knows of the reader. Calls that use the link run
-// one at a time, on the thread that makes them, while holding a turn on the link (see
-// CallerTurn); the inventory takes its turns between rounds and lets callers go first.
+// A tag read waits for its reply as long as a slow reader's round may take (some take a second),
+// so that the reply is not left to arrive late; an inventory that has learned its reader's round
+// time waits less.
+inline constexpr Milliseconds kLongestRound{1500};
+
+// How long a round took, in microseconds as the events carry it.
+uint32_t RoundMicroseconds(const TagRound& round);
+
+// One reader: its own link and what the session knows of the reader. Its link is used by one
+// thread at a time (the handle's thread, or the opener before that thread starts). Every change
+// of the link's state goes to the event sink once: link-up (or link-lost) for the first connection,
+// then link-lost when it fails and link-restored when a connection succeeds again.
 class ReaderSession {
   public:
     ReaderSession(std::string addressText, ReaderAddress address, std::unique_ptr<Link> link,
@@ -50,26 +56,21 @@ class ReaderSession {
     // The next sequence number of this reader's events, from 1.
     uint64_t NextSeq() { return seq_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
-    // A caller's turn on the link: waits for the inventory's current round (if one runs) and then
-    // holds the link until the turn goes.
-    LinkTurns::Turn CallerTurn() { return turns_.ForCaller(); }
-    // The inventory's turn: first lets every caller waiting for a turn have theirs. Nothing when
-    // `until` comes first.
-    std::optional<LinkTurns::Turn> InventoryTurn(std::optional<Clock::TimePoint> until) {
-        return turns_.ForInventory(until);
-    }
+    // Where the link's changes go; set before the first Connect.
+    void set_event_sink(EventSink& sink) { sink_ = &sink; }
+    EventSink& sink() { return *sink_; }
 
-    // ---- With a turn held -----------------------------------------------------------------
     // Opens the transport and greets the reader; on success the session is connected. The card rule
-    // is read again before the next tag read.
+    // is read again before the next tag read. A failure counts as the link's (LinkFailed).
     int32_t Connect();
     // Connects unless connected already.
     int32_t EnsureConnected();
     bool connected() const { return connected_; }
-    // After the link failed: the next operation connects afresh.
-    void MarkDisconnected();
-    // Notes the result of an operation: a failure of the link itself marks the session
-    // disconnected. Returns `result`.
+    // The link failed with `result`: the next operation connects afresh, and the stream hears of
+    // it unless it has already.
+    void LinkFailed(int32_t result);
+    // Notes the result of an operation: a failure of the link itself counts as LinkFailed.
+    // Returns `result`.
     int32_t Note(int32_t result);
 
     const HandshakeInfo& handshake() const { return handshake_; }
@@ -86,8 +87,9 @@ class ReaderSession {
     void ForgetCardRule() { cardRule_.reset(); }
     bool card_rule_loaded() const { return cardRule_.has_value(); }
 
-    // One tag read (the card rule loaded already, or no card numbers).
-    TagRound ReadTagRound();
+    // One tag read (the card rule loaded already, or no card numbers), waiting up to `patience`
+    // for the reply when that is longer than the link's own wait.
+    TagRound ReadTagRound(Milliseconds patience = kLongestRound);
 
     Link& link() { return *link_; }
 
@@ -98,8 +100,12 @@ class ReaderSession {
     SessionClock& clock_;
     std::string id_;
     std::atomic<uint64_t> seq_{0};
+    EventSink* sink_ = nullptr;
 
-    LinkTurns turns_;
+    // What the stream was told of the link last.
+    enum class Told { kNothing, kUp, kLost };
+    Told told_ = Told::kNothing;
+    void Tell(int32_t kind, int32_t error);
 
     bool connected_ = false;
     HandshakeInfo handshake_;

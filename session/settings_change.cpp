@@ -37,7 +37,8 @@ ChangeOutcome ReadSettings(ReaderSession& session, rules::ReaderSettings& settin
     return {};
 }
 
-ChangeOutcome ApplyPlan(ReaderSession& session, const rules::ChangePlan& plan) {
+ChangeOutcome ApplyPlan(ReaderSession& session, const rules::ChangePlan& plan,
+                        rules::ReaderSettings* readBack) {
     const uint8_t kind = session.handshake().readerKind;
     session.ForgetCardRule();  // the output settings or the format may change
     for (const rules::SettingCommand command : rules::WriteSequence(plan.commands)) {
@@ -48,13 +49,16 @@ ChangeOutcome ApplyPlan(ReaderSession& session, const rules::ChangePlan& plan) {
                         "; the writes before it were made"};
         }
     }
-    rules::ReaderSettings readBack;
-    if (ChangeOutcome read = ReadSettings(session, readBack); read.result != ZENDRIK_OK) {
-        read.message = "written, but " + read.message;
-        return read;
+    rules::ReaderSettings read;
+    if (ChangeOutcome failed = ReadSettings(session, read); failed.result != ZENDRIK_OK) {
+        failed.message = "written, but " + failed.message;
+        return failed;
+    }
+    if (readBack != nullptr) {
+        *readBack = read;
     }
     std::string differences;
-    for (const std::string& mismatch : rules::Mismatches(plan, readBack)) {
+    for (const std::string& mismatch : rules::Mismatches(plan, read)) {
         differences += (differences.empty() ? "" : "; ") + mismatch;
     }
     if (!differences.empty()) {

@@ -19,8 +19,10 @@ struct ChangeOutcome {
 ChangeOutcome ReadSettings(ReaderSession& session, rules::ReaderSettings& settings);
 
 // Writes the plan's commands in the tool's order (stopping at the first that fails), then reads
-// every setting back: ZENDRIK_ERR_VERIFY when a named setting reads back otherwise.
-ChangeOutcome ApplyPlan(ReaderSession& session, const rules::ChangePlan& plan);
+// every setting back (into a non-null `readBack`): ZENDRIK_ERR_VERIFY when a named setting reads
+// back otherwise.
+ChangeOutcome ApplyPlan(ReaderSession& session, const rules::ChangePlan& plan,
+                        rules::ReaderSettings* readBack = nullptr);
 
 // Every step of the factory-default sequence for the reader's kind is tried, as the tool does;
 // unlike the tool, the first failure of any step is reported, not only the steps the tool looks at.

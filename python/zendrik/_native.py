@@ -23,8 +23,24 @@ NO_EVENT = 2
 NO_TAG = 3
 ERR_NOT_REACHED = -16
 ERR_BAD_ADDRESS = -201
+ERR_INVALID_ARGUMENT = -202
+ERR_BUSY = -204
 ERR_NOT_RUNNING = -205
 ERR_TOO_SMALL = -206
+ERR_CANCELLED = -209
+
+# ---- event kinds and requests (zendrik_session.h) ----------------------------------------------
+
+EVENT_COMPLETED = 7
+
+REQUEST_INFO = 1
+REQUEST_READ_SETTINGS = 2
+REQUEST_PLAN_CHANGE = 3
+REQUEST_CONFIGURE = 4
+REQUEST_WRITE_SETTINGS = 5
+REQUEST_FACTORY_DEFAULT = 6
+REQUEST_INVENTORY_START = 7
+REQUEST_INVENTORY_STOP = 8
 
 # ---- sizes the library fixes ------------------------------------------------------------------
 
@@ -32,6 +48,8 @@ READER_ID_CAPACITY = 64
 TEXT_CAPACITY = 104
 EPC_CAPACITY = 64
 CARD_CAPACITY = 32
+JSON_CAPACITY = 1024
+RESULT_MESSAGE_CAPACITY = 256
 # The reader's tag list never holds more identifier bytes than this.
 TAG_LIST_CAPACITY = 251
 # FindDevice's records: at most 50 modules, each a 6-byte id and a 4-byte IPv4 address.
@@ -106,11 +124,42 @@ class RawEvent(ctypes.Structure):
         ("antenna", I32),
         ("rssi", I32),
         ("error", I32),
+        # The first release's event ends here; the library writes as much as the size it is given.
+        ("round_us", U32),
+        ("request_id", U64),
+        ("request", I32),
+        ("result", I32),
+        ("info", ReaderInfo),
+        ("settings", Settings),
+        ("json", ctypes.c_char * JSON_CAPACITY),
+        ("message", ctypes.c_char * RESULT_MESSAGE_CAPACITY),
     ]
 
 
 class InventoryOptions(ctypes.Structure):
     _fields_ = [("size", U32), ("absence_ms", U32), ("queue_capacity", U32)]
+
+
+class Request(ctypes.Structure):
+    _fields_ = [
+        ("size", U32),
+        ("kind", I32),
+        ("assignments", ctypes.POINTER(ctypes.c_char_p)),
+        ("assignment_count", SIZE),
+        ("settings", ctypes.POINTER(Settings)),
+        ("inventory", ctypes.POINTER(InventoryOptions)),
+    ]
+
+
+# The structures the layout test compares with the C header's, by their C names.
+STRUCTURES = {
+    "zendrik_open_options": OpenOptions,
+    "zendrik_reader_info": ReaderInfo,
+    "zendrik_settings": Settings,
+    "zendrik_event": RawEvent,
+    "zendrik_inventory_options": InventoryOptions,
+    "zendrik_request": Request,
+}
 
 
 READER_P = ctypes.c_void_p  # zendrik_reader *, opaque
@@ -120,13 +169,16 @@ BYTES_P = ctypes.POINTER(U8)
 # name: (result type, argument types)
 _FUNCTIONS: dict[str, tuple[Any, list[Any]]] = {
     "zendrik_result_text": (CHAR_P, [I32]),
+    "zendrik_result_kind": (I32, [I32]),
     "zendrik_address_check": (I32, [CHAR_P, CHAR_P, SIZE]),
     "zendrik_open_options_init": (None, [ctypes.POINTER(OpenOptions)]),
     "zendrik_reader_open": (I32, [CHAR_P, ctypes.POINTER(OpenOptions), ctypes.POINTER(READER_P)]),
     "zendrik_reader_close": (I32, [READER_P]),
     "zendrik_reader_id": (CHAR_P, [READER_P]),
     "zendrik_reader_address": (CHAR_P, [READER_P]),
+    "zendrik_reader_info_init": (None, [ctypes.POINTER(ReaderInfo)]),
     "zendrik_reader_info_get": (I32, [READER_P, ctypes.POINTER(ReaderInfo)]),
+    "zendrik_settings_init": (None, [ctypes.POINTER(Settings)]),
     "zendrik_reader_read_settings": (I32, [READER_P, ctypes.POINTER(Settings)]),
     "zendrik_reader_configure": (I32, [READER_P, ctypes.POINTER(CHAR_P), SIZE, CHAR_P, SIZE]),
     "zendrik_settings_json": (I32, [ctypes.POINTER(Settings), I32, CHAR_P, SIZE, ctypes.POINTER(SIZE)]),
@@ -141,7 +193,12 @@ _FUNCTIONS: dict[str, tuple[Any, list[Any]]] = {
     ),
     "zendrik_inventory_stop": (I32, [READER_P]),
     "zendrik_next_event": (I32, [READER_P, ctypes.POINTER(RawEvent), SIZE, I32]),
+    "zendrik_next_events": (I32, [READER_P, ctypes.POINTER(RawEvent), SIZE, SIZE, ctypes.POINTER(SIZE), I32]),
+    "zendrik_reader_event_fd": (ctypes.c_int, [READER_P]),
     "zendrik_inventory_dropped": (U64, [READER_P]),
+    "zendrik_request_init": (None, [ctypes.POINTER(Request), I32]),
+    "zendrik_reader_submit": (I32, [READER_P, ctypes.POINTER(Request), ctypes.POINTER(U64)]),
+    "zendrik_reader_call": (I32, [READER_P, ctypes.POINTER(Request), ctypes.POINTER(RawEvent), SIZE]),
     "FindDevice": (ctypes.c_int16, [BYTES_P, ctypes.POINTER(I32)]),
 }
 
@@ -184,7 +241,8 @@ def _declare(library: ctypes.CDLL, path: str) -> None:
             function = getattr(library, name)
         except AttributeError:
             raise LibraryNotFoundError(
-                f"{path} has no {name}: it is a libzendrik without reader sessions; {_HOW_TO_INSTALL}"
+                f"{path} has no {name}: it is a libzendrik without reader sessions, or one older than "
+                f"this package; {_HOW_TO_INSTALL}"
             ) from None
         function.restype = restype
         function.argtypes = argtypes

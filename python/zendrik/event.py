@@ -1,4 +1,4 @@
-"""Events: a tag read, a tag arriving or departing, the link lost or restored."""
+"""Events: a tag read, a tag arriving or departing, the link up, lost or restored, a request ended."""
 
 from __future__ import annotations
 
@@ -14,6 +14,17 @@ _EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
 # The library marks the antenna and signal-strength bytes a reader's kind does not send with -1.
 _NOT_SENT = -1
 _TAG_KINDS = ("read", "arrived", "departed")
+_US_PER_SECOND = 1e6
+_REQUEST_NAMES = {
+    _native.REQUEST_INFO: "info",
+    _native.REQUEST_READ_SETTINGS: "read-settings",
+    _native.REQUEST_PLAN_CHANGE: "plan-change",
+    _native.REQUEST_CONFIGURE: "configure",
+    _native.REQUEST_WRITE_SETTINGS: "write-settings",
+    _native.REQUEST_FACTORY_DEFAULT: "factory-default",
+    _native.REQUEST_INVENTORY_START: "inventory-start",
+    _native.REQUEST_INVENTORY_STOP: "inventory-stop",
+}
 
 
 def _utc(milliseconds: int) -> datetime.datetime:
@@ -30,14 +41,18 @@ class Event:
     """One event of a reader.
 
     ``kind`` is ``"read"``, ``"arrived"`` (the first read of an EPC), ``"departed"`` (no read of
-    it for the absence time), ``"link-lost"`` or ``"link-restored"``. ``seq`` counts a reader's
-    events from 1 without gaps. Times are timezone-aware UTC datetimes.
+    it for the absence time), ``"link-up"`` (the first event of a reader that answered when it was
+    opened), ``"link-lost"``, ``"link-restored"`` or ``"completed"`` (a request has ended).
+    ``seq`` counts a reader's events from 1 without gaps. Times are timezone-aware UTC datetimes.
 
     Tag events (read, arrived, departed) carry ``epc`` (bytes), ``card`` (the Wiegand card
     number by the reader's output settings, or None), ``count`` (reads of the EPC since it
     arrived), ``first_seen`` and ``last_seen``; reads carry ``antenna`` and ``rssi`` where the
-    reader's kind sends them. Link events carry ``error``: the words for what lost the link, or
-    None. Fields an event does not carry are None.
+    reader's kind sends them, and ``round_time``, the seconds the reader took for the round. Link
+    events carry ``error``: the words for what lost the link, or None. A completed event carries
+    ``request_id``, ``request`` (``"info"``, ``"read-settings"``, ``"configure"``, ...), ``code``
+    (its result code), ``error`` and ``message`` (what failed, or None) and ``result`` (what the
+    request brought, as a dict, or None). Fields an event does not carry are None.
     """
 
     kind: str
@@ -51,7 +66,13 @@ class Event:
     last_seen: Optional[datetime.datetime] = None
     antenna: Optional[int] = None
     rssi: Optional[int] = None
+    round_time: Optional[float] = None
     error: Optional[str] = None
+    request_id: Optional[int] = None
+    request: Optional[str] = None
+    code: Optional[int] = None
+    message: Optional[str] = None
+    result: Optional[dict[str, Any]] = None
     # The library's record, kept so that as_dict() can ask the library for its JSON; set on the
     # events that come from a reader.
     _raw: ClassVar[bytes] = b""
@@ -65,13 +86,28 @@ class Event:
             "seq": raw.seq,
             "time": _utc(raw.time_ms),
         }
-        if kind not in _TAG_KINDS:
+        if kind == "completed":
+            event = cls._completed(raw, common)
+        elif kind not in _TAG_KINDS:
             error = _native.result_text(raw.error) if raw.error != _native.OK else None
             event = cls(**common, error=error)
         else:
             event = cls._tag_event(raw, common)
         object.__setattr__(event, "_raw", bytes(raw))  # frozen: set past the dataclass's guard
         return event
+
+    @classmethod
+    def _completed(cls, raw: _native.RawEvent, common: dict[str, Any]) -> "Event":
+        value = raw.json.decode("utf-8", "replace")
+        return cls(
+            **common,
+            request_id=raw.request_id,
+            request=_REQUEST_NAMES.get(raw.request, "unknown"),
+            code=raw.result,
+            error=_native.result_text(raw.result) if raw.result != _native.OK else None,
+            message=_native.text_of(raw.message) or None,
+            result=json.loads(value) if value else None,
+        )
 
     @classmethod
     def _tag_event(cls, raw: _native.RawEvent, common: dict[str, Any]) -> "Event":
@@ -85,6 +121,7 @@ class Event:
             last_seen=_utc(raw.last_seen_ms),
             antenna=_byte(raw.antenna),
             rssi=_byte(raw.rssi),
+            round_time=raw.round_us / _US_PER_SECOND if common["kind"] == "read" else None,
         )
 
     def as_dict(self) -> dict[str, Any]:

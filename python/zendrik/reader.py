@@ -1,16 +1,18 @@
-"""A reader, opened by its address: identity, settings, single reads and the inventory."""
+"""A reader, opened by its address: identity, settings, single reads and the inventory, called
+and waited for, or awaited from asyncio."""
 
 from __future__ import annotations
 
+import asyncio
 import contextlib
 import ctypes
 import json
 import threading
 import weakref
 from collections import Counter
-from typing import Any, Iterator, Optional, Union
+from typing import Any, AsyncIterator, Callable, Iterator, Optional, Union
 
-from . import _native
+from . import _native, _stream
 from .event import Event
 
 # How long one wait for the next event lasts: the inventory loop comes back to Python this often,
@@ -26,9 +28,49 @@ class _Closed(ValueError):
     """A call on a reader after close()."""
 
 
+class _Request:
+    """A zendrik_request and the C data it points at, alive as long as it is."""
+
+    def __init__(self, kind: int, assignments: tuple[str, ...] = (), absence: Optional[float] = None) -> None:
+        self.raw = _native.Request()
+        _native.library().zendrik_request_init(ctypes.byref(self.raw), kind)
+        if assignments:
+            self._texts = (ctypes.c_char_p * len(assignments))(*(a.encode() for a in assignments))
+            self.raw.assignments = self._texts
+            self.raw.assignment_count = len(assignments)
+        if absence is not None:
+            self._inventory = _inventory_options(absence)
+            self.raw.inventory = ctypes.pointer(self._inventory)
+
+
+def _submitter(raw: int, request: _Request) -> Callable[[], tuple[int, int]]:
+    """zendrik_reader_submit of `request` on the handle, giving its result and the request's id."""
+
+    def submit() -> tuple[int, int]:
+        request_id = _native.U64()
+        result = _native.library().zendrik_reader_submit(raw, ctypes.byref(request.raw), ctypes.byref(request_id))
+        return result, request_id.value
+
+    return submit
+
+
+def _inventory_options(absence: float) -> _native.InventoryOptions:
+    absence_ms = round(absence * _MS_PER_SECOND)
+    if not 0 < absence_ms <= _MAX_ABSENCE_MS:
+        raise ValueError(f"absence must be more than 0 and at most {_MAX_ABSENCE_MS} ms, not {absence} s")
+    options = _native.InventoryOptions()
+    _native.library().zendrik_inventory_options_init(ctypes.byref(options))
+    options.absence_ms = absence_ms
+    return options
+
+
 def _close_handle(raw: int) -> None:
     # Called once, by close() or when the Reader is collected: holds nothing of the Reader.
     _native.library().zendrik_reader_close(raw)
+
+
+def _assignments(settings: dict[str, SettingValue]) -> tuple[str, ...]:
+    return tuple(_assignment(name, value) for name, value in settings.items())
 
 
 def _assignment(name: str, value: SettingValue) -> str:
@@ -54,18 +96,26 @@ class Reader:
     ``"udp:HOST:PORT?local=HOST:PORT"`` (HOST a dotted IPv4 address). Opening greets the reader
     and reads its serial number, which becomes the reader's ``id`` unless ``name`` gives another.
 
-    Use it as a context manager, or call ``close()``; a Reader that is dropped is closed too.
-    Calls may come from several threads; the library runs them one after another, and
-    ``close()`` waits for the calls under way. Failures raise ``ReaderError``; a call after
-    ``close()`` raises ``ValueError``.
+    Use it as a context manager (``with`` or ``async with``), or call ``close()``; a Reader that
+    is dropped is closed too. Calls may come from several threads; the library runs them one
+    after another, between the inventory's rounds, and ``close()`` waits for the calls under way.
+    Failures raise ``ReaderError``; a call after ``close()`` raises ``ValueError``.
 
         with zendrik.Reader("usb") as reader:
             print(reader.info())
             for event in reader.inventory(absence=3.0):
-                print(event.kind, event.epc.hex())
+                print(event.kind, event.epc)
+
+    From asyncio nothing blocks the loop: ``await reader.info_async()`` and its friends queue the
+    request and await its completion, and ``async for event in reader.events()`` reads the
+    inventory's events as the reader's event descriptor becomes readable.
     """
 
     def __init__(self, address: str, name: Optional[str] = None) -> None:
+        if not isinstance(address, str):
+            raise TypeError(f"the reader address must be a str, not {type(address).__name__}")
+        if name is not None and not isinstance(name, str):
+            raise TypeError(f"the reader name must be a str, not {type(name).__name__}")
         library = _native.library()
         self._check_address(address)
         options = _native.OpenOptions()
@@ -89,6 +139,7 @@ class Reader:
         self._closed = False
         self._close_deferred = False
         self._releasing = threading.RLock()  # reentrant: a signal handler may close during a close
+        self._stream = _stream.Stream()
 
     @staticmethod
     def _check_address(address: str) -> None:
@@ -108,6 +159,12 @@ class Reader:
         return self
 
     def __exit__(self, *exception: Any) -> None:
+        self.close()
+
+    async def __aenter__(self) -> Reader:
+        return self
+
+    async def __aexit__(self, *exception: Any) -> None:
         self.close()
 
     def __repr__(self) -> str:
@@ -149,7 +206,10 @@ class Reader:
 
     def _release(self) -> None:
         # The finalizer closes the handle once; a second caller waits here until that is done.
+        # The awaited calls fail first, and the loop lets go of the event descriptor.
         with self._releasing:
+            if self._finalizer.alive:
+                self._stream.close(_native.failure(_native.ERR_CANCELLED, f"the reader {self._id!r} was closed"))
             self._finalizer()
 
     @contextlib.contextmanager
@@ -195,22 +255,11 @@ class Reader:
         For example ``{"reader-kind": 0, "buzzer": "on", "work-mode": "always", "power": 26,
         "frequency": "902000-928000", ...}``; which keys appear depends on the reader's kind.
         """
-        kind = self.info()["kind"]
-        settings = _native.Settings(size=ctypes.sizeof(_native.Settings))
-        library = _native.library()
-        with self._using() as raw:
-            result = library.zendrik_reader_read_settings(raw, ctypes.byref(settings))
-        self._check(result, "reading the settings")
-        text = _native.whole_text(
-            lambda buffer, size, length: library.zendrik_settings_json(
-                ctypes.byref(settings), kind, buffer, size, length
-            ),
-            "the settings",
-        )
-        return json.loads(text)
+        return self._call(_Request(_native.REQUEST_READ_SETTINGS), "reading the settings")
 
-    def configure(self, **settings: SettingValue) -> None:
-        """Changes settings by name and checks that the reader kept them.
+    def configure(self, **settings: SettingValue) -> dict[str, Any]:
+        """Changes settings by name, checks that the reader kept them and returns every setting
+        as read back (as ``settings()`` gives them).
 
         Names and values are those of ``settings()`` with ``_`` for ``-`` (``work_mode`` for
         ``work-mode``); ``True`` and ``False`` stand for ``"on"`` and ``"off"``:
@@ -220,14 +269,112 @@ class Reader:
         The whole change is checked before anything is written; ReaderError says what was
         refused, or which write failed or read back differently.
         """
-        assignments = [_assignment(name, value) for name, value in settings.items()]
-        texts = (ctypes.c_char_p * len(assignments))(*(a.encode() for a in assignments))
-        message = ctypes.create_string_buffer(_native.MESSAGE_CAPACITY)
+        return self._call(_Request(_native.REQUEST_CONFIGURE, _assignments(settings)), "changing the settings")
+
+    def plan(self, **settings: SettingValue) -> dict[str, Any]:
+        """What ``configure()`` with these settings would change, writing nothing:
+        ``{"power": {"want": 20, "have": 26}}`` for each setting whose value differs."""
+        return self._call(_Request(_native.REQUEST_PLAN_CHANGE, _assignments(settings)), "planning a change")
+
+    def factory_default(self) -> dict[str, Any]:
+        """Restores the factory defaults in the configuration tool's sequence for the reader's
+        kind and returns the settings read back."""
+        return self._call(_Request(_native.REQUEST_FACTORY_DEFAULT), "restoring the factory defaults")
+
+    def _call(self, request: _Request, doing: str) -> Any:
+        completion = _native.RawEvent()
         with self._using() as raw:
-            result = _native.library().zendrik_reader_configure(
-                raw, texts, len(assignments), message, len(message)
+            _native.library().zendrik_reader_call(
+                raw, ctypes.byref(request.raw), ctypes.byref(completion), ctypes.sizeof(completion)
             )
-        self._check(result, "changing the settings", message.value.decode("utf-8", "replace"))
+        return self._result(Event._from_raw(completion), doing)
+
+    def _result(self, completed: Event, doing: str) -> Any:
+        self._check(completed.code, doing, completed.message)
+        return completed.result
+
+    # ---- asyncio ---------------------------------------------------------------------------------
+
+    async def info_async(self) -> dict[str, Any]:
+        """``info()``, awaited: the request waits in the reader's queue, never the loop."""
+        return await self._call_async(_Request(_native.REQUEST_INFO), "reading the identity")
+
+    async def settings_async(self) -> dict[str, Any]:
+        """``settings()``, awaited."""
+        return await self._call_async(_Request(_native.REQUEST_READ_SETTINGS), "reading the settings")
+
+    async def configure_async(self, **settings: SettingValue) -> dict[str, Any]:
+        """``configure()``, awaited: the settings read back."""
+        request = _Request(_native.REQUEST_CONFIGURE, _assignments(settings))
+        return await self._call_async(request, "changing the settings")
+
+    async def plan_async(self, **settings: SettingValue) -> dict[str, Any]:
+        """``plan()``, awaited."""
+        return await self._call_async(_Request(_native.REQUEST_PLAN_CHANGE, _assignments(settings)), "planning a change")
+
+    async def factory_default_async(self) -> dict[str, Any]:
+        """``factory_default()``, awaited: the settings read back."""
+        request = _Request(_native.REQUEST_FACTORY_DEFAULT)
+        return await self._call_async(request, "restoring the factory defaults")
+
+    async def _call_async(self, request: _Request, doing: str) -> Any:
+        return self._result(await self._submit_async(request, doing), doing)
+
+    async def _submit_async(self, request: _Request, doing: str) -> Event:
+        loop = asyncio.get_running_loop()
+        library = _native.library()
+        with self._using() as raw:
+            result, waiting = self._stream.submit(_submitter(raw, request), loop)
+            self._check(result, doing)
+            self._stream.watch(loop, library.zendrik_reader_event_fd(raw), self._readable)
+        request_id, future = waiting
+        try:
+            return await future
+        finally:
+            self._stream.forget(request_id)
+            self._stream.unwatch_if_idle()
+
+    def _readable(self) -> None:
+        try:
+            with self._using() as raw:
+                self._stream.readable(raw)
+        except _Closed:
+            pass
+
+    async def events(self, absence: float = 3.0) -> AsyncIterator[Event]:
+        """``inventory()`` for asyncio: starts reading and yields every event of the reader as
+        its event descriptor becomes readable, until the loop breaks or the reader is closed;
+        the reading stops then.
+
+            async for event in reader.events(absence=3.0):
+                if event.kind == "arrived":
+                    print(event.epc.hex(), event.card)
+        """
+        start = _Request(_native.REQUEST_INVENTORY_START, absence=absence)
+        await self._call_async(start, "starting the inventory")
+        loop = asyncio.get_running_loop()
+        self._stream.begin_iteration()
+        try:
+            with self._using() as raw:
+                self._stream.watch(loop, _native.library().zendrik_reader_event_fd(raw), self._readable)
+            while True:
+                event = await self._stream.next(loop)
+                if event is None:
+                    return
+                yield event
+        finally:
+            self._stream.end_iteration()
+            self._stop_without_waiting()
+            self._stream.unwatch_if_idle()
+
+    def _stop_without_waiting(self) -> None:
+        library = _native.library()
+        stop = _Request(_native.REQUEST_INVENTORY_STOP)
+        with contextlib.suppress(_Closed):
+            with self._using() as raw:
+                result, _ = self._stream.submit(_submitter(raw, stop), None)
+                if result != _native.OK:  # a full queue: the stop waits its turn here instead
+                    library.zendrik_inventory_stop(raw)
 
     # ---- reads ---------------------------------------------------------------------------------
 
@@ -267,21 +414,17 @@ class Reader:
         """Reads continuously and yields every event, until the loop breaks.
 
         The reader reads on a thread of the library; the events wait in a queue until taken.
-        A tag departs after ``absence`` seconds without a read. When the link fails the
-        inventory yields "link-lost", reconnects by itself and yields "link-restored".
-        Breaking out of the loop, close() and KeyboardInterrupt stop the reading.
+        The first is the link's state ("link-up" when the reader answered when it was opened),
+        unless an earlier loop took it. A tag departs after ``absence`` seconds without a read.
+        When the link fails the inventory yields "link-lost", reconnects by itself and yields
+        "link-restored". Breaking out of the loop and close() stop the reading; so does Ctrl-C,
+        with the KeyboardInterrupt it raises, as in any loop of Python.
 
             for event in reader.inventory(absence=3.0):
                 if event.kind == "arrived":
                     print(event.epc.hex(), event.card)
         """
-        absence_ms = round(absence * _MS_PER_SECOND)
-        if not 0 < absence_ms <= _MAX_ABSENCE_MS:
-            raise ValueError(f"absence must be more than 0 and at most {_MAX_ABSENCE_MS} ms, not {absence} s")
-        options = _native.InventoryOptions()
-        _native.library().zendrik_inventory_options_init(ctypes.byref(options))
-        options.absence_ms = absence_ms
-        return self._events(options)
+        return self._events(_inventory_options(absence))
 
     def _events(self, options: _native.InventoryOptions) -> Iterator[Event]:
         library = _native.library()
@@ -296,18 +439,17 @@ class Reader:
                     library.zendrik_inventory_stop(raw)
 
     def _queued_events(self) -> Iterator[Event]:
-        library = _native.library()
-        event = _native.RawEvent()
+        buffer = (_native.RawEvent * _stream.BATCH)()
         while True:
+            while self._stream.backlog:
+                yield self._stream.backlog.popleft()
             try:
                 with self._using() as raw:
-                    result = library.zendrik_next_event(
-                        raw, ctypes.byref(event), ctypes.sizeof(event), _EVENT_WAIT_MS
-                    )
+                    result, events = _stream.take(raw, _EVENT_WAIT_MS, buffer)
             except _Closed:
                 return
             if result == _native.OK:
-                yield Event._from_raw(event)
+                yield from self._stream.route(events)
             elif result == _native.ERR_NOT_RUNNING:
                 return
             elif result != _native.NO_EVENT:

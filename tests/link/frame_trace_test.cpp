@@ -9,6 +9,7 @@
 #include "exports/zendrik.h"
 #include "link/frame_trace.h"
 #include "link/link.h"
+#include "link/log.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/fake_serial.h"
@@ -103,6 +104,59 @@ TEST(FrameTrace, AReceivedFrameIsCutToItsOwnLength) {
     const std::vector<std::string> lines = Lines(::testing::internal::GetCapturedStderr());
     EXPECT_THAT(lines, ElementsAre(MatchesRegex(".* serial RX AA FF C8 01 00 21 00 00 55"),
                                    MatchesRegex(".* serial RX error -132")));
+}
+
+struct Captured {
+    std::vector<std::pair<int32_t, std::string>> messages;
+};
+
+void Capture(int32_t level, const char* message, void* user) {
+    static_cast<Captured*>(user)->messages.emplace_back(level, message);
+}
+
+TEST(FrameTrace, AHandlerTakesTheMessagesOfItsLevelAndMoreSevereInsteadOfStandardError) {
+    TraceVariable variable("1");  // the default handler would write to standard error
+    struct Case {
+        log::Level threshold;
+        std::vector<int32_t> levels;  // of the messages the handler gets
+    };
+    for (const Case& c : {Case{log::Level::kDebug, {3, 3, 1}}, Case{log::Level::kWarning, {1}},
+                          Case{log::Level::kError, {}}}) {
+        Captured captured;
+        log::SetHandler(c.threshold, Capture, &captured);
+        ::testing::internal::CaptureStderr();
+        TraceSent("usb", kHandshakeProbe);
+        TraceReceived("usb", ZENDRIK_ERR_BYTE_TIMEOUT, {});
+        TraceEvent("usb", "cannot open /dev/hidraw9: Permission denied");
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        std::vector<int32_t> levels;
+        for (const auto& [level, message] : captured.messages) {
+            levels.push_back(level);
+        }
+        EXPECT_EQ(levels, c.levels);
+        if (c.threshold == log::Level::kDebug) {
+            EXPECT_EQ(captured.messages[0].second, "usb TX AA FF DC 01 00 01 BF 84 55");
+            EXPECT_EQ(captured.messages[2].second, "usb cannot open /dev/hidraw9: Permission denied");
+        }
+    }
+    // Logged under a lock of the library, the messages come once the scope around it ends.
+    Captured held;
+    log::SetHandler(log::Level::kDebug, Capture, &held);
+    {
+        const log::HeldBack outer;
+        {
+            const log::HeldBack inner;
+            TraceSent("udp", Bytes{0x01});
+        }
+        EXPECT_TRUE(held.messages.empty());
+    }
+    ASSERT_EQ(held.messages.size(), 1u);
+    EXPECT_EQ(held.messages[0].second, "udp TX 01");
+    log::SetHandler(log::Level::kDebug, nullptr, nullptr);  // the default again
+    ::testing::internal::CaptureStderr();
+    TraceSent("usb", kHandshakeProbe);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+                MatchesRegex(".* usb TX AA FF DC 01 00 01 BF 84 55\n"));
 }
 
 struct SerialRig {

@@ -2,6 +2,8 @@
 ZENDRIK_LIBRARY, ZENDRIK_TEST_SIM and, when the command-line program is built, ZENDRIK_TEST_CLI."""
 
 import _thread
+import asyncio
+import ctypes
 import json
 import os
 import subprocess
@@ -14,6 +16,7 @@ import zendrik
 
 SIM = os.environ["ZENDRIK_TEST_SIM"]
 CLI = os.environ.get("ZENDRIK_TEST_CLI")
+LAYOUT = os.environ.get("ZENDRIK_TEST_LAYOUT")
 EPC_A = "e2003412013760000000abcd"
 EPC_B = "3000111122223333444455556666"
 STUCK_SECONDS = 20  # only a safeguard: a stream that stops is ended by closing its reader
@@ -107,9 +110,10 @@ class SettingsTest(SimTestCase):
         before = reader.settings()
         self.assertEqual(before, printed or before)
         self.assertEqual(before["reader-kind"], 2)
-        reader.configure(**self.CHANGE)
-        after = reader.settings()
+        self.assertEqual(reader.plan(power=40, buzzer=True), {"power": {"want": 40, "have": before["power"]}})
+        after = reader.configure(**self.CHANGE)  # what the reader holds, read back
         self.assertEqual(after, {**before, **self.SHOWN})
+        self.assertEqual(reader.settings(), after)
         for refused, error, message in self.REFUSED:
             with self.subTest(refused=refused), self.assertRaisesRegex(error, message) as caught:
                 reader.configure(**refused)
@@ -149,9 +153,10 @@ class ReadTest(SimTestCase):
             thread.join()
         for reader, epc in [(readers[0], EPC_A), (readers[1], EPC_B)]:
             stream = streams[reader.id]
-            self.assertEqual({(e.reader, e.epc.hex()) for e in stream}, {(reader.id, epc)})
-            self.assertTrue(numbered_without_gaps(stream))
-            self.assertEqual((stream[0].kind, reader.dropped), ("arrived", 0))
+            tags = [e for e in stream if e.epc is not None]
+            self.assertEqual({(e.reader, e.epc.hex()) for e in tags}, {(reader.id, epc)})
+            self.assertTrue(numbered_without_gaps(stream) and stream[0].seq == 1)
+            self.assertEqual(([e.kind for e in stream[:2]], reader.dropped), (["link-up", "arrived"], 0))
 
     def test_inventory_across_a_reader_stop_and_restart(self):
         virtual = self.virtual_reader("--tag", EPC_A, "--round-time", "5")
@@ -164,7 +169,7 @@ class ReadTest(SimTestCase):
         stream += take_until(events, "link-restored") + take_until(events, "read", 3)
         events.close()
         kinds = [e.kind for e in stream]
-        self.assertEqual((kinds[:2], kinds.count("arrived")), (["arrived", "read"], 1))
+        self.assertEqual((kinds[:3], kinds.count("arrived")), (["link-up", "arrived", "read"], 1))
         self.assertTrue(numbered_without_gaps(stream) and stream[0].seq == 1)
         lost, restored = stream[kinds.index("link-lost")], stream[kinds.index("link-restored")]
         self.assertEqual((lost.as_dict()["error"], restored.as_dict()["error"]), (lost.error, None))
@@ -204,7 +209,7 @@ class ReadTest(SimTestCase):
             self.assertRaises(ValueError, empty.inventory, absence=absence)
         reader = self.open(self.virtual_reader("--tag", EPC_A).address)
         events = reader.inventory()
-        self.assertEqual(next(events).kind, "arrived")
+        self.assertEqual([next(events).kind, next(events).kind], ["link-up", "arrived"])
         # While it runs, single reads and a second inventory are refused.
         for call in (reader.read_tag, lambda: next(reader.inventory())):
             with self.assertRaises(zendrik.ReaderError) as caught:
@@ -212,7 +217,81 @@ class ReadTest(SimTestCase):
             self.assertEqual(caught.exception.code, -204)
 
 
+class AsyncTest(SimTestCase):
+    def test_awaited_calls_and_events_never_block_the_loop(self):
+        # Inventory rounds of 400 ms: a call that blocked the loop while it waits for the round to
+        # end would let no tick of the ticker happen meanwhile.
+        virtual = self.virtual_reader("--kind", "0", "--serial", "b2", "--tag", EPC_A, "--round-time", "400")
+        reader = self.open(virtual.address)
+
+        async def scenario():
+            ticks = []
+
+            async def ticker():
+                while True:
+                    ticks.append(asyncio.get_running_loop().time())
+                    await asyncio.sleep(0.01)
+
+            async def settings_counting_ticks():
+                before = len(ticks)
+                settings = await reader.settings_async()
+                return settings, len(ticks) - before
+
+            ticking = asyncio.create_task(ticker())
+            info = await reader.info_async()
+            self.assertEqual((info["kind"], info["serial"]), (0, reader.id))
+            changed = await reader.configure_async(power=20)
+            self.assertEqual(changed["power"], 20)
+            self.assertEqual(await reader.plan_async(power=26), {"power": {"want": 26, "have": 20}})
+            kinds, during = [], None
+            async for event in reader.events():
+                kinds.append(event.kind)
+                if event.kind == "read" and during is None:
+                    self.assertGreaterEqual(event.round_time, 0.4)
+                    during = asyncio.create_task(settings_counting_ticks())  # answered between two rounds
+                if during is not None and during.done() and kinds.count("read") >= 2:
+                    break
+            settings, ticked = await during
+            self.assertEqual(settings["power"], 20)
+            self.assertGreater(ticked, 0, "the loop stood still while the request waited")
+            self.assertEqual(kinds[:3], ["link-up", "arrived", "read"])
+            ticking.cancel()
+            # The iteration's end stopped the inventory; a close fails what still waits.
+            waiting = asyncio.create_task(reader.info_async())
+            await asyncio.sleep(0)
+            reader.close()
+            with self.assertRaises(zendrik.ReaderError) as caught:
+                await waiting
+            self.assertEqual(caught.exception.code, -209)
+
+        asyncio.run(asyncio.wait_for(scenario(), STUCK_SECONDS))
+
+
 class ErrorTest(unittest.TestCase):
+    @unittest.skipUnless(LAYOUT, "the layout program is built with the library")
+    def test_structures_are_laid_out_as_in_c(self):
+        printed = subprocess.run([LAYOUT], capture_output=True, check=True, text=True).stdout
+        from zendrik import _native
+
+        seen = {name: set() for name in _native.STRUCTURES}
+        for line in printed.splitlines():
+            struct, field, offset, size = line.split()
+            structure = _native.STRUCTURES[struct]
+            with self.subTest(struct=struct, field=field):
+                if field == "-":
+                    self.assertEqual(ctypes.sizeof(structure), int(size))
+                    continue
+                described = getattr(structure, field)
+                self.assertEqual((described.offset, described.size), (int(offset), int(size)))
+                seen[struct].add(field)
+        for struct, structure in _native.STRUCTURES.items():
+            self.assertEqual(seen[struct], {name for name, _ in structure._fields_}, struct)
+
+    def test_addresses_and_names_must_be_text(self):
+        for address, name in [(123, None), (b"usb", None), ("usb", 7)]:
+            with self.subTest(address=address, name=name), self.assertRaisesRegex(TypeError, "must be a str"):
+                zendrik.Reader(address, name)
+
     def test_bad_addresses(self):
         for address, reason in [
             ("usb:", "usb:"),

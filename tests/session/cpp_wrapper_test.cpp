@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "exports/zendrik_session.hpp"
 #include "sim/tag_field.h"
@@ -44,13 +45,32 @@ TEST(SessionCpp, WrapsHandlesEventsAndErrors) {
         EXPECT_NE(std::string(error.what()).find("power must be a number from 0 to 63"), std::string::npos);
     }
 
+    // Submitted requests come back as completions in the stream, after its link-up; taken in
+    // batches.
+    const uint64_t info = reader.submit(RequestKind::info);
+    const uint64_t refused = reader.submit(RequestKind::configure, {"power=64"});
+    std::vector<Event> taken;
+    while (taken.empty() || taken.back().request_id() != refused) {
+        const std::vector<Event> batch = reader.next_events(8, 5s);
+        ASSERT_FALSE(batch.empty());
+        taken.insert(taken.end(), batch.begin(), batch.end());
+    }
+    ASSERT_EQ(taken.size(), 3u);
+    EXPECT_EQ(taken[0].kind(), EventKind::link_up);
+    EXPECT_EQ(taken[1].request_id(), info);
+    EXPECT_EQ(taken[1].request(), RequestKind::info);
+    EXPECT_EQ(taken[1].info().serial, served.id());
+    EXPECT_EQ(taken[2].result(), ZENDRIK_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(taken[2].result_json(), "");
+    EXPECT_NE(taken[2].message().find("power must be a number from 0 to 63"), std::string::npos);
+
     // Moved, the handle keeps working; the queue is read with time-outs that are no errors.
     Reader moved = std::move(reader);
     moved.start_inventory();
     const std::optional<Event> first = moved.next_event(5s);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->kind(), EventKind::arrived);
-    EXPECT_EQ(first->seq(), 2u) << "the single read took number 1";
+    EXPECT_EQ(first->seq(), 4u) << "after link-up and the two completions: the single read took no number";
     moved.stop_inventory();
     // What was queued stays readable; then the end of the stream is an error, not a time-out.
     try {

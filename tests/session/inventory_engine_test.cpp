@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "exports/zendrik_session.h"
+#include "link/frame.h"
 #include "link/link.h"
 #include "session/event_json.h"
 #include "session/inventory_engine.h"
@@ -25,12 +26,29 @@ using testing::FakeSessionClock;
 constexpr double kNoJitter = 0.0;
 constexpr milliseconds kAbsence{3000};
 
+// The stream as a consumer would see it: numbered, as public records.
+class CollectingSink final : public EventSink {
+  public:
+    explicit CollectingSink(std::vector<zendrik_event>& events) : events_(events) {}
+    void Emit(StreamEvent event) override {
+        event.seq = events_.size() + 1;
+        zendrik_event record;
+        FillPublicEvent(event, "dock-3", record);
+        events_.push_back(record);
+    }
+
+  private:
+    std::vector<zendrik_event>& events_;
+};
+
 class EngineTest : public ::testing::Test, public testing::FakeUsbSession {
   protected:
+    EngineTest() { session->set_event_sink(sink); }
+
     // Steps until `until` (simulated), sleeping to each next due time as the thread does.
     void RunUntil(milliseconds until) {
         while (clock.elapsed() < until) {
-            const Clock::TimePoint next = engine.Step(events);
+            const Clock::TimePoint next = engine.Step();
             clock.advance_to(std::min(next, Clock::TimePoint{} + until));
         }
     }
@@ -50,8 +68,9 @@ class EngineTest : public ::testing::Test, public testing::FakeUsbSession {
         return found;
     }
 
-    InventoryEngine engine{*session, kAbsence, [] { return kNoJitter; }};
     std::vector<zendrik_event> events;
+    CollectingSink sink{events};
+    InventoryEngine engine{*session, kAbsence, [] { return kNoJitter; }};
 };
 
 TEST_F(EngineTest, ReadsBackToBackAndTurnsThemIntoPresence) {
@@ -66,7 +85,8 @@ TEST_F(EngineTest, ReadsBackToBackAndTurnsThemIntoPresence) {
     // every round is one reader round long, with no wait of the host's in between: 47 rounds.
     ASSERT_GE(reads.size(), 46u);
     EXPECT_LE(reads.size(), 48u);
-    EXPECT_EQ(Kinds().front(), "arrived");
+    EXPECT_EQ(Kinds()[0], "link-up") << "the stream begins with the link's state";
+    EXPECT_EQ(Kinds()[1], "arrived");
     EXPECT_EQ(reads.back().count, reads.size());
     EXPECT_EQ(reads.front().antenna, 1);
     EXPECT_EQ(reads.front().rssi, 0xC4);
@@ -82,7 +102,7 @@ TEST_F(EngineTest, ReadsBackToBackAndTurnsThemIntoPresence) {
 
 TEST_F(EngineTest, AnEmptyFieldIsAskedTwentyTimesASecond) {
     RunUntil(milliseconds{1000});
-    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(Kinds(), std::vector<std::string>{"link-up"});
     // One exchange per idle interval after connecting (three exchanges): the host sleeps between.
     const auto writes = static_cast<int>(hid.writtenReports.size());
     EXPECT_GE(writes, 3 + 19);
@@ -149,14 +169,32 @@ TEST_F(EngineTest, ASilentReaderIsLostAfterThreeRoundsNotOne) {
     reader.AddTag(sim::SampleEpc(2));
     RunUntil(milliseconds{100});
     silent = true;
-    // Two rounds without an answer: each waits as long as a slow reader's round may take, 1500 ms.
-    RunUntil(milliseconds{100 + 2 * 1500});
+    // Rounds without an answer: the first waits out the tag read's 311 ms window, each next one
+    // twice as long as the one before, in case the reader only became slower.
+    RunUntil(milliseconds{100 + 311 + 622});
     EXPECT_TRUE(engine.link_up());
-    RunUntil(milliseconds{100 + 3 * 1500 + 20});
+    RunUntil(milliseconds{100 + 311 + 622 + 1244 + 20});
     EXPECT_FALSE(engine.link_up());
     const std::vector<zendrik_event> lost = OfKind(ZENDRIK_EVENT_LINK_LOST);
     ASSERT_EQ(lost.size(), 1u);
     EXPECT_EQ(lost[0].error, ZENDRIK_ERR_BAD_REPLY);
+}
+
+TEST_F(EngineTest, ARoundLongerThanTheLinksOwnWaitIsLearnedAndWaitedFor) {
+    static constexpr milliseconds kRoundTime{600};  // twice the tag read's 311 ms window over USB
+    intercept = [this](std::span<const uint8_t> request) -> std::optional<testing::FakeHid::Bytes> {
+        hid.replyDelay = request[kOffsetCommand] == command::kReadTag ? kRoundTime : milliseconds{5};
+        return std::nullopt;  // the reader's model answers
+    };
+    reader.AddTag(sim::SampleEpc(3));
+    RunUntil(milliseconds{4000});
+    const std::vector<zendrik_event> reads = OfKind(ZENDRIK_EVENT_READ);
+    EXPECT_TRUE(OfKind(ZENDRIK_EVENT_LINK_LOST).empty());
+    ASSERT_GE(reads.size(), 5u);
+    for (const zendrik_event& read : reads) {
+        EXPECT_EQ(read.round_us, 600'000u);
+    }
+    EXPECT_EQ(engine.round_patience(), 2 * kRoundTime);
 }
 
 TEST_F(EngineTest, AReaderAbsentAtTheStartIsReportedFirstAndConnectedLater) {

@@ -12,9 +12,9 @@
 #include "session/backoff.h"
 #include "session/event_json.h"
 #include "session/events.h"
-#include "session/link_turns.h"
 #include "session/presence.h"
 #include "session/reader_name.h"
+#include "session/request.h"
 
 namespace zendrik::session {
 namespace {
@@ -170,17 +170,6 @@ TEST(PresenceTracker, ArrivesOnTheFirstReadAndDepartsAfterTheAbsenceWithoutOne) 
     EXPECT_EQ(back.presence.count, 1u);
 }
 
-TEST(LinkTurns, TheInventoryGivesUpItsWaitWhenItsDeadlineComes) {
-    LinkTurns turns;
-    {
-        const LinkTurns::Turn held = turns.ForCaller();
-        // A departure falls due while a caller holds the link: the inventory is not kept waiting.
-        EXPECT_FALSE(turns.ForInventory(std::chrono::steady_clock::now() + milliseconds{5}));
-    }
-    EXPECT_TRUE(turns.ForInventory(std::nullopt));
-    EXPECT_TRUE(turns.ForInventory(std::chrono::steady_clock::now())) << "a turn given back is free again";
-}
-
 TEST(ReaderName, TakesShortPrintableUtf8Only) {
     const std::vector<std::pair<std::string, bool>> cases{
         {"dock-3", true},
@@ -204,12 +193,24 @@ TEST(ReaderName, TakesShortPrintableUtf8Only) {
     }
 }
 
+zendrik_event Public(const StreamEvent& event, std::string_view reader = "dock-3") {
+    zendrik_event record;
+    FillPublicEvent(event, reader, record);
+    return record;
+}
+
 zendrik_event ReadEvent() {
     Presence presence{2, 1796742480000, 1796742480485, {}, "03430008"};
     const Epc epc{0xE2, 0x00, 0x34, 0x12, 0x01, 0x37, 0x60, 0x00, 0x00, 0x00, 0x00, 0x08};
-    zendrik_event event = TagEvent(ZENDRIK_EVENT_READ, "dock-3", 1796742480485, epc, presence, 1, 0xC4);
+    StreamEvent event = TagEvent(ZENDRIK_EVENT_READ, 1796742480485, epc, presence, 1, 0xC4);
     event.seq = 7;
-    return event;
+    return Public(event);
+}
+
+zendrik_event Completed(int32_t request, Outcome outcome) {
+    StreamEvent event = CompletionEvent(1796742490002, 12, request, std::move(outcome));
+    event.seq = 10;
+    return Public(event);
 }
 
 TEST(EventJson, WritesTheOneShapeOfEveryKind) {
@@ -223,11 +224,17 @@ TEST(EventJson, WritesTheOneShapeOfEveryKind) {
     kindTwo.antenna = -1;
     kindTwo.rssi = -1;
     kindTwo.card[0] = '\0';
-    zendrik_event lost =
-        LinkEvent(ZENDRIK_EVENT_LINK_LOST, "dock-3", 1796742490001, ZENDRIK_ERR_UDP_NO_REPLY);
+    zendrik_event lost = Public(LinkEvent(ZENDRIK_EVENT_LINK_LOST, 1796742490001, ZENDRIK_ERR_UDP_NO_REPLY));
     lost.seq = 8;
-    zendrik_event restored = LinkEvent(ZENDRIK_EVENT_LINK_RESTORED, "say \"hi\"\\", -1, ZENDRIK_OK);
+    zendrik_event restored = Public(LinkEvent(ZENDRIK_EVENT_LINK_RESTORED, -1, ZENDRIK_OK), "say \"hi\"\\");
     restored.seq = 9;
+    zendrik_event up = Public(LinkEvent(ZENDRIK_EVENT_LINK_UP, 1796742480000, ZENDRIK_OK));
+    up.seq = 1;
+    Outcome info;
+    info.json = R"({"kind":0,"version":"ZR V2","serial":"5a44"})";
+    Outcome refused;
+    refused.result = ZENDRIK_ERR_INVALID_ARGUMENT;
+    refused.message = "power must be from 0 to 33, not 40; nothing was written";
     zendrik_event unterminated = lost;  // a caller's event whose texts fill their fields
     std::memset(unterminated.reader, 'r', sizeof unterminated.reader);
 
@@ -252,6 +259,15 @@ TEST(EventJson, WritesTheOneShapeOfEveryKind) {
         {restored,
          R"({"event":"link-restored","reader":"say \"hi\"\\","seq":9,"time":"1969-12-31T23:59:59.999Z",)"
          R"("error":null})"},
+        {up,
+         R"({"event":"link-up","reader":"dock-3","seq":1,"time":"2026-12-08T15:08:00.000Z","error":null})"},
+        {Completed(ZENDRIK_REQUEST_INFO, info),
+         R"({"event":"completed","reader":"dock-3","seq":10,"time":"2026-12-08T15:08:10.002Z","request_id":12,)"
+         R"("request":"info","error":null,"message":null,"result":{"kind":0,"version":"ZR V2","serial":"5a44"}})"},
+        {Completed(ZENDRIK_REQUEST_CONFIGURE, refused),
+         R"({"event":"completed","reader":"dock-3","seq":10,"time":"2026-12-08T15:08:10.002Z","request_id":12,)"
+         R"("request":"configure","error":"an argument is missing or out of range","message":"power must be from 0 to 33, )"
+         R"(not 40; nothing was written","result":null})"},
         {unterminated,
          R"({"event":"link-lost","reader":")" + std::string(sizeof unterminated.reader, 'r') +
              R"(","seq":8,"time":"2026-12-08T15:08:10.001Z","error":"no reply arrived over UDP"})"},

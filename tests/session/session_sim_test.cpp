@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -127,12 +128,16 @@ TEST(SessionSim, SeveralReadersReadAtOnceEachStreamWholeAndItsOwn) {
         EXPECT_EQ(zendrik_reader_id(handles[i].reader), id);
         EXPECT_EQ(stream.end, ZENDRIK_ERR_NOT_RUNNING) << id;
         ASSERT_GE(stream.events.size(), 10u) << id;
+        EXPECT_EQ(stream.events[0].kind, ZENDRIK_EVENT_LINK_UP) << id << ": the stream begins with the link";
         const std::vector<std::vector<uint8_t>> own = served[i]->tags();
         std::map<std::string, uint64_t> reads;
         for (std::size_t n = 0; n < stream.events.size(); ++n) {
             const zendrik_event& event = stream.events[n];
             EXPECT_EQ(event.seq, n + 1) << id << ": numbered from 1 without gaps";
             EXPECT_EQ(event.reader, id);
+            if (n == 0) {
+                continue;
+            }
             ASSERT_TRUE(event.kind == ZENDRIK_EVENT_READ || event.kind == ZENDRIK_EVENT_ARRIVED)
                 << Json(event);
             const std::vector<uint8_t> epc(event.epc, event.epc + event.epc_length);
@@ -256,6 +261,9 @@ TEST(SessionSim, CallbacksMayNotBlockAndNoneRunsAfterStop) {
         {"start", ZENDRIK_ERR_IN_CALLBACK},         {"close", ZENDRIK_ERR_IN_CALLBACK},
     };
     EXPECT_EQ(probe.results, refused);
+    // The callback had every event from its start; the queue kept what came before.
+    ASSERT_EQ(zendrik_next_event(handle.reader, &event, sizeof event, 0), ZENDRIK_OK);
+    EXPECT_EQ(event.kind, ZENDRIK_EVENT_LINK_UP);
     EXPECT_EQ(zendrik_next_event(handle.reader, &event, sizeof event, 0), ZENDRIK_ERR_NOT_RUNNING);
 }
 
@@ -281,11 +289,14 @@ TEST(SessionSim, AStopFromTheCallbackTakesEffectWhenItReturns) {
     std::this_thread::sleep_for(milliseconds{100});
     EXPECT_EQ(probe.calls, 1) << "the arrived event's callback stopped the inventory";
     EXPECT_EQ(probe.stopResult, ZENDRIK_OK);
-    // The inventory can be started again; its numbers go on after the one event delivered.
+    // The inventory can be started again; its numbers go on after the link-up queued at open and
+    // the one event delivered.
     ASSERT_EQ(zendrik_inventory_start(handle.reader, nullptr, nullptr, nullptr), ZENDRIK_OK);
     zendrik_event event{};
     ASSERT_EQ(zendrik_next_event(handle.reader, &event, sizeof event, kEventWaitMs), ZENDRIK_OK);
-    EXPECT_EQ(event.seq, 2u);
+    EXPECT_EQ(event.kind, ZENDRIK_EVENT_LINK_UP);
+    ASSERT_EQ(zendrik_next_event(handle.reader, &event, sizeof event, kEventWaitMs), ZENDRIK_OK);
+    EXPECT_EQ(event.seq, 3u);
     EXPECT_EQ(zendrik_inventory_stop(handle.reader), ZENDRIK_OK);
 }
 
@@ -364,6 +375,7 @@ TEST(SessionSim, IdentitySettingsAndSingleReadsOnTheReadersOwnLink) {
     EXPECT_EQ(std::vector<uint8_t>(event.epc, event.epc + event.epc_length), sim::SampleEpc(0x4101));
     EXPECT_STREQ(event.card, "00016641");  // Wiegand 26 of EPC bytes 9..11: 00 41 01
     EXPECT_EQ(event.count, 1u);
+    EXPECT_EQ(event.seq, 0u) << "a single read is no part of the stream";
     EXPECT_EQ(event.antenna, 1);
     uint8_t ids[251];
     size_t length = 0;
@@ -378,6 +390,125 @@ TEST(SessionSim, IdentitySettingsAndSingleReadsOnTheReadersOwnLink) {
     EXPECT_EQ(zendrik_inventory_start(reader, nullptr, nullptr, nullptr), ZENDRIK_ERR_BUSY);
     EXPECT_EQ(zendrik_reader_info_get(reader, &info), ZENDRIK_OK);
     EXPECT_EQ(zendrik_inventory_stop(reader), ZENDRIK_OK);
+}
+
+// Takes events until the completion of request `id` (or the wait bound passes); returns all taken.
+std::vector<zendrik_event> TakeUntilCompleted(zendrik_reader* reader, uint64_t id) {
+    std::vector<zendrik_event> taken;
+    const auto end = std::chrono::steady_clock::now() + milliseconds{kEventWaitMs};
+    while (std::chrono::steady_clock::now() < end) {
+        zendrik_event batch[16];
+        size_t got = 0;
+        if (zendrik_next_events(reader, batch, sizeof batch[0], std::size(batch), &got, 100) != ZENDRIK_OK) {
+            continue;
+        }
+        taken.insert(taken.end(), batch, batch + got);
+        if (std::any_of(batch, batch + got, [id](const zendrik_event& e) {
+                return e.kind == ZENDRIK_EVENT_COMPLETED && e.request_id == id;
+            })) {
+            break;
+        }
+    }
+    return taken;
+}
+
+TEST(SessionSim, ARequestSubmittedDuringASlowRoundReturnsAtOnceAndCompletesBetweenRounds) {
+    constexpr milliseconds kSlowRound{400};
+    VirtualReader served(Transport::kUsb, 0, 0x61);
+    served.reader().set_round_time(kSlowRound);
+    served.reader().AddTag(sim::SampleEpc(0x6101));
+    Handle handle{Open(served.address())};
+    zendrik_reader* reader = handle.reader;
+    ASSERT_EQ(zendrik_inventory_start(reader, nullptr, nullptr, nullptr), ZENDRIK_OK);
+    const std::vector<zendrik_event> first = TakeUntil(reader, ZENDRIK_EVENT_READ);
+    ASSERT_TRUE(Holds(first, ZENDRIK_EVENT_READ));
+    EXPECT_GE(first.back().round_us, 400'000u) << "a read says how long its round took";
+
+    // A tag in the field: each read ends a round and the next begins at once, 400 ms long. The
+    // reader has had the round under way asked once it has one more tag read than reads came.
+    const auto reads = std::count_if(first.begin(), first.end(),
+                                     [](const zendrik_event& e) { return e.kind == ZENDRIK_EVENT_READ; });
+    std::optional<std::chrono::steady_clock::time_point> roundUnderWay;
+    while (!roundUnderWay) {
+        std::vector<std::chrono::steady_clock::time_point> rounds;
+        for (const sim::LoggedRequest& logged : served.reader().requests()) {
+            if (logged.request.command == 0xF6) {
+                rounds.push_back(logged.received);
+            }
+        }
+        if (rounds.size() > static_cast<std::size_t>(reads)) {
+            roundUnderWay = rounds[static_cast<std::size_t>(reads)];
+        } else {
+            std::this_thread::sleep_for(milliseconds{1});
+        }
+    }
+    zendrik_request request;
+    zendrik_request_init(&request, ZENDRIK_REQUEST_INFO);
+    uint64_t infoId = 0;
+    ASSERT_EQ(zendrik_reader_submit(reader, &request, &infoId), ZENDRIK_OK);
+    const auto submitted = std::chrono::steady_clock::now();
+    zendrik_request_init(&request, ZENDRIK_REQUEST_PLAN_CHANGE);
+    const char* change[] = {"power=20"};
+    request.assignments = change;
+    request.assignment_count = 1;
+    uint64_t planId = 0;
+    ASSERT_EQ(zendrik_reader_submit(reader, &request, &planId), ZENDRIK_OK);
+    EXPECT_EQ(planId, infoId + 1);
+    // The queue takes its capacity and refuses the next without waiting.
+    zendrik_request_init(&request, ZENDRIK_REQUEST_INFO);
+    for (int more = 2; more < ZENDRIK_REQUEST_QUEUE_CAPACITY; ++more) {
+        ASSERT_EQ(zendrik_reader_submit(reader, &request, nullptr), ZENDRIK_OK);
+    }
+    EXPECT_EQ(zendrik_reader_submit(reader, &request, nullptr), ZENDRIK_ERR_QUEUE_FULL);
+    zendrik_request_init(&request, 99);
+    EXPECT_EQ(zendrik_reader_submit(reader, &request, nullptr), ZENDRIK_ERR_INVALID_ARGUMENT);
+
+    const std::vector<zendrik_event> taken = TakeUntilCompleted(reader, planId);
+    const auto info = std::find_if(taken.begin(), taken.end(), [&](const zendrik_event& e) {
+        return e.kind == ZENDRIK_EVENT_COMPLETED && e.request_id == infoId;
+    });
+    ASSERT_NE(info, taken.end());
+    EXPECT_EQ(info->request, ZENDRIK_REQUEST_INFO);
+    EXPECT_EQ(info->result, ZENDRIK_OK);
+    EXPECT_EQ(info->info.serial, served.id());
+    EXPECT_EQ(info->info.kind, 0);
+    EXPECT_NE(std::string(info->json).find(R"("serial":")" + served.id() + "\""), std::string::npos)
+        << info->json;
+    // The round under way when the request came ended first, with its read, in the same stream.
+    EXPECT_TRUE(std::any_of(taken.begin(), info,
+                            [](const zendrik_event& e) { return e.kind == ZENDRIK_EVENT_READ; }));
+    for (auto e = taken.begin(); e + 1 < taken.end(); ++e) {
+        EXPECT_EQ(e->seq + 1, (e + 1)->seq);
+    }
+    const zendrik_event& plan = *std::find_if(taken.begin(), taken.end(), [&](const zendrik_event& e) {
+        return e.kind == ZENDRIK_EVENT_COMPLETED && e.request_id == planId;
+    });
+    EXPECT_EQ(plan.result, ZENDRIK_OK) << plan.message;
+    EXPECT_STREQ(plan.json, R"({"power":{"want":20,"have":33}})");
+    EXPECT_EQ(served.reader().settings().outputPower, 33) << "a plan writes nothing";
+
+    // On the reader's side: submit had returned while that round was still being read, and the
+    // identity was asked only once its reply had gone out.
+    std::optional<std::chrono::steady_clock::time_point> identityAsked;
+    for (const sim::LoggedRequest& logged : served.reader().requests()) {
+        if (logged.request.command != 0xF6 && logged.received > submitted && !identityAsked) {
+            identityAsked = logged.received;
+        }
+    }
+    ASSERT_TRUE(identityAsked);
+    EXPECT_LT(submitted, *roundUnderWay + kSlowRound) << "submit waited for the round";
+    EXPECT_GE(*identityAsked, *roundUnderWay + kSlowRound) << "the request cut into the round";
+    EXPECT_EQ(zendrik_inventory_stop(reader), ZENDRIK_OK);
+}
+
+extern "C" int zendrik_v1_caller_run(const char* address, char* report, size_t size);
+
+TEST(SessionApi, ACallerBuiltAgainstTheFirstReleasesHeaderWorksAndNothingIsWrittenPastItsStructs) {
+    VirtualReader served(Transport::kUsb, 0, 0x62);
+    served.reader().set_round_time(kRoundTime);
+    served.reader().AddTag(sim::SampleEpc(0x6201));
+    char report[256];
+    EXPECT_EQ(zendrik_v1_caller_run(served.address().c_str(), report, sizeof report), 0) << report;
 }
 
 TEST(SessionApi, RefusesWhatItCannotTakeBeforeAnyIo) {
@@ -401,7 +532,7 @@ TEST(SessionApi, RefusesWhatItCannotTakeBeforeAnyIo) {
     options.flags = 1u << 7;  // a flag this library does not know
     EXPECT_EQ(zendrik_reader_open("usb", &options, &reader), ZENDRIK_ERR_INVALID_ARGUMENT);
     options.flags = 0;
-    options.size = sizeof options - 1;
+    options.size = offsetof(zendrik_open_options, flags);  // older than the first release's
     EXPECT_EQ(zendrik_reader_open("usb", &options, &reader), ZENDRIK_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(zendrik_reader_open(nullptr, nullptr, &reader), ZENDRIK_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(reader, nullptr);
