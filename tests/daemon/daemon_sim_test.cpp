@@ -382,9 +382,16 @@ constexpr int kNoStatusRoundMs = 600000;
 constexpr uint64_t kFreshReads = 5;
 constexpr uint64_t kReadsWhileBrokerAway = 10;
 constexpr const char* kConsolePage = "<!doctype html><title>site console</title>";
+constexpr const char* kHttpToken = "sim-test-token";
+
+// A request with the daemon's token (Prometheus's own API takes no notice of it).
+HttpReply Request(uint16_t port, const std::string& method, const std::string& path) {
+    return HttpConnection(port).Request(method, path,
+                                        {{"Authorization", std::string("Bearer ") + kHttpToken}});
+}
 
 HttpReply Get(uint16_t port, const std::string& path) {
-    return HttpConnection(port).Request("GET", path);
+    return Request(port, "GET", path);
 }
 
 nlohmann::ordered_json Ordered(const std::string& text) {
@@ -439,6 +446,7 @@ class Prometheus {
     Prometheus(const TemporaryDirectory& directory, uint16_t target) : port_(FreePort()) {
         const std::string config = directory.File("prometheus.yml");
         std::ofstream(config) << "global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: zendrikd\n"
+                              << "    authorization:\n      credentials: " << kHttpToken << "\n"
                               << "    static_configs:\n      - targets: ['127.0.0.1:" << target << "']\n";
         process_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{"/usr/bin/prometheus", "--config.file=" + config,
@@ -473,11 +481,11 @@ class Prometheus {
     std::unique_ptr<ChildProcess> process_;
 };
 
-// zendrikd's HTTP side as a program: its health (503 with the reason while the broker is away),
-// the site and the readers' statuses with every field the broker gets (as of now), the refusal of
-// a command, the console's page from --console-dir, the event stream giving every stored event
-// once with its id and the payload the broker gets (also while the broker is away), and the
-// metrics as promtool and a real Prometheus read them.
+// zendrikd's HTTP side as a program, behind a token: its health (503 with the reason while the broker is
+// away), the site and the readers' statuses with every field the broker gets (as of now), the refusal of a
+// command, the console's page from --console-dir, the event stream giving every stored event once with its id
+// and the payload the broker gets (also while the broker is away), and the metrics as promtool and a real
+// Prometheus read them.
 TEST(DaemonSimTest, ServesHealthStatusesEventsAndMetricsOverHttp) {
     Broker broker;
     TemporaryDirectory directory;
@@ -488,14 +496,15 @@ TEST(DaemonSimTest, ServesHealthStatusesEventsAndMetricsOverHttp) {
     const uint16_t port = FreePort();
     const std::string config =
         Config(broker.port(), directory, {{"gate-1", gate1.address()}, {"gate-2", gate2.address()}},
-               "listen = \"127.0.0.1:" + std::to_string(port) + "\"\n", kNoStatusRoundMs);
+               "listen = \"127.0.0.1:" + std::to_string(port) + "\"\ntoken = \"" + kHttpToken + "\"\n",
+               kNoStatusRoundMs);
     std::filesystem::create_directory(directory.File("console"));
     std::ofstream(directory.File("console/index.html")) << kConsolePage;
     Prometheus prometheus(directory, port);  // first: it takes the longest to come up
     Subscriber consumer(broker.port(), "zt/#", "consumer");
     Zendrikd daemon(config, directory, {}, {"--console-dir", directory.File("console")});
     ASSERT_TRUE(daemon.Ready()) << daemon.log();
-    EventStreamClient stream(port, "/api/v1/events", {});
+    EventStreamClient stream(port, std::string("/api/v1/events?token=") + kHttpToken, {});
     ASSERT_TRUE(WaitUntil([&] { return Get(port, "/healthz").body == R"({"state":"ok"})"; })) << daemon.log();
     EXPECT_NE(daemon.log().find("serving HTTP on port " + std::to_string(port)), std::string::npos);
 
@@ -542,7 +551,8 @@ TEST(DaemonSimTest, ServesHealthStatusesEventsAndMetricsOverHttp) {
     EXPECT_EQ(Ordered(unknown.body)["code"], -303);
     EXPECT_EQ(Get(port, "/api/v1/site").body,
               R"({"site":"t","commands":"off","readers":2,"mqtt":"connected"})");
-    const HttpReply command = HttpConnection(port).Request("POST", "/api/v1/readers/gate-1/inventory/stop");
+    EXPECT_EQ(HttpConnection(port).Request("GET", "/api/v1/readers").status, 401) << "no token";
+    const HttpReply command = Request(port, "POST", "/api/v1/readers/gate-1/inventory/stop");
     EXPECT_EQ(command.status, 403);
     EXPECT_EQ(Ordered(command.body)["code"], -301);
     const HttpReply page = Get(port, "/");
