@@ -4,6 +4,9 @@
 // p99 <= 20 ms on loopback), and the daemon's resident memory at the end of the run per that after
 // a tenth of it (goal <= 1.05). ZENDRIK_DAEMON_BENCH_SECONDS sets the run (default 600: memory
 // after 10 minutes against after 1).
+// Read to event stream: the same readers and daemon with one client of GET /api/v1/events, the delay
+// from a read's time to its arrival there (p50, p99; goal p99 <= 20 ms, as for MQTT);
+// ZENDRIK_DAEMON_STREAM_SECONDS sets the run (default 30).
 // Start and stop: the time to READY=1 and to the first message published with twenty network
 // readers that are switched on but silent, and the time from SIGTERM to the exit with 200 virtual
 // readers on 250 ms rounds (the unit's TimeoutStopSec is 20 s).
@@ -22,14 +25,18 @@
 
 #include "tests/daemon/broker.h"
 #include "tests/daemon/child_process.h"
+#include "tests/daemon/http_client.h"
 #include "tests/daemon/notify_socket.h"
 #include "tests/daemon/silent_udp.h"
+#include "tests/support/loopback.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using zendrik::testing::Broker;
 using zendrik::testing::ChildProcess;
+using zendrik::testing::EventStreamClient;
+using zendrik::testing::FreePort;
 using zendrik::testing::Message;
 using zendrik::testing::NotifySocket;
 using zendrik::testing::ReadFile;
@@ -40,13 +47,17 @@ using zendrik::testing::TemporaryDirectory;
 constexpr int kReaders = 8;
 constexpr int kRoundTimeMs = 25;  // a real reader's inventory round takes tens of milliseconds
 constexpr int kDefaultSeconds = 600;
+constexpr int kDefaultStreamSeconds = 30;
 constexpr int kEarlyShare = 10;  // memory is first taken after a tenth of the run
 constexpr auto kDrainTime = 5s;
 
+int SecondsFrom(const char* variable, int byDefault) {
+    const char* text = std::getenv(variable);
+    return text != nullptr ? std::atoi(text) : byDefault;
+}
+
 int RunSeconds() {
-    const char* text = std::getenv("ZENDRIK_DAEMON_BENCH_SECONDS");
-    const int seconds = text != nullptr ? std::atoi(text) : kDefaultSeconds;
-    return std::max(seconds, kEarlyShare);
+    return std::max(SecondsFrom("ZENDRIK_DAEMON_BENCH_SECONDS", kDefaultSeconds), kEarlyShare);
 }
 
 long ResidentKiB(pid_t pid) {
@@ -121,11 +132,13 @@ std::vector<std::string> StartVirtualReaders(const TemporaryDirectory& directory
     return addresses;
 }
 
-// The configuration of site "bench" with readers r1, r2, ... at `addresses`.
+// The configuration of site "bench" with readers r1, r2, ... at `addresses`, and HTTP on
+// `httpPort` (none for 0).
 std::string BenchConfig(uint16_t port, const TemporaryDirectory& directory,
-                        const std::vector<std::string>& addresses) {
+                        const std::vector<std::string>& addresses, uint16_t httpPort = 0) {
+    const std::string listen = httpPort != 0 ? "127.0.0.1:" + std::to_string(httpPort) : "";
     std::string config = "site = \"bench\"\n[mqtt]\nport = " + std::to_string(port) + "\n[spool]\npath = \"" +
-                         directory.File("spool.sqlite") + "\"\n";
+                         directory.File("spool.sqlite") + "\"\n[http]\nlisten = \"" + listen + "\"\n";
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         config +=
             "[[reader]]\nname = \"r" + std::to_string(i + 1) + "\"\naddress = \"" + addresses[i] + "\"\n";
@@ -179,6 +192,47 @@ void DaemonDelivery(benchmark::State& state) {
     }
 }
 BENCHMARK(DaemonDelivery)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void DaemonEventStream(benchmark::State& state) {
+    for (auto _ : state) {
+        Broker broker;
+        TemporaryDirectory directory;
+        std::vector<std::unique_ptr<ChildProcess>> readers;
+        const uint16_t httpPort = FreePort();
+        const std::string config =
+            BenchConfig(broker.port(), directory,
+                        StartVirtualReaders(directory, kReaders, kRoundTimeMs, readers), httpPort);
+        NotifySocket notify(directory.File("notify"));
+        ChildProcess daemon({ZENDRIKD_PATH, "--config", config}, directory.File("zendrikd.log"),
+                            {{"NOTIFY_SOCKET", notify.path()}});
+        notify.WaitFor("READY=1", kStartLimit);
+        // Arrival times by the system clock, as the events' times are.
+        const auto steadyStart = std::chrono::steady_clock::now();
+        const auto unixStart = std::chrono::system_clock::now().time_since_epoch();
+        EventStreamClient stream(httpPort, "/api/v1/events", {});
+        std::this_thread::sleep_for(
+            std::chrono::seconds{SecondsFrom("ZENDRIK_DAEMON_STREAM_SECONDS", kDefaultStreamSeconds)});
+        daemon.Stop();
+        std::vector<double> delays;
+        stream.WaitFor([&](const EventStreamClient& client) {
+            for (const EventStreamClient::Frame& frame : client.frames()) {
+                if (frame.event != "read") {
+                    continue;
+                }
+                const double receivedUnixMs =
+                    std::chrono::duration<double, std::milli>(unixStart + (frame.received - steadyStart))
+                        .count();
+                const nlohmann::json read = nlohmann::json::parse(frame.data);
+                delays.push_back(receivedUnixMs - static_cast<double>(UnixMs(read["time"])));
+            }
+            return true;
+        });
+        state.counters["reads"] = static_cast<double>(delays.size());
+        state.counters["p50_ms"] = Percentile(delays, 0.50);
+        state.counters["p99_ms"] = Percentile(delays, 0.99);
+    }
+}
+BENCHMARK(DaemonEventStream)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 void DaemonReadyWithAbsentReaders(benchmark::State& state) {
     for (auto _ : state) {

@@ -42,6 +42,8 @@ struct HttpConfig {
     std::optional<std::string> certFile;  // both set: HTTPS
     std::optional<std::string> keyFile;
     std::string consoleDir;  // the console's files; the installed folder unless the command line names one
+
+    bool operator==(const HttpConfig&) const = default;
 };
 
 struct ReaderConfig {

@@ -20,7 +20,8 @@ using namespace zendrik::daemon;
 constexpr const char* kDescription =
     "zendrikd reads the UHF RFID readers of one site continuously and publishes every read and presence "
     "event to an MQTT broker. Every message is stored in a spool before it is published and deleted when "
-    "the broker has acknowledged it, so nothing is lost while the broker is away.";
+    "the broker has acknowledged it, so nothing is lost while the broker is away. Over HTTP it serves its "
+    "health, Prometheus metrics, a REST API, a live event stream and the site console.";
 
 constexpr const char* kFooter =
     "Topics: PREFIX/SITE/READER/reads and .../events (QoS 1), PREFIX/SITE/READER/status and "
@@ -29,9 +30,9 @@ constexpr const char* kFooter =
     "\n"
     "Signals: SIGTERM and SIGINT stop, SIGHUP reads the configuration again.\n"
     "\n"
-    "Exit status: 0 after SIGTERM or SIGINT; 1 when the configuration, the spool or a reader could not be "
-    "set up; 2 for a command line that was refused; 3 when the broker refused the connection (credentials, "
-    "protocol, TLS).";
+    "Exit status: 0 after SIGTERM or SIGINT; 1 when the configuration, the spool, the HTTP server (its "
+    "port taken, say) or a reader could not be set up; 2 for a command line that was refused; 3 when the "
+    "broker refused the connection (credentials, protocol, TLS).";
 
 DaemonConfig Load(const std::string& path) {
     try {
@@ -41,7 +42,14 @@ DaemonConfig Load(const std::string& path) {
     }
 }
 
-int Serve(const DaemonConfig& config, const std::string& path) {
+// The console's folder named on the command line, in place of the installed one.
+void ApplyCommandLine(DaemonConfig& config, const std::string& consoleDir) {
+    if (!consoleDir.empty()) {
+        config.http.consoleDir = consoleDir;
+    }
+}
+
+int Serve(const DaemonConfig& config, const std::string& path, const std::string& consoleDir) {
     Notifier notifier;
     Spool spool(config.spool.path, config.spool.maxMessages);
     for (const std::string& note : spool.notes()) {
@@ -50,8 +58,9 @@ int Serve(const DaemonConfig& config, const std::string& path) {
     const SourceFactory sessions = [](const ReaderConfig& reader) {
         return std::make_unique<SessionSource>(reader);
     };
-    Site site(config, sessions, EventJson, spool, notifier, [path] {
+    Site site(config, sessions, EventJson, spool, notifier, [path, consoleDir] {
         DaemonConfig next = Load(path);
+        ApplyCommandLine(next, consoleDir);
         for (const std::string& warning : ConfigFileWarnings(path, next)) {
             Log(warning);
         }
@@ -66,7 +75,11 @@ int Run(int argc, char** argv) {
     program.footer(kFooter);
     std::string path = kDefaultConfigPath;
     bool checkOnly = false;
+    std::string consoleDir;
     program.add_option("--config", path, "the configuration file")->capture_default_str();
+    program.add_option("--console-dir", consoleDir,
+                       "the folder of the site console's files that the HTTP server serves (default: "
+                       "the installed " ZENDRIK_CONSOLE_DIR ")");
     program.add_flag("--check-config", checkOnly,
                      "check the configuration file and the spool's directory, and exit");
     try {
@@ -81,6 +94,7 @@ int Run(int argc, char** argv) {
         Log(error.reason());
         return kExitFailure;
     }
+    ApplyCommandLine(config, consoleDir);
     for (const std::string& warning : ConfigFileWarnings(path, config)) {
         Log(warning);
     }
@@ -99,7 +113,7 @@ int Run(int argc, char** argv) {
         ::signal(ignored, SIG_IGN);
     }
     try {
-        return Serve(config, path);
+        return Serve(config, path, consoleDir);
     } catch (const std::exception& error) {
         Log(error.what());
         return kExitFailure;

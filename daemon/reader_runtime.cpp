@@ -166,13 +166,15 @@ bool ReaderRuntime::TakeEvents(Spool::Burst& burst, const StoreContext& context,
             return true;
         }
         CopyReaderName(event, config_.name);
-        const uint64_t seq =
+        StoredEvent stored{config_.name, 0, zendrik_event_kind_name(event.kind), {}};
+        stored.seq =
             burst.Add(config_.name, context.topics.ForEvent(config_.name, event.kind), [&](uint64_t given) {
                 event.seq = given;
-                return context.render(event);
+                stored.payload = context.render(event);
+                return stored.payload;
             });
-        context.stored(config_.name, seq);
         Count(event);
+        context.stored(std::move(stored));
     }
     return false;
 }
@@ -218,35 +220,48 @@ void ReaderRuntime::WatchAgain() {
     watch_.Enable(true);
 }
 
+uint64_t ReaderRuntime::SourceDropped() const {
+    return source_ && phase_ != Phase::kOpening && phase_ != Phase::kFailed ? source_->dropped() : dropped_;
+}
+
+ReaderStatus ReaderRuntime::StatusAt(const ReaderCounts& counts, uint64_t sourceDropped) const {
+    ReaderStatus status = status_;
+    status.spooled = counts.spooled;
+    // Everything lost counts: what a full spool dropped and what never reached it.
+    status.dropped = counts.dropped + sourceDropped;
+    status.timeMs = UnixNowMs();
+    return status;
+}
+
 ReaderStatus ReaderRuntime::StatusNow(const ReaderCounts& counts) {
-    if (source_ && phase_ != Phase::kOpening && phase_ != Phase::kFailed) {
-        dropped_ = source_->dropped();
-    }
+    dropped_ = SourceDropped();
     if (dropped_ > droppedLogged_) {
         Log("reader " + config_.name + ": " + std::to_string(dropped_ - droppedLogged_) +
             " events were dropped before they could be stored (the daemon fell behind)");
         droppedLogged_ = dropped_;
     }
-    ReaderStatus status = status_;
-    status.spooled = counts.spooled;
-    // Everything lost counts: what a full spool dropped and what never reached it.
-    status.dropped = counts.dropped + dropped_;
-    status.timeMs = UnixNowMs();
-    return status;
+    return StatusAt(counts, dropped_);
 }
 
-ReaderSnapshot ReaderRuntime::Snapshot(const ReaderCounts& counts) const {
+ReaderSnapshot ReaderRuntime::Snapshot(const ReaderCounts& counts, bool offline) const {
+    const uint64_t sourceDropped = SourceDropped();
     ReaderSnapshot snapshot;
     snapshot.name = config_.name;
     snapshot.address = config_.address;
     snapshot.linkUp = status_.linkUp;
     snapshot.inventoryRunning = phase_ == Phase::kRunning;
-    snapshot.statusJson = statusJson_;
+    // The status as it would be published now, once the first one was: the broker's copy is only
+    // as new as the last status round.
+    if (statusKnown_) {
+        ReaderStatus status = StatusAt(counts, sourceDropped);
+        status.offline = offline;
+        snapshot.statusJson = ReaderStatusJson(status);
+    }
     snapshot.reads = status_.reads;
     snapshot.published = published_;
     snapshot.linkLosses = linkLosses_;
     snapshot.spooled = counts.spooled;
-    snapshot.dropped = counts.dropped + dropped_;
+    snapshot.dropped = counts.dropped + sourceDropped;
     snapshot.eventsByKind = eventsByKind_;
     snapshot.roundSeconds = roundSeconds_;
     return snapshot;

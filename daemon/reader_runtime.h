@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "daemon/config.h"
 #include "daemon/event_loop.h"
@@ -22,12 +23,22 @@ namespace zendrik::daemon {
 // Turns an event (its seq already the daemon's) into the payload published for it.
 using EventRenderer = std::function<std::string(const zendrik_event&)>;
 
+// An event as it went into the spool: its reader, its sequence number, its kind's name and the
+// payload rendered for it.
+struct StoredEvent {
+    std::string reader;
+    uint64_t seq = 0;
+    std::string_view kind;
+    std::string payload;
+};
+
 // What storing a reader's events needs besides the spool's burst.
 struct StoreContext {
     const Topics& topics;
     const EventRenderer& render;
-    // Told of every message stored, for the time it takes to reach the broker.
-    std::function<void(const std::string& reader, uint64_t seq)> stored;
+    // Told of every message stored (its burst not yet committed): for the time it takes to reach
+    // the broker, and for the HTTP event stream once the burst is committed.
+    std::function<void(StoredEvent event)> stored;
 };
 
 // One configured reader while the daemon runs: its source opened, identified, stopped and closed
@@ -89,11 +100,13 @@ class ReaderRuntime {
     // The status as of now, with the spool's counts of this reader (and what the source dropped
     // before anything was stored, which is logged once when it grows).
     ReaderStatus StatusNow(const ReaderCounts& counts);
-    // The payload of the status as it was published last.
-    void NotePublishedStatus(std::string json) { statusJson_ = std::move(json); }
-    ReaderSnapshot Snapshot(const ReaderCounts& counts) const;
+    // For the HTTP side: the counters, and the status as it would be published now (`offline`
+    // once the daemon has published that it stopped).
+    ReaderSnapshot Snapshot(const ReaderCounts& counts, bool offline) const;
 
   private:
+    uint64_t SourceDropped() const;
+    ReaderStatus StatusAt(const ReaderCounts& counts, uint64_t sourceDropped) const;
     void OnOpenDone(const std::optional<std::string>& failure);
     void AskIdentity();
     void OnIdentified(const std::optional<ReaderIdentity>& identity);
@@ -120,7 +133,6 @@ class ReaderRuntime {
     bool everUp_ = false;
     bool linkChanged_ = false;  // since the last commit
     ReaderStatus status_;
-    std::string statusJson_;
     uint64_t dropped_ = 0;  // what the source dropped, as last seen
     uint64_t droppedLogged_ = 0;
     uint64_t published_ = 0;

@@ -22,6 +22,8 @@ constexpr int64_t kStorePriority = 0;
 // systemd's STATUS= line follows the site at most this often: two hundred readers coming online
 // at once are one line, not two hundred.
 constexpr milliseconds kStatusLinePause{1000};
+// No command runs in this daemon yet: each is refused as forbidden, which is what "off" says.
+constexpr const char* kCommandPolicy = "off";
 
 std::string Joined(const std::vector<std::string>& names) {
     std::string text;
@@ -102,6 +104,14 @@ int Site::Run(int stopFd) {
         Log("cannot set up MQTT: " + *problem);
         return kExitFailure;
     }
+    if (!config_.http.listen.empty()) {
+        try {
+            http_ = std::make_unique<HttpServer>(loop_, config_.http, *this);
+        } catch (const std::runtime_error& error) {
+            Log(error.what());
+            return kExitFailure;
+        }
+    }
     // The signals are taken before any thread starts, so that every thread inherits their block.
     for (const int stop : {SIGTERM, SIGINT}) {
         signals_.push_back(loop_.AddSignal(stop, [this](const signalfd_siginfo&) { BeginStop(kExitOk); }));
@@ -166,7 +176,8 @@ void Site::CheckReady() {
     notifier_.Ready(StatusLine());
     Log("reading " + std::to_string(readers_.size()) + " readers of site " + config_.site + " into " +
         config_.spool.path + ", publishing to " + config_.mqtt.host + ":" +
-        std::to_string(config_.mqtt.port));
+        std::to_string(config_.mqtt.port) +
+        (http_ ? ", serving HTTP on port " + std::to_string(http_->port()) : ""));
 }
 
 void Site::OnEventsQueued(ReaderRuntime& reader) {
@@ -176,10 +187,26 @@ void Site::OnEventsQueued(ReaderRuntime& reader) {
     store_.Schedule();
 }
 
+StoreContext Site::Context() {
+    storedEvents_.clear();
+    return StoreContext{topics_, render_, [this](StoredEvent event) {
+                            uplink_.NoteStored(event.reader, event.seq);
+                            if (http_) {
+                                storedEvents_.push_back(std::move(event));
+                            }
+                        }};
+}
+
+// Only what is committed goes out: a number the stream gave is never given again.
+void Site::PublishStored() {
+    for (const StoredEvent& event : storedEvents_) {
+        http_->PublishEvent(event.reader, event.seq, event.kind, event.payload);
+    }
+    storedEvents_.clear();
+}
+
 void Site::StoreEvents() {
-    const StoreContext context{topics_, render_, [this](const std::string& reader, uint64_t seq) {
-                                   uplink_.NoteStored(reader, seq);
-                               }};
+    const StoreContext context = Context();
     Spool::Burst burst = spool_.Begin();
     std::vector<ReaderRuntime*> taken;
     std::vector<ReaderRuntime*> stillQueued;
@@ -196,6 +223,7 @@ void Site::StoreEvents() {
     storePending_ = stillQueued;
     if (burst.added() > 0) {
         burst.Commit();
+        PublishStored();
     }
     for (ReaderRuntime* reader : taken) {
         if (std::find(stillQueued.begin(), stillQueued.end(), reader) == stillQueued.end()) {
@@ -210,8 +238,7 @@ void Site::StoreEvents() {
 }
 
 void Site::StoreAll(ReaderRuntime& reader) {
-    const StoreContext context{
-        topics_, render_, [this](const std::string& name, uint64_t seq) { uplink_.NoteStored(name, seq); }};
+    const StoreContext context = Context();
     storePending_.erase(std::remove(storePending_.begin(), storePending_.end(), &reader),
                         storePending_.end());
     bool drained = false;
@@ -220,6 +247,7 @@ void Site::StoreAll(ReaderRuntime& reader) {
         drained = reader.TakeEvents(burst, context, kEventsPerBurst);
         if (burst.added() > 0) {
             burst.Commit();
+            PublishStored();
         }
         reader.AfterCommit();
     }
@@ -286,8 +314,9 @@ void Site::Reload() {
         Log(std::string(error.what()) + "; the configuration was not reloaded, the running one stays");
         return;
     }
-    if (next.site != config_.site || !(next.mqtt == config_.mqtt) || !(next.spool == config_.spool)) {
-        Log("changes to the site, [mqtt] or [spool] take effect at the next start");
+    if (next.site != config_.site || !(next.mqtt == config_.mqtt) || !(next.spool == config_.spool) ||
+        !(next.http == config_.http)) {
+        Log("changes to the site, [mqtt], [spool] or [http] take effect at the next start");
     }
     const ReaderChanges changes = CompareReaders(config_.readers, next.readers);
     config_.readers = next.readers;
@@ -331,11 +360,8 @@ void Site::OrderReaders() {
 bool Site::PublishStatus(ReaderRuntime& reader, bool offline, std::function<void()> acknowledged) {
     ReaderStatus status = reader.StatusNow(spool_.counts(reader.name()));
     status.offline = offline;
-    std::string json = ReaderStatusJson(status);
-    const bool sent =
-        uplink_.Publish(topics_.ReaderStatus(reader.name()), json, true, std::move(acknowledged));
-    reader.NotePublishedStatus(std::move(json));
-    return sent;
+    return uplink_.Publish(topics_.ReaderStatus(reader.name()), ReaderStatusJson(status), true,
+                           std::move(acknowledged));
 }
 
 void Site::PublishAllStatuses() {
@@ -529,13 +555,20 @@ std::string Site::StatusLine() const {
 SiteSnapshot Site::Snapshot() const {
     SiteSnapshot snapshot;
     snapshot.site = config_.site;
+    snapshot.commands = kCommandPolicy;
+    const bool offline = stage_ == Stage::kOffline || stage_ == Stage::kFinishing;
     snapshot.mqttConnected = uplink_.connected();
     snapshot.spoolMessages = spool_.size();
     snapshot.publishSeconds = uplink_.publishSeconds();
     for (const auto& reader : readers_) {
-        snapshot.readers.push_back(reader->Snapshot(spool_.counts(reader->name())));
+        snapshot.readers.push_back(reader->Snapshot(spool_.counts(reader->name()), offline));
     }
     return snapshot;
+}
+
+void Site::RunCommand(const std::string&, const std::string&, const std::string&,
+                      std::function<void(const CommandOutcome&)> done) {
+    done(CommandOutcome{CommandFailure::kForbidden, "", kCodeForbidden, "commands are off on this daemon"});
 }
 
 }  // namespace zendrik::daemon

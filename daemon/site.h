@@ -9,12 +9,14 @@
 
 #include "daemon/config.h"
 #include "daemon/event_loop.h"
+#include "daemon/http_server.h"
 #include "daemon/notify.h"
 #include "daemon/off_loop.h"
 #include "daemon/payloads.h"
 #include "daemon/reader_runtime.h"
 #include "daemon/reader_source.h"
 #include "daemon/retained_statuses.h"
+#include "daemon/site_api.h"
 #include "daemon/snapshot.h"
 #include "daemon/spool.h"
 #include "daemon/uplink.h"
@@ -23,7 +25,7 @@ namespace zendrik::daemon {
 
 // Exit statuses of zendrikd.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;        // configuration, spool or a reader could not be set up
+inline constexpr int kExitFailure = 1;        // configuration, spool, HTTP or a reader could not be set up
 inline constexpr int kExitUsage = 2;          // the command line was refused
 inline constexpr int kExitBrokerRefused = 3;  // the broker (or TLS) refused the connection
 
@@ -33,12 +35,14 @@ using SourceFactory = std::function<std::unique_ptr<ReaderSource>(const ReaderCo
 // the file and line included.
 using ConfigLoader = std::function<DaemonConfig()>;
 
-// The daemon: one loop (sd-event) that owns the uplink to the broker and one runtime per
-// configured reader, with the timers of the site's status and the spool's checkpoint, and the
-// signals: SIGTERM and SIGINT stop, SIGHUP reads the configuration again. Events go into the spool
-// first, one transaction for what every reader queued; the uplink sends the spool oldest first.
-// Everything here runs on the loop's thread; nothing on it waits for a reader.
-class Site : ReaderRuntime::Owner, Uplink::Listener {
+// The daemon: one loop (sd-event) that owns the uplink to the broker, one runtime per configured
+// reader and the HTTP server (unless [http] listen is empty), with the timers of the site's status
+// and the spool's checkpoint, and the signals: SIGTERM and SIGINT stop, SIGHUP reads the
+// configuration again. Events go into the spool first, one transaction for what every reader
+// queued; the uplink sends the spool oldest first, and the HTTP event stream gets every event once
+// its transaction is committed. Everything here runs on the loop's thread; nothing on it waits for
+// a reader.
+class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
   public:
     Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, Spool& spool,
          Notifier& notifier, ConfigLoader reload = {});
@@ -46,15 +50,18 @@ class Site : ReaderRuntime::Owner, Uplink::Listener {
     Site(const Site&) = delete;
     Site& operator=(const Site&) = delete;
 
-    // Opens the readers and connects, tells systemd READY=1 once every reader's opening has
-    // ended, and runs until SIGTERM or SIGINT (or `stopFd`, when given, turns readable). Then:
-    // every reader stopped at once, what they queued stored, the spool sent for a short time,
-    // every reader's status and the site's published "offline", the broker left. Returns the
-    // exit status. Throws when the spool fails (nothing could be stored any more).
+    // Starts the HTTP server (the exit status is kExitFailure, with the reason logged, when it
+    // cannot listen), opens the readers and connects, tells systemd READY=1 once every reader's
+    // opening has ended, and runs until SIGTERM or SIGINT (or `stopFd`, when given, turns
+    // readable). Then: every reader stopped at once, what they queued stored, the spool sent for a
+    // short time, every reader's status and the site's published "offline", the broker left.
+    // Returns the exit status. Throws when the spool fails (nothing could be stored any more).
     int Run(int stopFd = -1);
 
-    // The site as of now, for the HTTP side; on the loop's thread (or after Run()).
-    SiteSnapshot Snapshot() const;
+    // SiteApi, for the HTTP side: on the loop's thread (or after Run()).
+    SiteSnapshot Snapshot() const override;
+    void RunCommand(const std::string& reader, const std::string& command, const std::string& argsJson,
+                    std::function<void(const CommandOutcome&)> done) override;
 
   private:
     enum class Stage {
@@ -87,6 +94,9 @@ class Site : ReaderRuntime::Owner, Uplink::Listener {
     void OrderReaders();
     void StoreEvents();
     void StoreAll(ReaderRuntime& reader);
+    StoreContext Context();
+    // After a burst was committed: its events to the HTTP event stream.
+    void PublishStored();
     void CheckReady();
 
     bool PublishStatus(ReaderRuntime& reader, bool offline = false, std::function<void()> acknowledged = {});
@@ -120,6 +130,7 @@ class Site : ReaderRuntime::Owner, Uplink::Listener {
     std::vector<std::unique_ptr<ReaderRuntime>> readers_;
     std::vector<Retiring> retiring_;
     std::vector<ReaderRuntime*> storePending_;
+    std::vector<StoredEvent> storedEvents_;  // of the burst not yet committed, for the event stream
     OffLoop offLoop_;  // after the readers: it goes first, so that no call's result finds them gone
     Deferred store_;
     Timer statusTimer_;
@@ -136,6 +147,8 @@ class Site : ReaderRuntime::Owner, Uplink::Listener {
     bool flushTimedOut_ = false;
     bool statusLinePending_ = false;
     std::size_t offlineAwaited_ = 0;
+    // Last: it goes before everything it asks for snapshots and commands.
+    std::unique_ptr<HttpServer> http_;
 };
 
 }  // namespace zendrik::daemon

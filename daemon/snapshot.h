@@ -17,7 +17,8 @@ struct ReaderSnapshot {
     std::string address;
     bool linkUp = false;
     bool inventoryRunning = true;
-    std::string statusJson;  // the reader's retained MQTT status payload, exactly as published
+    std::string
+        statusJson;  // the reader's MQTT status payload as it would be published now; empty before the first
     uint64_t reads = 0;      // read events the reader gave
     uint64_t published = 0;  // events that passed the filters and went into the spool
     uint64_t linkLosses = 0;

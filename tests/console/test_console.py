@@ -1,14 +1,19 @@
 #!/usr/bin/python3
 """The site console in a real headless Chromium, against zendrikd with three virtual readers
-(zendrik-sim on HID sockets) and a mosquitto of the test's own on a free loopback port. One
-browser serves both scenarios: commands "all" without a token (cards, unplug and replug, a tag
-arriving and departing, the events list, the settings forms), then commands "read-only" behind
-a token (asked once, no form). The browser's log must hold no error but the refusals the
-scenarios ask for.
+(zendrik-sim on HID sockets) and a mosquitto of the test's own on a free loopback port.
 
-CTest sets ZENDRIKD, ZENDRIK_SIM, ZENDRIK_CLI and ZENDRIK_CONSOLE_DIR; with ZENDRIK_CONSOLE_SHOTS
-set to a folder, the readers, presence and settings views are saved there as PNG files.
-Exits 77 (skipped) when the browser or selenium is not installed."""
+ConsoleTest: the daemon as it comes (no [control], no [reader.settings]) behind a token: the token
+asked once and kept, the cards, a reader unplugged and back, a tag arriving and departing, the
+events list, no settings form, one column on a phone.
+ConsoleCommandsTest: the settings forms with commands "all" (a managed key, a setting saved and a
+bad one refused, inventory stopped and started, factory default) and their list with "read-only".
+It needs the daemon's command layer ([control] commands, [reader.settings]); CTest runs it as
+console_commands_test, which stays disabled until the daemon has that layer.
+
+The browser's log must hold no error but the refusals a scenario asks for. Run one case with
+`test_console.py ConsoleTest`. CTest sets ZENDRIKD, ZENDRIK_SIM, ZENDRIK_CLI and ZENDRIK_CONSOLE_DIR;
+with ZENDRIK_CONSOLE_SHOTS set to a folder, the readers, presence and settings views are saved
+there as PNG files. Exits 77 (skipped) when the browser or selenium is not installed."""
 import json
 import os
 import re
@@ -118,19 +123,23 @@ class VirtualReader:
         return json.loads(result.stdout)
 
 
-def daemon_config(directory, broker_port, http_port, readers, commands, token=None):
+def daemon_config(directory, broker_port, http_port, readers, name, commands=None, token=None):
+    """The daemon's file. With `commands`, the command layer's tables: [control] and gate-1's
+    declared buzzer."""
     lines = ['site = "dock-3"', "status_interval_ms = 300",
              "[mqtt]", f"port = {broker_port}", 'topic_prefix = "zt"', "reconnect_max_ms = 300",
-             "[spool]", f'path = "{os.path.join(directory, commands + "-spool.sqlite")}"',
-             "[control]", f'commands = "{commands}"',
+             "[spool]", f'path = "{os.path.join(directory, name + "-spool.sqlite")}"',
              "[http]", f'listen = "127.0.0.1:{http_port}"']
     if token:
         lines.append(f'token = "{token}"')
-    for name, reader in readers.items():
-        lines += ["[[reader]]", f'name = "{name}"', f'address = "{reader.address}"', f"absence_ms = {ABSENCE_MS}"]
-        if name == "gate-1":
+    if commands:
+        lines += ["[control]", f'commands = "{commands}"']
+    for reader_name, reader in readers.items():
+        lines += ["[[reader]]", f'name = "{reader_name}"', f'address = "{reader.address}"',
+                  f"absence_ms = {ABSENCE_MS}"]
+        if commands and reader_name == "gate-1":
             lines += ["[reader.settings]", 'buzzer = "off"']
-    path = os.path.join(directory, f"zendrikd-{commands}.toml")
+    path = os.path.join(directory, f"zendrikd-{name}.toml")
     with open(path, "w", encoding="utf-8") as config:
         config.write("\n".join(lines) + "\n")
     return path
@@ -141,14 +150,18 @@ def start_broker(directory):
     config = os.path.join(directory, "mosquitto.conf")
     with open(config, "w", encoding="utf-8") as out:
         # As root, mosquitto would change to a user of its own, who could not write the log here.
-        out.write(f"listener {port} 127.0.0.1\nlog_dest stderr\nuser {os.environ.get('USER', 'root')}\n")
+        out.write(f"listener {port} 127.0.0.1\nallow_anonymous true\nlog_dest stderr\n"
+                  f"user {os.environ.get('USER', 'root')}\n")
     broker = Process(["mosquitto", "-c", config], os.path.join(directory, "mosquitto.log"))
     wait_for(lambda: accepts(port), "mosquitto accepting")
     return broker, port
 
 
 @unittest.skipIf(WEBDRIVER_MISSING or not CHROMIUM or not CHROMEDRIVER, "no browser")
-class ConsoleTest(unittest.TestCase):
+class ConsoleScenario(unittest.TestCase):
+    """The broker, the three readers and the browser, shared by a case's scenarios; each scenario
+    starts its own daemon."""
+
     @classmethod
     def setUpClass(cls):
         cls.directory = tempfile.mkdtemp(prefix="zendrik-console-")
@@ -181,11 +194,11 @@ class ConsoleTest(unittest.TestCase):
         cls.browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
                                     {**size, "deviceScaleFactor": 1, "mobile": size is PHONE})
 
-    def start_daemon(self, commands, token=None):
+    def start_daemon(self, name, commands=None, token=None):
         http_port = free_port()
-        config = daemon_config(self.directory, self.broker_port, http_port, self.readers, commands, token)
+        config = daemon_config(self.directory, self.broker_port, http_port, self.readers, name, commands, token)
         daemon = Process([os.environ["ZENDRIKD"], "--config", config, "--console-dir",
-                          os.environ["ZENDRIK_CONSOLE_DIR"]], os.path.join(self.directory, f"zendrikd-{commands}.log"))
+                          os.environ["ZENDRIK_CONSOLE_DIR"]], os.path.join(self.directory, f"zendrikd-{name}.log"))
         self.addCleanup(daemon.stop)
         wait_for(lambda: accepts(http_port) or daemon.process.poll() is not None, "zendrikd listening")
         self.assertIsNone(daemon.process.poll(), daemon.output())
@@ -267,21 +280,44 @@ class ConsoleTest(unittest.TestCase):
         # Off the page before its daemon stops, so that the stream's end is not logged as a failure.
         self.browser.get("about:blank")
 
-    # ---- the scenarios -------------------------------------------------------------------------
+    def enter_token(self):
+        """The question for the token: a wrong one refused, then the right one."""
+        dialog = "#token-dialog[open]"
+        self.wait(lambda: self.one(dialog) is not None, "the question for the token")
+        self.one("#token-input").send_keys("wrong", "\n")
+        self.wait(lambda: self.one(dialog) is not None and "refused" in self.text("#token-reason"),
+                  "the wrong token refused")
+        self.one("#token-input").send_keys(TOKEN, "\n")
+        self.wait(lambda: self.one(dialog) is None, "the token taken")
 
-    def test_commands_all(self):
-        url = self.start_daemon("all")
+    def wait_all_online(self):
+        for name in self.readers:
+            self.wait_card(name, "online", "online")
+
+    def check_phone_width(self):
+        """One column on a phone's width, nothing wider than the screen."""
+        self.screen(PHONE)
+        self.view("readers")
+        lefts = {card.rect["x"] for card in self.find("article.reader")}
+        self.assertEqual(len(lefts), 1, lefts)
+        self.assertTrue(self.browser.execute_script(
+            "return document.documentElement.scrollWidth <= document.documentElement.clientWidth"))
+        self.screen(SCREEN)
+
+
+class ConsoleTest(ConsoleScenario):
+    def test_site_behind_a_token(self):
+        url = self.start_daemon("site", token=TOKEN)
         self.browser.get(url)
+        self.enter_token()
         for name, kind in (("gate-1", "0"), ("gate-2", "1"), ("dock-3", "2")):
             self.wait_card(name, "online", "online")
             card = f'article.reader[data-reader="{name}"]'
             self.assertEqual(self.text(f"{card} .facts dd:nth-of-type(1)"), kind)
             self.assertEqual(self.text(f"{card} .address"), self.readers[name].address)
-        self.wait(lambda: self.one('article.reader[data-reader="gate-1"]').get_attribute("data-settings") == "in-sync",
-                  "gate-1 in sync with its file")
-        self.assertIn("in sync", self.text('article.reader[data-reader="gate-1"]'))
-        self.assertIn("unmanaged", self.text('article.reader[data-reader="dock-3"]'))
+            self.assertEqual(self.one(card).get_attribute("data-settings"), "unmanaged")
         self.assertEqual(self.text("#site-name"), "dock-3")
+        self.assertEqual(self.text("#commands-state"), "commands: off")
         self.wait(lambda: self.text('article.reader[data-reader="gate-1"] .rate') not in (None, "– /s", "0.0 /s"),
                   "gate-1's reads per second")
 
@@ -308,7 +344,8 @@ class ConsoleTest(unittest.TestCase):
         gate2.plug()
         self.wait_card("gate-2", "online", "online")
 
-        # The events: gate-2's story by reader and kind; a paused list stands still.
+        # The events (the stream takes the token too): gate-2's story by reader and kind; a
+        # paused list stands still.
         self.view("events")
         Select(self.one("#event-reader")).select_by_value("gate-2")
         kinds = {row.get_attribute("data-kind") for row in self.find("#event-rows tr")}
@@ -325,6 +362,29 @@ class ConsoleTest(unittest.TestCase):
         self.assertEqual(self.one("#event-rows tr").text, newest)
         self.one("#event-pause").click()
         self.wait(lambda: self.one("#event-rows tr").text != newest, "the newer reads shown")
+
+        # No commands: no settings, no form, and the note says why.
+        self.view("settings")
+        self.assertIn('commands = "off"', self.text("#settings-note"))
+        self.assertEqual(self.find("#view-settings section.settings, #view-settings form"), [])
+
+        self.check_phone_width()
+        self.browser.refresh()  # the token is kept for the session: not asked again
+        self.wait_all_online()
+        self.assertIsNone(self.one("#token-dialog[open]"))
+        self.expect_clean_log(401)
+        self.leave_page()
+
+
+class ConsoleCommandsTest(ConsoleScenario):
+    def test_commands_all(self):
+        url = self.start_daemon("all", commands="all")
+        self.browser.get(url)
+        self.wait_all_online()
+        self.wait(lambda: self.one('article.reader[data-reader="gate-1"]').get_attribute("data-settings") == "in-sync",
+                  "gate-1 in sync with its file")
+        self.assertIn("in sync", self.text('article.reader[data-reader="gate-1"]'))
+        self.assertIn("unmanaged", self.text('article.reader[data-reader="dock-3"]'))
 
         # The settings: a managed key is not editable, a saved one is on the reader, a bad one is
         # refused with the daemon's words, inventory stops and starts, factory default asks first.
@@ -366,40 +426,20 @@ class ConsoleTest(unittest.TestCase):
         self.wait(lambda: self.field("dock-3", "power").get_attribute("value") == "63", "the factory power")
         self.assertEqual(dock3.settings()["power"], 63)
 
-        # One column on a phone's width, nothing wider than the screen.
-        self.screen(PHONE)
-        self.view("readers")
-        lefts = {card.rect["x"] for card in self.find("article.reader")}
-        self.assertEqual(len(lefts), 1, lefts)
-        self.assertTrue(self.browser.execute_script(
-            "return document.documentElement.scrollWidth <= document.documentElement.clientWidth"))
-        self.screen(SCREEN)
+        self.check_phone_width()
         self.expect_clean_log(400)
         self.leave_page()
 
-    def test_read_only_with_token(self):
-        url = self.start_daemon("read-only", TOKEN)
+    def test_read_only(self):
+        url = self.start_daemon("read-only", commands="read-only")
         self.browser.get(url)
-        dialog = "#token-dialog[open]"
-        self.wait(lambda: self.one(dialog) is not None, "the question for the token")
-        self.one("#token-input").send_keys("wrong", "\n")
-        self.wait(lambda: self.one(dialog) is not None and "refused" in self.text("#token-reason"),
-                  "the wrong token refused")
-        self.one("#token-input").send_keys(TOKEN, "\n")
-        for name in self.readers:
-            self.wait_card(name, "online", "online")
-        self.view("events")  # the stream takes the token as well
-        self.wait(lambda: self.one('#event-rows tr[data-reader="gate-1"][data-kind="read"]') is not None,
-                  "reads through the stream")
+        self.wait_all_online()
         self.view("settings")
         self.wait(lambda: self.one('section.settings[data-reader="dock-3"] dd[data-setting="power"]') is not None,
                   "the settings shown")
         self.assertEqual(self.find("#view-settings form, #view-settings input, #view-settings select"), [])
         self.assertIn("read-only", self.text("#settings-note"))
-        self.browser.refresh()  # kept for the session: not asked again
-        self.wait_card("gate-1", "online", "online")
-        self.assertIsNone(self.one(dialog))
-        self.expect_clean_log(401)
+        self.expect_clean_log()
         self.leave_page()
 
 

@@ -101,6 +101,7 @@ DaemonConfig TestConfig(uint16_t port, const std::string& spoolPath,
     config.mqtt.reconnectMinMs = 50;
     config.mqtt.reconnectMaxMs = 300;
     config.spool.path = spoolPath;
+    config.http.listen = "";  // tests side by side would share the default port
     for (const std::string& name : readers) {
         config.readers.push_back(ReaderConfig{name, "usb", 3000, 0});
     }

@@ -2,8 +2,8 @@
 // SIGKILL (the broker publishes its last will) and started again with the sequence going on
 // without a gap, also across a broker restart; a reader unplugged and back, with the systemd watchdog pinged;
 // the configuration read again on SIGHUP, "offline" statuses after SIGTERM and the statuses of
-// removed readers cleared; a start with many silent readers, and SIGTERM during it; and its
-// command line with good and bad files.
+// removed readers cleared; a start with many silent readers, and SIGTERM during it; its HTTP side
+// with Prometheus scraping it; and its command line with good and bad files.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -16,8 +16,10 @@
 
 #include "tests/daemon/broker.h"
 #include "tests/daemon/child_process.h"
+#include "tests/daemon/http_client.h"
 #include "tests/daemon/notify_socket.h"
 #include "tests/daemon/silent_udp.h"
+#include "tests/support/loopback.h"
 
 namespace zendrik::testing {
 namespace {
@@ -59,11 +61,15 @@ class VirtualReader {
     std::unique_ptr<ChildProcess> process_;
 };
 
+// The daemon's configuration, with the lines of its [http] table: by default no HTTP server, as
+// tests side by side would share the default port.
 std::string Config(uint16_t port, const TemporaryDirectory& directory,
-                   const std::vector<std::pair<std::string, std::string>>& readers) {
-    std::string text = "site = \"t\"\nstatus_interval_ms = 300\n[mqtt]\nport = " + std::to_string(port) +
+                   const std::vector<std::pair<std::string, std::string>>& readers,
+                   const std::string& http = "listen = \"\"\n", int statusIntervalMs = 300) {
+    std::string text = "site = \"t\"\nstatus_interval_ms = " + std::to_string(statusIntervalMs) +
+                       "\n[mqtt]\nport = " + std::to_string(port) +
                        "\ntopic_prefix = \"zt\"\nreconnect_max_ms = 300\n[spool]\npath = \"" +
-                       directory.File("spool.sqlite") + "\"\n";
+                       directory.File("spool.sqlite") + "\"\n[http]\n" + http;
     for (const auto& [name, address] : readers) {
         text += "[[reader]]\nname = \"" + name + "\"\naddress = \"" + address + "\"\nabsence_ms = 500\n";
     }
@@ -76,12 +82,14 @@ std::string Config(uint16_t port, const TemporaryDirectory& directory,
 class Zendrikd {
   public:
     Zendrikd(const std::string& config, const TemporaryDirectory& directory,
-             std::map<std::string, std::string> environment = {})
+             std::map<std::string, std::string> environment = {},
+             const std::vector<std::string>& arguments = {})
         : notify_(directory.File("notify-" + std::to_string(++starts_))),
           log_(directory.File("zendrikd.log")) {
         environment["NOTIFY_SOCKET"] = notify_.path();
-        process_ = std::make_unique<ChildProcess>(std::vector<std::string>{ZENDRIKD_PATH, "--config", config},
-                                                  log_, environment);
+        std::vector<std::string> argv{ZENDRIKD_PATH, "--config", config};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        process_ = std::make_unique<ChildProcess>(argv, log_, environment);
     }
     bool Ready() { return Notified("READY=1"); }
     bool Notified(const std::string& text) { return notify_.WaitFor(text, kReadyWait); }
@@ -367,6 +375,281 @@ TEST(DaemonSimTest, ReloadsOnHangUpAndLeavesStatusesOfflineOrCleared) {
         EXPECT_EQ(message.topic, "zt/t/keep/status") << "only the configured reader keeps a status";
     }
     EXPECT_EQ(again.process().Stop(), 0);
+}
+
+// A status round longer than any test: what HTTP answers must be as of now, not as of the last round.
+constexpr int kNoStatusRoundMs = 600000;
+constexpr uint64_t kFreshReads = 5;
+constexpr uint64_t kReadsWhileBrokerAway = 10;
+constexpr const char* kConsolePage = "<!doctype html><title>site console</title>";
+constexpr const char* kHttpToken = "sim-test-token";
+
+// A request with the daemon's token (Prometheus's own API takes no notice of it).
+HttpReply Request(uint16_t port, const std::string& method, const std::string& path) {
+    return HttpConnection(port).Request(method, path,
+                                        {{"Authorization", std::string("Bearer ") + kHttpToken}});
+}
+
+HttpReply Get(uint16_t port, const std::string& path) {
+    return Request(port, "GET", path);
+}
+
+nlohmann::ordered_json Ordered(const std::string& text) {
+    return nlohmann::ordered_json::parse(text, nullptr, false);
+}
+
+std::vector<std::string> Keys(const nlohmann::ordered_json& object) {
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : object.items()) {
+        keys.push_back(key);
+    }
+    return keys;
+}
+
+uint64_t ReadsOf(const Messages& messages, const std::string& reader) {
+    return static_cast<uint64_t>(std::count_if(messages.begin(), messages.end(), [&](const Message& message) {
+        return message.topic == "zt/t/" + reader + "/reads";
+    }));
+}
+
+// The reader and sequence number of a frame's "id: READER:SEQ".
+std::pair<std::string, uint64_t> IdOf(const EventStreamClient::Frame& frame) {
+    const std::size_t colon = frame.id.rfind(':');
+    return {frame.id.substr(0, colon), std::stoull(frame.id.substr(colon + 1))};
+}
+
+using Frames = std::vector<EventStreamClient::Frame>;
+
+// The highest sequence number of `reader` among the frames.
+uint64_t HighestStreamed(const Frames& frames, const std::string& reader) {
+    uint64_t highest = 0;
+    for (const auto& frame : frames) {
+        if (IdOf(frame).first == reader) {
+            highest = std::max(highest, IdOf(frame).second);
+        }
+    }
+    return highest;
+}
+
+Frames FramesOf(EventStreamClient& client) {
+    Frames frames;
+    client.WaitFor([&](const EventStreamClient& c) {
+        frames = c.frames();
+        return true;
+    });
+    return frames;
+}
+
+// A Prometheus of the test's own that scrapes the daemon's metrics every second.
+class Prometheus {
+  public:
+    Prometheus(const TemporaryDirectory& directory, uint16_t target) : port_(FreePort()) {
+        const std::string config = directory.File("prometheus.yml");
+        std::ofstream(config) << "global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: zendrikd\n"
+                              << "    authorization:\n      credentials: " << kHttpToken << "\n"
+                              << "    static_configs:\n      - targets: ['127.0.0.1:" << target << "']\n";
+        process_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"/usr/bin/prometheus", "--config.file=" + config,
+                                     "--storage.tsdb.path=" + directory.File("prometheus"),
+                                     "--web.listen-address=127.0.0.1:" + std::to_string(port_),
+                                     "--log.level=warn"},
+            directory.File("prometheus.log"));
+    }
+
+    // The series of an instant query once there are `count` of them: label `reader` -> value.
+    std::map<std::string, std::string> Query(const std::string& query, std::size_t count) {
+        std::map<std::string, std::string> values;
+        WaitUntil(
+            [&] {
+                const HttpReply reply = Get(port_, "/api/v1/query?query=" + query);
+                const auto answer = nlohmann::json::parse(reply.body, nullptr, false);
+                if (reply.status != 200 || !answer.is_object() || answer["data"]["result"].size() != count) {
+                    return false;
+                }
+                for (const auto& series : answer["data"]["result"]) {
+                    values[series["metric"]["reader"].get<std::string>()] =
+                        series["value"][1].get<std::string>();
+                }
+                return true;
+            },
+            60s);
+        return values;
+    }
+
+  private:
+    uint16_t port_;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+// zendrikd's HTTP side as a program, behind a token: its health (503 with the reason while the broker is
+// away), the site and the readers' statuses with every field the broker gets (as of now), the refusal of a
+// command, the console's page from --console-dir, the event stream giving every stored event once with its id
+// and the payload the broker gets (also while the broker is away), and the metrics as promtool and a real
+// Prometheus read them.
+TEST(DaemonSimTest, ServesHealthStatusesEventsAndMetricsOverHttp) {
+    Broker broker;
+    TemporaryDirectory directory;
+    VirtualReader gate1(directory, "gate-1", "1");
+    VirtualReader gate2(directory, "gate-2", "2");
+    const std::map<std::string, std::string> addresses{{"gate-1", gate1.address()},
+                                                       {"gate-2", gate2.address()}};
+    const uint16_t port = FreePort();
+    const std::string config =
+        Config(broker.port(), directory, {{"gate-1", gate1.address()}, {"gate-2", gate2.address()}},
+               "listen = \"127.0.0.1:" + std::to_string(port) + "\"\ntoken = \"" + kHttpToken + "\"\n",
+               kNoStatusRoundMs);
+    std::filesystem::create_directory(directory.File("console"));
+    std::ofstream(directory.File("console/index.html")) << kConsolePage;
+    Prometheus prometheus(directory, port);  // first: it takes the longest to come up
+    Subscriber consumer(broker.port(), "zt/#", "consumer");
+    Zendrikd daemon(config, directory, {}, {"--console-dir", directory.File("console")});
+    ASSERT_TRUE(daemon.Ready()) << daemon.log();
+    EventStreamClient stream(port, std::string("/api/v1/events?token=") + kHttpToken, {});
+    ASSERT_TRUE(WaitUntil([&] { return Get(port, "/healthz").body == R"({"state":"ok"})"; })) << daemon.log();
+    EXPECT_NE(daemon.log().find("serving HTTP on port " + std::to_string(port)), std::string::npos);
+
+    // Every field of the status the broker retains, plus the name, the address and the declared
+    // settings; the counts are those of now, past the retained status of the last change.
+    ASSERT_TRUE(consumer.WaitFor([](const Messages& m) {
+        for (const char* reader : {"gate-1", "gate-2"}) {
+            const std::optional<Message> status = LastStatus(m, reader);
+            if (!status || Json(*status)["serial"].is_null() ||
+                ReadsOf(m, reader) < Json(*status)["reads"].get<uint64_t>() + kFreshReads) {
+                return false;
+            }
+        }
+        return true;
+    })) << daemon.log();
+    const Messages seen = consumer.messages();
+    const HttpReply readers = Get(port, "/api/v1/readers");
+    ASSERT_EQ(readers.status, 200);
+    const auto list = Ordered(readers.body);
+    ASSERT_EQ(list.size(), 2u) << readers.body;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const std::string name = i == 0 ? "gate-1" : "gate-2";
+        SCOPED_TRACE(name);
+        const auto retained = Ordered(LastStatus(seen, name)->payload);
+        std::vector<std::string> keys{"name"};
+        for (const std::string& key : Keys(retained)) {
+            keys.push_back(key);
+        }
+        keys.insert(keys.end(), {"address", "managed"});
+        EXPECT_EQ(Keys(list[i]), keys);
+        EXPECT_EQ(list[i]["name"], name);
+        for (const char* key : {"state", "kind", "version", "serial"}) {
+            EXPECT_EQ(list[i][key], retained[key]) << key;
+        }
+        EXPECT_GE(list[i]["reads"].get<uint64_t>(), ReadsOf(seen, name));
+        EXPECT_EQ(list[i]["address"], addresses.at(name));
+        EXPECT_EQ(list[i]["managed"], nlohmann::ordered_json::object());
+        const auto one = Ordered(Get(port, "/api/v1/readers/" + name).body);
+        EXPECT_EQ(Keys(one), keys);
+        EXPECT_EQ(one["serial"], retained["serial"]);
+    }
+    const HttpReply unknown = Get(port, "/api/v1/readers/gate-9");
+    EXPECT_EQ(unknown.status, 404);
+    EXPECT_EQ(Ordered(unknown.body)["code"], -303);
+    EXPECT_EQ(Get(port, "/api/v1/site").body,
+              R"({"site":"t","commands":"off","readers":2,"mqtt":"connected"})");
+    EXPECT_EQ(HttpConnection(port).Request("GET", "/api/v1/readers").status, 401) << "no token";
+    const HttpReply command = Request(port, "POST", "/api/v1/readers/gate-1/inventory/stop");
+    EXPECT_EQ(command.status, 403);
+    EXPECT_EQ(Ordered(command.body)["code"], -301);
+    const HttpReply page = Get(port, "/");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(page.body, kConsolePage);
+    // A second daemon cannot have the port: it ends at once, and says why.
+    TemporaryDirectory second;
+    const std::string taken = directory.File("taken.log");
+    EXPECT_EQ(ChildProcess({ZENDRIKD_PATH, "--config",
+                            Config(broker.port(), second, {{"gate-1", gate1.address()}},
+                                   "listen = \"127.0.0.1:" + std::to_string(port) + "\"\n")},
+                           taken)
+                  .Wait(),
+              1);
+    EXPECT_NE(ReadFile(taken).find("cannot listen on 127.0.0.1:" + std::to_string(port) +
+                                   ": Address already in use"),
+              std::string::npos)
+        << ReadFile(taken);
+
+    // A reader unplugged: its link-lost comes down the stream, and its status says so by then.
+    gate2.Unplug();
+    ASSERT_TRUE(stream.WaitFor([](const EventStreamClient& c) {
+        return std::any_of(c.frames().begin(), c.frames().end(), [](const EventStreamClient::Frame& frame) {
+            return IdOf(frame).first == "gate-2" && frame.event == "link-lost";
+        });
+    })) << daemon.log();
+    EXPECT_EQ(Ordered(Get(port, "/api/v1/readers/gate-2").body)["state"], "link-lost");
+
+    // The broker away: degraded, with the reason; the stream goes on from the spool's side.
+    broker.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return Get(port, "/healthz").status == 503; })) << daemon.log();
+    EXPECT_EQ(Get(port, "/healthz").body,
+              R"({"state":"degraded","reasons":["the broker is not connected"]})");
+    EXPECT_NE(Get(port, "/metrics").body.find("\nzendrik_mqtt_connected 0\n"), std::string::npos);
+    const uint64_t whileAway = HighestStreamed(FramesOf(stream), "gate-1") + kReadsWhileBrokerAway;
+    ASSERT_TRUE(stream.WaitFor(
+        [&](const EventStreamClient& c) { return HighestStreamed(c.frames(), "gate-1") >= whileAway; }));
+    broker.Start();
+    ASSERT_TRUE(WaitUntil([&] { return Get(port, "/healthz").status == 200; }, 15s)) << daemon.log();
+
+    // The metrics as promtool and Prometheus read them.
+    const HttpReply metrics = Get(port, "/metrics");
+    ASSERT_EQ(metrics.status, 200);
+    EXPECT_NE(metrics.headers.at("content-type").find("version=0.0.4"), std::string::npos);
+    for (const char* sample :
+         {"\nzendrik_reader_up{reader=\"gate-1\"} 1\n", "\nzendrik_reader_up{reader=\"gate-2\"} 0\n",
+          "\nzendrik_link_losses_total{reader=\"gate-2\"} 1\n", "\nzendrik_mqtt_connected 1\n"}) {
+        EXPECT_NE(metrics.body.find(sample), std::string::npos) << sample << metrics.body;
+    }
+    std::ofstream(directory.File("metrics.txt")) << metrics.body;
+    const std::string promtool = directory.File("promtool.log");
+    EXPECT_EQ(
+        ChildProcess({"sh", "-c", "promtool check metrics < " + directory.File("metrics.txt")}, promtool)
+            .Wait(),
+        0);
+    EXPECT_EQ(ReadFile(promtool), "");
+    const auto reads = prometheus.Query("zendrik_reads_total", 2);
+    ASSERT_EQ(reads.size(), 2u) << ReadFile(directory.File("prometheus.log"));
+    for (const auto& [reader, value] : reads) {
+        EXPECT_TRUE(addresses.count(reader)) << reader;
+        EXPECT_GT(std::stod(value), 0) << reader;
+    }
+
+    // Every event the stream gave was stored and published just so, each once and in order.
+    std::map<std::string, uint64_t> published;
+    for (const char* reader : {"gate-1", "gate-2"}) {
+        published[reader] = Highest(Seqs(consumer.messages(), reader));
+    }
+    ASSERT_TRUE(stream.WaitFor([&](const EventStreamClient& c) {
+        return HighestStreamed(c.frames(), "gate-1") >= published["gate-1"] &&
+               HighestStreamed(c.frames(), "gate-2") >= published["gate-2"];
+    }));
+    EXPECT_EQ(daemon.process().Stop(), 0) << daemon.log();
+    ASSERT_TRUE(consumer.WaitFor([](const Messages& m) { return LastSiteState(m) == "offline"; }));
+    std::map<std::pair<std::string, uint64_t>, std::string> payloads;
+    for (const Message& message : consumer.messages()) {
+        if (message.topic.ends_with("/reads") || message.topic.ends_with("/events")) {
+            const nlohmann::json event = Json(message);
+            payloads[{event["reader"], event["seq"]}] = message.payload;
+        }
+    }
+    std::map<std::string, uint64_t> next;
+    for (const auto& frame : FramesOf(stream)) {
+        SCOPED_TRACE(frame.id);
+        const auto [reader, seq] = IdOf(frame);
+        if (next.count(reader) > 0) {
+            ASSERT_EQ(seq, next[reader]) << "each event once, in order";
+        }
+        next[reader] = seq + 1;
+        if (seq <= published[reader]) {
+            const auto payload = payloads.find({reader, seq});
+            ASSERT_NE(payload, payloads.end());
+            EXPECT_EQ(frame.data, payload->second);
+            EXPECT_EQ(frame.event, nlohmann::json::parse(frame.data)["event"]);
+        }
+    }
+    EXPECT_EQ(next.size(), 2u);
 }
 
 TEST(DaemonSimTest, ManySilentReadersDelayNeitherReadyNorAStop) {

@@ -1,19 +1,18 @@
 // zendrikd's HTTP server on loopback against a site of the test's own: every path and every refusal
 // with its status over one kept-alive connection, the token, the request limits (a 1 MiB body,
 // 200 connections, a client that sends a byte a second, an idle client), TLS with a certificate
-// made here, and the event stream to several clients at once with a stalled one dropped.
+// made here, the event stream to several clients at once with a stalled one dropped, and the
+// metrics as promtool reads them.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
-#include <nlohmann/json.hpp>
 
 #include "tests/daemon/child_process.h"
 #include "tests/daemon/http_client.h"
 #include "tests/daemon/http_harness.h"
-#include "tests/support/loopback.h"
 
 namespace zendrik::testing {
 namespace {
@@ -371,46 +370,22 @@ TEST(HttpServerTest, StreamsEachEventOnceToEveryClientAndDropsOneThatStalls) {
         WaitUntil([&] { return server.loop().Call([&] { return server.site().calls.size(); }) == 1; }));
 }
 
-TEST(HttpServerTest, PrometheusScrapesTheMetricsAndPromtoolFindsThemClean) {
+// Every family, also those a site of virtual readers does not give yet (a managed reader's
+// settings_in_sync, a link-lost reader without a kind), as promtool reads the format.
+TEST(HttpServerTest, PromtoolFindsTheMetricsClean) {
     daemon::HttpConfig config;
     config.token = kToken;
     ServerUnderTest server(config, {}, TwoReaders());
     TemporaryDirectory directory;
     const HttpReply metrics = HttpConnection(server.port()).Request("GET", "/metrics", kAuthorized);
     ASSERT_EQ(metrics.status, 200);
+    EXPECT_THAT(metrics.body, HasSubstr("zendrik_settings_in_sync{reader=\"gate-1\"} 1"));
     std::ofstream(directory.File("metrics.txt")) << metrics.body;
     const std::string promtoolLog = directory.File("promtool.log");
     EXPECT_EQ(
         RunToEnd({"sh", "-c", "promtool check metrics < " + directory.File("metrics.txt")}, promtoolLog), 0)
         << ReadFile(promtoolLog);
     EXPECT_EQ(ReadFile(promtoolLog), "");
-
-    const uint16_t port = FreePort();
-    std::ofstream(directory.File("prometheus.yml"))
-        << "global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: zendrikd\n"
-        << "    authorization:\n      credentials: " << kToken << "\n"
-        << "    static_configs:\n      - targets: ['127.0.0.1:" << server.port() << "']\n";
-    ChildProcess prometheus({"/usr/bin/prometheus", "--config.file=" + directory.File("prometheus.yml"),
-                             "--storage.tsdb.path=" + directory.File("data"),
-                             "--web.listen-address=127.0.0.1:" + std::to_string(port), "--log.level=warn"},
-                            directory.File("prometheus.log"));
-    // The query's answer, once Prometheus has scraped: each reader's read count.
-    std::map<std::string, std::string> reads;
-    for (auto until = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < until;
-         std::this_thread::sleep_for(200ms)) {
-        const HttpReply reply =
-            HttpConnection(port).Request("GET", "/api/v1/query?query=zendrik_reads_total");
-        const auto answer = nlohmann::json::parse(reply.body, nullptr, false);
-        if (reply.status != 200 || !answer.is_object() || answer["data"]["result"].size() != 2) {
-            continue;
-        }
-        for (const auto& series : answer["data"]["result"]) {
-            reads[series["metric"]["reader"].get<std::string>()] = series["value"][1].get<std::string>();
-        }
-        break;
-    }
-    EXPECT_EQ(reads, (std::map<std::string, std::string>{{"gate-1", "12"}, {"gate-2", "3"}}))
-        << ReadFile(directory.File("prometheus.log"));
 }
 
 }  // namespace
