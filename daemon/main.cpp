@@ -98,11 +98,12 @@ int Run(int argc, char** argv) {
     for (const std::string& warning : ConfigFileWarnings(path, config)) {
         Log(warning);
     }
+    // A spool that cannot be made is said as such, not as the lock file SQLite's open would fail on.
+    if (const auto problem = SpoolDirectoryProblem(config.spool)) {
+        Log(path + ": " + *problem);
+        return kExitFailure;
+    }
     if (checkOnly) {
-        if (const auto problem = SpoolDirectoryProblem(config.spool)) {
-            Log(path + ": " + *problem);
-            return kExitFailure;
-        }
         std::printf("%s: configuration of site %s with %zu readers is valid\n", path.c_str(),
                     config.site.c_str(), config.readers.size());
         return kExitOk;
