@@ -267,9 +267,18 @@ def text_of(field: bytes) -> str:
     return field.decode("utf-8", "replace")
 
 
+# The library's ZENDRIK_RESULT_KIND_* values by name.
+RESULT_KINDS = {0: "ok", 1: "transport", 2: "refused", 3: "bad-argument", 4: "state"}
+
+
+def result_kind(code: int) -> str:
+    """What sort of outcome a result code is, as the library sorts it."""
+    return RESULT_KINDS.get(library().zendrik_result_kind(code), "unknown")
+
+
 def failure(code: int, message: Optional[str] = None) -> ReaderError:
     """The exception for a failed call: the code, the library's words and what was being done."""
-    return ReaderError(code, result_text(code), message)
+    return ReaderError(code, result_text(code), message, result_kind(code))
 
 
 def whole_text(write: Callable[[ctypes.Array, int, Any], int], what: str) -> str:

@@ -10,12 +10,15 @@ class ReaderError(Exception):
 
     ``code`` is the library's result code (negative for most failures; ``-201`` for an address
     that does not parse) and ``words`` the library's words for it, the ones ``zendrik`` prints.
-    The message says what was being done and, where the library gives one, why.
+    ``kind`` sorts the code as the library does: ``"transport"`` (the link failed: worth trying
+    again later), ``"refused"`` (the reader answered no), ``"bad-argument"``, ``"state"`` (not
+    now) or ``"unknown"``. The message says what was being done and, where the library gives one, why.
     """
 
-    def __init__(self, code: int, words: str, message: Optional[str] = None) -> None:
+    def __init__(self, code: int, words: str, message: Optional[str] = None, kind: str = "unknown") -> None:
         self.code = code
         self.words = words
+        self.kind = kind
         super().__init__(f"{message or words} ({code})")
 
 

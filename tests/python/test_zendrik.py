@@ -303,9 +303,11 @@ class ErrorTest(unittest.TestCase):
                 zendrik.Reader(address)
             self.assertEqual(caught.exception.code, -201)
             self.assertEqual(caught.exception.words, "the reader address does not parse")
+            self.assertEqual(caught.exception.kind, "bad-argument")
             self.assertIn(reason, str(caught.exception).lower())
-        with self.assertRaisesRegex(zendrik.ReaderError, "cannot open"):
+        with self.assertRaisesRegex(zendrik.ReaderError, "cannot open") as caught:
             zendrik.Reader("usb:/nonexistent/socket")
+        self.assertEqual(caught.exception.kind, "transport")
 
     def test_library_missing_or_without_sessions(self):
         # The import needs no library; the first reader does.
