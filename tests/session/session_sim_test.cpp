@@ -4,7 +4,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -87,6 +90,24 @@ void Consume(zendrik_reader* reader, Stream& stream) {
         }
         stream.events.push_back(event);
     }
+}
+
+// The threads of this process by id, each with the signals it blocks (the SigBlk line of its status).
+std::map<std::string, uint64_t> BlockedSignalsByThread() {
+    std::map<std::string, uint64_t> blocked;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("SigBlk:", 0) == 0) {
+                blocked[task.path().filename().string()] = std::stoull(line.substr(7), nullptr, 16);
+            }
+        }
+    }
+    return blocked;
+}
+
+uint64_t SignalBit(int signal) {
+    return uint64_t{1} << (signal - 1);
 }
 
 TEST(SessionSim, SeveralReadersReadAtOnceEachStreamWholeAndItsOwn) {
@@ -502,6 +523,35 @@ TEST(SessionSim, ARequestSubmittedDuringASlowRoundReturnsAtOnceAndCompletesBetwe
 }
 
 extern "C" int zendrik_v1_caller_run(const char* address, char* report, size_t size);
+
+// A program's signals reach its own threads: the threads a reader handle starts block every signal
+// a program handles, and opening one leaves the caller's own mask as it was.
+TEST(SessionSim, TheThreadsOfAHandleBlockEverySignalAndTheCallersMaskStays) {
+    VirtualReader served(Transport::kUsb, 0, 0x61);
+    sigset_t before;
+    ASSERT_EQ(pthread_sigmask(SIG_SETMASK, nullptr, &before), 0);
+    const std::map<std::string, uint64_t> existing = BlockedSignalsByThread();
+    Handle handle{Open(served.address())};
+    ASSERT_EQ(zendrik_inventory_start(handle.reader, nullptr, nullptr, nullptr), ZENDRIK_OK);
+    TakeUntil(handle.reader, ZENDRIK_EVENT_LINK_UP);
+    int started = 0;
+    for (const auto& [thread, blocked] : BlockedSignalsByThread()) {
+        if (existing.count(thread) != 0) {
+            continue;
+        }
+        ++started;
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM,
+                                 SIGCHLD, SIGWINCH, SIGRTMIN + 2, SIGRTMAX}) {
+            EXPECT_NE(blocked & SignalBit(signal), 0u) << "thread " << thread << ", signal " << signal;
+        }
+    }
+    EXPECT_GE(started, 1) << "the handle reads on a thread of its own";
+    sigset_t after;
+    ASSERT_EQ(pthread_sigmask(SIG_SETMASK, nullptr, &after), 0);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) {
+        EXPECT_EQ(sigismember(&after, signal), sigismember(&before, signal)) << signal;
+    }
+}
 
 TEST(SessionApi, ACallerBuiltAgainstTheFirstReleasesHeaderWorksAndNothingIsWrittenPastItsStructs) {
     VirtualReader served(Transport::kUsb, 0, 0x62);
