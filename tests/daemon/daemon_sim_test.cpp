@@ -552,6 +552,10 @@ TEST(DaemonSimTest, ServesHealthStatusesEventsAndMetricsOverHttp) {
     EXPECT_EQ(Get(port, "/api/v1/site").body,
               R"({"site":"t","commands":"off","readers":2,"mqtt":"connected"})");
     EXPECT_EQ(HttpConnection(port).Request("GET", "/api/v1/readers").status, 401) << "no token";
+    EXPECT_EQ(HttpConnection(port).Request("GET", "/metrics", {{"Authorization", "Bearer not-it"}}).status,
+              401)
+        << "a wrong token";
+    EXPECT_EQ(HttpConnection(port).Request("GET", "/healthz").status, 200) << "health asks for no token";
     const HttpReply command = Request(port, "POST", "/api/v1/readers/gate-1/inventory/stop");
     EXPECT_EQ(command.status, 403);
     EXPECT_EQ(Ordered(command.body)["code"], -301);
