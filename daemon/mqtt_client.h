@@ -8,6 +8,9 @@
 #include "daemon/config.h"
 
 struct mosquitto;
+struct mosquitto_message;
+struct mqtt5__property;
+typedef struct mqtt5__property mosquitto_property;
 
 namespace zendrik::daemon {
 
@@ -18,7 +21,15 @@ enum class MqttState {
     kRefused,  // the broker or TLS refused us: retrying would not help
 };
 
-// One MQTT connection driven by the daemon's own poll loop (libmosquitto's read, write and misc
+// A message the broker delivered to a subscription, with what MQTT 5 says about its reply.
+struct IncomingMessage {
+    std::string topic;
+    std::string payload;
+    std::optional<std::string> responseTopic;
+    std::optional<std::string> correlation;  // the Correlation Data, as bytes
+};
+
+// One MQTT 5 connection driven by the daemon's own poll loop (libmosquitto's read, write and misc
 // steps; no thread of its own). Every Connect() makes a fresh client, so that nothing the last
 // connection still queued is sent again behind the daemon's back: after a lost connection the
 // spool decides what goes out, oldest first.
@@ -50,7 +61,12 @@ class MqttClient {
 
     // QoS 1. Gives the message id, or nothing when the client cannot take it (then the
     // connection counts as down).
-    std::optional<int> Publish(const std::string& topic, const std::string& payload, bool retain);
+    std::optional<int> Publish(const std::string& topic, const std::string& payload, bool retain,
+                               const std::optional<std::string>& correlation = std::nullopt);
+    // Subscribes at QoS 1 (while connected); false when the client would not take it.
+    bool Subscribe(const std::string& filter);
+    // Messages delivered since the last call, oldest first.
+    std::vector<IncomingMessage> TakeMessages();
     // Message ids the broker acknowledged since the last call.
     std::vector<int> TakeAcknowledged();
 
@@ -61,6 +77,8 @@ class MqttClient {
     static void OnConnect(mosquitto*, void* self, int code);
     static void OnDisconnect(mosquitto*, void* self, int code);
     static void OnPublish(mosquitto*, void* self, int mid);
+    static void OnMessage(mosquitto*, void* self, const mosquitto_message* message,
+                          const mosquitto_property* properties);
     void Fail(int code, const std::string& doing);
 
     MqttConfig config_;
@@ -70,6 +88,7 @@ class MqttClient {
     MqttState state_ = MqttState::kDown;
     std::string failure_;
     std::vector<int> acknowledged_;
+    std::vector<IncomingMessage> messages_;
 };
 
 }  // namespace zendrik::daemon
