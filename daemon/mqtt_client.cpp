@@ -83,7 +83,7 @@ void MqttClient::Connect() {
         return;
     }
     mosquitto* client = client_.get();
-    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, mqtt5_ ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     // The daemon bounds what it hands over itself; the client must send all of it at once.
     mosquitto_max_inflight_messages_set(client, 0);
     mosquitto_connect_callback_set(client, &MqttClient::OnConnect);

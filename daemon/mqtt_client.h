@@ -29,8 +29,8 @@ struct IncomingMessage {
     std::optional<std::string> correlation;  // the Correlation Data, as bytes
 };
 
-// One MQTT 5 connection driven by the daemon's own poll loop (libmosquitto's read, write and misc
-// steps; no thread of its own). Every Connect() makes a fresh client, so that nothing the last
+// One MQTT connection (3.1.1, or 5 when asked) driven by the daemon's own poll loop (libmosquitto's read,
+// write and misc steps; no thread of its own). Every Connect() makes a fresh client, so that nothing the last
 // connection still queued is sent again behind the daemon's back: after a lost connection the
 // spool decides what goes out, oldest first.
 class MqttClient {
@@ -44,6 +44,11 @@ class MqttClient {
     // fine, otherwise the reason.
     std::optional<std::string> CheckSetup();
 
+    // From the next connection on, MQTT 5 (for the Response Topic and Correlation Data of
+    // requests) instead of 3.1.1. Only asked for when commands are taken: a broker may tell an
+    // MQTT 5 client to keep fewer messages unacknowledged (its Receive Maximum) than the spool's
+    // window.
+    void UseMqtt5() { mqtt5_ = true; }
     // Starts a connection; the state becomes kConnecting, or kDown / kRefused at once.
     void Connect();
     // Sends DISCONNECT (the broker then keeps the will to itself) and drops the client.
@@ -86,6 +91,7 @@ class MqttClient {
     std::string willPayload_;
     std::unique_ptr<mosquitto, Deleter> client_;
     MqttState state_ = MqttState::kDown;
+    bool mqtt5_ = false;
     std::string failure_;
     std::vector<int> acknowledged_;
     std::vector<IncomingMessage> messages_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -15,6 +16,9 @@ namespace {
 // Reader descriptors go before the loop's other work, so that every reader with events queued
 // is taken into one spool transaction (they stop being watched until it ran).
 constexpr int64_t kReaderWatchPriority = -1;
+// A reader whose inventory was stopped is asked this often who it is: the library reports a link
+// lost or restored with the request that found it.
+constexpr std::chrono::seconds kStoppedProbeInterval{5};
 
 void CopyReaderName(zendrik_event& event, const std::string& name) {
     const std::size_t length = std::min(name.size(), sizeof event.reader - 1);
@@ -32,7 +36,9 @@ ReaderRuntime::ReaderRuntime(ReaderConfig config, std::unique_ptr<ReaderSource> 
       offLoop_(offLoop),
       owner_(owner),
       filter_(config_),
-      desired_(config_, loop, *this) {}
+      desired_(config_, loop, *this) {
+    stoppedProbe_ = loop.AddTimer([this] { ProbeWhileStopped(); });
+}
 
 ReaderRuntime::~ReaderRuntime() = default;
 
@@ -118,6 +124,7 @@ void ReaderRuntime::OnIdentified(const std::optional<ReaderIdentity>& identity) 
 
 void ReaderRuntime::Stop() {
     desired_.Stop();
+    stoppedProbe_.Disarm();
     stopWanted_ = true;
     stopWantedOffLoop_->store(true);
     if (!callRunning_) {
@@ -283,8 +290,21 @@ void ReaderRuntime::NoteInventory(bool running) {
     if (running != inventoryRunning_) {
         inventoryRunning_ = running;
         Log(Label() + (running ? ": inventory started" : ": inventory stopped"));
-        SettingsChanged();
+        StatusChanged();
     }
+    if (running) {
+        stoppedProbe_.Disarm();
+    } else {
+        stoppedProbe_.ArmIn(kStoppedProbeInterval);
+    }
+}
+
+void ReaderRuntime::ProbeWhileStopped() {
+    if (inventoryRunning_ || stopWanted_) {
+        return;
+    }
+    Request(ReaderRequest{ZENDRIK_REQUEST_INFO, {}}, [](const zendrik_event&) {});
+    stoppedProbe_.ArmIn(kStoppedProbeInterval);
 }
 
 void ReaderRuntime::Emit(std::string_view kind, nlohmann::ordered_json fields) {
@@ -293,6 +313,10 @@ void ReaderRuntime::Emit(std::string_view kind, nlohmann::ordered_json fields) {
 }
 
 void ReaderRuntime::SettingsChanged() {
+    StatusChanged();
+}
+
+void ReaderRuntime::StatusChanged() {
     if (statusKnown_) {
         owner_.OnStatusChanged(*this);
     }

@@ -137,6 +137,8 @@ class ReaderRuntime : DesiredSettings::Reader {
     bool TakeOwnEvents(Spool::Burst& burst, const StoreContext& context, std::size_t limit);
     void Store(Spool::Burst& burst, const StoreContext& context, zendrik_event& event);
     void DispatchCompletions();
+    void ProbeWhileStopped();
+    void StatusChanged();
     void FailPending(const std::string& why);
     void Count(const zendrik_event& event);
     void NoteLink(const zendrik_event& event);
@@ -164,6 +166,7 @@ class ReaderRuntime : DesiredSettings::Reader {
     uint64_t publishedReads_ = 0;
     uint64_t linkLosses_ = 0;
     bool inventoryRunning_ = true;
+    Timer stoppedProbe_;          // asks a reader that does not read who it is, so that its link is known
     bool compareWanted_ = false;  // the link came up: the settings are compared after the commit
     PublishFilter filter_;
     DesiredSettings desired_;

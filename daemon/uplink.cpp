@@ -214,6 +214,7 @@ bool Uplink::PublishReply(const std::string& topic, const std::string& payload,
 void Uplink::Subscribe(std::string filter, std::function<void(const IncomingMessage&)> handler) {
     subscription_ = std::move(filter);
     onMessage_ = std::move(handler);
+    mqtt_.UseMqtt5();
 }
 
 void Uplink::TakeMessages() {

@@ -58,8 +58,8 @@ class Uplink {
     // it came with one; false when not connected.
     bool PublishReply(const std::string& topic, const std::string& payload,
                       const std::optional<std::string>& correlation);
-    // From the next connection on (and on every one after it), `filter` is subscribed and what
-    // arrives on it goes to `handler`.
+    // From the next connection on (and on every one after it, all MQTT 5 then), `filter` is
+    // subscribed and what arrives on it goes to `handler`.
     void Subscribe(std::string filter, std::function<void(const IncomingMessage&)> handler);
     // Hands stored messages to the client, oldest first, up to the window.
     void Pump();

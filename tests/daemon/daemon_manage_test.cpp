@@ -10,7 +10,9 @@
 
 #include "tests/daemon/broker.h"
 #include "tests/daemon/child_process.h"
+#include "tests/daemon/http_client.h"
 #include "tests/daemon/sim_harness.h"
+#include "tests/support/loopback.h"
 
 namespace zendrik::testing {
 namespace {
@@ -22,11 +24,13 @@ constexpr auto kReplyWait = 15s;
 
 // A configuration of site "t" with topic prefix "zt" and each reader's own lines.
 std::string WriteConfig(const TemporaryDirectory& directory, uint16_t port, const std::string& top,
-                        const std::vector<std::pair<VirtualReader*, std::string>>& readers) {
+                        const std::vector<std::pair<VirtualReader*, std::string>>& readers,
+                        uint16_t httpPort = 0) {
+    const std::string listen = httpPort == 0 ? "" : "127.0.0.1:" + std::to_string(httpPort);
     std::string text = "site = \"t\"\nstatus_interval_ms = 300\n" + top +
                        "[mqtt]\nport = " + std::to_string(port) +
                        "\ntopic_prefix = \"zt\"\nreconnect_max_ms = 300\n[spool]\npath = \"" +
-                       directory.File("spool.sqlite") + "\"\n[http]\nlisten = \"\"\n";
+                       directory.File("spool.sqlite") + "\"\n[http]\nlisten = \"" + listen + "\"\n";
     int index = 0;
     for (const auto& [reader, lines] : readers) {
         text += "[[reader]]\nname = \"gate-" + std::to_string(++index) + "\"\naddress = \"" +
@@ -117,6 +121,8 @@ TEST(DaemonManageTest, KeepsTheDeclaredSettingsOrReportsTheirDrift) {
     Subscriber consumer(broker.port(), "zt/#");
     Zendrikd daemon(config, directory);
     ASSERT_TRUE(daemon.Ready()) << daemon.log();
+    // Commands are off: nobody listens on the command topics.
+    consumer.Publish("zt/t/gate-1/cmd", R"({"id":"unheard","command":"info"})");
 
     // On connecting: gate-1 (at its factory power 33) written, gate-2 only reported.
     ASSERT_TRUE(consumer.WaitFor(
@@ -163,6 +169,7 @@ TEST(DaemonManageTest, KeepsTheDeclaredSettingsOrReportsTheirDrift) {
         EXPECT_EQ(Events(after, "gate-2", kind).size(), Events(before, "gate-2", kind).size()) << kind;
     }
     EXPECT_TRUE(Events(after, "gate-2", "settings-applied").empty()) << "report only: never written";
+    EXPECT_TRUE(OnTopicsEndingIn(after, "/reply").empty()) << "commands are off";
     daemon.process().Signal(SIGTERM);
     EXPECT_EQ(daemon.process().Wait(), 0);
 }
@@ -231,8 +238,10 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
     // No tag in their fields: the operator's client sees replies, statuses and events only.
     VirtualReader gate1(directory, "gate-1", "1", {});
     VirtualReader gate2(directory, "gate-2", "2", {});
-    const std::string config = WriteConfig(directory, broker.port(), "[control]\ncommands = \"all\"\n",
-                                           {{&gate1, "[reader.settings]\nbuzzer = \"off\"\n"}, {&gate2, ""}});
+    const uint16_t http = FreePort();
+    const std::string config =
+        WriteConfig(directory, broker.port(), "[control]\ncommands = \"all\"\n",
+                    {{&gate1, "[reader.settings]\nbuzzer = \"off\"\n"}, {&gate2, ""}}, http);
     Operator ops(broker.port());
     std::optional<Zendrikd> daemon;
     daemon.emplace(config, directory);
@@ -287,12 +296,20 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
     EXPECT_EQ(answered["ok"], true);
     EXPECT_EQ(answered["correlation"], "corr-v5");
 
-    // Stopped, a reader stays open and reports; started, it reads again.
+    // Stopped, a reader stays open and reports its link; unplugged then, a command waiting for it
+    // fails rather than going unanswered; started, it reads again.
     EXPECT_EQ(ops.Command("gate-2", "stop-1", "stop")["result"], (Json{{"inventory", "stopped"}}));
     ASSERT_TRUE(ops.client().WaitFor(
         [](const Messages& m) { return StatusSays(m, "gate-2", "inventory", "stopped"); }));
     EXPECT_EQ((*LastStatus(ops.client().messages(), "gate-2"))["state"], "online");
     EXPECT_EQ(ops.Command("gate-2", "i-2", "info")["ok"], true);
+    gate2.Unplug();
+    ExpectRefused(ops.Command("gate-2", "u-1", "get-settings"), 0, "cannot be reached");
+    ASSERT_TRUE(ops.client().WaitFor(
+        [](const Messages& m) { return StatusSays(m, "gate-2", "state", "link-lost"); }, kReplyWait));
+    gate2.Plug();
+    ASSERT_TRUE(ops.client().WaitFor(
+        [](const Messages& m) { return StatusSays(m, "gate-2", "state", "online"); }, kReplyWait));
     EXPECT_EQ(ops.Command("gate-2", "start-1", "start")["result"], (Json{{"inventory", "running"}}));
     ASSERT_TRUE(ops.client().WaitFor(
         [](const Messages& m) { return StatusSays(m, "gate-2", "inventory", "running"); }));
@@ -306,10 +323,18 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
         kReplyWait));
     EXPECT_EQ(SettingsOf(directory, gate1)["buzzer"], "off");
 
-    // Unplugged while a command waits for it: a failure, not silence.
-    gate2.Unplug();
-    ExpectRefused(ops.Command("gate-2", "u-1", "get-settings"), 0, "");
-    gate2.Plug();
+    // The same layer over HTTP, with its status codes.
+    const auto put = [&](const std::string& reader, const std::string& body) {
+        return HttpConnection(http)
+            .Request("PUT", "/api/v1/readers/" + reader + "/settings", {}, body)
+            .status;
+    };
+    EXPECT_EQ(put("gate-2", R"({"power":30})"), 200);
+    EXPECT_EQ(put("gate-1", R"({"buzzer":"on"})"), 409);
+    EXPECT_EQ(put("gate-1", R"({"power":99})"), 400);
+    EXPECT_EQ(put("nobody", R"({"power":20})"), 404);
+    EXPECT_EQ(Json::parse(HttpConnection(http).Request("GET", "/api/v1/readers/gate-2/settings").body),
+              ops.Command("gate-2", "g-2", "get-settings")["result"]);
 
     // Read-only: what only reads runs, the rest is refused.
     daemon.reset();
@@ -322,7 +347,7 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
     };
     const std::size_t onlineBefore = onlineStatuses(ops.client().messages());
     WriteConfig(directory, broker.port(), "[control]\ncommands = \"read-only\"\n",
-                {{&gate1, "[reader.settings]\nbuzzer = \"off\"\n"}, {&gate2, ""}});
+                {{&gate1, "[reader.settings]\nbuzzer = \"off\"\n"}, {&gate2, ""}}, http);
     daemon.emplace(config, directory);
     ASSERT_TRUE(daemon->Ready()) << daemon->log();
     // Its site status comes after its subscription: requests sent from then on reach it.
@@ -333,6 +358,7 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
         ExpectRefused(ops.Command("gate-2", std::string("ro-") + command, command, args), -301,
                       "is not allowed: [control] commands is \"read-only\"");
     }
+    EXPECT_EQ(put("gate-2", R"({"power":20})"), 403);
 }
 
 // Milliseconds of the day of an event's "time" (2026-12-09T09:50:01.123Z).
