@@ -333,6 +333,9 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
     EXPECT_EQ(put("gate-1", R"({"buzzer":"on"})"), 409);
     EXPECT_EQ(put("gate-1", R"({"power":99})"), 400);
     EXPECT_EQ(put("nobody", R"({"power":20})"), 404);
+    const std::string metrics = HttpConnection(http).Request("GET", "/metrics").body;
+    EXPECT_NE(metrics.find("zendrik_settings_in_sync{reader=\"gate-1\"} 1\n"), std::string::npos) << metrics;
+    EXPECT_EQ(metrics.find("zendrik_settings_in_sync{reader=\"gate-2\"}"), std::string::npos) << "unmanaged";
     EXPECT_EQ(Json::parse(HttpConnection(http).Request("GET", "/api/v1/readers/gate-2/settings").body),
               ops.Command("gate-2", "g-2", "get-settings")["result"]);
 
