@@ -16,7 +16,9 @@ CommandChannel::CommandChannel(const Topics& topics, Commands& commands, SendRep
 
 void CommandChannel::OnMessage(const IncomingMessage& message) {
     const std::string reader = topics_.ReaderOfCommand(message.topic);
-    if (reader.empty()) {
+    // A retained request is an old one the broker hands to every new connection: running it at
+    // each reconnection would repeat it long after it was meant.
+    if (reader.empty() || message.retained) {
         return;
     }
     const Destination destination{message.responseTopic.value_or(topics_.Reply(reader)), message.correlation};

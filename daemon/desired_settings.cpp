@@ -94,6 +94,9 @@ void DesiredSettings::Stop() {
 }
 
 void DesiredSettings::OnCompared(const zendrik_event& completed) {
+    if (stopped_) {
+        return;  // the reader is being closed: nothing is reported of it any more
+    }
     if (completed.result != ZENDRIK_OK) {
         // A reader out of reach is compared again when its link is back.
         if (zendrik_result_kind(completed.result) != ZENDRIK_RESULT_KIND_TRANSPORT) {
@@ -149,6 +152,9 @@ void DesiredSettings::Write(const Json& differences) {
 }
 
 void DesiredSettings::OnWritten(const zendrik_event& completed, const Json& written) {
+    if (stopped_) {
+        return;
+    }
     if (completed.result == ZENDRIK_OK) {
         reader_.Emit(kSettingsAppliedEvent, Json{{"written", written}});
         drift_ = nullptr;

@@ -239,6 +239,7 @@ void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* mess
                            const mosquitto_property* properties) {
     IncomingMessage incoming;
     incoming.topic = message->topic;
+    incoming.retained = message->retain;
     if (message->payload != nullptr && message->payloadlen > 0) {
         incoming.payload.assign(static_cast<const char*>(message->payload),
                                 static_cast<std::size_t>(message->payloadlen));

@@ -27,6 +27,7 @@ struct IncomingMessage {
     std::string payload;
     std::optional<std::string> responseTopic;
     std::optional<std::string> correlation;  // the Correlation Data, as bytes
+    bool retained = false;                   // kept by the broker from before, not sent now
 };
 
 // One MQTT connection (3.1.1, or 5 when asked) driven by the daemon's own poll loop (libmosquitto's read,

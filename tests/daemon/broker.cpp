@@ -166,7 +166,7 @@ void Subscriber::Keep(const mosquitto_message* message, std::string correlation)
 }
 
 void Subscriber::Publish(const std::string& topic, const std::string& payload,
-                         const std::string& responseTopic, const std::string& correlation) {
+                         const std::string& responseTopic, const std::string& correlation, bool retain) {
     mosquitto_property* properties = nullptr;
     if (!responseTopic.empty()) {
         mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC, responseTopic.c_str());
@@ -176,7 +176,7 @@ void Subscriber::Publish(const std::string& topic, const std::string& payload,
                                       static_cast<uint16_t>(correlation.size()));
     }
     const int code = mosquitto_publish_v5(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                                          payload.data(), kQos, false, properties);
+                                          payload.data(), kQos, retain, properties);
     mosquitto_property_free_all(&properties);
     if (code != MOSQ_ERR_SUCCESS) {
         throw std::runtime_error(std::string("cannot publish: ") + mosquitto_strerror(code));

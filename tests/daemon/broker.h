@@ -58,9 +58,9 @@ class Subscriber {
     bool WaitFor(const std::function<bool(const std::vector<Message>&)>& done,
                  std::chrono::milliseconds deadline = std::chrono::seconds{10});
     std::vector<Message> messages();
-    // QoS 1; with MQTT 5 a Response Topic and Correlation Data may go with it.
+    // QoS 1, retained when asked; with MQTT 5 a Response Topic and Correlation Data may go with it.
     void Publish(const std::string& topic, const std::string& payload, const std::string& responseTopic = "",
-                 const std::string& correlation = "");
+                 const std::string& correlation = "", bool retain = false);
 
   private:
     static void OnConnect(mosquitto*, void* self, int code);

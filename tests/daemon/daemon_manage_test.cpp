@@ -349,6 +349,8 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
         return count;
     };
     const std::size_t onlineBefore = onlineStatuses(ops.client().messages());
+    // A request the broker kept from before is no request of now.
+    ops.client().Publish("zt/t/gate-2/cmd", R"({"id":"stale","command":"info"})", "", "", true);
     WriteConfig(directory, broker.port(), "[control]\ncommands = \"read-only\"\n",
                 {{&gate1, "[reader.settings]\nbuzzer = \"off\"\n"}, {&gate2, ""}}, http);
     daemon.emplace(config, directory);
@@ -362,6 +364,9 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
                       "is not allowed: [control] commands is \"read-only\"");
     }
     EXPECT_EQ(put("gate-2", R"({"power":20})"), 403);
+    const Messages replies = OnTopicsEndingIn(ops.client().messages(), "/reply");
+    EXPECT_TRUE(std::none_of(replies.begin(), replies.end(),
+                             [](const Message& reply) { return Payload(reply)["id"] == "stale"; }));
 }
 
 // Milliseconds of the day of an event's "time" (2026-12-09T09:50:01.123Z).
