@@ -7,6 +7,7 @@
 
 #include <toml++/toml.h>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,8 @@
 #include <variant>
 
 #include "daemon/listen_address.h"
+#include "rules/reader_codes.h"
+#include "rules/settings_table.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -30,6 +33,32 @@ constexpr int64_t kKeepaliveMaxSeconds = 65535;
 constexpr int64_t kMillisecondsMax = std::numeric_limits<uint32_t>::max();
 constexpr int64_t kStatusIntervalMinMs = 100;
 constexpr std::size_t kTopicMaxBytes = 65535;
+constexpr int64_t kSettingsCheckMaxSeconds = 7 * 24 * 3600;
+// An EPC prefix is at most the EPC an event holds, as hex digits.
+constexpr std::size_t kEpcPrefixMaxDigits = 2 * 64;
+constexpr std::size_t kEpcPrefixListMax = 256;
+
+struct PublishName {
+    const char* name;
+    uint32_t bit;
+};
+constexpr PublishName kPublishNames[] = {
+    {"read", kPublishRead},
+    {"arrived", kPublishArrived},
+    {"departed", kPublishDeparted},
+    {"link-lost", kPublishLinkLost},
+    {"link-restored", kPublishLinkRestored},
+};
+
+struct PolicyName {
+    const char* name;
+    CommandPolicy policy;
+};
+constexpr PolicyName kPolicyNames[] = {
+    {"off", CommandPolicy::kOff},
+    {"read-only", CommandPolicy::kReadOnly},
+    {"all", CommandPolicy::kAll},
+};
 
 int LineOf(const toml::source_region& region) {
     return static_cast<int>(region.begin.line);
@@ -88,6 +117,37 @@ class TableReader {
             throw ConfigError(LineOf(node->source()), reason.str());
         }
         return value;
+    }
+
+    std::optional<bool> Boolean(const char* key) const {
+        const toml::node* node = Find(key);
+        if (node == nullptr) {
+            return std::nullopt;
+        }
+        if (!node->is_boolean()) {
+            throw ConfigError(LineOf(node->source()), Name(key) + " must be true or false");
+        }
+        return node->as_boolean()->get();
+    }
+
+    // A list of texts, each with its line.
+    std::optional<std::vector<std::pair<std::string, int>>> Texts(const char* key) const {
+        const toml::node* node = Find(key);
+        if (node == nullptr) {
+            return std::nullopt;
+        }
+        const toml::array* list = node->as_array();
+        if (list == nullptr) {
+            throw ConfigError(LineOf(node->source()), Name(key) + " must be a list of texts");
+        }
+        std::vector<std::pair<std::string, int>> texts;
+        for (const toml::node& entry : *list) {
+            if (!entry.is_string()) {
+                throw ConfigError(LineOf(entry.source()), Name(key) + " must be a list of texts");
+            }
+            texts.emplace_back(entry.as_string()->get(), LineOf(entry.source()));
+        }
+        return texts;
     }
 
     int LineOfKey(const char* key) const {
@@ -303,8 +363,117 @@ HttpConfig ReadHttp(const toml::table* table) {
     return http;
 }
 
+// Whether a reader of some kind takes the assignments, as `zendrik set` would check them; the
+// words of `zendrik set` for the first kind when none does. The kind is not known before the
+// reader answers: a value outside that kind's range is refused when the daemon compares.
+std::string SettingsProblem(const std::vector<std::string>& assignments) {
+    std::string first;
+    for (const uint8_t kind : {rules::kReaderKind0, rules::kReaderKind1, rules::kChannelReaderKind}) {
+        rules::ChangePlan plan;
+        const std::string error = rules::PlanChanges(assignments, kind, rules::ReaderSettings{}, plan);
+        if (error.empty()) {
+            return {};
+        }
+        if (first.empty()) {
+            first = error;
+        }
+    }
+    return first;
+}
+
+// [reader.settings]: names and values as `zendrik set` takes them, each checked on its own line
+// and then together (the output bytes against the EPC window).
+std::vector<DeclaredSetting> ReadDeclaredSettings(const toml::table& table, const std::string& reader) {
+    std::vector<DeclaredSetting> declared;
+    std::vector<std::string> assignments;
+    const std::string where = "reader \"" + reader + "\": [reader.settings]: ";
+    // The table is kept sorted by name; the settings are read in the file's order.
+    std::vector<std::pair<const toml::key*, const toml::node*>> entries;
+    for (auto&& [key, value] : table) {
+        entries.emplace_back(&key, &value);
+    }
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return LineOf(a.first->source()) < LineOf(b.first->source());
+    });
+    for (const auto& [keyOf, valueOf] : entries) {
+        const toml::key& key = *keyOf;
+        const toml::node& value = *valueOf;
+        DeclaredSetting setting{std::string(key.str()), {}};
+        if (value.is_string()) {
+            setting.value = value.as_string()->get();
+        } else if (value.is_integer()) {
+            setting.value = std::to_string(value.as_integer()->get());
+        } else {
+            throw ConfigError(LineOf(key.source()),
+                              where + "\"" + setting.name + "\" must be a text or an integer");
+        }
+        if (const std::string error = SettingsProblem({setting.Assignment()}); !error.empty()) {
+            throw ConfigError(LineOf(key.source()), where + error);
+        }
+        assignments.push_back(setting.Assignment());
+        declared.push_back(std::move(setting));
+    }
+    if (!assignments.empty()) {
+        if (const std::string error = SettingsProblem(assignments); !error.empty()) {
+            throw ConfigError(LineOf(table.source()), where + error);
+        }
+    }
+    return declared;
+}
+
+uint32_t ReadPublish(const TableReader& reader) {
+    const auto names = reader.Texts("publish");
+    if (!names) {
+        return kPublishAll;
+    }
+    uint32_t bits = 0;
+    for (const auto& entry : *names) {
+        const std::string& name = entry.first;
+        const int line = entry.second;
+        const auto known = std::find_if(std::begin(kPublishNames), std::end(kPublishNames),
+                                        [&](const PublishName& kind) { return name == kind.name; });
+        if (known == std::end(kPublishNames)) {
+            throw ConfigError(line, reader.Name("publish") + " has \"" + name +
+                                        "\"; the kinds are read, arrived, departed, link-lost and "
+                                        "link-restored");
+        }
+        bits |= known->bit;
+    }
+    return bits;
+}
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// EPC prefixes as hex digits, kept in lower case as the events write EPCs.
+std::vector<std::string> ReadEpcPrefixes(const TableReader& reader, const char* key) {
+    std::vector<std::string> prefixes;
+    const auto texts = reader.Texts(key);
+    if (!texts) {
+        return prefixes;
+    }
+    if (texts->size() > kEpcPrefixListMax) {
+        throw ConfigError(reader.LineOfKey(key), reader.Name(key) + " has more than 256 prefixes");
+    }
+    for (auto [prefix, line] : *texts) {
+        if (prefix.empty() || prefix.size() > kEpcPrefixMaxDigits ||
+            !std::all_of(prefix.begin(), prefix.end(), IsHexDigit)) {
+            throw ConfigError(line, reader.Name(key) + " has \"" + prefix +
+                                        "\"; an EPC prefix is 1 to 128 hexadecimal digits");
+        }
+        std::transform(prefix.begin(), prefix.end(), prefix.begin(),
+                       [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+        prefixes.push_back(std::move(prefix));
+    }
+    return prefixes;
+}
+
 ReaderConfig ReadReader(const toml::table& table, const AddressCheck& checkAddress) {
-    const TableReader reader(table, "[[reader]]", {"name", "address", "absence_ms"});
+    const TableReader reader(
+        table, "[[reader]]",
+        {"name", "address", "absence_ms", "settings", "settings_check_s", "settings_enforce", "publish",
+         "read_interval_ms", "epc_include", "epc_exclude"});
     ReaderConfig config;
     config.line = reader.line();
     config.name = reader.RequiredText("name");
@@ -315,7 +484,40 @@ ReaderConfig ReadReader(const toml::table& table, const AddressCheck& checkAddre
                                                            config.address + "\" does not parse: " + *why);
     }
     Assign(config.absenceMs, reader.Integer("absence_ms", 1, kMillisecondsMax));
+    if (const toml::node* settings = reader.Find("settings")) {
+        if (!settings->is_table()) {
+            throw ConfigError(LineOf(settings->source()),
+                              reader.Name("settings") + " must be a table ([reader.settings])");
+        }
+        config.settingsManaged = true;
+        config.settings = ReadDeclaredSettings(*settings->as_table(), config.name);
+    }
+    Assign(config.settingsCheckS, reader.Integer("settings_check_s", 0, kSettingsCheckMaxSeconds));
+    config.settingsEnforce = reader.Boolean("settings_enforce").value_or(true);
+    config.publish = ReadPublish(reader);
+    Assign(config.readIntervalMs, reader.Integer("read_interval_ms", 0, kMillisecondsMax));
+    config.epcInclude = ReadEpcPrefixes(reader, "epc_include");
+    config.epcExclude = ReadEpcPrefixes(reader, "epc_exclude");
     return config;
+}
+
+ControlConfig ReadControl(const toml::table* table) {
+    ControlConfig control;
+    if (table == nullptr) {
+        return control;
+    }
+    const TableReader reader(*table, "[control]", {"commands"});
+    if (const auto commands = reader.Text("commands")) {
+        const auto known = std::find_if(std::begin(kPolicyNames), std::end(kPolicyNames),
+                                        [&](const PolicyName& entry) { return *commands == entry.name; });
+        if (known == std::end(kPolicyNames)) {
+            throw ConfigError(reader.LineOfKey("commands"),
+                              reader.Name("commands") + " is \"" + *commands +
+                                  "\"; it takes \"off\", \"read-only\" or \"all\"");
+        }
+        control.commands = known->policy;
+    }
+    return control;
 }
 
 std::vector<ReaderConfig> ReadReaders(const toml::table& root, const AddressCheck& checkAddress) {
@@ -393,6 +595,15 @@ struct OpenFile {
 
 }  // namespace
 
+const char* CommandPolicyWords(CommandPolicy policy) {
+    for (const PolicyName& entry : kPolicyNames) {
+        if (entry.policy == policy) {
+            return entry.name;
+        }
+    }
+    return "off";
+}
+
 ConfigError::ConfigError(int line, const std::string& reason)
     : std::runtime_error(line > 0 ? "line " + std::to_string(line) + ": " + reason : reason),
       line_(line),
@@ -406,7 +617,8 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
     } catch (const toml::parse_error& error) {
         throw ConfigError(LineOf(error.source()), std::string(error.description()));
     }
-    const TableReader top(root, "", {"site", "status_interval_ms", "mqtt", "spool", "http", "reader"});
+    const TableReader top(root, "",
+                          {"site", "status_interval_ms", "mqtt", "spool", "http", "control", "reader"});
     DaemonConfig config;
     config.site = top.RequiredText("site");
     CheckLevelName(top, "site", config.site);
@@ -415,6 +627,7 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
     config.mqtt = ReadMqtt(SubTable(root, "mqtt"), config.site);
     config.spool = ReadSpool(SubTable(root, "spool"));
     config.http = ReadHttp(SubTable(root, "http"));
+    config.control = ReadControl(SubTable(root, "control"));
     config.readers = ReadReaders(root, checkAddress);
     CheckTopics(config);
     return config;

@@ -46,11 +46,53 @@ struct HttpConfig {
     bool operator==(const HttpConfig&) const = default;
 };
 
+// What [control] allows over the command channels (MQTT and HTTP).
+enum class CommandPolicy { kOff, kReadOnly, kAll };
+
+// The words of a policy, as the file and the HTTP side write it: "off", "read-only", "all".
+const char* CommandPolicyWords(CommandPolicy policy);
+
+struct ControlConfig {
+    CommandPolicy commands = CommandPolicy::kOff;
+
+    bool operator==(const ControlConfig&) const = default;
+};
+
+// One setting of [reader.settings]: its name and value as `zendrik set` takes them ("power", "26").
+struct DeclaredSetting {
+    std::string name;
+    std::string value;
+
+    std::string Assignment() const { return name + "=" + value; }
+    bool operator==(const DeclaredSetting&) const = default;
+};
+
+// Bits of ReaderConfig::publish, one per kind of event that may be left out.
+enum PublishKind : uint32_t {
+    kPublishRead = 1u << 0,
+    kPublishArrived = 1u << 1,
+    kPublishDeparted = 1u << 2,
+    kPublishLinkLost = 1u << 3,
+    kPublishLinkRestored = 1u << 4,  // also the link-up that begins a stream
+    kPublishAll = (1u << 5) - 1,
+};
+
 struct ReaderConfig {
     std::string name;
     std::string address;
     uint32_t absenceMs = 3000;
     int line = 0;  // where the [[reader]] table starts, for later messages about it
+    // The desired settings: managed when the file has a [reader.settings] table (even an empty one).
+    bool settingsManaged = false;
+    std::vector<DeclaredSetting> settings{};  // in the file's order
+    uint32_t settingsCheckS = 300;            // 0: compared on connecting only
+    bool settingsEnforce = true;              // false: differences are reported, never written
+    // What is published: the kinds (PublishKind bits), at most one read per EPC in this time
+    // (0: every read), and the EPC prefixes as lower-case hex.
+    uint32_t publish = kPublishAll;
+    uint32_t readIntervalMs = 0;
+    std::vector<std::string> epcInclude{};  // empty: every tag
+    std::vector<std::string> epcExclude{};
 
     bool operator==(const ReaderConfig&) const = default;
 };
@@ -61,6 +103,7 @@ struct DaemonConfig {
     MqttConfig mqtt;
     SpoolConfig spool;
     HttpConfig http;
+    ControlConfig control;
     std::vector<ReaderConfig> readers;
 };
 

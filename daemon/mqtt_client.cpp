@@ -1,7 +1,10 @@
 #include "daemon/mqtt_client.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <mutex>
 
@@ -12,8 +15,26 @@ constexpr int kQos = 1;
 // Several packets per pass, so that a burst of acknowledgements is taken in one wake-up.
 constexpr int kPacketsPerPass = 64;
 
-// CONNACK codes of MQTT 3.1.1.
+// CONNACK reason codes after which another attempt may succeed: MQTT 3.1.1's "server
+// unavailable" and MQTT 5's "server unavailable" and "server busy".
 constexpr int kConnackServerUnavailable = 3;
+constexpr int kReasonServerUnavailable = 136;
+constexpr int kReasonServerBusy = 137;
+// MQTT 3.1.1 CONNACK codes end here; MQTT 5 reason codes start at 128.
+constexpr int kLastConnackCode = 5;
+
+bool MayTryAgain(int code) {
+    return code == kConnackServerUnavailable || code == kReasonServerUnavailable || code == kReasonServerBusy;
+}
+
+const char* ConnackWords(int code) {
+    return code <= kLastConnackCode ? mosquitto_connack_string(code) : mosquitto_reason_string(code);
+}
+
+struct PropertiesFree {
+    void operator()(mosquitto_property* properties) const { mosquitto_property_free_all(&properties); }
+};
+using Properties = std::unique_ptr<mosquitto_property, PropertiesFree>;
 
 void InitialiseLibraryOnce() {
     static std::once_flag once;
@@ -62,12 +83,14 @@ void MqttClient::Connect() {
         return;
     }
     mosquitto* client = client_.get();
-    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, mqtt5_ ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     // The daemon bounds what it hands over itself; the client must send all of it at once.
     mosquitto_max_inflight_messages_set(client, 0);
     mosquitto_connect_callback_set(client, &MqttClient::OnConnect);
     mosquitto_disconnect_callback_set(client, &MqttClient::OnDisconnect);
     mosquitto_publish_callback_set(client, &MqttClient::OnPublish);
+    mosquitto_message_v5_callback_set(client, &MqttClient::OnMessage);
+    messages_.clear();
     int code = mosquitto_will_set(client, willTopic_.c_str(), static_cast<int>(willPayload_.size()),
                                   willPayload_.data(), kQos, true);
     if (code == MOSQ_ERR_SUCCESS && config_.username) {
@@ -133,18 +156,46 @@ void MqttClient::Service(bool readable, bool writable) {
     }
 }
 
-std::optional<int> MqttClient::Publish(const std::string& topic, const std::string& payload, bool retain) {
+std::optional<int> MqttClient::Publish(const std::string& topic, const std::string& payload, bool retain,
+                                       const std::optional<std::string>& correlation) {
     if (!client_ || state_ != MqttState::kConnected) {
         return std::nullopt;
     }
+    mosquitto_property* added = nullptr;
+    if (correlation &&
+        mosquitto_property_add_binary(&added, MQTT_PROP_CORRELATION_DATA, correlation->data(),
+                                      static_cast<uint16_t>(correlation->size())) != MOSQ_ERR_SUCCESS) {
+        mosquitto_property_free_all(&added);
+        return std::nullopt;
+    }
+    const Properties properties(added);
     int mid = 0;
-    const int code = mosquitto_publish(client_.get(), &mid, topic.c_str(), static_cast<int>(payload.size()),
-                                       payload.data(), kQos, retain);
+    const int code =
+        mosquitto_publish_v5(client_.get(), &mid, topic.c_str(), static_cast<int>(payload.size()),
+                             payload.data(), kQos, retain, properties.get());
     if (code != MOSQ_ERR_SUCCESS) {
         Fail(code, "publishing to " + topic);
         return std::nullopt;
     }
     return mid;
+}
+
+bool MqttClient::Subscribe(const std::string& filter) {
+    if (!client_ || state_ != MqttState::kConnected) {
+        return false;
+    }
+    const int code = mosquitto_subscribe(client_.get(), nullptr, filter.c_str(), kQos);
+    if (code != MOSQ_ERR_SUCCESS) {
+        Fail(code, "subscribing to " + filter);
+        return false;
+    }
+    return true;
+}
+
+std::vector<IncomingMessage> MqttClient::TakeMessages() {
+    std::vector<IncomingMessage> taken;
+    taken.swap(messages_);
+    return taken;
 }
 
 std::vector<int> MqttClient::TakeAcknowledged() {
@@ -160,8 +211,8 @@ void MqttClient::OnConnect(mosquitto*, void* self, int code) {
         client->failure_.clear();
         return;
     }
-    client->failure_ = std::string("the broker refused the connection: ") + mosquitto_connack_string(code);
-    client->state_ = code == kConnackServerUnavailable ? MqttState::kDown : MqttState::kRefused;
+    client->failure_ = std::string("the broker refused the connection: ") + ConnackWords(code);
+    client->state_ = MayTryAgain(code) ? MqttState::kDown : MqttState::kRefused;
 }
 
 void MqttClient::OnDisconnect(mosquitto*, void* self, int code) {
@@ -177,6 +228,37 @@ void MqttClient::OnDisconnect(mosquitto*, void* self, int code) {
 
 void MqttClient::OnPublish(mosquitto*, void* self, int mid) {
     static_cast<MqttClient*>(self)->acknowledged_.push_back(mid);
+}
+
+}  // namespace zendrik::daemon
+
+namespace zendrik::daemon {
+
+// Correlation Data is binary and may hold anything; the Response Topic is UTF-8.
+void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* message,
+                           const mosquitto_property* properties) {
+    IncomingMessage incoming;
+    incoming.topic = message->topic;
+    incoming.retained = message->retain;
+    if (message->payload != nullptr && message->payloadlen > 0) {
+        incoming.payload.assign(static_cast<const char*>(message->payload),
+                                static_cast<std::size_t>(message->payloadlen));
+    }
+    char* responseTopic = nullptr;
+    if (mosquitto_property_read_string(properties, MQTT_PROP_RESPONSE_TOPIC, &responseTopic, false) !=
+            nullptr &&
+        responseTopic != nullptr) {
+        incoming.responseTopic = responseTopic;
+    }
+    std::free(responseTopic);
+    void* correlation = nullptr;
+    uint16_t length = 0;
+    if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &correlation, &length,
+                                       false) != nullptr) {
+        incoming.correlation = std::string(static_cast<const char*>(correlation), length);
+    }
+    std::free(correlation);
+    static_cast<MqttClient*>(self)->messages_.push_back(std::move(incoming));
 }
 
 }  // namespace zendrik::daemon

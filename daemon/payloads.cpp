@@ -29,6 +29,17 @@ std::string Topics::ForEvent(const std::string& reader, int32_t kind) const {
     return kind == ZENDRIK_EVENT_READ ? Reads(reader) : Events(reader);
 }
 
+std::string Topics::ReaderOfCommand(const std::string& topic) const {
+    const std::string start = siteLevel_ + "/";
+    const std::string end = "/cmd";
+    if (topic.size() <= start.size() + end.size() || topic.rfind(start, 0) != 0 ||
+        topic.compare(topic.size() - end.size(), end.size(), end) != 0) {
+        return {};
+    }
+    const std::string reader = topic.substr(start.size(), topic.size() - start.size() - end.size());
+    return reader.find('/') == std::string::npos ? reader : std::string();
+}
+
 std::string UtcTimeText(int64_t unixMs) {
     // Floor division, so that times before 1970 still give a millisecond part from 0 to 999.
     int64_t seconds = unixMs / kMsPerSecond;
@@ -62,6 +73,12 @@ std::string ReaderStatusJson(const ReaderStatus& status) {
     json["reads"] = status.reads;
     json["spooled"] = status.spooled;
     json["dropped"] = status.dropped;
+    json["published"] = status.published;
+    json["inventory"] = status.inventoryRunning ? "running" : "stopped";
+    json["settings"] = status.settings;
+    if (!status.driftJson.empty()) {
+        json["drift"] = nlohmann::ordered_json::parse(status.driftJson, nullptr, false);
+    }
     return Dump(json);
 }
 

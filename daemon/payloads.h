@@ -12,6 +12,12 @@ class Topics {
     Topics(std::string prefix, std::string site);
 
     std::string Reads(const std::string& reader) const { return ReaderLevel(reader) + "/reads"; }
+    std::string Command(const std::string& reader) const { return ReaderLevel(reader) + "/cmd"; }
+    std::string Reply(const std::string& reader) const { return ReaderLevel(reader) + "/reply"; }
+    // Every reader's command topic: PREFIX/SITE/+/cmd.
+    std::string AllCommands() const { return siteLevel_ + "/+/cmd"; }
+    // The reader a command topic names; empty for a topic of another kind or site.
+    std::string ReaderOfCommand(const std::string& topic) const;
     std::string Events(const std::string& reader) const { return ReaderLevel(reader) + "/events"; }
     std::string ReaderStatus(const std::string& reader) const { return ReaderLevel(reader) + "/status"; }
     const std::string& SiteStatus() const { return siteStatus_; }
@@ -39,14 +45,19 @@ struct ReaderStatus {
     std::optional<int32_t> kind;
     std::optional<std::string> version;
     std::optional<std::string> serial;
-    uint64_t reads = 0;    // read events stored since the daemon started
-    uint64_t spooled = 0;  // its messages still in the spool
-    uint64_t dropped = 0;  // its messages a full spool had to drop
-    bool offline = false;  // the daemon has stopped: it no longer reads this reader
+    uint64_t reads = 0;                  // read events stored since the daemon started
+    uint64_t spooled = 0;                // its messages still in the spool
+    uint64_t dropped = 0;                // its messages a full spool had to drop
+    bool offline = false;                // the daemon has stopped: it no longer reads this reader
+    uint64_t published = 0;              // reads that passed the filters and were stored
+    bool inventoryRunning = true;        // false after a stop command: open, not reading
+    std::string settings = "unmanaged";  // "unmanaged", "in-sync", "drifted" or "applying"
+    std::string driftJson;               // while drifted: {"power":{"want":26,"have":33}}
 };
 
-// {"state":"online"|"link-lost"|"offline","time":T,"kind":K,"version":V,"serial":S,"reads":N,"spooled":N,"dropped":N}
-// (kind, version and serial null until the reader has answered once).
+// {"state":"online"|"link-lost"|"offline","time":T,"kind":K,"version":V,"serial":S,"reads":N,"spooled":N,
+//  "dropped":N,"published":N,"inventory":"running"|"stopped","settings":S,"drift":{…}}
+// (kind, version and serial null until the reader has answered once; drift only while drifted).
 std::string ReaderStatusJson(const ReaderStatus& status);
 
 // {"state":"online","time":T,"since":T,"readers":N}: time of publishing, and since when the

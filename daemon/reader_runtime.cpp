@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -14,6 +16,9 @@ namespace {
 // Reader descriptors go before the loop's other work, so that every reader with events queued
 // is taken into one spool transaction (they stop being watched until it ran).
 constexpr int64_t kReaderWatchPriority = -1;
+// A reader whose inventory was stopped is asked this often who it is: the library reports a link
+// lost or restored with the request that found it.
+constexpr std::chrono::seconds kStoppedProbeInterval{5};
 
 void CopyReaderName(zendrik_event& event, const std::string& name) {
     const std::size_t length = std::min(name.size(), sizeof event.reader - 1);
@@ -25,7 +30,15 @@ void CopyReaderName(zendrik_event& event, const std::string& name) {
 
 ReaderRuntime::ReaderRuntime(ReaderConfig config, std::unique_ptr<ReaderSource> source, EventLoop& loop,
                              OffLoop& offLoop, Owner& owner)
-    : config_(std::move(config)), source_(std::move(source)), loop_(loop), offLoop_(offLoop), owner_(owner) {}
+    : config_(std::move(config)),
+      source_(std::move(source)),
+      loop_(loop),
+      offLoop_(offLoop),
+      owner_(owner),
+      filter_(config_),
+      desired_(config_, loop, *this) {
+    stoppedProbe_ = loop.AddTimer([this] { ProbeWhileStopped(); });
+}
 
 ReaderRuntime::~ReaderRuntime() = default;
 
@@ -110,6 +123,8 @@ void ReaderRuntime::OnIdentified(const std::optional<ReaderIdentity>& identity) 
 }
 
 void ReaderRuntime::Stop() {
+    desired_.Stop();
+    stoppedProbe_.Disarm();
     stopWanted_ = true;
     stopWantedOffLoop_->store(true);
     if (!callRunning_) {
@@ -143,6 +158,7 @@ void ReaderRuntime::OnReadingStopped() {
 }
 
 void ReaderRuntime::Close() {
+    FailPending("the reader " + config_.name + " was closed before it answered");
     watch_ = EventSource();  // before the descriptor goes with the reader
     phase_ = Phase::kClosing;
     callRunning_ = true;
@@ -157,6 +173,9 @@ void ReaderRuntime::Close() {
 }
 
 bool ReaderRuntime::TakeEvents(Spool::Burst& burst, const StoreContext& context, std::size_t limit) {
+    if (!TakeOwnEvents(burst, context, limit)) {
+        return false;
+    }
     if (!source_ || phase_ == Phase::kOpening || phase_ == Phase::kFailed) {
         return true;
     }
@@ -165,28 +184,141 @@ bool ReaderRuntime::TakeEvents(Spool::Burst& burst, const StoreContext& context,
         if (!source_->Next(event)) {
             return true;
         }
-        CopyReaderName(event, config_.name);
-        StoredEvent stored{config_.name, 0, zendrik_event_kind_name(event.kind), {}};
-        stored.seq =
-            burst.Add(config_.name, context.topics.ForEvent(config_.name, event.kind), [&](uint64_t given) {
-                event.seq = given;
-                stored.payload = context.render(event);
-                return stored.payload;
-            });
+        if (event.kind == ZENDRIK_EVENT_COMPLETED) {
+            completions_.push_back(event);  // handed out once what came before it is stored
+            continue;
+        }
         Count(event);
-        context.stored(std::move(stored));
+        if (filter_.Passes(event)) {
+            Store(burst, context, event);
+        }
     }
     return false;
 }
 
-void ReaderRuntime::Count(const zendrik_event& event) {
+// The daemon's own events go first: they were found before anything now queued was taken.
+bool ReaderRuntime::TakeOwnEvents(Spool::Burst& burst, const StoreContext& context, std::size_t limit) {
+    while (!ownEvents_.empty() && burst.added() < limit) {
+        OwnEvent& own = ownEvents_.front();
+        StoredEvent stored{config_.name, 0, own.kind, {}};
+        stored.seq = burst.Add(config_.name, context.topics.Events(config_.name), [&](uint64_t given) {
+            nlohmann::ordered_json json;
+            json["event"] = own.kind;
+            json["reader"] = config_.name;
+            json["seq"] = given;
+            json["time"] = UtcTimeText(UnixNowMs());
+            json.update(own.fields);
+            stored.payload = json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+            return stored.payload;
+        });
+        ++published_;
+        ++eventsByKind_[std::string(own.kind)];
+        context.stored(std::move(stored));
+        ownEvents_.pop_front();
+    }
+    return ownEvents_.empty();
+}
+
+void ReaderRuntime::Store(Spool::Burst& burst, const StoreContext& context, zendrik_event& event) {
+    CopyReaderName(event, config_.name);
+    StoredEvent stored{config_.name, 0, zendrik_event_kind_name(event.kind), {}};
+    stored.seq =
+        burst.Add(config_.name, context.topics.ForEvent(config_.name, event.kind), [&](uint64_t given) {
+            event.seq = given;
+            stored.payload = context.render(event);
+            return stored.payload;
+        });
     ++published_;
     ++eventsByKind_[zendrik_event_kind_name(event.kind)];
+    if (event.kind == ZENDRIK_EVENT_READ) {
+        ++publishedReads_;
+    }
+    context.stored(std::move(stored));
+}
+
+// Every read counts, published or not; the link is followed whatever is published of it.
+void ReaderRuntime::Count(const zendrik_event& event) {
     if (event.kind == ZENDRIK_EVENT_READ) {
         ++status_.reads;
     } else if (event.kind == ZENDRIK_EVENT_LINK_LOST || event.kind == ZENDRIK_EVENT_LINK_RESTORED ||
                event.kind == ZENDRIK_EVENT_LINK_UP) {
         NoteLink(event);
+    }
+}
+
+std::optional<int32_t> ReaderRuntime::Request(ReaderRequest request, Completion done) {
+    if (!source_ || phase_ != Phase::kRunning || stopWanted_) {
+        return ZENDRIK_ERR_NOT_REACHED;
+    }
+    const std::variant<uint64_t, int32_t> queued = source_->Submit(request);
+    if (const int32_t* code = std::get_if<int32_t>(&queued)) {
+        return *code;
+    }
+    pending_.emplace(std::get<uint64_t>(queued), std::move(done));
+    return std::nullopt;
+}
+
+void ReaderRuntime::DispatchCompletions() {
+    std::vector<zendrik_event> completions;
+    completions.swap(completions_);
+    for (const zendrik_event& completed : completions) {
+        const auto waiting = pending_.find(completed.request_id);
+        if (waiting == pending_.end()) {
+            continue;
+        }
+        Completion done = std::move(waiting->second);
+        pending_.erase(waiting);
+        done(completed);
+    }
+}
+
+// Requests the reader will never answer now: each gets a failure, none is left without one.
+void ReaderRuntime::FailPending(const std::string& why) {
+    std::map<uint64_t, Completion> pending;
+    pending.swap(pending_);
+    auto failed = std::make_unique<zendrik_event>();
+    failed->kind = ZENDRIK_EVENT_COMPLETED;
+    failed->result = ZENDRIK_ERR_CANCELLED;
+    std::snprintf(failed->message, sizeof failed->message, "%s", why.c_str());
+    for (auto& [id, done] : pending) {
+        failed->request_id = id;
+        done(*failed);
+    }
+}
+
+void ReaderRuntime::NoteInventory(bool running) {
+    if (running != inventoryRunning_) {
+        inventoryRunning_ = running;
+        Log(Label() + (running ? ": inventory started" : ": inventory stopped"));
+        StatusChanged();
+    }
+    if (running) {
+        stoppedProbe_.Disarm();
+    } else {
+        stoppedProbe_.ArmIn(kStoppedProbeInterval);
+    }
+}
+
+void ReaderRuntime::ProbeWhileStopped() {
+    if (inventoryRunning_ || stopWanted_) {
+        return;
+    }
+    Request(ReaderRequest{ZENDRIK_REQUEST_INFO, {}}, [](const zendrik_event&) {});
+    stoppedProbe_.ArmIn(kStoppedProbeInterval);
+}
+
+void ReaderRuntime::Emit(std::string_view kind, nlohmann::ordered_json fields) {
+    ownEvents_.push_back(OwnEvent{kind, std::move(fields)});
+    owner_.OnEventsQueued(*this);
+}
+
+void ReaderRuntime::SettingsChanged() {
+    StatusChanged();
+}
+
+void ReaderRuntime::StatusChanged() {
+    if (statusKnown_) {
+        owner_.OnStatusChanged(*this);
     }
 }
 
@@ -200,6 +332,7 @@ void ReaderRuntime::NoteLink(const zendrik_event& event) {
         everUp_ = true;
         // link-up begins the stream of a reader that answered at open: identified then already.
         identityWanted_ = identityWanted_ || event.kind == ZENDRIK_EVENT_LINK_RESTORED;
+        compareWanted_ = true;
         return;
     }
     ++linkLosses_;
@@ -211,6 +344,11 @@ void ReaderRuntime::AfterCommit() {
         owner_.OnStatusChanged(*this);
     }
     linkChanged_ = false;
+    DispatchCompletions();
+    if (compareWanted_ && !stopWanted_ && phase_ == Phase::kRunning) {
+        compareWanted_ = false;
+        desired_.Check();
+    }
     if (identityWanted_ && !stopWanted_ && phase_ == Phase::kRunning) {
         AskIdentity();
     }
@@ -226,6 +364,10 @@ uint64_t ReaderRuntime::SourceDropped() const {
 
 ReaderStatus ReaderRuntime::StatusAt(const ReaderCounts& counts, uint64_t sourceDropped) const {
     ReaderStatus status = status_;
+    status.published = publishedReads_;
+    status.inventoryRunning = inventoryRunning_;
+    status.settings = SettingsStateWords(desired_.state());
+    status.driftJson = desired_.driftJson();
     status.spooled = counts.spooled;
     // Everything lost counts: what a full spool dropped and what never reached it.
     status.dropped = counts.dropped + sourceDropped;
@@ -249,7 +391,7 @@ ReaderSnapshot ReaderRuntime::Snapshot(const ReaderCounts& counts, bool offline)
     snapshot.name = config_.name;
     snapshot.address = config_.address;
     snapshot.linkUp = status_.linkUp;
-    snapshot.inventoryRunning = phase_ == Phase::kRunning;
+    snapshot.inventoryRunning = phase_ == Phase::kRunning && inventoryRunning_;
     // The status as it would be published now, once the first one was: the broker's copy is only
     // as new as the last status round.
     if (statusKnown_) {
@@ -264,6 +406,10 @@ ReaderSnapshot ReaderRuntime::Snapshot(const ReaderCounts& counts, bool offline)
     snapshot.dropped = counts.dropped + sourceDropped;
     snapshot.eventsByKind = eventsByKind_;
     snapshot.roundSeconds = roundSeconds_;
+    if (desired_.managed()) {
+        snapshot.settingsInSync = desired_.state() == SettingsState::kInSync;
+        snapshot.managedJson = desired_.DeclaredJson();
+    }
     return snapshot;
 }
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -10,10 +11,12 @@
 #include <string_view>
 
 #include "daemon/config.h"
+#include "daemon/desired_settings.h"
 #include "daemon/event_loop.h"
 #include "daemon/histogram.h"
 #include "daemon/off_loop.h"
 #include "daemon/payloads.h"
+#include "daemon/publish_filter.h"
 #include "daemon/reader_source.h"
 #include "daemon/snapshot.h"
 #include "daemon/spool.h"
@@ -43,8 +46,10 @@ struct StoreContext {
 
 // One configured reader while the daemon runs: its source opened, identified, stopped and closed
 // off the loop (ReaderSource says why), its event descriptor watched on the loop, its status and
-// its counters. The site owns it and is told of every step through Owner.
-class ReaderRuntime {
+// its counters, what of its events is published, its desired settings, and the requests queued
+// for it (their completions come through its event stream). The site owns it and is told of
+// every step through Owner.
+class ReaderRuntime : DesiredSettings::Reader {
   public:
     enum class Phase {
         kOpening,
@@ -71,7 +76,7 @@ class ReaderRuntime {
 
     ReaderRuntime(ReaderConfig config, std::unique_ptr<ReaderSource> source, EventLoop& loop,
                   OffLoop& offLoop, Owner& owner);
-    ~ReaderRuntime();
+    ~ReaderRuntime() override;
     ReaderRuntime(const ReaderRuntime&) = delete;
     ReaderRuntime& operator=(const ReaderRuntime&) = delete;
 
@@ -88,6 +93,18 @@ class ReaderRuntime {
     void AfterCommit();
     // Watches the descriptor again once everything queued was taken.
     void WatchAgain();
+
+    using Completion = DesiredSettings::Reader::Completion;
+    // Queues a request for the reader while it is open; `done` gets its completion on the loop,
+    // also a made-up failed one when the reader is closed first. The result code when nothing
+    // was queued (the reader not open, its queue full): `done` is not called then.
+    std::optional<int32_t> Request(ReaderRequest request, Completion done) override;
+    // After a start or stop command: whether the inventory runs.
+    void NoteInventory(bool running);
+    bool inventoryRunning() const { return inventoryRunning_; }
+    // The kind the reader said it is; nothing before it answered.
+    std::optional<int32_t> kind() const { return status_.kind; }
+    DesiredSettings& desired() { return desired_; }
 
     const ReaderConfig& config() const { return config_; }
     const std::string& name() const { return config_.name; }
@@ -113,6 +130,16 @@ class ReaderRuntime {
     void ContinueStop();
     void BeginStop();
     void OnReadingStopped();
+    // DesiredSettings::Reader
+    void Emit(std::string_view kind, nlohmann::ordered_json fields) override;
+    void SettingsChanged() override;
+
+    bool TakeOwnEvents(Spool::Burst& burst, const StoreContext& context, std::size_t limit);
+    void Store(Spool::Burst& burst, const StoreContext& context, zendrik_event& event);
+    void DispatchCompletions();
+    void ProbeWhileStopped();
+    void StatusChanged();
+    void FailPending(const std::string& why);
     void Count(const zendrik_event& event);
     void NoteLink(const zendrik_event& event);
     std::string Label() const;
@@ -135,8 +162,21 @@ class ReaderRuntime {
     ReaderStatus status_;
     uint64_t dropped_ = 0;  // what the source dropped, as last seen
     uint64_t droppedLogged_ = 0;
-    uint64_t published_ = 0;
+    uint64_t published_ = 0;  // events stored
+    uint64_t publishedReads_ = 0;
     uint64_t linkLosses_ = 0;
+    bool inventoryRunning_ = true;
+    Timer stoppedProbe_;          // asks a reader that does not read who it is, so that its link is known
+    bool compareWanted_ = false;  // the link came up: the settings are compared after the commit
+    PublishFilter filter_;
+    DesiredSettings desired_;
+    struct OwnEvent {
+        std::string_view kind;  // one of the constants of desired_settings.h
+        nlohmann::ordered_json fields;
+    };
+    std::deque<OwnEvent> ownEvents_;          // not yet stored
+    std::map<uint64_t, Completion> pending_;  // request id -> who waits for it
+    std::vector<zendrik_event> completions_;  // taken, to be handed out after the commit
     std::map<std::string, uint64_t> eventsByKind_;
     Histogram roundSeconds_;
 };

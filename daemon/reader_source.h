@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "exports/zendrik_session.h"
 
@@ -13,6 +15,13 @@ struct ReaderIdentity {
     int32_t kind = 0;
     std::string version;
     std::string serial;
+};
+
+// A request for the reader's own queue: a zendrik_request_kind and, for a plan or a change, the
+// assignments as `zendrik set` takes them ("power=26").
+struct ReaderRequest {
+    int32_t kind = 0;
+    std::vector<std::string> assignments;
 };
 
 // Where one configured reader's events come from: a reader session in the daemon, a scripted
@@ -38,6 +47,12 @@ class ReaderSource {
     virtual std::optional<ReaderIdentity> Identify() = 0;
     // Stops reading; events already queued stay to be taken.
     virtual void Stop() = 0;
+    // Queues a request without waiting for the reader (the loop calls it): its end comes through
+    // Next() as a completed event with the id given here. The id, or the library's result code
+    // when nothing was queued. A source without a reader behind it queues nothing.
+    virtual std::variant<uint64_t, int32_t> Submit(const ReaderRequest&) {
+        return ZENDRIK_ERR_INVALID_ARGUMENT;
+    }
     // Events the source had to drop before the daemon took them (a full queue), since it opened.
     virtual uint64_t dropped() const = 0;
 };

@@ -36,11 +36,16 @@ std::optional<std::string> SessionSource::Open() {
     return std::nullopt;
 }
 
-std::optional<std::string> SessionSource::Start() {
+zendrik_inventory_options SessionSource::InventoryOptions() const {
     zendrik_inventory_options inventory;
     zendrik_inventory_options_init(&inventory);
     inventory.absence_ms = config_.absenceMs;
     inventory.queue_capacity = kEventQueueCapacity;
+    return inventory;
+}
+
+std::optional<std::string> SessionSource::Start() {
+    const zendrik_inventory_options inventory = InventoryOptions();
     const int32_t code = zendrik_inventory_start(reader_.get(), &inventory, nullptr, nullptr);
     if (code != ZENDRIK_OK) {
         return "cannot start reading: " + ResultWords(code);
@@ -67,6 +72,25 @@ std::optional<ReaderIdentity> SessionSource::Identify() {
 
 void SessionSource::Stop() {
     zendrik_inventory_stop(reader_.get());
+}
+
+std::variant<uint64_t, int32_t> SessionSource::Submit(const ReaderRequest& request) {
+    std::vector<const char*> assignments;
+    for (const std::string& assignment : request.assignments) {
+        assignments.push_back(assignment.c_str());
+    }
+    // The library copies everything the request points at before it returns.
+    const zendrik_inventory_options inventory = InventoryOptions();
+    zendrik_request submitted;
+    zendrik_request_init(&submitted, request.kind);
+    submitted.assignments = assignments.data();
+    submitted.assignment_count = assignments.size();
+    submitted.inventory = &inventory;
+    uint64_t id = 0;
+    if (const int32_t code = zendrik_reader_submit(reader_.get(), &submitted, &id); code != ZENDRIK_OK) {
+        return code;
+    }
+    return id;
 }
 
 uint64_t SessionSource::dropped() const {

@@ -23,9 +23,12 @@ class SessionSource : public ReaderSource {
     bool Next(zendrik_event& event) override;
     std::optional<ReaderIdentity> Identify() override;
     void Stop() override;
+    std::variant<uint64_t, int32_t> Submit(const ReaderRequest& request) override;
     uint64_t dropped() const override;
 
   private:
+    zendrik_inventory_options InventoryOptions() const;
+
     struct Closer {
         void operator()(zendrik_reader* reader) const { zendrik_reader_close(reader); }
     };

@@ -22,8 +22,6 @@ constexpr int64_t kStorePriority = 0;
 // systemd's STATUS= line follows the site at most this often: two hundred readers coming online
 // at once are one line, not two hundred.
 constexpr milliseconds kStatusLinePause{1000};
-// No command runs in this daemon yet: each is refused as forbidden, which is what "off" says.
-constexpr const char* kCommandPolicy = "off";
 
 std::string Joined(const std::vector<std::string>& names) {
     std::string text;
@@ -71,7 +69,21 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
       reload_(std::move(reload)),
       uplink_(loop_, config_.mqtt, topics_.SiteStatus(), SiteOfflineJson(), spool, *this),
       retained_(config_.spool.path + ".statuses"),
-      offLoop_(loop_) {
+      offLoop_(loop_),
+      commands_(config_.control.commands, [this](const std::string& name) { return FindReader(name); }) {
+    if (config_.control.commands != CommandPolicy::kOff) {
+        channel_ =
+            std::make_unique<CommandChannel>(topics_, commands_,
+                                             [this](const std::string& topic, const std::string& payload,
+                                                    const std::optional<std::string>& correlation) {
+                                                 return uplink_.PublishReply(topic, payload, correlation);
+                                             });
+        uplink_.Subscribe(topics_.AllCommands(), [this](const IncomingMessage& message) {
+            if (stage_ == Stage::kRunning) {
+                channel_->OnMessage(message);
+            }
+        });
+    }
     store_ = loop_.AddDeferred(kStorePriority, [this] { StoreEvents(); });
     statusTimer_ = loop_.AddTimer([this] {
         PublishSiteOnline();
@@ -149,6 +161,12 @@ std::unique_ptr<ReaderRuntime> Site::StartReader(const ReaderConfig& config) {
     auto reader = std::make_unique<ReaderRuntime>(config, makeSource_(config), loop_, offLoop_, owner);
     reader->Open();
     return reader;
+}
+
+ReaderRuntime* Site::FindReader(const std::string& name) const {
+    const auto found = std::find_if(readers_.begin(), readers_.end(),
+                                    [&](const auto& reader) { return reader->name() == name; });
+    return found == readers_.end() ? nullptr : found->get();
 }
 
 void Site::OnOpened(ReaderRuntime& reader) {
@@ -315,8 +333,8 @@ void Site::Reload() {
         return;
     }
     if (next.site != config_.site || !(next.mqtt == config_.mqtt) || !(next.spool == config_.spool) ||
-        !(next.http == config_.http)) {
-        Log("changes to the site, [mqtt], [spool] or [http] take effect at the next start");
+        !(next.http == config_.http) || !(next.control == config_.control)) {
+        Log("changes to the site, [mqtt], [spool], [http] or [control] take effect at the next start");
     }
     const ReaderChanges changes = CompareReaders(config_.readers, next.readers);
     config_.readers = next.readers;
@@ -555,7 +573,7 @@ std::string Site::StatusLine() const {
 SiteSnapshot Site::Snapshot() const {
     SiteSnapshot snapshot;
     snapshot.site = config_.site;
-    snapshot.commands = kCommandPolicy;
+    snapshot.commands = CommandPolicyWords(config_.control.commands);
     const bool offline = stage_ == Stage::kOffline || stage_ == Stage::kFinishing;
     snapshot.mqttConnected = uplink_.connected();
     snapshot.spoolMessages = spool_.size();
@@ -566,9 +584,9 @@ SiteSnapshot Site::Snapshot() const {
     return snapshot;
 }
 
-void Site::RunCommand(const std::string&, const std::string&, const std::string&,
+void Site::RunCommand(const std::string& reader, const std::string& command, const std::string& argsJson,
                       std::function<void(const CommandOutcome&)> done) {
-    done(CommandOutcome{CommandFailure::kForbidden, "", kCodeForbidden, "commands are off on this daemon"});
+    commands_.Run(reader, command, argsJson, std::move(done));
 }
 
 }  // namespace zendrik::daemon

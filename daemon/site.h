@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "daemon/command_channel.h"
+#include "daemon/commands.h"
 #include "daemon/config.h"
 #include "daemon/event_loop.h"
 #include "daemon/http_server.h"
@@ -89,6 +91,7 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     void OnUplinkAcknowledged() override;
 
     std::unique_ptr<ReaderRuntime> StartReader(const ReaderConfig& config);
+    ReaderRuntime* FindReader(const std::string& name) const;
     void Retire(const std::string& name, std::optional<ReaderConfig> successor);
     void Reload();
     void OrderReaders();
@@ -132,6 +135,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     std::vector<ReaderRuntime*> storePending_;
     std::vector<StoredEvent> storedEvents_;  // of the burst not yet committed, for the event stream
     OffLoop offLoop_;  // after the readers: it goes first, so that no call's result finds them gone
+    Commands commands_;
+    std::unique_ptr<CommandChannel> channel_;  // none while commands are off: nothing is subscribed
     Deferred store_;
     Timer statusTimer_;
     Timer checkpointTimer_;

@@ -94,6 +94,7 @@ void Uplink::Connect() {
 
 void Uplink::AfterClientCall() {
     TakeAcknowledgements();
+    TakeMessages();
     const MqttState now = mqtt_.state();
     if (now != lastState_) {
         const MqttState before = lastState_;
@@ -130,6 +131,9 @@ void Uplink::OnStateChange(MqttState before, MqttState now) {
             proving_.ArmIn(milliseconds{config_.reconnectMaxMs});
             Log("connected to the broker at " + config_.host + ":" + std::to_string(config_.port) + "; " +
                 std::to_string(spool_.size()) + " messages spooled");
+            if (!subscription_.empty()) {
+                mqtt_.Subscribe(subscription_);
+            }
             listener_.OnUplinkConnected();
             Pump();
             break;
@@ -192,6 +196,33 @@ bool Uplink::Publish(const std::string& topic, const std::string& payload, bool 
     }
     Watch();
     return true;
+}
+
+bool Uplink::PublishReply(const std::string& topic, const std::string& payload,
+                          const std::optional<std::string>& correlation) {
+    if (!connected()) {
+        return false;
+    }
+    if (!mqtt_.Publish(topic, payload, false, correlation)) {
+        AfterClientCall();
+        return false;
+    }
+    Watch();
+    return true;
+}
+
+void Uplink::Subscribe(std::string filter, std::function<void(const IncomingMessage&)> handler) {
+    subscription_ = std::move(filter);
+    onMessage_ = std::move(handler);
+    mqtt_.UseMqtt5();
+}
+
+void Uplink::TakeMessages() {
+    for (const IncomingMessage& message : mqtt_.TakeMessages()) {
+        if (onMessage_) {
+            onMessage_(message);
+        }
+    }
 }
 
 void Uplink::Pump() {

@@ -54,6 +54,13 @@ class Uplink {
     // when the broker has it, never after the connection it went out on was lost.
     bool Publish(const std::string& topic, const std::string& payload, bool retain,
                  std::function<void()> acknowledged = {});
+    // A reply outside the spool (QoS 1, not retained), with the request's Correlation Data when
+    // it came with one; false when not connected.
+    bool PublishReply(const std::string& topic, const std::string& payload,
+                      const std::optional<std::string>& correlation);
+    // From the next connection on (and on every one after it, all MQTT 5 then), `filter` is
+    // subscribed and what arrives on it goes to `handler`.
+    void Subscribe(std::string filter, std::function<void(const IncomingMessage&)> handler);
     // Hands stored messages to the client, oldest first, up to the window.
     void Pump();
     // A message was stored: the time from now to its acknowledgement is observed.
@@ -78,6 +85,7 @@ class Uplink {
     void AfterClientCall();
     void Watch();
     void TakeAcknowledgements();
+    void TakeMessages();
     void OnStateChange(MqttState before, MqttState now);
     // The one path for a connection that ended.
     void Lost();
@@ -95,6 +103,8 @@ class Uplink {
     std::unordered_map<int, InFlight> inFlight_;                        // message id -> spool row
     std::unordered_map<int, std::function<void()>> acknowledgedCalls_;  // message id -> call
     PublishLatency latency_;
+    std::string subscription_;
+    std::function<void(const IncomingMessage&)> onMessage_;
     EventSource socketWatch_;
     int watchedSocket_ = -1;
     Timer reconnect_;

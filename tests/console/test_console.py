@@ -6,9 +6,8 @@ ConsoleTest: the daemon as it comes (no [control], no [reader.settings]) behind 
 asked once and kept, the cards, a reader unplugged and back, a tag arriving and departing, the
 events list, no settings form, one column on a phone.
 ConsoleCommandsTest: the settings forms with commands "all" (a managed key, a setting saved and a
-bad one refused, inventory stopped and started, factory default) and their list with "read-only".
-It needs the daemon's command layer ([control] commands, [reader.settings]); CTest runs it as
-console_commands_test, which stays disabled until the daemon has that layer.
+bad one refused, inventory stopped and started, factory default) and their list with "read-only";
+CTest runs it as console_commands_test.
 
 The browser's log must hold no error but the refusals a scenario asks for. Run one case with
 `test_console.py ConsoleTest`. CTest sets ZENDRIKD, ZENDRIK_SIM, ZENDRIK_CLI and ZENDRIK_CONSOLE_DIR;

@@ -2,11 +2,13 @@
 
 #include <arpa/inet.h>
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -83,7 +85,7 @@ std::string Broker::log() const {
 }
 
 Subscriber::Subscriber(uint16_t port, const std::string& filter, const std::string& clientId,
-                       const std::string& caFile)
+                       const std::string& caFile, bool mqtt5)
     : filter_(filter) {
     mosquitto_lib_init();
     const bool persistent = !clientId.empty();
@@ -93,7 +95,12 @@ Subscriber::Subscriber(uint16_t port, const std::string& filter, const std::stri
     }
     mosquitto_connect_callback_set(client_, &Subscriber::OnConnect);
     mosquitto_subscribe_callback_set(client_, &Subscriber::OnSubscribe);
-    mosquitto_message_callback_set(client_, &Subscriber::OnMessage);
+    if (mqtt5) {
+        mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+        mosquitto_message_v5_callback_set(client_, &Subscriber::OnMessage5);
+    } else {
+        mosquitto_message_callback_set(client_, &Subscriber::OnMessage);
+    }
     mosquitto_reconnect_delay_set(client_, kReconnectDelaySeconds, kReconnectDelaySeconds, false);
     if (!caFile.empty()) {
         mosquitto_tls_set(client_, caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
@@ -129,16 +136,51 @@ void Subscriber::OnSubscribe(mosquitto*, void* self, int, int, const int*) {
 }
 
 void Subscriber::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
-    auto* subscriber = static_cast<Subscriber*>(self);
-    std::lock_guard lock(subscriber->mutex_);
-    subscriber->messages_.push_back(Message{message->topic,
-                                            std::string(static_cast<const char*>(message->payload),
-                                                        static_cast<std::size_t>(message->payloadlen)),
-                                            message->retain,
-                                            std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                std::chrono::system_clock::now().time_since_epoch())
-                                                .count()});
-    subscriber->arrived_.notify_all();
+    static_cast<Subscriber*>(self)->Keep(message, "");
+}
+
+void Subscriber::OnMessage5(mosquitto*, void* self, const mosquitto_message* message,
+                            const mosquitto_property* properties) {
+    void* data = nullptr;
+    uint16_t length = 0;
+    std::string correlation;
+    if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &data, &length, false) !=
+        nullptr) {
+        correlation.assign(static_cast<const char*>(data), length);
+    }
+    std::free(data);
+    static_cast<Subscriber*>(self)->Keep(message, correlation);
+}
+
+void Subscriber::Keep(const mosquitto_message* message, std::string correlation) {
+    std::lock_guard lock(mutex_);
+    messages_.push_back(Message{message->topic,
+                                std::string(static_cast<const char*>(message->payload),
+                                            static_cast<std::size_t>(message->payloadlen)),
+                                message->retain,
+                                std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::system_clock::now().time_since_epoch())
+                                    .count(),
+                                std::move(correlation)});
+    arrived_.notify_all();
+}
+
+void Subscriber::Publish(const std::string& topic, const std::string& payload,
+                         const std::string& responseTopic, const std::string& correlation, bool retain) {
+    mosquitto_property* properties = nullptr;
+    if (!responseTopic.empty()) {
+        mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC, responseTopic.c_str());
+    }
+    if (!correlation.empty()) {
+        mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA, correlation.data(),
+                                      static_cast<uint16_t>(correlation.size()));
+    }
+    const int code = mosquitto_publish_v5(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                                          payload.data(), kQos, retain, properties);
+    mosquitto_property_free_all(&properties);
+    if (code != MOSQ_ERR_SUCCESS) {
+        throw std::runtime_error(std::string("cannot publish: ") + mosquitto_strerror(code));
+    }
 }
 
 bool Subscriber::WaitFor(const std::function<bool(const std::vector<Message>&)>& done,

@@ -13,6 +13,7 @@
 
 struct mosquitto;
 struct mosquitto_message;
+struct mqtt5__property;
 
 namespace zendrik::testing {
 
@@ -40,26 +41,34 @@ struct Message {
     std::string payload;
     bool retained = false;
     int64_t receivedUnixMs = 0;  // when it arrived, by the system clock
+    std::string correlation;     // MQTT 5 Correlation Data, when it came with one
 };
 
 // A client that subscribes to `filter` at QoS 1 and collects what arrives on its own thread.
 // With a `clientId` its session persists on the broker, so that nothing published while it is
-// away (the broker restarting) is lost to it. With a `caFile` it connects with TLS.
+// away (the broker restarting) is lost to it. With a `caFile` it connects with TLS. With `mqtt5` it
+// speaks MQTT 5 (its session then ends with its connection), and keeps the Correlation Data.
 class Subscriber {
   public:
     Subscriber(uint16_t port, const std::string& filter, const std::string& clientId = "",
-               const std::string& caFile = "");
+               const std::string& caFile = "", bool mqtt5 = false);
     ~Subscriber();
 
     // Waits until `done` holds for what arrived (true) or the deadline passes (false).
     bool WaitFor(const std::function<bool(const std::vector<Message>&)>& done,
                  std::chrono::milliseconds deadline = std::chrono::seconds{10});
     std::vector<Message> messages();
+    // QoS 1, retained when asked; with MQTT 5 a Response Topic and Correlation Data may go with it.
+    void Publish(const std::string& topic, const std::string& payload, const std::string& responseTopic = "",
+                 const std::string& correlation = "", bool retain = false);
 
   private:
     static void OnConnect(mosquitto*, void* self, int code);
     static void OnSubscribe(mosquitto*, void* self, int mid, int count, const int* granted);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+    static void OnMessage5(mosquitto*, void* self, const mosquitto_message* message,
+                           const mqtt5__property* properties);
+    void Keep(const mosquitto_message* message, std::string correlation);
 
     std::string filter_;
     mosquitto* client_ = nullptr;

@@ -66,6 +66,50 @@ TEST(ConfigTest, ReadsEveryKeyAndKeepsDefaults) {
     EXPECT_EQ(config.readers[1].line, 18);
 }
 
+TEST(ConfigTest, ReadsTheManagedReaderAndWhatItPublishes) {
+    const DaemonConfig config = ParseConfig(R"(site = "a"
+[control]
+commands = "read-only"
+[[reader]]
+name = "gate-1"
+address = "usb"
+settings_check_s = 1
+settings_enforce = false
+publish = ["read", "departed"]
+read_interval_ms = 1000
+epc_include = ["E200", "3000"]
+epc_exclude = ["e2000000dead"]
+[reader.settings]
+power = 26
+buzzer = "off"
+work-mode = "always"
+[[reader]]
+name = "gate-2"
+address = "usb:/x"
+[reader.settings]
+)",
+                                            CheckSchemes);
+    EXPECT_EQ(config.control.commands, CommandPolicy::kReadOnly);
+    const ReaderConfig& managed = config.readers[0];
+    EXPECT_TRUE(managed.settingsManaged);
+    EXPECT_EQ(managed.settings,
+              (std::vector<DeclaredSetting>{{"power", "26"}, {"buzzer", "off"}, {"work-mode", "always"}}));
+    EXPECT_EQ(managed.settingsCheckS, 1u);
+    EXPECT_FALSE(managed.settingsEnforce);
+    EXPECT_EQ(managed.publish, kPublishRead | kPublishDeparted);
+    EXPECT_EQ(managed.readIntervalMs, 1000u);
+    EXPECT_EQ(managed.epcInclude, (std::vector<std::string>{"e200", "3000"}));
+    EXPECT_EQ(managed.epcExclude, (std::vector<std::string>{"e2000000dead"}));
+    // An empty table manages nothing but says so; no table leaves the reader unmanaged.
+    EXPECT_TRUE(config.readers[1].settingsManaged);
+    EXPECT_TRUE(config.readers[1].settings.empty());
+    EXPECT_EQ(config.readers[1].settingsCheckS, 300u);
+    EXPECT_TRUE(config.readers[1].settingsEnforce);
+    EXPECT_EQ(config.readers[1].publish, kPublishAll);
+    EXPECT_FALSE(ParseConfig(kGood, CheckSchemes).readers[0].settingsManaged);
+    EXPECT_EQ(ParseConfig(kGood, CheckSchemes).control.commands, CommandPolicy::kOff);
+}
+
 struct BadFile {
     const char* what;
     std::string text;
@@ -167,6 +211,37 @@ TEST(ConfigTest, RefusesBadFilesWithLineAndReason) {
         {"a token with a space", "site = \"a\"\n[http]\ntoken = \"a b\"\n" + reader, 3, "without spaces"},
         {"unknown key in [http]", "site = \"a\"\n[http]\nport = 80\n" + reader, 3,
          "unknown key \"port\" in [http]"},
+        // The desired settings, with the words of `zendrik set`, and what is published.
+        {"an unknown setting", "site = \"a\"\n" + reader + "[reader.settings]\npower = 26\npowr = 3\n", 7,
+         "reader \"g\": [reader.settings]: unknown setting \"powr\""},
+        {"a power no kind takes", "site = \"a\"\n" + reader + "[reader.settings]\npower = 99\n", 6,
+         "power must be"},
+        {"a word the tool does not take",
+         "site = \"a\"\n" + reader + "[reader.settings]\nbuzzer = \"loud\"\n", 6, "buzzer"},
+        {"a setting that is shown only", "site = \"a\"\n" + reader + "[reader.settings]\nband = \"fcc\"\n", 6,
+         "band cannot be set"},
+        {"a setting as true", "site = \"a\"\n" + reader + "[reader.settings]\nbuzzer = true\n", 6,
+         "must be a text or an integer"},
+        {"output bytes past the EPC window",
+         "site = \"a\"\n" + reader + "[reader.settings]\noutput-start = 10\noutput-length = 4\n", 5,
+         "runs past the 12 EPC bytes"},
+        {"settings not a table", "site = \"a\"\n" + reader + "settings = 1\n", 5, "must be a table"},
+        {"a check interval below zero", "site = \"a\"\n" + reader + "settings_check_s = -1\n", 5,
+         "from 0 to"},
+        {"enforce as a word", "site = \"a\"\n" + reader + "settings_enforce = \"yes\"\n", 5, "true or false"},
+        {"an unknown kind to publish", "site = \"a\"\n" + reader + "publish = [\"read\", \"writes\"]\n", 5,
+         "has \"writes\"; the kinds are read, arrived"},
+        {"publish not a list", "site = \"a\"\n" + reader + "publish = \"read\"\n", 5,
+         "must be a list of texts"},
+        {"an EPC prefix that is no hex", "site = \"a\"\n" + reader + "epc_include = [\"e2\", \"xyz\"]\n", 5,
+         "has \"xyz\"; an EPC prefix is 1 to 128 hexadecimal digits"},
+        {"an empty EPC prefix", "site = \"a\"\n" + reader + "epc_exclude = [\"\"]\n", 5, "an EPC prefix is"},
+        {"a read interval as text", "site = \"a\"\n" + reader + "read_interval_ms = \"1s\"\n", 5,
+         "must be an integer"},
+        {"an unknown command policy", "site = \"a\"\n[control]\ncommands = \"some\"\n" + reader, 3,
+         "it takes \"off\", \"read-only\" or \"all\""},
+        {"unknown key in [control]", "site = \"a\"\n[control]\ncommand = \"all\"\n" + reader, 3,
+         "unknown key \"command\" in [control]"},
     };
     for (const BadFile& bad : cases) {
         SCOPED_TRACE(bad.what);

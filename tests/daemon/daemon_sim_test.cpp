@@ -19,6 +19,7 @@
 #include "tests/daemon/http_client.h"
 #include "tests/daemon/notify_socket.h"
 #include "tests/daemon/silent_udp.h"
+#include "tests/daemon/sim_harness.h"
 #include "tests/support/loopback.h"
 
 namespace zendrik::testing {
@@ -26,40 +27,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Messages = std::vector<Message>;
-
-constexpr const char* kTag = "e2003412012345678901abcd";
-constexpr auto kSocketWait = 10s;
-constexpr auto kReadyWait = 10s;
-constexpr int kRoundTimeMs = 10;
-
-// A virtual reader on a HID socket, with a serial number of its own and one tag in its field.
-class VirtualReader {
-  public:
-    VirtualReader(const TemporaryDirectory& directory, const std::string& name, const std::string& serial)
-        : socket_(directory.File(name + ".sock")), log_(directory.File(name + ".log")), serial_(serial) {
-        Plug();
-    }
-
-    void Plug() {
-        std::filesystem::remove(socket_);
-        process_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{ZENDRIK_SIM_PATH, "--hid-socket", socket_, "--serial", serial_, "--tag",
-                                     kTag, "--round-time", std::to_string(kRoundTimeMs)},
-            log_);
-        const auto deadline = std::chrono::steady_clock::now() + kSocketWait;
-        while (!std::filesystem::exists(socket_) && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(10ms);
-        }
-    }
-    void Unplug() { process_.reset(); }
-    std::string address() const { return "usb:" + socket_; }
-
-  private:
-    std::string socket_;
-    std::string log_;
-    std::string serial_;
-    std::unique_ptr<ChildProcess> process_;
-};
 
 // The daemon's configuration, with the lines of its [http] table: by default no HTTP server, as
 // tests side by side would share the default port.
@@ -77,44 +44,6 @@ std::string Config(uint16_t port, const TemporaryDirectory& directory,
     std::ofstream(path) << text;
     return path;
 }
-
-// zendrikd with a notify socket of the test's own; started when made.
-class Zendrikd {
-  public:
-    Zendrikd(const std::string& config, const TemporaryDirectory& directory,
-             std::map<std::string, std::string> environment = {},
-             const std::vector<std::string>& arguments = {})
-        : notify_(directory.File("notify-" + std::to_string(++starts_))),
-          log_(directory.File("zendrikd.log")) {
-        environment["NOTIFY_SOCKET"] = notify_.path();
-        std::vector<std::string> argv{ZENDRIKD_PATH, "--config", config};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        process_ = std::make_unique<ChildProcess>(argv, log_, environment);
-    }
-    bool Ready() { return Notified("READY=1"); }
-    bool Notified(const std::string& text) { return notify_.WaitFor(text, kReadyWait); }
-    // Every notification up to the first that holds `text` (the last one; none when it came not).
-    std::vector<std::string> NotificationsUntil(const std::string& text) {
-        std::vector<std::string> seen;
-        const auto end = std::chrono::steady_clock::now() + kReadyWait;
-        while (std::chrono::steady_clock::now() < end) {
-            seen.push_back(notify_.Next(std::chrono::duration_cast<std::chrono::milliseconds>(
-                end - std::chrono::steady_clock::now())));
-            if (seen.back().find(text) != std::string::npos) {
-                return seen;
-            }
-        }
-        return {};
-    }
-    ChildProcess& process() { return *process_; }
-    std::string log() const { return ReadFile(log_); }
-
-  private:
-    static inline int starts_ = 0;
-    NotifySocket notify_;
-    std::string log_;
-    std::unique_ptr<ChildProcess> process_;
-};
 
 nlohmann::json Json(const Message& message) {
     return nlohmann::json::parse(message.payload);

@@ -125,6 +125,14 @@ TEST(PayloadTest, TopicsTimesAndStatuses) {
     EXPECT_EQ(topics.ForEvent("gate-1", ZENDRIK_EVENT_READ), "plant/zendrik/dock-3/gate-1/reads");
     EXPECT_EQ(topics.ForEvent("gate-1", ZENDRIK_EVENT_DEPARTED), "plant/zendrik/dock-3/gate-1/events");
     EXPECT_EQ(topics.ReaderStatus("gate-1"), "plant/zendrik/dock-3/gate-1/status");
+    EXPECT_EQ(topics.AllCommands(), "plant/zendrik/dock-3/+/cmd");
+    EXPECT_EQ(topics.Reply("gate-1"), "plant/zendrik/dock-3/gate-1/reply");
+    EXPECT_EQ(topics.ReaderOfCommand("plant/zendrik/dock-3/gate-1/cmd"), "gate-1");
+    for (const char* other :
+         {"plant/zendrik/dock-3/gate-1/reply", "plant/zendrik/dock-4/gate-1/cmd", "plant/zendrik/dock-3//cmd",
+          "plant/zendrik/dock-3/a/b/cmd", "plant/zendrik/dock-3/cmd"}) {
+        EXPECT_EQ(topics.ReaderOfCommand(other), "") << other;
+    }
 
     EXPECT_EQ(UtcTimeText(0), "1970-01-01T00:00:00.000Z");
     EXPECT_EQ(UtcTimeText(1796746880485), "2026-12-08T16:21:20.485Z");
@@ -135,11 +143,24 @@ TEST(PayloadTest, TopicsTimesAndStatuses) {
     unknown.spooled = 4;
     EXPECT_EQ(ReaderStatusJson(unknown),
               R"({"state":"link-lost","time":"1970-01-01T00:00:00.000Z","kind":null,"version":null,)"
-              R"("serial":null,"reads":0,"spooled":4,"dropped":0})");
-    ReaderStatus known{true, 1796746880485, 2, "V2.1 \"b\"\\x01", "0011aabb", 7, 0, 3};
+              R"("serial":null,"reads":0,"spooled":4,"dropped":0,"published":0,"inventory":"running",)"
+              R"("settings":"unmanaged"})");
+    ReaderStatus known;
+    known.linkUp = true;
+    known.timeMs = 1796746880485;
+    known.kind = 2;
+    known.version = "V2.1 \"b\"\\x01";
+    known.serial = "0011aabb";
+    known.reads = 7;
+    known.dropped = 3;
+    known.published = 5;
+    known.inventoryRunning = false;
+    known.settings = "drifted";
+    known.driftJson = R"({"power":{"want":26,"have":33}})";
     EXPECT_EQ(ReaderStatusJson(known),
               R"({"state":"online","time":"2026-12-08T16:21:20.485Z","kind":2,"version":"V2.1 \"b\"\\x01",)"
-              R"("serial":"0011aabb","reads":7,"spooled":0,"dropped":3})");
+              R"("serial":"0011aabb","reads":7,"spooled":0,"dropped":3,"published":5,"inventory":"stopped",)"
+              R"("settings":"drifted","drift":{"power":{"want":26,"have":33}}})");
     // Bytes that are not UTF-8 are replaced rather than refused.
     known.version = std::string("\xff\xfe", 2);
     EXPECT_NE(ReaderStatusJson(known).find("\"version\":\"\xef\xbf\xbd\xef\xbf\xbd\""), std::string::npos);
