@@ -351,6 +351,13 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
     const std::size_t onlineBefore = onlineStatuses(ops.client().messages());
     // A request the broker kept from before is no request of now.
     ops.client().Publish("zt/t/gate-2/cmd", R"({"id":"stale","command":"info"})", "", "", true);
+    // The broker has it (and keeps it) once it comes back to the operator, who takes every topic: a
+    // daemon that subscribed before then would be handed it as a request of now.
+    ASSERT_TRUE(ops.client().WaitFor([](const Messages& m) {
+        return std::any_of(m.begin(), m.end(), [](const Message& message) {
+            return message.topic == "zt/t/gate-2/cmd" && message.payload.find("stale") != std::string::npos;
+        });
+    }));
     WriteConfig(directory, broker.port(), "[control]\ncommands = \"read-only\"\n",
                 {{&gate1, "[reader.settings]\nbuzzer = \"off\"\n"}, {&gate2, ""}}, http);
     daemon.emplace(config, directory);
