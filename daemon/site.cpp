@@ -560,6 +560,8 @@ SiteSnapshot Site::Snapshot() const {
     snapshot.mqttConnected = uplink_.connected();
     snapshot.spoolMessages = spool_.size();
     snapshot.publishSeconds = uplink_.publishSeconds();
+    snapshot.loopStallSeconds = loop_.stallSeconds();
+    snapshot.longestLoopStallSeconds = loop_.longestStallSeconds();
     for (const auto& reader : readers_) {
         snapshot.readers.push_back(reader->Snapshot(spool_.counts(reader->name()), offline));
     }

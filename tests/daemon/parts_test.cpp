@@ -6,6 +6,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -75,6 +76,27 @@ TEST(EventLoopTest, ServesIoTimersAndSignalsAndRethrowsAHandlersFailure) {
     EXPECT_THROW(another.Run(), std::runtime_error);
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
+}
+
+// Each turn of Run() is timed by the loop's clock from the end of its wait to the next one: a
+// handler that takes 7 ms shows as one turn in the 10 ms bucket and as the longest.
+TEST(EventLoopTest, TimesEveryTurnOfRun) {
+    Timer::Clock::time_point now{};
+    EventLoop loop([&] { return now; });
+    Deferred slow;
+    Deferred quick = loop.AddDeferred(0, [&] { loop.Exit(0); });
+    slow = loop.AddDeferred(0, [&] {
+        now += milliseconds{7};
+        quick.Schedule();
+    });
+    slow.Schedule();
+    ASSERT_EQ(loop.Run(), 0);
+    const Histogram& turns = loop.stallSeconds();
+    const auto tenMs = std::find(Histogram::kBounds.begin(), Histogram::kBounds.end(), 0.01);
+    EXPECT_EQ(turns.counts()[static_cast<std::size_t>(tenMs - Histogram::kBounds.begin())], 1u);
+    EXPECT_EQ(turns.counts()[0], turns.count() - 1);  // every other turn took no time
+    EXPECT_GE(turns.count(), 2u);
+    EXPECT_DOUBLE_EQ(loop.longestStallSeconds(), 0.007);
 }
 
 TEST(BackoffTest, DoublesToTheCeilingWithJitterInTheUpperHalf) {
