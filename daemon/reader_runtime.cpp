@@ -160,23 +160,35 @@ bool ReaderRuntime::TakeEvents(Spool::Burst& burst, const StoreContext& context,
     if (!source_ || phase_ == Phase::kOpening || phase_ == Phase::kFailed) {
         return true;
     }
-    zendrik_event event{};
+    if (readsTopic_.empty()) {
+        readsTopic_ = context.topics.Reads(config_.name);
+        eventsTopic_ = context.topics.Events(config_.name);
+    }
+    // Taken from the handle a batch at a time: one lock of its queue for many events.
     while (burst.added() < limit) {
-        if (!source_->Next(event)) {
+        const std::size_t wanted = std::min(context.batch.size(), limit - burst.added());
+        const std::size_t taken = source_->NextEvents(context.batch.first(wanted));
+        for (std::size_t i = 0; i < taken; ++i) {
+            Store(context.batch[i], burst, context);
+        }
+        if (taken < wanted) {
             return true;
         }
-        CopyReaderName(event, config_.name);
-        StoredEvent stored{config_.name, 0, zendrik_event_kind_name(event.kind), {}};
-        stored.seq =
-            burst.Add(config_.name, context.topics.ForEvent(config_.name, event.kind), [&](uint64_t given) {
-                event.seq = given;
-                stored.payload = context.render(event);
-                return stored.payload;
-            });
-        Count(event);
-        context.stored(std::move(stored));
     }
     return false;
+}
+
+void ReaderRuntime::Store(zendrik_event& event, Spool::Burst& burst, const StoreContext& context) {
+    CopyReaderName(event, config_.name);
+    StoredEvent stored{config_.name, 0, zendrik_event_kind_name(event.kind), {}};
+    const std::string& topic = event.kind == ZENDRIK_EVENT_READ ? readsTopic_ : eventsTopic_;
+    stored.seq = burst.Add(config_.name, topic, [&](uint64_t given) {
+        event.seq = given;
+        stored.payload = context.render(event);
+        return stored.payload;
+    });
+    Count(event);
+    context.stored(std::move(stored));
 }
 
 void ReaderRuntime::Count(const zendrik_event& event) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "daemon/backoff.h"
 #include "daemon/config.h"
@@ -54,7 +55,8 @@ class Uplink {
     // when the broker has it, never after the connection it went out on was lost.
     bool Publish(const std::string& topic, const std::string& payload, bool retain,
                  std::function<void()> acknowledged = {});
-    // Hands stored messages to the client, oldest first, up to the window.
+    // Hands stored messages to the client, oldest first, up to the window, and deletes from the
+    // spool what the broker acknowledged; at most every few milliseconds (later calls wait for it).
     void Pump();
     // A message was stored: the time from now to its acknowledgement is observed.
     void NoteStored(const std::string& reader, uint64_t seq) {
@@ -78,6 +80,8 @@ class Uplink {
     void AfterClientCall();
     void Watch();
     void TakeAcknowledgements();
+    // Whether there was anything to delete.
+    bool DeleteAcknowledged();
     void OnStateChange(MqttState before, MqttState now);
     // The one path for a connection that ended.
     void Lost();
@@ -92,7 +96,8 @@ class Uplink {
     Backoff backoff_;
     bool carried_ = false;  // the current connection has had a message acknowledged
     bool closed_ = false;
-    std::unordered_map<int, InFlight> inFlight_;                        // message id -> spool row
+    std::unordered_map<int, InFlight> inFlight_;  // message id -> spool row
+    std::vector<int64_t> acknowledgedRows_;       // acknowledged, deleted from the spool at the next send
     std::unordered_map<int, std::function<void()>> acknowledgedCalls_;  // message id -> call
     PublishLatency latency_;
     EventSource socketWatch_;
@@ -101,6 +106,8 @@ class Uplink {
     Timer connectDeadline_;
     Timer proving_;
     Timer housekeeping_;
+    Timer sendPause_;
+    Timer::Clock::time_point lastSend_{};
 };
 
 }  // namespace zendrik::daemon
