@@ -28,6 +28,8 @@ constexpr std::string_view kSeqKey = "\"seq\":";
 // utime and stime are fields 14 and 15 of /proc/PID/stat; counted after the command's ")", which
 // ends field 2, they are the 12th and 13th.
 constexpr int kUtimeAfterCommand = 12;
+// A loop that has fallen far behind may take long to answer; the figures wait for it.
+constexpr auto kScrapeLimit = 60s;
 
 }  // namespace
 
@@ -121,6 +123,15 @@ std::map<std::string, double> ScrapeMetrics(uint16_t httpPort) {
         samples[line.substr(0, space)] = value == "+Inf" ? HUGE_VAL : std::strtod(value.c_str(), nullptr);
     }
     return samples;
+}
+
+std::map<std::string, double> ScrapeMetricsWith(uint16_t httpPort, const std::string& sample) {
+    const auto deadline = std::chrono::steady_clock::now() + kScrapeLimit;
+    std::map<std::string, double> metrics = ScrapeMetrics(httpPort);
+    while (metrics.count(sample) == 0 && std::chrono::steady_clock::now() < deadline) {
+        metrics = ScrapeMetrics(httpPort);
+    }
+    return metrics;
 }
 
 double SumOf(const std::map<std::string, double>& metrics, const std::string& name) {

@@ -45,6 +45,8 @@ double CpuSeconds(pid_t pid);
 
 // The samples of GET /metrics by name with their labels ("zendrik_reads_total{reader=\"r1\"}").
 std::map<std::string, double> ScrapeMetrics(uint16_t httpPort);
+// The same, asked again until `sample` is among them (or a minute has passed).
+std::map<std::string, double> ScrapeMetricsWith(uint16_t httpPort, const std::string& sample);
 // The sum of the samples whose name (before any labels) is `name`.
 double SumOf(const std::map<std::string, double>& metrics, const std::string& name);
 
