@@ -23,6 +23,7 @@
 #include <set>
 #include <thread>
 
+#include "bench/daemon_harness.h"
 #include "tests/daemon/broker.h"
 #include "tests/daemon/child_process.h"
 #include "tests/daemon/http_client.h"
@@ -33,6 +34,10 @@
 namespace {
 
 using namespace std::chrono_literals;
+using zendrik::bench::AnsweredReads;
+using zendrik::bench::BenchConfig;
+using zendrik::bench::SecondsFrom;
+using zendrik::bench::StartVirtualReaders;
 using zendrik::testing::Broker;
 using zendrik::testing::ChildProcess;
 using zendrik::testing::EventStreamClient;
@@ -50,11 +55,6 @@ constexpr int kDefaultSeconds = 600;
 constexpr int kDefaultStreamSeconds = 30;
 constexpr int kEarlyShare = 10;  // memory is first taken after a tenth of the run
 constexpr auto kDrainTime = 5s;
-
-int SecondsFrom(const char* variable, int byDefault) {
-    const char* text = std::getenv(variable);
-    return text != nullptr ? std::atoi(text) : byDefault;
-}
 
 int RunSeconds() {
     return std::max(SecondsFrom("ZENDRIK_DAEMON_BENCH_SECONDS", kDefaultSeconds), kEarlyShare);
@@ -84,13 +84,6 @@ int64_t UnixMs(const std::string& text) {
     return static_cast<int64_t>(timegm(&utc)) * 1000 + millis;
 }
 
-uint64_t AnsweredReads(const std::string& log) {
-    static const std::regex answered("([0-9]+) tag reads answered");
-    std::smatch match;
-    const std::string text = ReadFile(log);
-    return std::regex_search(text, match, answered) ? std::stoull(match[1]) : 0;
-}
-
 double Percentile(std::vector<double> values, double share) {
     if (values.empty()) {
         return 0;
@@ -109,43 +102,6 @@ constexpr auto kReadingTime = 2s;  // every reader's inventory running before th
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Virtual readers on HID sockets in `directory`, each with a serial number and a tag of its own,
-// kept in `readers`; gives their addresses once every socket is there.
-std::vector<std::string> StartVirtualReaders(const TemporaryDirectory& directory, int count, int roundTimeMs,
-                                             std::vector<std::unique_ptr<ChildProcess>>& readers) {
-    std::vector<std::string> addresses;
-    for (int i = 1; i <= count; ++i) {
-        const std::string socket = directory.File("reader-" + std::to_string(i));
-        char tag[32];
-        std::snprintf(tag, sizeof tag, "e2003412012345678901%04d", i);  // 12 bytes
-        readers.push_back(std::make_unique<ChildProcess>(
-            std::vector<std::string>{ZENDRIK_SIM_PATH, "--hid-socket", socket, "--serial", std::to_string(i),
-                                     "--tag", tag, "--round-time", std::to_string(roundTimeMs)},
-            directory.File("reader-" + std::to_string(i) + ".log")));
-        while (!std::filesystem::exists(socket)) {
-            std::this_thread::sleep_for(10ms);
-        }
-        addresses.push_back("usb:" + socket);
-    }
-    return addresses;
-}
-
-// The configuration of site "bench" with readers r1, r2, ... at `addresses`, and HTTP on
-// `httpPort` (none for 0).
-std::string BenchConfig(uint16_t port, const TemporaryDirectory& directory,
-                        const std::vector<std::string>& addresses, uint16_t httpPort = 0) {
-    const std::string listen = httpPort != 0 ? "127.0.0.1:" + std::to_string(httpPort) : "";
-    std::string config = "site = \"bench\"\n[mqtt]\nport = " + std::to_string(port) + "\n[spool]\npath = \"" +
-                         directory.File("spool.sqlite") + "\"\n[http]\nlisten = \"" + listen + "\"\n";
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-        config +=
-            "[[reader]]\nname = \"r" + std::to_string(i + 1) + "\"\naddress = \"" + addresses[i] + "\"\n";
-    }
-    const std::string path = directory.File("zendrikd.toml");
-    std::ofstream(path) << config;
-    return path;
 }
 
 void DaemonDelivery(benchmark::State& state) {

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/signalfd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
@@ -99,7 +100,7 @@ void Timer::ArmAt(Clock::time_point when) {
     sd_event_source_set_enabled(source_.get(), SD_EVENT_ONESHOT);
 }
 
-EventLoop::EventLoop() {
+EventLoop::EventLoop(ClockReading now) : now_(std::move(now)) {
     sd_event* loop = nullptr;
     Check(sd_event_new(&loop), "sd_event_new");
     loop_.reset(loop);
@@ -175,12 +176,36 @@ void EventLoop::EnableWatchdog() {
     sd_event_set_watchdog(loop_.get(), 1);
 }
 
+// sd_event_loop() with its three steps taken apart, so that the work between two waits is timed.
 int EventLoop::Run() {
-    const int result = sd_event_loop(loop_.get());
+    sd_event* const loop = loop_.get();
+    int result = 0;
+    while (result >= 0 && sd_event_get_state(loop) != SD_EVENT_FINISHED) {
+        result = sd_event_prepare(loop);
+        if (result == 0) {
+            result = sd_event_wait(loop, std::numeric_limits<uint64_t>::max());
+        }
+        const Timer::Clock::time_point busy = now_();
+        if (result > 0) {
+            result = sd_event_dispatch(loop);
+        }
+        ObserveStall(now_() - busy);
+    }
     if (failure_) {
         std::rethrow_exception(std::exchange(failure_, nullptr));
     }
-    return result;
+    if (result < 0) {
+        return result;
+    }
+    int code = 0;
+    sd_event_get_exit_code(loop, &code);
+    return code;
+}
+
+void EventLoop::ObserveStall(Timer::Clock::duration stall) {
+    const double seconds = std::chrono::duration<double>(stall).count();
+    stalls_.Observe(seconds);
+    longestStall_ = std::max(longestStall_, seconds);
 }
 
 void EventLoop::RunOnce(std::chrono::milliseconds timeout) {

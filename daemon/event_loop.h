@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 
+#include "daemon/histogram.h"
+
 struct signalfd_siginfo;
 
 namespace zendrik::daemon {
@@ -70,9 +72,11 @@ class EventLoop {
     using IoHandler = std::function<void(uint32_t events)>;  // EPOLLIN, EPOLLOUT, EPOLLERR, EPOLLHUP
     using TimerHandler = std::function<void()>;
     using SignalHandler = std::function<void(const signalfd_siginfo& info)>;
+    using ClockReading = std::function<Timer::Clock::time_point()>;
 
-    // Throws std::system_error when sd-event cannot be set up.
-    EventLoop();
+    // Throws std::system_error when sd-event cannot be set up. `now` times the loop's stalls
+    // (tests give a clock of their own).
+    explicit EventLoop(ClockReading now = Timer::Clock::now);
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
 
@@ -93,8 +97,13 @@ class EventLoop {
     // a wedged loop stops pinging. A silent no-op without a watchdog.
     void EnableWatchdog();
 
-    // Runs until Exit(); rethrows an exception a handler threw.
+    // Runs until Exit(); rethrows an exception a handler threw. Every turn is timed from the
+    // moment the loop had work (its wait ended, or work was pending already) to the moment it
+    // could wait again: that is how long a descriptor that turned ready meanwhile went unseen.
     int Run();
+    // The turns of Run() so far, in seconds, and the longest of them.
+    const Histogram& stallSeconds() const { return stalls_; }
+    double longestStallSeconds() const { return longestStall_; }
     // One iteration: waits at most `timeout` for something to do.
     void RunOnce(std::chrono::milliseconds timeout);
     void Exit(int code);
@@ -103,7 +112,12 @@ class EventLoop {
     struct Unref {
         void operator()(sd_event* loop) const { sd_event_unref(loop); }
     };
+    void ObserveStall(Timer::Clock::duration stall);
+
     std::unique_ptr<sd_event, Unref> loop_;
+    ClockReading now_;
+    Histogram stalls_;
+    double longestStall_ = 0;
     std::exception_ptr failure_;  // a handler's exception, for Run() to rethrow
     friend struct EventSource::Callbacks;
 };

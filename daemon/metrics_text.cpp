@@ -167,6 +167,12 @@ std::string MetricsText(const SiteSnapshot& site) {
     out.Family("zendrik_publish_seconds", "histogram",
                "Time from a read to the broker's acknowledgement of its message.");
     out.HistogramSamples("zendrik_publish_seconds", "", site.publishSeconds);
+    out.Family("zendrik_loop_stall_seconds", "histogram",
+               "Time each turn of the daemon's loop kept it from waiting for its descriptors.");
+    out.HistogramSamples("zendrik_loop_stall_seconds", "", site.loopStallSeconds);
+    out.Family("zendrik_loop_stall_longest_seconds", "gauge",
+               "The longest turn of the daemon's loop so far.");
+    out.Sample("zendrik_loop_stall_longest_seconds", "", Number(site.longestLoopStallSeconds));
     out.Family("zendrik_round_seconds", "histogram", "Time of one inventory round of the reader.");
     for (const ReaderSnapshot& reader : site.readers) {
         out.HistogramSamples("zendrik_round_seconds", ReaderLabel(reader), reader.roundSeconds);

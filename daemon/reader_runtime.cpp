@@ -19,6 +19,8 @@ constexpr int64_t kReaderWatchPriority = -1;
 // A reader whose inventory was stopped is asked this often who it is: the library reports a link
 // lost or restored with the request that found it.
 constexpr std::chrono::seconds kStoppedProbeInterval{5};
+// A read carries its round's time in microseconds.
+constexpr double kMicrosecondsPerSecond = 1e6;
 
 void CopyReaderName(zendrik_event& event, const std::string& name) {
     const std::size_t length = std::min(name.size(), sizeof event.reader - 1);
@@ -179,18 +181,27 @@ bool ReaderRuntime::TakeEvents(Spool::Burst& burst, const StoreContext& context,
     if (!source_ || phase_ == Phase::kOpening || phase_ == Phase::kFailed) {
         return true;
     }
-    zendrik_event event{};
+    if (readsTopic_.empty()) {
+        readsTopic_ = context.topics.Reads(config_.name);
+        eventsTopic_ = context.topics.Events(config_.name);
+    }
+    // Taken from the handle a batch at a time: one lock of its queue for many events.
     while (burst.added() < limit) {
-        if (!source_->Next(event)) {
+        const std::size_t wanted = std::min(context.batch.size(), limit - burst.added());
+        const std::size_t taken = source_->NextEvents(context.batch.first(wanted));
+        for (std::size_t i = 0; i < taken; ++i) {
+            zendrik_event& event = context.batch[i];
+            if (event.kind == ZENDRIK_EVENT_COMPLETED) {
+                completions_.push_back(event);  // handed out once what came before it is stored
+                continue;
+            }
+            Count(event);
+            if (filter_.Passes(event)) {
+                Store(event, burst, context);
+            }
+        }
+        if (taken < wanted) {
             return true;
-        }
-        if (event.kind == ZENDRIK_EVENT_COMPLETED) {
-            completions_.push_back(event);  // handed out once what came before it is stored
-            continue;
-        }
-        Count(event);
-        if (filter_.Passes(event)) {
-            Store(burst, context, event);
         }
     }
     return false;
@@ -219,15 +230,15 @@ bool ReaderRuntime::TakeOwnEvents(Spool::Burst& burst, const StoreContext& conte
     return ownEvents_.empty();
 }
 
-void ReaderRuntime::Store(Spool::Burst& burst, const StoreContext& context, zendrik_event& event) {
+void ReaderRuntime::Store(zendrik_event& event, Spool::Burst& burst, const StoreContext& context) {
     CopyReaderName(event, config_.name);
     StoredEvent stored{config_.name, 0, zendrik_event_kind_name(event.kind), {}};
-    stored.seq =
-        burst.Add(config_.name, context.topics.ForEvent(config_.name, event.kind), [&](uint64_t given) {
-            event.seq = given;
-            stored.payload = context.render(event);
-            return stored.payload;
-        });
+    const std::string& topic = event.kind == ZENDRIK_EVENT_READ ? readsTopic_ : eventsTopic_;
+    stored.seq = burst.Add(config_.name, topic, [&](uint64_t given) {
+        event.seq = given;
+        stored.payload = context.render(event);
+        return stored.payload;
+    });
     ++published_;
     ++eventsByKind_[zendrik_event_kind_name(event.kind)];
     if (event.kind == ZENDRIK_EVENT_READ) {
@@ -240,6 +251,9 @@ void ReaderRuntime::Store(Spool::Burst& burst, const StoreContext& context, zend
 void ReaderRuntime::Count(const zendrik_event& event) {
     if (event.kind == ZENDRIK_EVENT_READ) {
         ++status_.reads;
+        if (event.round_us > 0) {
+            roundSeconds_.Observe(event.round_us / kMicrosecondsPerSecond);
+        }
     } else if (event.kind == ZENDRIK_EVENT_LINK_LOST || event.kind == ZENDRIK_EVENT_LINK_RESTORED ||
                event.kind == ZENDRIK_EVENT_LINK_UP) {
         NoteLink(event);

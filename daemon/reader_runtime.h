@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,8 @@ struct StoreContext {
     // Told of every message stored (its burst not yet committed): for the time it takes to reach
     // the broker, and for the HTTP event stream once the burst is committed.
     std::function<void(StoredEvent event)> stored;
+    // Where events are taken from a reader's handle, as many at once as it holds.
+    std::span<zendrik_event> batch;
 };
 
 // One configured reader while the daemon runs: its source opened, identified, stopped and closed
@@ -135,7 +138,7 @@ class ReaderRuntime : DesiredSettings::Reader {
     void SettingsChanged() override;
 
     bool TakeOwnEvents(Spool::Burst& burst, const StoreContext& context, std::size_t limit);
-    void Store(Spool::Burst& burst, const StoreContext& context, zendrik_event& event);
+    void Store(zendrik_event& event, Spool::Burst& burst, const StoreContext& context);
     void DispatchCompletions();
     void ProbeWhileStopped();
     void StatusChanged();
@@ -160,6 +163,8 @@ class ReaderRuntime : DesiredSettings::Reader {
     bool everUp_ = false;
     bool linkChanged_ = false;  // since the last commit
     ReaderStatus status_;
+    std::string readsTopic_;  // made at the first take: every event goes to one of the two
+    std::string eventsTopic_;
     uint64_t dropped_ = 0;  // what the source dropped, as last seen
     uint64_t droppedLogged_ = 0;
     uint64_t published_ = 0;  // events stored

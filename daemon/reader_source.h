@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -43,6 +45,14 @@ class ReaderSource {
     virtual int eventFd() const = 0;
     // Takes the oldest queued event without waiting; false when none is queued.
     virtual bool Next(zendrik_event& event) = 0;
+    // Takes up to `events.size()` of the oldest queued events at once, without waiting; how many.
+    virtual std::size_t NextEvents(std::span<zendrik_event> events) {
+        std::size_t taken = 0;
+        while (taken < events.size() && Next(events[taken])) {
+            ++taken;
+        }
+        return taken;
+    }
     // Asks the reader who it is; nothing when it does not answer.
     virtual std::optional<ReaderIdentity> Identify() = 0;
     // Stops reading; events already queued stay to be taken.

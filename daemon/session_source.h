@@ -21,6 +21,7 @@ class SessionSource : public ReaderSource {
     std::optional<std::string> Start() override;
     int eventFd() const override;
     bool Next(zendrik_event& event) override;
+    std::size_t NextEvents(std::span<zendrik_event> events) override;
     std::optional<ReaderIdentity> Identify() override;
     void Stop() override;
     std::variant<uint64_t, int32_t> Submit(const ReaderRequest& request) override;

@@ -12,8 +12,17 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// Events taken from the readers in one transaction before the loop turns to the broker again.
-constexpr std::size_t kEventsPerBurst = 4096;
+// Events taken from the readers in one transaction before the loop turns to the broker again: no
+// more than the uplink hands over in one turn, so that storing can never outrun sending (a loop
+// that stored four times what it sent delivered almost nothing while its spool grew), and a loop
+// that has fallen behind still answers its other descriptors within milliseconds.
+constexpr std::size_t kEventsPerBurst = 256;
+// The readers' events are stored at most this often: each store is a transaction that waits for
+// the disk, so at twenty thousand reads a second a hundred of them share one, for at most this
+// much delay.
+constexpr milliseconds kStorePause{5};
+// Events taken from a reader's handle at once: one lock of its queue for all of them.
+constexpr std::size_t kEventsPerTake = 64;
 // On SIGTERM: time to send what is spooled, then to have the "offline" statuses acknowledged.
 constexpr milliseconds kFlushTime{3000};
 constexpr milliseconds kOfflineAckTime{1000};
@@ -69,6 +78,7 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
       reload_(std::move(reload)),
       uplink_(loop_, config_.mqtt, topics_.SiteStatus(), SiteOfflineJson(), spool, *this),
       retained_(config_.spool.path + ".statuses"),
+      takeBuffer_(kEventsPerTake),
       offLoop_(loop_),
       commands_(config_.control.commands, [this](const std::string& name) { return FindReader(name); }) {
     if (config_.control.commands != CommandPolicy::kOff) {
@@ -85,6 +95,7 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
         });
     }
     store_ = loop_.AddDeferred(kStorePriority, [this] { StoreEvents(); });
+    storePause_ = loop_.AddTimer([this] { store_.Schedule(); });
     statusTimer_ = loop_.AddTimer([this] {
         PublishSiteOnline();
         PublishAllStatuses();
@@ -207,12 +218,14 @@ void Site::OnEventsQueued(ReaderRuntime& reader) {
 
 StoreContext Site::Context() {
     storedEvents_.clear();
-    return StoreContext{topics_, render_, [this](StoredEvent event) {
+    return StoreContext{topics_, render_,
+                        [this](StoredEvent event) {
                             uplink_.NoteStored(event.reader, event.seq);
                             if (http_) {
                                 storedEvents_.push_back(std::move(event));
                             }
-                        }};
+                        },
+                        takeBuffer_};
 }
 
 // Only what is committed goes out: a number the stream gave is never given again.
@@ -224,25 +237,35 @@ void Site::PublishStored() {
 }
 
 void Site::StoreEvents() {
+    const Timer::Clock::time_point now = Timer::Clock::now();
+    if (now - lastStore_ < kStorePause) {
+        storePause_.ArmAt(lastStore_ + kStorePause);
+        return;
+    }
+    lastStore_ = now;
     const StoreContext context = Context();
-    Spool::Burst burst = spool_.Begin();
     std::vector<ReaderRuntime*> taken;
     std::vector<ReaderRuntime*> stillQueued;
-    for (ReaderRuntime* reader : storePending_) {
-        if (burst.added() >= kEventsPerBurst) {
-            stillQueued.push_back(reader);
-            continue;
+    {
+        // The burst's transaction ends here, committed or (empty) not, before anything below
+        // uses the spool.
+        Spool::Burst burst = spool_.Begin();
+        for (ReaderRuntime* reader : storePending_) {
+            if (burst.added() >= kEventsPerBurst) {
+                stillQueued.push_back(reader);
+                continue;
+            }
+            taken.push_back(reader);
+            if (!reader->TakeEvents(burst, context, kEventsPerBurst)) {
+                stillQueued.push_back(reader);
+            }
         }
-        taken.push_back(reader);
-        if (!reader->TakeEvents(burst, context, kEventsPerBurst)) {
-            stillQueued.push_back(reader);
+        if (burst.added() > 0) {
+            burst.Commit();
+            PublishStored();
         }
     }
     storePending_ = stillQueued;
-    if (burst.added() > 0) {
-        burst.Commit();
-        PublishStored();
-    }
     for (ReaderRuntime* reader : taken) {
         if (std::find(stillQueued.begin(), stillQueued.end(), reader) == stillQueued.end()) {
             reader->WatchAgain();
@@ -261,11 +284,13 @@ void Site::StoreAll(ReaderRuntime& reader) {
                         storePending_.end());
     bool drained = false;
     while (!drained) {
-        Spool::Burst burst = spool_.Begin();
-        drained = reader.TakeEvents(burst, context, kEventsPerBurst);
-        if (burst.added() > 0) {
-            burst.Commit();
-            PublishStored();
+        {
+            Spool::Burst burst = spool_.Begin();
+            drained = reader.TakeEvents(burst, context, kEventsPerBurst);
+            if (burst.added() > 0) {
+                burst.Commit();
+                PublishStored();
+            }
         }
         reader.AfterCommit();
     }
@@ -578,6 +603,8 @@ SiteSnapshot Site::Snapshot() const {
     snapshot.mqttConnected = uplink_.connected();
     snapshot.spoolMessages = spool_.size();
     snapshot.publishSeconds = uplink_.publishSeconds();
+    snapshot.loopStallSeconds = loop_.stallSeconds();
+    snapshot.longestLoopStallSeconds = loop_.longestStallSeconds();
     for (const auto& reader : readers_) {
         snapshot.readers.push_back(reader->Snapshot(spool_.counts(reader->name()), offline));
     }

@@ -134,10 +134,13 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     std::vector<Retiring> retiring_;
     std::vector<ReaderRuntime*> storePending_;
     std::vector<StoredEvent> storedEvents_;  // of the burst not yet committed, for the event stream
+    std::vector<zendrik_event> takeBuffer_;  // events taken from a reader's handle at once
     OffLoop offLoop_;  // after the readers: it goes first, so that no call's result finds them gone
     Commands commands_;
     std::unique_ptr<CommandChannel> channel_;  // none while commands are off: nothing is subscribed
     Deferred store_;
+    Timer storePause_;
+    Timer::Clock::time_point lastStore_{};
     Timer statusTimer_;
     Timer checkpointTimer_;
     Timer flushDeadline_;

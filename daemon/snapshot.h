@@ -37,7 +37,9 @@ struct SiteSnapshot {
     bool mqttConnected = false;
     bool spoolWritable = true;  // false while the spool cannot store (a full disk)
     uint64_t spoolMessages = 0;
-    Histogram publishSeconds;  // from a read's time to the broker's acknowledgement
+    Histogram publishSeconds;    // from a read's time to the broker's acknowledgement
+    Histogram loopStallSeconds;  // each turn of the daemon's loop, from work found to the next wait
+    double longestLoopStallSeconds = 0;
     std::vector<ReaderSnapshot> readers;
 };
 

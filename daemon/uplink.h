@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "daemon/backoff.h"
 #include "daemon/config.h"
@@ -61,7 +62,8 @@ class Uplink {
     // From the next connection on (and on every one after it, all MQTT 5 then), `filter` is
     // subscribed and what arrives on it goes to `handler`.
     void Subscribe(std::string filter, std::function<void(const IncomingMessage&)> handler);
-    // Hands stored messages to the client, oldest first, up to the window.
+    // Hands stored messages to the client, oldest first, up to the window, and deletes from the
+    // spool what the broker acknowledged; at most every few milliseconds (later calls wait for it).
     void Pump();
     // A message was stored: the time from now to its acknowledgement is observed.
     void NoteStored(const std::string& reader, uint64_t seq) {
@@ -86,6 +88,8 @@ class Uplink {
     void Watch();
     void TakeAcknowledgements();
     void TakeMessages();
+    // Whether there was anything to delete.
+    bool DeleteAcknowledged();
     void OnStateChange(MqttState before, MqttState now);
     // The one path for a connection that ended.
     void Lost();
@@ -100,7 +104,8 @@ class Uplink {
     Backoff backoff_;
     bool carried_ = false;  // the current connection has had a message acknowledged
     bool closed_ = false;
-    std::unordered_map<int, InFlight> inFlight_;                        // message id -> spool row
+    std::unordered_map<int, InFlight> inFlight_;  // message id -> spool row
+    std::vector<int64_t> acknowledgedRows_;       // acknowledged, deleted from the spool at the next send
     std::unordered_map<int, std::function<void()>> acknowledgedCalls_;  // message id -> call
     PublishLatency latency_;
     std::string subscription_;
@@ -111,6 +116,8 @@ class Uplink {
     Timer connectDeadline_;
     Timer proving_;
     Timer housekeeping_;
+    Timer sendPause_;
+    Timer::Clock::time_point lastSend_{};
 };
 
 }  // namespace zendrik::daemon

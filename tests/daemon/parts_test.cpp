@@ -6,13 +6,17 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "daemon/backoff.h"
 #include "daemon/event_loop.h"
 #include "daemon/notify.h"
 #include "daemon/payloads.h"
+#include "daemon/publish_latency.h"
 #include "exports/zendrik_session.h"
 #include "tests/daemon/child_process.h"
 #include "tests/daemon/notify_socket.h"
@@ -75,6 +79,72 @@ TEST(EventLoopTest, ServesIoTimersAndSignalsAndRethrowsAHandlersFailure) {
     EXPECT_THROW(another.Run(), std::runtime_error);
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
+}
+
+// Each turn of Run() is timed by the loop's clock from the end of its wait to the next one: a
+// handler that takes 7 ms shows as one turn in the 10 ms bucket and as the longest.
+TEST(EventLoopTest, TimesEveryTurnOfRun) {
+    Timer::Clock::time_point now{};
+    EventLoop loop([&] { return now; });
+    Deferred slow;
+    Deferred quick = loop.AddDeferred(0, [&] { loop.Exit(0); });
+    slow = loop.AddDeferred(0, [&] {
+        now += milliseconds{7};
+        quick.Schedule();
+    });
+    slow.Schedule();
+    ASSERT_EQ(loop.Run(), 0);
+    const Histogram& turns = loop.stallSeconds();
+    const auto tenMs = std::find(Histogram::kBounds.begin(), Histogram::kBounds.end(), 0.01);
+    EXPECT_EQ(turns.counts()[static_cast<std::size_t>(tenMs - Histogram::kBounds.begin())], 1u);
+    EXPECT_EQ(turns.counts()[0], turns.count() - 1);  // every other turn took no time
+    EXPECT_GE(turns.count(), 2u);
+    EXPECT_DOUBLE_EQ(loop.longestStallSeconds(), 0.007);
+}
+
+// Messages are observed from their store to their acknowledgement, per reader in seq order; what
+// an acknowledgement passes over (dropped, forgotten, answered before) is never observed later.
+TEST(PublishLatencyTest, ObservesEachAcknowledgedMessageOnce) {
+    using Clock = PublishLatency::Clock;
+    struct Step {
+        bool stored;  // else acknowledged
+        std::string reader;
+        uint64_t seq;
+    };
+    struct Case {
+        std::string name;
+        std::vector<Step> steps;
+        uint64_t observed;
+    };
+    const std::vector<Case> cases{
+        {"in order", {{true, "a", 1}, {true, "a", 2}, {false, "a", 1}, {false, "a", 2}}, 2},
+        {"readers apart", {{true, "a", 1}, {true, "b", 1}, {false, "b", 1}, {false, "a", 1}}, 2},
+        {"passed over", {{true, "a", 1}, {true, "a", 2}, {false, "a", 2}, {false, "a", 1}}, 1},
+        {"twice", {{true, "a", 1}, {false, "a", 1}, {false, "a", 1}}, 1},
+        {"never stored", {{true, "a", 2}, {false, "b", 2}, {false, "a", 1}}, 0},
+    };
+    for (const Case& c : cases) {
+        PublishLatency latency;
+        const Clock::time_point start{};
+        for (const Step& step : c.steps) {
+            if (step.stored) {
+                latency.Stored(step.reader, step.seq, start);
+            } else {
+                latency.Acknowledged(step.reader, step.seq, start + milliseconds{2});
+            }
+        }
+        EXPECT_EQ(latency.histogram().count(), c.observed) << c.name;
+        EXPECT_DOUBLE_EQ(latency.histogram().sum(), 0.002 * static_cast<double>(c.observed)) << c.name;
+    }
+    // Beyond what it remembers, the oldest is forgotten.
+    PublishLatency full;
+    for (uint64_t seq = 1; seq <= PublishLatency::kRemembered + 1; ++seq) {
+        full.Stored("a", seq, Clock::time_point{});
+    }
+    full.Acknowledged("a", 1, Clock::time_point{});
+    EXPECT_EQ(full.histogram().count(), 0u);
+    full.Acknowledged("a", 2, Clock::time_point{});
+    EXPECT_EQ(full.histogram().count(), 1u);
 }
 
 TEST(BackoffTest, DoublesToTheCeilingWithJitterInTheUpperHalf) {

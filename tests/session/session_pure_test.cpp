@@ -213,6 +213,25 @@ zendrik_event Completed(int32_t request, Outcome outcome) {
     return Public(event);
 }
 
+// Times one after another as a stream writes them: the same second again, the next, an earlier
+// one, before 1970, and a year of five digits (which the text of a second is never kept for).
+TEST(UtcText, WritesEverySecondOfAStream) {
+    const std::vector<std::pair<int64_t, std::string>> times{
+        {1796742480485, "2026-12-08T15:08:00.485Z"},
+        {1796742480999, "2026-12-08T15:08:00.999Z"},
+        {1796742481000, "2026-12-08T15:08:01.000Z"},
+        {1796742480007, "2026-12-08T15:08:00.007Z"},
+        {-1, "1969-12-31T23:59:59.999Z"},
+        {0, "1970-01-01T00:00:00.000Z"},
+        {253402300800000, "10000-01-01T00:00:00.000Z"},
+        {253402300800001, "10000-01-01T00:00:00.001Z"},
+        {1796742480485, "2026-12-08T15:08:00.485Z"},
+    };
+    for (const auto& [utcMs, text] : times) {
+        EXPECT_EQ(UtcText(utcMs), text) << utcMs;
+    }
+}
+
 TEST(EventJson, WritesTheOneShapeOfEveryKind) {
     zendrik_event read = ReadEvent();
     zendrik_event arrived = read;

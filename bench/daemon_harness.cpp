@@ -1,0 +1,209 @@
+#include "bench/daemon_harness.h"
+
+#include <mosquitto.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <string_view>
+#include <thread>
+
+#include "tests/daemon/http_client.h"
+
+namespace zendrik::bench {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kQos = 1;
+constexpr int kKeepaliveSeconds = 60;
+constexpr std::string_view kSeqKey = "\"seq\":";
+// utime and stime are fields 14 and 15 of /proc/PID/stat; counted after the command's ")", which
+// ends field 2, they are the 12th and 13th.
+constexpr int kUtimeAfterCommand = 12;
+// A loop that has fallen far behind may take long to answer; the figures wait for it.
+constexpr auto kScrapeLimit = 60s;
+
+}  // namespace
+
+int SecondsFrom(const char* variable, int byDefault) {
+    const char* text = std::getenv(variable);
+    return text != nullptr ? std::atoi(text) : byDefault;
+}
+
+std::vector<std::string> VirtualReaderArguments(const TemporaryDirectory& directory, int index,
+                                                int roundTimeMs, const std::vector<std::string>& extra) {
+    char tag[32];
+    std::snprintf(tag, sizeof tag, "e2003412012345678901%04d", index);  // 12 bytes
+    std::vector<std::string> arguments{ZENDRIK_SIM_PATH,
+                                       "--hid-socket",
+                                       directory.File("reader-" + std::to_string(index)),
+                                       "--serial",
+                                       std::to_string(index),
+                                       "--tag",
+                                       tag,
+                                       "--round-time",
+                                       std::to_string(roundTimeMs)};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return arguments;
+}
+
+std::vector<std::string> StartVirtualReaders(const TemporaryDirectory& directory, int count, int roundTimeMs,
+                                             std::vector<std::unique_ptr<ChildProcess>>& readers,
+                                             const std::vector<std::string>& extra) {
+    std::vector<std::string> addresses;
+    for (int i = 1; i <= count; ++i) {
+        const std::string socket = directory.File("reader-" + std::to_string(i));
+        readers.push_back(
+            std::make_unique<ChildProcess>(VirtualReaderArguments(directory, i, roundTimeMs, extra),
+                                           directory.File("reader-" + std::to_string(i) + ".log")));
+        while (!std::filesystem::exists(socket)) {
+            std::this_thread::sleep_for(10ms);
+        }
+        addresses.push_back("usb:" + socket);
+    }
+    return addresses;
+}
+
+std::string BenchConfig(uint16_t port, const TemporaryDirectory& directory,
+                        const std::vector<std::string>& addresses, uint16_t httpPort) {
+    const std::string listen = httpPort != 0 ? "127.0.0.1:" + std::to_string(httpPort) : "";
+    std::string config = "site = \"bench\"\n[mqtt]\nport = " + std::to_string(port) + "\n[spool]\npath = \"" +
+                         directory.File("spool.sqlite") + "\"\n[http]\nlisten = \"" + listen + "\"\n";
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        config +=
+            "[[reader]]\nname = \"r" + std::to_string(i + 1) + "\"\naddress = \"" + addresses[i] + "\"\n";
+    }
+    const std::string path = directory.File("zendrikd.toml");
+    std::ofstream(path) << config;
+    return path;
+}
+
+uint64_t AnsweredReads(const std::string& log) {
+    static const std::regex answered("([0-9]+) tag reads answered");
+    std::smatch match;
+    const std::string text = testing::ReadFile(log);
+    return std::regex_search(text, match, answered) ? std::stoull(match[1]) : 0;
+}
+
+double CpuSeconds(pid_t pid) {
+    const std::string stat = testing::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t commandEnd = stat.rfind(')');
+    if (commandEnd == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(stat.substr(commandEnd + 1));
+    std::string field;
+    for (int i = 1; i < kUtimeAfterCommand; ++i) {
+        fields >> field;
+    }
+    uint64_t user = 0;
+    uint64_t system = 0;
+    fields >> user >> system;
+    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+std::map<std::string, double> ScrapeMetrics(uint16_t httpPort) {
+    testing::HttpConnection connection(httpPort);
+    std::map<std::string, double> samples;
+    std::istringstream lines(connection.Request("GET", "/metrics").body);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t space = line.rfind(' ');
+        if (line.empty() || line[0] == '#' || space == std::string::npos) {
+            continue;
+        }
+        const std::string value = line.substr(space + 1);
+        samples[line.substr(0, space)] = value == "+Inf" ? HUGE_VAL : std::strtod(value.c_str(), nullptr);
+    }
+    return samples;
+}
+
+std::map<std::string, double> ScrapeMetricsWith(uint16_t httpPort, const std::string& sample) {
+    const auto deadline = std::chrono::steady_clock::now() + kScrapeLimit;
+    std::map<std::string, double> metrics = ScrapeMetrics(httpPort);
+    while (metrics.count(sample) == 0 && std::chrono::steady_clock::now() < deadline) {
+        metrics = ScrapeMetrics(httpPort);
+    }
+    return metrics;
+}
+
+double SumOf(const std::map<std::string, double>& metrics, const std::string& name) {
+    double sum = 0;
+    for (const auto& [sample, value] : metrics) {
+        if (sample == name || (sample.starts_with(name) && sample[name.size()] == '{')) {
+            sum += value;
+        }
+    }
+    return sum;
+}
+
+ReadCounter::ReadCounter(uint16_t port) {
+    mosquitto_lib_init();
+    client_ = mosquitto_new(nullptr, true, this);
+    if (client_ == nullptr) {
+        throw std::runtime_error("mosquitto_new failed");
+    }
+    mosquitto_connect_callback_set(client_, &ReadCounter::OnConnect);
+    mosquitto_message_callback_set(client_, &ReadCounter::OnMessage);
+    if (mosquitto_connect(client_, "127.0.0.1", port, kKeepaliveSeconds) != MOSQ_ERR_SUCCESS ||
+        mosquitto_loop_start(client_) != MOSQ_ERR_SUCCESS) {
+        mosquitto_destroy(client_);
+        throw std::runtime_error("the read counter cannot connect");
+    }
+}
+
+ReadCounter::~ReadCounter() {
+    mosquitto_disconnect(client_);
+    mosquitto_loop_stop(client_, false);
+    mosquitto_destroy(client_);
+}
+
+uint64_t ReadCounter::received() {
+    const std::lock_guard lock(mutex_);
+    return received_;
+}
+
+uint64_t ReadCounter::distinct() {
+    const std::lock_guard lock(mutex_);
+    return distinct_;
+}
+
+void ReadCounter::OnConnect(mosquitto* client, void*, int code) {
+    if (code == 0) {
+        mosquitto_subscribe(client, nullptr, "zendrik/bench/+/reads", kQos);
+    }
+}
+
+void ReadCounter::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
+    auto* counter = static_cast<ReadCounter*>(self);
+    const std::string_view payload(static_cast<const char*>(message->payload),
+                                   static_cast<std::size_t>(message->payloadlen));
+    const std::size_t key = payload.find(kSeqKey);
+    if (key == std::string_view::npos) {
+        return;
+    }
+    uint64_t seq = 0;
+    const char* digits = payload.data() + key + kSeqKey.size();
+    if (std::from_chars(digits, payload.data() + payload.size(), seq).ec != std::errc{}) {
+        return;
+    }
+    const std::lock_guard lock(counter->mutex_);
+    ++counter->received_;
+    std::vector<bool>& seen = counter->seen_[message->topic];
+    if (seen.size() <= seq) {
+        seen.resize(2 * seq + 1);
+    }
+    if (!seen[seq]) {
+        seen[seq] = true;
+        ++counter->distinct_;
+    }
+}
+
+}  // namespace zendrik::bench
