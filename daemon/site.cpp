@@ -19,6 +19,10 @@ constexpr milliseconds kFlushTime{3000};
 constexpr milliseconds kOfflineAckTime{1000};
 // The store runs after the readers' descriptors (priority -1) and beside the broker's socket.
 constexpr int64_t kStorePriority = 0;
+// Events that come within this time of each other go into one commit: each commit writes every
+// page it touched again, so a commit per reader's round would wear flash storage out many times
+// faster than the messages themselves.
+constexpr milliseconds kStoreGroupWindow{10};
 // systemd's STATUS= line follows the site at most this often: two hundred readers coming online
 // at once are one line, not two hundred.
 constexpr milliseconds kStatusLinePause{1000};
@@ -73,6 +77,7 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
       retained_(config_.spool.path + ".statuses"),
       offLoop_(loop_) {
     store_ = loop_.AddDeferred(kStorePriority, [this] { StoreEvents(); });
+    storeGroup_ = loop_.AddTimer([this] { store_.Schedule(); });
     statusTimer_ = loop_.AddTimer([this] {
         PublishSiteOnline();
         PublishAllStatuses();
@@ -184,7 +189,9 @@ void Site::OnEventsQueued(ReaderRuntime& reader) {
     if (std::find(storePending_.begin(), storePending_.end(), &reader) == storePending_.end()) {
         storePending_.push_back(&reader);
     }
-    store_.Schedule();
+    if (!storeGroup_.armed()) {
+        storeGroup_.ArmIn(kStoreGroupWindow);
+    }
 }
 
 StoreContext Site::Context() {
@@ -195,6 +202,36 @@ StoreContext Site::Context() {
                                 storedEvents_.push_back(std::move(event));
                             }
                         }};
+}
+
+void Site::CommitBurst(Spool::Burst& burst) {
+    if (burst.added() == 0) {
+        return;
+    }
+    const bool wasWritable = spool_.writable();
+    if (!burst.Commit()) {
+        if (wasWritable) {
+            Log("the spool's disk is full: the oldest messages are dropped to make room, and what cannot "
+                "be stored is published straight away while the broker is connected");
+            unstoredSent_ = unstoredLost_ = 0;
+            UpdateStatusLine();
+        }
+        // Their numbers are given and never given again: sent now or counted as lost.
+        for (const SpooledMessage& message : burst.unstored()) {
+            if (uplink_.Publish(message.topic, message.payload, false)) {
+                ++unstoredSent_;
+            } else {
+                spool_.CountLost(message.reader, 1);
+                ++unstoredLost_;
+            }
+        }
+    } else if (!wasWritable) {
+        Log("the spool stores again; while its disk was full " + std::to_string(unstoredSent_) +
+            " messages were published without being stored and " + std::to_string(unstoredLost_) +
+            " were lost (counted as dropped)");
+        UpdateStatusLine();
+    }
+    PublishStored();
 }
 
 // Only what is committed goes out: a number the stream gave is never given again.
@@ -221,10 +258,7 @@ void Site::StoreEvents() {
         }
     }
     storePending_ = stillQueued;
-    if (burst.added() > 0) {
-        burst.Commit();
-        PublishStored();
-    }
+    CommitBurst(burst);
     for (ReaderRuntime* reader : taken) {
         if (std::find(stillQueued.begin(), stillQueued.end(), reader) == stillQueued.end()) {
             reader->WatchAgain();
@@ -245,10 +279,7 @@ void Site::StoreAll(ReaderRuntime& reader) {
     while (!drained) {
         Spool::Burst burst = spool_.Begin();
         drained = reader.TakeEvents(burst, context, kEventsPerBurst);
-        if (burst.added() > 0) {
-            burst.Commit();
-            PublishStored();
-        }
+        CommitBurst(burst);
         reader.AfterCommit();
     }
     uplink_.Pump();
@@ -549,7 +580,8 @@ std::string Site::StatusLine() const {
             break;
     }
     return broker + ", " + std::to_string(online) + "/" + std::to_string(readers_.size()) +
-           " readers online, " + std::to_string(spool_.size()) + " spooled";
+           " readers online, " + std::to_string(spool_.size()) + " spooled" +
+           (spool_.writable() ? "" : ", spool disk full");
 }
 
 SiteSnapshot Site::Snapshot() const {
@@ -559,6 +591,7 @@ SiteSnapshot Site::Snapshot() const {
     const bool offline = stage_ == Stage::kOffline || stage_ == Stage::kFinishing;
     snapshot.mqttConnected = uplink_.connected();
     snapshot.spoolMessages = spool_.size();
+    snapshot.spoolWritable = spool_.writable();
     snapshot.publishSeconds = uplink_.publishSeconds();
     for (const auto& reader : readers_) {
         snapshot.readers.push_back(reader->Snapshot(spool_.counts(reader->name()), offline));

@@ -95,6 +95,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     void StoreEvents();
     void StoreAll(ReaderRuntime& reader);
     StoreContext Context();
+    // Stores the burst; what a full disk would not take goes straight to the broker.
+    void CommitBurst(Spool::Burst& burst);
     // After a burst was committed: its events to the HTTP event stream.
     void PublishStored();
     void CheckReady();
@@ -133,6 +135,7 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     std::vector<StoredEvent> storedEvents_;  // of the burst not yet committed, for the event stream
     OffLoop offLoop_;  // after the readers: it goes first, so that no call's result finds them gone
     Deferred store_;
+    Timer storeGroup_;  // the events of a short while stored in one commit
     Timer statusTimer_;
     Timer checkpointTimer_;
     Timer flushDeadline_;
@@ -147,6 +150,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     bool flushTimedOut_ = false;
     bool statusLinePending_ = false;
     std::size_t offlineAwaited_ = 0;
+    uint64_t unstoredSent_ = 0;  // since the disk was last found full
+    uint64_t unstoredLost_ = 0;
     // Last: it goes before everything it asks for snapshots and commands.
     std::unique_ptr<HttpServer> http_;
 };

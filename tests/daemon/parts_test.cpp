@@ -135,11 +135,11 @@ TEST(PayloadTest, TopicsTimesAndStatuses) {
     unknown.spooled = 4;
     EXPECT_EQ(ReaderStatusJson(unknown),
               R"({"state":"link-lost","time":"1970-01-01T00:00:00.000Z","kind":null,"version":null,)"
-              R"("serial":null,"reads":0,"spooled":4,"dropped":0})");
-    ReaderStatus known{true, 1796746880485, 2, "V2.1 \"b\"\\x01", "0011aabb", 7, 0, 3};
+              R"("serial":null,"reads":0,"spooled":4,"dropped":0,"dead":0,"spool":"ok"})");
+    ReaderStatus known{true, 1796746880485, 2, "V2.1 \"b\"\\x01", "0011aabb", 7, 0, 3, 2, true};
     EXPECT_EQ(ReaderStatusJson(known),
               R"({"state":"online","time":"2026-12-08T16:21:20.485Z","kind":2,"version":"V2.1 \"b\"\\x01",)"
-              R"("serial":"0011aabb","reads":7,"spooled":0,"dropped":3})");
+              R"("serial":"0011aabb","reads":7,"spooled":0,"dropped":3,"dead":2,"spool":"full"})");
     // Bytes that are not UTF-8 are replaced rather than refused.
     known.version = std::string("\xff\xfe", 2);
     EXPECT_NE(ReaderStatusJson(known).find("\"version\":\"\xef\xbf\xbd\xef\xbf\xbd\""), std::string::npos);
@@ -147,6 +147,9 @@ TEST(PayloadTest, TopicsTimesAndStatuses) {
     EXPECT_EQ(SiteOnlineJson(1000, 0, 8), R"({"state":"online","time":"1970-01-01T00:00:01.000Z",)"
                                           R"("since":"1970-01-01T00:00:00.000Z","readers":8})");
     EXPECT_EQ(SiteOfflineJson(), R"({"state":"offline"})");
+    EXPECT_EQ(SpoolLostJson("gate-1", 1202, 1000, 590, 1201),
+              R"({"event":"spool-lost","reader":"gate-1","seq":1202,"time":"1970-01-01T00:00:01.000Z",)"
+              R"("missing_from":590,"missing_to":1201})");
 }
 
 TEST(NotifyTest, TellsSystemdReadyStatusWatchdogAndStopping) {
