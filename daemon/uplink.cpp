@@ -1,5 +1,7 @@
 #include "daemon/uplink.h"
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "daemon/log.h"
@@ -16,6 +18,8 @@ constexpr std::size_t kInFlightWindow = 256;
 constexpr milliseconds kConnectTimeout{10000};
 // libmosquitto's keep-alive and time-outs need its misc step at least this often.
 constexpr milliseconds kMqttHousekeeping{1000};
+// A message the broker dropped the connection on this many times in a row is not sent again.
+constexpr unsigned kRefusalsToDeadLetter = 2;
 
 }  // namespace
 
@@ -46,6 +50,7 @@ Uplink::Uplink(EventLoop& loop, const MqttConfig& config, std::string willTopic,
     housekeeping_ = loop_.AddTimer([this] {
         mqtt_.Service(false, false);
         AfterClientCall();
+        spool_.FlushAcknowledged();
         housekeeping_.ArmIn(kMqttHousekeeping);
     });
 }
@@ -167,13 +172,56 @@ void Uplink::Lost() {
     socketWatch_ = EventSource();
     watchedSocket_ = -1;
     connectDeadline_.Disarm();
+    NoteRefusal();
+    if (!inFlight_.empty()) {
+        // The broker may have dropped the connection on one of them; a broker that ends a
+        // connection discards the acknowledgements it had not sent yet, so only a message sent
+        // alone can be told apart. The window opens again as acknowledgements come.
+        window_ = 1;
+    }
     // What was handed over goes out again, oldest first, on the next connection.
     spool_.ReturnHandedOver();
+    MoveRefusedRow();
     inFlight_.clear();
     acknowledgedCalls_.clear();
     carried_ = false;
     if (!closed_) {
         reconnect_.ArmIn(backoff_.NextDelay());
+    }
+}
+
+void Uplink::NoteRefusal() {
+    if (inFlight_.empty()) {
+        return;
+    }
+    int64_t oldest = inFlight_.begin()->second.row;
+    for (const auto& [mid, message] : inFlight_) {
+        oldest = std::min(oldest, message.row);
+    }
+    suspectRefusals_ = oldest == suspect_ ? suspectRefusals_ + 1 : 1;
+    suspect_ = oldest;
+}
+
+void Uplink::MoveRefusedRow() {
+    if (suspectRefusals_ < kRefusalsToDeadLetter) {
+        return;
+    }
+    const int64_t row = std::exchange(suspect_, 0);
+    suspectRefusals_ = 0;
+    std::optional<SpooledMessage> moved;
+    try {
+        moved = spool_.MoveToDeadLetter(row);
+    } catch (const SqliteError& error) {
+        // A disk without room: the row stays and is tried again after the next refusals.
+        Log(std::string("a message the broker refused could not be moved to the dead letters: ") +
+            error.what());
+        return;
+    }
+    if (moved) {
+        Log("reader " + moved->reader + ": the broker ended the connection on message " +
+            std::to_string(moved->seq) + " (" + std::to_string(moved->payload.size()) + " bytes to " +
+            moved->topic + ") " + std::to_string(kRefusalsToDeadLetter) +
+            " times in a row; it was moved to the spool's dead letters and is not sent again");
     }
 }
 
@@ -195,8 +243,8 @@ bool Uplink::Publish(const std::string& topic, const std::string& payload, bool 
 }
 
 void Uplink::Pump() {
-    while (connected() && inFlight_.size() < kInFlightWindow && spool_.size() > inFlight_.size()) {
-        const std::vector<SpooledMessage> batch = spool_.HandOver(kInFlightWindow - inFlight_.size());
+    while (connected() && inFlight_.size() < window_ && spool_.size() > inFlight_.size()) {
+        const std::vector<SpooledMessage> batch = spool_.HandOver(window_ - inFlight_.size());
         if (batch.empty()) {
             break;
         }
@@ -223,6 +271,10 @@ void Uplink::TakeAcknowledgements() {
     for (const int mid : mids) {
         if (const auto row = inFlight_.find(mid); row != inFlight_.end()) {
             rows.push_back(row->second.row);
+            if (row->second.row == suspect_) {
+                suspect_ = 0;
+                suspectRefusals_ = 0;
+            }
             latency_.Acknowledged(row->second.reader, row->second.seq, now);
             inFlight_.erase(row);
         } else if (const auto call = acknowledgedCalls_.find(mid); call != acknowledgedCalls_.end()) {
@@ -232,6 +284,7 @@ void Uplink::TakeAcknowledgements() {
     }
     spool_.Acknowledge(rows);
     if (!rows.empty()) {
+        window_ = std::min(window_ * 2, kInFlightWindow);
         Proven();
     }
     for (const std::function<void()>& call : calls) {

@@ -81,6 +81,10 @@ class Uplink {
     void OnStateChange(MqttState before, MqttState now);
     // The one path for a connection that ended.
     void Lost();
+    // A connection lost with rows in flight: the oldest of them is the one the broker may have
+    // refused. Refused on two connections in a row, it goes to the dead-letter table.
+    void NoteRefusal();
+    void MoveRefusedRow();
     void Proven();
 
     EventLoop& loop_;
@@ -92,6 +96,11 @@ class Uplink {
     Backoff backoff_;
     bool carried_ = false;  // the current connection has had a message acknowledged
     bool closed_ = false;
+    // Rows in flight at most: one at the start and after a connection lost with rows in flight,
+    // doubled by each acknowledgement up to the full window.
+    std::size_t window_ = 1;
+    int64_t suspect_ = 0;  // the row that was oldest in flight when the last connection was lost
+    unsigned suspectRefusals_ = 0;
     std::unordered_map<int, InFlight> inFlight_;                        // message id -> spool row
     std::unordered_map<int, std::function<void()>> acknowledgedCalls_;  // message id -> call
     PublishLatency latency_;

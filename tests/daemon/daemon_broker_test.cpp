@@ -82,12 +82,19 @@ const char* KindName(int32_t kind) {
     }
 }
 
+// A tag whose read renders a payload larger than the broker of the poison test takes.
+constexpr uint8_t kPoisonEpc = 0xee;
+constexpr std::size_t kPoisonPadding = 4000;
+
 // Stands in for the library's event JSON with the fields these tests look at, so that the loop
 // is tested on its own.
 std::string TestEventJson(const zendrik_event& event) {
-    return nlohmann::json{
-        {"event", KindName(event.kind)}, {"reader", event.reader}, {"seq", event.seq}, {"epc", event.epc[0]}}
-        .dump();
+    nlohmann::json json{
+        {"event", KindName(event.kind)}, {"reader", event.reader}, {"seq", event.seq}, {"epc", event.epc[0]}};
+    if (event.epc[0] == kPoisonEpc) {
+        json["padding"] = std::string(kPoisonPadding, 'x');
+    }
+    return json.dump();
 }
 
 DaemonConfig TestConfig(uint16_t port, const std::string& spoolPath,
@@ -318,6 +325,41 @@ TEST(DaemonBrokerTest, BrokerStoppedAndStartedAgainMidStreamLosesNothing) {
         }
     }
     EXPECT_EQ(daemon.Stop(), kExitOk);
+}
+
+TEST(DaemonBrokerTest, MessageTheBrokerWillNotTakeIsSetAsideAndTheOthersFlow) {
+    constexpr uint64_t kReads = 30;
+    Broker broker("allow_anonymous true\nmax_packet_size 2000");
+    testing::TemporaryDirectory directory;
+    Subscriber reads(broker.port(), "zt/t/+/reads");
+    const DaemonConfig config = TestConfig(broker.port(), directory.File("spool"), {"r1", "r2"});
+    {
+        RunningDaemon daemon(config, {ReaderIdentity{}, ReaderIdentity{}});
+        daemon.reader(0).Push(ZENDRIK_EVENT_READ);
+        daemon.reader(0).Push(ZENDRIK_EVENT_READ, kPoisonEpc);  // seq 2: the broker disconnects on it
+        for (uint64_t i = 0; i < kReads; ++i) {
+            daemon.reader(0).Push(ZENDRIK_EVENT_READ);
+            daemon.reader(1).Push(ZENDRIK_EVENT_READ);
+        }
+        ASSERT_TRUE(reads.WaitFor([&](const Messages& m) {
+            return Distinct(SeqsOf(m, "r1")).size() == kReads + 1 &&
+                   Distinct(SeqsOf(m, "r2")).size() == kReads;
+        })) << broker.log();
+        EXPECT_EQ(Distinct(SeqsOf(reads.messages(), "r1")).count(2), 0u);
+        const auto status = RetainedStatus(broker.port(), "zt/t/r1/status", [](const nlohmann::json& status) {
+            return status["dead"] == 1 && status["spooled"] == 0;
+        });
+        ASSERT_TRUE(status) << "the status counts the dead letter";
+        EXPECT_EQ((*status)["dropped"], 0);
+        EXPECT_EQ((*status)["spool"], "ok");
+        EXPECT_EQ(daemon.Stop(), kExitOk);
+    }
+    Spool spool(config.spool.path, 10);
+    EXPECT_EQ(spool.counts("r1").dead, 1u);
+    EXPECT_EQ(spool.counts("r2").dead, 0u);
+    EXPECT_EQ(spool.size(), 0u);
+    Database file(config.spool.path);
+    EXPECT_EQ(file.QueryText("SELECT group_concat(reader || ':' || seq) FROM dead_letter"), "r1:2");
 }
 
 // A certificate authority and a server certificate for 127.0.0.1, made with openssl.
