@@ -26,7 +26,7 @@ constexpr const char* kNewFilePageSize = "PRAGMA page_size = 1024";
 constexpr const char* kWalSizeLimit = "PRAGMA journal_size_limit = 1048576";
 // The log is moved into the database once it holds this many pages: small enough that the room
 // kept in reserve (below) lets that move grow the database even on a full disk.
-constexpr const char* kWalCheckpointPages = "PRAGMA wal_autocheckpoint = 200";
+constexpr const char* kWalCheckpointPages = "PRAGMA wal_autocheckpoint = 100";
 
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS message("
@@ -55,6 +55,8 @@ constexpr const char* kMigrationFrom1 =
     "ALTER TABLE message DROP COLUMN handed_over;"
     "ALTER TABLE reader ADD COLUMN dead INTEGER NOT NULL DEFAULT 0;";
 
+// What one transaction stores at most (see PieceEnd).
+constexpr std::size_t kCommitBytes = 64 * 1024;
 // Acknowledged rows deleted in one go when no store came to take them along.
 constexpr std::size_t kDeleteBatch = 512;
 // A spool that cannot grow frees at least this many rows at a time.
@@ -243,15 +245,21 @@ void Spool::Prepare() {
     db_->Execute("PRAGMA synchronous = NORMAL");
     db_->Execute(kWalSizeLimit);
     db_->Execute(kWalCheckpointPages);
+    // The write-ahead log and its index stay when the spool is closed, with the room they hold:
+    // a daemon started again on a disk that filled meanwhile can still open and write its spool.
+    int persist = 1;
+    sqlite3_file_control(db_->handle(), "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     const int version = std::stoi(db_->QueryText("PRAGMA user_version"));
     if (version > kSchemaVersion) {
         throw SpoolError("spool " + path_ + " was written by a newer zendrikd (schema " +
                          std::to_string(version) + ")");
     }
-    if (!fresh && version < kSchemaVersion) {
+    // Nothing is written to a spool of this schema before it is needed: it opens on a full disk.
+    if (fresh) {
+        db_->Execute(kSchema);
+    } else if (version < kSchemaVersion) {
         Migrate(version);
     }
-    db_->Execute(kSchema);
     sqlite3* handle = db_->handle();
     insert_ = std::make_unique<Statement>(
         handle, "INSERT INTO message(reader, seq, topic, payload) VALUES(?1, ?2, ?3, ?4)");
@@ -386,6 +394,25 @@ uint64_t Spool::Burst::Add(const std::string& reader, const std::string& topic,
     return seq;
 }
 
+namespace {
+
+using MessageIterator = std::vector<SpooledMessage>::iterator;
+
+// The end of the next piece that goes into one transaction: at least one message, at most about
+// kCommitBytes. A transaction larger than that would grow the write-ahead log past what a
+// checkpoint can move into the database on a disk that is full.
+MessageIterator PieceEnd(MessageIterator first, MessageIterator end) {
+    std::size_t bytes = 0;
+    auto last = first;
+    while (last != end && (last == first || bytes + last->payload.size() <= kCommitBytes)) {
+        bytes += last->payload.size() + last->topic.size();
+        ++last;
+    }
+    return last;
+}
+
+}  // namespace
+
 bool Spool::Burst::Commit() {
     if (messages_.empty()) {
         return true;
@@ -394,26 +421,21 @@ bool Spool::Burst::Commit() {
     for (const auto& [reader, last] : lastSeq_) {
         spool_.lastSeq_[reader] = last;
     }
-    try {
-        spool_.InsertAll(*this);
-    } catch (const SqliteError& error) {
-        if (!IsFull(error.code())) {
-            throw;
-        }
-        bool stored = false;
-        if (spool_.MakeRoom(messages_.size())) {
-            try {
-                spool_.InsertAll(*this);
-                stored = true;
-            } catch (const SqliteError& again) {
-                if (!IsFull(again.code())) {
-                    throw;
-                }
+    for (auto first = messages_.begin(); first != messages_.end();) {
+        const auto last = PieceEnd(first, messages_.end());
+        try {
+            spool_.InsertAll(first, last);
+            first = last;
+        } catch (const SqliteError& error) {
+            if (!IsFull(error.code())) {
+                throw;
             }
-        }
-        if (!stored) {
-            spool_.SetWritable(false);
-            return false;
+            messages_.erase(messages_.begin(), spool_.InsertMakingRoom(first, messages_.end()));
+            if (!messages_.empty()) {
+                spool_.SetWritable(false);
+                return false;
+            }
+            break;
         }
     }
     spool_.SetWritable(true);
@@ -421,8 +443,37 @@ bool Spool::Burst::Commit() {
     return true;
 }
 
+// Piece by piece, each making room for itself: a burst larger than the whole disk keeps its
+// newest messages, as a smaller one keeps the newest of the spool. Gives the end of what was
+// stored.
+MessageIterator Spool::InsertMakingRoom(MessageIterator first, MessageIterator end) {
+    while (first != end) {
+        const auto last = PieceEnd(first, end);
+        bool stored = false;
+        for (int attempt = 0; attempt < 2 && !stored; ++attempt) {
+            if (attempt > 0 && !MakeRoom(static_cast<std::size_t>(last - first))) {
+                break;
+            }
+            try {
+                InsertAll(first, last);
+                stored = true;
+            } catch (const SqliteError& error) {
+                if (!IsFull(error.code())) {
+                    throw;
+                }
+            }
+        }
+        if (!stored) {
+            break;
+        }
+        first = last;
+    }
+    return first;
+}
+
 // The in-memory counts follow the transaction: on a failure they are as before it.
-void Spool::InsertAll(Burst& burst) {
+void Spool::InsertAll(std::vector<SpooledMessage>::iterator first,
+                      std::vector<SpooledMessage>::iterator last) {
     const auto counts = counts_;
     const uint64_t rows = rows_;
     const auto handedOver = handedOver_;
@@ -430,8 +481,8 @@ void Spool::InsertAll(Burst& burst) {
         Transaction transaction(*db_);
         DeleteAcknowledged();
         std::set<std::string> touched;
-        for (const SpooledMessage& message : burst.messages_) {
-            touched.insert(message.reader);
+        for (auto message = first; message != last; ++message) {
+            touched.insert(message->reader);
         }
         if (!writable_) {
             // Coming back from a full disk: numbers were given without rows meanwhile.
@@ -439,7 +490,7 @@ void Spool::InsertAll(Burst& burst) {
                 touched.insert(reader);
             }
         }
-        const uint64_t wanted = rows_ + burst.messages_.size();
+        const uint64_t wanted = rows_ + static_cast<uint64_t>(last - first);
         const uint64_t limit = std::min(maxMessages_, diskCapacity_);
         if (wanted > limit) {
             DropOldest(wanted - limit, diskCapacity_ < maxMessages_);
@@ -447,14 +498,13 @@ void Spool::InsertAll(Burst& burst) {
                 touched.insert(reader);
             }
         }
-        for (SpooledMessage& message : burst.messages_) {
-            insert_->Bind(1, message.reader)
-                .Bind(2, static_cast<int64_t>(message.seq))
-                .Bind(3, message.topic)
-                .Bind(4, message.payload)
+        for (auto message = first; message != last; ++message) {
+            insert_->Bind(1, message->reader)
+                .Bind(2, static_cast<int64_t>(message->seq))
+                .Bind(3, message->topic)
+                .Bind(4, message->payload)
                 .Run();
-            message.id = sqlite3_last_insert_rowid(db_->handle());
-            ++counts_[message.reader].spooled;
+            ++counts_[message->reader].spooled;
             ++rows_;
         }
         for (const std::string& reader : touched) {
@@ -514,14 +564,17 @@ void Spool::SaveReader(const std::string& reader) {
         .Run();
 }
 
-bool Spool::MakeRoom(std::size_t wanted) {
-    const std::string reserve = path_ + ".reserve";
-    ::unlink(reserve.c_str());
+void Spool::EmptyLog() {
+    ::unlink((path_ + ".reserve").c_str());
     try {
         db_->Execute("PRAGMA wal_checkpoint(TRUNCATE)");
     } catch (const SqliteError&) {
         // What follows may still free enough.
     }
+}
+
+bool Spool::MakeRoom(std::size_t wanted) {
+    EmptyLog();
     const auto counts = counts_;
     const uint64_t rows = rows_;
     uint64_t dropped = 0;
@@ -539,6 +592,7 @@ bool Spool::MakeRoom(std::size_t wanted) {
         // so that the file no longer grows (its freed pages are used again).
         diskCapacity_ = rows_;
         db_->Execute("PRAGMA wal_checkpoint(TRUNCATE)");
+        TakeReserve();  // for the next time
     } catch (const SqliteError& error) {
         if (!IsFull(error.code())) {
             throw;
@@ -600,18 +654,28 @@ void Spool::FlushAcknowledged() {
     if (acknowledged_.empty()) {
         return;
     }
-    try {
-        Transaction transaction(*db_);
-        DeleteAcknowledged();
-        transaction.Commit();
-    } catch (const SqliteError& error) {
-        if (!IsFull(error.code()) && (error.code() & 0xff) != SQLITE_BUSY) {
-            throw;
+    // On a full disk the log is emptied first: deleting needs only the room it frees.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            if (attempt > 0) {
+                EmptyLog();
+            }
+            Transaction transaction(*db_);
+            DeleteAcknowledged();
+            transaction.Commit();
+            acknowledged_.clear();
+            acknowledgedSet_.clear();
+            if (attempt > 0) {
+                TakeReserve();
+            }
+            return;
+        } catch (const SqliteError& error) {
+            if (!IsFull(error.code()) && (error.code() & 0xff) != SQLITE_BUSY) {
+                throw;
+            }
         }
-        return;  // kept for the next try; they are never handed over again meanwhile
     }
-    acknowledged_.clear();
-    acknowledgedSet_.clear();
+    // Kept for the next try; they are never handed over again meanwhile.
 }
 
 void Spool::ReturnHandedOver() {
@@ -659,10 +723,12 @@ void Spool::CountLost(const std::string& reader, uint64_t count) {
     counts_[reader].dropped += count;
 }
 
+// The log is written from its start again but keeps its room (up to the size limit above); only
+// making room on a full disk truncates it.
 void Spool::Checkpoint() {
     FlushAcknowledged();
     try {
-        db_->Execute("PRAGMA wal_checkpoint(TRUNCATE)");
+        db_->Execute("PRAGMA wal_checkpoint(RESTART)");
     } catch (const SqliteError& error) {
         if (!IsFull(error.code())) {
             throw;
@@ -672,10 +738,6 @@ void Spool::Checkpoint() {
 }
 
 void Spool::KeepReserve() {
-    const std::string reserve = path_ + ".reserve";
-    if (::access(reserve.c_str(), F_OK) == 0) {
-        return;
-    }
     struct statvfs disk {};
     const std::string directory = std::filesystem::path(path_).parent_path().string();
     if (::statvfs(directory.empty() ? "." : directory.c_str(), &disk) != 0 ||
@@ -683,6 +745,14 @@ void Spool::KeepReserve() {
         return;
     }
     diskCapacity_ = std::numeric_limits<uint64_t>::max();  // room came back
+    TakeReserve();
+}
+
+void Spool::TakeReserve() {
+    const std::string reserve = path_ + ".reserve";
+    if (::access(reserve.c_str(), F_OK) == 0) {
+        return;
+    }
     const int fd = ::open(reserve.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, kReserveMode);
     if (fd < 0) {
         return;

@@ -77,8 +77,8 @@ class Spool {
         uint64_t Add(const std::string& reader, const std::string& topic,
                      const std::function<std::string(uint64_t seq)>& render);
         // Stores what was added; a full spool first drops its oldest messages. False when the
-        // disk has no room even after that: the messages are then in unstored(), their numbers
-        // given all the same.
+        // disk has no room even after that: the messages not stored are then in unstored(),
+        // their numbers given all the same.
         bool Commit();
         std::size_t added() const { return messages_.size(); }
         std::vector<SpooledMessage>& unstored() { return messages_; }
@@ -106,7 +106,8 @@ class Spool {
     std::optional<SpooledMessage> MoveToDeadLetter(int64_t id);
     // Counts messages of `reader` that could be neither stored nor sent.
     void CountLost(const std::string& reader, uint64_t count);
-    // Moves the write-ahead log into the database and empties it.
+    // Moves the write-ahead log into the database, deletes what was acknowledged and takes the
+    // room for a full disk back when there is some.
     void Checkpoint();
 
     uint64_t size() const { return rows_; }
@@ -123,7 +124,9 @@ class Spool {
     // After a spool lost or damaged: the rows saved taken in, the numbers lost told.
     void TakeOver(const Salvage& salvage);
     void LoadState();
-    void InsertAll(Burst& burst);
+    void InsertAll(std::vector<SpooledMessage>::iterator first, std::vector<SpooledMessage>::iterator last);
+    std::vector<SpooledMessage>::iterator InsertMakingRoom(std::vector<SpooledMessage>::iterator first,
+                                                           std::vector<SpooledMessage>::iterator end);
     // Deletes up to `count` of the oldest rows, stored ones first and, unless `storedOnly`,
     // handed-over ones after; gives how many went.
     uint64_t DropOldest(uint64_t count, bool storedOnly);
@@ -133,8 +136,13 @@ class Spool {
     // dropped. False when nothing could be freed.
     bool MakeRoom(std::size_t wanted);
     void SetWritable(bool writable);
-    // The room for MakeRoom() taken (again) once the disk has it.
+    // The room for MakeRoom() taken (again) once the disk has plenty; the spool may grow again.
     void KeepReserve();
+    // The room for MakeRoom() taken where the disk has it.
+    void TakeReserve();
+    // The room in reserve given up and the write-ahead log moved into the database and cut to
+    // nothing: what deleting rows on a full disk needs.
+    void EmptyLog();
 
     std::string path_;
     uint64_t maxMessages_;

@@ -3,15 +3,13 @@
 // what is readable taken over, numbers never given twice after a spool was lost, the first
 // schema taken over, dead letters, and a disk that runs full.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "daemon/spool.h"
 #include "tests/daemon/child_process.h"
+#include "tests/daemon/small_disk.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -296,36 +294,8 @@ TEST(SpoolTest, SpoolOfTheFirstSchemaIsTakenOverAndKeepsDeadLetters) {
     EXPECT_EQ(check.QueryText("SELECT payload FROM dead_letter"), "seq 7");
 }
 
-// A file system of its own, two megabytes, mounted for the test.
-class SmallDisk {
-  public:
-    SmallDisk() {
-        if (::geteuid() == 0 && ::mount("tmpfs", directory_.path().c_str(), "tmpfs", 0, "size=2m") == 0) {
-            mounted_ = true;
-        }
-    }
-    ~SmallDisk() {
-        if (mounted_) {
-            ::umount2(directory_.path().c_str(), MNT_DETACH);
-        }
-    }
-    bool mounted() const { return mounted_; }
-    std::string File(const std::string& name) const { return directory_.File(name); }
-    // Fills what is left of the disk.
-    void Fill(const std::string& name) const {
-        std::ofstream filler(File(name), std::ios::app);
-        const std::string block(4096, 'f');
-        while (filler << block && filler.flush()) {
-        }
-    }
-
-  private:
-    testing::TemporaryDirectory directory_;
-    bool mounted_ = false;
-};
-
 TEST(SpoolTest, FullDiskDropsTheOldestStoredAndRecoversByItself) {
-    SmallDisk disk;
+    testing::SmallDisk disk;
     if (!disk.mounted()) {
         GTEST_SKIP() << "a small tmpfs is mounted only when the test runs as root";
     }
