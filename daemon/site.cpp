@@ -22,7 +22,7 @@ constexpr int64_t kStorePriority = 0;
 // Events that come within this time of each other go into one commit: each commit writes every
 // page it touched again, so a commit per reader's round would wear flash storage out many times
 // faster than the messages themselves.
-constexpr milliseconds kStoreGroupWindow{10};
+constexpr milliseconds kStoreGroupWindow{40};
 // systemd's STATUS= line follows the site at most this often: two hundred readers coming online
 // at once are one line, not two hundred.
 constexpr milliseconds kStatusLinePause{1000};

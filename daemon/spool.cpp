@@ -57,7 +57,7 @@ constexpr const char* kMigrationFrom1 =
 
 // What one transaction stores at most (see PieceEnd).
 constexpr std::size_t kCommitBytes = 64 * 1024;
-// Acknowledged rows deleted in one go when no store came to take them along.
+// Acknowledged rows deleted in one go (or after a second, whichever comes first).
 constexpr std::size_t kDeleteBatch = 512;
 // A spool that cannot grow frees at least this many rows at a time.
 constexpr std::size_t kRoomRows = 64;
@@ -478,8 +478,9 @@ void Spool::InsertAll(std::vector<SpooledMessage>::iterator first,
     const uint64_t rows = rows_;
     const auto handedOver = handedOver_;
     try {
+        // Acknowledged rows are not deleted here: a batch of them at a time touches a few pages
+        // once, where a few with every store would touch others with each commit.
         Transaction transaction(*db_);
-        DeleteAcknowledged();
         std::set<std::string> touched;
         for (auto message = first; message != last; ++message) {
             touched.insert(message->reader);
@@ -517,8 +518,6 @@ void Spool::InsertAll(std::vector<SpooledMessage>::iterator first,
         handedOver_ = handedOver;
         throw;
     }
-    acknowledged_.clear();
-    acknowledgedSet_.clear();
 }
 
 uint64_t Spool::DropOldest(uint64_t count, bool storedOnly) {

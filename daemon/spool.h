@@ -46,7 +46,7 @@ using LossMessage = std::function<std::pair<std::string, std::string>(const Spoo
 // acknowledged it. Which rows are handed over (given to the MQTT client, not yet acknowledged) is
 // kept in memory only: at start every row counts as stored again, since nothing handed over to a
 // client of an earlier run can still be acknowledged. Acknowledged rows are deleted in batches,
-// with the next store or after a short while: a crash in between sends them once more, which
+// a few hundred at a time or after a second: a crash in between sends them once more, which
 // at-least-once delivery allows.
 //
 // Sequence numbers are given per reader when a message is stored and saved with its row, so that
