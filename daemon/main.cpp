@@ -9,7 +9,6 @@
 #include "daemon/config.h"
 #include "daemon/log.h"
 #include "daemon/notify.h"
-#include "daemon/payloads.h"
 #include "daemon/session_source.h"
 #include "daemon/site.h"
 #include "daemon/spool.h"
@@ -52,12 +51,8 @@ void ApplyCommandLine(DaemonConfig& config, const std::string& consoleDir) {
 
 int Serve(const DaemonConfig& config, const std::string& path, const std::string& consoleDir) {
     Notifier notifier;
-    // A spool found lost tells each reader's consumers on its events topic which numbers never come.
-    const Topics topics(config.mqtt.topicPrefix, config.site);
-    Spool spool(config.spool.path, config.spool.maxMessages, [&topics](const SpoolLoss& loss, uint64_t seq) {
-        return std::make_pair(topics.Events(loss.reader),
-                              SpoolLostJson(loss.reader, seq, UnixNowMs(), loss.missingFrom, loss.missingTo));
-    });
+    Spool spool(config.spool.path, config.spool.maxMessages,
+                SpoolLostMessages(Topics(config.mqtt.topicPrefix, config.site)));
     for (const std::string& note : spool.notes()) {
         Log(note);
     }

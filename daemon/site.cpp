@@ -64,6 +64,13 @@ std::string Describe(const ReaderChanges& changes) {
 
 }  // namespace
 
+LossMessage SpoolLostMessages(const Topics& topics) {
+    return [topics](const SpoolLoss& loss, uint64_t seq) {
+        return std::make_pair(topics.Events(loss.reader),
+                              SpoolLostJson(loss.reader, seq, UnixNowMs(), loss.missingFrom, loss.missingTo));
+    };
+}
+
 Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, Spool& spool,
            Notifier& notifier, ConfigLoader reload)
     : config_(std::move(config)),

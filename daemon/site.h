@@ -29,6 +29,9 @@ inline constexpr int kExitFailure = 1;        // configuration, spool, HTTP or a
 inline constexpr int kExitUsage = 2;          // the command line was refused
 inline constexpr int kExitBrokerRefused = 3;  // the broker (or TLS) refused the connection
 
+// What a spool found lost tells each reader's consumers: a spool-lost event on its events topic.
+LossMessage SpoolLostMessages(const Topics& topics);
+
 // Makes the source of a configured reader: a reader session in the daemon, scripted in tests.
 using SourceFactory = std::function<std::unique_ptr<ReaderSource>(const ReaderConfig&)>;
 // Reads the configuration again (SIGHUP). Throws ConfigError with the whole of what is wrong,

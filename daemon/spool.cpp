@@ -487,7 +487,7 @@ void Spool::InsertAll(std::vector<SpooledMessage>::iterator first,
         }
         if (!writable_) {
             // Coming back from a full disk: numbers were given without rows meanwhile.
-            for (const auto& [reader, last] : lastSeq_) {
+            for (const auto& [reader, seq] : lastSeq_) {
                 touched.insert(reader);
             }
         }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <map>
@@ -128,7 +129,8 @@ DaemonConfig TestConfig(uint16_t port, const std::string& spoolPath,
 class RunningDaemon {
   public:
     RunningDaemon(const DaemonConfig& config, const std::vector<std::optional<ReaderIdentity>>& identities)
-        : spool_(config.spool.path, config.spool.maxMessages) {
+        : spool_(config.spool.path, config.spool.maxMessages,
+                 SpoolLostMessages(Topics(config.mqtt.topicPrefix, config.site))) {
         for (std::size_t i = 0; i < config.readers.size(); ++i) {
             auto source = std::make_unique<ScriptedSource>(identities.at(i));
             sources_.push_back(source.get());
@@ -369,6 +371,39 @@ TEST(DaemonBrokerTest, MessageTheBrokerWillNotTakeIsSetAsideAndTheOthersFlow) {
     EXPECT_EQ(spool.size(), 0u);
     Database file(config.spool.path);
     EXPECT_EQ(file.QueryText("SELECT group_concat(reader || ':' || seq) FROM dead_letter"), "r1:2");
+}
+
+TEST(DaemonBrokerTest, LostSpoolIsToldOnTheEventsTopicAndNumberingGoesOnAboveIt) {
+    Broker broker;
+    testing::TemporaryDirectory directory;
+    Subscriber all(broker.port(), "zt/t/r1/+");
+    const DaemonConfig config = TestConfig(broker.port(), directory.File("spool"), {"r1"});
+    {
+        RunningDaemon daemon(config, {ReaderIdentity{}});
+        for (int i = 0; i < 3; ++i) {
+            daemon.reader(0).Push(ZENDRIK_EVENT_READ);
+        }
+        ASSERT_TRUE(all.WaitFor(
+            [](const Messages& m) { return testing::OnTopicsEndingIn(m, "/reads").size() == 3; }));
+        EXPECT_EQ(daemon.Stop(), kExitOk);
+    }
+    std::filesystem::remove(config.spool.path);
+    RunningDaemon again(config, {ReaderIdentity{}});
+    again.reader(0).Push(ZENDRIK_EVENT_READ);
+    ASSERT_TRUE(all.WaitFor([](const Messages& m) {
+        return testing::OnTopicsEndingIn(m, "/events").size() == 1 &&
+               testing::OnTopicsEndingIn(m, "/reads").size() == 4;
+    })) << broker.log();
+    const nlohmann::json lost = Json(testing::OnTopicsEndingIn(all.messages(), "/events").front());
+    EXPECT_EQ(lost["event"], "spool-lost");
+    EXPECT_EQ(lost["reader"], "r1");
+    EXPECT_EQ(lost["seq"], 1001);
+    EXPECT_EQ(lost["missing_from"], 1);
+    EXPECT_EQ(lost["missing_to"], 1000);
+    EXPECT_TRUE(lost["time"].is_string());
+    EXPECT_EQ(SeqsOf(testing::OnTopicsEndingIn(all.messages(), "/reads"), "r1"),
+              (std::vector<uint64_t>{1, 2, 3, 1002}));
+    EXPECT_EQ(again.Stop(), kExitOk);
 }
 
 // Pushes `count` big reads and waits until the daemon has taken them all.
