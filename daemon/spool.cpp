@@ -24,9 +24,12 @@ constexpr const char* kNewFilePageSize = "PRAGMA page_size = 1024";
 // After a checkpoint the write-ahead log is cut back to this, so that it never keeps the room
 // one long outage made it take.
 constexpr const char* kWalSizeLimit = "PRAGMA journal_size_limit = 1048576";
-// The log is moved into the database once it holds this many pages: small enough that the room
-// kept in reserve (below) lets that move grow the database even on a full disk.
-constexpr const char* kWalCheckpointPages = "PRAGMA wal_autocheckpoint = 100";
+// The log is moved into the database once it holds this many pages. Each move writes every page
+// the log touched once more, so it is rare while the disk has room; on a disk short of room the log
+// stays small enough that the room kept in reserve (below) lets the move grow the database.
+constexpr const char* kWalCheckpointPagesRoomy = "PRAGMA wal_autocheckpoint = 1000";
+constexpr const char* kWalCheckpointPagesTight = "PRAGMA wal_autocheckpoint = 100";
+constexpr off_t kRoomyDiskBytes = 16 * 1024 * 1024;
 
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS message("
@@ -244,7 +247,7 @@ void Spool::Prepare() {
     // the last ones, and the sequence file makes the next start number above them.
     db_->Execute("PRAGMA synchronous = NORMAL");
     db_->Execute(kWalSizeLimit);
-    db_->Execute(kWalCheckpointPages);
+    TuneCheckpoints();
     // The write-ahead log and its index stay when the spool is closed, with the room they hold:
     // a daemon started again on a disk that filled meanwhile can still open and write its spool.
     int persist = 1;
@@ -375,13 +378,18 @@ void Spool::LoadState() {
         counts.dropped = static_cast<uint64_t>(readers.Integer(2));
         counts.dead = static_cast<uint64_t>(readers.Integer(3));
     }
-    Statement spooled(db_->handle(), "SELECT reader, count(*) FROM message GROUP BY reader");
+    // A reader's row is saved when rows of it are deleted, not with every store: its newest
+    // stored number may be in its rows only.
+    Statement spooled(db_->handle(), "SELECT reader, count(*), max(seq) FROM message GROUP BY reader");
     rows_ = 0;
     while (spooled.Step()) {
         const auto count = static_cast<uint64_t>(spooled.Integer(1));
         counts_[spooled.Text(0)].spooled = count;
+        uint64_t& last = lastSeq_[spooled.Text(0)];
+        last = std::max(last, static_cast<uint64_t>(spooled.Integer(2)));
         rows_ += count;
     }
+    savedSeq_ = lastSeq_;
 }
 
 uint64_t Spool::Burst::Add(const std::string& reader, const std::string& topic,
@@ -482,9 +490,6 @@ void Spool::InsertAll(std::vector<SpooledMessage>::iterator first,
         // once, where a few with every store would touch others with each commit.
         Transaction transaction(*db_);
         std::set<std::string> touched;
-        for (auto message = first; message != last; ++message) {
-            touched.insert(message->reader);
-        }
         if (!writable_) {
             // Coming back from a full disk: numbers were given without rows meanwhile.
             for (const auto& [reader, seq] : lastSeq_) {
@@ -516,6 +521,7 @@ void Spool::InsertAll(std::vector<SpooledMessage>::iterator first,
         counts_ = counts;
         rows_ = rows;
         handedOver_ = handedOver;
+        savedSeq_.clear();  // what was saved in it is not
         throw;
     }
 }
@@ -552,9 +558,17 @@ void Spool::DeleteAcknowledged() {
     for (const int64_t id : acknowledged_) {
         deleteRow_->Bind(1, id).Run();
     }
+    // A deleted row may have held its reader's newest number.
+    for (const auto& [reader, seq] : lastSeq_) {
+        const auto saved = savedSeq_.find(reader);
+        if (saved == savedSeq_.end() || saved->second != seq) {
+            SaveReader(reader);
+        }
+    }
 }
 
 void Spool::SaveReader(const std::string& reader) {
+    savedSeq_[reader] = lastSeq(reader);
     const ReaderCounts counts = this->counts(reader);
     saveReader_->Bind(1, reader)
         .Bind(2, static_cast<int64_t>(lastSeq(reader)))
@@ -590,6 +604,7 @@ bool Spool::MakeRoom(std::size_t wanted) {
         // As many rows as the disk holds: from now on each store first drops as many as it adds,
         // so that the file no longer grows (its freed pages are used again).
         diskCapacity_ = rows_;
+        TuneCheckpoints();
         db_->Execute("PRAGMA wal_checkpoint(TRUNCATE)");
         TakeReserve();  // for the next time
     } catch (const SqliteError& error) {
@@ -598,6 +613,7 @@ bool Spool::MakeRoom(std::size_t wanted) {
         }
         counts_ = counts;
         rows_ = rows;
+        savedSeq_.clear();
         return false;
     }
     return dropped > 0;
@@ -669,6 +685,7 @@ void Spool::FlushAcknowledged() {
             }
             return;
         } catch (const SqliteError& error) {
+            savedSeq_.clear();
             if (!IsFull(error.code()) && (error.code() & 0xff) != SQLITE_BUSY) {
                 throw;
             }
@@ -711,6 +728,7 @@ std::optional<SpooledMessage> Spool::MoveToDeadLetter(int64_t id) {
         transaction.Commit();
     } catch (const SqliteError&) {
         counts_[message.reader] = before;
+        savedSeq_.clear();
         throw;
     }
     handedOver_.erase(id);
@@ -736,15 +754,28 @@ void Spool::Checkpoint() {
     KeepReserve();
 }
 
-void Spool::KeepReserve() {
+off_t Spool::FreeBytes() const {
     struct statvfs disk {};
     const std::string directory = std::filesystem::path(path_).parent_path().string();
-    if (::statvfs(directory.empty() ? "." : directory.c_str(), &disk) != 0 ||
-        static_cast<off_t>(disk.f_bavail * disk.f_frsize) < kReserveTakenBackAt) {
+    if (::statvfs(directory.empty() ? "." : directory.c_str(), &disk) != 0) {
+        return 0;
+    }
+    return static_cast<off_t>(disk.f_bavail * disk.f_frsize);
+}
+
+void Spool::KeepReserve() {
+    if (FreeBytes() < kReserveTakenBackAt) {
         return;
     }
     diskCapacity_ = std::numeric_limits<uint64_t>::max();  // room came back
     TakeReserve();
+    TuneCheckpoints();
+}
+
+void Spool::TuneCheckpoints() {
+    const bool roomy =
+        diskCapacity_ == std::numeric_limits<uint64_t>::max() && FreeBytes() >= kRoomyDiskBytes;
+    db_->Execute(roomy ? kWalCheckpointPagesRoomy : kWalCheckpointPagesTight);
 }
 
 void Spool::TakeReserve() {

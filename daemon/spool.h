@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -143,6 +145,9 @@ class Spool {
     // The room in reserve given up and the write-ahead log moved into the database and cut to
     // nothing: what deleting rows on a full disk needs.
     void EmptyLog();
+    // Rare checkpoints while the disk has plenty of room, frequent ones when it is short.
+    void TuneCheckpoints();
+    off_t FreeBytes() const;
 
     std::string path_;
     uint64_t maxMessages_;
@@ -153,6 +158,7 @@ class Spool {
     std::vector<std::string> notes_;
     std::vector<SpoolLoss> losses_;
     std::map<std::string, uint64_t> lastSeq_;
+    std::map<std::string, uint64_t> savedSeq_;  // as in the reader table (as far as known)
     std::map<std::string, ReaderCounts> counts_;
     uint64_t rows_ = 0;
     // The rows the disk held when it was last found full; no limit while it has room.
