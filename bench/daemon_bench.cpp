@@ -156,15 +156,21 @@ std::string BenchConfig(uint16_t port, const TemporaryDirectory& directory,
     return path;
 }
 
+// Eight virtual readers with a tag each, a broker, the daemon's configuration for them and a
+// subscriber to their reads.
+struct EightReaderSite {
+    Broker broker;
+    TemporaryDirectory directory;
+    std::vector<std::unique_ptr<ChildProcess>> readers;
+    const std::string config = BenchConfig(broker.port(), directory,
+                                           StartVirtualReaders(directory, kReaders, kRoundTimeMs, readers));
+    Subscriber subscriber{broker.port(), "zendrik/bench/+/reads"};
+};
+
 void DaemonDelivery(benchmark::State& state) {
     for (auto _ : state) {
-        Broker broker;
-        TemporaryDirectory directory;
-        std::vector<std::unique_ptr<ChildProcess>> readers;
-        const std::string config = BenchConfig(
-            broker.port(), directory, StartVirtualReaders(directory, kReaders, kRoundTimeMs, readers));
-        Subscriber subscriber(broker.port(), "zendrik/bench/+/reads");
-        ChildProcess daemon({ZENDRIKD_PATH, "--config", config}, directory.File("zendrikd.log"));
+        EightReaderSite site;
+        ChildProcess daemon({ZENDRIKD_PATH, "--config", site.config}, site.directory.File("zendrikd.log"));
         const auto run = std::chrono::seconds{RunSeconds()};
         std::this_thread::sleep_for(run / kEarlyShare);
         const long early = ResidentKiB(daemon.pid());
@@ -174,14 +180,14 @@ void DaemonDelivery(benchmark::State& state) {
         daemon.Stop();
         uint64_t answered = 0;
         for (int i = 0; i < kReaders; ++i) {
-            readers[static_cast<std::size_t>(i)]->Stop();
-            answered += AnsweredReads(directory.File("reader-" + std::to_string(i + 1) + ".log"));
+            site.readers[static_cast<std::size_t>(i)]->Stop();
+            answered += AnsweredReads(site.directory.File("reader-" + std::to_string(i + 1) + ".log"));
         }
         std::this_thread::sleep_for(kDrainTime);
 
         std::set<std::pair<std::string, uint64_t>> delivered;
         std::vector<double> delays;
-        for (const Message& message : subscriber.messages()) {
+        for (const Message& message : site.subscriber.messages()) {
             const nlohmann::json read = nlohmann::json::parse(message.payload);
             if (delivered.emplace(read["reader"], read["seq"]).second) {
                 delays.push_back(static_cast<double>(message.receivedUnixMs - UnixMs(read["time"])));
@@ -326,24 +332,19 @@ uint64_t PayloadBytes(const std::vector<Message>& messages) {
 
 void DaemonFlashWear(benchmark::State& state) {
     for (auto _ : state) {
-        Broker broker;
-        TemporaryDirectory directory;
-        std::vector<std::unique_ptr<ChildProcess>> readers;
-        const std::string config = BenchConfig(
-            broker.port(), directory, StartVirtualReaders(directory, kReaders, kRoundTimeMs, readers));
-        Subscriber subscriber(broker.port(), "zendrik/bench/+/reads");
-        NotifySocket notify(directory.File("notify"));
-        ChildProcess daemon({ZENDRIKD_PATH, "--config", config}, directory.File("zendrikd.log"),
+        EightReaderSite site;
+        NotifySocket notify(site.directory.File("notify"));
+        ChildProcess daemon({ZENDRIKD_PATH, "--config", site.config}, site.directory.File("zendrikd.log"),
                             {{"NOTIFY_SOCKET", notify.path()}});
         notify.WaitFor("READY=1", kStartLimit);
         std::this_thread::sleep_for(kWearWarmUp);
         const uint64_t writtenBefore = WrittenBytes(daemon.pid());
-        const uint64_t payloadBefore = PayloadBytes(subscriber.messages());
+        const uint64_t payloadBefore = PayloadBytes(site.subscriber.messages());
         const auto measured =
             std::chrono::seconds{SecondsFrom("ZENDRIK_DAEMON_WEAR_SECONDS", kDefaultWearSeconds)};
         std::this_thread::sleep_for(measured);
         const uint64_t written = WrittenBytes(daemon.pid()) - writtenBefore;
-        const std::vector<Message> messages = subscriber.messages();
+        const std::vector<Message> messages = site.subscriber.messages();
         const uint64_t payload = PayloadBytes(messages) - payloadBefore;
         daemon.Stop();
         state.counters["written_bytes"] = static_cast<double>(written);
