@@ -7,6 +7,12 @@
 // Read to event stream: the same readers and daemon with one client of GET /api/v1/events, the delay
 // from a read's time to its arrival there (p50, p99; goal p99 <= 20 ms, as for MQTT);
 // ZENDRIK_DAEMON_STREAM_SECONDS sets the run (default 30).
+// Flash wear: the bytes the daemon had written to disk (/proc/PID/io write_bytes) per byte of read
+// payload delivered, with the eight virtual readers (about 300 reads a second; goal <= 8);
+// ZENDRIK_DAEMON_WEAR_SECONDS sets the measured time (default 60). Drain: a spool of
+// ZENDRIK_DAEMON_DRAIN_MESSAGES (default 500 000) left by a broker outage, sent by a daemon that
+// starts with the broker up: messages a second from its start until its metrics say the spool is
+// empty (goal >= 25 000).
 // Start and stop: the time to READY=1 and to the first message published with twenty network
 // readers that are switched on but silent, and the time from SIGTERM to the exit with 200 virtual
 // readers on 250 ms rounds (the unit's TimeoutStopSec is 20 s).
@@ -19,11 +25,13 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
 #include <set>
 #include <thread>
 
 #include "bench/daemon_harness.h"
+#include "daemon/spool.h"
 #include "tests/daemon/broker.h"
 #include "tests/daemon/child_process.h"
 #include "tests/daemon/http_client.h"
@@ -104,15 +112,21 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Eight virtual readers with a tag each, a broker, the daemon's configuration for them and a
+// subscriber to their reads.
+struct EightReaderSite {
+    Broker broker;
+    TemporaryDirectory directory;
+    std::vector<std::unique_ptr<ChildProcess>> readers;
+    const std::string config = BenchConfig(broker.port(), directory,
+                                           StartVirtualReaders(directory, kReaders, kRoundTimeMs, readers));
+    Subscriber subscriber{broker.port(), "zendrik/bench/+/reads"};
+};
+
 void DaemonDelivery(benchmark::State& state) {
     for (auto _ : state) {
-        Broker broker;
-        TemporaryDirectory directory;
-        std::vector<std::unique_ptr<ChildProcess>> readers;
-        const std::string config = BenchConfig(
-            broker.port(), directory, StartVirtualReaders(directory, kReaders, kRoundTimeMs, readers));
-        Subscriber subscriber(broker.port(), "zendrik/bench/+/reads");
-        ChildProcess daemon({ZENDRIKD_PATH, "--config", config}, directory.File("zendrikd.log"));
+        EightReaderSite site;
+        ChildProcess daemon({ZENDRIKD_PATH, "--config", site.config}, site.directory.File("zendrikd.log"));
         const auto run = std::chrono::seconds{RunSeconds()};
         std::this_thread::sleep_for(run / kEarlyShare);
         const long early = ResidentKiB(daemon.pid());
@@ -122,14 +136,14 @@ void DaemonDelivery(benchmark::State& state) {
         daemon.Stop();
         uint64_t answered = 0;
         for (int i = 0; i < kReaders; ++i) {
-            readers[static_cast<std::size_t>(i)]->Stop();
-            answered += AnsweredReads(directory.File("reader-" + std::to_string(i + 1) + ".log"));
+            site.readers[static_cast<std::size_t>(i)]->Stop();
+            answered += AnsweredReads(site.directory.File("reader-" + std::to_string(i + 1) + ".log"));
         }
         std::this_thread::sleep_for(kDrainTime);
 
         std::set<std::pair<std::string, uint64_t>> delivered;
         std::vector<double> delays;
-        for (const Message& message : subscriber.messages()) {
+        for (const Message& message : site.subscriber.messages()) {
             const nlohmann::json read = nlohmann::json::parse(message.payload);
             if (delivered.emplace(read["reader"], read["seq"]).second) {
                 delays.push_back(static_cast<double>(message.receivedUnixMs - UnixMs(read["time"])));
@@ -244,6 +258,116 @@ void DaemonStopWithManyReaders(benchmark::State& state) {
     }
 }
 BENCHMARK(DaemonStopWithManyReaders)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+constexpr int kDefaultWearSeconds = 60;
+constexpr auto kWearWarmUp = 5s;
+constexpr uint64_t kDefaultDrainMessages = 500000;
+constexpr std::size_t kDrainBurst = 10000;
+constexpr auto kDrainLimit = 600s;
+constexpr auto kDrainPoll = 20ms;
+
+// What the process has caused to be written to storage so far.
+uint64_t WrittenBytes(pid_t pid) {
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    std::string line;
+    while (std::getline(io, line)) {
+        if (line.rfind("write_bytes:", 0) == 0) {
+            return std::stoull(line.substr(line.find(':') + 1));
+        }
+    }
+    return 0;
+}
+
+uint64_t PayloadBytes(const std::vector<Message>& messages) {
+    uint64_t bytes = 0;
+    for (const Message& message : messages) {
+        bytes += message.payload.size();
+    }
+    return bytes;
+}
+
+void DaemonFlashWear(benchmark::State& state) {
+    for (auto _ : state) {
+        EightReaderSite site;
+        NotifySocket notify(site.directory.File("notify"));
+        ChildProcess daemon({ZENDRIKD_PATH, "--config", site.config}, site.directory.File("zendrikd.log"),
+                            {{"NOTIFY_SOCKET", notify.path()}});
+        notify.WaitFor("READY=1", kStartLimit);
+        std::this_thread::sleep_for(kWearWarmUp);
+        const uint64_t writtenBefore = WrittenBytes(daemon.pid());
+        const uint64_t payloadBefore = PayloadBytes(site.subscriber.messages());
+        const auto measured =
+            std::chrono::seconds{SecondsFrom("ZENDRIK_DAEMON_WEAR_SECONDS", kDefaultWearSeconds)};
+        std::this_thread::sleep_for(measured);
+        const uint64_t written = WrittenBytes(daemon.pid()) - writtenBefore;
+        const std::vector<Message> messages = site.subscriber.messages();
+        const uint64_t payload = PayloadBytes(messages) - payloadBefore;
+        daemon.Stop();
+        state.counters["written_bytes"] = static_cast<double>(written);
+        state.counters["payload_bytes"] = static_cast<double>(payload);
+        state.counters["written_per_payload"] =
+            payload > 0 ? static_cast<double>(written) / static_cast<double>(payload) : 0;
+        state.counters["reads_per_second"] = static_cast<double>(messages.size()) /
+                                             std::chrono::duration<double>(measured + kWearWarmUp).count();
+    }
+}
+BENCHMARK(DaemonFlashWear)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// The spool an outage left behind, written as the daemon writes it.
+void FillSpool(const std::string& path, uint64_t count) {
+    zendrik::daemon::Spool spool(path, count);
+    for (uint64_t done = 0; done < count;) {
+        zendrik::daemon::Spool::Burst burst = spool.Begin();
+        for (std::size_t i = 0; i < kDrainBurst && done < count; ++i, ++done) {
+            burst.Add("r1", "zendrik/bench/r1/reads", [](uint64_t seq) {
+                return R"({"event":"read","reader":"r1","seq":)" + std::to_string(seq) +
+                       R"(,"time":"2026-12-09T10:00:00.000Z","epc":"e2003412012345678901000)" +
+                       R"(1","rssi":-52,"antenna":1,"count":1})";
+            });
+        }
+        burst.Commit();
+    }
+}
+
+// The messages in the daemon's spool as its metrics say (nothing when it does not answer).
+std::optional<uint64_t> SpooledNow(uint16_t httpPort) {
+    static const std::regex spooled("\nzendrik_spool_messages ([0-9]+)");
+    zendrik::testing::HttpConnection http(httpPort);
+    const zendrik::testing::HttpReply reply = http.Request("GET", "/metrics");
+    std::smatch match;
+    if (reply.status != 200 || !std::regex_search(reply.body, match, spooled)) {
+        return std::nullopt;
+    }
+    return std::stoull(match[1]);
+}
+
+void DaemonDrain(benchmark::State& state) {
+    for (auto _ : state) {
+        const uint64_t count = static_cast<uint64_t>(
+            SecondsFrom("ZENDRIK_DAEMON_DRAIN_MESSAGES", static_cast<int>(kDefaultDrainMessages)));
+        Broker broker;
+        TemporaryDirectory directory;
+        SilentUdpPort silent;
+        const uint16_t httpPort = FreePort();
+        const std::string config = BenchConfig(broker.port(), directory, {silent.address()}, httpPort);
+        FillSpool(directory.File("spool.sqlite"), count);
+        // From the start: the spool goes out while the silent reader is still being given up on.
+        const auto start = std::chrono::steady_clock::now();
+        ChildProcess daemon({ZENDRIKD_PATH, "--config", config}, directory.File("zendrikd.log"));
+        uint64_t left = count;
+        while (left > 0 && std::chrono::steady_clock::now() - start < kDrainLimit) {
+            std::this_thread::sleep_for(kDrainPoll);
+            left = SpooledNow(httpPort).value_or(left);
+        }
+        const double seconds = SecondsSince(start);
+        const uint64_t sent = count - left;
+        daemon.Stop();
+        state.counters["messages"] = static_cast<double>(sent);
+        state.counters["seconds"] = seconds;
+        state.counters["messages_per_second"] = static_cast<double>(sent) / seconds;
+    }
+}
+BENCHMARK(DaemonDrain)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 

@@ -100,6 +100,12 @@ void Timer::ArmAt(Clock::time_point when) {
     sd_event_source_set_enabled(source_.get(), SD_EVENT_ONESHOT);
 }
 
+bool Timer::armed() const {
+    int enabled = SD_EVENT_OFF;
+    return source_.valid() && sd_event_source_get_enabled(source_.get(), &enabled) >= 0 &&
+           enabled != SD_EVENT_OFF;
+}
+
 EventLoop::EventLoop(ClockReading now) : now_(std::move(now)) {
     sd_event* loop = nullptr;
     Check(sd_event_new(&loop), "sd_event_new");

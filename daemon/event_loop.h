@@ -44,6 +44,8 @@ class Timer {
     void ArmAt(Clock::time_point when);
     void ArmIn(Clock::duration delay) { ArmAt(Clock::now() + delay); }
     void Disarm() { source_.Enable(false); }
+    // Armed and not yet fired.
+    bool armed() const;
     bool valid() const { return source_.valid(); }
 
   private:

@@ -51,7 +51,8 @@ void ApplyCommandLine(DaemonConfig& config, const std::string& consoleDir) {
 
 int Serve(const DaemonConfig& config, const std::string& path, const std::string& consoleDir) {
     Notifier notifier;
-    Spool spool(config.spool.path, config.spool.maxMessages);
+    Spool spool(config.spool.path, config.spool.maxMessages,
+                SpoolLostMessages(Topics(config.mqtt.topicPrefix, config.site)));
     for (const std::string& note : spool.notes()) {
         Log(note);
     }

@@ -73,6 +73,8 @@ std::string ReaderStatusJson(const ReaderStatus& status) {
     json["reads"] = status.reads;
     json["spooled"] = status.spooled;
     json["dropped"] = status.dropped;
+    json["dead"] = status.dead;
+    json["spool"] = status.spoolFull ? "full" : "ok";
     json["published"] = status.published;
     json["inventory"] = status.inventoryRunning ? "running" : "stopped";
     json["settings"] = status.settings;
@@ -88,6 +90,18 @@ std::string SiteOnlineJson(int64_t timeMs, int64_t sinceMs, std::size_t readers)
     json["time"] = UtcTimeText(timeMs);
     json["since"] = UtcTimeText(sinceMs);
     json["readers"] = readers;
+    return Dump(json);
+}
+
+std::string SpoolLostJson(const std::string& reader, uint64_t seq, int64_t timeMs, uint64_t missingFrom,
+                          uint64_t missingTo) {
+    nlohmann::ordered_json json;
+    json["event"] = "spool-lost";
+    json["reader"] = reader;
+    json["seq"] = seq;
+    json["time"] = UtcTimeText(timeMs);
+    json["missing_from"] = missingFrom;
+    json["missing_to"] = missingTo;
     return Dump(json);
 }
 

@@ -48,6 +48,8 @@ struct ReaderStatus {
     uint64_t reads = 0;                  // read events stored since the daemon started
     uint64_t spooled = 0;                // its messages still in the spool
     uint64_t dropped = 0;                // its messages a full spool had to drop
+    uint64_t dead = 0;                   // its messages the broker would not take (in the dead-letter table)
+    bool spoolFull = false;              // the spool's disk has no room: messages go straight to the broker
     bool offline = false;                // the daemon has stopped: it no longer reads this reader
     uint64_t published = 0;              // reads that passed the filters and were stored
     bool inventoryRunning = true;        // false after a stop command: open, not reading
@@ -56,13 +58,20 @@ struct ReaderStatus {
 };
 
 // {"state":"online"|"link-lost"|"offline","time":T,"kind":K,"version":V,"serial":S,"reads":N,"spooled":N,
-//  "dropped":N,"published":N,"inventory":"running"|"stopped","settings":S,"drift":{…}}
+//  "dropped":N,"dead":N,"spool":"ok"|"full","published":N,"inventory":"running"|"stopped","settings":S,
+//  "drift":{…}}
 // (kind, version and serial null until the reader has answered once; drift only while drifted).
 std::string ReaderStatusJson(const ReaderStatus& status);
 
 // {"state":"online","time":T,"since":T,"readers":N}: time of publishing, and since when the
 // daemon runs.
 std::string SiteOnlineJson(int64_t timeMs, int64_t sinceMs, std::size_t readers);
+
+// {"event":"spool-lost","reader":R,"seq":N,"time":T,"missing_from":N,"missing_to":M}: the reader's
+// numbers from missing_from to missing_to were in a spool that was lost; those not seen by now
+// never come.
+std::string SpoolLostJson(const std::string& reader, uint64_t seq, int64_t timeMs, uint64_t missingFrom,
+                          uint64_t missingTo);
 
 // {"state":"offline"}: the last will, and what a clean stop publishes.
 std::string SiteOfflineJson();

@@ -385,6 +385,8 @@ ReaderStatus ReaderRuntime::StatusAt(const ReaderCounts& counts, uint64_t source
     status.spooled = counts.spooled;
     // Everything lost counts: what a full spool dropped and what never reached it.
     status.dropped = counts.dropped + sourceDropped;
+    status.dead = counts.dead;
+    status.spoolFull = counts.spoolFull;
     status.timeMs = UnixNowMs();
     return status;
 }
@@ -418,6 +420,7 @@ ReaderSnapshot ReaderRuntime::Snapshot(const ReaderCounts& counts, bool offline)
     snapshot.linkLosses = linkLosses_;
     snapshot.spooled = counts.spooled;
     snapshot.dropped = counts.dropped + sourceDropped;
+    snapshot.dead = counts.dead;
     snapshot.eventsByKind = eventsByKind_;
     snapshot.roundSeconds = roundSeconds_;
     if (desired_.managed()) {

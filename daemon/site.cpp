@@ -17,10 +17,6 @@ using std::chrono::milliseconds;
 // that stored four times what it sent delivered almost nothing while its spool grew), and a loop
 // that has fallen behind still answers its other descriptors within milliseconds.
 constexpr std::size_t kEventsPerBurst = 256;
-// The readers' events are stored at most this often: each store is a transaction that waits for
-// the disk, so at twenty thousand reads a second a hundred of them share one, for at most this
-// much delay.
-constexpr milliseconds kStorePause{5};
 // Events taken from a reader's handle at once: one lock of its queue for all of them.
 constexpr std::size_t kEventsPerTake = 64;
 // On SIGTERM: time to send what is spooled, then to have the "offline" statuses acknowledged.
@@ -28,6 +24,10 @@ constexpr milliseconds kFlushTime{3000};
 constexpr milliseconds kOfflineAckTime{1000};
 // The store runs after the readers' descriptors (priority -1) and beside the broker's socket.
 constexpr int64_t kStorePriority = 0;
+// Events that come within this time of each other go into one commit: each commit writes every
+// page it touched again, so a commit per reader's round would wear flash storage out many times
+// faster than the messages themselves.
+constexpr milliseconds kStoreGroupWindow{40};
 // systemd's STATUS= line follows the site at most this often: two hundred readers coming online
 // at once are one line, not two hundred.
 constexpr milliseconds kStatusLinePause{1000};
@@ -67,6 +67,13 @@ std::string Describe(const ReaderChanges& changes) {
 
 }  // namespace
 
+LossMessage SpoolLostMessages(const Topics& topics) {
+    return [topics](const SpoolLoss& loss, uint64_t seq) {
+        return std::make_pair(topics.Events(loss.reader),
+                              SpoolLostJson(loss.reader, seq, UnixNowMs(), loss.missingFrom, loss.missingTo));
+    };
+}
+
 Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, Spool& spool,
            Notifier& notifier, ConfigLoader reload)
     : config_(std::move(config)),
@@ -95,7 +102,7 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
         });
     }
     store_ = loop_.AddDeferred(kStorePriority, [this] { StoreEvents(); });
-    storePause_ = loop_.AddTimer([this] { store_.Schedule(); });
+    storeGroup_ = loop_.AddTimer([this] { store_.Schedule(); });
     statusTimer_ = loop_.AddTimer([this] {
         PublishSiteOnline();
         PublishAllStatuses();
@@ -213,7 +220,9 @@ void Site::OnEventsQueued(ReaderRuntime& reader) {
     if (std::find(storePending_.begin(), storePending_.end(), &reader) == storePending_.end()) {
         storePending_.push_back(&reader);
     }
-    store_.Schedule();
+    if (!storeGroup_.armed()) {
+        storeGroup_.ArmIn(kStoreGroupWindow);
+    }
 }
 
 StoreContext Site::Context() {
@@ -228,6 +237,36 @@ StoreContext Site::Context() {
                         takeBuffer_};
 }
 
+void Site::CommitBurst(Spool::Burst& burst) {
+    if (burst.added() == 0) {
+        return;
+    }
+    const bool wasWritable = spool_.writable();
+    if (!burst.Commit()) {
+        if (wasWritable) {
+            Log("the spool's disk is full: the oldest messages are dropped to make room, and what cannot "
+                "be stored is published straight away while the broker is connected");
+            unstoredSent_ = unstoredLost_ = 0;
+            UpdateStatusLine();
+        }
+        // Their numbers are given and never given again: sent now or counted as lost.
+        for (const SpooledMessage& message : burst.unstored()) {
+            if (uplink_.Publish(message.topic, message.payload, false)) {
+                ++unstoredSent_;
+            } else {
+                spool_.CountLost(message.reader, 1);
+                ++unstoredLost_;
+            }
+        }
+    } else if (!wasWritable) {
+        Log("the spool stores again; while its disk was full " + std::to_string(unstoredSent_) +
+            " messages were published without being stored and " + std::to_string(unstoredLost_) +
+            " were lost (counted as dropped)");
+        UpdateStatusLine();
+    }
+    PublishStored();
+}
+
 // Only what is committed goes out: a number the stream gave is never given again.
 void Site::PublishStored() {
     for (const StoredEvent& event : storedEvents_) {
@@ -237,12 +276,6 @@ void Site::PublishStored() {
 }
 
 void Site::StoreEvents() {
-    const Timer::Clock::time_point now = Timer::Clock::now();
-    if (now - lastStore_ < kStorePause) {
-        storePause_.ArmAt(lastStore_ + kStorePause);
-        return;
-    }
-    lastStore_ = now;
     const StoreContext context = Context();
     std::vector<ReaderRuntime*> taken;
     std::vector<ReaderRuntime*> stillQueued;
@@ -260,10 +293,7 @@ void Site::StoreEvents() {
                 stillQueued.push_back(reader);
             }
         }
-        if (burst.added() > 0) {
-            burst.Commit();
-            PublishStored();
-        }
+        CommitBurst(burst);
     }
     storePending_ = stillQueued;
     for (ReaderRuntime* reader : taken) {
@@ -287,10 +317,7 @@ void Site::StoreAll(ReaderRuntime& reader) {
         {
             Spool::Burst burst = spool_.Begin();
             drained = reader.TakeEvents(burst, context, kEventsPerBurst);
-            if (burst.added() > 0) {
-                burst.Commit();
-                PublishStored();
-            }
+            CommitBurst(burst);
         }
         reader.AfterCommit();
     }
@@ -592,7 +619,8 @@ std::string Site::StatusLine() const {
             break;
     }
     return broker + ", " + std::to_string(online) + "/" + std::to_string(readers_.size()) +
-           " readers online, " + std::to_string(spool_.size()) + " spooled";
+           " readers online, " + std::to_string(spool_.size()) + " spooled" +
+           (spool_.writable() ? "" : ", spool disk full");
 }
 
 SiteSnapshot Site::Snapshot() const {
@@ -602,6 +630,7 @@ SiteSnapshot Site::Snapshot() const {
     const bool offline = stage_ == Stage::kOffline || stage_ == Stage::kFinishing;
     snapshot.mqttConnected = uplink_.connected();
     snapshot.spoolMessages = spool_.size();
+    snapshot.spoolWritable = spool_.writable();
     snapshot.publishSeconds = uplink_.publishSeconds();
     snapshot.loopStallSeconds = loop_.stallSeconds();
     snapshot.longestLoopStallSeconds = loop_.longestStallSeconds();

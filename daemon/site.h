@@ -31,6 +31,9 @@ inline constexpr int kExitFailure = 1;        // configuration, spool, HTTP or a
 inline constexpr int kExitUsage = 2;          // the command line was refused
 inline constexpr int kExitBrokerRefused = 3;  // the broker (or TLS) refused the connection
 
+// What a spool found lost tells each reader's consumers: a spool-lost event on its events topic.
+LossMessage SpoolLostMessages(const Topics& topics);
+
 // Makes the source of a configured reader: a reader session in the daemon, scripted in tests.
 using SourceFactory = std::function<std::unique_ptr<ReaderSource>(const ReaderConfig&)>;
 // Reads the configuration again (SIGHUP). Throws ConfigError with the whole of what is wrong,
@@ -98,6 +101,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     void StoreEvents();
     void StoreAll(ReaderRuntime& reader);
     StoreContext Context();
+    // Stores the burst; what a full disk would not take goes straight to the broker.
+    void CommitBurst(Spool::Burst& burst);
     // After a burst was committed: its events to the HTTP event stream.
     void PublishStored();
     void CheckReady();
@@ -139,8 +144,7 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     Commands commands_;
     std::unique_ptr<CommandChannel> channel_;  // none while commands are off: nothing is subscribed
     Deferred store_;
-    Timer storePause_;
-    Timer::Clock::time_point lastStore_{};
+    Timer storeGroup_;  // the events of a short while stored in one commit
     Timer statusTimer_;
     Timer checkpointTimer_;
     Timer flushDeadline_;
@@ -155,6 +159,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     bool flushTimedOut_ = false;
     bool statusLinePending_ = false;
     std::size_t offlineAwaited_ = 0;
+    uint64_t unstoredSent_ = 0;  // since the disk was last found full
+    uint64_t unstoredLost_ = 0;
     // Last: it goes before everything it asks for snapshots and commands.
     std::unique_ptr<HttpServer> http_;
 };

@@ -1,6 +1,11 @@
 #include "daemon/sqlite.h"
 
 namespace zendrik::daemon {
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+}  // namespace
 
 void ThrowSqlite(sqlite3* db, int code, const std::string& doing) {
     const char* words = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code);
@@ -78,6 +83,9 @@ Database::Database(const std::string& path, bool readOnly) : db_(nullptr, sqlite
         ThrowSqlite(opened, code, "opening " + path);
     }
     sqlite3_extended_result_codes(opened, 1);
+    // Another process (sqlite3 looking at the spool, a backup) may hold the write lock for a
+    // moment: wait for it rather than fail.
+    sqlite3_busy_timeout(opened, kBusyTimeoutMs);
 }
 
 void Database::Execute(const char* sql) {

@@ -1,5 +1,7 @@
 #include "daemon/uplink.h"
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "daemon/log.h"
@@ -13,14 +15,12 @@ using std::chrono::milliseconds;
 // link busy, small enough that a lost connection sends little twice; and libmosquitto looks for
 // each acknowledged message in a list of all of them, so a larger window costs every message more.
 constexpr std::size_t kInFlightWindow = 256;
-// Sending from the spool runs at most this often, and takes along the deletion of what was
-// acknowledged meanwhile: at twenty thousand reads a second, two transactions for a hundred of
-// them instead of two for each burst of acknowledgements, for at most this much delay.
-constexpr milliseconds kSendPause{5};
 // A connection that has not been accepted by then is given up and tried again.
 constexpr milliseconds kConnectTimeout{10000};
 // libmosquitto's keep-alive and time-outs need its misc step at least this often.
 constexpr milliseconds kMqttHousekeeping{1000};
+// A message the broker dropped the connection on this many times in a row is not sent again.
+constexpr unsigned kRefusalsToDeadLetter = 2;
 
 }  // namespace
 
@@ -48,10 +48,10 @@ Uplink::Uplink(EventLoop& loop, const MqttConfig& config, std::string willTopic,
             Proven();
         }
     });
-    sendPause_ = loop_.AddTimer([this] { Pump(); });
     housekeeping_ = loop_.AddTimer([this] {
         mqtt_.Service(false, false);
         AfterClientCall();
+        spool_.FlushAcknowledged();
         housekeeping_.ArmIn(kMqttHousekeeping);
     });
 }
@@ -74,8 +74,6 @@ void Uplink::Close() {
     lastState_ = MqttState::kDown;
     inFlight_.clear();
     acknowledgedCalls_.clear();
-    sendPause_.Disarm();
-    DeleteAcknowledged();
     spool_.ReturnHandedOver();
 }
 
@@ -179,16 +177,56 @@ void Uplink::Lost() {
     socketWatch_ = EventSource();
     watchedSocket_ = -1;
     connectDeadline_.Disarm();
-    // What was handed over goes out again, oldest first, on the next connection; what the broker
-    // has goes first.
-    sendPause_.Disarm();
-    DeleteAcknowledged();
+    NoteRefusal();
+    if (!inFlight_.empty()) {
+        // The broker may have dropped the connection on one of them; a broker that ends a
+        // connection discards the acknowledgements it had not sent yet, so only a message sent
+        // alone can be told apart. The window opens again as acknowledgements come.
+        window_ = 1;
+    }
+    // What was handed over goes out again, oldest first, on the next connection.
     spool_.ReturnHandedOver();
+    MoveRefusedRow();
     inFlight_.clear();
     acknowledgedCalls_.clear();
     carried_ = false;
     if (!closed_) {
         reconnect_.ArmIn(backoff_.NextDelay());
+    }
+}
+
+void Uplink::NoteRefusal() {
+    if (inFlight_.empty()) {
+        return;
+    }
+    int64_t oldest = inFlight_.begin()->second.row;
+    for (const auto& [mid, message] : inFlight_) {
+        oldest = std::min(oldest, message.row);
+    }
+    suspectRefusals_ = oldest == suspect_ ? suspectRefusals_ + 1 : 1;
+    suspect_ = oldest;
+}
+
+void Uplink::MoveRefusedRow() {
+    if (suspectRefusals_ < kRefusalsToDeadLetter) {
+        return;
+    }
+    const int64_t row = std::exchange(suspect_, 0);
+    suspectRefusals_ = 0;
+    std::optional<SpooledMessage> moved;
+    try {
+        moved = spool_.MoveToDeadLetter(row);
+    } catch (const SqliteError& error) {
+        // A disk without room: the row stays and is tried again after the next refusals.
+        Log(std::string("a message the broker refused could not be moved to the dead letters: ") +
+            error.what());
+        return;
+    }
+    if (moved) {
+        Log("reader " + moved->reader + ": the broker ended the connection on message " +
+            std::to_string(moved->seq) + " (" + std::to_string(moved->payload.size()) + " bytes to " +
+            moved->topic + ") " + std::to_string(kRefusalsToDeadLetter) +
+            " times in a row; it was moved to the spool's dead letters and is not sent again");
     }
 }
 
@@ -237,17 +275,8 @@ void Uplink::TakeMessages() {
 }
 
 void Uplink::Pump() {
-    const Timer::Clock::time_point now = Timer::Clock::now();
-    if (now - lastSend_ < kSendPause) {
-        sendPause_.ArmAt(lastSend_ + kSendPause);
-        return;
-    }
-    lastSend_ = now;
-    if (DeleteAcknowledged()) {
-        listener_.OnUplinkAcknowledged();
-    }
-    while (connected() && inFlight_.size() < kInFlightWindow && spool_.size() > inFlight_.size()) {
-        const std::vector<SpooledMessage> batch = spool_.HandOver(kInFlightWindow - inFlight_.size());
+    while (connected() && inFlight_.size() < window_ && spool_.size() > inFlight_.size()) {
+        const std::vector<SpooledMessage> batch = spool_.HandOver(window_ - inFlight_.size());
         if (batch.empty()) {
             break;
         }
@@ -263,27 +292,21 @@ void Uplink::Pump() {
     Watch();
 }
 
-bool Uplink::DeleteAcknowledged() {
-    if (acknowledgedRows_.empty()) {
-        return false;
-    }
-    spool_.Acknowledge(acknowledgedRows_);
-    acknowledgedRows_.clear();
-    return true;
-}
-
 void Uplink::TakeAcknowledgements() {
     const std::vector<int> mids = mqtt_.TakeAcknowledged();
     if (mids.empty()) {
         return;
     }
     const auto now = PublishLatency::Clock::now();
-    bool spooledRows = false;
+    std::vector<int64_t> rows;
     std::vector<std::function<void()>> calls;
     for (const int mid : mids) {
         if (const auto row = inFlight_.find(mid); row != inFlight_.end()) {
-            acknowledgedRows_.push_back(row->second.row);
-            spooledRows = true;
+            rows.push_back(row->second.row);
+            if (row->second.row == suspect_) {
+                suspect_ = 0;
+                suspectRefusals_ = 0;
+            }
             latency_.Acknowledged(row->second.reader, row->second.seq, now);
             inFlight_.erase(row);
         } else if (const auto call = acknowledgedCalls_.find(mid); call != acknowledgedCalls_.end()) {
@@ -291,14 +314,16 @@ void Uplink::TakeAcknowledgements() {
             acknowledgedCalls_.erase(call);
         }
     }
-    if (spooledRows) {
+    spool_.Acknowledge(rows);
+    if (!rows.empty()) {
+        window_ = std::min(window_ * 2, kInFlightWindow);
         Proven();
     }
     for (const std::function<void()>& call : calls) {
         call();
     }
-    if (spooledRows) {
-        Pump();  // deletes them, now or after the pause
+    if (!rows.empty()) {
+        Pump();
     }
     listener_.OnUplinkAcknowledged();
 }

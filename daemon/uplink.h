@@ -62,8 +62,7 @@ class Uplink {
     // From the next connection on (and on every one after it, all MQTT 5 then), `filter` is
     // subscribed and what arrives on it goes to `handler`.
     void Subscribe(std::string filter, std::function<void(const IncomingMessage&)> handler);
-    // Hands stored messages to the client, oldest first, up to the window, and deletes from the
-    // spool what the broker acknowledged; at most every few milliseconds (later calls wait for it).
+    // Hands stored messages to the client, oldest first, up to the window.
     void Pump();
     // A message was stored: the time from now to its acknowledgement is observed.
     void NoteStored(const std::string& reader, uint64_t seq) {
@@ -88,11 +87,13 @@ class Uplink {
     void Watch();
     void TakeAcknowledgements();
     void TakeMessages();
-    // Whether there was anything to delete.
-    bool DeleteAcknowledged();
     void OnStateChange(MqttState before, MqttState now);
     // The one path for a connection that ended.
     void Lost();
+    // A connection lost with rows in flight: the oldest of them is the one the broker may have
+    // refused. Refused on two connections in a row, it goes to the dead-letter table.
+    void NoteRefusal();
+    void MoveRefusedRow();
     void Proven();
 
     EventLoop& loop_;
@@ -104,8 +105,12 @@ class Uplink {
     Backoff backoff_;
     bool carried_ = false;  // the current connection has had a message acknowledged
     bool closed_ = false;
-    std::unordered_map<int, InFlight> inFlight_;  // message id -> spool row
-    std::vector<int64_t> acknowledgedRows_;       // acknowledged, deleted from the spool at the next send
+    // Rows in flight at most: one at the start and after a connection lost with rows in flight,
+    // doubled by each acknowledgement up to the full window.
+    std::size_t window_ = 1;
+    int64_t suspect_ = 0;  // the row that was oldest in flight when the last connection was lost
+    unsigned suspectRefusals_ = 0;
+    std::unordered_map<int, InFlight> inFlight_;                        // message id -> spool row
     std::unordered_map<int, std::function<void()>> acknowledgedCalls_;  // message id -> call
     PublishLatency latency_;
     std::string subscription_;
@@ -116,8 +121,6 @@ class Uplink {
     Timer connectDeadline_;
     Timer proving_;
     Timer housekeeping_;
-    Timer sendPause_;
-    Timer::Clock::time_point lastSend_{};
 };
 
 }  // namespace zendrik::daemon

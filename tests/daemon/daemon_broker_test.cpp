@@ -6,15 +6,18 @@
 #include <unistd.h>
 
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <thread>
 
 #include "daemon/site.h"
 #include "tests/daemon/broker.h"
+#include "tests/daemon/small_disk.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -57,6 +60,10 @@ class ScriptedSource : public ReaderSource {
         return true;
     }
     std::optional<ReaderIdentity> Identify() override { return identity_; }
+    std::size_t queued() {
+        std::lock_guard lock(mutex_);
+        return queue_.size();
+    }
     void Stop() override {}
     uint64_t dropped() const override { return 0; }
 
@@ -82,12 +89,22 @@ const char* KindName(int32_t kind) {
     }
 }
 
+// A tag whose read renders a payload larger than the broker of the poison test takes, and one
+// whose reads fill a small disk soon.
+constexpr uint8_t kPoisonEpc = 0xee;
+constexpr std::size_t kPoisonPadding = 4000;
+constexpr uint8_t kBigEpc = 0xbb;
+constexpr std::size_t kBigPadding = 900;
+
 // Stands in for the library's event JSON with the fields these tests look at, so that the loop
 // is tested on its own.
 std::string TestEventJson(const zendrik_event& event) {
-    return nlohmann::json{
-        {"event", KindName(event.kind)}, {"reader", event.reader}, {"seq", event.seq}, {"epc", event.epc[0]}}
-        .dump();
+    nlohmann::json json{
+        {"event", KindName(event.kind)}, {"reader", event.reader}, {"seq", event.seq}, {"epc", event.epc[0]}};
+    if (event.epc[0] == kPoisonEpc || event.epc[0] == kBigEpc) {
+        json["padding"] = std::string(event.epc[0] == kPoisonEpc ? kPoisonPadding : kBigPadding, 'x');
+    }
+    return json.dump();
 }
 
 DaemonConfig TestConfig(uint16_t port, const std::string& spoolPath,
@@ -112,7 +129,8 @@ DaemonConfig TestConfig(uint16_t port, const std::string& spoolPath,
 class RunningDaemon {
   public:
     RunningDaemon(const DaemonConfig& config, const std::vector<std::optional<ReaderIdentity>>& identities)
-        : spool_(config.spool.path, config.spool.maxMessages) {
+        : spool_(config.spool.path, config.spool.maxMessages,
+                 SpoolLostMessages(Topics(config.mqtt.topicPrefix, config.site))) {
         for (std::size_t i = 0; i < config.readers.size(); ++i) {
             auto source = std::make_unique<ScriptedSource>(identities.at(i));
             sources_.push_back(source.get());
@@ -318,6 +336,129 @@ TEST(DaemonBrokerTest, BrokerStoppedAndStartedAgainMidStreamLosesNothing) {
         }
     }
     EXPECT_EQ(daemon.Stop(), kExitOk);
+}
+
+TEST(DaemonBrokerTest, MessageTheBrokerWillNotTakeIsSetAsideAndTheOthersFlow) {
+    constexpr uint64_t kReads = 30;
+    Broker broker("allow_anonymous true\nmax_packet_size 2000");
+    testing::TemporaryDirectory directory;
+    Subscriber reads(broker.port(), "zt/t/+/reads");
+    const DaemonConfig config = TestConfig(broker.port(), directory.File("spool"), {"r1", "r2"});
+    {
+        RunningDaemon daemon(config, {ReaderIdentity{}, ReaderIdentity{}});
+        daemon.reader(0).Push(ZENDRIK_EVENT_READ);
+        daemon.reader(0).Push(ZENDRIK_EVENT_READ, kPoisonEpc);  // seq 2: the broker disconnects on it
+        for (uint64_t i = 0; i < kReads; ++i) {
+            daemon.reader(0).Push(ZENDRIK_EVENT_READ);
+            daemon.reader(1).Push(ZENDRIK_EVENT_READ);
+        }
+        ASSERT_TRUE(reads.WaitFor([&](const Messages& m) {
+            return Distinct(SeqsOf(m, "r1")).size() == kReads + 1 &&
+                   Distinct(SeqsOf(m, "r2")).size() == kReads;
+        })) << broker.log();
+        EXPECT_EQ(Distinct(SeqsOf(reads.messages(), "r1")).count(2), 0u);
+        const auto status = RetainedStatus(broker.port(), "zt/t/r1/status", [](const nlohmann::json& status) {
+            return status["dead"] == 1 && status["spooled"] == 0;
+        });
+        ASSERT_TRUE(status) << "the status counts the dead letter";
+        EXPECT_EQ((*status)["dropped"], 0);
+        EXPECT_EQ((*status)["spool"], "ok");
+        EXPECT_EQ(daemon.Stop(), kExitOk);
+    }
+    Spool spool(config.spool.path, 10);
+    EXPECT_EQ(spool.counts("r1").dead, 1u);
+    EXPECT_EQ(spool.counts("r2").dead, 0u);
+    EXPECT_EQ(spool.size(), 0u);
+    Database file(config.spool.path);
+    EXPECT_EQ(file.QueryText("SELECT group_concat(reader || ':' || seq) FROM dead_letter"), "r1:2");
+}
+
+TEST(DaemonBrokerTest, LostSpoolIsToldOnTheEventsTopicAndNumberingGoesOnAboveIt) {
+    Broker broker;
+    testing::TemporaryDirectory directory;
+    Subscriber all(broker.port(), "zt/t/r1/+");
+    const DaemonConfig config = TestConfig(broker.port(), directory.File("spool"), {"r1"});
+    {
+        RunningDaemon daemon(config, {ReaderIdentity{}});
+        for (int i = 0; i < 3; ++i) {
+            daemon.reader(0).Push(ZENDRIK_EVENT_READ);
+        }
+        ASSERT_TRUE(all.WaitFor(
+            [](const Messages& m) { return testing::OnTopicsEndingIn(m, "/reads").size() == 3; }));
+        EXPECT_EQ(daemon.Stop(), kExitOk);
+    }
+    std::filesystem::remove(config.spool.path);
+    RunningDaemon again(config, {ReaderIdentity{}});
+    again.reader(0).Push(ZENDRIK_EVENT_READ);
+    ASSERT_TRUE(all.WaitFor([](const Messages& m) {
+        return testing::OnTopicsEndingIn(m, "/events").size() == 1 &&
+               testing::OnTopicsEndingIn(m, "/reads").size() == 4;
+    })) << broker.log();
+    const nlohmann::json lost = Json(testing::OnTopicsEndingIn(all.messages(), "/events").front());
+    EXPECT_EQ(lost["event"], "spool-lost");
+    EXPECT_EQ(lost["reader"], "r1");
+    EXPECT_EQ(lost["seq"], 1001);
+    EXPECT_EQ(lost["missing_from"], 1);
+    EXPECT_EQ(lost["missing_to"], 1000);
+    EXPECT_TRUE(lost["time"].is_string());
+    EXPECT_EQ(SeqsOf(testing::OnTopicsEndingIn(all.messages(), "/reads"), "r1"),
+              (std::vector<uint64_t>{1, 2, 3, 1002}));
+    EXPECT_EQ(again.Stop(), kExitOk);
+}
+
+// Pushes `count` big reads and waits until the daemon has taken them all.
+void PushBigReads(ScriptedSource& reader, int count) {
+    for (int i = 0; i < count; ++i) {
+        reader.Push(ZENDRIK_EVENT_READ, kBigEpc);
+    }
+    for (int wait = 0; wait < 1000 && reader.queued() > 0; ++wait) {
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+TEST(DaemonBrokerTest, FullDiskKeepsTheDaemonRunningAndEveryReadIsDeliveredOrCounted) {
+    testing::SmallDisk disk;
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "a small tmpfs is mounted only when the test runs as root";
+    }
+    constexpr int kOutageReads = 3000;  // about 3 MB of messages for a 2 MB disk
+    constexpr int kLaterReads = 100;
+    // The broker's own limit would drop messages for the consumer away while it restarts.
+    Broker broker("allow_anonymous true\nmax_queued_messages 0");
+    Subscriber consumer(broker.port(), "zt/t/r1/reads", "consumer");
+    const DaemonConfig config = TestConfig(broker.port(), disk.File("spool"), {"r1"});
+    const auto accounted = [&](int total) {
+        return RetainedStatus(broker.port(), "zt/t/r1/status", [&](const nlohmann::json& status) {
+            const std::size_t delivered = Distinct(SeqsOf(consumer.messages(), "r1")).size();
+            return status["spooled"] == 0 && status["reads"] == total &&
+                   delivered + status["dropped"].get<std::size_t>() == static_cast<std::size_t>(total);
+        });
+    };
+    {
+        RunningDaemon daemon(config, {ReaderIdentity{}});
+        broker.Stop();
+        PushBigReads(daemon.reader(0), kOutageReads);
+        broker.Start();
+        const auto status = accounted(kOutageReads);
+        ASSERT_TRUE(status) << "every read delivered or counted as dropped\n" << broker.log();
+        EXPECT_GT((*status)["dropped"], 0) << "the oldest made room";
+        EXPECT_EQ((*status)["spool"], "ok");
+        EXPECT_EQ(*Distinct(SeqsOf(consumer.messages(), "r1")).rbegin(), uint64_t{kOutageReads})
+            << "the newest kept";
+        EXPECT_EQ(daemon.Stop(), kExitOk);
+    }
+    EXPECT_EQ(Spool(config.spool.path, 10).size(), 0u) << "what was acknowledged is deleted";
+    // Started again on a disk filled to the last byte meanwhile: it opens its spool and goes on.
+    disk.Fill("filler");
+    RunningDaemon again(config, {ReaderIdentity{}});
+    PushBigReads(again.reader(0), kLaterReads);
+    const auto status = RetainedStatus(broker.port(), "zt/t/r1/status", [&](const nlohmann::json& status) {
+        return status["reads"] == kLaterReads && status["spooled"] == 0;
+    });
+    ASSERT_TRUE(status) << broker.log();
+    const std::set<uint64_t> delivered = Distinct(SeqsOf(consumer.messages(), "r1"));
+    EXPECT_EQ(*delivered.rbegin(), uint64_t{kOutageReads + kLaterReads}) << "numbering goes on";
+    EXPECT_EQ(again.Stop(), kExitOk);
 }
 
 // A certificate authority and a server certificate for 127.0.0.1, made with openssl.

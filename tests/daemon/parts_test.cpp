@@ -213,8 +213,8 @@ TEST(PayloadTest, TopicsTimesAndStatuses) {
     unknown.spooled = 4;
     EXPECT_EQ(ReaderStatusJson(unknown),
               R"({"state":"link-lost","time":"1970-01-01T00:00:00.000Z","kind":null,"version":null,)"
-              R"("serial":null,"reads":0,"spooled":4,"dropped":0,"published":0,"inventory":"running",)"
-              R"("settings":"unmanaged"})");
+              R"("serial":null,"reads":0,"spooled":4,"dropped":0,"dead":0,"spool":"ok","published":0,)"
+              R"("inventory":"running","settings":"unmanaged"})");
     ReaderStatus known;
     known.linkUp = true;
     known.timeMs = 1796746880485;
@@ -223,14 +223,16 @@ TEST(PayloadTest, TopicsTimesAndStatuses) {
     known.serial = "0011aabb";
     known.reads = 7;
     known.dropped = 3;
+    known.dead = 2;
+    known.spoolFull = true;
     known.published = 5;
     known.inventoryRunning = false;
     known.settings = "drifted";
     known.driftJson = R"({"power":{"want":26,"have":33}})";
     EXPECT_EQ(ReaderStatusJson(known),
               R"({"state":"online","time":"2026-12-08T16:21:20.485Z","kind":2,"version":"V2.1 \"b\"\\x01",)"
-              R"("serial":"0011aabb","reads":7,"spooled":0,"dropped":3,"published":5,"inventory":"stopped",)"
-              R"("settings":"drifted","drift":{"power":{"want":26,"have":33}}})");
+              R"("serial":"0011aabb","reads":7,"spooled":0,"dropped":3,"dead":2,"spool":"full","published":5,)"
+              R"("inventory":"stopped","settings":"drifted","drift":{"power":{"want":26,"have":33}}})");
     // Bytes that are not UTF-8 are replaced rather than refused.
     known.version = std::string("\xff\xfe", 2);
     EXPECT_NE(ReaderStatusJson(known).find("\"version\":\"\xef\xbf\xbd\xef\xbf\xbd\""), std::string::npos);
@@ -238,6 +240,9 @@ TEST(PayloadTest, TopicsTimesAndStatuses) {
     EXPECT_EQ(SiteOnlineJson(1000, 0, 8), R"({"state":"online","time":"1970-01-01T00:00:01.000Z",)"
                                           R"("since":"1970-01-01T00:00:00.000Z","readers":8})");
     EXPECT_EQ(SiteOfflineJson(), R"({"state":"offline"})");
+    EXPECT_EQ(SpoolLostJson("gate-1", 1202, 1000, 590, 1201),
+              R"({"event":"spool-lost","reader":"gate-1","seq":1202,"time":"1970-01-01T00:00:01.000Z",)"
+              R"("missing_from":590,"missing_to":1201})");
 }
 
 TEST(NotifyTest, TellsSystemdReadyStatusWatchdogAndStopping) {

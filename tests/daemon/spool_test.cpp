@@ -1,12 +1,15 @@
 // The spool on its own: sequence numbers that survive reopening and never skip, oldest first,
-// acknowledgements, a full spool dropping and counting, the lock, and a corrupt file moved aside.
+// acknowledgements, a full spool dropping and counting, the lock, a corrupt file moved aside with
+// what is readable taken over, numbers never given twice after a spool was lost, the first
+// schema taken over, dead letters, and a disk that runs full.
 #include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "daemon/spool.h"
 #include "tests/daemon/child_process.h"
+#include "tests/daemon/small_disk.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -120,6 +123,225 @@ TEST(SpoolTest, CorruptFileIsMovedAsideAndAFreshSpoolStarts) {
 
 TEST(SpoolTest, MissingDirectoryIsReported) {
     EXPECT_THROW(Spool("/nonexistent/dir/spool.sqlite", 10), SpoolError);
+}
+
+TEST(SpoolTest, LinksToALockedSpoolAreRefused) {
+    testing::TemporaryDirectory directory;
+    const std::string path = directory.File("spool.sqlite");
+    Spool first(path, 10);
+    std::filesystem::create_symlink(path, directory.File("symlink"));
+    std::filesystem::create_hard_link(path, directory.File("hardlink"));
+    for (const char* link : {"symlink", "hardlink"}) {
+        SCOPED_TRACE(link);
+        EXPECT_THROW(Spool(directory.File(link), 10), SpoolError);
+    }
+}
+
+TEST(SpoolTest, AWriteLockHeldByAnotherProcessForAMomentIsWaitedFor) {
+    testing::TemporaryDirectory directory;
+    const std::string path = directory.File("spool.sqlite");
+    Spool spool(path, 10);
+    Database other(path);
+    other.Execute("BEGIN IMMEDIATE");
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        other.Execute("COMMIT");
+    });
+    EXPECT_EQ(Store(spool, "a", 1), 1u);
+    release.join();
+}
+
+// The message that tells of lost numbers, as the test renders it.
+std::pair<std::string, std::string> LossText(const SpoolLoss& loss, uint64_t seq) {
+    return {loss.reader + "/events", "lost " + std::to_string(loss.missingFrom) + "-" +
+                                         std::to_string(loss.missingTo) + " seq " + std::to_string(seq)};
+}
+
+void Truncate(const std::string& path, double share) {
+    std::filesystem::resize_file(
+        path, static_cast<uintmax_t>(static_cast<double>(std::filesystem::file_size(path)) * share));
+}
+
+// A slot of the sequence file as a run on another boot that did not stop cleanly leaves it.
+void WriteUncleanSequenceFile(const std::string& path, uint64_t reserved) {
+    const std::string body = "zendrik-seq 1\ngeneration 9\nboot another-boot\nclean 0\nbehind 0\nreader " +
+                             std::to_string(reserved) + " 61\n";
+    char checksum[16];
+    std::snprintf(checksum, sizeof checksum, "crc %08x\n", Crc32(body));
+    std::filesystem::remove(path);
+    std::ofstream(path) << body + checksum;
+}
+
+TEST(SpoolTest, NumbersAreNeverGivenTwiceAfterTheSpoolWasLost) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& path)> damage;
+        uint64_t missingFrom;
+        uint64_t missingTo;
+    };
+    const Case cases[] = {
+        {"deleted", [](const std::string& path) { std::filesystem::remove(path); }, 1, 1000},
+        {"truncated to nothing", [](const std::string& path) { Truncate(path, 0); }, 1, 1000},
+        {"truncated to half", [](const std::string& path) { Truncate(path, 0.5); }, 1, 1000},
+        {"header damaged",
+         [](const std::string& path) {
+             std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+             file << "not a database at all";
+         },
+         1, 1000},
+        {"a power failure took its last commits",
+         [](const std::string& path) { WriteUncleanSequenceFile(path + ".seq", 2000); }, 6, 2000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::TemporaryDirectory directory;
+        const std::string path = directory.File("spool.sqlite");
+        {
+            Spool spool(path, 1000, LossText);
+            Store(spool, "a", 5);
+            spool.Acknowledge({spool.HandOver(3).front().id});
+        }
+        c.damage(path);
+        {
+            Spool spool(path, 1000, LossText);
+            ASSERT_EQ(spool.losses().size(), 1u);
+            EXPECT_EQ(spool.losses()[0].reader, "a");
+            EXPECT_EQ(spool.losses()[0].missingFrom, c.missingFrom);
+            EXPECT_EQ(spool.losses()[0].missingTo, c.missingTo);
+            const std::vector<SpooledMessage> waiting = spool.HandOver(100);
+            ASSERT_FALSE(waiting.empty());
+            EXPECT_EQ(waiting.back().topic, "a/events");
+            EXPECT_EQ(waiting.back().payload, "lost " + std::to_string(c.missingFrom) + "-" +
+                                                  std::to_string(c.missingTo) + " seq " +
+                                                  std::to_string(c.missingTo + 1));
+            EXPECT_EQ(Store(spool, "a", 1), c.missingTo + 2);
+            EXPECT_EQ(Store(spool, "never-seen", 1), 1u);
+        }
+        Spool again(path, 1000, LossText);
+        EXPECT_TRUE(again.losses().empty()) << "a loss is told once";
+        EXPECT_EQ(again.lastSeq("a"), c.missingTo + 2);
+    }
+}
+
+TEST(SpoolTest, RowsStillReadableInADamagedFileAreTakenOver) {
+    constexpr uint64_t kRows = 600;
+    constexpr std::size_t kPageBytes = 1024;
+    testing::TemporaryDirectory directory;
+    const std::string path = directory.File("spool.sqlite");
+    {
+        Spool spool(path, kRows);
+        Spool::Burst burst = spool.Begin();
+        for (uint64_t i = 0; i < kRows; ++i) {
+            burst.Add("a", "a/reads",
+                      [](uint64_t seq) { return std::string(200, 'p') + std::to_string(seq); });
+        }
+        ASSERT_TRUE(burst.Commit());
+    }
+    {
+        // Pages in the middle of the message table overwritten.
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(static_cast<std::streamoff>(60 * kPageBytes));
+        file << std::string(10 * kPageBytes, '\x5a');
+    }
+    Spool spool(path, kRows, LossText);
+    const std::vector<SpooledMessage> rows = spool.HandOver(kRows + 1);
+    ASSERT_FALSE(rows.empty());
+    const uint64_t taken = rows.size() - 1;  // the last is the message that tells of the loss
+    EXPECT_GT(taken, kRows / 2);
+    EXPECT_LT(taken, kRows);
+    EXPECT_EQ(rows.front().seq, 1u);
+    EXPECT_EQ(rows.front().payload, std::string(200, 'p') + "1");
+    EXPECT_EQ(spool.counts("a").dropped, kRows - taken) << "what could not be read is counted";
+    ASSERT_EQ(spool.losses().size(), 1u);
+    EXPECT_EQ(spool.losses()[0].missingFrom, kRows + 1)
+        << "every number up to the last stored is accounted for";
+}
+
+TEST(SpoolTest, SpoolOfTheFirstSchemaIsTakenOverAndKeepsDeadLetters) {
+    testing::TemporaryDirectory directory;
+    const std::string path = directory.File("spool.sqlite");
+    {
+        Database old(path);
+        old.Execute(
+            "PRAGMA journal_mode = WAL;"
+            "CREATE TABLE message(id INTEGER PRIMARY KEY, reader TEXT NOT NULL, seq INTEGER NOT NULL,"
+            "  topic TEXT NOT NULL, payload BLOB NOT NULL, handed_over INTEGER NOT NULL DEFAULT 0);"
+            "CREATE INDEX message_by_state ON message(handed_over, id);"
+            "CREATE TABLE reader(name TEXT PRIMARY KEY, last_seq INTEGER NOT NULL, dropped INTEGER NOT NULL "
+            "  DEFAULT 0);"
+            "INSERT INTO message(reader, seq, topic, payload, handed_over) VALUES"
+            "  ('a', 7, 'a/reads', 'seq 7', 1), ('a', 8, 'a/reads', 'seq 8', 0);"
+            "INSERT INTO reader VALUES('a', 8, 2);"
+            "PRAGMA user_version = 1;");
+    }
+    {
+        Spool spool(path, 10);
+        EXPECT_EQ(spool.size(), 2u);
+        EXPECT_EQ(spool.counts("a").dropped, 2u);
+        const std::vector<SpooledMessage> rows = spool.HandOver(10);
+        EXPECT_EQ(Seqs(rows), (std::vector<uint64_t>{7, 8}))
+            << "handed over in the old file counts as stored";
+        spool.ReturnHandedOver();
+        ASSERT_TRUE(spool.MoveToDeadLetter(rows[0].id));
+        EXPECT_FALSE(spool.MoveToDeadLetter(rows[0].id)) << "moved once";
+        EXPECT_EQ(Store(spool, "a", 1), 9u);
+        EXPECT_EQ(Seqs(spool.HandOver(10)), (std::vector<uint64_t>{8, 9}));
+    }
+    Spool reopened(path, 10);
+    EXPECT_EQ(reopened.counts("a").dead, 1u);
+    EXPECT_EQ(reopened.counts("a").spooled, 2u);
+    Database check(path);
+    EXPECT_EQ(check.QueryText("SELECT payload FROM dead_letter"), "seq 7");
+}
+
+TEST(SpoolTest, FullDiskDropsTheOldestStoredAndRecoversByItself) {
+    testing::SmallDisk disk;
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "a small tmpfs is mounted only when the test runs as root";
+    }
+    const auto big = [](uint64_t seq) { return std::string(900, 'b') + std::to_string(seq); };
+    const std::string path = disk.File("spool.sqlite");
+    Spool spool(path, 1000000);
+    uint64_t stored = 0;
+    for (int burst = 0; burst < 300; ++burst) {  // about 2.7 MB into 2 MB
+        Spool::Burst messages = spool.Begin();
+        for (int i = 0; i < 10; ++i) {
+            messages.Add("a", "a/reads", big);
+        }
+        ASSERT_TRUE(messages.Commit()) << "room made by dropping the oldest, burst " << burst;
+        stored += 10;
+    }
+    EXPECT_GT(spool.counts("a").dropped, 0u);
+    EXPECT_EQ(spool.size() + spool.counts("a").dropped, stored) << "every message stored or counted";
+    EXPECT_TRUE(spool.writable());
+    EXPECT_EQ(spool.HandOver(1).front().seq, spool.counts("a").dropped + 1) << "the oldest went first";
+
+    // Everything else handed over, the disk filled to the last byte: nothing can be freed.
+    spool.HandOver(1000000);
+    disk.Fill("filler");
+    const uint64_t droppedBefore = spool.counts("a").dropped;
+    uint64_t seq = 0;
+    bool refused = false;
+    for (int burst = 0; burst < 100 && !refused; ++burst) {  // what free pages are left fills first
+        Spool::Burst messages = spool.Begin();
+        seq = messages.Add("a", "a/reads", big);
+        refused = !messages.Commit();
+        spool.HandOver(10);  // a healthy broker has everything in flight
+        if (refused) {
+            ASSERT_EQ(messages.unstored().size(), 1u);
+            EXPECT_EQ(messages.unstored()[0].seq, seq);
+            EXPECT_EQ(messages.unstored()[0].payload, big(seq));
+        }
+    }
+    ASSERT_TRUE(refused);
+    EXPECT_FALSE(spool.writable());
+    EXPECT_TRUE(spool.counts("a").spoolFull);
+    EXPECT_EQ(spool.counts("a").dropped, droppedBefore) << "rows in flight are never dropped for room";
+
+    std::filesystem::remove(disk.File("filler"));
+    spool.Checkpoint();
+    EXPECT_EQ(Store(spool, "a", 1), seq + 1) << "the number given without a row is not given again";
+    EXPECT_TRUE(spool.writable());
 }
 
 }  // namespace
