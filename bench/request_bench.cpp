@@ -3,13 +3,17 @@
 //     over USB against the virtual reader run as its own program, with no inventory, with an
 //     inventory on an empty field (the request comes between two rounds) and with one reading a
 //     tag in 20 ms rounds back to back (it waits for the round under way);
+//   requests/submit: how long zendrik_reader_submit holds the caller's thread (p50, p99, max) while
+//     slow inventory rounds run (400 ms), beside how long those requests took to complete;
 //   events/take: events per second taken from a handle's queue of 10 000 with zendrik_next_event
 //     one at a time, and with zendrik_next_events in batches of 64 (goal: at least 3 times as many).
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/sim_process.h"
@@ -80,6 +84,77 @@ void RequestLatency(benchmark::State& state) {
     }
 }
 
+constexpr int kSlowRoundTimeMs = 400;
+constexpr int kSubmits = 48;
+constexpr std::chrono::milliseconds kSubmitSpacing{23};  // not a divisor of the round: every phase of it
+
+double Percentile(std::vector<double> values, double fraction) {
+    std::sort(values.begin(), values.end());
+    const auto at = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
+    return values[at];
+}
+
+double Milliseconds(Stopwatch::duration duration) {
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+// Identity reads submitted every 23 ms while the inventory runs 400 ms rounds: the time each
+// submit takes in the caller's thread, and from each submit to its completion taken.
+void SubmitDuringSlowRounds(benchmark::State& state) {
+    SimProcess sim(SimProcess::Transport::kUsb,
+                   {"--round-time", std::to_string(kSlowRoundTimeMs), "--tag", kTag});
+    Opened opened;
+    if (zendrik_reader_open(sim.address().c_str(), nullptr, &opened.reader) != ZENDRIK_OK ||
+        zendrik_inventory_start(opened.reader, nullptr, nullptr, nullptr) != ZENDRIK_OK) {
+        state.SkipWithError("cannot open the virtual reader");
+        return;
+    }
+    zendrik_request request;
+    zendrik_request_init(&request, ZENDRIK_REQUEST_INFO);
+    std::vector<double> submitMs;
+    std::vector<double> completionMs;
+    for (auto _ : state) {
+        std::vector<Stopwatch::time_point> submitted(kSubmits + 1);
+        std::vector<uint64_t> ids;
+        for (int i = 0; i < kSubmits; ++i) {
+            uint64_t id = 0;
+            const Stopwatch::time_point start = Stopwatch::now();
+            const int32_t result = zendrik_reader_submit(opened.reader, &request, &id);
+            const Stopwatch::time_point end = Stopwatch::now();
+            if (result != ZENDRIK_OK) {
+                state.SkipWithError("a submit was refused");
+                return;
+            }
+            submitMs.push_back(Milliseconds(end - start));
+            submitted.resize(std::max<std::size_t>(submitted.size(), id + 1));
+            submitted[id] = start;
+            ids.push_back(id);
+            std::this_thread::sleep_for(kSubmitSpacing);
+        }
+        std::vector<zendrik_event> events(kBatch);
+        for (std::size_t completed = 0; completed < ids.size();) {
+            size_t got = 0;
+            if (zendrik_next_events(opened.reader, events.data(), sizeof events[0], events.size(), &got,
+                                    kTakeWaitMs) != ZENDRIK_OK) {
+                state.SkipWithError("a request did not complete");
+                return;
+            }
+            const Stopwatch::time_point taken = Stopwatch::now();
+            for (std::size_t e = 0; e < got; ++e) {
+                if (events[e].kind == ZENDRIK_EVENT_COMPLETED && events[e].request_id < submitted.size()) {
+                    completionMs.push_back(Milliseconds(taken - submitted[events[e].request_id]));
+                    ++completed;
+                }
+            }
+        }
+    }
+    state.counters["submit_p50_ms"] = Percentile(submitMs, 0.50);
+    state.counters["submit_p99_ms"] = Percentile(submitMs, 0.99);
+    state.counters["submit_max_ms"] = Percentile(submitMs, 1.0);
+    state.counters["completion_p50_ms"] = Percentile(completionMs, 0.50);
+    state.counters["completion_max_ms"] = Percentile(completionMs, 1.0);
+}
+
 // A handle whose reader is absent (opened by name, so nothing is asked of it), its queue filled
 // directly with reads, as a running inventory would have queued them.
 class QueuedReads {
@@ -140,6 +215,7 @@ void TakeInBatches(benchmark::State& state) {
 }
 
 BENCHMARK(RequestLatency)->Name("requests/latency")->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Iterations(200);
+BENCHMARK(SubmitDuringSlowRounds)->Name("requests/submit")->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(TakeOneByOne)->Name("events/take/single")->Unit(benchmark::kMillisecond);
 BENCHMARK(TakeInBatches)->Name("events/take/batch")->Unit(benchmark::kMillisecond);
 

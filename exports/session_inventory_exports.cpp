@@ -1,6 +1,7 @@
 // Exported session functions for events and the inventory.
 #include <chrono>
 #include <optional>
+#include <span>
 
 #include "exports/session_boundary.h"
 #include "exports/sized_structs.h"
@@ -29,10 +30,10 @@ int32_t NextEvents(zendrik_reader& reader, void* buffer, size_t eventSize, size_
         return ZENDRIK_ERR_BUSY;
     }
     auto* next = static_cast<unsigned char*>(buffer);
-    const std::string& id = reader.session.id();
-    const auto take = [&](const session::StreamEvent& event) {
-        session::WritePublicEvent(event, id, next, eventSize);
-        next += eventSize;
+    const session::ReaderField id = session::ReaderFieldOf(reader.session.id());
+    const auto take = [&](std::span<const session::StreamEvent> run) {
+        session::WritePublicEvents(run, id, next, eventSize);
+        next += run.size() * eventSize;
     };
     switch (reader.queue.Take(count, take, TimeoutOf(timeoutMs), got)) {
         case session::EventQueue::Taken::kEvents:

@@ -126,8 +126,9 @@ class Link {
 
   private:
     // Records that the request is out: an exchange that fails from here on may be answered late.
-    // `answerTime` is how long the link waits for a reply that does not come, without the variant's
-    // patience: a reader that has not answered by the end of a patient wait is hardly still on it.
+    // `answerTime` is how long the link waits for a reply that does not come: USB and UDP without
+    // the variant's patience (their replies come whole the moment the reader sends them), serial
+    // with it (a loaded machine may hold a reply back on its way through the line's driver).
     void NoteRequestSent(Milliseconds answerTime) { sentAnswerTime_ = answerTime; }
     // The quiet period the next request has to wait for, if any; taking it clears it.
     std::optional<Milliseconds> TakeQuietPeriod();

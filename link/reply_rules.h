@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "link/clock.h"
+
 namespace zendrik {
 
 // A reply frame does not say which request it answers: after an exchange that got no reply, or a
@@ -31,15 +33,26 @@ enum class UnansweredResult : uint8_t {
                  // result::kStatus (result::kVerify) once the reader answered with a refusal
 };
 
+// How long a reader session's every serial exchange waits for a reply that is slow to come,
+// before the link's own time-outs for the start byte begin to count. A pseudo-terminal or a USB
+// serial adapter hands bytes over in a kernel worker, which a loaded machine may hold back for
+// around a second each way: a reply that comes after its exchange gave up is taken for the next
+// request's unless the quiet wait catches it, and a wait too short loses the link for nothing.
+inline constexpr Milliseconds kSerialSessionPatience{1500};
+
 // The link's rules for replies. The defaults are the flat exports' ways, which their callers rely
 // on; reader sessions take Strict(), so that a slow or dead reader is never misread.
 struct ReplyRules {
     LateReplies lateReplies = LateReplies::kDroppedBeforeRequest;
     ReplyShapes shapes = ReplyShapes::kAtLeastWhatIsRead;
     UnansweredResult unanswered = UnansweredResult::kStatus;
+    // Serial: the least patience of every exchange (see ExchangeVariant::patience); the flat
+    // exports keep the link's own time-outs.
+    Milliseconds serialPatience{0};
 
     static constexpr ReplyRules Strict() {
-        return {LateReplies::kAwaitQuiet, ReplyShapes::kExact, UnansweredResult::kTransport};
+        return {LateReplies::kAwaitQuiet, ReplyShapes::kExact, UnansweredResult::kTransport,
+                kSerialSessionPatience};
     }
 
     bool operator==(const ReplyRules&) const = default;

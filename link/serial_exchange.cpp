@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "link/link.h"
 #include "link/quiet_wait.h"
 #include "link/reply_check.h"
@@ -20,9 +22,12 @@ int32_t Link::SerialExchange(const ExchangeVariant& variant, std::span<const uin
     }
     AwaitSerialQuiet();
     serial_->Write(request);
-    NoteRequestSent(SerialReplyPatience(serial_->ByteTimeout()));
+    // A reply later than this exchange waited for it may be as late again after it gave up: the
+    // quiet wait before the next request lasts as long as this exchange's whole wait.
+    const Milliseconds patience = std::max(variant.patience, replyRules_.serialPatience);
+    NoteRequestSent(patience + SerialReplyPatience(serial_->ByteTimeout()));
     SerialCollection collected;
-    if (const int32_t result = CollectSerialReply(*serial_, collected, clock_, variant.patience);
+    if (const int32_t result = CollectSerialReply(*serial_, collected, clock_, patience);
         result != result::kOk) {
         return result;
     }

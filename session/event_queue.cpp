@@ -93,8 +93,21 @@ void EventQueue::Append(StreamEvent event) {
     ++count_;
 }
 
+std::span<StreamEvent> EventQueue::OldestRun(std::size_t most) {
+    const std::size_t length = std::min({most, count_, ring_.size() - head_});
+    return std::span<StreamEvent>(ring_).subspan(head_, length);
+}
+
+void EventQueue::ForgetRun(std::span<StreamEvent> run) {
+    for (StreamEvent& event : run) {
+        Forget(event);
+    }
+    head_ = (head_ + run.size()) & (ring_.size() - 1);
+    count_ -= run.size();
+}
+
 void EventQueue::DropOldest() {
-    ring_[head_].completion.reset();  // a completion's result goes with it
+    Forget(ring_[head_]);
     head_ = (head_ + 1) & (ring_.size() - 1);
     --count_;
 }

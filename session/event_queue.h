@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "link/unique_fd.h"
@@ -41,20 +43,24 @@ class EventQueue {
     void Push(StreamEvent event);
 
     enum class Taken { kEvents, kTimedOut, kEnded };
-    // Hands up to `most` of the oldest events to `take`, one after another, under the queue's lock
-    // (so `take` only copies). Waits up to `timeout` (nothing: for ever) while the queue is empty
-    // and events may still come. kEnded when the queue is empty and nothing can bring more.
-    template <typename TakeOne>
-    Taken Take(std::size_t most, TakeOne&& take, std::optional<std::chrono::milliseconds> timeout,
+    // Hands up to `most` of the oldest events to `take`, oldest first, as at most two runs that lie
+    // back to back in the ring (std::span<const StreamEvent>), under the queue's lock (so `take`
+    // only copies). Waits up to `timeout` (nothing: for ever) while the queue is empty and events
+    // may still come. kEnded when the queue is empty and nothing can bring more.
+    template <typename TakeRun>
+    Taken Take(std::size_t most, TakeRun&& take, std::optional<std::chrono::milliseconds> timeout,
                std::size_t& taken) {
         taken = 0;
         std::unique_lock lock(mutex_);
         if (!WaitForEvents(lock, timeout)) {
             return MayGrow() ? Taken::kTimedOut : Taken::kEnded;
         }
-        for (; taken < most && count_ > 0; ++taken) {
-            take(static_cast<const StreamEvent&>(Oldest()));
-            DropOldest();
+        const std::size_t batch = std::min(most, count_);
+        while (taken < batch) {
+            const std::span<StreamEvent> run = OldestRun(batch - taken);
+            take(std::span<const StreamEvent>(run));
+            ForgetRun(run);
+            taken += run.size();
         }
         if (count_ == 0) {
             Drain();
@@ -74,8 +80,18 @@ class EventQueue {
     // The events wait in a ring that grows by doubling and keeps its room, so that taking and
     // queueing a read allocates nothing once the ring has grown to what the stream needs.
     void Append(StreamEvent event);
-    StreamEvent& Oldest() { return ring_[head_]; }
     void DropOldest();
+    // Up to `most` of the oldest events that lie back to back in the ring (stopping at its end).
+    std::span<StreamEvent> OldestRun(std::size_t most);
+    // Takes the run out of the queue; it must be the oldest.
+    void ForgetRun(std::span<StreamEvent> run);
+    // A taken or dropped event lets go of its completion's result. A tag event has none: its
+    // place in the ring is not written, so that taking reads leaves the ring's memory clean.
+    static void Forget(StreamEvent& event) {
+        if (event.completion) {
+            event.completion.reset();
+        }
+    }
 
     UniqueFd eventFd_;
     mutable std::mutex mutex_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 namespace zendrik::session {
 namespace {
@@ -17,7 +18,7 @@ void CopyText(char* field, std::size_t capacity, std::string_view text) {
 StreamEvent Blank(int32_t kind, int64_t utcMs) {
     StreamEvent event;
     event.kind = kind;
-    event.timeMs = utcMs;
+    event.fields.timeMs = utcMs;
     return event;
 }
 
@@ -30,20 +31,21 @@ bool IsTagEventKind(int32_t kind) {
 StreamEvent TagEvent(int32_t kind, int64_t utcMs, std::span<const uint8_t> epc, const Presence& presence,
                      int32_t antenna, int32_t rssi) {
     StreamEvent event = Blank(kind, utcMs);
-    event.epcLength = static_cast<uint32_t>(std::min(epc.size(), event.epc.size()));
-    std::copy_n(epc.begin(), event.epcLength, event.epc.begin());
-    CopyText(event.card.data(), event.card.size(), presence.card);
-    event.count = presence.count;
-    event.firstSeenMs = presence.firstSeenUtcMs;
-    event.lastSeenMs = presence.lastSeenUtcMs;
-    event.antenna = antenna;
-    event.rssi = rssi;
+    EventFields& fields = event.fields;
+    fields.epcLength = static_cast<uint32_t>(std::min(epc.size(), fields.epc.size()));
+    std::copy_n(epc.begin(), fields.epcLength, fields.epc.begin());
+    CopyText(fields.card.data(), fields.card.size(), presence.card);
+    fields.count = presence.count;
+    fields.firstSeenMs = presence.firstSeenUtcMs;
+    fields.lastSeenMs = presence.lastSeenUtcMs;
+    fields.antenna = antenna;
+    fields.rssi = rssi;
     return event;
 }
 
 StreamEvent LinkEvent(int32_t kind, int64_t utcMs, int32_t error) {
     StreamEvent event = Blank(kind, utcMs);
-    event.error = error;
+    event.fields.error = error;
     return event;
 }
 
@@ -55,61 +57,98 @@ StreamEvent CompletionEvent(int64_t utcMs, uint64_t requestId, int32_t request, 
 
 namespace {
 
+// EventFields is the public record's run from `seq` to `round_us`, byte for byte.
+constexpr std::size_t kFieldsStart = offsetof(zendrik_event, seq);
+constexpr std::size_t kFieldsEnd = offsetof(zendrik_event, request_id);
+static_assert(sizeof(EventFields) == kFieldsEnd - kFieldsStart);
+static_assert(std::is_trivially_copyable_v<EventFields>);
+#define ZENDRIK_FIELD_AT(member, field)                                                           \
+    static_assert(offsetof(EventFields, member) == offsetof(zendrik_event, field) - kFieldsStart, \
+                  "EventFields." #member " is not where zendrik_event." #field " is")
+ZENDRIK_FIELD_AT(timeMs, time_ms);
+ZENDRIK_FIELD_AT(epc, epc);
+ZENDRIK_FIELD_AT(epcLength, epc_length);
+ZENDRIK_FIELD_AT(card, card);
+ZENDRIK_FIELD_AT(count, count);
+ZENDRIK_FIELD_AT(firstSeenMs, first_seen_ms);
+ZENDRIK_FIELD_AT(lastSeenMs, last_seen_ms);
+ZENDRIK_FIELD_AT(antenna, antenna);
+ZENDRIK_FIELD_AT(rssi, rssi);
+ZENDRIK_FIELD_AT(error, error);
+ZENDRIK_FIELD_AT(roundUs, round_us);
+#undef ZENDRIK_FIELD_AT
+
+constexpr std::size_t kReaderEnd = offsetof(zendrik_event, reader) + ZENDRIK_READER_ID_CAPACITY;
 // Everything before the texts of a request's result: the part of the record each event fills.
 constexpr std::size_t kFixedPart = offsetof(zendrik_event, json);
+// The part of it that only a completion has.
+constexpr std::size_t kResultStart = kFieldsEnd;
 
-// Fills the first `reach` bytes of `out` (at least the first release's record) but for the texts of
-// a request's result.
-void FillFixedPart(const StreamEvent& event, std::string_view reader, zendrik_event& out,
-                   std::size_t reach = kFixedPart) {
-    std::memset(&out, 0, std::min(reach, kFixedPart));
+// Zeroes N bytes as a run of 64-byte copies of zeros. A memset of a few hundred bytes is compiled
+// to a string instruction here, whose start costs more than all the rest of an event's copy.
+template <std::size_t N>
+void ZeroRun(unsigned char* at) {
+    constexpr std::size_t kPiece = 64;
+    static constexpr std::array<unsigned char, kPiece> kZeros{};
+    for (std::size_t done = 0; done + kPiece <= N; done += kPiece) {
+        std::memcpy(at + done, kZeros.data(), kPiece);
+    }
+    std::memcpy(at + N / kPiece * kPiece, kZeros.data(), N % kPiece);
+}
+
+// Fills the fixed part of `out` but for the texts of a request's result. Every size here is known
+// when compiling, so the copies are a few wide moves: a batch of events costs little more than
+// the bytes it writes.
+void FillFixedPart(const StreamEvent& event, const ReaderField& reader, zendrik_event& out) {
+    auto* bytes = reinterpret_cast<unsigned char*>(&out);
     out.kind = event.kind;
-    CopyText(out.reader, sizeof out.reader, reader);
-    out.seq = event.seq;
-    out.time_ms = event.timeMs;
-    out.error = event.error;
-    out.antenna = -1;
-    out.rssi = -1;
-    if (IsTagEventKind(event.kind)) {
-        std::copy_n(event.epc.begin(), event.epcLength, out.epc);
-        out.epc_length = event.epcLength;
-        std::copy(event.card.begin(), event.card.end(), out.card);
-        out.count = event.count;
-        out.first_seen_ms = event.firstSeenMs;
-        out.last_seen_ms = event.lastSeenMs;
-        out.antenna = event.antenna;
-        out.rssi = event.rssi;
-        out.round_us = event.roundUs;
-    }
+    std::memcpy(out.reader, reader.data(), sizeof out.reader);
+    std::memset(bytes + kReaderEnd, 0, kFieldsStart - kReaderEnd);  // the padding before seq
+    std::memcpy(bytes + kFieldsStart, &event.fields, sizeof event.fields);
     const Completion* completion = event.completion.get();
-    if (completion != nullptr && reach > offsetof(zendrik_event, request_id)) {
-        const Outcome& outcome = completion->outcome;
-        out.request_id = completion->requestId;
-        out.request = completion->request;
-        out.result = outcome.result;
-        out.info = outcome.info;
-        out.settings = outcome.settings;
+    if (completion == nullptr) {
+        ZeroRun<kFixedPart - kResultStart>(bytes + kResultStart);
+        return;
     }
+    const Outcome& outcome = completion->outcome;
+    out.request_id = completion->requestId;
+    out.request = completion->request;
+    out.result = outcome.result;
+    out.info = outcome.info;
+    out.settings = outcome.settings;
 }
 
 void FillTexts(const StreamEvent& event, zendrik_event& out) {
     const Completion* completion = event.completion.get();
-    CopyText(out.json, sizeof out.json,
-             completion != nullptr ? completion->outcome.json : std::string_view());
-    CopyText(out.message, sizeof out.message,
-             completion != nullptr ? completion->outcome.message : std::string_view());
+    if (completion == nullptr) {
+        out.json[0] = '\0';
+        out.message[0] = '\0';
+        return;
+    }
+    CopyText(out.json, sizeof out.json, completion->outcome.json);
+    CopyText(out.message, sizeof out.message, completion->outcome.message);
 }
 
-}  // namespace
-
-void FillPublicEvent(const StreamEvent& event, std::string_view reader, zendrik_event& out) {
+void FillWholeEvent(const StreamEvent& event, const ReaderField& reader, zendrik_event& out) {
     std::memset(&out, 0, sizeof out);
     FillFixedPart(event, reader, out);
     FillTexts(event, out);
 }
 
+}  // namespace
+
+ReaderField ReaderFieldOf(std::string_view reader) {
+    ReaderField field{};
+    CopyText(field.data(), field.size(), reader);
+    return field;
+}
+
+void FillPublicEvent(const StreamEvent& event, std::string_view reader, zendrik_event& out) {
+    FillWholeEvent(event, ReaderFieldOf(reader), out);
+}
+
 // Tags come by the thousand: a record is written in place, and only as far as its texts' ends.
-void WritePublicEvent(const StreamEvent& event, std::string_view reader, void* out, std::size_t size) {
+void WritePublicEvent(const StreamEvent& event, const ReaderField& reader, void* out, std::size_t size) {
     if (size >= sizeof(zendrik_event)) {
         auto& record = *static_cast<zendrik_event*>(out);
         FillFixedPart(event, reader, record);
@@ -118,11 +157,33 @@ void WritePublicEvent(const StreamEvent& event, std::string_view reader, void* o
     }
     zendrik_event whole;
     if (size <= kFixedPart) {
-        FillFixedPart(event, reader, whole, size);  // the texts are not copied out
+        FillFixedPart(event, reader, whole);  // the texts are not copied out
     } else {
-        FillPublicEvent(event, reader, whole);
+        FillWholeEvent(event, reader, whole);
     }
     std::memcpy(out, &whole, size);
+}
+
+void WritePublicEvents(std::span<const StreamEvent> events, const ReaderField& reader, void* out,
+                       std::size_t size) {
+    auto* next = static_cast<unsigned char*>(out);
+    if (size < sizeof(zendrik_event)) {
+        for (const StreamEvent& event : events) {
+            WritePublicEvent(event, reader, next, size);
+            next += size;
+        }
+        return;
+    }
+    for (const StreamEvent& event : events) {
+        auto& record = *reinterpret_cast<zendrik_event*>(next);
+        FillFixedPart(event, reader, record);
+        FillTexts(event, record);
+        next += size;
+    }
+}
+
+void WritePublicEvent(const StreamEvent& event, std::string_view reader, void* out, std::size_t size) {
+    WritePublicEvent(event, ReaderFieldOf(reader), out, size);
 }
 
 }  // namespace zendrik::session

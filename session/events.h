@@ -34,11 +34,12 @@ struct Completion {
     Outcome outcome;
 };
 
-struct StreamEvent {
-    int32_t kind = 0;  // zendrik_event_kind
+// What an event holds besides its kind and a request's result, in the layout of the public
+// record from `seq` to `round_us` (pinned in events.cpp), so that handing out an event copies it
+// at once instead of field by field.
+struct EventFields {
     uint64_t seq = 0;  // given when the event enters the stream
     int64_t timeMs = 0;
-    int32_t error = ZENDRIK_OK;  // link-lost: what lost the link
     // read, arrived, departed:
     std::array<uint8_t, kMaxEpcBytes> epc{};
     uint32_t epcLength = 0;
@@ -48,7 +49,13 @@ struct StreamEvent {
     int64_t lastSeenMs = 0;
     int32_t antenna = -1;
     int32_t rssi = -1;
-    uint32_t roundUs = 0;  // read: how long the round took that brought it
+    int32_t error = ZENDRIK_OK;  // link-lost: what lost the link
+    uint32_t roundUs = 0;        // read: how long the round took that brought it
+};
+
+struct StreamEvent {
+    int32_t kind = 0;  // zendrik_event_kind
+    EventFields fields;
     // completed:
     std::unique_ptr<Completion> completion;
 };
@@ -68,10 +75,19 @@ bool IsTagEventKind(int32_t kind);
 // The public record of `event` for the reader `reader`: every field it has, the rest zero.
 void FillPublicEvent(const StreamEvent& event, std::string_view reader, zendrik_event& out);
 
+// A reader id as the record's field holds it: cut to fit with its NUL, zeros after it. Made once
+// for a batch of events rather than once an event.
+using ReaderField = std::array<char, ZENDRIK_READER_ID_CAPACITY>;
+ReaderField ReaderFieldOf(std::string_view reader);
+
 // The first `size` bytes of that record (at most the whole of it) written into `out`, for a caller
 // whose record may be older and smaller than this library's. The texts of a request's result are
 // written up to their terminators: what follows one in the caller's record is left as it was.
+void WritePublicEvent(const StreamEvent& event, const ReaderField& reader, void* out, std::size_t size);
 void WritePublicEvent(const StreamEvent& event, std::string_view reader, void* out, std::size_t size);
+// The same for a run of events into an array of records of `size` bytes each.
+void WritePublicEvents(std::span<const StreamEvent> events, const ReaderField& reader, void* out,
+                       std::size_t size);
 
 // Where the events of a session go as they happen: numbered and queued, or handed to a callback.
 class EventSink {

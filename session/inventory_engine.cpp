@@ -59,7 +59,7 @@ void InventoryEngine::Round() {
     }
     StreamEvent event =
         TagEvent(ZENDRIK_EVENT_READ, utcMs, round.epc, read.presence, round.antenna, round.rssi);
-    event.roundUs = RoundMicroseconds(round);
+    event.fields.roundUs = RoundMicroseconds(round);
     session_.sink().Emit(std::move(event));
     nextRound_ = readAt;
 }

@@ -213,7 +213,7 @@ CallResult ReadTag(ReaderSession& session) {
     const int64_t utcMs = session.clock().UtcMilliseconds();
     const Presence once{1, utcMs, utcMs, session.clock().now(), round.card};
     called.tag = TagEvent(ZENDRIK_EVENT_READ, utcMs, round.epc, once, round.antenna, round.rssi);
-    called.tag.roundUs = RoundMicroseconds(round);
+    called.tag.fields.roundUs = RoundMicroseconds(round);
     return called;
 }
 

@@ -218,7 +218,7 @@ void ReaderActor::Emit(StreamEvent event) {
     if (IsTagEventKind(event.kind) && (!inventory_ || stopFromCallback_.load())) {
         return;
     }
-    event.seq = session_.NextSeq();
+    event.fields.seq = session_.NextSeq();
     Deliver(event);
 }
 

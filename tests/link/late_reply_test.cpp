@@ -9,6 +9,7 @@
 #include "link/frame.h"
 #include "link/link.h"
 #include "link/quiet_wait.h"
+#include "link/reply_rules.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/timed_serial.h"
@@ -118,7 +119,10 @@ TEST(LateReplies, AreDroppedBeforeTheNextRequestOnEveryTransport) {
             SCOPED_TRACE(std::string(c.name) + (strict ? ", strict" : ", flat"));
             TimedLink timed(c.transport);
             if (strict) {
-                timed.link->set_reply_rules(ReplyRules::Strict());
+                // The quiet wait alone: a session's serial patience has a test of its own.
+                ReplyRules rules = ReplyRules::Strict();
+                rules.serialPatience = 0ms;
+                timed.link->set_reply_rules(rules);
             }
             timed.SetReplyDelay(c.lateBy);
             EXPECT_EQ(timed.Exchange(kFirst).result, c.timedOut);
@@ -179,6 +183,48 @@ TEST(PatientExchanges, WaitForASlowReplyWhereTheLinkWaitsUntilItArrives) {
         }
         timed.SetReplyDelay(3000ms);
         EXPECT_NE(timed.Exchange(command::kGetBuzzer, patient).result, ZENDRIK_OK) << "patience has its end";
+    }
+}
+
+// A session's serial exchanges wait kSerialSessionPatience before the line's 400 ms reads for the
+// start byte count (the fourth read ends past it, then three count: 2400 ms), so a reply a loaded
+// machine held back is taken by its own request; one later still is dropped by a quiet wait of the
+// patience and the line's own 3 x 400 ms, never taken by the next request as the flat rules take it.
+TEST(SerialSessionPatience, WaitsForAHeldBackReplyAndQuietsForTheWholeWaitAfterOneItMissed) {
+    constexpr Milliseconds kWholeWait = 2400ms;
+    constexpr Milliseconds kQuiet = kSerialSessionPatience + 1200ms;
+    struct Case {
+        const char* name;
+        bool session;
+        Milliseconds lateBy;
+        int32_t first;  // the first exchange's result
+        Milliseconds firstTook;
+        uint8_t nextAnswered;  // whose reply the next exchange takes (its own comes at once)
+        std::optional<Milliseconds> nextTook;
+    };
+    const std::vector<Case> cases{
+        {"session, held back 2 s", true, 2000ms, ZENDRIK_OK, 2000ms, command::kGetBuzzer, 0ms},
+        {"session, later than the whole wait", true, kWholeWait + 100ms, ZENDRIK_ERR_NO_START_BYTE,
+         kWholeWait, command::kGetBuzzer, 100ms + kQuiet},
+        {"flat, held back 2 s", false, 2000ms, ZENDRIK_ERR_NO_START_BYTE, 1200ms, command::kGetWorkMode, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TimedLink timed(Transport::kSerial);
+        if (c.session) {
+            timed.link->set_reply_rules(ReplyRules::Strict());
+        }
+        timed.SetReplyDelay(c.lateBy);
+        const TimedLink::Outcome first = timed.Exchange(command::kGetWorkMode);
+        EXPECT_EQ(first.result, c.first);
+        EXPECT_EQ(first.took, c.firstTook);
+        timed.SetReplyDelay(0ms);
+        const TimedLink::Outcome next = timed.Exchange(command::kGetBuzzer);
+        EXPECT_EQ(next.result, ZENDRIK_OK);
+        EXPECT_EQ(next.answered, c.nextAnswered);
+        if (c.nextTook) {
+            EXPECT_EQ(next.took, *c.nextTook);
+        }
     }
 }
 

@@ -31,7 +31,7 @@ class CollectingSink final : public EventSink {
   public:
     explicit CollectingSink(std::vector<zendrik_event>& events) : events_(events) {}
     void Emit(StreamEvent event) override {
-        event.seq = events_.size() + 1;
+        event.fields.seq = events_.size() + 1;
         zendrik_event record;
         FillPublicEvent(event, "dock-3", record);
         events_.push_back(record);

@@ -203,13 +203,13 @@ zendrik_event ReadEvent() {
     Presence presence{2, 1796742480000, 1796742480485, {}, "03430008"};
     const Epc epc{0xE2, 0x00, 0x34, 0x12, 0x01, 0x37, 0x60, 0x00, 0x00, 0x00, 0x00, 0x08};
     StreamEvent event = TagEvent(ZENDRIK_EVENT_READ, 1796742480485, epc, presence, 1, 0xC4);
-    event.seq = 7;
+    event.fields.seq = 7;
     return Public(event);
 }
 
 zendrik_event Completed(int32_t request, Outcome outcome) {
     StreamEvent event = CompletionEvent(1796742490002, 12, request, std::move(outcome));
-    event.seq = 10;
+    event.fields.seq = 10;
     return Public(event);
 }
 
