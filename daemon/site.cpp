@@ -12,11 +12,12 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// Events taken from the readers in one transaction before the loop turns to the broker again: no
-// more than the uplink hands over in one turn, so that storing can never outrun sending (a loop
-// that stored four times what it sent delivered almost nothing while its spool grew), and a loop
-// that has fallen behind still answers its other descriptors within milliseconds.
-constexpr std::size_t kEventsPerBurst = 256;
+// Events taken from the readers in one transaction before the loop turns to the broker again: a
+// few of the uplink's windows, so that storing cannot outrun sending by much (a loop that stored
+// sixteen times what it sent delivered almost nothing while its spool grew) and a loop that has
+// fallen behind still answers its other descriptors soon, yet enough that a burst arriving on a
+// full disk is stored whole, making room by the oldest rows, rather than piece by piece.
+constexpr std::size_t kEventsPerBurst = 1024;
 // Events taken from a reader's handle at once: one lock of its queue for all of them.
 constexpr std::size_t kEventsPerTake = 64;
 // On SIGTERM: time to send what is spooled, then to have the "offline" statuses acknowledged.

@@ -264,8 +264,13 @@ void Spool::Prepare() {
         Migrate(version);
     }
     sqlite3* handle = db_->handle();
+    // A row's id is above every id the table holds and above every row handed over: SQLite would
+    // give the ids of deleted rows again once the table is empty, and the hand-over goes by id, so
+    // a row stored then would be passed over until the next connection.
     insert_ = std::make_unique<Statement>(
-        handle, "INSERT INTO message(reader, seq, topic, payload) VALUES(?1, ?2, ?3, ?4)");
+        handle,
+        "INSERT INTO message(id, reader, seq, topic, payload) VALUES("
+        "(SELECT MAX(COALESCE(MAX(id), 0), COALESCE(?5, 0)) + 1 FROM message), ?1, ?2, ?3, ?4)");
     dropStored_ = std::make_unique<Statement>(
         handle,
         "DELETE FROM message WHERE id = (SELECT id FROM message WHERE id > ?1 ORDER BY id LIMIT 1) "
@@ -509,6 +514,7 @@ void Spool::InsertAll(std::vector<SpooledMessage>::iterator first,
                 .Bind(2, static_cast<int64_t>(message->seq))
                 .Bind(3, message->topic)
                 .Bind(4, message->payload)
+                .Bind(5, handedUpTo_)
                 .Run();
             ++counts_[message->reader].spooled;
             ++rows_;

@@ -67,6 +67,22 @@ TEST(SpoolTest, SequencesGoOnAcrossReopeningAndAnUncommittedBurstLeavesNoGap) {
     reopened.Checkpoint();
 }
 
+// Every row handed over acknowledged and deleted: the table is empty, and a row stored then is
+// still handed over next (a deleted row's id must not be given to it again, below the hand-over).
+TEST(SpoolTest, ARowStoredAfterTheSpoolEmptiedIsHandedOver) {
+    testing::TemporaryDirectory directory;
+    Spool spool(directory.File("spool.sqlite"), 100);
+    for (const uint64_t round : {1u, 2u, 3u}) {
+        SCOPED_TRACE(round);
+        Store(spool, "a", 2);
+        const std::vector<SpooledMessage> sent = spool.HandOver(10);
+        ASSERT_EQ(Seqs(sent), (std::vector<uint64_t>{2 * round - 1, 2 * round}));
+        spool.Acknowledge({sent[0].id, sent[1].id});
+        spool.FlushAcknowledged();
+        EXPECT_EQ(spool.size(), 0u);
+    }
+}
+
 TEST(SpoolTest, FullSpoolDropsOldestStoredFirstAndCountsThem) {
     testing::TemporaryDirectory directory;
     const std::string path = directory.File("spool.sqlite");
