@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <ctime>
@@ -58,10 +59,10 @@ timespec ToTimespec(Clock::TimePoint::duration duration) {
 // the deadline came first, POLLERR when poll itself fails.
 short PollUntil(Clock& clock, int fd, short events, Clock::TimePoint deadline) {
     for (;;) {
-        const Clock::TimePoint::duration remaining = deadline - clock.now();
-        if (remaining <= Clock::TimePoint::duration::zero()) {
-            return 0;
-        }
+        // A thread that wakes after its deadline (a loaded machine) still looks once without
+        // waiting: a byte that is already there is no time-out.
+        const Clock::TimePoint::duration remaining =
+            std::max(deadline - clock.now(), Clock::TimePoint::duration::zero());
         pollfd entry{fd, events, 0};
         const timespec timeout = ToTimespec(remaining);
         const int ready = ::ppoll(&entry, 1, &timeout, nullptr);
