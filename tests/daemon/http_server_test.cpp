@@ -196,7 +196,9 @@ TEST(HttpServerTest, AnswersEveryPathWithItsStatusOverOneConnection) {
 // Every limit on one server: the loop answers others while a client is slow, idle or greedy.
 TEST(HttpServerTest, BoundsEveryRequestAndKeepsAnsweringOthers) {
     daemon::HttpLimits limits;
-    limits.idleTimeout = 2s;  // longer than the slow client's second between bytes
+    // Well beyond the slow client's second between bytes, also on a loaded machine where each of its
+    // health checks may take a while; within the connections' own 10 s bound.
+    limits.idleTimeout = 5s;
     ServerUnderTest server({}, limits, TwoReaders());
     const auto healthy = [&] {
         return HttpConnection(server.port()).Request("GET", "/healthz").status == 200;
