@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "daemon/json_text.h"
 #include "daemon/log.h"
 #include "daemon/session_source.h"
 
@@ -83,23 +84,33 @@ void ReaderRuntime::OnOpenDone(const std::optional<std::string>& failure) {
     }
 }
 
-// The one place that asks a reader who it is. It blocks until the reader answers between two
-// inventory rounds or is given up, so it runs off the loop.
+// The one place that asks a reader who it is: a request in the reader's own queue, answered
+// between two inventory rounds, so the loop never waits for it. One is asked at a time.
 void ReaderRuntime::AskIdentity() {
-    if (callRunning_) {
+    if (identityAsked_) {
         identityWanted_ = true;
         return;
     }
     identityWanted_ = false;
-    callRunning_ = true;
-    offLoop_.Run([this, source = source_] {
-        std::optional<ReaderIdentity> identity = source->Identify();
-        return [this, identity] { OnIdentified(identity); };
-    });
+    const std::optional<int32_t> refused =
+        Request(ReaderRequest{ZENDRIK_REQUEST_INFO, {}}, [this](const zendrik_event& done) {
+            identityAsked_ = false;
+            if (done.result == ZENDRIK_OK) {
+                OnIdentified(ReaderIdentity{done.info.kind, done.info.version, done.info.serial});
+            } else {
+                OnIdentified(std::nullopt);
+            }
+        });
+    identityAsked_ = !refused.has_value();
+    if (refused) {
+        OnIdentified(std::nullopt);  // not queued (the queue full): asked again at the next link change
+    }
 }
 
 void ReaderRuntime::OnIdentified(const std::optional<ReaderIdentity>& identity) {
-    callRunning_ = false;
+    if (stopWanted_) {
+        return;  // the answer of a reader being closed (or the made-up one of its close)
+    }
     if (identity) {
         status_.kind = identity->kind;
         status_.version = identity->version;
@@ -117,9 +128,7 @@ void ReaderRuntime::OnIdentified(const std::optional<ReaderIdentity>& identity) 
             identity->version + ", serial number " + identity->serial);
     }
     owner_.OnStatusChanged(*this);
-    if (stopWanted_) {
-        ContinueStop();
-    } else if (identityWanted_) {
+    if (identityWanted_ && !identityAsked_) {
         AskIdentity();
     }
 }
@@ -219,7 +228,7 @@ bool ReaderRuntime::TakeOwnEvents(Spool::Burst& burst, const StoreContext& conte
             json["seq"] = given;
             json["time"] = UtcTimeText(UnixNowMs());
             json.update(own.fields);
-            stored.payload = json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+            stored.payload = JsonText(json);
             return stored.payload;
         });
         ++eventsByKind_[std::string(own.kind)];

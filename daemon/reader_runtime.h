@@ -84,7 +84,7 @@ class ReaderRuntime : DesiredSettings::Reader {
     ReaderRuntime& operator=(const ReaderRuntime&) = delete;
 
     void Open();
-    // Stops reading as soon as what runs now (opening, identifying) has ended.
+    // Stops reading as soon as what runs now (opening) has ended.
     void Stop();
     // After OnStopped and its events taken: closes the reader.
     void Close();
@@ -158,6 +158,7 @@ class ReaderRuntime : DesiredSettings::Reader {
     bool stopWanted_ = false;
     std::shared_ptr<std::atomic<bool>> stopWantedOffLoop_ = std::make_shared<std::atomic<bool>>(false);
     bool identityWanted_ = false;
+    bool identityAsked_ = false;  // its answer has not come yet
     bool statusKnown_ = false;
     bool linkSeen_ = false;  // a link event came: it, not the first identity, says the state
     bool everUp_ = false;

@@ -27,7 +27,7 @@ struct ReaderRequest {
 };
 
 // Where one configured reader's events come from: a reader session in the daemon, a scripted
-// source in tests. Open, Start, Identify, Stop and the destructor may block as long as the reader takes
+// source in tests. Open, Start, Stop and the destructor may block as long as the reader takes
 // to answer or to be given up (a second and more for one that is silent): the daemon calls them
 // off its loop, one at a time per source. eventFd, Next and dropped never block; the loop calls
 // them, also while one of the others runs.
@@ -53,8 +53,6 @@ class ReaderSource {
         }
         return taken;
     }
-    // Asks the reader who it is; nothing when it does not answer.
-    virtual std::optional<ReaderIdentity> Identify() = 0;
     // Stops reading; events already queued stay to be taken.
     virtual void Stop() = 0;
     // Queues a request without waiting for the reader (the loop calls it): its end comes through

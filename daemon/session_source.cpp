@@ -97,15 +97,6 @@ std::size_t SessionSource::NextEvents(std::span<zendrik_event> events) {
     return code == ZENDRIK_OK ? got : 0;
 }
 
-std::optional<ReaderIdentity> SessionSource::Identify() {
-    zendrik_reader_info info{};
-    info.size = sizeof info;
-    if (zendrik_reader_info_get(reader_.get(), &info) != ZENDRIK_OK) {
-        return std::nullopt;
-    }
-    return ReaderIdentity{info.kind, info.version, info.serial};
-}
-
 void SessionSource::Stop() {
     zendrik_inventory_stop(reader_.get());
 }

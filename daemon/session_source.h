@@ -22,7 +22,6 @@ class SessionSource : public ReaderSource {
     int eventFd() const override;
     bool Next(zendrik_event& event) override;
     std::size_t NextEvents(std::span<zendrik_event> events) override;
-    std::optional<ReaderIdentity> Identify() override;
     void Stop() override;
     std::variant<uint64_t, int32_t> Submit(const ReaderRequest& request) override;
     uint64_t dropped() const override;

@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -39,10 +40,7 @@ class ScriptedSource : public ReaderSource {
         event.kind = kind;
         event.epc[0] = epcByte;
         event.epc_length = 1;
-        std::lock_guard lock(mutex_);
-        queue_.push_back(event);
-        const uint64_t one = 1;
-        (void)::write(fd_, &one, sizeof one);
+        Queue(event);
     }
 
     std::optional<std::string> Open() override { return std::nullopt; }
@@ -59,7 +57,25 @@ class ScriptedSource : public ReaderSource {
         queue_.pop_front();
         return true;
     }
-    std::optional<ReaderIdentity> Identify() override { return identity_; }
+    // Answers who it is at once, in its stream as the library does; nothing else is served.
+    std::variant<uint64_t, int32_t> Submit(const ReaderRequest& request) override {
+        if (request.kind != ZENDRIK_REQUEST_INFO) {
+            return ZENDRIK_ERR_INVALID_ARGUMENT;
+        }
+        zendrik_event completed{};
+        completed.kind = ZENDRIK_EVENT_COMPLETED;
+        completed.request_id = ++lastRequestId_;
+        completed.result = identity_ ? ZENDRIK_OK : ZENDRIK_ERR_NOT_REACHED;
+        if (identity_) {
+            completed.info.kind = identity_->kind;
+            std::snprintf(completed.info.version, sizeof completed.info.version, "%s",
+                          identity_->version.c_str());
+            std::snprintf(completed.info.serial, sizeof completed.info.serial, "%s",
+                          identity_->serial.c_str());
+        }
+        Queue(completed);
+        return completed.request_id;
+    }
     std::size_t queued() {
         std::lock_guard lock(mutex_);
         return queue_.size();
@@ -68,8 +84,16 @@ class ScriptedSource : public ReaderSource {
     uint64_t dropped() const override { return 0; }
 
   private:
+    void Queue(const zendrik_event& event) {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(event);
+        const uint64_t one = 1;
+        (void)::write(fd_, &one, sizeof one);
+    }
+
     int fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     std::optional<ReaderIdentity> identity_;
+    uint64_t lastRequestId_ = 0;
     std::mutex mutex_;
     std::deque<zendrik_event> queue_;
 };
