@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <variant>
 
+#include "daemon/json_text.h"
 #include "daemon/payloads.h"
 #include "daemon/reader_runtime.h"
 #include "daemon/session_source.h"
@@ -27,10 +28,6 @@ CommandOutcome BadRequest(std::string words) {
 
 CommandOutcome Success(std::string resultJson) {
     return CommandOutcome{CommandFailure::kNone, std::move(resultJson), 0, {}};
-}
-
-std::string Dump(const Json& json) {
-    return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 // What a completed request means for a command: its result, or the failure in the channels' terms.
@@ -153,7 +150,8 @@ void RunCheckSettings(const Invocation& call) {
             if (!differences.is_object()) {
                 differences = Json::object();
             }
-            outcome.resultJson = Dump(Json{{"in_sync", differences.empty()}, {"differences", differences}});
+            outcome.resultJson =
+                JsonText(Json{{"in_sync", differences.empty()}, {"differences", differences}});
         }
         return outcome;
     });
@@ -256,7 +254,7 @@ CommandRequest ParseCommandRequest(std::string_view payload) {
             request.refusal = BadRequest("the args must be a JSON object");
             return request;
         }
-        request.argsJson = Dump(*args);
+        request.argsJson = JsonText(*args);
     }
     return request;
 }
@@ -273,7 +271,7 @@ std::string CommandReplyJson(const CommandRequest& request, const CommandOutcome
         json["error"] = Json{{"code", outcome.code}, {"words", outcome.words}};
     }
     json["time"] = UtcTimeText(timeMs);
-    return Dump(json);
+    return JsonText(json);
 }
 
 const std::string* ReplyCache::Find(const std::string& reader, const std::string& id, Clock::time_point now) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <nlohmann/json.hpp>
 
+#include "daemon/json_text.h"
 #include "daemon/metrics_text.h"
 #include "rules/settings_json.h"
 
@@ -91,12 +92,8 @@ void AddAllowed(std::string& allow, std::string_view method) {
     }
 }
 
-std::string Dump(const Json& json) {
-    return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
 HttpAnswer JsonAnswer(unsigned status, const Json& json) {
-    return HttpAnswer{status, kJsonContentType, Dump(json), {}};
+    return HttpAnswer{status, kJsonContentType, JsonText(json), {}};
 }
 
 // A JSON object given as text; an empty object for an empty or broken text.
@@ -247,7 +244,7 @@ std::variant<std::string, HttpAnswer> CommandArgs(const Route& route, std::strin
                            "the body must be a JSON object of settings, as `zendrik set` takes them: "
                            "{\"power\":20}");
     }
-    return Dump(args);
+    return JsonText(args);
 }
 
 HttpAnswer OutcomeAnswer(const CommandOutcome& outcome) {

@@ -1,4 +1,5 @@
 #include "daemon/payloads.h"
+#include "daemon/json_text.h"
 
 #include <chrono>
 #include <ctime>
@@ -16,10 +17,6 @@ nlohmann::json OrNull(const std::optional<std::string>& text) {
 }
 
 // Texts from a reader could hold bytes that are not UTF-8; they are replaced, never thrown on.
-std::string Dump(const nlohmann::ordered_json& value) {
-    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
 }  // namespace
 
 Topics::Topics(std::string prefix, std::string site)
@@ -81,7 +78,7 @@ std::string ReaderStatusJson(const ReaderStatus& status) {
     if (!status.driftJson.empty()) {
         json["drift"] = nlohmann::ordered_json::parse(status.driftJson, nullptr, false);
     }
-    return Dump(json);
+    return JsonText(json);
 }
 
 std::string SiteOnlineJson(int64_t timeMs, int64_t sinceMs, std::size_t readers) {
@@ -90,7 +87,7 @@ std::string SiteOnlineJson(int64_t timeMs, int64_t sinceMs, std::size_t readers)
     json["time"] = UtcTimeText(timeMs);
     json["since"] = UtcTimeText(sinceMs);
     json["readers"] = readers;
-    return Dump(json);
+    return JsonText(json);
 }
 
 std::string SpoolLostJson(const std::string& reader, uint64_t seq, int64_t timeMs, uint64_t missingFrom,
@@ -102,7 +99,7 @@ std::string SpoolLostJson(const std::string& reader, uint64_t seq, int64_t timeM
     json["time"] = UtcTimeText(timeMs);
     json["missing_from"] = missingFrom;
     json["missing_to"] = missingTo;
-    return Dump(json);
+    return JsonText(json);
 }
 
 std::string SiteOfflineJson() {

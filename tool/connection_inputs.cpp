@@ -13,7 +13,7 @@ constexpr int32_t kFallbackBaudRate = 9600;
 // starting at the fourth.
 constexpr qsizetype kPortTextLimit = 9;
 constexpr qsizetype kPortNumberOffset = 3;  // after "COM"
-constexpr int kDecimal = 10;
+constexpr int kPortNumberBase = 10;
 
 constexpr int kIpv4Parts = 4;
 constexpr uint kIpv4PartMask = 0xFF;
@@ -35,7 +35,7 @@ int SerialPortNumber(const QString& entry) {
     }
     int number = 0;
     for (; position < text.size() && text[position] >= u'0' && text[position] <= u'9'; ++position) {
-        number = number * kDecimal + (text[position].unicode() - u'0');
+        number = number * kPortNumberBase + (text[position].unicode() - u'0');
     }
     return number;
 }

@@ -1,4 +1,5 @@
 #include "tool/field_exchange.h"
+#include "tool/blank_chars.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -30,10 +31,6 @@ void SetControlText(QWidget* control, const QString& text) {
     } else if (auto* label = qobject_cast<QLabel*>(control)) {
         label->setText(text);
     }
-}
-
-bool IsBlank(QChar c) {
-    return c == u' ' || c == u'\t';
 }
 
 QString MemberText(const std::variant<TextField, UnsignedField, ByteField>& field) {

@@ -4,16 +4,13 @@
 #include <QFile>
 #include <QStringList>
 
+#include "tool/blank_chars.h"
 #include "tool/text_decoding.h"
 
 namespace zendrik::tool {
 namespace {
 
 constexpr char kFileName[] = "config.ini";
-
-bool IsBlank(QChar c) {
-    return c == u' ' || c == u'\t';
-}
 
 QString TrimBlanks(QStringView text) {
     qsizetype begin = 0;
