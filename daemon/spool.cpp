@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <limits>
 #include <set>
 
@@ -15,6 +16,10 @@
 
 namespace zendrik::daemon {
 namespace {
+
+// Rows kept in memory for the hand-over at most: beyond that (a broker away for long) they are
+// read back from the table.
+constexpr std::size_t kFreshMost = 8192;
 
 constexpr int kSchemaVersion = 2;
 
@@ -276,6 +281,7 @@ void Spool::Prepare() {
         "DELETE FROM message WHERE id = (SELECT id FROM message WHERE id > ?1 ORDER BY id LIMIT 1) "
         "RETURNING id, reader");
     deleteRow_ = std::make_unique<Statement>(handle, "DELETE FROM message WHERE id = ?1");
+    deleteRun_ = std::make_unique<Statement>(handle, "DELETE FROM message WHERE id BETWEEN ?1 AND ?2");
     saveReader_ = std::make_unique<Statement>(
         handle,
         "INSERT INTO reader(name, last_seq, dropped, dead) VALUES(?1, ?2, ?3, ?4) "
@@ -516,6 +522,7 @@ void Spool::InsertAll(std::vector<SpooledMessage>::iterator first,
                 .Bind(4, message->payload)
                 .Bind(5, handedUpTo_)
                 .Run();
+            message->id = sqlite3_last_insert_rowid(db_->handle());
             ++counts_[message->reader].spooled;
             ++rows_;
         }
@@ -523,6 +530,12 @@ void Spool::InsertAll(std::vector<SpooledMessage>::iterator first,
             SaveReader(reader);
         }
         transaction.Commit();
+        // Stored: what the burst held is not needed there any more.
+        if (freshComplete_ && fresh_.size() + static_cast<std::size_t>(last - first) <= kFreshMost) {
+            std::move(first, last, std::back_inserter(fresh_));
+        } else {
+            ForgetFresh();
+        }
     } catch (const SqliteError&) {
         counts_ = counts;
         rows_ = rows;
@@ -533,6 +546,7 @@ void Spool::InsertAll(std::vector<SpooledMessage>::iterator first,
 }
 
 uint64_t Spool::DropOldest(uint64_t count, bool storedOnly) {
+    ForgetFresh();
     uint64_t dropped = 0;
     const auto drop = [&](const std::string& reader) {
         ReaderCounts& counts = counts_[reader];
@@ -561,8 +575,17 @@ uint64_t Spool::DropOldest(uint64_t count, bool storedOnly) {
 }
 
 void Spool::DeleteAcknowledged() {
-    for (const int64_t id : acknowledged_) {
-        deleteRow_->Bind(1, id).Run();
+    // The broker acknowledges in the order of publishing, so the ids come in long runs without a
+    // gap: a run goes in one statement, every row in it being acknowledged.
+    std::vector<int64_t> ids = acknowledged_;
+    std::sort(ids.begin(), ids.end());
+    for (auto first = ids.begin(); first != ids.end();) {
+        auto last = first;
+        while (std::next(last) != ids.end() && *std::next(last) == *last + 1) {
+            ++last;
+        }
+        deleteRun_->Bind(1, *first).Bind(2, *last).Run();
+        first = std::next(last);
     }
     // A deleted row may have held its reader's newest number.
     for (const auto& [reader, seq] : lastSeq_) {
@@ -633,11 +656,37 @@ void Spool::SetWritable(bool writable) {
     sequences_->SetSpoolBehind(!writable);
 }
 
+void Spool::ForgetFresh() {
+    fresh_.clear();
+    freshComplete_ = false;
+}
+
+std::vector<SpooledMessage> Spool::HandOverFresh(std::size_t limit) {
+    std::vector<SpooledMessage> messages;
+    while (messages.size() < limit && !fresh_.empty()) {
+        SpooledMessage& message = fresh_.front();
+        handedUpTo_ = message.id;
+        handedOver_[message.id] = message.reader;
+        messages.push_back(std::move(message));
+        fresh_.pop_front();
+    }
+    return messages;
+}
+
 std::vector<SpooledMessage> Spool::HandOver(std::size_t limit) {
     std::vector<SpooledMessage> messages;
-    if (limit == 0 || rows_ <= handedOver_.size()) {
+    const uint64_t stored = rows_ - std::min<uint64_t>(rows_, handedOver_.size());
+    if (stored == 0 && !freshComplete_) {
+        freshComplete_ = true;  // nothing left in the table that the memory does not hold
+        fresh_.clear();
+    }
+    if (limit == 0 || stored == 0) {
         return messages;
     }
+    if (freshComplete_ && fresh_.size() == stored) {
+        return HandOverFresh(limit);
+    }
+    ForgetFresh();
     takeStored_->Bind(1, handedUpTo_).Bind(2, static_cast<int64_t>(limit + acknowledgedSet_.size()));
     while (messages.size() < limit && takeStored_->Step()) {
         const int64_t id = takeStored_->Integer(0);
@@ -701,6 +750,7 @@ void Spool::FlushAcknowledged() {
 }
 
 void Spool::ReturnHandedOver() {
+    ForgetFresh();
     handedOver_.clear();
     handedUpTo_ = 0;
 }
@@ -739,6 +789,7 @@ std::optional<SpooledMessage> Spool::MoveToDeadLetter(int64_t id) {
     }
     handedOver_.erase(id);
     --rows_;
+    ForgetFresh();
     return message;
 }
 

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <limits>
 #include <map>
@@ -133,6 +134,8 @@ class Spool {
     // handed-over ones after; gives how many went.
     uint64_t DropOldest(uint64_t count, bool storedOnly);
     void DeleteAcknowledged();
+    void ForgetFresh();
+    std::vector<SpooledMessage> HandOverFresh(std::size_t limit);
     void SaveReader(const std::string& reader);
     // A commit failed for want of room: the write-ahead log emptied, the oldest stored rows
     // dropped. False when nothing could be freed.
@@ -164,11 +167,17 @@ class Spool {
     // The rows the disk held when it was last found full; no limit while it has room.
     uint64_t diskCapacity_ = std::numeric_limits<uint64_t>::max();
     bool writable_ = true;
-    int64_t handedUpTo_ = 0;                       // rows up to this id are handed over
+    int64_t handedUpTo_ = 0;  // rows up to this id are handed over
+    // The rows stored and not handed over, in order, as committed: handed over from here rather
+    // than read back. Only while it holds every such row (freshComplete_); after anything that
+    // may leave rows out (a start with rows, a lost connection, rows dropped) it is refilled once
+    // the table has handed over everything it held.
+    std::deque<SpooledMessage> fresh_;
+    bool freshComplete_ = false;
     std::map<int64_t, std::string> handedOver_;    // row -> reader, not yet acknowledged
     std::vector<int64_t> acknowledged_;            // to be deleted
     std::unordered_set<int64_t> acknowledgedSet_;  // the same, never handed over again
-    std::unique_ptr<Statement> insert_, dropStored_, deleteRow_, saveReader_, takeStored_;
+    std::unique_ptr<Statement> insert_, dropStored_, deleteRow_, deleteRun_, saveReader_, takeStored_;
 };
 
 }  // namespace zendrik::daemon

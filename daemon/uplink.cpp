@@ -19,6 +19,10 @@ constexpr std::size_t kInFlightWindow = 256;
 constexpr milliseconds kConnectTimeout{10000};
 // libmosquitto's keep-alive and time-outs need its misc step at least this often.
 constexpr milliseconds kMqttHousekeeping{1000};
+// The broker's socket goes before the store of the readers' events (priority 0): readers that
+// give more than the loop can store would otherwise keep it storing, and the acknowledgements
+// that let the uplink publish more would wait behind them for ever.
+constexpr int64_t kSocketPriority = -1;
 // A message the broker dropped the connection on this many times in a row is not sent again.
 constexpr unsigned kRefusalsToDeadLetter = 2;
 
@@ -123,6 +127,7 @@ void Uplink::Watch() {
             mqtt_.Service((ready & (EPOLLIN | EPOLLERR | EPOLLHUP)) != 0, (ready & EPOLLOUT) != 0);
             AfterClientCall();
         });
+        socketWatch_.SetPriority(kSocketPriority);
         watchedSocket_ = socket;
         return;
     }

@@ -17,13 +17,6 @@ constexpr const char* kLockFileSuffix = ".lock";
 constexpr off_t kWaitingByte = 0;
 constexpr off_t kWaitingLength = 1;
 
-UniqueFd OpenLockFile(const DeviceLockFile& file) {
-    // Read-only is enough for flock and for shared record locks; non-blocking, so that opening a
-    // device node never waits.
-    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (file.create ? O_CREAT : 0);
-    return UniqueFd(::open(file.path.c_str(), flags, kLockFileMode));
-}
-
 // True when taken; false with errno EWOULDBLOCK when another holder has it.
 bool TryLock(const UniqueFd& file) {
     int result = 0;
@@ -70,12 +63,20 @@ std::optional<DeviceLockFile> LockFileOfDevice(const std::string& devicePath) {
     return std::nullopt;
 }
 
-std::optional<DeviceLock> DeviceLock::Acquire(const DeviceLockFile& file, Clock& clock, Milliseconds patience,
-                                              std::optional<Clock::TimePoint> turnUntil) {
-    UniqueFd opened = OpenLockFile(file);
-    if (!opened) {
-        return DeviceLock();
-    }
+UniqueFd OpenDeviceLockFile(const DeviceLockFile& file) {
+    // Read-only is enough for flock and for shared record locks; non-blocking, so that opening a
+    // device node never waits.
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (file.create ? O_CREAT : 0);
+    return UniqueFd(::open(file.path.c_str(), flags, kLockFileMode));
+}
+
+namespace {
+
+enum class Taken { kHeld, kBusy, kNoLocks };
+
+// Takes the lock on an opened lock file as DeviceLock::Acquire describes.
+Taken TakeLock(const UniqueFd& opened, Clock& clock, Milliseconds patience,
+               std::optional<Clock::TimePoint> turnUntil) {
     if (turnUntil && *turnUntil > clock.now() && OthersWaiting(opened)) {
         clock.sleep_until(*turnUntil);
     }
@@ -83,10 +84,13 @@ std::optional<DeviceLock> DeviceLock::Acquire(const DeviceLockFile& file, Clock&
     bool waiting = false;
     while (!TryLock(opened)) {
         if (errno != EWOULDBLOCK) {
-            return DeviceLock();  // a file system without locks: nobody can take turns on it
+            return Taken::kNoLocks;  // a file system without locks: nobody can take turns on it
         }
         if (clock.now() >= deadline) {
-            return std::nullopt;  // closing the file takes the waiting mark away too
+            if (waiting) {
+                ShowWaiting(opened, false);
+            }
+            return Taken::kBusy;
         }
         if (!waiting) {
             ShowWaiting(opened, true);
@@ -97,7 +101,67 @@ std::optional<DeviceLock> DeviceLock::Acquire(const DeviceLockFile& file, Clock&
     if (waiting) {
         ShowWaiting(opened, false);
     }
-    return DeviceLock(std::move(opened));
+    return Taken::kHeld;
+}
+
+}  // namespace
+
+std::optional<DeviceLock> DeviceLock::Acquire(const DeviceLockFile& file, Clock& clock, Milliseconds patience,
+                                              std::optional<Clock::TimePoint> turnUntil) {
+    UniqueFd opened = OpenDeviceLockFile(file);
+    if (!opened) {
+        return DeviceLock();
+    }
+    switch (TakeLock(opened, clock, patience, turnUntil)) {
+        case Taken::kHeld:
+            return DeviceLock(std::move(opened));
+        case Taken::kBusy:
+            return std::nullopt;
+        case Taken::kNoLocks:
+            break;
+    }
+    return DeviceLock();
+}
+
+std::optional<DeviceLock> DeviceLock::AcquireKept(std::shared_ptr<const UniqueFd> kept, Clock& clock,
+                                                  Milliseconds patience,
+                                                  std::optional<Clock::TimePoint> turnUntil) {
+    if (!kept || !*kept) {
+        return DeviceLock();
+    }
+    switch (TakeLock(*kept, clock, patience, turnUntil)) {
+        case Taken::kHeld: {
+            DeviceLock lock;
+            lock.kept_ = std::move(kept);
+            return lock;
+        }
+        case Taken::kBusy:
+            return std::nullopt;
+        case Taken::kNoLocks:
+            break;
+    }
+    return DeviceLock();
+}
+
+DeviceLock& DeviceLock::operator=(DeviceLock&& other) noexcept {
+    if (this != &other) {
+        Release();
+        file_ = std::move(other.file_);
+        kept_ = std::move(other.kept_);
+    }
+    return *this;
+}
+
+DeviceLock::~DeviceLock() {
+    Release();
+}
+
+void DeviceLock::Release() {
+    if (kept_) {
+        ::flock(kept_->get(), LOCK_UN);
+        kept_.reset();
+    }
+    file_ = UniqueFd();
 }
 
 }  // namespace zendrik

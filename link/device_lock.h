@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -26,6 +27,9 @@ struct DeviceLockFile {
 // socket) the file PATH.lock beside it; nothing for anything else (the in-process fakes of tests).
 std::optional<DeviceLockFile> LockFileOfDevice(const std::string& devicePath);
 
+// The lock file opened (created when it is one of our own); invalid when it cannot be.
+UniqueFd OpenDeviceLockFile(const DeviceLockFile& file);
+
 // An exclusive advisory lock (flock) on a device's lock file, held for one exchange so that two
 // programs with one reader open take turns. Released when the DeviceLock goes.
 class DeviceLock {
@@ -42,13 +46,26 @@ class DeviceLock {
     // other program can lock that file either.
     static std::optional<DeviceLock> Acquire(const DeviceLockFile& file, Clock& clock, Milliseconds patience,
                                              std::optional<Clock::TimePoint> turnUntil = std::nullopt);
+    // The same on a lock file kept open from one exchange to the next: the lock is let go with
+    // an unlock rather than a close, so an exchange costs no stat, open and close of the file.
+    static std::optional<DeviceLock> AcquireKept(std::shared_ptr<const UniqueFd> kept, Clock& clock,
+                                                 Milliseconds patience,
+                                                 std::optional<Clock::TimePoint> turnUntil = std::nullopt);
 
-    bool held() const { return file_.valid(); }
+    DeviceLock(DeviceLock&&) noexcept = default;
+    DeviceLock& operator=(DeviceLock&& other) noexcept;
+    DeviceLock(const DeviceLock&) = delete;
+    DeviceLock& operator=(const DeviceLock&) = delete;
+    ~DeviceLock();
+
+    bool held() const { return file_.valid() || kept_ != nullptr; }
 
   private:
     explicit DeviceLock(UniqueFd file) : file_(std::move(file)) {}
+    void Release();
 
-    UniqueFd file_;  // closing it releases the lock
+    UniqueFd file_;                         // closing it releases the lock
+    std::shared_ptr<const UniqueFd> kept_;  // unlocked on release; kept open while this holds it
 };
 
 }  // namespace zendrik

@@ -174,6 +174,10 @@ class Link {
     std::string usbDevicePath_;  // of usbDevice_
     std::optional<UsbOpenFailure> usbOpenFailure_;
     std::optional<Clock::TimePoint> usbLockReleased_;  // when our latest exchange let go of the device
+    // The lock file of the device at usbLockFilePath_, kept open between the exchanges of a device
+    // kept open; looked up afresh whenever the reader is located afresh.
+    std::shared_ptr<const UniqueFd> usbLockFile_;
+    std::string usbLockFilePath_;
     UdpEndpoints udpEndpoints_;
     uint8_t readerKind_ = 0;
     bool settlePending_ = false;

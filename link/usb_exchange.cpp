@@ -73,15 +73,21 @@ bool Link::LocateUsb() {
 }
 
 std::optional<DeviceLock> Link::LockUsbDevice(const std::string& devicePath) {
-    const std::optional<DeviceLockFile> lockFile = LockFileOfDevice(devicePath);
-    if (!lockFile) {
-        return DeviceLock();
+    if (!usbLockFile_ || usbLockFilePath_ != devicePath) {
+        const std::optional<DeviceLockFile> lockFile = LockFileOfDevice(devicePath);
+        if (!lockFile) {
+            usbLockFile_.reset();
+            return DeviceLock();
+        }
+        usbLockFile_ = std::make_shared<const UniqueFd>(OpenDeviceLockFile(*lockFile));
+        usbLockFilePath_ = devicePath;
     }
     // A program that waits for the device retries every kDeviceLockRetry: right after our previous
     // exchange it gets a moment to take its turn, instead of our taking the device again at once.
     const std::optional<Clock::TimePoint> turnUntil =
         usbLockReleased_ ? std::optional(*usbLockReleased_ + kDeviceTurnGap) : std::nullopt;
-    std::optional<DeviceLock> lock = DeviceLock::Acquire(*lockFile, clock_, kDeviceLockPatience, turnUntil);
+    std::optional<DeviceLock> lock =
+        DeviceLock::AcquireKept(usbLockFile_, clock_, kDeviceLockPatience, turnUntil);
     if (!lock) {
         TraceEvent(kTraceLinkName, devicePath + " stayed busy with another program's exchange");
     }
@@ -90,6 +96,9 @@ std::optional<DeviceLock> Link::LockUsbDevice(const std::string& devicePath) {
 
 std::optional<DeviceLock> Link::LocateUsbLocked() {
     const std::optional<HidDeviceInfo> reader = FindUsbReader();
+    // A reader located afresh may be another device at the same path (unplugged, plugged in again):
+    // its lock file is looked up afresh too.
+    usbLockFile_.reset();
     if (!reader) {
         return DeviceLock();  // nothing to lock: the write fails on its own (or goes to the device kept)
     }

@@ -55,8 +55,9 @@ void EventQueue::Push(StreamEvent event) {
         if (event.completion && completionsExpected_ > 0) {
             --completionsExpected_;
         }
-        while (count_ >= capacity_) {
-            DropOldest();
+        // A completion is never dropped: someone waits for it, and the request queue's own limit
+        // bounds how many there can be, so they may take the queue past its capacity.
+        while (count_ >= capacity_ && DropOldest()) {
             dropped_.fetch_add(1, std::memory_order_relaxed);
         }
         if (count_ == 0) {
@@ -106,10 +107,23 @@ void EventQueue::ForgetRun(std::span<StreamEvent> run) {
     count_ -= run.size();
 }
 
-void EventQueue::DropOldest() {
+bool EventQueue::DropOldest() {
+    const std::size_t mask = ring_.size() - 1;
+    std::size_t skipped = 0;
+    while (skipped < count_ && ring_[(head_ + skipped) & mask].completion) {
+        ++skipped;
+    }
+    if (skipped == count_) {
+        return false;
+    }
+    // The completions before it move up one place, keeping their order.
+    for (std::size_t i = skipped; i > 0; --i) {
+        ring_[(head_ + i) & mask] = std::move(ring_[(head_ + i - 1) & mask]);
+    }
     Forget(ring_[head_]);
-    head_ = (head_ + 1) & (ring_.size() - 1);
+    head_ = (head_ + 1) & mask;
     --count_;
+    return true;
 }
 
 // The eventfd's counter is non-zero exactly while events wait: raised by the first, cleared by

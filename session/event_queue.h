@@ -80,7 +80,8 @@ class EventQueue {
     // The events wait in a ring that grows by doubling and keeps its room, so that taking and
     // queueing a read allocates nothing once the ring has grown to what the stream needs.
     void Append(StreamEvent event);
-    void DropOldest();
+    // Drops the oldest event that is not a completion; false when every queued event is one.
+    bool DropOldest();
     // Up to `most` of the oldest events that lie back to back in the ring (stopping at its end).
     std::span<StreamEvent> OldestRun(std::size_t most);
     // Takes the run out of the queue; it must be the oldest.

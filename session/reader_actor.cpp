@@ -102,7 +102,11 @@ void ReaderActor::Run() {
             std::unique_lock lock(mutex_);
             const auto ready = [this] { return closing_ || !pending_.empty() || stopFromCallback_.load(); };
             if (inventory_) {
-                wake_.wait_until(lock, inventory_->nextDue, ready);
+                // A round already due is not waited for: a wait until a time that has passed still
+                // costs a system call, once for every tag when tags are read back to back.
+                if (session_.clock().now() < inventory_->nextDue) {
+                    wake_.wait_until(lock, inventory_->nextDue, ready);
+                }
             } else {
                 wake_.wait(lock, ready);
             }

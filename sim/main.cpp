@@ -259,9 +259,12 @@ int main(int argc, char** argv) {
         Reader reader(static_cast<uint8_t>(options.kind));
         PrepareReader(reader, options);
         std::unique_ptr<TraceLog> trace = options.trace ? std::make_unique<TraceLog>(std::cerr) : nullptr;
-        const Servers servers = StartServers(reader, options, trace.get());
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
+        {
+            const Servers servers = StartServers(reader, options, trace.get());
+            int signal = 0;
+            sigwait(&stopSignals, &signal);
+        }
+        // Counted once the servers have stopped: a reply under way when the signal came is in it.
         std::cerr << "zendrik-sim: " << reader.tag_reads_answered() << " tag reads answered\n";
     } catch (const std::exception& error) {
         std::cerr << "zendrik-sim: " << error.what() << '\n';

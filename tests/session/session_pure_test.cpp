@@ -11,6 +11,7 @@
 #include "session/address.h"
 #include "session/backoff.h"
 #include "session/event_json.h"
+#include "session/event_queue.h"
 #include "session/events.h"
 #include "session/presence.h"
 #include "session/reader_name.h"
@@ -301,6 +302,49 @@ TEST(EventJson, WritesTheOneShapeOfEveryKind) {
     zendrik_event tooLong = read;
     tooLong.epc_length = ZENDRIK_EPC_CAPACITY + 1;
     EXPECT_FALSE(EventJson(tooLong));
+}
+
+// A full queue drops its oldest tag events, never a completion: someone waits for that one.
+TEST(EventQueue, AFullQueueDropsTheOldestTagEventsButNeverACompletion) {
+    struct Case {
+        const char* name;
+        std::vector<int32_t> pushed;
+        std::vector<int32_t> taken;
+        uint64_t dropped;
+    };
+    constexpr int32_t kRead = ZENDRIK_EVENT_READ;
+    constexpr int32_t kDone = ZENDRIK_EVENT_COMPLETED;
+    const std::vector<Case> cases{
+        {"reads only", {kRead, kRead, kRead}, {kRead, kRead}, 1},
+        {"a completion first", {kDone, kRead, kRead, kRead}, {kDone, kRead}, 2},
+        {"a completion between reads", {kRead, kDone, kRead, kRead}, {kDone, kRead}, 2},
+        {"completions only go past the capacity", {kDone, kDone, kDone}, {kDone, kDone, kDone}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EventQueue queue;
+        queue.SetCapacity(2);
+        for (const int32_t kind : c.pushed) {
+            StreamEvent event;
+            event.kind = kind;
+            if (kind == kDone) {
+                event.completion = std::make_unique<Completion>();
+            }
+            queue.Push(std::move(event));
+        }
+        std::vector<int32_t> taken;
+        std::size_t count = 0;
+        queue.Take(
+            c.pushed.size(),
+            [&](std::span<const StreamEvent> run) {
+                for (const StreamEvent& event : run) {
+                    taken.push_back(event.kind);
+                }
+            },
+            milliseconds{0}, count);
+        EXPECT_EQ(taken, c.taken);
+        EXPECT_EQ(queue.dropped(), c.dropped);
+    }
 }
 
 }  // namespace
