@@ -106,21 +106,12 @@ Taken TakeLock(const UniqueFd& opened, Clock& clock, Milliseconds patience,
 
 }  // namespace
 
+// A lock file opened for one exchange only is a kept one that nobody else keeps: it closes when the
+// lock goes.
 std::optional<DeviceLock> DeviceLock::Acquire(const DeviceLockFile& file, Clock& clock, Milliseconds patience,
                                               std::optional<Clock::TimePoint> turnUntil) {
-    UniqueFd opened = OpenDeviceLockFile(file);
-    if (!opened) {
-        return DeviceLock();
-    }
-    switch (TakeLock(opened, clock, patience, turnUntil)) {
-        case Taken::kHeld:
-            return DeviceLock(std::move(opened));
-        case Taken::kBusy:
-            return std::nullopt;
-        case Taken::kNoLocks:
-            break;
-    }
-    return DeviceLock();
+    return AcquireKept(std::make_shared<const UniqueFd>(OpenDeviceLockFile(file)), clock, patience,
+                       turnUntil);
 }
 
 std::optional<DeviceLock> DeviceLock::AcquireKept(std::shared_ptr<const UniqueFd> kept, Clock& clock,
@@ -146,7 +137,6 @@ std::optional<DeviceLock> DeviceLock::AcquireKept(std::shared_ptr<const UniqueFd
 DeviceLock& DeviceLock::operator=(DeviceLock&& other) noexcept {
     if (this != &other) {
         Release();
-        file_ = std::move(other.file_);
         kept_ = std::move(other.kept_);
     }
     return *this;
@@ -161,7 +151,6 @@ void DeviceLock::Release() {
         ::flock(kept_->get(), LOCK_UN);
         kept_.reset();
     }
-    file_ = UniqueFd();
 }
 
 }  // namespace zendrik

@@ -58,13 +58,11 @@ class DeviceLock {
     DeviceLock& operator=(const DeviceLock&) = delete;
     ~DeviceLock();
 
-    bool held() const { return file_.valid() || kept_ != nullptr; }
+    bool held() const { return kept_ != nullptr; }
 
   private:
-    explicit DeviceLock(UniqueFd file) : file_(std::move(file)) {}
     void Release();
 
-    UniqueFd file_;                         // closing it releases the lock
     std::shared_ptr<const UniqueFd> kept_;  // unlocked on release; kept open while this holds it
 };
 
