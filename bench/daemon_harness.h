@@ -28,9 +28,11 @@ int SecondsFrom(const char* variable, int byDefault);
 std::vector<std::string> StartVirtualReaders(const TemporaryDirectory& directory, int count, int roundTimeMs,
                                              std::vector<std::unique_ptr<ChildProcess>>& readers,
                                              const std::vector<std::string>& extra = {});
-// The arguments of the virtual reader number `index` of StartVirtualReaders.
-std::vector<std::string> VirtualReaderArguments(const TemporaryDirectory& directory, int index,
-                                                int roundTimeMs, const std::vector<std::string>& extra);
+// The virtual reader number `index` of StartVirtualReaders, its output in `logPath`, once its
+// socket is there. It runs nicer than the daemon, as a stand-in for a reader's own processor.
+std::unique_ptr<ChildProcess> StartVirtualReader(const TemporaryDirectory& directory, int index,
+                                                 int roundTimeMs, const std::vector<std::string>& extra,
+                                                 const std::string& logPath);
 
 // The configuration of site "bench" with readers r1, r2, ... at `addresses`, and HTTP on
 // `httpPort` (none for 0); gives the file's path.
