@@ -6,7 +6,7 @@
 // delivered, once the spool has drained) and the daemon's processor time per read delivered. The
 // virtual readers run nicer than the daemon (see StartVirtualReader), as readers would on
 // processors of their own.
-// ZENDRIK_DAEMON_CEILING_SECONDS sets the window (default 10).
+// ZENDRIK_DAEMON_CEILING_SECONDS sets the window (default 30: with 10, two runs differed by a tenth).
 // Loop stall: eight readers on 25 ms rounds while a ninth is unplugged and plugged in again
 // (its virtual reader ended and started anew) every 300 ms; the turns of the daemon's loop in that
 // time from its zendrik_loop_stall_seconds histogram: the 99th percentile (as the bucket bound it
@@ -38,7 +38,7 @@ using testing::NotifySocket;
 // The broker keeps every message for the subscriber however far it falls behind: the figures
 // count the daemon's losses, not the broker's.
 const std::string kBrokerConfig = "allow_anonymous true\nmax_queued_messages 0";
-constexpr int kDefaultCeilingSeconds = 10;
+constexpr int kDefaultCeilingSeconds = 30;
 const std::string kSpooled = "zendrik_spool_messages";
 const std::string kLongestStall = "zendrik_loop_stall_longest_seconds";
 constexpr int kDefaultStallSeconds = 15;
