@@ -38,13 +38,18 @@ constexpr auto kScrapeLimit = 60s;
 // what it leaves, as a reader that is slow to answer would; at 19 two of them were starved.
 constexpr int kVirtualReaderNiceness = 10;
 
+// The HID socket of the virtual reader number `index`.
+std::string VirtualReaderSocket(const TemporaryDirectory& directory, int index) {
+    return directory.File("reader-" + std::to_string(index));
+}
+
 std::vector<std::string> VirtualReaderArguments(const TemporaryDirectory& directory, int index,
                                                 int roundTimeMs, const std::vector<std::string>& extra) {
     char tag[32];
     std::snprintf(tag, sizeof tag, "e2003412012345678901%04d", index);  // 12 bytes
     std::vector<std::string> arguments{ZENDRIK_SIM_PATH,
                                        "--hid-socket",
-                                       directory.File("reader-" + std::to_string(index)),
+                                       VirtualReaderSocket(directory, index),
                                        "--serial",
                                        std::to_string(index),
                                        "--tag",
@@ -68,7 +73,7 @@ std::unique_ptr<ChildProcess> StartVirtualReader(const TemporaryDirectory& direc
     auto reader =
         std::make_unique<ChildProcess>(VirtualReaderArguments(directory, index, roundTimeMs, extra), logPath);
     (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(reader->pid()), kVirtualReaderNiceness);
-    const std::string socket = directory.File("reader-" + std::to_string(index));
+    const std::string socket = VirtualReaderSocket(directory, index);
     while (!std::filesystem::exists(socket)) {
         std::this_thread::sleep_for(10ms);
     }
@@ -82,7 +87,7 @@ std::vector<std::string> StartVirtualReaders(const TemporaryDirectory& directory
     for (int i = 1; i <= count; ++i) {
         readers.push_back(StartVirtualReader(directory, i, roundTimeMs, extra,
                                              directory.File("reader-" + std::to_string(i) + ".log")));
-        addresses.push_back("usb:" + directory.File("reader-" + std::to_string(i)));
+        addresses.push_back("usb:" + VirtualReaderSocket(directory, i));
     }
     return addresses;
 }

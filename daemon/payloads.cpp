@@ -1,10 +1,10 @@
 #include "daemon/payloads.h"
-#include "daemon/json_text.h"
 
 #include <chrono>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "daemon/json_text.h"
 #include "exports/zendrik_session.h"
 
 namespace zendrik::daemon {
@@ -16,7 +16,6 @@ nlohmann::json OrNull(const std::optional<std::string>& text) {
     return text ? nlohmann::json(*text) : nlohmann::json(nullptr);
 }
 
-// Texts from a reader could hold bytes that are not UTF-8; they are replaced, never thrown on.
 }  // namespace
 
 Topics::Topics(std::string prefix, std::string site)

@@ -1,5 +1,4 @@
 #include "tool/field_exchange.h"
-#include "tool/blank_chars.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -7,6 +6,8 @@
 #include <algorithm>
 #include <limits>
 #include <optional>
+
+#include "tool/blank_chars.h"
 
 namespace zendrik::tool {
 namespace {
