@@ -195,7 +195,7 @@ ZENDRIK_API int32_t zendrik_reader_read_tag(zendrik_reader* reader, zendrik_even
     return GuardedCall([&]() -> int32_t {
         const session::CallResult called = reader->actor.Call(session::RequestOf(session::RequestKind::kReadTag));
         if (called.outcome.result == ZENDRIK_OK) {
-            session::WritePublicEvent(called.tag, reader->session.id(), event, event_size);
+            session::WritePublicEvent(called.tag, reader->session.record_head(), event, event_size);
         }
         return called.outcome.result;
     });

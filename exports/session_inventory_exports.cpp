@@ -30,9 +30,9 @@ int32_t NextEvents(zendrik_reader& reader, void* buffer, size_t eventSize, size_
         return ZENDRIK_ERR_BUSY;
     }
     auto* next = static_cast<unsigned char*>(buffer);
-    const session::ReaderField id = session::ReaderFieldOf(reader.session.id());
+    const session::RecordHead& head = reader.session.record_head();
     const auto take = [&](std::span<const session::StreamEvent> run) {
-        session::WritePublicEvents(run, id, next, eventSize);
+        session::WritePublicEvents(run, head, next, eventSize);
         next += run.size() * eventSize;
     };
     switch (reader.queue.Take(count, take, TimeoutOf(timeoutMs), got)) {

@@ -108,7 +108,7 @@ ZENDRIK_API int32_t zendrik_reader_call(zendrik_reader* reader, const zendrik_re
         const int32_t result = called.outcome.result;
         const session::StreamEvent event = session::CompletionEvent(reader->session.clock().UtcMilliseconds(),
                                                                     0, kind, std::move(called.outcome));
-        session::WritePublicEvent(event, reader->session.id(), completion, event_size);
+        session::WritePublicEvent(event, reader->session.record_head(), completion, event_size);
         return result;
     });
 }

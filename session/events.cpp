@@ -5,6 +5,9 @@
 #include <cstring>
 #include <type_traits>
 
+#include "session/record_layout.h"
+#include "session/wide_records.h"
+
 namespace zendrik::session {
 namespace {
 
@@ -57,9 +60,11 @@ StreamEvent CompletionEvent(int64_t utcMs, uint64_t requestId, int32_t request, 
 
 namespace {
 
+using record::kFieldsEnd;
+using record::kFieldsStart;
+using record::kFixedPart;
+
 // EventFields is the public record's run from `seq` to `round_us`, byte for byte.
-constexpr std::size_t kFieldsStart = offsetof(zendrik_event, seq);
-constexpr std::size_t kFieldsEnd = offsetof(zendrik_event, request_id);
 static_assert(sizeof(EventFields) == kFieldsEnd - kFieldsStart);
 static_assert(std::is_trivially_copyable_v<EventFields>);
 #define ZENDRIK_FIELD_AT(member, field)                                                           \
@@ -78,10 +83,7 @@ ZENDRIK_FIELD_AT(error, error);
 ZENDRIK_FIELD_AT(roundUs, round_us);
 #undef ZENDRIK_FIELD_AT
 
-constexpr std::size_t kReaderEnd = offsetof(zendrik_event, reader) + ZENDRIK_READER_ID_CAPACITY;
-// Everything before the texts of a request's result: the part of the record each event fills.
-constexpr std::size_t kFixedPart = offsetof(zendrik_event, json);
-// The part of it that only a completion has.
+// The part of the fixed part that only a completion has.
 constexpr std::size_t kResultStart = kFieldsEnd;
 
 // Zeroes N bytes as a run of 64-byte copies of zeros. A memset of a few hundred bytes is compiled
@@ -99,11 +101,10 @@ void ZeroRun(unsigned char* at) {
 // Fills the fixed part of `out` but for the texts of a request's result. Every size here is known
 // when compiling, so the copies are a few wide moves: a batch of events costs little more than
 // the bytes it writes.
-void FillFixedPart(const StreamEvent& event, const ReaderField& reader, zendrik_event& out) {
+void FillFixedPart(const StreamEvent& event, const RecordHead& head, zendrik_event& out) {
     auto* bytes = reinterpret_cast<unsigned char*>(&out);
+    std::memcpy(bytes, head.bytes.data(), kFieldsStart);
     out.kind = event.kind;
-    std::memcpy(out.reader, reader.data(), sizeof out.reader);
-    std::memset(bytes + kReaderEnd, 0, kFieldsStart - kReaderEnd);  // the padding before seq
     std::memcpy(bytes + kFieldsStart, &event.fields, sizeof event.fields);
     const Completion* completion = event.completion.get();
     if (completion == nullptr) {
@@ -129,61 +130,68 @@ void FillTexts(const StreamEvent& event, zendrik_event& out) {
     CopyText(out.message, sizeof out.message, completion->outcome.message);
 }
 
-void FillWholeEvent(const StreamEvent& event, const ReaderField& reader, zendrik_event& out) {
+// A record of this library's size or more, written only as far as its texts' ends.
+void WriteRecord(const StreamEvent& event, const RecordHead& head, zendrik_event& out) {
+    FillFixedPart(event, head, out);
+    FillTexts(event, out);
+}
+
+void FillWholeEvent(const StreamEvent& event, const RecordHead& head, zendrik_event& out) {
     std::memset(&out, 0, sizeof out);
-    FillFixedPart(event, reader, out);
+    FillFixedPart(event, head, out);
     FillTexts(event, out);
 }
 
 }  // namespace
 
-ReaderField ReaderFieldOf(std::string_view reader) {
-    ReaderField field{};
-    CopyText(field.data(), field.size(), reader);
-    return field;
+RecordHead RecordHeadOf(std::string_view reader) {
+    RecordHead head;
+    CopyText(reinterpret_cast<char*>(head.bytes.data() + offsetof(zendrik_event, reader)),
+             ZENDRIK_READER_ID_CAPACITY, reader);
+    return head;
 }
 
 void FillPublicEvent(const StreamEvent& event, std::string_view reader, zendrik_event& out) {
-    FillWholeEvent(event, ReaderFieldOf(reader), out);
+    FillWholeEvent(event, RecordHeadOf(reader), out);
+}
+
+void FillPublicEvent(const StreamEvent& event, const RecordHead& head, zendrik_event& out) {
+    FillWholeEvent(event, head, out);
 }
 
 // Tags come by the thousand: a record is written in place, and only as far as its texts' ends.
-void WritePublicEvent(const StreamEvent& event, const ReaderField& reader, void* out, std::size_t size) {
+void WritePublicEvent(const StreamEvent& event, const RecordHead& head, void* out, std::size_t size) {
     if (size >= sizeof(zendrik_event)) {
-        auto& record = *static_cast<zendrik_event*>(out);
-        FillFixedPart(event, reader, record);
-        FillTexts(event, record);
+        WriteRecord(event, head, *static_cast<zendrik_event*>(out));
         return;
     }
     zendrik_event whole;
     if (size <= kFixedPart) {
-        FillFixedPart(event, reader, whole);  // the texts are not copied out
+        FillFixedPart(event, head, whole);  // the texts are not copied out
     } else {
-        FillWholeEvent(event, reader, whole);
+        FillWholeEvent(event, head, whole);
     }
     std::memcpy(out, &whole, size);
 }
 
-void WritePublicEvents(std::span<const StreamEvent> events, const ReaderField& reader, void* out,
+void WritePublicEvents(std::span<const StreamEvent> events, const RecordHead& head, void* out,
                        std::size_t size) {
     auto* next = static_cast<unsigned char*>(out);
     if (size < sizeof(zendrik_event)) {
         for (const StreamEvent& event : events) {
-            WritePublicEvent(event, reader, next, size);
+            WritePublicEvent(event, head, next, size);
             next += size;
         }
         return;
     }
+    if (HasWideRecordStores()) {
+        WriteRecordsWide(events, head, next, size, WriteRecord);
+        return;
+    }
     for (const StreamEvent& event : events) {
-        auto& record = *reinterpret_cast<zendrik_event*>(next);
-        FillFixedPart(event, reader, record);
-        FillTexts(event, record);
+        WriteRecord(event, head, *reinterpret_cast<zendrik_event*>(next));
         next += size;
     }
-}
-
-void WritePublicEvent(const StreamEvent& event, std::string_view reader, void* out, std::size_t size) {
-    WritePublicEvent(event, ReaderFieldOf(reader), out, size);
 }
 
 }  // namespace zendrik::session

@@ -9,6 +9,7 @@
 
 #include "exports/zendrik_session.h"
 #include "session/presence.h"
+#include "session/record_layout.h"
 
 // The events of a reader as the session keeps them until they are taken. A tag event is small;
 // the public zendrik_event (with room for a request's whole result) is filled only when an event
@@ -72,21 +73,28 @@ StreamEvent CompletionEvent(int64_t utcMs, uint64_t requestId, int32_t request, 
 
 bool IsTagEventKind(int32_t kind);
 
-// The public record of `event` for the reader `reader`: every field it has, the rest zero.
-void FillPublicEvent(const StreamEvent& event, std::string_view reader, zendrik_event& out);
+// The bytes of a reader's records before their fields: the kind left 0 (each record's own is
+// stored over it), the reader id cut to fit with its NUL and zeros after it, and the padding.
+// Then a block of zeros, so that a writer may load 32 bytes from anywhere in the head. Made once
+// for a reader rather than once an event.
+struct RecordHead {
+    static constexpr std::size_t kBlock = 32;
+    alignas(kBlock) std::array<unsigned char, record::kFieldsStart + kBlock> bytes{};
+};
+RecordHead RecordHeadOf(std::string_view reader);
 
-// A reader id as the record's field holds it: cut to fit with its NUL, zeros after it. Made once
-// for a batch of events rather than once an event.
-using ReaderField = std::array<char, ZENDRIK_READER_ID_CAPACITY>;
-ReaderField ReaderFieldOf(std::string_view reader);
+// The public record of `event` for the reader `reader` (or that of `head`): every field it has,
+// the rest zero.
+void FillPublicEvent(const StreamEvent& event, std::string_view reader, zendrik_event& out);
+void FillPublicEvent(const StreamEvent& event, const RecordHead& head, zendrik_event& out);
 
 // The first `size` bytes of that record (at most the whole of it) written into `out`, for a caller
 // whose record may be older and smaller than this library's. The texts of a request's result are
-// written up to their terminators: what follows one in the caller's record is left as it was.
-void WritePublicEvent(const StreamEvent& event, const ReaderField& reader, void* out, std::size_t size);
-void WritePublicEvent(const StreamEvent& event, std::string_view reader, void* out, std::size_t size);
+// written up to their terminators; what follows one in the caller's record is left as it was, but
+// for the zeros that may follow an empty json up to its first 32 bytes.
+void WritePublicEvent(const StreamEvent& event, const RecordHead& head, void* out, std::size_t size);
 // The same for a run of events into an array of records of `size` bytes each.
-void WritePublicEvents(std::span<const StreamEvent> events, const ReaderField& reader, void* out,
+void WritePublicEvents(std::span<const StreamEvent> events, const RecordHead& head, void* out,
                        std::size_t size);
 
 // Where the events of a session go as they happen: numbered and queued, or handed to a callback.

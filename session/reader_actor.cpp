@@ -232,7 +232,7 @@ void ReaderActor::Deliver(StreamEvent& event) {
         return;
     }
     zendrik_event record;
-    FillPublicEvent(event, session_.id(), record);
+    FillPublicEvent(event, session_.record_head(), record);
     {
         const CallbackScope scope;
         inventory_->setup.callback(&record, inventory_->setup.context);

@@ -50,7 +50,12 @@ class ReaderSession {
 
     const std::string& address_text() const { return addressText_; }
     const std::string& id() const { return id_; }
-    void set_id(std::string id) { id_ = std::move(id); }
+    // The head of this reader's event records, made when the id is set.
+    const RecordHead& record_head() const { return recordHead_; }
+    void set_id(std::string id) {
+        recordHead_ = RecordHeadOf(id);
+        id_ = std::move(id);
+    }
     SessionClock& clock() { return clock_; }
 
     // The next sequence number of this reader's events, from 1.
@@ -99,6 +104,7 @@ class ReaderSession {
     std::unique_ptr<Link> link_;
     SessionClock& clock_;
     std::string id_;
+    RecordHead recordHead_;  // of the empty id
     std::atomic<uint64_t> seq_{0};
     EventSink* sink_ = nullptr;
 
