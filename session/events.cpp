@@ -184,14 +184,7 @@ void WritePublicEvents(std::span<const StreamEvent> events, const RecordHead& he
         }
         return;
     }
-    if (HasWideRecordStores()) {
-        WriteRecordsWide(events, head, next, size, WriteRecord);
-        return;
-    }
-    for (const StreamEvent& event : events) {
-        WriteRecord(event, head, *reinterpret_cast<zendrik_event*>(next));
-        next += size;
-    }
+    WriteRecordsWide(events, head, next, size, WriteRecord);
 }
 
 }  // namespace zendrik::session

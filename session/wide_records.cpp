@@ -35,7 +35,7 @@ namespace {
 // would cross. So each block of 32 that a record's written part covers gets one aligned store,
 // put together in registers where two parts meet. The parts meet at multiples of 8 bytes, a
 // lane of the register.
-constexpr std::ptrdiff_t kBlock = 32;
+constexpr std::ptrdiff_t kBlock = RecordHead::kBlock;
 constexpr std::ptrdiff_t kLane = 8;
 constexpr int kLanes = kBlock / kLane;
 constexpr std::ptrdiff_t kHeadEnd = record::kFieldsStart;
@@ -46,8 +46,6 @@ constexpr std::ptrdiff_t kFieldsSize = kFieldsEnd - kHeadEnd;
 constexpr std::ptrdiff_t kZerosEnd = record::kFixedPart + 1;
 static_assert(kHeadEnd % kLane == 0 && kFieldsEnd % kLane == 0 && kFieldsSize >= kBlock);
 static_assert(kZerosEnd + kBlock <= static_cast<std::ptrdiff_t>(offsetof(zendrik_event, message)));
-
-static_assert(RecordHead::kBlock == kBlock && sizeof(RecordHead::bytes) == kHeadEnd + kBlock);
 
 [[gnu::target("avx2"), gnu::always_inline]] inline __m256i Load(const unsigned char* at) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
@@ -150,12 +148,12 @@ template <std::ptrdiff_t Offset>
     }
 }
 
-}  // namespace
-
 bool HasWideRecordStores() {
     static const bool has = __builtin_cpu_supports("avx2");
     return has;
 }
+
+}  // namespace
 
 void WriteRecordsWide(std::span<const StreamEvent> events, const RecordHead& head, unsigned char* out,
                       std::size_t size, RecordWriter writeOther) {
@@ -167,10 +165,6 @@ void WriteRecordsWide(std::span<const StreamEvent> events, const RecordHead& hea
 }
 
 #else
-
-bool HasWideRecordStores() {
-    return false;
-}
 
 void WriteRecordsWide(std::span<const StreamEvent> events, const RecordHead& head, unsigned char* out,
                       std::size_t size, RecordWriter writeOther) {
