@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "bench/sim_process.h"
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::bench {
 namespace {

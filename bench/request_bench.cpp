@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "bench/sim_process.h"
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "session/events.h"
 #include "session/reader_handle.h"
 

@@ -16,7 +16,7 @@
 #include <span>
 
 #include "bench/raw_transports.h"
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "sim/endpoint.h"
 #include "sim/hid_socket_server.h"
 #include "sim/pty_server.h"

@@ -9,7 +9,7 @@
 
 #include <cstdlib>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "sim/hid_socket_server.h"
 #include "sim/reader.h"
 #include "sim/temp_dir.h"

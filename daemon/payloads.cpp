@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "daemon/json_text.h"
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::daemon {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "daemon/config.h"
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::daemon {
 

@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::daemon {
 

@@ -3,7 +3,7 @@
 
 #include "commands/frequency_region.h"
 #include "exports/global_link.h"
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 
 using zendrik::OnGlobalLink;
 

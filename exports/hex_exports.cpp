@@ -3,7 +3,7 @@
 #include <span>
 
 #include "commands/hex_text.h"
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <span>
 
 #include "exports/global_link.h"
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/handshake.h"
 #include "link/identity.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "exports/global_link.h"
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/com_port_map.h"
 
 using zendrik::Guarded;

@@ -1,6 +1,6 @@
 // Exported UDP link function: connecting to a reader's network module.
 #include "exports/global_link.h"
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/net_connect.h"
 
 extern "C" {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "exports/global_link.h"
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "netmodule/module_search.h"
 #include "netmodule/module_settings.h"
 

@@ -7,7 +7,7 @@
 #include "commands/parameter_table.h"
 #include "commands/password.h"
 #include "exports/global_link.h"
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 
 using zendrik::OnGlobalLink;
 using zendrik::ParameterCommand;

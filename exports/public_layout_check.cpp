@@ -4,7 +4,7 @@
 #include <cstddef>
 
 #include "exports/sized_structs.h"
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::exports {
 namespace {

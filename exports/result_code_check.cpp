@@ -1,7 +1,7 @@
 // The public headers name every result code and kind again for C callers: each value is checked
 // here against the library's one list, so that the two can never drift apart.
-#include "exports/zendrik.h"
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik.h"
+#include "zendrik/zendrik_session.h"
 #include "link/result_codes.h"
 
 namespace zendrik {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "session/request.h"
 
 // What every exported session function does at the C boundary: no C++ exception crosses it, and

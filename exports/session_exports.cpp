@@ -8,7 +8,7 @@
 
 #include "exports/session_boundary.h"
 #include "exports/sized_structs.h"
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "link/log.h"
 #include "link/result_codes.h"
 #include "rules/identity_text.h"

@@ -5,7 +5,7 @@
 
 #include "exports/session_boundary.h"
 #include "exports/sized_structs.h"
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "session/callback_scope.h"
 #include "session/event_json.h"
 #include "session/reader_handle.h"

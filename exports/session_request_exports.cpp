@@ -4,7 +4,7 @@
 
 #include "exports/session_boundary.h"
 #include "exports/sized_structs.h"
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "session/reader_handle.h"
 
 namespace session = zendrik::session;

@@ -5,7 +5,7 @@
 #include "commands/short_frame_command.h"
 #include "commands/short_frame_table.h"
 #include "exports/global_link.h"
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 
 using zendrik::OnGlobalLink;
 using zendrik::ShortFrameCommand;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 
 // The structs of zendrik_session.h grow at their ends. A caller built against an older header
 // passes a smaller one: the library takes any size from the first release's on, reads and writes

@@ -4,7 +4,7 @@
 #include "commands/epc_output.h"
 #include "commands/tag_commands.h"
 #include "exports/global_link.h"
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 
 using zendrik::kTagDataCapacity;
 using zendrik::kTagListCapacity;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::session {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "session/presence.h"
 #include "session/record_layout.h"
 

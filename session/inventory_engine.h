@@ -3,7 +3,7 @@
 #include <functional>
 #include <optional>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "session/events.h"
 #include "session/presence.h"
 #include "session/reader_session.h"

@@ -10,7 +10,7 @@
 #include <random>
 #include <thread>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "session/event_queue.h"
 #include "session/events.h"
 #include "session/inventory_engine.h"

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "session/event_queue.h"
 #include "session/reader_actor.h"
 #include "session/reader_session.h"

@@ -1,6 +1,6 @@
 #include "session/reader_link.h"
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/com_port_map.h"
 #include "link/hid_backend_default.h"
 #include "link/serial_port_posix.h"

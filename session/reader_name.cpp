@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::session {
 namespace {

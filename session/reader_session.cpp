@@ -5,7 +5,7 @@
 
 #include "commands/parameter_command.h"
 #include "commands/parameter_table.h"
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "link/command_reply.h"
 #include "link/frame.h"
 #include "link/identity.h"

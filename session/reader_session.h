@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "link/handshake.h"
 #include "link/link.h"
 #include "rules/card_number.h"

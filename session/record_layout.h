@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 
 // Where the parts of a public event record lie, for the code that writes records: the head (the
 // kind, the reader id and the padding after it), the event's own fields, the result of a request,

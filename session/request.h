@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "link/clock.h"
 #include "session/events.h"
 

@@ -7,7 +7,7 @@
 #include "commands/parameter_command.h"
 #include "commands/parameter_table.h"
 #include "commands/password.h"
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "rules/reader_codes.h"
 
 namespace zendrik::session {

@@ -1,6 +1,6 @@
 #include "session/settings_change.h"
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "link/result_codes.h"
 #include "rules/factory_defaults.h"
 #include "session/setting_commands.h"

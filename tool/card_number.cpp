@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "rules/reader_codes.h"
 
 namespace zendrik::tool {

@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <array>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "tool/control_ids.h"
 #include "tool/main_dlg.h"
 #include "tool/override_cursor.h"

@@ -4,7 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "tool/connection_inputs.h"
 #include "tool/control_ids.h"
 #include "tool/main_dlg.h"

@@ -2,7 +2,7 @@
 #include <QAbstractButton>
 #include <QComboBox>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "rules/factory_defaults.h"
 #include "rules/value_ranges.h"
 #include "tool/control_ids.h"

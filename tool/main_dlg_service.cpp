@@ -1,7 +1,7 @@
 // The mode radios, the tag reading interval field and the hidden service buttons.
 #include <QComboBox>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "tool/control_ids.h"
 #include "tool/main_dlg.h"
 #include "tool/version_text.h"

@@ -7,7 +7,7 @@
 #include <array>
 #include <optional>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "tool/card_number.h"
 #include "tool/control_ids.h"
 #include "tool/list_selection.h"

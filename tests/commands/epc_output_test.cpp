@@ -3,7 +3,7 @@
 #include <numeric>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 
 namespace {
 

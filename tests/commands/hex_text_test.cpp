@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 
 namespace {
 

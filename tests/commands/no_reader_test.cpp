@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdlib>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "commands/short_frame.h"
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/frame.h"
 #include "link/link.h"
 #include "tests/support/fake_clock.h"

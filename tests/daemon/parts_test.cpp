@@ -17,7 +17,7 @@
 #include "daemon/notify.h"
 #include "daemon/payloads.h"
 #include "daemon/publish_latency.h"
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "tests/daemon/child_process.h"
 #include "tests/daemon/notify_socket.h"
 

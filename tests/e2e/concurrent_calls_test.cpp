@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "sim/reader_settings.h"
 #include "tests/e2e/served_reader.h"
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "sim/fault.h"
 #include "tests/e2e/on_each_link.h"
 

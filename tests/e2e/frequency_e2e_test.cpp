@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "sim/frequency_plan.h"
 #include "tests/e2e/on_each_link.h"
 

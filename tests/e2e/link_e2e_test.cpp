@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "sim/fault.h"
 #include "tests/e2e/served_reader.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "sim/fault.h"
 #include "sim/module_responder.h"
 #include "sim/network_module.h"

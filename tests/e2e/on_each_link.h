@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "tests/e2e/served_reader.h"
 
 namespace zendrik::e2e {

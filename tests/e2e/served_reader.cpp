@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "sim/endpoint.h"
 
 namespace zendrik::e2e {

@@ -6,7 +6,7 @@
 #include <array>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "sim/reader_settings.h"
 #include "tests/e2e/on_each_link.h"
 

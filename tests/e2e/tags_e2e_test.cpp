@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "sim/reply.h"
 #include "sim/tag_field.h"
 #include "tests/e2e/on_each_link.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "sim/reader_settings.h"
 #include "tests/e2e/served_reader.h"
 

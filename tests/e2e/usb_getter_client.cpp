@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 
 namespace {
 

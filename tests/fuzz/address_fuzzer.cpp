@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "link/com_port_map.h"
 #include "session/address.h"
 

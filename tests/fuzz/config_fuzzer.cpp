@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "daemon/config.h"
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 
 namespace {
 

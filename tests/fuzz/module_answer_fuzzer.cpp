@@ -17,7 +17,7 @@
 #include <span>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/frame.h"
 #include "link/link.h"
 #include "netmodule/module_search.h"

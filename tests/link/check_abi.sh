@@ -7,7 +7,7 @@
 # library's debug information; without it the check is skipped (exit 77).
 #
 # The description was made from the released library built with -g:
-#   abidw --drop-private-types --headers-dir exports libzendrik.so.1 >packaging/abi/libzendrik.so.1.abi
+#   abidw --drop-private-types --headers-dir include/zendrik libzendrik.so.1 >packaging/abi/libzendrik.so.1.abi
 set -euo pipefail
 if [[ $# -ne 5 ]]; then
     echo "usage: $0 <abidiff> <released ABI> <suppressions> <public headers dir> <library>" >&2

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "tests/link/serial_test_env.h"
 
 namespace zendrik {

@@ -6,7 +6,7 @@
 #include <regex>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/frame_trace.h"
 #include "link/link.h"
 #include "link/log.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/device_lock.h"
 #include "link/frame.h"
 #include "link/hid_backend_default.h"

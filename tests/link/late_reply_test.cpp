@@ -5,7 +5,7 @@
 
 #include <deque>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/frame.h"
 #include "link/link.h"
 #include "link/quiet_wait.h"

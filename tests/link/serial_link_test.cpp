@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/crc16.h"
 #include "link/frame.h"
 #include "link/link.h"

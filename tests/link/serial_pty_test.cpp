@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/clock.h"
 #include "link/frame.h"
 #include "link/link.h"

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "exports/global_link.h"
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/frame.h"
 #include "link/link.h"
 #include "link/net_connect.h"

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/frame.h"
 #include "netmodule/module_search.h"
 #include "tests/link/udp_test_peer.h"

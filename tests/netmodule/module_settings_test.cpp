@@ -4,7 +4,7 @@
 
 #include <numeric>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "netmodule/module_settings.h"
 #include "tests/link/udp_test_peer.h"
 #include "tests/support/fake_clock.h"

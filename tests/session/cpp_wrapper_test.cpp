@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "exports/zendrik_session.hpp"
+#include "zendrik/zendrik_session.hpp"
 #include "sim/tag_field.h"
 #include "tests/session/virtual_readers.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "link/frame.h"
 #include "link/link.h"
 #include "session/event_json.h"

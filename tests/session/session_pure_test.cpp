@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "session/address.h"
 #include "session/backoff.h"
 #include "session/event_json.h"

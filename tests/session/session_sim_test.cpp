@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "sim/tag_field.h"
 #include "tests/session/virtual_readers.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "link/frame.h"
 #include "rules/settings_table.h"
 #include "session/settings_change.h"

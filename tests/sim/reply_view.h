@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/frame.h"
 #include "link/reply_check.h"
 #include "sim/reader.h"

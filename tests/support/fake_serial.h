@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "exports/zendrik.h"
+#include "zendrik/zendrik.h"
 #include "link/serial_port.h"
 
 namespace zendrik::testing {

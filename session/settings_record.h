@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <iterator>
 
-#include "exports/zendrik_session.h"
+#include "zendrik/zendrik_session.h"
 #include "rules/reader_settings.h"
 
 // The settings record of the session header and the rules' own record hold the same values; these
 // carry them across, for the exports and for programs on the public header that use the rules'
 // tables on what they read. Header-only, so that such a program needs nothing of the library's
 // insides to use it.
-namespace zendrik::exports {
+namespace zendrik::session {
 
 inline rules::ReaderSettings FromPublicSettings(const zendrik_settings& s) {
     rules::ReaderSettings r;
@@ -49,4 +49,4 @@ inline void ToPublicSettings(const rules::ReaderSettings& r, zendrik_settings& s
     s.step = r.frequency.step;
 }
 
-}  // namespace zendrik::exports
+}  // namespace zendrik::session
