@@ -31,7 +31,7 @@
 #include <thread>
 
 #include "bench/daemon_harness.h"
-#include "daemon/spool.h"
+#include "daemon/store/spool.h"
 #include "tests/daemon/broker.h"
 #include "tests/daemon/child_process.h"
 #include "tests/daemon/http_client.h"

@@ -22,7 +22,7 @@
 #include <thread>
 
 #include "bench/daemon_harness.h"
-#include "daemon/histogram.h"
+#include "daemon/common/histogram.h"
 #include "tests/daemon/broker.h"
 #include "tests/daemon/notify_socket.h"
 #include "tests/support/loopback.h"

@@ -1,6 +1,6 @@
 #include "cli/reader_settings.h"
 
-#include "session/settings_record.h"
+#include "bridge/settings_record.h"
 
 namespace zendrik::cli {
 
@@ -8,7 +8,7 @@ int32_t ReadSettings(zendrik::Reader& reader, rules::ReaderSettings& settings) {
     zendrik_settings read = zendrik::make_settings();
     const int32_t result = zendrik_reader_read_settings(reader.get(), &read);
     if (result == ZENDRIK_OK) {
-        settings = session::FromPublicSettings(read);
+        settings = bridge::FromPublicSettings(read);
     }
     return result;
 }

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "exports/session_boundary.h"
-#include "session/settings_record.h"
+#include "bridge/settings_record.h"
 #include "exports/sized_structs.h"
 #include "zendrik/zendrik_session.h"
 #include "rules/settings_json.h"
@@ -90,7 +90,7 @@ ZENDRIK_API int32_t zendrik_settings_json(const zendrik_settings* settings, int3
     return GuardedCall([&]() -> int32_t {
         const zendrik_settings known = exports::ReadSized(*settings, zendrik_settings{});
         const std::string json =
-            rules::SettingsJson(static_cast<uint8_t>(kind), zendrik::session::FromPublicSettings(known));
+            rules::SettingsJson(static_cast<uint8_t>(kind), zendrik::bridge::FromPublicSettings(known));
         return session::CopyWholeText(json, text, size, length);
     });
 }

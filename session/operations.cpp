@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "commands/tag_commands.h"
-#include "session/settings_record.h"
+#include "bridge/settings_record.h"
 #include "link/result_codes.h"
 #include "rules/identity_text.h"
 #include "rules/settings_json.h"
@@ -93,7 +93,7 @@ Outcome Info(ReaderSession& session) {
 Outcome WithSettings(Outcome outcome, const ReaderSession& session, const rules::ReaderSettings& settings) {
     const uint8_t kind = session.handshake().readerKind;
     outcome.settings.size = sizeof outcome.settings;
-    session::ToPublicSettings(settings, outcome.settings);
+    bridge::ToPublicSettings(settings, outcome.settings);
     outcome.info.size = sizeof outcome.info;
     outcome.info.kind = kind;
     if (outcome.result == ZENDRIK_OK) {
@@ -169,7 +169,7 @@ Outcome WriteAll(ReaderSession& session, const zendrik_settings& settings) {
     }
     rules::ChangePlan plan;
     if (std::string error = rules::PlanAllSettings(session.handshake().readerKind,
-                                                   session::FromPublicSettings(settings), plan);
+                                                   bridge::FromPublicSettings(settings), plan);
         !error.empty()) {
         return Failure(ZENDRIK_ERR_INVALID_ARGUMENT, error + "; nothing was written");
     }

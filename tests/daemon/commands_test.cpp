@@ -5,8 +5,8 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
-#include "daemon/commands.h"
-#include "daemon/publish_filter.h"
+#include "daemon/control/commands.h"
+#include "daemon/readers/publish_filter.h"
 
 namespace zendrik::daemon {
 namespace {

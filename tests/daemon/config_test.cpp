@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "daemon/config.h"
+#include "daemon/config/config.h"
 #include "tests/daemon/child_process.h"
 
 namespace zendrik::daemon {

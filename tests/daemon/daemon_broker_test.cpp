@@ -16,7 +16,7 @@
 #include <set>
 #include <thread>
 
-#include "daemon/site.h"
+#include "daemon/site/site.h"
 #include "tests/daemon/broker.h"
 #include "tests/daemon/small_disk.h"
 

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "daemon/event_loop.h"
-#include "daemon/http_server.h"
-#include "daemon/site_api.h"
+#include "daemon/loop/event_loop.h"
+#include "daemon/http/http_server.h"
+#include "daemon/http/site_api.h"
 
 namespace zendrik::testing {
 

@@ -3,9 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "daemon/event_stream.h"
-#include "daemon/listen_address.h"
-#include "daemon/metrics_text.h"
+#include "daemon/http/event_stream.h"
+#include "daemon/config/listen_address.h"
+#include "daemon/http/metrics_text.h"
 
 namespace zendrik::daemon {
 namespace {

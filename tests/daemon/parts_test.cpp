@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "daemon/backoff.h"
-#include "daemon/event_loop.h"
-#include "daemon/notify.h"
-#include "daemon/payloads.h"
-#include "daemon/publish_latency.h"
+#include "daemon/common/backoff.h"
+#include "daemon/loop/event_loop.h"
+#include "daemon/loop/notify.h"
+#include "daemon/common/payloads.h"
+#include "daemon/mqtt/publish_latency.h"
 #include "zendrik/zendrik_session.h"
 #include "tests/daemon/child_process.h"
 #include "tests/daemon/notify_socket.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <thread>
 
-#include "daemon/spool.h"
+#include "daemon/store/spool.h"
 #include "tests/daemon/child_process.h"
 #include "tests/daemon/small_disk.h"
 

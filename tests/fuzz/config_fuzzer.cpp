@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "daemon/config.h"
+#include "daemon/config/config.h"
 #include "zendrik/zendrik_session.h"
 
 namespace {

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "daemon/common/histogram.h"
+
+namespace zendrik::daemon {
+
+// What the daemon knows at one moment, copied out of its parts so that the HTTP side renders its
+// answers (health, metrics, the readers' statuses) as pure functions of a value.
+struct ReaderSnapshot {
+    std::string name;
+    std::string address;
+    bool linkUp = false;
+    bool inventoryRunning = true;
+    std::string
+        statusJson;  // the reader's MQTT status payload as it would be published now; empty before the first
+    uint64_t reads = 0;      // read events the reader gave
+    uint64_t published = 0;  // events that passed the filters and went into the spool
+    uint64_t linkLosses = 0;
+    uint64_t spooled = 0;
+    uint64_t dropped = 0;  // lost for good: a full spool, a queue that overflowed
+    uint64_t dead = 0;     // moved to the dead-letter table (the broker would not take them)
+    std::map<std::string, uint64_t> eventsByKind;  // "read", "arrived", ... -> count
+    std::optional<bool> settingsInSync;            // nothing for a reader without [reader.settings]
+    std::string managedJson;                       // [reader.settings] as a JSON object; empty for none
+    Histogram roundSeconds;                        // inventory round times
+};
+
+struct SiteSnapshot {
+    std::string site;
+    std::string commands = "off";  // [control] commands: "off", "read-only" or "all"
+    bool mqttConnected = false;
+    bool spoolWritable = true;  // false while the spool cannot store (a full disk)
+    uint64_t spoolMessages = 0;
+    Histogram publishSeconds;    // from a read's time to the broker's acknowledgement
+    Histogram loopStallSeconds;  // each turn of the daemon's loop, from work found to the next wait
+    double longestLoopStallSeconds = 0;
+    std::vector<ReaderSnapshot> readers;
+};
+
+}  // namespace zendrik::daemon

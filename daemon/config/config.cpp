@@ -1,0 +1,723 @@
+#include "daemon/config/config.h"
+
+#include <fcntl.h>
+#include <mosquitto.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <toml++/toml.h>
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <set>
+#include <sstream>
+#include <variant>
+
+#include "daemon/config/listen_address.h"
+#include "rules/reader_codes.h"
+#include "rules/settings_table.h"
+
+namespace zendrik::daemon {
+namespace {
+
+// Limits that keep names usable as one MQTT topic level and as a session's reader id.
+constexpr std::size_t kNameMaxBytes = 63;
+constexpr int64_t kPortMax = 65535;
+constexpr int64_t kKeepaliveMinSeconds = 5;  // the MQTT client refuses shorter keep-alives
+constexpr int64_t kKeepaliveMaxSeconds = 65535;
+constexpr int64_t kMillisecondsMax = std::numeric_limits<uint32_t>::max();
+constexpr int64_t kStatusIntervalMinMs = 100;
+constexpr std::size_t kTopicMaxBytes = 65535;
+constexpr int64_t kSettingsCheckMaxSeconds = 7 * 24 * 3600;
+// An EPC prefix is at most the EPC an event holds, as hex digits.
+constexpr std::size_t kEpcPrefixMaxDigits = 2 * 64;
+constexpr std::size_t kEpcPrefixListMax = 256;
+
+struct PublishName {
+    const char* name;
+    uint32_t bit;
+};
+constexpr PublishName kPublishNames[] = {
+    {"read", kPublishRead},
+    {"arrived", kPublishArrived},
+    {"departed", kPublishDeparted},
+    {"link-lost", kPublishLinkLost},
+    {"link-restored", kPublishLinkRestored},
+};
+
+struct PolicyName {
+    const char* name;
+    CommandPolicy policy;
+};
+constexpr PolicyName kPolicyNames[] = {
+    {"off", CommandPolicy::kOff},
+    {"read-only", CommandPolicy::kReadOnly},
+    {"all", CommandPolicy::kAll},
+};
+
+int LineOf(const toml::source_region& region) {
+    return static_cast<int>(region.begin.line);
+}
+
+// Reads one table: every key it holds must be one the reader asks for, so a misspelt key is a
+// refusal instead of a default silently taken.
+class TableReader {
+  public:
+    TableReader(const toml::table& table, std::string where, std::set<std::string> known)
+        : table_(table), where_(std::move(where)) {
+        for (auto&& [key, value] : table_) {
+            if (known.count(std::string(key.str())) == 0) {
+                throw ConfigError(LineOf(key.source()),
+                                  "unknown key \"" + std::string(key.str()) + "\"" + In());
+            }
+        }
+    }
+
+    // Where the table starts; 0 for the file's top level, which has no header line.
+    int line() const { return where_.empty() ? 0 : LineOf(table_.source()); }
+
+    const toml::node* Find(const char* key) const { return table_.get(key); }
+
+    std::optional<std::string> Text(const char* key) const {
+        const toml::node* node = Find(key);
+        if (node == nullptr) {
+            return std::nullopt;
+        }
+        if (!node->is_string()) {
+            throw ConfigError(LineOf(node->source()), Name(key) + " must be a text");
+        }
+        return node->as_string()->get();
+    }
+
+    std::string RequiredText(const char* key) const {
+        std::optional<std::string> value = Text(key);
+        if (!value) {
+            throw ConfigError(line(), Name(key) + " is missing");
+        }
+        return *value;
+    }
+
+    std::optional<int64_t> Integer(const char* key, int64_t low, int64_t high) const {
+        const toml::node* node = Find(key);
+        if (node == nullptr) {
+            return std::nullopt;
+        }
+        if (!node->is_integer()) {
+            throw ConfigError(LineOf(node->source()), Name(key) + " must be an integer");
+        }
+        const int64_t value = node->as_integer()->get();
+        if (value < low || value > high) {
+            std::ostringstream reason;
+            reason << Name(key) << " must be from " << low << " to " << high << ", not " << value;
+            throw ConfigError(LineOf(node->source()), reason.str());
+        }
+        return value;
+    }
+
+    std::optional<bool> Boolean(const char* key) const {
+        const toml::node* node = Find(key);
+        if (node == nullptr) {
+            return std::nullopt;
+        }
+        if (!node->is_boolean()) {
+            throw ConfigError(LineOf(node->source()), Name(key) + " must be true or false");
+        }
+        return node->as_boolean()->get();
+    }
+
+    // A list of texts, each with its line.
+    std::optional<std::vector<std::pair<std::string, int>>> Texts(const char* key) const {
+        const toml::node* node = Find(key);
+        if (node == nullptr) {
+            return std::nullopt;
+        }
+        const toml::array* list = node->as_array();
+        if (list == nullptr) {
+            throw ConfigError(LineOf(node->source()), Name(key) + " must be a list of texts");
+        }
+        std::vector<std::pair<std::string, int>> texts;
+        for (const toml::node& entry : *list) {
+            if (!entry.is_string()) {
+                throw ConfigError(LineOf(entry.source()), Name(key) + " must be a list of texts");
+            }
+            texts.emplace_back(entry.as_string()->get(), LineOf(entry.source()));
+        }
+        return texts;
+    }
+
+    int LineOfKey(const char* key) const {
+        const toml::node* node = Find(key);
+        return node != nullptr ? LineOf(node->source()) : line();
+    }
+
+    // Appended rather than `"\"" + std::string(key)`, whose insert at the front draws a false
+    // -Wrestrict from GCC 12 at -O3.
+    std::string Name(const char* key) const {
+        return std::string("\"").append(key).append("\"").append(In());
+    }
+
+  private:
+    std::string In() const { return where_.empty() ? "" : " in " + where_; }
+
+    const toml::table& table_;
+    std::string where_;
+};
+
+template <typename T>
+void Assign(T& target, const std::optional<int64_t>& value) {
+    if (value) {
+        target = static_cast<T>(*value);
+    }
+}
+
+void Assign(std::string& target, const std::optional<std::string>& value) {
+    if (value) {
+        target = *value;
+    }
+}
+
+// What the broker takes in a topic: UTF-8 without U+0000, control characters (U+0001..U+001F,
+// U+007F..U+009F) or non-characters (U+FFFE and the like), and no leading '$' (topics starting
+// with it are the broker's own). Empty when fine, otherwise why not.
+std::optional<std::string> TopicTextProblem(const std::string& value) {
+    if (value.size() > kTopicMaxBytes) {
+        return "is longer than an MQTT topic may be (65535 bytes)";
+    }
+    if (mosquitto_validate_utf8(value.data(), static_cast<int>(value.size())) != MOSQ_ERR_SUCCESS) {
+        return "must be valid UTF-8 without control characters or non-characters such as U+0085 or "
+               "U+FFFE (the broker refuses them)";
+    }
+    if (!value.empty() && value.front() == '$') {
+        return "must not start with '$' (the broker keeps such topics to itself)";
+    }
+    return std::nullopt;
+}
+
+// A name that becomes one topic level: no level separator, no wildcard, nothing unprintable.
+void CheckLevelName(const TableReader& table, const char* key, const std::string& value) {
+    const int line = table.LineOfKey(key);
+    if (value.empty()) {
+        throw ConfigError(line, table.Name(key) + " is empty");
+    }
+    if (value.size() > kNameMaxBytes) {
+        throw ConfigError(line, table.Name(key) + " is longer than 63 bytes");
+    }
+    for (const char c : value) {
+        if (c == '/' || c == '+' || c == '#') {
+            throw ConfigError(line, table.Name(key) + " must not contain '/', '+' or '#'");
+        }
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            throw ConfigError(line, table.Name(key) + " must not contain control characters");
+        }
+    }
+    if (const auto problem = TopicTextProblem(value)) {
+        throw ConfigError(line, table.Name(key) + " " + *problem);
+    }
+}
+
+void CheckTopicPrefix(const TableReader& table, const std::string& prefix) {
+    const int line = table.LineOfKey("topic_prefix");
+    if (prefix.empty() || prefix.front() == '/' || prefix.back() == '/') {
+        throw ConfigError(line,
+                          table.Name("topic_prefix") + " must be a topic without leading or trailing '/'");
+    }
+    for (const char c : prefix) {
+        if (c == '+' || c == '#' || static_cast<unsigned char>(c) < 0x20) {
+            throw ConfigError(
+                line, table.Name("topic_prefix") + " must not contain '+', '#' or control characters");
+        }
+    }
+    if (const auto problem = TopicTextProblem(prefix)) {
+        throw ConfigError(line, table.Name("topic_prefix") + " " + *problem);
+    }
+}
+
+// Every topic the daemon publishes to is checked as the client library will check it, so that a
+// long prefix is refused here and not by the first publish.
+void CheckTopics(const DaemonConfig& config) {
+    for (const ReaderConfig& reader : config.readers) {
+        const std::string longest =
+            config.mqtt.topicPrefix + "/" + config.site + "/" + reader.name + "/status";
+        if (mosquitto_pub_topic_check2(longest.data(), longest.size()) != MOSQ_ERR_SUCCESS) {
+            throw ConfigError(reader.line,
+                              "topic \"" + longest.substr(0, 80) + "...\" is longer than MQTT allows");
+        }
+    }
+}
+
+const toml::table* SubTable(const toml::table& root, const char* key) {
+    const toml::node* node = root.get(key);
+    if (node == nullptr) {
+        return nullptr;
+    }
+    if (!node->is_table()) {
+        throw ConfigError(LineOf(node->source()),
+                          "\"" + std::string(key) + "\" must be a table ([" + key + "])");
+    }
+    return node->as_table();
+}
+
+MqttConfig ReadMqtt(const toml::table* table, const std::string& site) {
+    MqttConfig mqtt;
+    mqtt.clientId = "zendrikd-" + site;
+    if (table == nullptr) {
+        return mqtt;
+    }
+    const TableReader reader(*table, "[mqtt]",
+                             {"host", "port", "topic_prefix", "client_id", "username", "password", "ca_file",
+                              "keepalive_s", "reconnect_min_ms", "reconnect_max_ms"});
+    Assign(mqtt.host, reader.Text("host"));
+    if (mqtt.host.empty()) {
+        throw ConfigError(reader.LineOfKey("host"), reader.Name("host") + " is empty");
+    }
+    Assign(mqtt.port, reader.Integer("port", 1, kPortMax));
+    Assign(mqtt.topicPrefix, reader.Text("topic_prefix"));
+    CheckTopicPrefix(reader, mqtt.topicPrefix);
+    Assign(mqtt.clientId, reader.Text("client_id"));
+    if (mqtt.clientId.empty()) {
+        throw ConfigError(reader.LineOfKey("client_id"), reader.Name("client_id") + " is empty");
+    }
+    mqtt.username = reader.Text("username");
+    mqtt.password = reader.Text("password");
+    if (mqtt.password && !mqtt.username) {
+        throw ConfigError(reader.LineOfKey("password"), reader.Name("password") + " needs a \"username\"");
+    }
+    mqtt.caFile = reader.Text("ca_file");
+    Assign(mqtt.keepaliveSeconds, reader.Integer("keepalive_s", kKeepaliveMinSeconds, kKeepaliveMaxSeconds));
+    Assign(mqtt.reconnectMinMs, reader.Integer("reconnect_min_ms", 1, kMillisecondsMax));
+    Assign(mqtt.reconnectMaxMs, reader.Integer("reconnect_max_ms", 1, kMillisecondsMax));
+    if (mqtt.reconnectMaxMs < mqtt.reconnectMinMs) {
+        throw ConfigError(reader.LineOfKey("reconnect_max_ms"),
+                          reader.Name("reconnect_max_ms") + " is below \"reconnect_min_ms\"");
+    }
+    return mqtt;
+}
+
+SpoolConfig ReadSpool(const toml::table* table) {
+    SpoolConfig spool;
+    if (table == nullptr) {
+        return spool;
+    }
+    const TableReader reader(*table, "[spool]", {"path", "max_messages", "checkpoint_interval_ms"});
+    Assign(spool.path, reader.Text("path"));
+    if (spool.path.empty()) {
+        throw ConfigError(reader.LineOfKey("path"), reader.Name("path") + " is empty");
+    }
+    Assign(spool.maxMessages, reader.Integer("max_messages", 1, std::numeric_limits<int64_t>::max()));
+    Assign(spool.checkpointIntervalMs, reader.Integer("checkpoint_interval_ms", 1, kMillisecondsMax));
+    return spool;
+}
+
+// A token goes into an Authorization header and a query string: visible ASCII without spaces.
+bool IsTokenText(const std::string& token) {
+    return !token.empty() &&
+           std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7f; });
+}
+
+// The listen address must parse, and one outside this host needs a token.
+void CheckListen(const TableReader& reader, const HttpConfig& http) {
+    const auto parsed = ParseListenAddress(http.listen);
+    const int line = reader.LineOfKey("listen");
+    if (const auto* why = std::get_if<std::string>(&parsed)) {
+        throw ConfigError(line, reader.Name("listen") + " " + *why);
+    }
+    const ListenAddress& address = std::get<ListenAddress>(parsed);
+    if (address.port == 0) {
+        throw ConfigError(line, reader.Name("listen") + " needs a port from 1 to 65535");
+    }
+    if (!address.loopback && !http.token) {
+        throw ConfigError(line, reader.Name("listen") + " is \"" + http.listen +
+                                    "\", outside this host, and needs a \"token\" (anyone on the network "
+                                    "could otherwise send commands to the readers)");
+    }
+}
+
+HttpConfig ReadHttp(const toml::table* table) {
+    HttpConfig http;
+    http.consoleDir = ZENDRIK_CONSOLE_DIR;
+    if (table == nullptr) {
+        return http;
+    }
+    const TableReader reader(*table, "[http]", {"listen", "token", "cert_file", "key_file"});
+    Assign(http.listen, reader.Text("listen"));
+    http.token = reader.Text("token");
+    if (http.token && !IsTokenText(*http.token)) {
+        throw ConfigError(reader.LineOfKey("token"),
+                          reader.Name("token") + " must be visible ASCII characters without spaces");
+    }
+    http.certFile = reader.Text("cert_file");
+    http.keyFile = reader.Text("key_file");
+    if (http.certFile.has_value() != http.keyFile.has_value()) {
+        const char* given = http.certFile ? "cert_file" : "key_file";
+        throw ConfigError(reader.LineOfKey(given),
+                          reader.Name(given) + " needs the other of \"cert_file\" and \"key_file\"");
+    }
+    if (!http.listen.empty()) {
+        CheckListen(reader, http);
+    }
+    return http;
+}
+
+// Whether a reader of some kind takes the assignments, as `zendrik set` would check them; the
+// words of `zendrik set` for the first kind when none does. The kind is not known before the
+// reader answers: a value outside that kind's range is refused when the daemon compares.
+std::string SettingsProblem(const std::vector<std::string>& assignments) {
+    std::string first;
+    for (const uint8_t kind : {rules::kReaderKind0, rules::kReaderKind1, rules::kChannelReaderKind}) {
+        rules::ChangePlan plan;
+        const std::string error = rules::PlanChanges(assignments, kind, rules::ReaderSettings{}, plan);
+        if (error.empty()) {
+            return {};
+        }
+        if (first.empty()) {
+            first = error;
+        }
+    }
+    return first;
+}
+
+// [reader.settings]: names and values as `zendrik set` takes them, each checked on its own line
+// and then together (the output bytes against the EPC window).
+std::vector<DeclaredSetting> ReadDeclaredSettings(const toml::table& table, const std::string& reader) {
+    std::vector<DeclaredSetting> declared;
+    std::vector<std::string> assignments;
+    const std::string where = "reader \"" + reader + "\": [reader.settings]: ";
+    // The table is kept sorted by name; the settings are read in the file's order.
+    std::vector<std::pair<const toml::key*, const toml::node*>> entries;
+    for (auto&& [key, value] : table) {
+        entries.emplace_back(&key, &value);
+    }
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return LineOf(a.first->source()) < LineOf(b.first->source());
+    });
+    for (const auto& [keyOf, valueOf] : entries) {
+        const toml::key& key = *keyOf;
+        const toml::node& value = *valueOf;
+        DeclaredSetting setting{std::string(key.str()), {}};
+        if (value.is_string()) {
+            setting.value = value.as_string()->get();
+        } else if (value.is_integer()) {
+            setting.value = std::to_string(value.as_integer()->get());
+        } else {
+            throw ConfigError(LineOf(key.source()),
+                              where + "\"" + setting.name + "\" must be a text or an integer");
+        }
+        if (const std::string error = SettingsProblem({setting.Assignment()}); !error.empty()) {
+            throw ConfigError(LineOf(key.source()), where + error);
+        }
+        assignments.push_back(setting.Assignment());
+        declared.push_back(std::move(setting));
+    }
+    if (!assignments.empty()) {
+        if (const std::string error = SettingsProblem(assignments); !error.empty()) {
+            throw ConfigError(LineOf(table.source()), where + error);
+        }
+    }
+    return declared;
+}
+
+uint32_t ReadPublish(const TableReader& reader) {
+    const auto names = reader.Texts("publish");
+    if (!names) {
+        return kPublishAll;
+    }
+    uint32_t bits = 0;
+    for (const auto& entry : *names) {
+        const std::string& name = entry.first;
+        const int line = entry.second;
+        const auto known = std::find_if(std::begin(kPublishNames), std::end(kPublishNames),
+                                        [&](const PublishName& kind) { return name == kind.name; });
+        if (known == std::end(kPublishNames)) {
+            throw ConfigError(line, reader.Name("publish") + " has \"" + name +
+                                        "\"; the kinds are read, arrived, departed, link-lost and "
+                                        "link-restored");
+        }
+        bits |= known->bit;
+    }
+    return bits;
+}
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// EPC prefixes as hex digits, kept in lower case as the events write EPCs.
+std::vector<std::string> ReadEpcPrefixes(const TableReader& reader, const char* key) {
+    std::vector<std::string> prefixes;
+    const auto texts = reader.Texts(key);
+    if (!texts) {
+        return prefixes;
+    }
+    if (texts->size() > kEpcPrefixListMax) {
+        throw ConfigError(reader.LineOfKey(key), reader.Name(key) + " has more than 256 prefixes");
+    }
+    for (auto [prefix, line] : *texts) {
+        if (prefix.empty() || prefix.size() > kEpcPrefixMaxDigits ||
+            !std::all_of(prefix.begin(), prefix.end(), IsHexDigit)) {
+            throw ConfigError(line, reader.Name(key) + " has \"" + prefix +
+                                        "\"; an EPC prefix is 1 to 128 hexadecimal digits");
+        }
+        std::transform(prefix.begin(), prefix.end(), prefix.begin(),
+                       [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+        prefixes.push_back(std::move(prefix));
+    }
+    return prefixes;
+}
+
+ReaderConfig ReadReader(const toml::table& table, const AddressCheck& checkAddress) {
+    const TableReader reader(
+        table, "[[reader]]",
+        {"name", "address", "absence_ms", "settings", "settings_check_s", "settings_enforce", "publish",
+         "read_interval_ms", "epc_include", "epc_exclude"});
+    ReaderConfig config;
+    config.line = reader.line();
+    config.name = reader.RequiredText("name");
+    CheckLevelName(reader, "name", config.name);
+    config.address = reader.RequiredText("address");
+    if (std::optional<std::string> why = checkAddress(config.address)) {
+        throw ConfigError(reader.LineOfKey("address"), "reader \"" + config.name + "\": address \"" +
+                                                           config.address + "\" does not parse: " + *why);
+    }
+    Assign(config.absenceMs, reader.Integer("absence_ms", 1, kMillisecondsMax));
+    if (const toml::node* settings = reader.Find("settings")) {
+        if (!settings->is_table()) {
+            throw ConfigError(LineOf(settings->source()),
+                              reader.Name("settings") + " must be a table ([reader.settings])");
+        }
+        config.settingsManaged = true;
+        config.settings = ReadDeclaredSettings(*settings->as_table(), config.name);
+    }
+    Assign(config.settingsCheckS, reader.Integer("settings_check_s", 0, kSettingsCheckMaxSeconds));
+    config.settingsEnforce = reader.Boolean("settings_enforce").value_or(true);
+    config.publish = ReadPublish(reader);
+    Assign(config.readIntervalMs, reader.Integer("read_interval_ms", 0, kMillisecondsMax));
+    config.epcInclude = ReadEpcPrefixes(reader, "epc_include");
+    config.epcExclude = ReadEpcPrefixes(reader, "epc_exclude");
+    return config;
+}
+
+ControlConfig ReadControl(const toml::table* table) {
+    ControlConfig control;
+    if (table == nullptr) {
+        return control;
+    }
+    const TableReader reader(*table, "[control]", {"commands"});
+    if (const auto commands = reader.Text("commands")) {
+        const auto known = std::find_if(std::begin(kPolicyNames), std::end(kPolicyNames),
+                                        [&](const PolicyName& entry) { return *commands == entry.name; });
+        if (known == std::end(kPolicyNames)) {
+            throw ConfigError(reader.LineOfKey("commands"),
+                              reader.Name("commands") + " is \"" + *commands +
+                                  "\"; it takes \"off\", \"read-only\" or \"all\"");
+        }
+        control.commands = known->policy;
+    }
+    return control;
+}
+
+std::vector<ReaderConfig> ReadReaders(const toml::table& root, const AddressCheck& checkAddress) {
+    const toml::node* node = root.get("reader");
+    if (node == nullptr) {
+        throw ConfigError(0, "no reader is configured (add a [[reader]] table)");
+    }
+    const toml::array* list = node->as_array();
+    if (list == nullptr || !list->is_array_of_tables()) {
+        throw ConfigError(LineOf(node->source()), "\"reader\" must be a list of tables ([[reader]])");
+    }
+    std::vector<ReaderConfig> readers;
+    std::map<std::string, int> lineOfName;
+    std::map<std::string, std::string> nameOfAddress;
+    std::map<std::string, const ReaderConfig*> readerOfDevice;
+    for (const toml::node& entry : *list) {
+        ReaderConfig reader = ReadReader(*entry.as_table(), checkAddress);
+        if (const auto seen = lineOfName.find(reader.name); seen != lineOfName.end()) {
+            throw ConfigError(reader.line, "a second reader named \"" + reader.name +
+                                               "\" (the first is on line " + std::to_string(seen->second) +
+                                               ")");
+        }
+        if (const auto seen = nameOfAddress.find(reader.address); seen != nameOfAddress.end()) {
+            throw ConfigError(reader.line, "readers \"" + seen->second + "\" and \"" + reader.name +
+                                               "\" have one address, \"" + reader.address + "\"");
+        }
+        lineOfName.emplace(reader.name, reader.line);
+        nameOfAddress.emplace(reader.address, reader.name);
+        readers.push_back(std::move(reader));
+    }
+    // Two handles on one reader would take each other's replies.
+    for (const ReaderConfig& reader : readers) {
+        const std::string device = DeviceOfAddress(reader.address);
+        const auto [seen, first] = readerOfDevice.emplace(device, &reader);
+        if (!first) {
+            const ReaderConfig& other = *seen->second;
+            throw ConfigError(reader.line, "readers \"" + other.name + "\" (line " +
+                                               std::to_string(other.line) + ") and \"" + reader.name +
+                                               "\" (line " + std::to_string(reader.line) +
+                                               ") name one device, " + device);
+        }
+    }
+    return readers;
+}
+
+// TOML allows no raw control character but tab and the line ends anywhere in a file. They are
+// refused here, before the parser sees them: toml++ 3.3 only assumes (and in a debug build
+// asserts) that a table header's key starts with a key character, and a control character there
+// would take it down an undefined path.
+void RefuseControlCharacters(std::string_view text) {
+    int line = 1;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            ++line;
+        } else if ((byte < 0x20 && c != '\t' && c != '\r') || byte == 0x7f) {
+            char code[8];
+            std::snprintf(code, sizeof code, "0x%02x", byte);
+            throw ConfigError(line, std::string("control character ") + code + " is not allowed");
+        }
+    }
+}
+
+struct OpenFile {
+    explicit OpenFile(int opened) : fd(opened) {}
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    int fd;
+};
+
+}  // namespace
+
+const char* CommandPolicyWords(CommandPolicy policy) {
+    for (const PolicyName& entry : kPolicyNames) {
+        if (entry.policy == policy) {
+            return entry.name;
+        }
+    }
+    return "off";
+}
+
+ConfigError::ConfigError(int line, const std::string& reason)
+    : std::runtime_error(line > 0 ? "line " + std::to_string(line) + ": " + reason : reason),
+      line_(line),
+      reason_(reason) {}
+
+DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress) {
+    RefuseControlCharacters(text);
+    toml::table root;
+    try {
+        root = toml::parse(text);
+    } catch (const toml::parse_error& error) {
+        throw ConfigError(LineOf(error.source()), std::string(error.description()));
+    }
+    const TableReader top(root, "",
+                          {"site", "status_interval_ms", "mqtt", "spool", "http", "control", "reader"});
+    DaemonConfig config;
+    config.site = top.RequiredText("site");
+    CheckLevelName(top, "site", config.site);
+    Assign(config.statusIntervalMs,
+           top.Integer("status_interval_ms", kStatusIntervalMinMs, kMillisecondsMax));
+    config.mqtt = ReadMqtt(SubTable(root, "mqtt"), config.site);
+    config.spool = ReadSpool(SubTable(root, "spool"));
+    config.http = ReadHttp(SubTable(root, "http"));
+    config.control = ReadControl(SubTable(root, "control"));
+    config.readers = ReadReaders(root, checkAddress);
+    CheckTopics(config);
+    return config;
+}
+
+DaemonConfig LoadConfig(const std::string& path, const AddressCheck& checkAddress) {
+    const auto cannotRead = [&](const std::string& why) {
+        return ConfigError(0, "cannot read " + path + ": " + why);
+    };
+    // Not blocking, so that a FIFO given as the file cannot hold the daemon at its open.
+    const OpenFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const int fd = file.fd;
+    if (fd < 0) {
+        throw cannotRead(std::strerror(errno));
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        throw cannotRead(std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw ConfigError(0, path + " is not a regular file");
+    }
+    // The file may still grow while it is read: at most one byte more than allowed is taken.
+    std::string text;
+    char buffer[16384];
+    while (text.size() <= kConfigFileMaxBytes) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            throw cannotRead(std::strerror(errno));
+        }
+        if (got == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    if (text.size() > kConfigFileMaxBytes) {
+        throw ConfigError(0, path + " is larger than 1 MiB: no configuration is that long");
+    }
+    return ParseConfig(text, checkAddress);
+}
+
+std::string DescribeConfigError(const std::string& path, const ConfigError& error) {
+    return (error.line() > 0 ? path + ":" + std::to_string(error.line()) : path) + ": " + error.reason();
+}
+
+std::vector<std::string> ConfigFileWarnings(const std::string& path, const DaemonConfig& config) {
+    std::vector<std::string> warnings;
+    struct stat info {};
+    if (config.mqtt.password && ::stat(path.c_str(), &info) == 0 && (info.st_mode & S_IROTH) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        warnings.push_back(path + " holds the MQTT password and every user may read it (mode " + mode +
+                           "); make it readable to the daemon only (chmod 600 or 640)");
+    }
+    return warnings;
+}
+
+std::optional<std::string> SpoolDirectoryProblem(const SpoolConfig& spool) {
+    const std::filesystem::path parent = std::filesystem::path(spool.path).parent_path();
+    const std::string directory = parent.empty() ? "." : parent.string();
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0) {
+        return "the spool's directory " + directory +
+               (errno == ENOENT ? std::string(" does not exist")
+                                : " cannot be used: " + std::string(std::strerror(errno)));
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return "the spool's directory " + directory + " is not a directory";
+    }
+    if (::access(directory.c_str(), W_OK | X_OK) != 0) {
+        return "the spool's directory " + directory + " is not writable: " + std::strerror(errno);
+    }
+    return std::nullopt;
+}
+
+std::string DeviceOfAddress(const std::string& address) {
+    const std::string bare = address.substr(0, address.find('?'));
+    for (const std::string scheme : {"usb:", "serial:"}) {
+        if (bare.rfind(scheme, 0) != 0 || bare.size() <= scheme.size() || bare[scheme.size()] != '/') {
+            continue;
+        }
+        const std::string path = bare.substr(scheme.size());
+        std::error_code missing;
+        const std::filesystem::path real = std::filesystem::canonical(path, missing);
+        return missing ? std::filesystem::path(path).lexically_normal().string() : real.string();
+    }
+    return bare;
+}
+
+}  // namespace zendrik::daemon

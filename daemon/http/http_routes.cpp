@@ -1,0 +1,301 @@
+#include "daemon/http/http_routes.h"
+
+#include <array>
+#include <nlohmann/json.hpp>
+
+#include "daemon/common/json_text.h"
+#include "daemon/http/metrics_text.h"
+#include "rules/settings_json.h"
+
+namespace zendrik::daemon {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// The paths: "{}" stands for one reader name, "*" for the rest of the path (a console file).
+struct PathRule {
+    std::string_view method;
+    std::string_view pattern;
+    RouteKind kind;
+    std::string_view command = {};
+    bool bodyIsArgs = false;
+    bool open = false;
+};
+
+constexpr std::array kRules{
+    PathRule{"GET", "/healthz", RouteKind::kHealth, {}, false, true},
+    PathRule{"GET", "/metrics", RouteKind::kMetrics},
+    PathRule{"GET", "/api/v1/site", RouteKind::kSite},
+    PathRule{"GET", "/api/v1/readers", RouteKind::kReaders},
+    PathRule{"GET", "/api/v1/readers/{}", RouteKind::kReader},
+    PathRule{"GET", "/api/v1/readers/{}/settings", RouteKind::kCommand, "get-settings"},
+    PathRule{"PUT", "/api/v1/readers/{}/settings", RouteKind::kCommand, "set-settings", true},
+    PathRule{"GET", "/api/v1/readers/{}/settings/schema", RouteKind::kSettingsSchema},
+    PathRule{"POST", "/api/v1/readers/{}/inventory/start", RouteKind::kCommand, "start"},
+    PathRule{"POST", "/api/v1/readers/{}/inventory/stop", RouteKind::kCommand, "stop"},
+    PathRule{"POST", "/api/v1/readers/{}/factory-default", RouteKind::kCommand, "factory-default"},
+    PathRule{"GET", "/api/v1/events", RouteKind::kEvents},
+    // The console's files carry no secret, and the page must load before it can ask for the token.
+    PathRule{"GET", "/", RouteKind::kConsoleFile, {}, false, true},
+    PathRule{"GET", "/console/*", RouteKind::kConsoleFile, {}, false, true},
+};
+
+constexpr std::string_view kConsoleIndex = "index.html";
+
+// The next segment of a path after `position` (which is at a '/'), moving `position` past it.
+std::string_view NextSegment(std::string_view path, std::size_t& position) {
+    const std::size_t start = position + 1;
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    position = end;
+    return path.substr(start, end - start);
+}
+
+// Whether `path` fits `pattern`; the reader name and the rest of the path as they were found.
+bool Matches(std::string_view pattern, std::string_view path, std::string& reader, std::string& rest) {
+    if (pattern == "/" || path == "/") {
+        return pattern == path;
+    }
+    if (path.empty() || path.front() != '/') {
+        return false;
+    }
+    std::size_t p = 0;
+    std::size_t q = 0;
+    while (p < pattern.size()) {
+        const std::string_view want = NextSegment(pattern, p);
+        if (want == "*") {
+            rest = std::string(path.substr(std::min(q + 1, path.size())));
+            return q < path.size() && !rest.empty();
+        }
+        if (q >= path.size()) {
+            return false;
+        }
+        const std::string_view have = NextSegment(path, q);
+        if (want == "{}") {
+            if (have.empty()) {
+                return false;
+            }
+            reader = std::string(have);
+        } else if (want != have) {
+            return false;
+        }
+    }
+    return q == path.size();
+}
+
+void AddAllowed(std::string& allow, std::string_view method) {
+    if (allow.find(method) == std::string::npos) {
+        allow += allow.empty() ? "" : ", ";
+        allow += method;
+        if (method == "GET") {
+            allow += ", HEAD";
+        }
+    }
+}
+
+HttpAnswer JsonAnswer(unsigned status, const Json& json) {
+    return HttpAnswer{status, kJsonContentType, JsonText(json), {}};
+}
+
+// A JSON object given as text; an empty object for an empty or broken text.
+Json ObjectOf(const std::string& text) {
+    Json json = Json::parse(text, nullptr, false);
+    return json.is_object() ? json : Json::object();
+}
+
+HttpAnswer HealthAnswer(const SiteSnapshot& site) {
+    Json reasons = Json::array();
+    if (!site.mqttConnected) {
+        reasons.push_back("the broker is not connected");
+    }
+    if (!site.spoolWritable) {
+        reasons.push_back("the spool cannot store");
+    }
+    if (reasons.empty()) {
+        return JsonAnswer(200, {{"state", "ok"}});
+    }
+    return JsonAnswer(503, {{"state", "degraded"}, {"reasons", reasons}});
+}
+
+HttpAnswer SiteAnswer(const SiteSnapshot& site) {
+    Json json;
+    json["site"] = site.site;
+    json["commands"] = site.commands;
+    json["readers"] = site.readers.size();
+    json["mqtt"] = site.mqttConnected ? "connected" : "down";
+    return JsonAnswer(200, json);
+}
+
+// {"name":…, every field of its retained status, "address":…, "managed":{…}}.
+Json ReaderJson(const ReaderSnapshot& reader) {
+    Json json;
+    json["name"] = reader.name;
+    Json status = ObjectOf(reader.statusJson);
+    for (auto& [key, value] : status.items()) {
+        json[key] = std::move(value);
+    }
+    json["address"] = reader.address;
+    json["managed"] = ObjectOf(reader.managedJson);
+    return json;
+}
+
+HttpAnswer ReadersAnswer(const SiteSnapshot& site) {
+    Json json = Json::array();
+    for (const ReaderSnapshot& reader : site.readers) {
+        json.push_back(ReaderJson(reader));
+    }
+    return JsonAnswer(200, json);
+}
+
+HttpAnswer SchemaAnswer(const ReaderSnapshot& reader) {
+    const Json status = ObjectOf(reader.statusJson);
+    const auto kind = status.find("kind");
+    if (kind == status.end() || !kind->is_number_unsigned() || kind->get<uint64_t>() > UINT8_MAX) {
+        return ErrorAnswer(503, "reader \"" + reader.name + "\" has not told its kind yet");
+    }
+    return HttpAnswer{200, kJsonContentType, rules::SettingsSchemaJson(kind->get<uint8_t>()), {}};
+}
+
+unsigned StatusOf(CommandFailure failure) {
+    switch (failure) {
+        case CommandFailure::kNone:
+            return 200;
+        case CommandFailure::kBadRequest:
+            return 400;
+        case CommandFailure::kForbidden:
+            return 403;
+        case CommandFailure::kUnknownReader:
+            return 404;
+        case CommandFailure::kManaged:
+            return 409;
+        case CommandFailure::kBusy:
+            return 429;
+        case CommandFailure::kRefused:
+            return 502;  // the request was sound; the reader refused it or kept another value
+        case CommandFailure::kUnreachable:
+            return 503;
+    }
+    return 500;
+}
+
+constexpr const char* kBusyRetrySeconds = "1";
+
+}  // namespace
+
+Route RouteOf(std::string_view method, std::string_view path) {
+    const std::string_view asked = method == "HEAD" ? "GET" : method;
+    Route route;
+    for (const PathRule& rule : kRules) {
+        std::string reader;
+        std::string rest;
+        if (!Matches(rule.pattern, path, reader, rest)) {
+            continue;
+        }
+        if (rule.method != asked) {
+            route.kind = RouteKind::kWrongMethod;
+            AddAllowed(route.allow, rule.method);
+            continue;
+        }
+        route = Route{rule.kind, std::move(reader), std::string(rule.command), rule.bodyIsArgs, {},
+                      {},        rule.open};
+        if (route.kind == RouteKind::kConsoleFile) {
+            route.file = rest.empty() ? std::string(kConsoleIndex) : std::move(rest);
+        }
+        return route;
+    }
+    return route;
+}
+
+HttpAnswer SnapshotAnswer(const Route& route, const SiteSnapshot& site) {
+    switch (route.kind) {
+        case RouteKind::kHealth:
+            return HealthAnswer(site);
+        case RouteKind::kMetrics:
+            return HttpAnswer{200, kMetricsContentType, MetricsText(site), {}};
+        case RouteKind::kSite:
+            return SiteAnswer(site);
+        case RouteKind::kReaders:
+            return ReadersAnswer(site);
+        case RouteKind::kReader:
+        case RouteKind::kSettingsSchema: {
+            const ReaderSnapshot* reader = FindReader(site, route.reader);
+            if (reader == nullptr) {
+                return UnknownReaderAnswer(route.reader);
+            }
+            return route.kind == RouteKind::kReader ? JsonAnswer(200, ReaderJson(*reader))
+                                                    : SchemaAnswer(*reader);
+        }
+        case RouteKind::kWrongMethod: {
+            HttpAnswer answer = ErrorAnswer(405, "this path takes " + route.allow);
+            answer.headers.emplace_back("Allow", route.allow);
+            return answer;
+        }
+        default:
+            return ErrorAnswer(404, "nothing is at this path");
+    }
+}
+
+std::variant<std::string, HttpAnswer> CommandArgs(const Route& route, std::string_view body) {
+    if (!route.bodyIsArgs) {
+        return std::string("{}");
+    }
+    const Json args = Json::parse(body, nullptr, false);
+    if (!args.is_object()) {
+        return ErrorAnswer(400,
+                           "the body must be a JSON object of settings, as `zendrik set` takes them: "
+                           "{\"power\":20}");
+    }
+    return JsonText(args);
+}
+
+HttpAnswer OutcomeAnswer(const CommandOutcome& outcome) {
+    if (outcome.ok()) {
+        return HttpAnswer{200, kJsonContentType, outcome.resultJson.empty() ? "{}" : outcome.resultJson, {}};
+    }
+    HttpAnswer answer = ErrorAnswer(StatusOf(outcome.failure), outcome.words, outcome.code);
+    if (outcome.failure == CommandFailure::kBusy) {
+        answer.headers.emplace_back("Retry-After", kBusyRetrySeconds);
+    }
+    return answer;
+}
+
+HttpAnswer ErrorAnswer(unsigned status, std::string_view words, int32_t code) {
+    Json json;
+    json["error"] = words;
+    if (code != 0) {
+        json["code"] = code;
+    }
+    return JsonAnswer(status, json);
+}
+
+HttpAnswer UnknownReaderAnswer(std::string_view name) {
+    return ErrorAnswer(404, "no reader named \"" + std::string(name) + "\"", kCodeUnknownReader);
+}
+
+HttpAnswer UnauthorizedAnswer() {
+    HttpAnswer answer = ErrorAnswer(401, "a token is needed: Authorization: Bearer TOKEN");
+    answer.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"zendrikd\"");
+    return answer;
+}
+
+const ReaderSnapshot* FindReader(const SiteSnapshot& site, std::string_view name) {
+    for (const ReaderSnapshot& reader : site.readers) {
+        if (reader.name == name) {
+            return &reader;
+        }
+    }
+    return nullptr;
+}
+
+bool TokenMatches(std::string_view given, std::string_view token) {
+    if (token.empty()) {
+        return false;
+    }
+    unsigned difference = given.size() == token.size() ? 0 : 1;
+    for (std::size_t i = 0; i < given.size(); ++i) {
+        difference |=
+            static_cast<unsigned char>(given[i]) ^ static_cast<unsigned char>(token[i % token.size()]);
+    }
+    return difference == 0;
+}
+
+}  // namespace zendrik::daemon

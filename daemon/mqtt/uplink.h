@@ -1,0 +1,126 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "daemon/common/backoff.h"
+#include "daemon/config/config.h"
+#include "daemon/loop/event_loop.h"
+#include "daemon/common/histogram.h"
+#include "daemon/mqtt/mqtt_client.h"
+#include "daemon/mqtt/publish_latency.h"
+#include "daemon/store/spool.h"
+
+namespace zendrik::daemon {
+
+// The site's side of the broker: one MQTT connection on the loop (its socket an I/O source, its
+// keep-alive, connect time-out and reconnect back-off timers), the spool sent oldest first with
+// at most a window of messages unacknowledged, and the messages outside the spool (statuses). A
+// connection ends in one place, however it ended: what was handed over is returned to the spool,
+// the window is emptied and the next attempt waits for the back-off, which starts again from its
+// first step only once a connection has carried a message of the spool (or lasted as long as the
+// longest back-off), never at the CONNACK alone.
+class Uplink {
+  public:
+    class Listener {
+      public:
+        virtual ~Listener() = default;
+        // Accepted by the broker: the statuses go out now.
+        virtual void OnUplinkConnected() = 0;
+        // Refused by the broker or TLS: trying again would not help.
+        virtual void OnUplinkRefused() = 0;
+        // The connection's state changed.
+        virtual void OnUplinkStateChanged() = 0;
+        // The broker acknowledged messages.
+        virtual void OnUplinkAcknowledged() = 0;
+    };
+
+    Uplink(EventLoop& loop, const MqttConfig& config, std::string willTopic, std::string willPayload,
+           Spool& spool, Listener& listener);
+
+    // What can be checked before the first connection (the TLS CA file): empty when fine.
+    std::optional<std::string> CheckSetup() { return mqtt_.CheckSetup(); }
+    // The first attempt, at once.
+    void Start();
+    // Sends DISCONNECT (the broker then keeps the will to itself) and tries no more.
+    void Close();
+
+    // A message outside the spool, QoS 1, sent at once when connected (false otherwise, or when
+    // the client would not take it: then the connection counts as lost). `acknowledged` runs
+    // when the broker has it, never after the connection it went out on was lost.
+    bool Publish(const std::string& topic, const std::string& payload, bool retain,
+                 std::function<void()> acknowledged = {});
+    // A reply outside the spool (QoS 1, not retained), with the request's Correlation Data when
+    // it came with one; false when not connected.
+    bool PublishReply(const std::string& topic, const std::string& payload,
+                      const std::optional<std::string>& correlation);
+    // From the next connection on (and on every one after it, all MQTT 5 then), `filter` is
+    // subscribed and what arrives on it goes to `handler`.
+    void Subscribe(std::string filter, std::function<void(const IncomingMessage&)> handler);
+    // Hands stored messages to the client, oldest first, up to the window.
+    void Pump();
+    // A message was stored: the time from now to its acknowledgement is observed.
+    void NoteStored(const std::string& reader, uint64_t seq) {
+        latency_.Stored(reader, seq, PublishLatency::Clock::now());
+    }
+
+    MqttState state() const { return mqtt_.state(); }
+    bool connected() const { return mqtt_.state() == MqttState::kConnected; }
+    const Histogram& publishSeconds() const { return latency_.histogram(); }
+
+  private:
+    struct InFlight {
+        int64_t row = 0;
+        std::string reader;
+        uint64_t seq = 0;
+    };
+
+    void Connect();
+    // After every call into the client: its socket watched, acknowledgements taken, a change of
+    // state handled.
+    void AfterClientCall();
+    void Watch();
+    void TakeAcknowledgements();
+    void TakeMessages();
+    void OnStateChange(MqttState before, MqttState now);
+    // The one path for a connection that ended.
+    void Lost();
+    // A connection lost with rows in flight: the oldest of them is the one the broker may have
+    // refused. Refused on two connections in a row, it goes to the dead-letter table.
+    void NoteRefusal();
+    void MoveRefusedRow();
+    void Proven();
+
+    EventLoop& loop_;
+    MqttConfig config_;
+    Spool& spool_;
+    Listener& listener_;
+    MqttClient mqtt_;
+    MqttState lastState_ = MqttState::kDown;
+    Backoff backoff_;
+    bool carried_ = false;  // the current connection has had a message acknowledged
+    bool closed_ = false;
+    // Rows in flight at most: one at the start and after a connection lost with rows in flight,
+    // doubled by each acknowledgement up to the full window.
+    std::size_t window_ = 1;
+    int64_t suspect_ = 0;  // the row that was oldest in flight when the last connection was lost
+    unsigned suspectRefusals_ = 0;
+    std::unordered_map<int, InFlight> inFlight_;                        // message id -> spool row
+    std::unordered_map<int, std::function<void()>> acknowledgedCalls_;  // message id -> call
+    PublishLatency latency_;
+    std::string subscription_;
+    std::function<void(const IncomingMessage&)> onMessage_;
+    EventSource socketWatch_;
+    int watchedSocket_ = -1;
+    Timer reconnect_;
+    Timer connectDeadline_;
+    Timer proving_;
+    Timer housekeeping_;
+};
+
+}  // namespace zendrik::daemon

@@ -1,0 +1,220 @@
+#include "daemon/readers/desired_settings.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "daemon/readers/session_source.h"
+
+namespace zendrik::daemon {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// A new Wiegand format sets the output length to its own byte count unless a length is written
+// with it: a declared length goes along whenever the format is written.
+constexpr const char* kWiegandFormat = "wiegand-format";
+constexpr const char* kOutputLength = "output-length";
+constexpr std::size_t kIntegerDigitsMax = 19;  // what an int64_t holds
+
+Json ParsedObject(const char* text) {
+    Json json = Json::parse(text, nullptr, false);
+    return json.is_object() ? json : Json::object();
+}
+
+// An integer of the file as a number again, everything else as the text it was.
+Json ValueJson(const std::string& value) {
+    const bool integer = !value.empty() && value.size() < kIntegerDigitsMax &&
+                         std::all_of(value.begin() + (value.front() == '-' ? 1 : 0), value.end(),
+                                     [](char c) { return c >= '0' && c <= '9'; }) &&
+                         value != "-";
+    return integer ? Json(std::stoll(value)) : Json(value);
+}
+
+}  // namespace
+
+const char* SettingsStateWords(SettingsState state) {
+    switch (state) {
+        case SettingsState::kUnmanaged:
+            return "unmanaged";
+        case SettingsState::kInSync:
+            return "in-sync";
+        case SettingsState::kDrifted:
+            return "drifted";
+        case SettingsState::kApplying:
+            return "applying";
+    }
+    return "unmanaged";
+}
+
+std::string CompletionWords(const zendrik_event& completed) {
+    const std::size_t length = strnlen(completed.message, sizeof completed.message);
+    return length > 0 ? std::string(completed.message, length) : ResultWords(completed.result);
+}
+
+DesiredSettings::DesiredSettings(const ReaderConfig& config, EventLoop& loop, Reader& reader)
+    : declared_(config.settings),
+      checkSeconds_(config.settingsCheckS),
+      enforce_(config.settingsEnforce),
+      reader_(reader),
+      state_(config.settingsManaged ? SettingsState::kApplying : SettingsState::kUnmanaged) {
+    if (managed() && checkSeconds_ > 0) {
+        timer_ = loop.AddTimer([this] { Check(); });
+    }
+}
+
+void DesiredSettings::Check() {
+    if (!managed() || stopped_) {
+        return;
+    }
+    if (timer_.valid()) {
+        timer_.ArmIn(std::chrono::seconds{checkSeconds_});
+    }
+    if (comparing_) {
+        again_ = true;
+        return;
+    }
+    if (declared_.empty()) {
+        SetState(SettingsState::kInSync);
+        return;
+    }
+    comparing_ = true;
+    const auto queued = reader_.Request(ReaderRequest{ZENDRIK_REQUEST_PLAN_CHANGE, Assignments()},
+                                        [this](const zendrik_event& completed) { OnCompared(completed); });
+    if (queued) {
+        comparing_ = false;  // the reader is not open: the next connection compares
+    }
+}
+
+void DesiredSettings::Stop() {
+    stopped_ = true;
+    if (timer_.valid()) {
+        timer_.Disarm();
+    }
+}
+
+void DesiredSettings::OnCompared(const zendrik_event& completed) {
+    if (stopped_) {
+        return;  // the reader is being closed: nothing is reported of it any more
+    }
+    if (completed.result != ZENDRIK_OK) {
+        // A reader out of reach is compared again when its link is back.
+        if (zendrik_result_kind(completed.result) != ZENDRIK_RESULT_KIND_TRANSPORT) {
+            Fail(CompletionWords(completed));
+        }
+        Finish();
+        return;
+    }
+    const Json differences = ParsedObject(completed.json);
+    if (differences.empty()) {
+        drift_ = nullptr;
+        lastReported_.clear();
+        SetState(SettingsState::kInSync);
+        Finish();
+        return;
+    }
+    const std::string text = differences.dump();
+    // Reported once while it stays the same, unless it is written back (then at every finding).
+    if (enforce_ || text != lastReported_) {
+        reader_.Emit(kSettingsDriftEvent, Json{{"differences", differences}});
+        lastReported_ = text;
+    }
+    drift_ = differences;
+    if (!enforce_) {
+        SetState(SettingsState::kDrifted);
+        Finish();
+        return;
+    }
+    Write(differences);
+}
+
+void DesiredSettings::Write(const Json& differences) {
+    SetState(SettingsState::kApplying);
+    std::vector<std::string> assignments;
+    Json written = Json::object();
+    const bool formatWritten = differences.contains(kWiegandFormat);
+    for (const DeclaredSetting& setting : declared_) {
+        const bool differs = differences.contains(setting.name);
+        if (differs || (formatWritten && setting.name == kOutputLength)) {
+            assignments.push_back(setting.Assignment());
+        }
+        if (differs) {
+            written[setting.name] = differences[setting.name]["want"];
+        }
+    }
+    const auto queued =
+        reader_.Request(ReaderRequest{ZENDRIK_REQUEST_CONFIGURE, assignments},
+                        [this, written](const zendrik_event& completed) { OnWritten(completed, written); });
+    if (queued) {
+        Fail("cannot queue the write: " + ResultWords(*queued));
+        Finish();
+    }
+}
+
+void DesiredSettings::OnWritten(const zendrik_event& completed, const Json& written) {
+    if (stopped_) {
+        return;
+    }
+    if (completed.result == ZENDRIK_OK) {
+        reader_.Emit(kSettingsAppliedEvent, Json{{"written", written}});
+        drift_ = nullptr;
+        lastReported_.clear();
+        SetState(SettingsState::kInSync);
+    } else {
+        Fail(CompletionWords(completed));
+    }
+    Finish();
+}
+
+void DesiredSettings::Fail(const std::string& words) {
+    if (words != lastReported_) {
+        reader_.Emit(kSettingsFailedEvent, Json{{"error", words}});
+        lastReported_ = words;
+    }
+    SetState(SettingsState::kDrifted);
+}
+
+void DesiredSettings::SetState(SettingsState state) {
+    if (state != state_) {
+        state_ = state;
+        reader_.SettingsChanged();
+    }
+}
+
+void DesiredSettings::Finish() {
+    comparing_ = false;
+    if (again_) {
+        again_ = false;
+        Check();
+    }
+}
+
+std::string DesiredSettings::driftJson() const {
+    return state_ == SettingsState::kDrifted && drift_.is_object() ? drift_.dump() : std::string();
+}
+
+bool DesiredSettings::Declares(const std::string& name) const {
+    return std::any_of(declared_.begin(), declared_.end(),
+                       [&](const DeclaredSetting& setting) { return setting.name == name; });
+}
+
+std::vector<std::string> DesiredSettings::Assignments() const {
+    std::vector<std::string> assignments;
+    for (const DeclaredSetting& setting : declared_) {
+        assignments.push_back(setting.Assignment());
+    }
+    return assignments;
+}
+
+std::string DesiredSettings::DeclaredJson() const {
+    if (!managed()) {
+        return {};
+    }
+    Json json = Json::object();
+    for (const DeclaredSetting& setting : declared_) {
+        json[setting.name] = ValueJson(setting.value);
+    }
+    return json.dump();
+}
+
+}  // namespace zendrik::daemon

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "daemon/config/config.h"
+#include "daemon/loop/event_loop.h"
+#include "daemon/readers/reader_source.h"
+
+namespace zendrik::daemon {
+
+// The daemon's own events about a reader's settings, on its events topic in its own seq.
+inline constexpr std::string_view kSettingsDriftEvent = "settings-drift";
+inline constexpr std::string_view kSettingsAppliedEvent = "settings-applied";
+inline constexpr std::string_view kSettingsFailedEvent = "settings-failed";
+
+enum class SettingsState {
+    kUnmanaged,  // no [reader.settings]
+    kInSync,
+    kDrifted,   // a difference is reported only, or writing it failed
+    kApplying,  // being compared or written (also before the first comparison)
+};
+
+// "unmanaged", "in-sync", "drifted", "applying", as the status writes it.
+const char* SettingsStateWords(SettingsState state);
+
+// Keeps one reader at the settings its [reader.settings] declares: compares them when asked (on
+// connecting, when the link is back, after a factory default) and every settings_check_s, reports
+// a difference once it is found, and with enforce on writes the values that differ (the library
+// writes them in the tool's order and reads them back). A reader whose settings match is never
+// written. Everything goes through the reader's request queue and so never waits on the loop.
+class DesiredSettings {
+  public:
+    // What it needs of its reader.
+    class Reader {
+      public:
+        virtual ~Reader() = default;
+        using Completion = std::function<void(const zendrik_event& completed)>;
+        // Queues a request; its completion is called on the loop. The result code when nothing
+        // was queued (then `done` is never called).
+        virtual std::optional<int32_t> Request(ReaderRequest request, Completion done) = 0;
+        // An event of the daemon's own for the reader's events topic, with these fields after
+        // "event", "reader", "seq" and "time".
+        virtual void Emit(std::string_view kind, nlohmann::ordered_json fields) = 0;
+        virtual void SettingsChanged() = 0;
+    };
+
+    DesiredSettings(const ReaderConfig& config, EventLoop& loop, Reader& reader);
+
+    // Compares now (or once more when the comparison under way has ended), and every
+    // settings_check_s from then on.
+    void Check();
+    // No comparison from now on.
+    void Stop();
+
+    SettingsState state() const { return state_; }
+    bool managed() const { return state_ != SettingsState::kUnmanaged; }
+    // While drifted, the differences: {"power":{"want":26,"have":33}}; empty otherwise.
+    std::string driftJson() const;
+    // Whether the file declares the setting (set-settings refuses to change it).
+    bool Declares(const std::string& name) const;
+    // The declared settings as "NAME=VALUE", in the file's order.
+    std::vector<std::string> Assignments() const;
+    // [reader.settings] as a JSON object of the values as the file gives them; empty when unmanaged.
+    std::string DeclaredJson() const;
+
+  private:
+    void OnCompared(const zendrik_event& completed);
+    void Write(const nlohmann::ordered_json& differences);
+    void OnWritten(const zendrik_event& completed, const nlohmann::ordered_json& written);
+    void Fail(const std::string& words);
+    void SetState(SettingsState state);
+    void Finish();
+
+    std::vector<DeclaredSetting> declared_;
+    uint32_t checkSeconds_;
+    bool enforce_;
+    Reader& reader_;
+    Timer timer_;
+    SettingsState state_;
+    nlohmann::ordered_json drift_;  // the differences while drifted, or null
+    std::string lastReported_;      // the differences or failure last given as an event
+    bool comparing_ = false;
+    bool again_ = false;
+    bool stopped_ = false;
+};
+
+// What went wrong with a request, in words: the library's message, or the result's words.
+std::string CompletionWords(const zendrik_event& completed);
+
+}  // namespace zendrik::daemon

@@ -1,0 +1,649 @@
+#include "daemon/site/site.h"
+
+#include <signal.h>
+
+#include <algorithm>
+
+#include "daemon/common/log.h"
+#include "daemon/readers/reader_changes.h"
+
+namespace zendrik::daemon {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Events taken from the readers in one transaction before the loop turns to the broker again: a
+// few of the uplink's windows, so that storing cannot outrun sending by much (a loop that stored
+// sixteen times what it sent delivered almost nothing while its spool grew) and a loop that has
+// fallen behind still answers its other descriptors soon, yet enough that a burst arriving on a
+// full disk is stored whole, making room by the oldest rows, rather than piece by piece.
+constexpr std::size_t kEventsPerBurst = 1024;
+// Events taken from a reader's handle at once: one lock of its queue for all of them.
+constexpr std::size_t kEventsPerTake = 64;
+// On SIGTERM: time to send what is spooled, then to have the "offline" statuses acknowledged.
+constexpr milliseconds kFlushTime{3000};
+constexpr milliseconds kOfflineAckTime{1000};
+// The store runs after the readers' descriptors (priority -1) and beside the broker's socket.
+constexpr int64_t kStorePriority = 0;
+// Events that come within this time of each other go into one commit: each commit writes every
+// page it touched again, so a commit per reader's round would wear flash storage out many times
+// faster than the messages themselves.
+constexpr milliseconds kStoreGroupWindow{40};
+// systemd's STATUS= line follows the site at most this often: two hundred readers coming online
+// at once are one line, not two hundred.
+constexpr milliseconds kStatusLinePause{1000};
+
+std::string Joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
+}
+
+std::vector<std::string> NamesOf(const std::vector<ReaderConfig>& readers) {
+    std::vector<std::string> names;
+    for (const ReaderConfig& reader : readers) {
+        names.push_back(reader.name);
+    }
+    return names;
+}
+
+std::string Describe(const ReaderChanges& changes) {
+    if (changes.empty()) {
+        return "no reader changed";
+    }
+    std::vector<std::string> parts;
+    if (!changes.added.empty()) {
+        parts.push_back("added " + Joined(NamesOf(changes.added)));
+    }
+    if (!changes.removed.empty()) {
+        parts.push_back("removed " + Joined(changes.removed));
+    }
+    if (!changes.changed.empty()) {
+        parts.push_back("reopened " + Joined(NamesOf(changes.changed)));
+    }
+    return Joined(parts);
+}
+
+}  // namespace
+
+LossMessage SpoolLostMessages(const Topics& topics) {
+    return [topics](const SpoolLoss& loss, uint64_t seq) {
+        return std::make_pair(topics.Events(loss.reader),
+                              SpoolLostJson(loss.reader, seq, UnixNowMs(), loss.missingFrom, loss.missingTo));
+    };
+}
+
+Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, Spool& spool,
+           Notifier& notifier, ConfigLoader reload)
+    : config_(std::move(config)),
+      topics_(config_.mqtt.topicPrefix, config_.site),
+      makeSource_(std::move(makeSource)),
+      render_(std::move(render)),
+      spool_(spool),
+      notifier_(notifier),
+      reload_(std::move(reload)),
+      uplink_(loop_, config_.mqtt, topics_.SiteStatus(), SiteOfflineJson(), spool, *this),
+      retained_(config_.spool.path + ".statuses"),
+      takeBuffer_(kEventsPerTake),
+      offLoop_(loop_),
+      commands_(config_.control.commands, [this](const std::string& name) { return FindReader(name); }) {
+    if (config_.control.commands != CommandPolicy::kOff) {
+        channel_ =
+            std::make_unique<CommandChannel>(topics_, commands_,
+                                             [this](const std::string& topic, const std::string& payload,
+                                                    const std::optional<std::string>& correlation) {
+                                                 return uplink_.PublishReply(topic, payload, correlation);
+                                             });
+        uplink_.Subscribe(topics_.AllCommands(), [this](const IncomingMessage& message) {
+            if (stage_ == Stage::kRunning) {
+                channel_->OnMessage(message);
+            }
+        });
+    }
+    store_ = loop_.AddDeferred(kStorePriority, [this] { StoreEvents(); });
+    storeGroup_ = loop_.AddTimer([this] { store_.Schedule(); });
+    statusTimer_ = loop_.AddTimer([this] {
+        PublishSiteOnline();
+        PublishAllStatuses();
+        statusTimer_.ArmIn(milliseconds{config_.statusIntervalMs});
+    });
+    checkpointTimer_ = loop_.AddTimer([this] {
+        spool_.Checkpoint();
+        checkpointTimer_.ArmIn(milliseconds{config_.spool.checkpointIntervalMs});
+    });
+    flushDeadline_ = loop_.AddTimer([this] {
+        flushTimedOut_ = true;
+        CheckStopProgress();
+    });
+    offlineDeadline_ = loop_.AddTimer([this] {
+        if (stage_ == Stage::kOffline) {
+            Finish();
+        }
+    });
+    statusLine_ = loop_.AddTimer([this] {
+        statusLinePending_ = false;
+        notifier_.Status(StatusLine());
+    });
+}
+
+Site::~Site() = default;
+
+int Site::Run(int stopFd) {
+    if (const auto problem = uplink_.CheckSetup()) {
+        Log("cannot set up MQTT: " + *problem);
+        return kExitFailure;
+    }
+    if (!config_.http.listen.empty()) {
+        try {
+            http_ = std::make_unique<HttpServer>(loop_, config_.http, *this);
+        } catch (const std::runtime_error& error) {
+            Log(error.what());
+            return kExitFailure;
+        }
+    }
+    // The signals are taken before any thread starts, so that every thread inherits their block.
+    for (const int stop : {SIGTERM, SIGINT}) {
+        signals_.push_back(loop_.AddSignal(stop, [this](const signalfd_siginfo&) { BeginStop(kExitOk); }));
+    }
+    signals_.push_back(loop_.AddSignal(SIGHUP, [this](const signalfd_siginfo&) { Reload(); }));
+    if (stopFd >= 0) {
+        stopWatch_ = loop_.AddIo(stopFd, EPOLLIN, [this](uint32_t) {
+            stopWatch_.Enable(false);
+            BeginStop(kExitOk);
+        });
+    }
+    loop_.EnableWatchdog();
+    startedMs_ = UnixNowMs();
+    notifier_.Status("opening " + std::to_string(config_.readers.size()) + " readers");
+    for (const std::string& name : retained_.names()) {
+        const bool configured = std::any_of(config_.readers.begin(), config_.readers.end(),
+                                            [&](const ReaderConfig& reader) { return reader.name == name; });
+        if (!configured) {
+            clearsPending_.insert(name);
+        }
+    }
+    SaveRetainedNames();
+    for (const ReaderConfig& reader : config_.readers) {
+        readers_.push_back(StartReader(reader));
+    }
+    uplink_.Start();
+    statusTimer_.ArmIn(milliseconds{config_.statusIntervalMs});
+    checkpointTimer_.ArmIn(milliseconds{config_.spool.checkpointIntervalMs});
+    return loop_.Run();
+}
+
+std::unique_ptr<ReaderRuntime> Site::StartReader(const ReaderConfig& config) {
+    clearsPending_.erase(config.name);
+    ReaderRuntime::Owner& owner = *this;
+    auto reader = std::make_unique<ReaderRuntime>(config, makeSource_(config), loop_, offLoop_, owner);
+    reader->Open();
+    return reader;
+}
+
+ReaderRuntime* Site::FindReader(const std::string& name) const {
+    const auto found = std::find_if(readers_.begin(), readers_.end(),
+                                    [&](const auto& reader) { return reader->name() == name; });
+    return found == readers_.end() ? nullptr : found->get();
+}
+
+void Site::OnOpened(ReaderRuntime& reader) {
+    const bool configured = std::any_of(readers_.begin(), readers_.end(),
+                                        [&](const auto& running) { return running.get() == &reader; });
+    if (reader.phase() == ReaderRuntime::Phase::kFailed && !ready_ && configured) {
+        // A reader that cannot be set up at all at the start is a configuration to fix.
+        BeginStop(kExitFailure);
+        return;
+    }
+    CheckReady();
+}
+
+void Site::CheckReady() {
+    if (ready_ || stage_ != Stage::kRunning) {
+        return;
+    }
+    const bool opening = std::any_of(readers_.begin(), readers_.end(), [](const auto& reader) {
+        return reader->phase() == ReaderRuntime::Phase::kOpening;
+    });
+    if (opening) {
+        return;
+    }
+    ready_ = true;
+    notifier_.Ready(StatusLine());
+    Log("reading " + std::to_string(readers_.size()) + " readers of site " + config_.site + " into " +
+        config_.spool.path + ", publishing to " + config_.mqtt.host + ":" +
+        std::to_string(config_.mqtt.port) +
+        (http_ ? ", serving HTTP on port " + std::to_string(http_->port()) : ""));
+}
+
+void Site::OnEventsQueued(ReaderRuntime& reader) {
+    if (std::find(storePending_.begin(), storePending_.end(), &reader) == storePending_.end()) {
+        storePending_.push_back(&reader);
+    }
+    if (!storeGroup_.armed()) {
+        storeGroup_.ArmIn(kStoreGroupWindow);
+    }
+}
+
+StoreContext Site::Context() {
+    storedEvents_.clear();
+    return StoreContext{topics_, render_,
+                        [this](StoredEvent event) {
+                            uplink_.NoteStored(event.reader, event.seq);
+                            if (http_) {
+                                storedEvents_.push_back(std::move(event));
+                            }
+                        },
+                        takeBuffer_};
+}
+
+void Site::CommitBurst(Spool::Burst& burst) {
+    if (burst.added() == 0) {
+        return;
+    }
+    const bool wasWritable = spool_.writable();
+    if (!burst.Commit()) {
+        if (wasWritable) {
+            Log("the spool's disk is full: the oldest messages are dropped to make room, and what cannot "
+                "be stored is published straight away while the broker is connected");
+            unstoredSent_ = unstoredLost_ = 0;
+            UpdateStatusLine();
+        }
+        // Their numbers are given and never given again: sent now or counted as lost.
+        for (const SpooledMessage& message : burst.unstored()) {
+            if (uplink_.Publish(message.topic, message.payload, false)) {
+                ++unstoredSent_;
+            } else {
+                spool_.CountLost(message.reader, 1);
+                ++unstoredLost_;
+            }
+        }
+    } else if (!wasWritable) {
+        Log("the spool stores again; while its disk was full " + std::to_string(unstoredSent_) +
+            " messages were published without being stored and " + std::to_string(unstoredLost_) +
+            " were lost (counted as dropped)");
+        UpdateStatusLine();
+    }
+    PublishStored();
+}
+
+// Only what is committed goes out: a number the stream gave is never given again.
+void Site::PublishStored() {
+    for (const StoredEvent& event : storedEvents_) {
+        http_->PublishEvent(event.reader, event.seq, event.kind, event.payload);
+    }
+    storedEvents_.clear();
+}
+
+void Site::StoreEvents() {
+    const StoreContext context = Context();
+    std::vector<ReaderRuntime*> taken;
+    std::vector<ReaderRuntime*> stillQueued;
+    {
+        // The burst's transaction ends here, committed or (empty) not, before anything below
+        // uses the spool.
+        Spool::Burst burst = spool_.Begin();
+        for (ReaderRuntime* reader : storePending_) {
+            if (burst.added() >= kEventsPerBurst) {
+                stillQueued.push_back(reader);
+                continue;
+            }
+            taken.push_back(reader);
+            if (!reader->TakeEvents(burst, context, kEventsPerBurst)) {
+                stillQueued.push_back(reader);
+            }
+        }
+        CommitBurst(burst);
+    }
+    storePending_ = stillQueued;
+    for (ReaderRuntime* reader : taken) {
+        if (std::find(stillQueued.begin(), stillQueued.end(), reader) == stillQueued.end()) {
+            reader->WatchAgain();
+        }
+        reader->AfterCommit();
+    }
+    if (!storePending_.empty()) {
+        store_.Schedule();
+    }
+    uplink_.Pump();
+}
+
+void Site::StoreAll(ReaderRuntime& reader) {
+    const StoreContext context = Context();
+    storePending_.erase(std::remove(storePending_.begin(), storePending_.end(), &reader),
+                        storePending_.end());
+    bool drained = false;
+    while (!drained) {
+        {
+            Spool::Burst burst = spool_.Begin();
+            drained = reader.TakeEvents(burst, context, kEventsPerBurst);
+            CommitBurst(burst);
+        }
+        reader.AfterCommit();
+    }
+    uplink_.Pump();
+}
+
+void Site::OnStatusChanged(ReaderRuntime& reader) {
+    PublishStatus(reader);
+    UpdateStatusLine();
+}
+
+void Site::OnStopped(ReaderRuntime& reader) {
+    StoreAll(reader);
+    reader.Close();
+}
+
+void Site::OnClosed(ReaderRuntime& reader) {
+    // Called from the reader's own last step: it may be destroyed here, and nothing of it runs after.
+    storePending_.erase(std::remove(storePending_.begin(), storePending_.end(), &reader),
+                        storePending_.end());
+    const auto retired = std::find_if(retiring_.begin(), retiring_.end(),
+                                      [&](const Retiring& entry) { return entry.runtime.get() == &reader; });
+    if (retired != retiring_.end()) {
+        Retiring entry = std::move(*retired);
+        retiring_.erase(retired);
+        if (!entry.successor) {
+            ClearStatus(entry.runtime->name());
+        } else if (stage_ == Stage::kRunning) {
+            readers_.push_back(StartReader(*entry.successor));
+            OrderReaders();
+        }
+        SaveRetainedNames();
+    }
+    if (stage_ != Stage::kRunning) {
+        CheckStopProgress();
+    }
+}
+
+void Site::Retire(const std::string& name, std::optional<ReaderConfig> successor) {
+    const auto running = std::find_if(readers_.begin(), readers_.end(),
+                                      [&](const auto& reader) { return reader->name() == name; });
+    if (running == readers_.end()) {
+        // Already closing after an earlier reload: what follows it is what changes.
+        for (Retiring& entry : retiring_) {
+            if (entry.runtime->name() == name) {
+                entry.successor = std::move(successor);
+            }
+        }
+        return;
+    }
+    retiring_.push_back(Retiring{std::move(*running), std::move(successor)});
+    readers_.erase(running);
+    retiring_.back().runtime->Stop();
+}
+
+void Site::Reload() {
+    if (stage_ != Stage::kRunning || !reload_) {
+        return;
+    }
+    DaemonConfig next;
+    try {
+        next = reload_();
+    } catch (const ConfigError& error) {
+        Log(std::string(error.what()) + "; the configuration was not reloaded, the running one stays");
+        return;
+    }
+    if (next.site != config_.site || !(next.mqtt == config_.mqtt) || !(next.spool == config_.spool) ||
+        !(next.http == config_.http) || !(next.control == config_.control)) {
+        Log("changes to the site, [mqtt], [spool], [http] or [control] take effect at the next start");
+    }
+    const ReaderChanges changes = CompareReaders(config_.readers, next.readers);
+    config_.readers = next.readers;
+    if (next.statusIntervalMs != config_.statusIntervalMs) {
+        config_.statusIntervalMs = next.statusIntervalMs;
+        statusTimer_.ArmIn(milliseconds{config_.statusIntervalMs});
+    }
+    for (const std::string& name : changes.removed) {
+        Retire(name, std::nullopt);
+    }
+    for (const ReaderConfig& reader : changes.changed) {
+        Retire(reader.name, reader);
+    }
+    for (const ReaderConfig& reader : changes.added) {
+        const auto closing = std::find_if(retiring_.begin(), retiring_.end(), [&](const Retiring& entry) {
+            return entry.runtime->name() == reader.name;
+        });
+        if (closing != retiring_.end()) {
+            closing->successor = reader;  // opened once the one of the same name has closed
+        } else {
+            readers_.push_back(StartReader(reader));
+        }
+    }
+    OrderReaders();
+    SaveRetainedNames();
+    PublishSiteOnline();
+    Log("configuration reloaded: " + Describe(changes));
+}
+
+void Site::OrderReaders() {
+    const auto position = [&](const ReaderRuntime& reader) {
+        const auto found =
+            std::find_if(config_.readers.begin(), config_.readers.end(),
+                         [&](const ReaderConfig& wanted) { return wanted.name == reader.name(); });
+        return found - config_.readers.begin();
+    };
+    std::stable_sort(readers_.begin(), readers_.end(),
+                     [&](const auto& a, const auto& b) { return position(*a) < position(*b); });
+}
+
+bool Site::PublishStatus(ReaderRuntime& reader, bool offline, std::function<void()> acknowledged) {
+    ReaderStatus status = reader.StatusNow(spool_.counts(reader.name()));
+    status.offline = offline;
+    return uplink_.Publish(topics_.ReaderStatus(reader.name()), ReaderStatusJson(status), true,
+                           std::move(acknowledged));
+}
+
+void Site::PublishAllStatuses() {
+    for (const auto& reader : readers_) {
+        if (reader->statusKnown()) {
+            PublishStatus(*reader);
+        }
+    }
+}
+
+void Site::PublishSiteOnline() {
+    uplink_.Publish(topics_.SiteStatus(), SiteOnlineJson(UnixNowMs(), startedMs_, config_.readers.size()),
+                    true);
+}
+
+void Site::ClearStatus(const std::string& name) {
+    clearsPending_.insert(name);
+    SaveRetainedNames();
+    SendClear(name);
+}
+
+// An empty retained message removes the retained status from the broker.
+void Site::SendClear(const std::string& name) {
+    uplink_.Publish(topics_.ReaderStatus(name), "", true, [this, name] {
+        clearsPending_.erase(name);
+        SaveRetainedNames();
+        Log("reader " + name + " is no longer configured: its status was cleared");
+    });
+}
+
+void Site::SaveRetainedNames() {
+    std::set<std::string> names(clearsPending_);
+    for (const ReaderConfig& reader : config_.readers) {
+        names.insert(reader.name);
+    }
+    for (const Retiring& entry : retiring_) {
+        names.insert(entry.runtime->name());
+    }
+    if (const auto problem = retained_.Save(names)) {
+        Log(*problem);
+    }
+}
+
+void Site::OnUplinkConnected() {
+    PublishSiteOnline();
+    PublishAllStatuses();
+    for (const std::string& name : std::set<std::string>(clearsPending_)) {
+        SendClear(name);
+    }
+}
+
+void Site::OnUplinkRefused() {
+    BeginStop(kExitBrokerRefused);
+}
+
+void Site::OnUplinkStateChanged() {
+    UpdateStatusLine();
+    if (stage_ == Stage::kFlushing || (stage_ == Stage::kOffline && !uplink_.connected())) {
+        CheckStopProgress();
+    }
+}
+
+void Site::OnUplinkAcknowledged() {
+    if (stage_ == Stage::kFlushing) {
+        CheckStopProgress();
+    }
+}
+
+void Site::BeginStop(int exitCode) {
+    if (stage_ != Stage::kRunning) {
+        return;
+    }
+    stage_ = Stage::kStoppingReaders;
+    exitCode_ = exitCode;
+    notifier_.Stopping(StatusLine());
+    statusTimer_.Disarm();
+    // All at once: each stop waits for its reader's round to end.
+    for (const auto& reader : readers_) {
+        reader->Stop();
+    }
+    for (const Retiring& entry : retiring_) {
+        entry.runtime->Stop();
+    }
+    CheckStopProgress();
+}
+
+bool Site::AllReadersClosing() const {
+    const auto closing = [](const ReaderRuntime& reader) {
+        return reader.phase() == ReaderRuntime::Phase::kClosing ||
+               reader.phase() == ReaderRuntime::Phase::kClosed;
+    };
+    return std::all_of(readers_.begin(), readers_.end(),
+                       [&](const auto& reader) { return closing(*reader); }) &&
+           std::all_of(retiring_.begin(), retiring_.end(),
+                       [&](const Retiring& entry) { return closing(*entry.runtime); });
+}
+
+bool Site::AllReadersClosed() const {
+    return retiring_.empty() && std::all_of(readers_.begin(), readers_.end(), [](const auto& reader) {
+               return reader->phase() == ReaderRuntime::Phase::kClosed;
+           });
+}
+
+void Site::CheckStopProgress() {
+    if (stage_ == Stage::kStoppingReaders) {
+        if (!AllReadersClosing()) {
+            return;
+        }
+        stage_ = Stage::kFlushing;
+        flushDeadline_.ArmIn(kFlushTime);
+    }
+    if (stage_ == Stage::kFlushing) {
+        const bool sending = exitCode_ == kExitOk && uplink_.connected() && spool_.size() > 0;
+        if (sending && !flushTimedOut_) {
+            return;
+        }
+        flushDeadline_.Disarm();
+        PublishOffline();
+        return;
+    }
+    if (stage_ == Stage::kOffline && !uplink_.connected()) {
+        Finish();
+        return;
+    }
+    if (stage_ == Stage::kFinishing && AllReadersClosed()) {
+        loop_.Exit(exitCode_);
+    }
+}
+
+void Site::PublishOffline() {
+    stage_ = Stage::kOffline;
+    if (!uplink_.connected()) {
+        Finish();
+        return;
+    }
+    offlineAwaited_ = 0;
+    const auto acknowledged = [this] {
+        if (offlineAwaited_ > 0 && --offlineAwaited_ == 0 && stage_ == Stage::kOffline) {
+            Finish();
+        }
+    };
+    for (const auto& reader : readers_) {
+        offlineAwaited_ += PublishStatus(*reader, true, acknowledged) ? 1 : 0;
+    }
+    offlineAwaited_ += uplink_.Publish(topics_.SiteStatus(), SiteOfflineJson(), true, acknowledged) ? 1 : 0;
+    if (offlineAwaited_ == 0 || !uplink_.connected()) {
+        Finish();
+        return;
+    }
+    offlineDeadline_.ArmIn(kOfflineAckTime);
+}
+
+void Site::Finish() {
+    stage_ = Stage::kFinishing;
+    offlineDeadline_.Disarm();
+    uplink_.Close();
+    spool_.Checkpoint();
+    Log("stopped; " + std::to_string(spool_.size()) + " messages stay in the spool");
+    CheckStopProgress();
+}
+
+void Site::UpdateStatusLine() {
+    if (!statusLinePending_) {
+        statusLinePending_ = true;
+        statusLine_.ArmIn(kStatusLinePause);
+    }
+}
+
+std::string Site::StatusLine() const {
+    const std::size_t online = static_cast<std::size_t>(
+        std::count_if(readers_.begin(), readers_.end(), [](const auto& reader) { return reader->linkUp(); }));
+    std::string broker;
+    switch (uplink_.state()) {
+        case MqttState::kConnected:
+            broker = "broker connected";
+            break;
+        case MqttState::kConnecting:
+            broker = "connecting to the broker";
+            break;
+        case MqttState::kRefused:
+            broker = "refused by the broker";
+            break;
+        case MqttState::kDown:
+            broker = "broker unreachable";
+            break;
+    }
+    return broker + ", " + std::to_string(online) + "/" + std::to_string(readers_.size()) +
+           " readers online, " + std::to_string(spool_.size()) + " spooled" +
+           (spool_.writable() ? "" : ", spool disk full");
+}
+
+SiteSnapshot Site::Snapshot() const {
+    SiteSnapshot snapshot;
+    snapshot.site = config_.site;
+    snapshot.commands = CommandPolicyWords(config_.control.commands);
+    const bool offline = stage_ == Stage::kOffline || stage_ == Stage::kFinishing;
+    snapshot.mqttConnected = uplink_.connected();
+    snapshot.spoolMessages = spool_.size();
+    snapshot.spoolWritable = spool_.writable();
+    snapshot.publishSeconds = uplink_.publishSeconds();
+    snapshot.loopStallSeconds = loop_.stallSeconds();
+    snapshot.longestLoopStallSeconds = loop_.longestStallSeconds();
+    for (const auto& reader : readers_) {
+        snapshot.readers.push_back(reader->Snapshot(spool_.counts(reader->name()), offline));
+    }
+    return snapshot;
+}
+
+void Site::RunCommand(const std::string& reader, const std::string& command, const std::string& argsJson,
+                      std::function<void(const CommandOutcome&)> done) {
+    commands_.Run(reader, command, argsJson, std::move(done));
+}
+
+}  // namespace zendrik::daemon

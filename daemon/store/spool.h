@@ -1,0 +1,183 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <limits>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "daemon/store/file_lock.h"
+#include "daemon/store/sequence_file.h"
+#include "daemon/store/spool_error.h"
+#include "daemon/store/sqlite.h"
+
+namespace zendrik::daemon {
+
+struct SpooledMessage {
+    int64_t id = 0;  // the row: oldest first
+    std::string reader;
+    uint64_t seq = 0;
+    std::string topic;
+    std::string payload;
+};
+
+struct ReaderCounts {
+    uint64_t spooled = 0;
+    uint64_t dropped = 0;    // lost for good: a full spool, a disk without room, a damaged file
+    uint64_t dead = 0;       // moved to the dead-letter table: the broker would not take them
+    bool spoolFull = false;  // the spool as a whole: its disk has no room
+};
+
+// Numbers of one reader that will never be published: the spool that held them was lost.
+struct SpoolLoss {
+    std::string reader;
+    uint64_t missingFrom = 0;
+    uint64_t missingTo = 0;
+};
+
+// The topic and payload of the message that tells consumers of a loss, given its own seq.
+using LossMessage = std::function<std::pair<std::string, std::string>(const SpoolLoss& loss, uint64_t seq)>;
+
+// Every message is stored here before it is published and deleted only when the broker has
+// acknowledged it. Which rows are handed over (given to the MQTT client, not yet acknowledged) is
+// kept in memory only: at start every row counts as stored again, since nothing handed over to a
+// client of an earlier run can still be acknowledged. Acknowledged rows are deleted in batches,
+// a few hundred at a time or after a second: a crash in between sends them once more, which
+// at-least-once delivery allows.
+//
+// Sequence numbers are given per reader when a message is stored and saved with its row, so that
+// a restart goes on from the last stored number; the sequence file beside the spool keeps numbers
+// reserved ahead, so that after a spool that was lost or damaged (or a power failure that took
+// its last commits) numbering goes on above anything that may have been published, and a message
+// made by `lossMessage` tells consumers which numbers never come.
+class Spool {
+  public:
+    // Opens or creates the spool at `path`, locked against a second daemon. A file SQLite finds
+    // corrupt is moved aside and the rows still readable in it are taken over.
+    Spool(const std::string& path, uint64_t maxMessages, LossMessage lossMessage = {});
+    ~Spool();
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+
+    // What opening found worth a log line (a corrupt file moved aside, rows left from before).
+    const std::vector<std::string>& notes() const { return notes_; }
+    // The numbers found lost at opening (each told to consumers by a message in the spool).
+    const std::vector<SpoolLoss>& losses() const { return losses_; }
+
+    // The messages of one turn of the loop, stored in one transaction at Commit(); nothing of it
+    // counts before.
+    class Burst {
+      public:
+        // Gives the message the reader's next sequence number, renders its payload with it and
+        // keeps it for Commit(). Returns the sequence number.
+        uint64_t Add(const std::string& reader, const std::string& topic,
+                     const std::function<std::string(uint64_t seq)>& render);
+        // Stores what was added; a full spool first drops its oldest messages. False when the
+        // disk has no room even after that: the messages not stored are then in unstored(),
+        // their numbers given all the same.
+        bool Commit();
+        std::size_t added() const { return messages_.size(); }
+        std::vector<SpooledMessage>& unstored() { return messages_; }
+
+      private:
+        friend class Spool;
+        explicit Burst(Spool& spool) : spool_(spool) {}
+
+        Spool& spool_;
+        std::vector<SpooledMessage> messages_;
+        std::map<std::string, uint64_t> lastSeq_;
+    };
+    Burst Begin() { return Burst(*this); }
+
+    // Up to `limit` of the oldest stored rows, from now on handed over.
+    std::vector<SpooledMessage> HandOver(std::size_t limit);
+    // The broker acknowledged these rows (rows dropped meanwhile are skipped); they are deleted
+    // with the next batch.
+    void Acknowledge(const std::vector<int64_t>& ids);
+    // Deletes the acknowledged rows now.
+    void FlushAcknowledged();
+    // Every handed-over row is stored again: after a lost connection they are sent anew.
+    void ReturnHandedOver();
+    // Moves a stored row the broker will not take to the dead-letter table. Gives what it was.
+    std::optional<SpooledMessage> MoveToDeadLetter(int64_t id);
+    // Counts messages of `reader` that could be neither stored nor sent.
+    void CountLost(const std::string& reader, uint64_t count);
+    // Moves the write-ahead log into the database, deletes what was acknowledged and takes the
+    // room for a full disk back when there is some.
+    void Checkpoint();
+
+    uint64_t size() const { return rows_; }
+    // False while the disk has no room for what comes in.
+    bool writable() const { return writable_; }
+    ReaderCounts counts(const std::string& reader) const;
+    uint64_t lastSeq(const std::string& reader) const;
+
+  private:
+    struct Salvage;
+    void Prepare();
+    void Migrate(int version);
+    Salvage ReadAside(const std::string& aside);
+    // After a spool lost or damaged: the rows saved taken in, the numbers lost told.
+    void TakeOver(const Salvage& salvage);
+    void LoadState();
+    void InsertAll(std::vector<SpooledMessage>::iterator first, std::vector<SpooledMessage>::iterator last);
+    std::vector<SpooledMessage>::iterator InsertMakingRoom(std::vector<SpooledMessage>::iterator first,
+                                                           std::vector<SpooledMessage>::iterator end);
+    // Deletes up to `count` of the oldest rows, stored ones first and, unless `storedOnly`,
+    // handed-over ones after; gives how many went.
+    uint64_t DropOldest(uint64_t count, bool storedOnly);
+    void DeleteAcknowledged();
+    void ForgetFresh();
+    std::vector<SpooledMessage> HandOverFresh(std::size_t limit);
+    void SaveReader(const std::string& reader);
+    // A commit failed for want of room: the write-ahead log emptied, the oldest stored rows
+    // dropped. False when nothing could be freed.
+    bool MakeRoom(std::size_t wanted);
+    void SetWritable(bool writable);
+    // The room for MakeRoom() taken (again) once the disk has plenty; the spool may grow again.
+    void KeepReserve();
+    // The room for MakeRoom() taken where the disk has it.
+    void TakeReserve();
+    // The room in reserve given up and the write-ahead log moved into the database and cut to
+    // nothing: what deleting rows on a full disk needs.
+    void EmptyLog();
+    // Rare checkpoints while the disk has plenty of room, frequent ones when it is short.
+    void TuneCheckpoints();
+    off_t FreeBytes() const;
+
+    std::string path_;
+    uint64_t maxMessages_;
+    LossMessage lossMessage_;
+    std::unique_ptr<FileLock> lock_;  // on the spool file itself
+    std::unique_ptr<SequenceFile> sequences_;
+    std::unique_ptr<Database> db_;
+    std::vector<std::string> notes_;
+    std::vector<SpoolLoss> losses_;
+    std::map<std::string, uint64_t> lastSeq_;
+    std::map<std::string, uint64_t> savedSeq_;  // as in the reader table (as far as known)
+    std::map<std::string, ReaderCounts> counts_;
+    uint64_t rows_ = 0;
+    // The rows the disk held when it was last found full; no limit while it has room.
+    uint64_t diskCapacity_ = std::numeric_limits<uint64_t>::max();
+    bool writable_ = true;
+    int64_t handedUpTo_ = 0;  // rows up to this id are handed over
+    // The rows stored and not handed over, in order, as committed: handed over from here rather
+    // than read back. Only while it holds every such row (freshComplete_); after anything that
+    // may leave rows out (a start with rows, a lost connection, rows dropped) it is refilled once
+    // the table has handed over everything it held.
+    std::deque<SpooledMessage> fresh_;
+    bool freshComplete_ = false;
+    std::map<int64_t, std::string> handedOver_;    // row -> reader, not yet acknowledged
+    std::vector<int64_t> acknowledged_;            // to be deleted
+    std::unordered_set<int64_t> acknowledgedSet_;  // the same, never handed over again
+    std::unique_ptr<Statement> insert_, dropStored_, deleteRow_, deleteRun_, saveReader_, takeStored_;
+};
+
+}  // namespace zendrik::daemon
