@@ -68,6 +68,8 @@ set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-zendrik)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
 set(CPACK_COMPONENT_PYTHON_DEPENDS lib)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS python3)
+# Only zendrik.Listener needs the MQTT client.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_RECOMMENDS python3-paho-mqtt)
 # Pure Python on ctypes: the same files serve every architecture.
 set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_PYTHON_DESCRIPTION "Python interface to the zendrik UHF RFID reader library

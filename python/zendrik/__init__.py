@@ -15,11 +15,19 @@ Every failure raises ReaderError, whose ``code`` is the library's result code. T
 looked up through the ZENDRIK_LIBRARY variable (a path), then the system's library search, then
 its soname libzendrik.so.1; LibraryNotFoundError says how to install it when it is missing.
 Nothing is compiled: the package uses the library through ctypes.
+
+Listener follows a site's MQTT topics and proves that nothing was missed: each event once, each
+reader's (zone's, door's) stream in order, and every number that never came reported as a gap, or
+as a loss the daemon announced (StreamChecker holds those rules; check_lines applies them to stored
+webhook bodies or event lines). It needs Debian's python3-paho-mqtt.
 """
 
 from .network_modules import discover
 from .errors import LibraryNotFoundError, ReaderError
 from .event import Event
 from .reader import Reader
+from .listener import Listener
+from .stream_check import StreamChecker, check_lines
 
-__all__ = ["Event", "LibraryNotFoundError", "Reader", "ReaderError", "discover"]
+__all__ = ["Event", "LibraryNotFoundError", "Listener", "Reader", "ReaderError", "StreamChecker", "check_lines",
+           "discover"]
