@@ -11,7 +11,8 @@ namespace {
 constexpr const char* kDescription =
     "zendrik talks to fixed UHF RFID readers over USB HID, a serial line or UDP: it shows a reader's "
     "identity and settings, writes settings, restores factory defaults, reads tags from one reader or "
-    "several at once, continuously through unplug and replug, and finds network modules.";
+    "several at once, continuously through unplug and replug, finds network modules, and follows a site's "
+    "events from its MQTT broker, proving that none was missed.";
 
 constexpr const char* kFooter =
     "Environment:\n"
@@ -47,6 +48,7 @@ int Run(int argc, char** argv) {
     const std::vector<Subcommand> subcommands{
         AddInfoCommand(program, link),    AddConfigCommand(program, link), AddSetCommand(program, link),
         AddDefaultCommand(program, link), AddReadCommand(program, link),   AddDiscoverCommand(program),
+        AddListenCommand(program),
     };
     try {
         program.parse(argc, argv);

@@ -33,6 +33,7 @@ Subcommand AddSetCommand(CLI::App& program, const LinkOptions& link);
 Subcommand AddDefaultCommand(CLI::App& program, const LinkOptions& link);
 Subcommand AddReadCommand(CLI::App& program, const LinkOptions& link);
 Subcommand AddDiscoverCommand(CLI::App& program);
+Subcommand AddListenCommand(CLI::App& program);
 
 // The note every subcommand's help ends with: where the reader options are described.
 inline constexpr const char* kLinkOptionsNote =

@@ -92,7 +92,9 @@ class StreamChecker:
     def tick(self, now: float) -> List[Dict[str, Any]]:
         lines: List[Dict[str, Any]] = []
         for key, stream in self._streams.items():
-            if stream.held and stream.missing_since is not None and now - stream.missing_since >= self.gap_wait:
+            if stream.held and stream.missing_since is None:
+                stream.missing_since = now  # held back before a restart: the wait starts now
+            if stream.held and now - stream.missing_since >= self.gap_wait:
                 self._give_up_waiting(key, stream, now, lines)
         return lines
 

@@ -18,6 +18,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "python")
 from zendrik.stream_check import StreamChecker, check_lines  # noqa: E402
 
 WAIT_SECONDS = 10.0
+VECTORS = os.path.join(os.path.dirname(__file__), "..", "vectors", "stream_check.json")
 
 
 def read(seq, reader="gate-1"):
@@ -46,37 +47,16 @@ def summary(lines):
 
 class StreamCheckerTest(unittest.TestCase):
     def test_table(self):
-        # Each row: (what is offered, at which time, or ("tick", time)), and the lines expected
-        # overall, with a gap wait of 5 s.
-        rows = [
-            ("in order", [(read(1), 0), (read(2), 0)], ["gate-1:1", "gate-1:2"]),
-            ("duplicates once", [(read(1), 0), (read(1), 0), (read(2), 0), (read(1), 1)], ["gate-1:1", "gate-1:2"]),
-            ("reordered within the wait", [(read(1), 0), (read(3), 1), (read(2), 2)],
-             ["gate-1:1", "gate-1:2", "gate-1:3"]),
-            ("a gap only after the wait", [(read(1), 0), (read(3), 1), ("tick", 5.9), ("tick", 6)],
-             ["gate-1:1", "gap gate-1 2-2", "gate-1:3"]),
-            ("late after its gap, still once", [(read(1), 0), (read(3), 0), ("tick", 5), (read(2), 6), (read(2), 7)],
-             ["gate-1:1", "gap gate-1 2-2", "gate-1:3", "gate-1:2"]),
-            ("an announced loss is no gap", [(read(4), 0), (spool_lost(7, 5, 6), 0), (read(8), 0)],
-             ["gate-1:4", "lost gate-1 5-6", "gate-1:7", "gate-1:8"]),
-            ("streams apart", [(read(1), 0), (read(7, "gate-2"), 0), (read(2), 0), (read(8, "gate-2"), 0)],
-             ["gate-1:1", "gate-2:7", "gate-1:2", "gate-2:8"]),
-            ("zones and doors are streams of their own",
-             [({"event": "zone-entered", "zone": "dock", "reader": "gate-1", "seq": 1}, 0),
-              ({"event": "passage", "door": "door-3", "reader": "gate-1", "seq": 1}, 0), (read(1), 0)],
-             ["dock:1", "door-3:1", "gate-1:1"]),
-            ("a batch and a webhook body", [({"batch": True, "reader": "gate-1", "reads": [read(1), read(2)]}, 0),
-                                            ([read(3), read(2), read(4)], 0)],
-             ["gate-1:1", "gate-1:2", "gate-1:3", "gate-1:4"]),
-            ("no seq, not counted", [({"state": "online"}, 0), ({"event": "read", "reader": "g", "seq": "1"}, 0)], []),
-        ]
-        for name, steps, expected in rows:
-            with self.subTest(name):
-                checker = StreamChecker(gap_wait=5)
+        # The rows are shared with the command-line listener's test, so both keep one set of rules.
+        with open(VECTORS, encoding="utf-8") as file:
+            table = json.load(file)
+        for row in table["rows"]:
+            with self.subTest(row["name"]):
+                checker = StreamChecker(gap_wait=table["gap_wait"])
                 lines = []
-                for step, at in steps:
-                    lines += checker.tick(at) if step == "tick" else checker.offer(step, at)
-                self.assertEqual(summary(lines), expected)
+                for step in row["steps"]:
+                    lines += checker.tick(step["tick"]) if "tick" in step else checker.offer(step["offer"], step["at"])
+                self.assertEqual(summary(lines), row["expect"])
 
     def test_state_carries_the_place_and_what_was_held(self):
         first = StreamChecker(gap_wait=5)
@@ -174,6 +154,27 @@ class ListenerOnABrokerTest(unittest.TestCase):
                                           "gate-1:7", "gate-1:8", "gate-2:10"])
         self.assertEqual(sorted(summary(again)), sorted(["gate-1:9", "gate-2:11", "gap gate-1 10-10", "gate-1:11"]))
         self.assertEqual(listener.gaps, 1)
+
+    @unittest.skipUnless(os.environ.get("ZENDRIK_TEST_CLI"), "ZENDRIK_TEST_CLI names no zendrik program")
+    def test_the_command_line_listener_keeps_the_same_rules(self):
+        state = os.path.join(self.directory, "cli.state")
+        command = [os.environ["ZENDRIK_TEST_CLI"], "listen", "--broker", f"mqtt://127.0.0.1:{self.port}",
+                   "--site", "dock", "--client-id", "cli-judge", "--state", state, "--gap-wait", "0.3", "--strict"]
+        listener = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
+        wait_for(lambda: os.path.exists(state), "the listener's subscriptions (its first state)")
+        self.publish([read(1), read(2), read(2), spool_lost(5, 3, 4), read(7)])
+        output, _ = listener.communicate(timeout=WAIT_SECONDS)
+        self.assertEqual(listener.returncode, 3)  # --strict: the gap 6-6 ended it
+        lines = [json.loads(line) for line in output.splitlines()]
+        self.assertEqual(summary(lines), ["gate-1:1", "gate-1:2", "lost gate-1 3-4", "gate-1:5", "gap gate-1 6-6",
+                                          "gate-1:7"])
+        stored = os.path.join(self.directory, "bodies.log")
+        with open(stored, "w") as file:
+            file.write(json.dumps([read(1), read(3)]) + "\n")
+        checked = subprocess.run([os.environ["ZENDRIK_TEST_CLI"], "listen", "--webhook-file", stored],
+                                 capture_output=True, text=True, check=True)
+        self.assertEqual(summary(json.loads(line) for line in checked.stdout.splitlines()),
+                         ["gate-1:1", "gap gate-1 2-2", "gate-1:3"])
 
 
 if __name__ == "__main__":
