@@ -121,6 +121,10 @@ bool AnyManaged(const SiteSnapshot& site) {
 
 std::string MetricsText(const SiteSnapshot& site) {
     Exposition out;
+    // The site's name as a label of a constant series, so that alert rules and dashboards join it
+    // to the other series of the same target instead of every series carrying it.
+    out.Family("zendrik_site_info", "gauge", "Always 1; its site label names the daemon's site.");
+    out.Sample("zendrik_site_info", "site=\"" + LabelValue(site.site) + "\"", 1);
     PerReader(out, site, "zendrik_reads_total", "counter", "Read events the reader gave.",
               [](const ReaderSnapshot& r) { return r.reads; });
     PerReader(out, site, "zendrik_published_total", "counter",

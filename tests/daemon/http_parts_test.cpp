@@ -17,6 +17,7 @@ using ::testing::Not;
 // a managed reader only.
 TEST(MetricsTextTest, HistogramsAreCumulativeAndLabelsEscaped) {
     SiteSnapshot site;
+    site.site = "dock\"3";
     site.mqttConnected = true;
     site.spoolMessages = 7;
     site.publishSeconds.Observe(0.0005);
@@ -46,6 +47,7 @@ TEST(MetricsTextTest, HistogramsAreCumulativeAndLabelsEscaped) {
              "zendrik_reader_up{reader=\"gate-2\"} 1\n",
              "zendrik_spool_messages 7\n",
              "zendrik_mqtt_connected 1\n",
+             "zendrik_site_info{site=\"dock\\\"3\"} 1\n",
          }) {
         EXPECT_THAT(text, HasSubstr(line));
     }
