@@ -6,7 +6,6 @@
 #include <type_traits>
 
 #include "session/record_layout.h"
-#include "session/wide_records.h"
 
 namespace zendrik::session {
 namespace {
@@ -184,7 +183,10 @@ void WritePublicEvents(std::span<const StreamEvent> events, const RecordHead& he
         }
         return;
     }
-    WriteRecordsWide(events, head, next, size, WriteRecord);
+    for (const StreamEvent& event : events) {
+        WriteRecord(event, head, *reinterpret_cast<zendrik_event*>(next));
+        next += size;
+    }
 }
 
 }  // namespace zendrik::session

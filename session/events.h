@@ -75,11 +75,9 @@ bool IsTagEventKind(int32_t kind);
 
 // The bytes of a reader's records before their fields: the kind left 0 (each record's own is
 // stored over it), the reader id cut to fit with its NUL and zeros after it, and the padding.
-// Then a block of zeros, so that a writer may load 32 bytes from anywhere in the head. Made once
-// for a reader rather than once an event.
+// Made once for a reader rather than once an event.
 struct RecordHead {
-    static constexpr std::size_t kBlock = 32;
-    alignas(kBlock) std::array<unsigned char, record::kFieldsStart + kBlock> bytes{};
+    std::array<unsigned char, record::kFieldsStart> bytes{};
 };
 RecordHead RecordHeadOf(std::string_view reader);
 
@@ -90,8 +88,7 @@ void FillPublicEvent(const StreamEvent& event, const RecordHead& head, zendrik_e
 
 // The first `size` bytes of that record (at most the whole of it) written into `out`, for a caller
 // whose record may be older and smaller than this library's. The texts of a request's result are
-// written up to their terminators; what follows one in the caller's record is left as it was, but
-// for the zeros that may follow an empty json up to its first 32 bytes.
+// written up to their terminators; what follows one in the caller's record is left as it was.
 void WritePublicEvent(const StreamEvent& event, const RecordHead& head, void* out, std::size_t size);
 // The same for a run of events into an array of records of `size` bytes each.
 void WritePublicEvents(std::span<const StreamEvent> events, const RecordHead& head, void* out,

@@ -2,9 +2,6 @@
 // time, reader names and the event JSON against exact text.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -305,77 +302,6 @@ TEST(EventJson, WritesTheOneShapeOfEveryKind) {
     zendrik_event tooLong = read;
     tooLong.epc_length = ZENDRIK_EPC_CAPACITY + 1;
     EXPECT_FALSE(EventJson(tooLong));
-}
-
-// A run of records written in one go, as zendrik_next_events writes them, at every alignment an
-// array of records can have and for a caller whose record is larger than the library's: each
-// record holds what the record made field by field holds, and nothing outside what a record
-// writes is touched (but for zeros after an empty json, within its first 32 bytes).
-TEST(EventRecords, ARunHoldsWhatEachRecordHoldsAtEveryAlignment) {
-    constexpr unsigned char kGuard = 0xA5;
-    constexpr std::size_t kEmptyJsonZeros = 32;
-    std::string reader;
-    for (std::size_t i = 0; i + 1 < ZENDRIK_READER_ID_CAPACITY; ++i) {
-        reader += static_cast<char>('a' + i % 26);
-    }
-    std::vector<StreamEvent> events;
-    for (const int32_t kind : std::initializer_list<int32_t>{ZENDRIK_EVENT_READ, ZENDRIK_EVENT_ARRIVED,
-                                                             ZENDRIK_EVENT_DEPARTED, ZENDRIK_EVENT_COMPLETED,
-                                                             ZENDRIK_EVENT_LINK_LOST, ZENDRIK_EVENT_READ}) {
-        StreamEvent event;
-        if (kind == ZENDRIK_EVENT_COMPLETED) {
-            Outcome refused;
-            refused.result = ZENDRIK_ERR_INVALID_ARGUMENT;
-            refused.message = "power must be from 0 to 33";
-            refused.json = "{}";
-            event = CompletionEvent(1796742490002, 12, ZENDRIK_REQUEST_CONFIGURE, std::move(refused));
-        } else {
-            event.kind = kind;
-        }
-        // Every byte of the fields its own, so that a byte put in the wrong place shows.
-        std::array<unsigned char, sizeof event.fields> pattern{};
-        for (std::size_t i = 0; i < pattern.size(); ++i) {
-            pattern[i] = static_cast<unsigned char>(i + 1 + 3 * events.size());
-        }
-        std::memcpy(&event.fields, pattern.data(), pattern.size());
-        events.push_back(std::move(event));
-    }
-    const RecordHead head = RecordHeadOf(reader);
-    for (const std::size_t size : {sizeof(zendrik_event), sizeof(zendrik_event) + 8}) {
-        for (const std::size_t offset : {0, 8, 16, 24}) {
-            SCOPED_TRACE(testing::Message() << "record size " << size << ", " << offset << " bytes past 32");
-            std::vector<unsigned char> memory(
-                2 * RecordHead::kBlock + events.size() * size + RecordHead::kBlock, kGuard);
-            const auto address = reinterpret_cast<std::uintptr_t>(memory.data()) + RecordHead::kBlock;
-            unsigned char* start = memory.data() + RecordHead::kBlock +
-                                   (RecordHead::kBlock - address % RecordHead::kBlock) % RecordHead::kBlock +
-                                   offset;
-            WritePublicEvents(events, head, start, size);
-            EXPECT_TRUE(std::all_of(memory.data(), start, [](unsigned char b) { return b == kGuard; }));
-            EXPECT_TRUE(std::all_of(start + events.size() * size, memory.data() + memory.size(),
-                                    [](unsigned char b) { return b == kGuard; }));
-            for (std::size_t i = 0; i < events.size(); ++i) {
-                SCOPED_TRACE(testing::Message() << "record " << i);
-                const unsigned char* written = start + i * size;
-                const zendrik_event expected = Public(events[i], reader);
-                const auto* bytes = reinterpret_cast<const unsigned char*>(&expected);
-                EXPECT_EQ(std::memcmp(written, bytes, offsetof(zendrik_event, json)), 0);
-                const auto text = [&](std::size_t at, std::size_t capacity, std::size_t zerosAllowed) {
-                    const std::size_t used = std::strlen(reinterpret_cast<const char*>(bytes + at)) + 1;
-                    EXPECT_EQ(std::memcmp(written + at, bytes + at, used), 0);
-                    for (std::size_t j = used; j < capacity; ++j) {
-                        EXPECT_TRUE(written[at + j] == kGuard || (j < zerosAllowed && written[at + j] == 0))
-                            << j;
-                    }
-                };
-                text(offsetof(zendrik_event, json), ZENDRIK_JSON_CAPACITY,
-                     expected.json[0] == '\0' ? kEmptyJsonZeros : 0);
-                text(offsetof(zendrik_event, message), ZENDRIK_MESSAGE_CAPACITY, 0);
-                EXPECT_TRUE(std::all_of(written + sizeof(zendrik_event), written + size,
-                                        [](unsigned char b) { return b == kGuard; }));
-            }
-        }
-    }
 }
 
 // A full queue drops its oldest tag events, never a completion: someone waits for that one.
