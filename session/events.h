@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "zendrik/zendrik_session.h"
 #include "session/presence.h"
 #include "session/record_layout.h"
+#include "zendrik/zendrik_session.h"
 
 // The events of a reader as the session keeps them until they are taken. A tag event is small;
 // the public zendrik_event (with room for a request's whole result) is filled only when an event
@@ -72,6 +72,10 @@ StreamEvent LinkEvent(int32_t kind, int64_t utcMs, int32_t error);
 StreamEvent CompletionEvent(int64_t utcMs, uint64_t requestId, int32_t request, Outcome outcome);
 
 bool IsTagEventKind(int32_t kind);
+
+// Whether the result's JSON fits a record's json field with its NUL: when it does not, the record
+// holds its start and says it was cut, and the handle keeps the whole (cut_results.h).
+bool JsonFitsRecord(const Outcome& outcome);
 
 // The bytes of a reader's records before their fields: the kind left 0 (each record's own is
 // stored over it), the reader id cut to fit with its NUL and zeros after it, and the padding.
