@@ -62,7 +62,9 @@ ZENDRIK_AT(zendrik_event, info, 248);
 ZENDRIK_AT(zendrik_event, settings, 468);
 ZENDRIK_AT(zendrik_event, json, 504);
 ZENDRIK_AT(zendrik_event, message, 1528);
-ZENDRIK_SIZE(zendrik_event, 1784);
+ZENDRIK_AT(zendrik_event, cut, 1784);
+ZENDRIK_AT(zendrik_event, json_length, 1788);
+ZENDRIK_SIZE(zendrik_event, 1792);
 
 // Structs that hold pointers, pinned for the 64-bit ABIs the library is built for.
 #if UINTPTR_MAX == UINT64_MAX

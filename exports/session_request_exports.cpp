@@ -4,8 +4,8 @@
 
 #include "exports/session_boundary.h"
 #include "exports/sized_structs.h"
-#include "zendrik/zendrik_session.h"
 #include "session/reader_handle.h"
+#include "zendrik/zendrik_session.h"
 
 namespace session = zendrik::session;
 namespace exports = zendrik::exports;
@@ -106,10 +106,24 @@ ZENDRIK_API int32_t zendrik_reader_call(zendrik_reader* reader, const zendrik_re
         const int32_t kind = static_cast<int32_t>(copied.kind);
         session::CallResult called = reader->actor.Call(std::move(copied));
         const int32_t result = called.outcome.result;
-        const session::StreamEvent event = session::CompletionEvent(reader->session.clock().UtcMilliseconds(),
-                                                                    0, kind, std::move(called.outcome));
+        const session::StreamEvent event = session::CompletionEvent(
+            reader->session.clock().UtcMilliseconds(), called.requestId, kind, std::move(called.outcome));
         session::WritePublicEvent(event, reader->session.record_head(), completion, event_size);
         return result;
+    });
+}
+
+ZENDRIK_API int32_t zendrik_completion_json(zendrik_reader* reader, uint64_t request_id, char* text,
+                                            size_t size, size_t* length) {
+    if (reader == nullptr) {
+        return ZENDRIK_ERR_INVALID_ARGUMENT;
+    }
+    return GuardedCall([&]() -> int32_t {
+        const std::optional<std::string> whole = reader->actor.cut_results().Find(request_id);
+        if (!whole) {
+            return ZENDRIK_ERR_INVALID_ARGUMENT;
+        }
+        return session::CopyWholeText(*whole, text, size, length);
     });
 }
 

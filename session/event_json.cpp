@@ -145,15 +145,20 @@ void AppendOptionalText(std::string& json, std::string_view key, std::string_vie
     }
 }
 
-// The request's result is JSON of the library's own making: it goes in as it is.
+// The request's result is JSON of the library's own making: it goes in as it is, unless it was cut.
 void AppendCompletion(std::string& json, const zendrik_event& event) {
     AppendNumber(json, "request_id", event.request_id);
     AppendKey(json, "request");
     AppendString(json, RequestKindName(event.request));
     AppendError(json, event.result);
     AppendOptionalText(json, "message", FieldText(event.message, sizeof event.message));
-    const std::string_view result = FieldText(event.json, sizeof event.json);
     AppendKey(json, "result");
+    if ((event.cut & ZENDRIK_CUT_JSON) != 0) {
+        json.append("null");  // the start of a result is no JSON
+        AppendNumber(json, "result_length", event.json_length);
+        return;
+    }
+    const std::string_view result = FieldText(event.json, sizeof event.json);
     json.append(result.empty() ? std::string_view("null") : result);
 }
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 #include "session/record_layout.h"
-#include "session/wide_records.h"
 
 namespace zendrik::session {
 namespace {
@@ -26,6 +26,10 @@ StreamEvent Blank(int32_t kind, int64_t utcMs) {
 }
 
 }  // namespace
+
+bool JsonFitsRecord(const Outcome& outcome) {
+    return outcome.json.size() < ZENDRIK_JSON_CAPACITY;
+}
 
 bool IsTagEventKind(int32_t kind) {
     return kind == ZENDRIK_EVENT_READ || kind == ZENDRIK_EVENT_ARRIVED || kind == ZENDRIK_EVENT_DEPARTED;
@@ -119,18 +123,26 @@ void FillFixedPart(const StreamEvent& event, const RecordHead& head, zendrik_eve
     out.settings = outcome.settings;
 }
 
+// The texts of a request's result, and what of them did not fit.
 void FillTexts(const StreamEvent& event, zendrik_event& out) {
     const Completion* completion = event.completion.get();
     if (completion == nullptr) {
         out.json[0] = '\0';
         out.message[0] = '\0';
+        out.cut = 0;
+        out.json_length = 0;
         return;
     }
-    CopyText(out.json, sizeof out.json, completion->outcome.json);
-    CopyText(out.message, sizeof out.message, completion->outcome.message);
+    const Outcome& outcome = completion->outcome;
+    CopyText(out.json, sizeof out.json, outcome.json);
+    CopyText(out.message, sizeof out.message, outcome.message);
+    out.cut = (JsonFitsRecord(outcome) ? 0u : static_cast<uint32_t>(ZENDRIK_CUT_JSON)) |
+              (outcome.message.size() < sizeof out.message ? 0u : static_cast<uint32_t>(ZENDRIK_CUT_MESSAGE));
+    out.json_length = static_cast<uint32_t>(
+        std::min<std::size_t>(outcome.json.size(), std::numeric_limits<uint32_t>::max()));
 }
 
-// A record of this library's size or more, written only as far as its texts' ends.
+// A record of this library's size or more, its texts written only as far as their terminators.
 void WriteRecord(const StreamEvent& event, const RecordHead& head, zendrik_event& out) {
     FillFixedPart(event, head, out);
     FillTexts(event, out);
@@ -184,7 +196,10 @@ void WritePublicEvents(std::span<const StreamEvent> events, const RecordHead& he
         }
         return;
     }
-    WriteRecordsWide(events, head, next, size, WriteRecord);
+    for (const StreamEvent& event : events) {
+        WriteRecord(event, head, *reinterpret_cast<zendrik_event*>(next));
+        next += size;
+    }
 }
 
 }  // namespace zendrik::session

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "zendrik/zendrik_session.h"
 #include "session/presence.h"
 #include "session/record_layout.h"
+#include "zendrik/zendrik_session.h"
 
 // The events of a reader as the session keeps them until they are taken. A tag event is small;
 // the public zendrik_event (with room for a request's whole result) is filled only when an event
@@ -73,13 +73,15 @@ StreamEvent CompletionEvent(int64_t utcMs, uint64_t requestId, int32_t request, 
 
 bool IsTagEventKind(int32_t kind);
 
+// Whether the result's JSON fits a record's json field with its NUL: when it does not, the record
+// holds its start and says it was cut, and the handle keeps the whole (cut_results.h).
+bool JsonFitsRecord(const Outcome& outcome);
+
 // The bytes of a reader's records before their fields: the kind left 0 (each record's own is
 // stored over it), the reader id cut to fit with its NUL and zeros after it, and the padding.
-// Then a block of zeros, so that a writer may load 32 bytes from anywhere in the head. Made once
-// for a reader rather than once an event.
+// Made once for a reader rather than once an event.
 struct RecordHead {
-    static constexpr std::size_t kBlock = 32;
-    alignas(kBlock) std::array<unsigned char, record::kFieldsStart + kBlock> bytes{};
+    std::array<unsigned char, record::kFieldsStart> bytes{};
 };
 RecordHead RecordHeadOf(std::string_view reader);
 
@@ -90,8 +92,7 @@ void FillPublicEvent(const StreamEvent& event, const RecordHead& head, zendrik_e
 
 // The first `size` bytes of that record (at most the whole of it) written into `out`, for a caller
 // whose record may be older and smaller than this library's. The texts of a request's result are
-// written up to their terminators; what follows one in the caller's record is left as it was, but
-// for the zeros that may follow an empty json up to its first 32 bytes.
+// written up to their terminators; what follows one in the caller's record is left as it was.
 void WritePublicEvent(const StreamEvent& event, const RecordHead& head, void* out, std::size_t size);
 // The same for a run of events into an array of records of `size` bytes each.
 void WritePublicEvents(std::span<const StreamEvent> events, const RecordHead& head, void* out,

@@ -196,12 +196,27 @@ void ReaderActor::StopInventory() {
 }
 
 void ReaderActor::Finish(Pending& pending, CallResult result) {
+    if (!JsonFitsRecord(result.outcome)) {
+        KeepCutResult(pending, result);
+    }
     if (pending.waiter != nullptr) {
         pending.waiter->done.set_value(std::move(result));
         return;
     }
     Emit(CompletionEvent(session_.clock().UtcMilliseconds(), pending.id,
                          static_cast<int32_t>(pending.request.kind), std::move(result.outcome)));
+}
+
+// A result too long for its record is kept whole under its request's id; a blocking call's, which
+// has none, is given one for it.
+void ReaderActor::KeepCutResult(const Pending& pending, CallResult& result) {
+    uint64_t id = pending.id;
+    if (pending.waiter != nullptr) {
+        const std::lock_guard lock(mutex_);
+        id = ++lastId_;
+        result.requestId = id;
+    }
+    cutResults_.Keep(id, result.outcome.json);
 }
 
 void ReaderActor::CancelWaiting() {

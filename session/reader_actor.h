@@ -10,12 +10,13 @@
 #include <random>
 #include <thread>
 
-#include "zendrik/zendrik_session.h"
+#include "session/cut_results.h"
 #include "session/event_queue.h"
 #include "session/events.h"
 #include "session/inventory_engine.h"
 #include "session/reader_session.h"
 #include "session/request.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::session {
 
@@ -51,6 +52,9 @@ class ReaderActor final : public EventSink {
     // inventory stops and the thread ends. Not from the thread itself.
     void Close();
 
+    // The whole results of the latest completions whose JSON was cut in their records.
+    CutResults& cut_results() { return cutResults_; }
+
     bool inventory_running() const { return inventoryRunning_.load(); }
     bool delivers_to_callback() const { return callbackMode_.load(); }
 
@@ -79,6 +83,7 @@ class ReaderActor final : public EventSink {
     int32_t StartInventory(const InventorySetup& setup);
     void StopInventory();
     void Finish(Pending& pending, CallResult result);
+    void KeepCutResult(const Pending& pending, CallResult& result);
     void CancelWaiting();
     void Deliver(StreamEvent& event);
 
@@ -94,6 +99,7 @@ class ReaderActor final : public EventSink {
     bool closing_ = false;
     std::size_t servedBeforeRound_ = 0;             // requests still to serve before the next round
     std::optional<Clock::TimePoint> inventoryDue_;  // while an inventory runs: its next step
+    CutResults cutResults_;
 
     // The thread's own.
     std::optional<Running> inventory_;

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "zendrik/zendrik_session.h"
 #include "link/clock.h"
 #include "session/events.h"
+#include "zendrik/zendrik_session.h"
 
 // A request to a reader handle, copied out of the caller's zendrik_request (or made by a blocking
 // call), and what its caller gets back.
@@ -55,6 +55,9 @@ struct CallResult {
     Outcome outcome;
     StreamEvent tag;           // kReadTag
     std::vector<uint8_t> ids;  // kReadTagList
+    // A blocking call's completion: 0, or, when its JSON does not fit a record, the id under which
+    // its whole result is kept.
+    uint64_t requestId = 0;
 };
 
 // The name of a request kind as in the event JSON ("info", "read-settings", ...); "unknown" for

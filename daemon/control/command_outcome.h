@@ -23,6 +23,7 @@ inline constexpr int32_t kCodeForbidden = -301;
 inline constexpr int32_t kCodeManaged = -302;
 inline constexpr int32_t kCodeUnknownReader = -303;
 inline constexpr int32_t kCodeBadRequest = -304;
+inline constexpr int32_t kCodeResultLost = -305;  // the reader's result could not be had whole
 
 struct CommandOutcome {
     CommandFailure failure = CommandFailure::kNone;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <variant>
@@ -31,9 +30,12 @@ CommandOutcome Success(std::string resultJson) {
 }
 
 // What a completed request means for a command: its result, or the failure in the channels' terms.
-CommandOutcome OutcomeOf(const zendrik_event& completed, const std::string& reader) {
+CommandOutcome OutcomeOf(const RequestEnd& completed, const std::string& reader) {
     if (completed.result == ZENDRIK_OK) {
-        return Success(std::string(completed.json, strnlen(completed.json, sizeof completed.json)));
+        if (!completed.resultJson) {
+            return Failure(CommandFailure::kRefused, kCodeResultLost, LostResultWords(completed));
+        }
+        return Success(*completed.resultJson);
     }
     const std::string words = CompletionWords(completed);
     if (completed.result == ZENDRIK_ERR_CANCELLED) {
@@ -68,12 +70,11 @@ struct Invocation {
     Commands::Done done;
 
     // Queues the request and hands its outcome (as `finish` makes it) to `done`.
-    void Queue(ReaderRequest request, std::function<CommandOutcome(const zendrik_event&)> finish) const {
+    void Queue(ReaderRequest request, std::function<CommandOutcome(const RequestEnd&)> finish) const {
         const std::string name = reader.name();
         Commands::Done reply = done;
-        const auto queued =
-            reader.Request(std::move(request),
-                           [reply, finish](const zendrik_event& completed) { reply(finish(completed)); });
+        const auto queued = reader.Request(
+            std::move(request), [reply, finish](const RequestEnd& completed) { reply(finish(completed)); });
         if (queued) {
             done(NotQueued(*queued, name));
         }
@@ -81,7 +82,7 @@ struct Invocation {
     void Plain(int32_t kind) const {
         const std::string name = reader.name();
         Queue(ReaderRequest{kind, {}},
-              [name](const zendrik_event& completed) { return OutcomeOf(completed, name); });
+              [name](const RequestEnd& completed) { return OutcomeOf(completed, name); });
     }
 };
 
@@ -133,7 +134,7 @@ void RunSetSettings(const Invocation& call) {
     }
     const std::string name = call.reader.name();
     call.Queue(ReaderRequest{ZENDRIK_REQUEST_CONFIGURE, std::get<std::vector<std::string>>(assignments)},
-               [name](const zendrik_event& completed) { return OutcomeOf(completed, name); });
+               [name](const RequestEnd& completed) { return OutcomeOf(completed, name); });
 }
 
 void RunCheckSettings(const Invocation& call) {
@@ -143,7 +144,7 @@ void RunCheckSettings(const Invocation& call) {
         return;
     }
     const std::string name = call.reader.name();
-    call.Queue(ReaderRequest{ZENDRIK_REQUEST_PLAN_CHANGE, declared}, [name](const zendrik_event& completed) {
+    call.Queue(ReaderRequest{ZENDRIK_REQUEST_PLAN_CHANGE, declared}, [name](const RequestEnd& completed) {
         CommandOutcome outcome = OutcomeOf(completed, name);
         if (outcome.ok()) {
             Json differences = Json::parse(outcome.resultJson, nullptr, false);
@@ -162,7 +163,7 @@ void RunFactoryDefault(const Invocation& call) {
     ReaderRuntime* reader = &call.reader;
     const std::string name = reader->name();
     call.Queue(ReaderRequest{ZENDRIK_REQUEST_FACTORY_DEFAULT, {}},
-               [reader, name](const zendrik_event& completed) {
+               [reader, name](const RequestEnd& completed) {
                    CommandOutcome outcome = OutcomeOf(completed, name);
                    if (outcome.ok()) {
                        reader->desired().Check();
@@ -180,7 +181,7 @@ void RunInventory(const Invocation& call, bool start) {
     ReaderRuntime* reader = &call.reader;
     const std::string name = reader->name();
     call.Queue(ReaderRequest{start ? ZENDRIK_REQUEST_INVENTORY_START : ZENDRIK_REQUEST_INVENTORY_STOP, {}},
-               [reader, name, start, result](const zendrik_event& completed) {
+               [reader, name, start, result](const RequestEnd& completed) {
                    CommandOutcome outcome = OutcomeOf(completed, name);
                    if (outcome.ok()) {
                        reader->NoteInventory(start);

@@ -17,7 +17,7 @@ constexpr const char* kWiegandFormat = "wiegand-format";
 constexpr const char* kOutputLength = "output-length";
 constexpr std::size_t kIntegerDigitsMax = 19;  // what an int64_t holds
 
-Json ParsedObject(const char* text) {
+Json ParsedObject(const std::string& text) {
     Json json = Json::parse(text, nullptr, false);
     return json.is_object() ? json : Json::object();
 }
@@ -52,6 +52,11 @@ std::string CompletionWords(const zendrik_event& completed) {
     return length > 0 ? std::string(completed.message, length) : ResultWords(completed.result);
 }
 
+std::string LostResultWords(const zendrik_event& completed) {
+    return "the reader's result of " + std::to_string(completed.json_length) +
+           " bytes is longer than the library's record holds, and the library no longer keeps it whole";
+}
+
 DesiredSettings::DesiredSettings(const ReaderConfig& config, EventLoop& loop, Reader& reader)
     : declared_(config.settings),
       checkSeconds_(config.settingsCheckS),
@@ -80,7 +85,7 @@ void DesiredSettings::Check() {
     }
     comparing_ = true;
     const auto queued = reader_.Request(ReaderRequest{ZENDRIK_REQUEST_PLAN_CHANGE, Assignments()},
-                                        [this](const zendrik_event& completed) { OnCompared(completed); });
+                                        [this](const RequestEnd& completed) { OnCompared(completed); });
     if (queued) {
         comparing_ = false;  // the reader is not open: the next connection compares
     }
@@ -93,7 +98,7 @@ void DesiredSettings::Stop() {
     }
 }
 
-void DesiredSettings::OnCompared(const zendrik_event& completed) {
+void DesiredSettings::OnCompared(const RequestEnd& completed) {
     if (stopped_) {
         return;  // the reader is being closed: nothing is reported of it any more
     }
@@ -105,7 +110,12 @@ void DesiredSettings::OnCompared(const zendrik_event& completed) {
         Finish();
         return;
     }
-    const Json differences = ParsedObject(completed.json);
+    if (!completed.resultJson) {
+        Fail(LostResultWords(completed));
+        Finish();
+        return;
+    }
+    const Json differences = ParsedObject(*completed.resultJson);
     if (differences.empty()) {
         drift_ = nullptr;
         lastReported_.clear();

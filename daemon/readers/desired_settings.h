@@ -40,7 +40,7 @@ class DesiredSettings {
     class Reader {
       public:
         virtual ~Reader() = default;
-        using Completion = std::function<void(const zendrik_event& completed)>;
+        using Completion = std::function<void(const RequestEnd& completed)>;
         // Queues a request; its completion is called on the loop. The result code when nothing
         // was queued (then `done` is never called).
         virtual std::optional<int32_t> Request(ReaderRequest request, Completion done) = 0;
@@ -70,7 +70,7 @@ class DesiredSettings {
     std::string DeclaredJson() const;
 
   private:
-    void OnCompared(const zendrik_event& completed);
+    void OnCompared(const RequestEnd& completed);
     void Write(const nlohmann::ordered_json& differences);
     void OnWritten(const zendrik_event& completed, const nlohmann::ordered_json& written);
     void Fail(const std::string& words);
@@ -92,5 +92,8 @@ class DesiredSettings {
 
 // What went wrong with a request, in words: the library's message, or the result's words.
 std::string CompletionWords(const zendrik_event& completed);
+// Why a request that succeeded has no result to give: it was too long for its record, and the
+// library no longer keeps it whole.
+std::string LostResultWords(const zendrik_event& completed);
 
 }  // namespace zendrik::daemon

@@ -201,7 +201,9 @@ bool ReaderRuntime::TakeEvents(Spool::Burst& burst, const StoreContext& context,
         for (std::size_t i = 0; i < taken; ++i) {
             zendrik_event& event = context.batch[i];
             if (event.kind == ZENDRIK_EVENT_COMPLETED) {
-                completions_.push_back(event);  // handed out once what came before it is stored
+                // Handed out once what came before it is stored; its whole result asked for now,
+                // while the library still keeps it.
+                completions_.push_back(RequestEnd{event, source_->WholeResult(event)});
                 continue;
             }
             Count(event);
@@ -277,9 +279,9 @@ std::optional<int32_t> ReaderRuntime::Request(ReaderRequest request, Completion 
 }
 
 void ReaderRuntime::DispatchCompletions() {
-    std::vector<zendrik_event> completions;
+    std::vector<RequestEnd> completions;
     completions.swap(completions_);
-    for (const zendrik_event& completed : completions) {
+    for (const RequestEnd& completed : completions) {
         const auto waiting = pending_.find(completed.request_id);
         if (waiting == pending_.end()) {
             continue;
@@ -294,7 +296,7 @@ void ReaderRuntime::DispatchCompletions() {
 void ReaderRuntime::FailPending(const std::string& why) {
     std::map<uint64_t, Completion> pending;
     pending.swap(pending_);
-    auto failed = std::make_unique<zendrik_event>();
+    auto failed = std::make_unique<RequestEnd>();
     failed->kind = ZENDRIK_EVENT_COMPLETED;
     failed->result = ZENDRIK_ERR_CANCELLED;
     std::snprintf(failed->message, sizeof failed->message, "%s", why.c_str());

@@ -180,7 +180,7 @@ class ReaderRuntime : DesiredSettings::Reader {
     };
     std::deque<OwnEvent> ownEvents_;                // not yet stored
     std::map<uint64_t, Completion> pending_;        // request id -> who waits for it
-    std::vector<zendrik_event> completions_;        // taken, to be handed out after the commit
+    std::vector<RequestEnd> completions_;           // taken, to be handed out after the commit
     std::map<std::string, uint64_t> eventsByKind_;  // events stored, by kind: what was published
     Histogram roundSeconds_;
 };

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,6 +25,13 @@ struct ReaderIdentity {
 struct ReaderRequest {
     int32_t kind = 0;
     std::vector<std::string> assignments;
+};
+
+// A completed request as the daemon hands it on: the library's record, and the whole of its
+// result as JSON, of which the record's json holds only the start when it is long; nothing when
+// the whole could not be had.
+struct RequestEnd : zendrik_event {
+    std::optional<std::string> resultJson;
 };
 
 // Where one configured reader's events come from: a reader session in the daemon, a scripted
@@ -60,6 +68,15 @@ class ReaderSource {
     // when nothing was queued. A source without a reader behind it queues nothing.
     virtual std::variant<uint64_t, int32_t> Submit(const ReaderRequest&) {
         return ZENDRIK_ERR_INVALID_ARGUMENT;
+    }
+    // The whole result of a completion taken from this source: the record's json, or, when the
+    // record says that was cut, the whole the source keeps; nothing when it keeps none (a
+    // scripted source keeps none).
+    virtual std::optional<std::string> WholeResult(const zendrik_event& completed) {
+        if ((completed.cut & ZENDRIK_CUT_JSON) != 0) {
+            return std::nullopt;
+        }
+        return std::string(completed.json, strnlen(completed.json, sizeof completed.json));
     }
     // Events the source had to drop before the daemon took them (a full queue), since it opened.
     virtual uint64_t dropped() const = 0;

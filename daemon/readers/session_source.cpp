@@ -121,6 +121,20 @@ std::variant<uint64_t, int32_t> SessionSource::Submit(const ReaderRequest& reque
     return id;
 }
 
+std::optional<std::string> SessionSource::WholeResult(const zendrik_event& completed) {
+    if ((completed.cut & ZENDRIK_CUT_JSON) == 0) {
+        return ReaderSource::WholeResult(completed);
+    }
+    std::string whole(std::size_t{completed.json_length} + 1, '\0');
+    size_t length = 0;
+    if (zendrik_completion_json(reader_.get(), completed.request_id, whole.data(), whole.size(), &length) !=
+        ZENDRIK_OK) {
+        return std::nullopt;
+    }
+    whole.resize(length);
+    return whole;
+}
+
 uint64_t SessionSource::dropped() const {
     return zendrik_inventory_dropped(reader_.get());
 }

@@ -24,6 +24,8 @@ class SessionSource : public ReaderSource {
     std::size_t NextEvents(std::span<zendrik_event> events) override;
     void Stop() override;
     std::variant<uint64_t, int32_t> Submit(const ReaderRequest& request) override;
+    // A cut result is asked of the library, which keeps the latest ones whole.
+    std::optional<std::string> WholeResult(const zendrik_event& completed) override;
     uint64_t dropped() const override;
 
   private:

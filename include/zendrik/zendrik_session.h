@@ -43,7 +43,9 @@
  *     arrived        the first read of an EPC
  *     departed       no read of it for the absence time
  *     completed      a request made with zendrik_reader_submit() has ended: its id, its result
- *                    code and its result (see zendrik_event)
+ *                    code and its result (see zendrik_event); a result longer than the event's
+ *                    json is cut there, the event says so, and zendrik_completion_json() gives it
+ *                    whole
  *   The queue holds up to the inventory's queue capacity (4096 unless an inventory set another);
  *   when it is full the oldest event is dropped and counted (zendrik_inventory_dropped()).
  *
@@ -304,7 +306,18 @@ typedef struct {
                                               {"inventory":"running"} / {"inventory":"stopped"}; "" on failure */
     char message[ZENDRIK_MESSAGE_CAPACITY]; /* on failure what went wrong, as zendrik_reader_configure()
                                               words it; "" on success */
+    /* completed: the texts above hold what fits them, NUL-terminated; what did not fit is said here */
+    uint32_t cut;                          /* ZENDRIK_CUT_* bits; 0 when json and message are whole */
+    uint32_t json_length;                  /* the whole result's length in bytes, without the NUL; more
+                                              than json holds when ZENDRIK_CUT_JSON is set */
 } zendrik_event;
+
+/* zendrik_event.cut: a text of a completion longer than its field holds its first bytes only. */
+enum {
+    ZENDRIK_CUT_JSON = 1u << 0,   /* json holds the first ZENDRIK_JSON_CAPACITY - 1 bytes of the result
+                                     (no valid JSON then): zendrik_completion_json gives the whole */
+    ZENDRIK_CUT_MESSAGE = 1u << 1 /* message holds its first ZENDRIK_MESSAGE_CAPACITY - 1 bytes */
+};
 
 /* The size of the first release's zendrik_event: the least event_size the library takes. */
 #define ZENDRIK_EVENT_FIRST_SIZE 232
@@ -319,7 +332,9 @@ typedef struct {
  *   {"event":"completed","reader":R,"seq":N,"time":T,"request_id":I,"request":"info","error":W,
  *    "message":M,"result":J}
  * Times are UTC with milliseconds and "Z"; a missing card, antenna, rssi, error or message is
- * null; J is the event's json (null when empty). The request names: "info", "read-settings",
+ * null; J is the event's json (null when empty). A json that was cut (ZENDRIK_CUT_JSON) is no JSON:
+ * J is then null, followed by "result_length":L, the whole result's length (the whole result is
+ * zendrik_completion_json's). The request names: "info", "read-settings",
  * "plan-change", "configure", "write-settings", "factory-default", "inventory-start",
  * "inventory-stop". Length and ZENDRIK_ERR_TOO_SMALL as for zendrik_settings_json. */
 ZENDRIK_API int32_t zendrik_event_json(const zendrik_event *event, char *text, size_t size, size_t *length);
@@ -426,11 +441,28 @@ ZENDRIK_API int32_t zendrik_reader_submit(zendrik_reader *reader, const zendrik_
                                           uint64_t *request_id);
 
 /* Runs a request as zendrik_reader_submit() does and waits for its end: its completion is written
- * into *completion (`event_size` bytes, see zendrik_event) instead of the stream, its request_id 0.
+ * into *completion (`event_size` bytes, see zendrik_event) instead of the stream, its request_id 0;
+ * but for a completion whose json was cut (ZENDRIK_CUT_JSON): that one gets an id of its own, as a
+ * submitted request would, under which zendrik_completion_json() gives its whole result.
  * Returns the request's result, or ZENDRIK_ERR_INVALID_ARGUMENT / ZENDRIK_ERR_IN_CALLBACK without
  * running it. */
 ZENDRIK_API int32_t zendrik_reader_call(zendrik_reader *reader, const zendrik_request *request,
                                         zendrik_event *completion, size_t event_size);
+
+#define ZENDRIK_CUT_RESULTS_KEPT 64 /* whole results a handle keeps of completions whose json was cut */
+
+/* The whole result of the completion `request_id` whose json was cut (ZENDRIK_CUT_JSON; its
+ * json_length says how long it is), as NUL-terminated JSON. A handle keeps the whole results of
+ * its latest ZENDRIK_CUT_RESULTS_KEPT completions whose json was cut (from the stream, a callback
+ * or zendrik_reader_call() alike), from the request's end until that many more were cut after it
+ * or the handle is closed; asking for one does not remove it, so it may be asked for again.
+ * Length and ZENDRIK_ERR_TOO_SMALL as for zendrik_settings_json: *length says the length without
+ * the NUL, so `size` must be at least *length + 1 (a null `text` with `size` 0 asks only for the
+ * length). ZENDRIK_ERR_INVALID_ARGUMENT when no whole result is kept for `request_id`: its json was
+ * whole, no completion has that id, or it is no longer kept. Never waits for the reader; allowed
+ * from inside a callback. */
+ZENDRIK_API int32_t zendrik_completion_json(zendrik_reader *reader, uint64_t request_id, char *text, size_t size,
+                                            size_t *length);
 
 #ifdef __cplusplus
 }

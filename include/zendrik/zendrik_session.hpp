@@ -123,12 +123,16 @@ class Event {
     std::chrono::microseconds round_time() const { return std::chrono::microseconds(raw_.round_us); }
 
     // completed: which request ended and how; its result as the library's JSON ("" on failure),
-    // what went wrong ("" on success), and the identity or settings it read.
+    // what went wrong ("" on success), and the identity or settings it read. A result longer than
+    // the record holds is cut (result_cut()): Reader::result_json() gives it whole.
     uint64_t request_id() const { return raw_.request_id; }
     RequestKind request() const { return static_cast<RequestKind>(raw_.request); }
     int32_t result() const { return raw_.result; }
     std::string result_json() const { return text(raw_.json, sizeof raw_.json); }
+    bool result_cut() const { return (raw_.cut & ZENDRIK_CUT_JSON) != 0; }
+    std::size_t result_length() const { return raw_.json_length; }
     std::string message() const { return text(raw_.message, sizeof raw_.message); }
+    bool message_cut() const { return (raw_.cut & ZENDRIK_CUT_MESSAGE) != 0; }
     const zendrik_reader_info& info() const { return raw_.info; }
     const zendrik_settings& settings() const { return raw_.settings; }
 
@@ -360,6 +364,28 @@ class Reader {
             events.emplace_back(raw[i]);
         }
         return events;
+    }
+
+    // The whole result of a completion of this reader: the event's own, or, when it was cut there,
+    // the one the library keeps (see zendrik_completion_json). Throws Error with
+    // ZENDRIK_ERR_INVALID_ARGUMENT when the library no longer keeps it.
+    std::string result_json(const Event& completed) const {
+        if (!completed.result_cut()) {
+            return completed.result_json();
+        }
+        return completion_json(completed.request_id());
+    }
+    // The whole result kept for the completion `request_id` whose result was cut.
+    std::string completion_json(uint64_t request_id) const {
+        std::size_t length = 0;
+        const int32_t asked = zendrik_completion_json(get(), request_id, nullptr, 0, &length);
+        if (asked != ZENDRIK_ERR_TOO_SMALL) {  // no room given: anything else says it is not kept
+            check(asked);
+        }
+        std::string text(length + 1, '\0');
+        check(zendrik_completion_json(get(), request_id, text.data(), text.size(), &length));
+        text.resize(length);
+        return text;
     }
 
     // Readable while events are queued; owned by the reader.

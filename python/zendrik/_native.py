@@ -32,6 +32,8 @@ ERR_CANCELLED = -209
 # ---- event kinds and requests (zendrik_session.h) ----------------------------------------------
 
 EVENT_COMPLETED = 7
+# zendrik_event.cut: the completion's json holds only the start of its result.
+CUT_JSON = 1 << 0
 
 REQUEST_INFO = 1
 REQUEST_READ_SETTINGS = 2
@@ -133,6 +135,8 @@ class RawEvent(ctypes.Structure):
         ("settings", Settings),
         ("json", ctypes.c_char * JSON_CAPACITY),
         ("message", ctypes.c_char * RESULT_MESSAGE_CAPACITY),
+        ("cut", U32),
+        ("json_length", U32),
     ]
 
 
@@ -199,6 +203,7 @@ _FUNCTIONS: dict[str, tuple[Any, list[Any]]] = {
     "zendrik_request_init": (None, [ctypes.POINTER(Request), I32]),
     "zendrik_reader_submit": (I32, [READER_P, ctypes.POINTER(Request), ctypes.POINTER(U64)]),
     "zendrik_reader_call": (I32, [READER_P, ctypes.POINTER(Request), ctypes.POINTER(RawEvent), SIZE]),
+    "zendrik_completion_json": (I32, [READER_P, U64, CHAR_P, SIZE, ctypes.POINTER(SIZE)]),
     "FindDevice": (ctypes.c_int16, [BYTES_P, ctypes.POINTER(I32)]),
 }
 

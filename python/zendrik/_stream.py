@@ -31,7 +31,7 @@ def take(raw: int, timeout_ms: int, buffer: ctypes.Array) -> tuple[int, list[Eve
     )
     if result != _native.OK:
         return result, []
-    return result, [Event._from_raw(buffer[i]) for i in range(got.value)]
+    return result, [Event._from_raw(buffer[i], raw) for i in range(got.value)]
 
 
 def _settle(future: asyncio.Future, event: Optional[Event], failure: Optional[BaseException]) -> None:

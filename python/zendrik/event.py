@@ -36,6 +36,18 @@ def _byte(value: int) -> Optional[int]:
     return None if value == _NOT_SENT else value
 
 
+def _whole_result(raw: _native.RawEvent, reader: Optional[int]) -> str:
+    """The whole result of a completion too long for its record, which the handle keeps."""
+    what = f"the whole result of request {raw.request_id} ({raw.json_length} bytes)"
+    if reader is None:
+        raise ValueError(what + " is kept by the reader it came from only")
+    library = _native.library()
+    return _native.whole_text(
+        lambda buffer, size, length: library.zendrik_completion_json(reader, raw.request_id, buffer, size, length),
+        what,
+    )
+
+
 @dataclass(frozen=True)
 class Event:
     """One event of a reader.
@@ -78,7 +90,9 @@ class Event:
     _raw: ClassVar[bytes] = b""
 
     @classmethod
-    def _from_raw(cls, raw: _native.RawEvent) -> "Event":
+    def _from_raw(cls, raw: _native.RawEvent, reader: Optional[int] = None) -> "Event":
+        """The event of the library's record; `reader`, the handle it came from, gives the whole
+        result of a completion whose record holds only its start."""
         kind = _native.library().zendrik_event_kind_name(raw.kind).decode()
         common: dict[str, Any] = {
             "kind": kind,
@@ -87,7 +101,7 @@ class Event:
             "time": _utc(raw.time_ms),
         }
         if kind == "completed":
-            event = cls._completed(raw, common)
+            event = cls._completed(raw, common, reader)
         elif kind not in _TAG_KINDS:
             error = _native.result_text(raw.error) if raw.error != _native.OK else None
             event = cls(**common, error=error)
@@ -97,8 +111,10 @@ class Event:
         return event
 
     @classmethod
-    def _completed(cls, raw: _native.RawEvent, common: dict[str, Any]) -> "Event":
+    def _completed(cls, raw: _native.RawEvent, common: dict[str, Any], reader: Optional[int]) -> "Event":
         value = raw.json.decode("utf-8", "replace")
+        if raw.cut & _native.CUT_JSON:
+            value = _whole_result(raw, reader)
         return cls(
             **common,
             request_id=raw.request_id,

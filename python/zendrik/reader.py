@@ -287,7 +287,8 @@ class Reader:
             _native.library().zendrik_reader_call(
                 raw, ctypes.byref(request.raw), ctypes.byref(completion), ctypes.sizeof(completion)
             )
-        return self._result(Event._from_raw(completion), doing)
+            completed = Event._from_raw(completion, raw)
+        return self._result(completed, doing)
 
     def _result(self, completed: Event, doing: str) -> Any:
         self._check(completed.code, doing, completed.message)

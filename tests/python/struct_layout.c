@@ -69,6 +69,8 @@ int main(void) {
     FIELD(zendrik_event, settings);
     FIELD(zendrik_event, json);
     FIELD(zendrik_event, message);
+    FIELD(zendrik_event, cut);
+    FIELD(zendrik_event, json_length);
 
     WHOLE(zendrik_request);
     FIELD(zendrik_request, size);

@@ -205,6 +205,14 @@ class ReadTest(SimTestCase):
     def test_refusals_of_an_open_reader(self):
         empty = self.open(self.virtual_reader().address)
         self.assertEqual((empty.read_tag(), empty.read_tag_list()), (None, b""))
+        # A completion whose result was cut in its record is given whole or refused, never cut:
+        # this one's whole the library does not keep.
+        native = zendrik._native
+        cut = native.RawEvent(kind=native.EVENT_COMPLETED, request_id=99, cut=native.CUT_JSON, json_length=5000)
+        with empty._using() as raw, self.assertRaises(zendrik.ReaderError) as caught:
+            zendrik.Event._from_raw(cut, raw)
+        self.assertEqual(caught.exception.code, native.ERR_INVALID_ARGUMENT)
+        self.assertRaises(ValueError, zendrik.Event._from_raw, cut)
         for absence in (0, -1.0, 5e6):
             self.assertRaises(ValueError, empty.inventory, absence=absence)
         reader = self.open(self.virtual_reader("--tag", EPC_A).address)

@@ -10,15 +10,17 @@
 #include <string>
 #include <vector>
 
-#include "zendrik/zendrik_session.h"
 #include "session/address.h"
 #include "session/backoff.h"
 #include "session/event_json.h"
 #include "session/event_queue.h"
 #include "session/events.h"
 #include "session/presence.h"
+#include "session/reader_handle.h"
 #include "session/reader_name.h"
 #include "session/request.h"
+#include "session/session_clock.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::session {
 namespace {
@@ -307,75 +309,152 @@ TEST(EventJson, WritesTheOneShapeOfEveryKind) {
     EXPECT_FALSE(EventJson(tooLong));
 }
 
-// A run of records written in one go, as zendrik_next_events writes them, at every alignment an
-// array of records can have and for a caller whose record is larger than the library's: each
-// record holds what the record made field by field holds, and nothing outside what a record
-// writes is touched (but for zeros after an empty json, within its first 32 bytes).
-TEST(EventRecords, ARunHoldsWhatEachRecordHoldsAtEveryAlignment) {
+// A JSON result of exactly `length` bytes ("" for 0).
+std::string ResultOfLength(std::size_t length) {
+    const std::string open = R"({"a":")";
+    const std::string close = R"("})";
+    if (length < open.size() + close.size()) {
+        return std::string();
+    }
+    return open + std::string(length - open.size() - close.size(), 'a') + close;
+}
+
+// A request's result or message longer than the record's field: the record holds its start with
+// the NUL, says which was cut and how long the whole result is, and the event JSON gives the
+// length instead of a result that is no JSON. Written as zendrik_next_events writes a run, for
+// callers whose records are of the first release, of the layout before the cut was said, of this
+// library's and larger: each record holds what the record made alone holds, as far as the
+// caller's size reaches, its texts up to their terminators, and nothing past it is touched.
+TEST(EventRecords, ATextTooLongForItsFieldIsCutAndTheRecordSaysSo) {
+    struct Case {
+        const char* what;
+        std::size_t jsonLength;
+        std::size_t messageLength;
+        uint32_t cut;
+    };
+    const Case cases[] = {
+        {"no result", 0, 0, 0},
+        {"a result that fills the field", ZENDRIK_JSON_CAPACITY - 1, 0, 0},
+        {"a result one byte longer", ZENDRIK_JSON_CAPACITY, 0, ZENDRIK_CUT_JSON},
+        {"a result five times the field", 5 * ZENDRIK_JSON_CAPACITY, 0, ZENDRIK_CUT_JSON},
+        {"a message that fills its field", 0, ZENDRIK_MESSAGE_CAPACITY - 1, 0},
+        {"a message one byte longer and a long result", 2 * ZENDRIK_JSON_CAPACITY, ZENDRIK_MESSAGE_CAPACITY,
+         ZENDRIK_CUT_JSON | ZENDRIK_CUT_MESSAGE},
+    };
     constexpr unsigned char kGuard = 0xA5;
-    constexpr std::size_t kEmptyJsonZeros = 32;
-    std::string reader;
-    for (std::size_t i = 0; i + 1 < ZENDRIK_READER_ID_CAPACITY; ++i) {
-        reader += static_cast<char>('a' + i % 26);
-    }
-    std::vector<StreamEvent> events;
-    for (const int32_t kind : std::initializer_list<int32_t>{ZENDRIK_EVENT_READ, ZENDRIK_EVENT_ARRIVED,
-                                                             ZENDRIK_EVENT_DEPARTED, ZENDRIK_EVENT_COMPLETED,
-                                                             ZENDRIK_EVENT_LINK_LOST, ZENDRIK_EVENT_READ}) {
-        StreamEvent event;
-        if (kind == ZENDRIK_EVENT_COMPLETED) {
-            Outcome refused;
-            refused.result = ZENDRIK_ERR_INVALID_ARGUMENT;
-            refused.message = "power must be from 0 to 33";
-            refused.json = "{}";
-            event = CompletionEvent(1796742490002, 12, ZENDRIK_REQUEST_CONFIGURE, std::move(refused));
-        } else {
-            event.kind = kind;
-        }
-        // Every byte of the fields its own, so that a byte put in the wrong place shows.
-        std::array<unsigned char, sizeof event.fields> pattern{};
-        for (std::size_t i = 0; i < pattern.size(); ++i) {
-            pattern[i] = static_cast<unsigned char>(i + 1 + 3 * events.size());
-        }
-        std::memcpy(&event.fields, pattern.data(), pattern.size());
-        events.push_back(std::move(event));
-    }
-    const RecordHead head = RecordHeadOf(reader);
-    for (const std::size_t size : {sizeof(zendrik_event), sizeof(zendrik_event) + 8}) {
-        for (const std::size_t offset : {0, 8, 16, 24}) {
-            SCOPED_TRACE(testing::Message() << "record size " << size << ", " << offset << " bytes past 32");
-            std::vector<unsigned char> memory(
-                2 * RecordHead::kBlock + events.size() * size + RecordHead::kBlock, kGuard);
-            const auto address = reinterpret_cast<std::uintptr_t>(memory.data()) + RecordHead::kBlock;
-            unsigned char* start = memory.data() + RecordHead::kBlock +
-                                   (RecordHead::kBlock - address % RecordHead::kBlock) % RecordHead::kBlock +
-                                   offset;
-            WritePublicEvents(events, head, start, size);
-            EXPECT_TRUE(std::all_of(memory.data(), start, [](unsigned char b) { return b == kGuard; }));
-            EXPECT_TRUE(std::all_of(start + events.size() * size, memory.data() + memory.size(),
-                                    [](unsigned char b) { return b == kGuard; }));
+    const std::size_t sizes[] = {ZENDRIK_EVENT_FIRST_SIZE, offsetof(zendrik_event, cut),
+                                 sizeof(zendrik_event), sizeof(zendrik_event) + 8};
+    for (const Case& c : cases) {
+        Outcome outcome;
+        outcome.json = ResultOfLength(c.jsonLength);
+        outcome.message = std::string(c.messageLength, 'm');
+        std::vector<StreamEvent> events;
+        events.push_back(TagEvent(ZENDRIK_EVENT_READ, 1796742480485, Epc{0xE2, 0x00}, Presence{}, 1, 0xC4));
+        events.push_back(CompletionEvent(1796742490002, 12, ZENDRIK_REQUEST_PLAN_CHANGE, std::move(outcome)));
+        events.push_back(LinkEvent(ZENDRIK_EVENT_LINK_LOST, 1796742490003, ZENDRIK_ERR_UDP_NO_REPLY));
+        const zendrik_event completed = Public(events[1]);
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(completed.cut, c.cut);
+        EXPECT_EQ(completed.json_length, c.jsonLength);
+        const std::string& whole = events[1].completion->outcome.json;
+        const std::size_t kept = std::min(whole.size(), sizeof completed.json - 1);
+        EXPECT_EQ(std::string(completed.json), whole.substr(0, kept));
+        EXPECT_EQ(std::strlen(completed.message), std::min(c.messageLength, sizeof completed.message - 1));
+        const std::string json = EventJson(completed).value_or("");
+        const std::string result =
+            (c.cut & ZENDRIK_CUT_JSON) != 0
+                ? R"("result":null,"result_length":)" + std::to_string(c.jsonLength) + "}"
+                : R"("result":)" + (whole.empty() ? std::string("null") : whole) + "}";
+        EXPECT_EQ(json.substr(json.size() - std::min(json.size(), result.size())), result);
+
+        for (const std::size_t size : sizes) {
+            SCOPED_TRACE(testing::Message() << "records of " << size << " bytes");
+            std::vector<unsigned char> memory(events.size() * size, kGuard);
+            WritePublicEvents(events, RecordHeadOf("dock-3"), memory.data(), size);
             for (std::size_t i = 0; i < events.size(); ++i) {
-                SCOPED_TRACE(testing::Message() << "record " << i);
-                const unsigned char* written = start + i * size;
-                const zendrik_event expected = Public(events[i], reader);
-                const auto* bytes = reinterpret_cast<const unsigned char*>(&expected);
-                EXPECT_EQ(std::memcmp(written, bytes, offsetof(zendrik_event, json)), 0);
-                const auto text = [&](std::size_t at, std::size_t capacity, std::size_t zerosAllowed) {
-                    const std::size_t used = std::strlen(reinterpret_cast<const char*>(bytes + at)) + 1;
-                    EXPECT_EQ(std::memcmp(written + at, bytes + at, used), 0);
-                    for (std::size_t j = used; j < capacity; ++j) {
-                        EXPECT_TRUE(written[at + j] == kGuard || (j < zerosAllowed && written[at + j] == 0))
-                            << j;
-                    }
+                const unsigned char* written = memory.data() + i * size;
+                const zendrik_event alone = Public(events[i]);
+                const auto* expected = reinterpret_cast<const unsigned char*>(&alone);
+                if (size < sizeof(zendrik_event)) {
+                    EXPECT_EQ(std::memcmp(written, expected, size), 0) << "record " << i;
+                    continue;
+                }
+                const auto same = [&](std::size_t from, std::size_t to) {
+                    EXPECT_EQ(std::memcmp(written + from, expected + from, to - from), 0)
+                        << "record " << i << ", bytes " << from << " to " << to;
                 };
-                text(offsetof(zendrik_event, json), ZENDRIK_JSON_CAPACITY,
-                     expected.json[0] == '\0' ? kEmptyJsonZeros : 0);
-                text(offsetof(zendrik_event, message), ZENDRIK_MESSAGE_CAPACITY, 0);
+                const auto text = [&](std::size_t at) {
+                    same(at, at + std::strlen(reinterpret_cast<const char*>(expected + at)) + 1);
+                };
+                same(0, offsetof(zendrik_event, json));
+                text(offsetof(zendrik_event, json));
+                text(offsetof(zendrik_event, message));
+                same(offsetof(zendrik_event, cut), sizeof(zendrik_event));
                 EXPECT_TRUE(std::all_of(written + sizeof(zendrik_event), written + size,
                                         [](unsigned char b) { return b == kGuard; }));
             }
         }
     }
+}
+
+// The whole results of cut completions as zendrik_completion_json hands them out: within the
+// caller's size or not at all, the latest ZENDRIK_CUT_RESULTS_KEPT of them, and again when asked
+// again.
+TEST(CutResults, TheLatestAreKeptWholeAndGivenWithinTheCallersSize) {
+    ReaderAddress address = UdpAddress{};
+    zendrik_reader reader("udp:127.0.0.1:9", address, nullptr, SystemSessionClockInstance());
+    const std::string first = ResultOfLength(3 * ZENDRIK_JSON_CAPACITY);
+    reader.actor.cut_results().Keep(1, first);
+    for (uint64_t id = 2; id <= CutResults::kKept; ++id) {
+        reader.actor.cut_results().Keep(id, ResultOfLength(ZENDRIK_JSON_CAPACITY + id));
+    }
+    struct Case {
+        const char* what;
+        zendrik_reader* reader;
+        uint64_t id;
+        std::size_t size;
+        bool buffer;
+        int32_t result;
+        std::size_t length;  // SIZE_MAX: left as it was
+        std::string text;    // as written on success
+    };
+    constexpr std::size_t kUntouched = SIZE_MAX;
+    const std::size_t whole = first.size();
+    const Case cases[] = {
+        {"the whole", &reader, 1, whole + 1, true, ZENDRIK_OK, whole, first},
+        {"asked again", &reader, 1, whole + 1, true, ZENDRIK_OK, whole, first},
+        {"no room for the NUL", &reader, 1, whole, true, ZENDRIK_ERR_TOO_SMALL, whole, ""},
+        {"only the length", &reader, 1, 0, false, ZENDRIK_ERR_TOO_SMALL, whole, ""},
+        {"the latest", &reader, CutResults::kKept, 2 * whole, true, ZENDRIK_OK,
+         ZENDRIK_JSON_CAPACITY + CutResults::kKept,
+         ResultOfLength(ZENDRIK_JSON_CAPACITY + CutResults::kKept)},
+        {"an id never cut", &reader, CutResults::kKept + 1, whole + 1, true, ZENDRIK_ERR_INVALID_ARGUMENT,
+         kUntouched, ""},
+        {"a null buffer with a size", &reader, 1, whole + 1, false, ZENDRIK_ERR_INVALID_ARGUMENT, kUntouched,
+         ""},
+        {"no handle", nullptr, 1, whole + 1, true, ZENDRIK_ERR_INVALID_ARGUMENT, kUntouched, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<char> buffer(c.size + 1, 'x');
+        std::size_t length = kUntouched;
+        EXPECT_EQ(
+            zendrik_completion_json(c.reader, c.id, c.buffer ? buffer.data() : nullptr, c.size, &length),
+            c.result);
+        EXPECT_EQ(length, c.length);
+        if (c.result == ZENDRIK_OK) {
+            EXPECT_EQ(std::string(buffer.data()), c.text);
+        } else {
+            EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](char b) { return b == 'x'; }));
+        }
+    }
+    // One more cut result: the oldest is no longer kept.
+    reader.actor.cut_results().Keep(CutResults::kKept + 1, first);
+    std::size_t length = 0;
+    EXPECT_EQ(zendrik_completion_json(&reader, 1, nullptr, 0, &length), ZENDRIK_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(zendrik_completion_json(&reader, CutResults::kKept + 1, nullptr, 0, &length),
+              ZENDRIK_ERR_TOO_SMALL);
+    EXPECT_EQ(length, whole);
 }
 
 // A full queue drops its oldest tag events, never a completion: someone waits for that one.
