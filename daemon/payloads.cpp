@@ -4,6 +4,7 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "daemon/desired_settings.h"
 #include "daemon/json_text.h"
 #include "zendrik/zendrik_session.h"
 
@@ -23,6 +24,19 @@ Topics::Topics(std::string prefix, std::string site)
 
 std::string Topics::ForEvent(const std::string& reader, int32_t kind) const {
     return kind == ZENDRIK_EVENT_READ ? Reads(reader) : Events(reader);
+}
+
+std::vector<std::string> PublishedEventKinds() {
+    // A request's completion (ZENDRIK_EVENT_COMPLETED) answers a command; it is not published.
+    std::vector<std::string> kinds;
+    for (int32_t kind = ZENDRIK_EVENT_READ; kind <= ZENDRIK_EVENT_LINK_UP; ++kind) {
+        kinds.emplace_back(zendrik_event_kind_name(kind));
+    }
+    for (const std::string_view own :
+         {kSettingsDriftEvent, kSettingsAppliedEvent, kSettingsFailedEvent, kSpoolLostEvent}) {
+        kinds.emplace_back(own);
+    }
+    return kinds;
 }
 
 std::string Topics::ReaderOfCommand(const std::string& topic) const {
@@ -92,7 +106,7 @@ std::string SiteOnlineJson(int64_t timeMs, int64_t sinceMs, std::size_t readers)
 std::string SpoolLostJson(const std::string& reader, uint64_t seq, int64_t timeMs, uint64_t missingFrom,
                           uint64_t missingTo) {
     nlohmann::ordered_json json;
-    json["event"] = "spool-lost";
+    json["event"] = std::string(kSpoolLostEvent);
     json["reader"] = reader;
     json["seq"] = seq;
     json["time"] = UtcTimeText(timeMs);

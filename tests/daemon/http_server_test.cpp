@@ -111,7 +111,10 @@ TEST(HttpServerTest, AnswersEveryPathWithItsStatusOverOneConnection) {
         {"metrics", "GET", "/metrics", true, "", 200, "zendrik_reads_total{reader=\"gate-2\"} 3",
          "text/plain; version=0.0.4"},
         {"site", "GET", "/api/v1/site", true, "", 200,
-         R"({"site":"dock-3","commands":"all","readers":2,"mqtt":"connected"})", ""},
+         R"({"site":"dock-3","commands":"all","readers":2,"mqtt":"connected","event_kinds":["read","arrived",)"
+         R"("departed","link-lost","link-restored","link-up","settings-drift","settings-applied",)"
+         R"("settings-failed","spool-lost"]})",
+         ""},
         {"readers: name, status, address, managed", "GET", "/api/v1/readers", true, "", 200,
          R"({"name":"gate-1","state":"online","time":"2026-01-01T00:00:00.000Z","kind":0,"version":"1.4",)"
          R"("serial":"A1","reads":12,"address":"usb:/dev/hidraw3","managed":{"buzzer":"off"}})",
