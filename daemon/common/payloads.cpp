@@ -92,7 +92,7 @@ std::string SiteOnlineJson(int64_t timeMs, int64_t sinceMs, std::size_t readers)
 std::string SpoolLostJson(const std::string& reader, uint64_t seq, int64_t timeMs, uint64_t missingFrom,
                           uint64_t missingTo) {
     nlohmann::ordered_json json;
-    json["event"] = "spool-lost";
+    json["event"] = std::string(kSpoolLostEvent);
     json["reader"] = reader;
     json["seq"] = seq;
     json["time"] = UtcTimeText(timeMs);

@@ -41,7 +41,8 @@ struct HttpConfig {
     std::optional<std::string> token;     // Bearer token for everything but /healthz and the console's files
     std::optional<std::string> certFile;  // both set: HTTPS
     std::optional<std::string> keyFile;
-    std::string consoleDir;  // the console's files; the installed folder unless the command line names one
+    std::string consoleDir;  // the console's files: the installed folder, then as the daemon finds them
+    std::vector<std::string> consoleLooked;  // the folders the daemon looked in, for the page without one
 
     bool operator==(const HttpConfig&) const = default;
 };

@@ -54,6 +54,9 @@ function showSite(site) {
         connected ? 'broker connected' : 'broker down');
     showBadge('commands-state', 'neutral', `commands: ${site.commands ?? 'off'}`);
     settings.setPolicy(site.commands ?? 'off');
+    const eventKinds = Array.isArray(site.event_kinds) ? site.event_kinds.map(String) : [];
+    log.setKinds(eventKinds);
+    stream.listenTo(eventKinds);
 }
 
 // The site and every reader's status, now and then every few seconds.
@@ -87,7 +90,7 @@ window.addEventListener('hashchange', showView);
 
 async function start() {
     showView();
-    await poll(); // asks for the token first if the daemon wants one
+    await poll(); // asks for the token first if the daemon wants one, and learns the event kinds
     stream.open();
 }
 

@@ -1,7 +1,8 @@
 // The site's latest events, newest first, filtered by reader and kind. Events keep arriving into
-// the list while it is paused; only the table stands still.
+// the list while it is paused; only the table stands still. The kinds to filter by are those the
+// daemon says it streams; the readers those its statuses list.
 import { el, fill } from './dom.js';
-import { clockTime, eventDetails, eventKinds, valueText } from './words.js';
+import { clockTime, eventDetails, valueText } from './words.js';
 
 const eventsKept = 500;
 
@@ -14,8 +15,7 @@ export class EventLog {
         this.paused = false;
         this.unseen = 0; // arrived while paused
         this.frame = null;
-        fill(elements.kindFilter, el('option', { value: '' }, 'every kind'),
-            eventKinds.map((kind) => el('option', { value: kind }, kind)));
+        fill(elements.kindFilter, el('option', { value: '' }, 'every kind'));
         fill(elements.readerFilter, el('option', { value: '' }, 'every reader'));
         elements.readerFilter.addEventListener('change', () => this.renderAll());
         elements.kindFilter.addEventListener('change', () => this.renderAll());
@@ -23,14 +23,14 @@ export class EventLog {
         this.showSummary();
     }
 
+    // The kinds of event the daemon streams (/api/v1/site's event_kinds), in its order.
+    setKinds(kinds) {
+        followOptions(this.elements.kindFilter, Array.isArray(kinds) ? kinds.map(String) : []);
+    }
+
+    // The readers of the configuration now; one that went stays while it is chosen.
     setReaders(names) {
-        const filter = this.elements.readerFilter;
-        const known = new Set([...filter.options].map((option) => option.value));
-        for (const name of names) {
-            if (!known.has(name)) {
-                filter.append(el('option', { value: name }, name));
-            }
-        }
+        followOptions(this.elements.readerFilter, names);
     }
 
     add(event) {
@@ -94,6 +94,18 @@ export class EventLog {
         this.elements.summary.textContent =
             `${shown} shown of the last ${this.events.length} events (at most ${eventsKept} kept).${paused}`;
     }
+}
+
+// The options after the first ("every ..."): one per value, in their order; the chosen one stays.
+function followOptions(select, values) {
+    const chosen = select.value;
+    const wanted = chosen && !values.includes(chosen) ? [...values, chosen] : values;
+    const have = [...select.options].slice(1).map((option) => option.value);
+    if (have.length === wanted.length && have.every((value, i) => value === wanted[i])) {
+        return;
+    }
+    select.replaceChildren(select.options[0], ...wanted.map((value) => el('option', { value }, value)));
+    select.value = chosen;
 }
 
 function row(event) {

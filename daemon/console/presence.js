@@ -1,7 +1,8 @@
 // The tags in front of each reader now, from the arrived and departed events (and the reads,
 // which also bring in the tags that arrived before the page was opened). A departed tag stays a
-// few seconds, fading and saying so, before its row goes.
-import { el } from './dom.js';
+// few seconds, fading and saying so, before its row goes. The panels follow the readers the
+// statuses list: a reader the configuration no longer has loses its panel.
+import { el, followNames } from './dom.js';
 import { clockTime, readerState, valueText } from './words.js';
 
 const departedShownMs = 4000;
@@ -12,10 +13,13 @@ export class PresenceBoard {
         this.readers = new Map();
     }
 
-    // The readers as the statuses list them, so that each has its panel, empty or not.
+    // The readers as the statuses list them, so that each has its panel, empty or not, and no
+    // other reader has one.
     updateReaders(statuses) {
-        for (const status of statuses) {
-            const panel = this.panel(status.name);
+        const panels = followNames(this.readers, statuses.map((status) => status.name),
+            (name) => this.panel(name), this.container);
+        for (const [i, status] of statuses.entries()) {
+            const panel = panels[i];
             const state = readerState(status);
             panel.state.className = `badge state-${state.key}`;
             panel.state.textContent = state.words;

@@ -1,7 +1,9 @@
-// One card per reader: who it is, its state in colour and word, its reads per second, whether its
-// settings match the configuration file, and what its spool holds. Fed with the statuses the page
-// polls and with the link events of the stream, which arrive first.
-import { el, fill } from './dom.js';
+// One card per reader: who it is, its state in colour and word, what its kind means, its reads per
+// second, whether its settings match the configuration file, and what its spool holds. Fed with the
+// statuses the page polls, which also add and remove cards as the configuration does, and with the
+// link events of the stream, which arrive first.
+import { el, fill, followNames } from './dom.js';
+import { KindDescriptions } from './reader_kinds.js';
 import { RateHistory, drawSparkline, sparkline } from './sparkline.js';
 import { differenceLines, rateText, readerState, settingsState, valueText } from './words.js';
 
@@ -9,12 +11,17 @@ export class ReaderCards {
     constructor(container) {
         this.container = container;
         this.cards = new Map();
+        // A kind's words come once per kind; the cards of that kind are drawn again then.
+        this.kinds = new KindDescriptions(() => this.cards.forEach(render));
     }
 
-    // Every reader's status as /api/v1/readers gives it, at `atMs`.
+    // Every reader's status as /api/v1/readers gives it, at `atMs`: the cards of the readers
+    // listed, in their order; a reader the configuration no longer has loses its card.
     update(statuses, atMs) {
-        for (const status of statuses) {
-            const card = this.cards.get(status.name) ?? this.add(status.name);
+        const byName = new Map(statuses.map((status) => [status.name, status]));
+        followNames(this.cards, [...byName.keys()], (name) => this.add(name), this.container);
+        for (const [name, status] of byName) {
+            const card = this.cards.get(name);
             card.status = { ...card.status, ...status };
             const rate = card.rates.record(Number(status.reads) || 0, atMs);
             if (rate !== null) {
@@ -68,7 +75,7 @@ export class ReaderCards {
                 el('dt', {}, 'Settings'), el('dd', {}, parts.settings, parts.drift),
                 el('dt', {}, 'Spool'), parts.spool),
             parts.error);
-        const card = { name, root, parts, status: {}, rates: new RateHistory(), rate: null };
+        const card = { name, root, parts, status: {}, rates: new RateHistory(), rate: null, kinds: this.kinds };
         this.cards.set(name, card);
         this.container.append(root);
         return card;
@@ -82,7 +89,7 @@ function render(card) {
     parts.state.className = `badge state-${state.key}`;
     parts.state.textContent = state.words;
     parts.address.textContent = valueText(status.address);
-    parts.kind.textContent = valueText(status.kind);
+    fill(parts.kind, kindParts(card.kinds, status.kind, card.name));
     parts.version.textContent = valueText(status.version);
     parts.serial.textContent = valueText(status.serial);
     parts.rate.textContent = `${rateText(card.rate)} /s`;
@@ -98,4 +105,18 @@ function render(card) {
         (status.dead ? `, ${status.dead} dead` : '') + (status.spool === 'full' ? ' (spool full)' : '');
     parts.error.textContent = status.error ? `Last link failure: ${status.error}` : '';
     parts.error.hidden = !status.error;
+}
+
+// "power 0–33, frequency band in kHz (kind 0)": what the kind means and its number beside it, once
+// the daemon has said what the kind takes; the number alone until then.
+function kindParts(kinds, kind, reader) {
+    if (kind === null || kind === undefined) {
+        return valueText(kind);
+    }
+    const meaning = kinds.describe(kind, reader);
+    if (!meaning) {
+        return `kind ${valueText(kind)}`;
+    }
+    return [el('span', { class: 'kind-meaning', title: meaning.details }, meaning.words), ' ',
+        el('span', { class: 'kind-number' }, `(kind ${valueText(kind)})`)];
 }

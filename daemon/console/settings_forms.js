@@ -1,9 +1,10 @@
 // Per reader, a form with every setting the reader has, built from its settings and their schema
 // (choices as selects, ranges shown), the keys the configuration file manages shown but not
 // editable; Save writes only what was changed and shows the daemon's words when it refuses.
-// With commands "read-only" the settings are listed without a form, with "off" not at all.
+// With commands "read-only" the settings are listed without a form, with "off" not at all. The
+// panels follow the readers the statuses list, as the configuration adds and removes them.
 import { ApiError, getJson, post, putJson, readerPath } from './api.js';
-import { el, fill } from './dom.js';
+import { el, fill, followNames } from './dom.js';
 import { assignmentsText, readerState, valueText } from './words.js';
 
 let fieldCount = 0;
@@ -27,13 +28,16 @@ export class SettingsForms {
         this.note.textContent = policyNote(policy);
     }
 
-    // The readers' statuses: a panel for each, and what their forms need from the status.
+    // The readers' statuses: a panel for each and for no other, and what their forms need from
+    // the status.
     updateReaders(statuses) {
         if (this.policy !== 'all' && this.policy !== 'read-only') {
             return;
         }
-        for (const status of statuses) {
-            const panel = this.panels.get(status.name) ?? this.add(status.name);
+        const panels = followNames(this.panels, statuses.map((status) => status.name),
+            (name) => this.add(name), this.container);
+        for (const [i, status] of statuses.entries()) {
+            const panel = panels[i];
             const wasReachable = panel.status.state === 'online';
             panel.status = status;
             showStatus(panel);

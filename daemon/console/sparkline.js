@@ -1,5 +1,5 @@
 // A reader's reads per second over the last minutes: the rate between two status polls, kept for
-// a few minutes and drawn as a small line.
+// a few minutes and drawn as a small line from the first rate on.
 import { svg } from './dom.js';
 
 const samplesKept = 90; // with a poll every 2 s: the last 3 minutes
@@ -38,13 +38,15 @@ export function sparkline(label) {
     return chart;
 }
 
-// Draws the rates, scaled to the highest of them; the newest at the right edge.
+// Draws the rates, scaled to the highest of them, the newest at the right edge. Until the history
+// is full its samples share the whole width, so that the line shows from the first of them: a
+// single rate is a flat line across the chart.
 export function drawSparkline(chart, rates) {
     const highest = Math.max(1, ...rates);
-    const step = (width - 2 * margin) / (samplesKept - 1);
-    const start = width - margin - (rates.length - 1) * step;
-    const points = rates.map((rate, i) => {
-        const x = start + i * step;
+    const shown = rates.length === 1 ? [rates[0], rates[0]] : rates;
+    const step = (width - 2 * margin) / Math.max(1, shown.length - 1);
+    const points = shown.map((rate, i) => {
+        const x = margin + i * step;
         const y = height - margin - (rate / highest) * (height - 2 * margin);
         return `${x.toFixed(1)},${y.toFixed(1)}`;
     });

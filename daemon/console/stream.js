@@ -3,7 +3,6 @@
 // right, the daemon restarting) it gives up, so the stream is opened again after a pause, once a
 // plain request has had the chance to ask for the token.
 import { eventStreamUrl, getJson } from './api.js';
-import { eventKinds } from './words.js';
 
 const reopenPauseMs = 3000;
 
@@ -13,17 +12,29 @@ export class EventStream {
         this.onEvent = onEvent;
         this.onState = onState;
         this.source = null;
+        this.kinds = [];
+        this.deliverer = (message) => this.deliver(message);
+    }
+
+    // The kinds of event the daemon names (each message of the stream is named by its event's
+    // kind): a kind new to the stream is taken from now on.
+    listenTo(kinds) {
+        for (const kind of kinds) {
+            if (!this.kinds.includes(kind)) {
+                this.kinds.push(kind);
+                this.source?.addEventListener(kind, this.deliverer);
+            }
+        }
     }
 
     open() {
         this.onState('connecting');
         const source = new EventSource(eventStreamUrl());
         this.source = source;
-        const deliver = (message) => this.deliver(message);
-        for (const kind of eventKinds) {
-            source.addEventListener(kind, deliver);
+        for (const kind of this.kinds) {
+            source.addEventListener(kind, this.deliverer);
         }
-        source.addEventListener('message', deliver);
+        source.addEventListener('message', this.deliverer);
         source.addEventListener('open', () => this.onState('live'));
         source.addEventListener('error', () => this.failed(source));
     }

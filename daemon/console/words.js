@@ -54,12 +54,6 @@ export function valueText(value) {
     return typeof value === 'object' ? JSON.stringify(value) : String(value);
 }
 
-// Every kind of event the daemon streams, in the order the filter offers them.
-export const eventKinds = [
-    'read', 'arrived', 'departed', 'link-lost', 'link-restored', 'link-up',
-    'settings-drift', 'settings-applied', 'settings-failed', 'spool-lost',
-];
-
 // What an event says beyond its kind and reader, in one line.
 export function eventDetails(event) {
     switch (event.event) {

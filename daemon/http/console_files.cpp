@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <utility>
 
 namespace zendrik::daemon {
@@ -64,6 +66,8 @@ std::optional<std::string> Resolved(const std::string& path) {
     return std::string(real.get());
 }
 
+constexpr const char* kFolderBesideProgram = "console";
+
 }  // namespace
 
 ConsoleFile::~ConsoleFile() {
@@ -108,6 +112,45 @@ std::string_view ContentTypeOf(std::string_view name) {
         }
     }
     return "application/octet-stream";
+}
+
+std::vector<std::string> ConsoleFolders(const std::string& named, const std::string& installed,
+                                        const std::string& programPath) {
+    if (!named.empty()) {
+        return {named};
+    }
+    std::vector<std::string> folders{installed};
+    if (!programPath.empty()) {
+        folders.push_back((std::filesystem::path(programPath).parent_path() / kFolderBesideProgram).string());
+    }
+    return folders;
+}
+
+std::optional<std::string> FolderWithConsole(const std::vector<std::string>& folders) {
+    for (const std::string& folder : folders) {
+        if (OpenConsoleFile(folder, kConsoleIndex)) {
+            return folder;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string ProgramPath() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : program.string();
+}
+
+std::string NoConsolePage(const std::vector<std::string>& looked) {
+    std::string page =
+        "zendrikd has no site console to show: there is no " + std::string(kConsoleIndex) + " in\n";
+    for (const std::string& folder : looked) {
+        page += "  " + folder + "\n";
+    }
+    page +=
+        "Install the console's files there, or start zendrikd with --console-dir DIR, DIR being the folder "
+        "that holds them (daemon/console in the source tree).\n";
+    return page;
 }
 
 }  // namespace zendrik::daemon

@@ -4,8 +4,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zendrik::daemon {
+
+// The console's page, served for "/".
+inline constexpr std::string_view kConsoleIndex = "index.html";
 
 // A file of the console opened for sending; its descriptor closes with it unless taken.
 class ConsoleFile {
@@ -36,5 +40,20 @@ std::optional<ConsoleFile> OpenConsoleFile(const std::string& directory, std::st
 
 // The content type of a file by its extension; application/octet-stream for one not known.
 std::string_view ContentTypeOf(std::string_view name);
+
+// The folders the console is looked for in, in order: the one the command line names, alone; else
+// the installed one, then "console" beside the program `programPath` (where a build tree has it).
+std::vector<std::string> ConsoleFolders(const std::string& named, const std::string& installed,
+                                        const std::string& programPath);
+
+// The first of `folders` that holds the console's page; nothing when none does.
+std::optional<std::string> FolderWithConsole(const std::vector<std::string>& folders);
+
+// The running program's path; empty when the system does not say.
+std::string ProgramPath();
+
+// What a daemon without its console answers for the page: the folders it looked in, and how to
+// name the right one.
+std::string NoConsolePage(const std::vector<std::string>& looked);
 
 }  // namespace zendrik::daemon

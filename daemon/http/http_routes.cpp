@@ -4,7 +4,10 @@
 #include <nlohmann/json.hpp>
 
 #include "daemon/common/json_text.h"
+#include "daemon/common/payloads.h"
+#include "daemon/http/console_files.h"
 #include "daemon/http/metrics_text.h"
+#include "daemon/readers/event_kinds.h"
 #include "rules/settings_json.h"
 
 namespace zendrik::daemon {
@@ -39,8 +42,6 @@ constexpr std::array kRules{
     PathRule{"GET", "/", RouteKind::kConsoleFile, {}, false, true},
     PathRule{"GET", "/console/*", RouteKind::kConsoleFile, {}, false, true},
 };
-
-constexpr std::string_view kConsoleIndex = "index.html";
 
 // The next segment of a path after `position` (which is at a '/'), moving `position` past it.
 std::string_view NextSegment(std::string_view path, std::size_t& position) {
@@ -122,6 +123,7 @@ HttpAnswer SiteAnswer(const SiteSnapshot& site) {
     json["commands"] = site.commands;
     json["readers"] = site.readers.size();
     json["mqtt"] = site.mqttConnected ? "connected" : "down";
+    json["event_kinds"] = PublishedEventKinds();
     return JsonAnswer(200, json);
 }
 

@@ -24,6 +24,8 @@ namespace {
 // response's headers and a block of its body; MHD refuses headers that do not fit by itself.
 constexpr std::size_t kConnectionMemoryBytes = 32 * 1024;
 constexpr std::string_view kBearer = "Bearer ";
+// A daemon without its console answers its page in words a browser shows as they are.
+constexpr const char* kTextContentType = "text/plain; charset=utf-8";
 
 std::string ReadWholeFile(const std::string& path, const char* what) {
     std::ifstream file(path, std::ios::binary);
@@ -393,6 +395,12 @@ MHD_Result HttpServer::OpenStream(MHD_Connection* connection) {
 
 MHD_Result HttpServer::SendConsoleFile(MHD_Connection* connection, const Request& request) {
     std::optional<ConsoleFile> file = OpenConsoleFile(config_.consoleDir, request.route.file);
+    if (!file && request.route.file == kConsoleIndex) {
+        const std::vector<std::string> looked = config_.consoleLooked.empty()
+                                                    ? std::vector<std::string>{config_.consoleDir}
+                                                    : config_.consoleLooked;
+        return Send(connection, HttpAnswer{404, kTextContentType, NoConsolePage(looked), {}});
+    }
     if (!file) {
         return Send(connection, ErrorAnswer(404, "the console has no file " + request.route.file));
     }

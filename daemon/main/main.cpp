@@ -8,6 +8,7 @@
 
 #include "daemon/config/config.h"
 #include "daemon/common/log.h"
+#include "daemon/http/console_files.h"
 #include "daemon/loop/notify.h"
 #include "daemon/readers/session_source.h"
 #include "daemon/site/site.h"
@@ -42,11 +43,12 @@ DaemonConfig Load(const std::string& path) {
     }
 }
 
-// The console's folder named on the command line, in place of the installed one.
+// The console's folder: the one named on the command line, else the installed one, else the one
+// beside the program (a build tree's); the first of them that was looked in when none has it.
 void ApplyCommandLine(DaemonConfig& config, const std::string& consoleDir) {
-    if (!consoleDir.empty()) {
-        config.http.consoleDir = consoleDir;
-    }
+    config.http.consoleLooked = ConsoleFolders(consoleDir, config.http.consoleDir, ProgramPath());
+    config.http.consoleDir =
+        FolderWithConsole(config.http.consoleLooked).value_or(config.http.consoleLooked.front());
 }
 
 int Serve(const DaemonConfig& config, const std::string& path, const std::string& consoleDir) {

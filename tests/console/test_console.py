@@ -3,11 +3,14 @@
 (zendrik-sim on HID sockets) and a mosquitto of the test's own on a free loopback port.
 
 ConsoleTest: the daemon as it comes (no [control], no [reader.settings]) behind a token: the token
-asked once and kept, the cards, a reader unplugged and back, a tag arriving and departing, the
-events list, no settings form, one column on a phone.
+asked once and kept, the cards (what each reader's kind means, the reads' line from its first
+rate), a reader unplugged and back, a tag arriving and departing, the events list with the kinds
+the daemon names, no settings form, one column on a phone, the page's element helper refusing a
+handler given as text, and a reload of the configuration that removes a reader and adds one named
+with markup characters, whose card and panel follow within 5 s and show its name as text.
 ConsoleCommandsTest: the settings forms with commands "all" (a managed key, a setting saved and a
-bad one refused, inventory stopped and started, factory default) and their list with "read-only";
-CTest runs it as console_commands_test.
+bad one refused, inventory stopped and started, factory default, the forms following a reload of
+the configuration) and their list with "read-only"; CTest runs it as console_commands_test.
 
 The browser's log must hold no error but the refusals a scenario asks for. Run one case with
 `test_console.py ConsoleTest`. CTest sets ZENDRIKD, ZENDRIK_SIM, ZENDRIK_CLI and ZENDRIK_CONSOLE_DIR;
@@ -17,12 +20,14 @@ import json
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+import urllib.request
 
 try:
     from selenium import webdriver
@@ -42,13 +47,27 @@ SHOTS = os.environ.get("ZENDRIK_CONSOLE_SHOTS")
 
 TAG_A = "e2003412012345678901abcd"  # in front of gate-1 all along
 TAG_B = "e20034120123456789aa0042"  # brought to gate-2 while the page looks
+# The configuration lets a reader's name hold anything but '/', '+', '#' and control characters:
+# the reader a reload adds is named with markup, which the page must show as text.
+MARKUP_NAME = '<b>&"'
 ABSENCE_MS = 500
+FAST_ROUND_MS = 20  # a tag brought to a reader arrives at once
+# gate-1 reads its tag all along: in rounds slow enough that its reads leave gate-2's story among
+# the page's last 500 events until the events view looks at it.
+READING_ROUND_MS = 100
 TOKEN = "console-test-token"
 WAIT_S = 15  # for what takes a daemon, a reader and a browser round trip
 LINK_LOST_WITHIN_S = 5  # an unplugged reader shows as such within this
+RELOAD_SHOWN_WITHIN_S = 5  # a reader a reload adds or removes shows so within this
 POLL_S = 0.05
 SCREEN = {"width": 1280, "height": 800}
 PHONE = {"width": 390, "height": 844}
+# What each virtual reader's kind means, as its card says it.
+KIND_WORDS = {0: "power 0\u201333, frequency band in kHz (kind 0)",
+              1: "power 18\u201326, frequency band in kHz (kind 1)",
+              2: "power 0\u201363, numbered frequency channels (kind 2)"}
+SPARKLINE_WIDTH = 120  # the chart's viewBox
+
 # Chromium's flags for a machine whose network is closed: no background connections it would try.
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                   "--disable-background-networking", "--disable-component-update", "--disable-sync"]
@@ -58,6 +77,11 @@ def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
+
+
+def css_string(text):
+    """`text` as a CSS string, for an attribute selector: [data-reader=...]."""
+    return json.dumps(text)
 
 
 def wait_for(condition, what, timeout=WAIT_S):
@@ -92,10 +116,10 @@ class Process:
 
 
 class VirtualReader:
-    def __init__(self, directory, name, serial, kind):
+    def __init__(self, directory, name, serial, kind, round_ms=FAST_ROUND_MS):
         self.socket = os.path.join(directory, f"{name}.sock")
         self.log = os.path.join(directory, f"{name}.log")
-        self.serial, self.kind = serial, kind
+        self.serial, self.kind, self.round_ms = serial, kind, round_ms
         self.process = None
 
     @property
@@ -106,7 +130,7 @@ class VirtualReader:
         if os.path.exists(self.socket):
             os.remove(self.socket)
         command = [os.environ["ZENDRIK_SIM"], "--hid-socket", self.socket, "--serial", self.serial,
-                   "--kind", str(self.kind), "--round-time", "20"]
+                   "--kind", str(self.kind), "--round-time", str(self.round_ms)]
         for tag in tags:
             command += ["--tag", tag]
         self.process = Process(command, self.log)
@@ -134,7 +158,7 @@ def daemon_config(directory, broker_port, http_port, readers, name, commands=Non
     if commands:
         lines += ["[control]", f'commands = "{commands}"']
     for reader_name, reader in readers.items():
-        lines += ["[[reader]]", f'name = "{reader_name}"', f'address = "{reader.address}"',
+        lines += ["[[reader]]", f"name = {json.dumps(reader_name)}", f'address = "{reader.address}"',
                   f"absence_ms = {ABSENCE_MS}"]
         if commands and reader_name == "gate-1":
             lines += ["[reader.settings]", 'buzzer = "off"']
@@ -166,12 +190,14 @@ class ConsoleScenario(unittest.TestCase):
         cls.directory = tempfile.mkdtemp(prefix="zendrik-console-")
         cls.processes = []
         cls.broker, cls.broker_port = start_broker(cls.directory)
-        cls.readers = {"gate-1": VirtualReader(cls.directory, "gate-1", "1", 0),
+        cls.readers = {"gate-1": VirtualReader(cls.directory, "gate-1", "1", 0, READING_ROUND_MS),
                        "gate-2": VirtualReader(cls.directory, "gate-2", "2", 1),
                        "dock-3": VirtualReader(cls.directory, "dock-3", "3", 2)}
+        cls.spare = VirtualReader(cls.directory, "spare", "4", 0)  # the reader a reload adds
         cls.readers["gate-1"].plug(TAG_A)
         cls.readers["gate-2"].plug()
         cls.readers["dock-3"].plug()
+        cls.spare.plug()
         options = webdriver.ChromeOptions()
         for flag in CHROMIUM_FLAGS + [f"--user-data-dir={os.path.join(cls.directory, 'chromium')}"]:
             options.add_argument(flag)
@@ -183,7 +209,7 @@ class ConsoleScenario(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.browser.quit()
-        for reader in cls.readers.values():
+        for reader in [*cls.readers.values(), cls.spare]:
             reader.unplug()
         cls.broker.stop()
         shutil.rmtree(cls.directory, ignore_errors=True)
@@ -195,14 +221,34 @@ class ConsoleScenario(unittest.TestCase):
 
     def start_daemon(self, name, commands=None, token=None):
         http_port = free_port()
-        config = daemon_config(self.directory, self.broker_port, http_port, self.readers, name, commands, token)
+        self.write_config = lambda readers: daemon_config(self.directory, self.broker_port, http_port, readers,
+                                                          name, commands, token)
+        self.token = token
+        config = self.write_config(self.readers)
         daemon = Process([os.environ["ZENDRIKD"], "--config", config, "--console-dir",
                           os.environ["ZENDRIK_CONSOLE_DIR"]], os.path.join(self.directory, f"zendrikd-{name}.log"))
         self.addCleanup(daemon.stop)
         wait_for(lambda: accepts(http_port) or daemon.process.poll() is not None, "zendrikd listening")
         self.assertIsNone(daemon.process.poll(), daemon.output())
         self.daemon = daemon
-        return f"http://127.0.0.1:{http_port}/"
+        self.url = f"http://127.0.0.1:{http_port}/"
+        return self.url
+
+    def reload(self, readers):
+        """The daemon's file with these readers, read again as `systemctl reload` has it do."""
+        self.write_config(readers)
+        self.daemon.process.send_signal(signal.SIGHUP)
+
+    def readers_after_reload(self, gone):
+        """The readers but `gone`, and the spare one named with markup."""
+        readers = {name: reader for name, reader in self.readers.items() if name != gone}
+        return {**readers, MARKUP_NAME: self.spare}
+
+    def api(self, path):
+        headers = {"Authorization": f"Bearer {self.token}"} if self.token else {}
+        with urllib.request.urlopen(urllib.request.Request(self.url + path.lstrip("/"), headers=headers),
+                                    timeout=WAIT_S) as answer:
+            return json.load(answer)
 
     # ---- the page ------------------------------------------------------------------------------
 
@@ -229,34 +275,34 @@ class ConsoleScenario(unittest.TestCase):
         self.wait(lambda: self.one(f"#view-{name}").is_displayed(), f"the {name} view")
 
     def card_state(self, reader):
-        card = self.one(f'article.reader[data-reader="{reader}"]')
-        return (card.get_attribute("data-state"), self.text(f'article.reader[data-reader="{reader}"] .badge')) \
+        card = self.one(f'article.reader[data-reader={css_string(reader)}]')
+        return (card.get_attribute("data-state"), self.text(f'article.reader[data-reader={css_string(reader)}] .badge')) \
             if card else None
 
     def wait_card(self, reader, state, words, timeout=WAIT_S):
         self.wait(lambda: self.card_state(reader) == (state, words), f"{reader} shown {words}", timeout)
 
     def tag_row(self, reader, epc):
-        return self.one(f'section.presence[data-reader="{reader}"] tr[data-epc="{epc}"]')
+        return self.one(f'section.presence[data-reader={css_string(reader)}] tr[data-epc="{epc}"]')
 
     def field(self, reader, name):
-        return self.one(f'section.settings[data-reader="{reader}"] [data-setting="{name}"] input, '
-                        f'section.settings[data-reader="{reader}"] [data-setting="{name}"] select')
+        return self.one(f'section.settings[data-reader={css_string(reader)}] [data-setting="{name}"] input, '
+                        f'section.settings[data-reader={css_string(reader)}] [data-setting="{name}"] select')
 
     def message(self, reader):
-        return self.one(f'section.settings[data-reader="{reader}"] .message')
+        return self.one(f'section.settings[data-reader={css_string(reader)}] .message')
 
     def save(self, reader, name, value):
         control = self.field(reader, name)
         control.clear()
         control.send_keys(value)
-        self.one(f'section.settings[data-reader="{reader}"] button[type=submit]').click()
-        self.wait(lambda: self.one(f'section.settings[data-reader="{reader}"][aria-busy]') is None and
+        self.one(f'section.settings[data-reader={css_string(reader)}] button[type=submit]').click()
+        self.wait(lambda: self.one(f'section.settings[data-reader={css_string(reader)}][aria-busy]') is None and
                   not self.message(reader).text.endswith("…"), f"{reader} saved")
         return self.message(reader)
 
     def button(self, reader, words):
-        for button in self.find(f'section.settings[data-reader="{reader}"] .actions button'):
+        for button in self.find(f'section.settings[data-reader={css_string(reader)}] .actions button'):
             if button.text == words:
                 return button
         raise AssertionError(f"no button {words} for {reader}")
@@ -293,6 +339,55 @@ class ConsoleScenario(unittest.TestCase):
         for name in self.readers:
             self.wait_card(name, "online", "online")
 
+    def check_reload_followed(self, gone, panels):
+        """A reload of the configuration without `gone` and with the spare reader, named with markup:
+        within 5 s the `panels` ("article.reader", "section.presence", ...) of the one have gone and
+        those of the other have come, in the file's order, its name shown as text."""
+        self.reload(self.readers_after_reload(gone))
+        removed, added = css_string(gone), css_string(MARKUP_NAME)
+        self.wait(lambda: all(self.one(f"{panel}[data-reader={removed}]") is None and
+                              self.one(f"{panel}[data-reader={added}]") is not None for panel in panels),
+                  f"the panels following the reload without {gone}", RELOAD_SHOWN_WITHIN_S)
+        names = [name for name in self.readers if name != gone] + [MARKUP_NAME]
+        for panel in panels:
+            self.assertEqual([element.get_attribute("data-reader") for element in self.find(panel)], names)
+            self.assertEqual(self.text(f"{panel}[data-reader={added}] h3"), MARKUP_NAME)
+            self.assertEqual(self.find(f"{panel}[data-reader={added}] h3 *"), [])
+
+    def check_element_helper(self):
+        """The page's element helper: text stays text, a handler is a function and never a text."""
+        outcome = self.browser.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            import('/console/dom.js').then(({ el }) => {
+                const refusal = (attributes) => {
+                    try {
+                        el('b', attributes);
+                        return 'made';
+                    } catch (error) {
+                        return error.name;
+                    }
+                };
+                let clicks = 0;
+                const button = el('button', { onclick: () => { clicks += 1; } }, '<b>&"');
+                button.click();
+                done({ text: button.textContent, elements: button.children.length,
+                       attribute: button.getAttribute('onclick'), clicks,
+                       text_handler: refusal({ onclick: 'window.hit = 1' }),
+                       upper_case_handler: refusal({ ONMOUSEOVER: 'window.hit = 1' }) });
+            }, (error) => done({ error: String(error) }));""")
+        self.assertEqual(outcome, {"text": '<b>&"', "elements": 0, "attribute": None, "clicks": 1,
+                                   "text_handler": "TypeError", "upper_case_handler": "TypeError"})
+
+    def check_sparkline_from_first_rate(self, reader):
+        """The reads' line spans the chart from the first rate on, above its foot."""
+        points = self.one(f"article.reader[data-reader={css_string(reader)}] .sparkline polyline") \
+            .get_attribute("points").split()
+        xs = [float(point.split(",")[0]) for point in points]
+        ys = [float(point.split(",")[1]) for point in points]
+        self.assertGreaterEqual(len(points), 2, points)
+        self.assertGreater(max(xs) - min(xs), SPARKLINE_WIDTH / 2, points)
+        self.assertLess(min(ys), 20, points)
+
     def check_phone_width(self):
         """One column on a phone's width, nothing wider than the screen."""
         self.screen(PHONE)
@@ -309,16 +404,19 @@ class ConsoleTest(ConsoleScenario):
         url = self.start_daemon("site", token=TOKEN)
         self.browser.get(url)
         self.enter_token()
-        for name, kind in (("gate-1", "0"), ("gate-2", "1"), ("dock-3", "2")):
+        for name, kind in (("gate-1", 0), ("gate-2", 1), ("dock-3", 2)):
             self.wait_card(name, "online", "online")
             card = f'article.reader[data-reader="{name}"]'
-            self.assertEqual(self.text(f"{card} .facts dd:nth-of-type(1)"), kind)
+            self.wait(lambda: self.text(f"{card} .facts dd:nth-of-type(1)") == KIND_WORDS[kind],
+                      f"what the kind of {name} means")
             self.assertEqual(self.text(f"{card} .address"), self.readers[name].address)
             self.assertEqual(self.one(card).get_attribute("data-settings"), "unmanaged")
         self.assertEqual(self.text("#site-name"), "dock-3")
         self.assertEqual(self.text("#commands-state"), "commands: off")
         self.wait(lambda: self.text('article.reader[data-reader="gate-1"] .rate') not in (None, "– /s", "0.0 /s"),
                   "gate-1's reads per second")
+        self.check_sparkline_from_first_rate("gate-1")
+        self.check_element_helper()
 
         # Unplugged, then back with a tag in its field, which then departs with the reader gone.
         gate2 = self.readers["gate-2"]
@@ -346,6 +444,10 @@ class ConsoleTest(ConsoleScenario):
         # The events (the stream takes the token too): gate-2's story by reader and kind; a
         # paused list stands still.
         self.view("events")
+        kinds = self.api("/api/v1/site")["event_kinds"]
+        self.assertIn("settings-drift", kinds)
+        self.assertEqual([option.get_attribute("value") for option in Select(self.one("#event-kind")).options],
+                         ["", *kinds])
         Select(self.one("#event-reader")).select_by_value("gate-2")
         kinds = {row.get_attribute("data-kind") for row in self.find("#event-rows tr")}
         self.assertTrue({"link-lost", "link-restored", "arrived", "departed"} <= kinds, kinds)
@@ -371,6 +473,13 @@ class ConsoleTest(ConsoleScenario):
         self.browser.refresh()  # the token is kept for the session: not asked again
         self.wait_all_online()
         self.assertIsNone(self.one("#token-dialog[open]"))
+
+        self.check_reload_followed("dock-3", ("article.reader", "section.presence"))
+        self.assertEqual([option.get_attribute("value") for option in Select(self.one("#event-reader")).options],
+                         ["", "gate-1", "gate-2", MARKUP_NAME])
+        self.wait_card(MARKUP_NAME, "online", "online")
+        self.wait(lambda: self.text(f"article.reader[data-reader={css_string(MARKUP_NAME)}] .facts dd") ==
+                  KIND_WORDS[0], "what the kind of the added reader means")
         self.expect_clean_log(401)
         self.leave_page()
 
@@ -425,6 +534,8 @@ class ConsoleCommandsTest(ConsoleScenario):
         self.wait(lambda: self.field("dock-3", "power").get_attribute("value") == "63", "the factory power")
         self.assertEqual(dock3.settings()["power"], 63)
 
+        self.check_reload_followed("gate-2", ("section.settings", "article.reader"))
+        self.wait(lambda: self.field(MARKUP_NAME, "power") is not None, "the added reader's settings form")
         self.check_phone_width()
         self.expect_clean_log(400)
         self.leave_page()

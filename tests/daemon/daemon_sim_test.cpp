@@ -480,8 +480,11 @@ TEST(DaemonSimTest, ServesHealthStatusesEventsAndMetricsOverHttp) {
     const HttpReply unknown = Get(port, "/api/v1/readers/gate-9");
     EXPECT_EQ(unknown.status, 404);
     EXPECT_EQ(Ordered(unknown.body)["code"], -303);
-    EXPECT_EQ(Get(port, "/api/v1/site").body,
-              R"({"site":"t","commands":"off","readers":2,"mqtt":"connected"})");
+    EXPECT_EQ(
+        Get(port, "/api/v1/site").body,
+        R"({"site":"t","commands":"off","readers":2,"mqtt":"connected","event_kinds":["read","arrived",)"
+        R"("departed","link-lost","link-restored","link-up","settings-drift","settings-applied",)"
+        R"("settings-failed","spool-lost"]})");
     EXPECT_EQ(HttpConnection(port).Request("GET", "/api/v1/readers").status, 401) << "no token";
     EXPECT_EQ(HttpConnection(port).Request("GET", "/metrics", {{"Authorization", "Bearer not-it"}}).status,
               401)

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "daemon/http/console_files.h"
 #include "tests/daemon/child_process.h"
 #include "tests/daemon/http_client.h"
 #include "tests/daemon/http_harness.h"
@@ -110,7 +111,10 @@ TEST(HttpServerTest, AnswersEveryPathWithItsStatusOverOneConnection) {
         {"metrics", "GET", "/metrics", true, "", 200, "zendrik_reads_total{reader=\"gate-2\"} 3",
          "text/plain; version=0.0.4"},
         {"site", "GET", "/api/v1/site", true, "", 200,
-         R"({"site":"dock-3","commands":"all","readers":2,"mqtt":"connected"})", ""},
+         R"({"site":"dock-3","commands":"all","readers":2,"mqtt":"connected","event_kinds":["read","arrived",)"
+         R"("departed","link-lost","link-restored","link-up","settings-drift","settings-applied",)"
+         R"("settings-failed","spool-lost"]})",
+         ""},
         {"readers: name, status, address, managed", "GET", "/api/v1/readers", true, "", 200,
          R"({"name":"gate-1","state":"online","time":"2026-01-01T00:00:00.000Z","kind":0,"version":"1.4",)"
          R"("serial":"A1","reads":12,"address":"usb:/dev/hidraw3","managed":{"buzzer":"off"}})",
@@ -191,6 +195,55 @@ TEST(HttpServerTest, AnswersEveryPathWithItsStatusOverOneConnection) {
         SCOPED_TRACE(given);
         EXPECT_EQ(connection.Request("GET", "/api/v1/site", {{"Authorization", given}}).status, status);
     }
+}
+
+// Where the console is looked for: the folder named alone, else the installed one and then the one
+// beside the program; the first that has the page. A server without it says where it looked.
+TEST(HttpServerTest, FindsItsConsoleOrSaysWhereItLooked) {
+    ConsoleFolder console;
+    TemporaryDirectory empty;
+    const std::string program = std::filesystem::path(console.path()).parent_path() / "zendrikd";
+    struct Lookup {
+        const char* what;
+        std::string named;
+        std::string installed;
+        std::vector<std::string> looked;
+        std::optional<std::string> found;
+    };
+    const std::vector<Lookup> lookups{
+        {"named on the command line", console.path(), empty.path(), {console.path()}, console.path()},
+        {"named, without the page: no other", empty.path(), console.path(), {empty.path()}, std::nullopt},
+        {"installed", "", console.path(), {console.path(), console.path()}, console.path()},
+        {"beside the program (a build tree)",
+         "",
+         empty.path(),
+         {empty.path(), console.path()},
+         console.path()},
+        {"nowhere", "", empty.path() + "/none", {empty.path() + "/none", console.path()}, console.path()},
+    };
+    for (const Lookup& lookup : lookups) {
+        SCOPED_TRACE(lookup.what);
+        const std::vector<std::string> folders =
+            daemon::ConsoleFolders(lookup.named, lookup.installed, program);
+        EXPECT_EQ(folders, lookup.looked);
+        EXPECT_EQ(daemon::FolderWithConsole(folders), lookup.found);
+    }
+    EXPECT_EQ(daemon::FolderWithConsole({empty.path(), empty.path() + "/none"}), std::nullopt);
+    EXPECT_EQ(std::filesystem::path(daemon::ProgramPath()).filename(), "daemon_http_test");
+
+    daemon::HttpConfig config;
+    config.consoleDir = empty.path();
+    config.consoleLooked = {empty.path(), "/nowhere/console"};
+    ServerUnderTest server(config);
+    HttpConnection connection(server.port());
+    const HttpReply page = connection.Request("GET", "/", {});
+    EXPECT_EQ(page.status, 404);
+    EXPECT_THAT(page.headers.at("content-type"), HasSubstr("text/plain"));
+    for (const std::string& part :
+         {empty.path(), std::string("/nowhere/console"), std::string("--console-dir")}) {
+        EXPECT_THAT(page.body, HasSubstr(part));
+    }
+    EXPECT_THAT(connection.Request("GET", "/console/app.js", {}).body, HasSubstr("no file app.js"));
 }
 
 // Every limit on one server: the loop answers others while a client is slow, idle or greedy.

@@ -1,0 +1,23 @@
+#include "daemon/readers/event_kinds.h"
+
+#include <zendrik_session.h>
+
+#include "daemon/common/payloads.h"
+#include "daemon/readers/desired_settings.h"
+
+namespace zendrik::daemon {
+
+std::vector<std::string> PublishedEventKinds() {
+    // A request's completion (ZENDRIK_EVENT_COMPLETED) answers a command; it is not published.
+    std::vector<std::string> kinds;
+    for (int32_t kind = ZENDRIK_EVENT_READ; kind <= ZENDRIK_EVENT_LINK_UP; ++kind) {
+        kinds.emplace_back(zendrik_event_kind_name(kind));
+    }
+    for (const std::string_view own :
+         {kSettingsDriftEvent, kSettingsAppliedEvent, kSettingsFailedEvent, kSpoolLostEvent}) {
+        kinds.emplace_back(own);
+    }
+    return kinds;
+}
+
+}  // namespace zendrik::daemon
