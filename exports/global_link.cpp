@@ -6,9 +6,9 @@
 
 namespace zendrik {
 
-Link& GlobalLink() {
+SwitchingLink& GlobalLink() {
     static SystemClock clock;
-    static Link link(clock, MakeDefaultHidBackend(clock), MakePosixSerialOpener(clock),
+    static SwitchingLink link(clock, MakeDefaultHidBackend(clock), MakePosixSerialOpener(clock),
                      MakePosixUdpTransport());
     return link;
 }

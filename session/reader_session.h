@@ -49,6 +49,7 @@ class ReaderSession {
     ReaderSession& operator=(const ReaderSession&) = delete;
 
     const std::string& address_text() const { return addressText_; }
+    const ReaderAddress& address() const { return address_; }
     const std::string& id() const { return id_; }
     // The head of this reader's event records, made when the id is set.
     const RecordHead& record_head() const { return recordHead_; }

@@ -19,7 +19,7 @@
 
 #include "zendrik/zendrik.h"
 #include "link/frame.h"
-#include "link/link.h"
+#include "link/switching_link.h"
 #include "netmodule/module_search.h"
 #include "netmodule/module_settings.h"
 #include "tests/support/fake_clock.h"
@@ -141,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const uint8_t flags = data[0];
     const std::deque<Bytes> answers = SplitAnswers(std::span(data + kFlagsSize, size - kFlagsSize));
     testing::FakeClock clock;
-    Link link(clock, nullptr, nullptr,
+    SwitchingLink link(clock, nullptr, nullptr,
               std::make_unique<FeedUdp>(answers, kSenderNetwork | (flags >> kSenderShift)));
     const uint8_t call = flags & kCallMask;
     if (call == kCallSearch) {

@@ -8,7 +8,7 @@
 
 #include "zendrik/zendrik.h"
 #include "link/frame_trace.h"
-#include "link/link.h"
+#include "link/switching_link.h"
 #include "link/log.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
@@ -164,7 +164,7 @@ struct SerialRig {
     testing::FakeClock clock;
     testing::FakeHid hid{clock};
     testing::FakeSerialLine line;
-    Link link;
+    SwitchingLink link;
 };
 
 TEST(FrameTrace, AnExchangeTracesItsRequestAndTheFailureOrNothingWhenOff) {

@@ -122,7 +122,7 @@ TEST(ModuleSearch, ProbesUntilSilenceOrFiftyAndListsEachModuleOnce) {
         FakeClock clock;
         auto owned = std::make_unique<ShortWaitTransport>(kShortWait);
         ShortWaitTransport& transport = *owned;
-        Link link(clock, nullptr, nullptr, std::move(owned));
+        SwitchingLink link(clock, nullptr, nullptr, std::move(owned));
         std::vector<ModuleRecord> found{{kModuleC, {}}};  // replaced, not appended to
 
         EXPECT_EQ(SearchModules(link, network, found), c.expected);
