@@ -9,7 +9,7 @@ namespace zendrik {
 SwitchingLink& GlobalLink() {
     static SystemClock clock;
     static SwitchingLink link(clock, MakeDefaultHidBackend(clock), MakePosixSerialOpener(clock),
-                     MakePosixUdpTransport());
+                              MakePosixUdpTransport());
     return link;
 }
 

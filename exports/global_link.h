@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "link/switching_link.h"
 #include "link/log.h"
+#include "link/switching_link.h"
 
 namespace zendrik {
 

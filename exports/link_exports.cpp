@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "exports/global_link.h"
-#include "zendrik/zendrik.h"
 #include "link/com_port_map.h"
+#include "zendrik/zendrik.h"
 
 using zendrik::Guarded;
 using zendrik::OnGlobalLink;

@@ -1,7 +1,7 @@
 // Exported UDP link function: connecting to a reader's network module.
 #include "exports/global_link.h"
-#include "zendrik/zendrik.h"
 #include "link/net_connect.h"
+#include "zendrik/zendrik.h"
 
 extern "C" {
 

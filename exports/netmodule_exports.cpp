@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "exports/global_link.h"
-#include "zendrik/zendrik.h"
 #include "netmodule/module_search.h"
 #include "netmodule/module_settings.h"
+#include "zendrik/zendrik.h"
 
 using zendrik::ModuleNetwork;
 using zendrik::ModuleRecord;

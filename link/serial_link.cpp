@@ -60,7 +60,8 @@ int32_t SerialLink::Exchange(const ExchangeVariant& variant, std::span<const uin
     const Milliseconds patience = std::max(variant.patience, rules.serialPatience);
     late.NoteRequestSent(patience + SerialReplyPatience(port_->ByteTimeout()));
     SerialCollection collected;
-    if (const int32_t result = CollectSerialReply(*port_, collected, clock_, patience); result != result::kOk) {
+    if (const int32_t result = CollectSerialReply(*port_, collected, clock_, patience);
+        result != result::kOk) {
         return result;
     }
     return CheckAndCopyReply(collected, reply);

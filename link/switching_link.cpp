@@ -11,8 +11,8 @@ namespace zendrik {
 // One transport of each medium, and which of them carries the exchanges.
 class MediumSwitch final : public LinkTransport {
   public:
-    MediumSwitch(Clock& clock, std::unique_ptr<HidBackend> hid, std::unique_ptr<SerialPortOpener> serialOpener,
-                 std::unique_ptr<UdpTransport> udp)
+    MediumSwitch(Clock& clock, std::unique_ptr<HidBackend> hid,
+                 std::unique_ptr<SerialPortOpener> serialOpener, std::unique_ptr<UdpTransport> udp)
         : serial_(clock, std::move(serialOpener)), usb_(clock, std::move(hid)), udp_(clock, std::move(udp)) {}
 
     LinkType type() const override { return current_; }
@@ -47,9 +47,10 @@ class MediumSwitch final : public LinkTransport {
 };
 
 SwitchingLink::SwitchingLink(Clock& clock, std::unique_ptr<HidBackend> hid,
-                             std::unique_ptr<SerialPortOpener> serialOpener, std::unique_ptr<UdpTransport> udp)
-    : SwitchingLink(clock,
-                    std::make_unique<MediumSwitch>(clock, std::move(hid), std::move(serialOpener), std::move(udp))) {}
+                             std::unique_ptr<SerialPortOpener> serialOpener,
+                             std::unique_ptr<UdpTransport> udp)
+    : SwitchingLink(clock, std::make_unique<MediumSwitch>(clock, std::move(hid), std::move(serialOpener),
+                                                          std::move(udp))) {}
 
 SwitchingLink::SwitchingLink(Clock& clock, std::unique_ptr<MediumSwitch> media)
     : Link(clock, std::move(media)), media_(static_cast<MediumSwitch&>(transport())) {}

@@ -26,8 +26,8 @@ class MediumSwitch;
 // and locked until CloseCom, the UDP endpoints stay set). It starts on USB.
 class SwitchingLink final : public Link {
   public:
-    SwitchingLink(Clock& clock, std::unique_ptr<HidBackend> hid, std::unique_ptr<SerialPortOpener> serialOpener,
-                  std::unique_ptr<UdpTransport> udp);
+    SwitchingLink(Clock& clock, std::unique_ptr<HidBackend> hid,
+                  std::unique_ptr<SerialPortOpener> serialOpener, std::unique_ptr<UdpTransport> udp);
 
     // OpenCom: port 100 locates the USB reader, any other value opens serial port index `port`.
     // The link is on serial unless the USB reader was found.

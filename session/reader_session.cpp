@@ -5,7 +5,6 @@
 
 #include "commands/parameter_command.h"
 #include "commands/parameter_table.h"
-#include "zendrik/zendrik_session.h"
 #include "link/command_reply.h"
 #include "link/frame.h"
 #include "link/identity.h"
@@ -14,6 +13,7 @@
 #include "rules/epc_framing.h"
 #include "rules/reader_codes.h"
 #include "session/setting_commands.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::session {
 namespace {

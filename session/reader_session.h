@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "zendrik/zendrik_session.h"
 #include "link/handshake.h"
 #include "link/link.h"
 #include "rules/card_number.h"
@@ -15,6 +14,7 @@
 #include "session/events.h"
 #include "session/presence.h"
 #include "session/session_clock.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::session {
 

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "commands/short_frame.h"
-#include "zendrik/zendrik.h"
 #include "link/frame.h"
 #include "link/switching_link.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik::testing {
 

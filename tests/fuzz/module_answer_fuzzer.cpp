@@ -17,12 +17,12 @@
 #include <span>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "link/frame.h"
 #include "link/switching_link.h"
 #include "netmodule/module_search.h"
 #include "netmodule/module_settings.h"
 #include "tests/support/fake_clock.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {
@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::deque<Bytes> answers = SplitAnswers(std::span(data + kFlagsSize, size - kFlagsSize));
     testing::FakeClock clock;
     SwitchingLink link(clock, nullptr, nullptr,
-              std::make_unique<FeedUdp>(answers, kSenderNetwork | (flags >> kSenderShift)));
+                       std::make_unique<FeedUdp>(answers, kSenderNetwork | (flags >> kSenderShift)));
     const uint8_t call = flags & kCallMask;
     if (call == kCallSearch) {
         CheckSearch(link, answers);

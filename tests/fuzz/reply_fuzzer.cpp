@@ -14,12 +14,12 @@
 #include <span>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "link/crc16.h"
 #include "link/frame.h"
 #include "link/switching_link.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {
@@ -160,7 +160,7 @@ void FuzzUdp(const FuzzInput& input) {
     testing::FakeClock clock;
     testing::FakeHid hid(clock);
     SwitchingLink link(clock, hid.MakeBackend(), nullptr,
-              std::make_unique<FeedUdp>(input.reader, (input.udpFlags & kUdpSilentFlag) != 0));
+                       std::make_unique<FeedUdp>(input.reader, (input.udpFlags & kUdpSilentFlag) != 0));
     link.set_type(LinkType::kUdp);
     ExchangeAndCheck(link, input, false);
 }

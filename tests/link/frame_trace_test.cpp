@@ -6,13 +6,13 @@
 #include <regex>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "link/frame_trace.h"
-#include "link/switching_link.h"
 #include "link/log.h"
+#include "link/switching_link.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/fake_serial.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {

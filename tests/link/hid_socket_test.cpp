@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "link/device_lock.h"
 #include "link/frame.h"
 #include "link/hid_backend_default.h"
@@ -22,6 +21,7 @@
 #include "link/switching_link.h"
 #include "tests/link/hid_socket_peer.h"
 #include "tests/support/fake_clock.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {

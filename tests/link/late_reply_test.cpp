@@ -5,15 +5,15 @@
 
 #include <deque>
 
-#include "zendrik/zendrik.h"
 #include "link/frame.h"
-#include "link/switching_link.h"
 #include "link/quiet_wait.h"
 #include "link/reply_rules.h"
+#include "link/switching_link.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/timed_serial.h"
 #include "tests/support/timed_udp.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik::testing {
 namespace {
@@ -43,7 +43,8 @@ class TimedLink {
         auto udpTransport = std::make_unique<TimedUdp>(clock);
         udp = udpTransport.get();
         udp->responder = serial.responder;
-        link = std::make_unique<SwitchingLink>(clock, hid.MakeBackend(), serial.MakeOpener(), std::move(udpTransport));
+        link = std::make_unique<SwitchingLink>(clock, hid.MakeBackend(), serial.MakeOpener(),
+                                               std::move(udpTransport));
         switch (transport) {
             case Transport::kUsbUntilArrived:
                 link->usb().set_reply_wait(ReplyWait::kUntilArrived);

@@ -18,14 +18,14 @@
 #include <thread>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "link/clock.h"
 #include "link/frame.h"
-#include "link/switching_link.h"
 #include "link/serial_line_speed.h"
 #include "link/serial_port_posix.h"
+#include "link/switching_link.h"
 #include "link/unique_fd.h"
 #include "tests/link/serial_test_env.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "link/frame.h"
 #include "link/net_connect.h"
 #include "link/switching_link.h"
@@ -14,6 +13,7 @@
 #include "tests/support/fake_hid.h"
 #include "tests/support/fake_serial.h"
 #include "tests/support/timed_udp.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik::testing {
 namespace {

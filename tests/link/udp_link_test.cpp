@@ -12,12 +12,12 @@
 #include <thread>
 
 #include "exports/global_link.h"
-#include "zendrik/zendrik.h"
 #include "link/frame.h"
-#include "link/switching_link.h"
 #include "link/net_connect.h"
+#include "link/switching_link.h"
 #include "tests/link/udp_test_peer.h"
 #include "tests/support/fake_clock.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {

@@ -3,11 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "zendrik/zendrik.h"
 #include "link/frame.h"
 #include "netmodule/module_search.h"
 #include "tests/link/udp_test_peer.h"
 #include "tests/support/fake_clock.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {

@@ -4,10 +4,10 @@
 
 #include <numeric>
 
-#include "zendrik/zendrik.h"
 #include "netmodule/module_settings.h"
 #include "tests/link/udp_test_peer.h"
 #include "tests/support/fake_clock.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "link/serial_link.h"
 #include "link/udp_link.h"
 #include "link/usb_hid_link.h"
 #include "session/address.h"
 #include "session/reader_link.h"
 #include "tests/support/fake_clock.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik::session {
 namespace {
