@@ -93,7 +93,7 @@ bool StartsAFrame(const Bytes& answer) {
     return !answer.empty() && answer.front() == kStartByte;
 }
 
-void CheckSearch(Link& link, const std::deque<Bytes>& answers) {
+void CheckSearch(SwitchingLink& link, const std::deque<Bytes>& answers) {
     std::vector<ModuleRecord> found;
     const int32_t result = SearchModules(link, ModuleNetwork{}, found);
     Require(result == (found.empty() ? ZENDRIK_ERR_NOT_REACHED : ZENDRIK_OK));
@@ -113,7 +113,7 @@ void CheckSearch(Link& link, const std::deque<Bytes>& answers) {
     }
 }
 
-void CheckSettings(Link& link, bool read, const std::deque<Bytes>& answers) {
+void CheckSettings(SwitchingLink& link, bool read, const std::deque<Bytes>& answers) {
     std::array<uint8_t, kModuleSettingsReplySize> reply{};
     reply.fill(kSentinel);
     const std::array<uint8_t, kModuleIdSize> id{1, 2, 3, 4, 5, 6};
