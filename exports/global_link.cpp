@@ -6,10 +6,10 @@
 
 namespace zendrik {
 
-Link& GlobalLink() {
+SwitchingLink& GlobalLink() {
     static SystemClock clock;
-    static Link link(clock, MakeDefaultHidBackend(clock), MakePosixSerialOpener(clock),
-                     MakePosixUdpTransport());
+    static SwitchingLink link(clock, MakeDefaultHidBackend(clock), MakePosixSerialOpener(clock),
+                              MakePosixUdpTransport());
     return link;
 }
 

@@ -2,15 +2,15 @@
 
 #include <mutex>
 
-#include "link/link.h"
 #include "link/log.h"
+#include "link/switching_link.h"
 
 namespace zendrik {
 
 // The library's one module-wide link, made on first use with the production transports: termios
 // serial ports, hidapi (or the virtual HID sockets named by ZENDRIK_HID_SOCKET), POSIX UDP sockets
 // and the system clock.
-Link& GlobalLink();
+SwitchingLink& GlobalLink();
 
 // Serialises every export that touches the link or the network: the link state, the open USB
 // device and the UDP endpoints belong to one call at a time, so that a thread never takes the reply

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "exports/global_link.h"
-#include "zendrik/zendrik.h"
 #include "link/com_port_map.h"
+#include "zendrik/zendrik.h"
 
 using zendrik::Guarded;
 using zendrik::OnGlobalLink;
@@ -13,11 +13,11 @@ extern "C" {
 
 ZENDRIK_API int32_t OpenCom(int32_t port, int32_t baud) {
     return OnGlobalLink<int32_t>(ZENDRIK_ERR_PORT_OPEN,
-                                 [&](zendrik::Link& link) { return link.OpenCom(port, baud); });
+                                 [&](zendrik::SwitchingLink& link) { return link.OpenCom(port, baud); });
 }
 
 ZENDRIK_API int32_t OpenComDevice(const char* path, int32_t baud) {
-    return OnGlobalLink<int32_t>(ZENDRIK_ERR_PORT_OPEN, [&](zendrik::Link& link) {
+    return OnGlobalLink<int32_t>(ZENDRIK_ERR_PORT_OPEN, [&](zendrik::SwitchingLink& link) {
         if (path == nullptr) {
             return int32_t{ZENDRIK_ERR_PORT_OPEN};
         }
@@ -27,11 +27,11 @@ ZENDRIK_API int32_t OpenComDevice(const char* path, int32_t baud) {
 
 ZENDRIK_API int32_t CloseCom(void) {
     return OnGlobalLink<int32_t>(ZENDRIK_ERR_PORT_NOT_OPEN,
-                                 [](zendrik::Link& link) { return link.CloseCom(); });
+                                 [](zendrik::SwitchingLink& link) { return link.CloseCom(); });
 }
 
 ZENDRIK_API int32_t GetUsbOpenError(char* path, int32_t size) {
-    return OnGlobalLink<int32_t>(0, [&](zendrik::Link& link) -> int32_t {
+    return OnGlobalLink<int32_t>(0, [&](zendrik::SwitchingLink& link) -> int32_t {
         const auto& failure = link.usb_open_failure();
         if (!failure) {
             return 0;

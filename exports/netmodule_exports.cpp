@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "exports/global_link.h"
-#include "zendrik/zendrik.h"
 #include "netmodule/module_search.h"
 #include "netmodule/module_settings.h"
+#include "zendrik/zendrik.h"
 
 using zendrik::ModuleNetwork;
 using zendrik::ModuleRecord;
@@ -27,7 +27,7 @@ void PackRecords(const std::vector<ModuleRecord>& found, uint8_t* records) {
 extern "C" {
 
 ZENDRIK_API int16_t FindDevice(uint8_t* records, int32_t* count) {
-    return OnGlobalLink<int16_t>(ZENDRIK_ERR_NOT_REACHED, [&](zendrik::Link& link) -> int16_t {
+    return OnGlobalLink<int16_t>(ZENDRIK_ERR_NOT_REACHED, [&](zendrik::SwitchingLink& link) -> int16_t {
         if (records == nullptr || count == nullptr) {
             return ZENDRIK_ERR_NOT_REACHED;
         }
@@ -43,7 +43,7 @@ ZENDRIK_API int16_t FindDevice(uint8_t* records, int32_t* count) {
 }
 
 ZENDRIK_API int16_t ReadConfig(const uint8_t* moduleId, uint8_t* reply) {
-    return OnGlobalLink<int16_t>(ZENDRIK_ERR_UDP_NO_REPLY, [&](zendrik::Link& link) -> int16_t {
+    return OnGlobalLink<int16_t>(ZENDRIK_ERR_UDP_NO_REPLY, [&](zendrik::SwitchingLink& link) -> int16_t {
         if (moduleId == nullptr || reply == nullptr) {
             return ZENDRIK_ERR_UDP_NO_REPLY;
         }
@@ -55,7 +55,7 @@ ZENDRIK_API int16_t ReadConfig(const uint8_t* moduleId, uint8_t* reply) {
 }
 
 ZENDRIK_API int16_t WriteConfig(const uint8_t* settings, uint8_t* reply) {
-    return OnGlobalLink<int16_t>(ZENDRIK_ERR_UDP_NO_REPLY, [&](zendrik::Link& link) -> int16_t {
+    return OnGlobalLink<int16_t>(ZENDRIK_ERR_UDP_NO_REPLY, [&](zendrik::SwitchingLink& link) -> int16_t {
         if (settings == nullptr || reply == nullptr) {
             return ZENDRIK_ERR_UDP_NO_REPLY;
         }

@@ -16,6 +16,10 @@ namespace zendrik {
 inline constexpr std::size_t kHidChunkSize = 64;
 using HidChunk = std::array<uint8_t, kHidChunkSize>;
 
+// The reader's USB HID interface.
+inline constexpr uint16_t kReaderVendorId = 0x0416;
+inline constexpr uint16_t kReaderProductId = 0xB00B;
+
 struct HidDeviceInfo {
     std::string path;
     uint16_t vendorId = 0;

@@ -18,7 +18,7 @@ constexpr uint8_t kProbeValue = 1;
 // The probe travels outside the exchange, so it is traced here under the UDP link's name.
 constexpr std::string_view kTraceLinkName = "udp";
 
-int32_t ConnectAttempt(Link& link, const UdpEndpoints& endpoints) {
+int32_t ConnectAttempt(SwitchingLink& link, const UdpEndpoints& endpoints) {
     link.udp_endpoints() = endpoints;
     link.set_type(LinkType::kUdp);
     if (!SocketLayerReady()) {
@@ -47,7 +47,7 @@ UdpEndpoint EndpointFromArguments(const char* ip, int32_t port) {
     return UdpEndpoint{ip != nullptr ? ip : "", static_cast<uint16_t>(port)};
 }
 
-int32_t NetConnect(Link& link, const UdpEndpoints& endpoints) {
+int32_t NetConnect(SwitchingLink& link, const UdpEndpoints& endpoints) {
     int32_t result = result::kNotReached;
     for (int attempt = 0; attempt < kConnectAttempts && result != result::kOk; ++attempt) {
         result = ConnectAttempt(link, endpoints);

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "link/link.h"
+#include "link/switching_link.h"
 
 namespace zendrik {
 
@@ -13,6 +13,6 @@ UdpEndpoint EndpointFromArguments(const char* ip, int32_t port);
 // Stores the host and reader endpoints, switches the link to UDP and checks that the reader answers
 // the handshake probe, with a second attempt when the first gets no answer. The endpoints and the
 // link type stay set whatever the outcome. result::kOk, or result::kNotReached.
-int32_t NetConnect(Link& link, const UdpEndpoints& endpoints);
+int32_t NetConnect(SwitchingLink& link, const UdpEndpoints& endpoints);
 
 }  // namespace zendrik

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string>
+#include <string_view>
 
 #include "link/clock.h"
+#include "link/frame_trace.h"
+#include "link/late_reply_watch.h"
 
 namespace zendrik {
 
@@ -23,6 +27,20 @@ int AwaitQuiet(Clock& clock, Milliseconds period, DropWithin&& dropWithin) {
         if (left <= Milliseconds::zero() || !dropWithin(std::min(period, left))) {
             return dropped;
         }
+    }
+}
+
+// What every transport does before it sends: waits for the quiet period `late` holds, if any
+// (see AwaitQuiet), and traces under `linkName` what it dropped meanwhile.
+template <typename DropWithin>
+void AwaitQuietBeforeRequest(LateReplyWatch& late, Clock& clock, std::string_view linkName,
+                             DropWithin&& dropWithin) {
+    const std::optional<Milliseconds> period = late.TakeQuietPeriod();
+    if (!period) {
+        return;
+    }
+    if (const int dropped = AwaitQuiet(clock, *period, dropWithin); dropped > 0) {
+        TraceEvent(linkName, "dropped " + std::to_string(dropped) + " late arrival(s) before the request");
     }
 }
 

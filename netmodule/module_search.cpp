@@ -22,7 +22,7 @@ ModuleRecord RecordFromAnswer(const Datagram& answer) {
     return record;
 }
 
-std::optional<ModuleRecord> SearchProbe(Link& link, const ModuleNetwork& network) {
+std::optional<ModuleRecord> SearchProbe(SwitchingLink& link, const ModuleNetwork& network) {
     const std::vector<uint8_t> request = BuildStandardFrame(kBroadcastAddress, command::kModuleSearch, {});
     Datagram answer;
     if (ModuleTransaction(link, network, request, answer) != result::kOk) {
@@ -37,7 +37,7 @@ bool SameModule(const ModuleRecord& left, const ModuleRecord& right) {
 
 }  // namespace
 
-int32_t SearchModules(Link& link, const ModuleNetwork& network, std::vector<ModuleRecord>& found) {
+int32_t SearchModules(SwitchingLink& link, const ModuleNetwork& network, std::vector<ModuleRecord>& found) {
     found.clear();
     for (std::size_t probe = 0; probe < kMaxSearchProbes; ++probe) {
         const std::optional<ModuleRecord> record = SearchProbe(link, network);

@@ -25,6 +25,6 @@ struct ModuleRecord {
 // answered, and lists each module id once, in the order it first answered. Every probe keeps
 // only the first answer, so a module that never answers first is never listed.
 // result::kOk with at least one record, or result::kNotReached with none.
-int32_t SearchModules(Link& link, const ModuleNetwork& network, std::vector<ModuleRecord>& found);
+int32_t SearchModules(SwitchingLink& link, const ModuleNetwork& network, std::vector<ModuleRecord>& found);
 
 }  // namespace zendrik

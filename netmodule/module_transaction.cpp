@@ -15,7 +15,7 @@ constexpr std::size_t kMaxAnswerBytes = 256;
 constexpr std::string_view kTraceLinkName = "module";
 }  // namespace
 
-int32_t ModuleTransaction(Link& link, const ModuleNetwork& network, std::span<const uint8_t> request,
+int32_t ModuleTransaction(SwitchingLink& link, const ModuleNetwork& network, std::span<const uint8_t> request,
                           Datagram& answer) {
     link.udp_endpoints() = network.endpoints;
     link.set_type(LinkType::kUdp);

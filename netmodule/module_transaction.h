@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "link/link.h"
+#include "link/switching_link.h"
 
 namespace zendrik {
 
@@ -19,7 +19,7 @@ struct ModuleNetwork {
 // the link type becomes UDP before anything is sent, so reader commands afterwards need a new
 // NetConnect. result::kOk with `answer` filled, or result::kUdpNoReply when nothing arrived or
 // the answer does not start a frame.
-int32_t ModuleTransaction(Link& link, const ModuleNetwork& network, std::span<const uint8_t> request,
+int32_t ModuleTransaction(SwitchingLink& link, const ModuleNetwork& network, std::span<const uint8_t> request,
                           Datagram& answer);
 
 // Copies answer bytes [offset, offset + destination.size()) into `destination`; bytes that a short

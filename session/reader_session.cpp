@@ -5,7 +5,6 @@
 
 #include "commands/parameter_command.h"
 #include "commands/parameter_table.h"
-#include "zendrik/zendrik_session.h"
 #include "link/command_reply.h"
 #include "link/frame.h"
 #include "link/identity.h"
@@ -13,8 +12,8 @@
 #include "link/result_codes.h"
 #include "rules/epc_framing.h"
 #include "rules/reader_codes.h"
-#include "session/reader_link.h"
 #include "session/setting_commands.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::session {
 namespace {
@@ -75,7 +74,8 @@ ReaderSession::ReaderSession(std::string addressText, ReaderAddress address, std
 int32_t ReaderSession::Connect() {
     connected_ = false;
     cardRule_.reset();  // the reader may have been set up otherwise, or be another one
-    int32_t result = OpenTransport(*link_, address_);
+    // The link was made for this address: its transport opens what the address names.
+    int32_t result = link_->transport().Reopen();
     HandshakeInfo info;
     if (result == ZENDRIK_OK) {
         result = Handshake(*link_, kAddress, kGreeting, info);

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "zendrik/zendrik_session.h"
 #include "link/handshake.h"
 #include "link/link.h"
 #include "rules/card_number.h"
@@ -15,6 +14,7 @@
 #include "session/events.h"
 #include "session/presence.h"
 #include "session/session_clock.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::session {
 
@@ -49,6 +49,7 @@ class ReaderSession {
     ReaderSession& operator=(const ReaderSession&) = delete;
 
     const std::string& address_text() const { return addressText_; }
+    const ReaderAddress& address() const { return address_; }
     const std::string& id() const { return id_; }
     // The head of this reader's event records, made when the id is set.
     const RecordHead& record_head() const { return recordHead_; }

@@ -14,7 +14,6 @@
 
 #include "link/hid_backend.h"
 #include "link/hid_backend_socket.h"
-#include "link/link.h"
 #include "sim/request.h"
 
 namespace zendrik::sim {

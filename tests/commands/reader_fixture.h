@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "commands/short_frame.h"
-#include "zendrik/zendrik.h"
 #include "link/frame.h"
-#include "link/link.h"
+#include "link/switching_link.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik::testing {
 
@@ -114,7 +114,7 @@ class ReaderFixture {
     FakeClock clock;
     FakeHid hid{clock};
     ScriptedUdp* udp = nullptr;  // owned by the link
-    Link link{clock, hid.MakeBackend(), std::make_unique<FailingSerialOpener>(), MakeUdp()};
+    SwitchingLink link{clock, hid.MakeBackend(), std::make_unique<FailingSerialOpener>(), MakeUdp()};
 
   private:
     std::unique_ptr<UdpTransport> MakeUdp() {

@@ -17,12 +17,12 @@
 #include <span>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "link/frame.h"
-#include "link/link.h"
+#include "link/switching_link.h"
 #include "netmodule/module_search.h"
 #include "netmodule/module_settings.h"
 #include "tests/support/fake_clock.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {
@@ -93,7 +93,7 @@ bool StartsAFrame(const Bytes& answer) {
     return !answer.empty() && answer.front() == kStartByte;
 }
 
-void CheckSearch(Link& link, const std::deque<Bytes>& answers) {
+void CheckSearch(SwitchingLink& link, const std::deque<Bytes>& answers) {
     std::vector<ModuleRecord> found;
     const int32_t result = SearchModules(link, ModuleNetwork{}, found);
     Require(result == (found.empty() ? ZENDRIK_ERR_NOT_REACHED : ZENDRIK_OK));
@@ -113,7 +113,7 @@ void CheckSearch(Link& link, const std::deque<Bytes>& answers) {
     }
 }
 
-void CheckSettings(Link& link, bool read, const std::deque<Bytes>& answers) {
+void CheckSettings(SwitchingLink& link, bool read, const std::deque<Bytes>& answers) {
     std::array<uint8_t, kModuleSettingsReplySize> reply{};
     reply.fill(kSentinel);
     const std::array<uint8_t, kModuleIdSize> id{1, 2, 3, 4, 5, 6};
@@ -141,8 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const uint8_t flags = data[0];
     const std::deque<Bytes> answers = SplitAnswers(std::span(data + kFlagsSize, size - kFlagsSize));
     testing::FakeClock clock;
-    Link link(clock, nullptr, nullptr,
-              std::make_unique<FeedUdp>(answers, kSenderNetwork | (flags >> kSenderShift)));
+    SwitchingLink link(clock, nullptr, nullptr,
+                       std::make_unique<FeedUdp>(answers, kSenderNetwork | (flags >> kSenderShift)));
     const uint8_t call = flags & kCallMask;
     if (call == kCallSearch) {
         CheckSearch(link, answers);

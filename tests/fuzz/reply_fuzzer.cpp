@@ -14,12 +14,12 @@
 #include <span>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "link/crc16.h"
 #include "link/frame.h"
-#include "link/link.h"
+#include "link/switching_link.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {
@@ -134,7 +134,7 @@ void ExchangeAndCheck(Link& link, const FuzzInput& input, bool crcChecked) {
 void FuzzSerial(const FuzzInput& input) {
     testing::FakeClock clock;
     testing::FakeHid hid(clock);
-    Link link(clock, hid.MakeBackend(), std::make_unique<FeedPortOpener>(input.reader), nullptr);
+    SwitchingLink link(clock, hid.MakeBackend(), std::make_unique<FeedPortOpener>(input.reader), nullptr);
     Require(link.OpenCom(kSerialPort, kBaud) == ZENDRIK_OK);
     ExchangeAndCheck(link, input, true);
 }
@@ -152,15 +152,15 @@ void FuzzUsb(const FuzzInput& input) {
             delivered += chunk;
         }
     });
-    Link link(clock, hid.MakeBackend(), nullptr, nullptr);
+    SwitchingLink link(clock, hid.MakeBackend(), nullptr, nullptr);
     ExchangeAndCheck(link, input, true);
 }
 
 void FuzzUdp(const FuzzInput& input) {
     testing::FakeClock clock;
     testing::FakeHid hid(clock);
-    Link link(clock, hid.MakeBackend(), nullptr,
-              std::make_unique<FeedUdp>(input.reader, (input.udpFlags & kUdpSilentFlag) != 0));
+    SwitchingLink link(clock, hid.MakeBackend(), nullptr,
+                       std::make_unique<FeedUdp>(input.reader, (input.udpFlags & kUdpSilentFlag) != 0));
     link.set_type(LinkType::kUdp);
     ExchangeAndCheck(link, input, false);
 }

@@ -6,13 +6,13 @@
 #include <regex>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "link/frame_trace.h"
-#include "link/link.h"
 #include "link/log.h"
+#include "link/switching_link.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/fake_serial.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {
@@ -164,7 +164,7 @@ struct SerialRig {
     testing::FakeClock clock;
     testing::FakeHid hid{clock};
     testing::FakeSerialLine line;
-    Link link;
+    SwitchingLink link;
 };
 
 TEST(FrameTrace, AnExchangeTracesItsRequestAndTheFailureOrNothingWhenOff) {

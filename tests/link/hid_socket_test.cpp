@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "link/device_lock.h"
 #include "link/frame.h"
 #include "link/hid_backend_default.h"
 #include "link/hid_backend_socket.h"
-#include "link/link.h"
+#include "link/switching_link.h"
 #include "tests/link/hid_socket_peer.h"
 #include "tests/support/fake_clock.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {
@@ -108,7 +108,7 @@ class HidSocketTest : public ::testing::Test {
 
     TemporaryDirectory dir;
     FakeClock clock;
-    Link link{clock, MakeDefaultHidBackend(clock), nullptr, nullptr};
+    SwitchingLink link{clock, MakeDefaultHidBackend(clock), nullptr, nullptr};
     std::unique_ptr<HidSocketPeer> reader;
     int written = 0;
 };
@@ -202,7 +202,7 @@ TEST_F(HidSocketTest, AnExchangeWaitsAtMostOneSecondForTheDeviceLock) {
     // Links of the flat exports locate the device for every exchange; links of reader sessions keep
     // it open from one exchange to the next (the second busy exchange below).
     for (const ReplyWait wait : {ReplyWait::kPolledWindow, ReplyWait::kUntilArrived}) {
-        link.set_reply_wait(wait);
+        link.usb().set_reply_wait(wait);
         for (int busy = 0; busy < 2; ++busy) {
             UniqueFd otherProgram = holdLock();
             const std::size_t reportsBefore = reader->reports().size();
@@ -218,7 +218,7 @@ TEST_F(HidSocketTest, AnExchangeWaitsAtMostOneSecondForTheDeviceLock) {
             EXPECT_EQ(Exchange(reply), ZENDRIK_OK);
         }
     }
-    link.set_reply_wait(ReplyWait::kPolledWindow);
+    link.usb().set_reply_wait(ReplyWait::kPolledWindow);
 
     // Right after its own exchange, a link takes the device again at once while nobody waits for
     // it, and pauses first when another program shows that it waits, so that it gets its turn.

@@ -5,15 +5,15 @@
 
 #include <deque>
 
-#include "zendrik/zendrik.h"
 #include "link/frame.h"
-#include "link/link.h"
 #include "link/quiet_wait.h"
 #include "link/reply_rules.h"
+#include "link/switching_link.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/timed_serial.h"
 #include "tests/support/timed_udp.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik::testing {
 namespace {
@@ -43,10 +43,11 @@ class TimedLink {
         auto udpTransport = std::make_unique<TimedUdp>(clock);
         udp = udpTransport.get();
         udp->responder = serial.responder;
-        link = std::make_unique<Link>(clock, hid.MakeBackend(), serial.MakeOpener(), std::move(udpTransport));
+        link = std::make_unique<SwitchingLink>(clock, hid.MakeBackend(), serial.MakeOpener(),
+                                               std::move(udpTransport));
         switch (transport) {
             case Transport::kUsbUntilArrived:
-                link->set_reply_wait(ReplyWait::kUntilArrived);
+                link->usb().set_reply_wait(ReplyWait::kUntilArrived);
                 break;
             case Transport::kUsbPolled:
                 break;
@@ -86,7 +87,7 @@ class TimedLink {
     FakeHid hid{clock};
     TimedSerialLine serial{clock};
     TimedUdp* udp = nullptr;
-    std::unique_ptr<Link> link;
+    std::unique_ptr<SwitchingLink> link;
 };
 
 TEST(LateReplies, AreDroppedBeforeTheNextRequestOnEveryTransport) {

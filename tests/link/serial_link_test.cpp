@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "link/crc16.h"
 #include "link/frame.h"
-#include "link/link.h"
+#include "link/switching_link.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/fake_serial.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {
@@ -72,7 +72,7 @@ struct SerialRig {
     FakeClock clock;
     FakeHid hid{clock};
     FakeSerialLine line;
-    Link link;
+    SwitchingLink link;
 };
 
 struct CollectCase {

@@ -18,14 +18,14 @@
 #include <thread>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "link/clock.h"
 #include "link/frame.h"
-#include "link/link.h"
 #include "link/serial_line_speed.h"
 #include "link/serial_port_posix.h"
+#include "link/switching_link.h"
 #include "link/unique_fd.h"
 #include "tests/link/serial_test_env.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {
@@ -147,8 +147,8 @@ class ScriptedReader {
 
 class SerialPty : public ::testing::Test {
   protected:
-    static std::unique_ptr<Link> MakeLink(SystemClock& clock) {
-        return std::make_unique<Link>(clock, nullptr, MakePosixSerialOpener(clock), nullptr);
+    static std::unique_ptr<SwitchingLink> MakeLink(SystemClock& clock) {
+        return std::make_unique<SwitchingLink>(clock, nullptr, MakePosixSerialOpener(clock), nullptr);
     }
 
     // One exchange against a reader that answers `answer`; the reply buffer starts as kUntouched.
@@ -161,7 +161,7 @@ class SerialPty : public ::testing::Test {
 
     SystemClock clock;
     PseudoTerminal pty;
-    std::unique_ptr<Link> link = MakeLink(clock);
+    std::unique_ptr<SwitchingLink> link = MakeLink(clock);
 };
 
 struct PtyCase {
@@ -193,7 +193,7 @@ TEST_F(SerialPty, ExchangesOneRequestForOneCheckedReply) {
     for (const PtyCase& c : cases) {
         PseudoTerminal terminal;
         SystemClock caseClock;
-        const std::unique_ptr<Link> caseLink = MakeLink(caseClock);
+        const std::unique_ptr<SwitchingLink> caseLink = MakeLink(caseClock);
         ASSERT_EQ(caseLink->OpenSerialDevice(terminal.path(), kBaud), ZENDRIK_OK) << c.name;
         Bytes reply(kReplyBufferSize, kUntouched);
         ScriptedReader reader(terminal.master(), c.answer);
@@ -268,7 +268,7 @@ TEST_F(SerialPty, ExchangeWithoutAnOpenPortAndCloseComTwice) {
 }
 
 TEST_F(SerialPty, APortOpenAlreadyIsBusyUntilItIsClosed) {
-    const std::unique_ptr<Link> other = MakeLink(clock);
+    const std::unique_ptr<SwitchingLink> other = MakeLink(clock);
     ASSERT_EQ(link->OpenSerialDevice(pty.path(), kBaud), ZENDRIK_OK);
     EXPECT_EQ(other->OpenSerialDevice(pty.path(), kBaud), ZENDRIK_ERR_PORT_BUSY) << "held by another link";
     EXPECT_EQ(link->OpenSerialDevice(pty.path(), kBaud), ZENDRIK_ERR_PORT_BUSY) << "opened twice by one link";
@@ -284,7 +284,7 @@ TEST_F(SerialPty, APortOpenAlreadyIsBusyUntilItIsClosed) {
 
 TEST_F(SerialPty, OpeningAnotherPortReleasesTheEarlierOne) {
     PseudoTerminal second;
-    const std::unique_ptr<Link> other = MakeLink(clock);
+    const std::unique_ptr<SwitchingLink> other = MakeLink(clock);
     ASSERT_EQ(link->OpenSerialDevice(pty.path(), kBaud), ZENDRIK_OK);
     ASSERT_EQ(link->OpenSerialDevice(second.path(), kBaud), ZENDRIK_OK);
     EXPECT_EQ(other->OpenSerialDevice(pty.path(), kBaud), ZENDRIK_OK) << "the earlier port is still held";
@@ -320,7 +320,7 @@ TEST_F(SerialPty, AppliesRawEightNoneOneAtTheChosenSpeedAndKeepsHardwareFlow) {
         before.c_lflag |= ICANON | ECHO;
         ASSERT_EQ(::tcsetattr(terminal.observer(), TCSANOW, &before), 0);
 
-        const std::unique_ptr<Link> caseLink = MakeLink(clock);
+        const std::unique_ptr<SwitchingLink> caseLink = MakeLink(clock);
         ASSERT_EQ(caseLink->OpenSerialDevice(terminal.path(), c.requested), ZENDRIK_OK) << c.requested;
         termios after{};
         ASSERT_EQ(::tcgetattr(terminal.observer(), &after), 0);

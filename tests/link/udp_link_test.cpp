@@ -12,12 +12,12 @@
 #include <thread>
 
 #include "exports/global_link.h"
-#include "zendrik/zendrik.h"
 #include "link/frame.h"
-#include "link/link.h"
 #include "link/net_connect.h"
+#include "link/switching_link.h"
 #include "tests/link/udp_test_peer.h"
 #include "tests/support/fake_clock.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {
@@ -59,7 +59,7 @@ struct UdpLinkHarness {
     FakeClock clock;
     ShortWaitTransport* transport;  // owned by the link
     uint16_t hostPort = FreeLoopbackPort();
-    Link link;
+    SwitchingLink link;
 };
 
 // ---- Net_Connect --------------------------------------------------------------------------------
@@ -323,7 +323,7 @@ TEST(UdpExchange, LateRepliesAreLostBetweenExchangesAndTakenDuringTheNext) {
 // The one case that waits the real receive time-out: the POSIX transport as the library uses it.
 TEST(UdpExchange, SilentReaderGivesNoReplyAfterTheFullSecond) {
     FakeClock clock;
-    Link link(clock, nullptr, nullptr, MakePosixUdpTransport());
+    SwitchingLink link(clock, nullptr, nullptr, MakePosixUdpTransport());
     ScriptedPeer reader(AnswerAlways(std::nullopt));
     link.udp_endpoints() = UdpEndpoints{{"127.0.0.1", FreeLoopbackPort()}, {"127.0.0.1", reader.port()}};
     link.set_type(LinkType::kUdp);

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "link/crc16.h"
 #include "link/frame.h"
-#include "link/link.h"
+#include "link/switching_link.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {
@@ -76,7 +76,7 @@ class UsbExchangeTest : public ::testing::Test {
     FakeClock clock;
     FakeHid hid{clock};
     std::vector<std::string> openedPaths;
-    Link link;
+    SwitchingLink link;
     Bytes reply;
 };
 
@@ -332,7 +332,7 @@ TEST_F(UsbExchangeTest, ChunkNotStartingWithTheStartByteIsNoReply) {
 // Sessions keep their device open and sleep on it until the reply is there, within the same
 // window as the polled exchange; a report left over from before is thrown away first.
 TEST_F(UsbExchangeTest, WaitingForTheReplyEndsWhenItArrivesAndDropsStaleReports) {
-    link.set_reply_wait(ReplyWait::kUntilArrived);
+    link.usb().set_reply_wait(ReplyWait::kUntilArrived);
     AnswerWith(HandshakeReply());
     struct Case {
         const char* name;
@@ -376,7 +376,7 @@ TEST_F(UsbExchangeTest, WaitingForTheReplyEndsWhenItArrivesAndDropsStaleReports)
 }
 
 TEST_F(UsbExchangeTest, AWaitingExchangeLocatesTheDeviceAfreshWhenAWriteFails) {
-    link.set_reply_wait(ReplyWait::kUntilArrived);
+    link.usb().set_reply_wait(ReplyWait::kUntilArrived);
     AnswerWith(HandshakeReply());
     ASSERT_EQ(Exchange(), ZENDRIK_OK);
     ASSERT_EQ(hid.opens, 1);

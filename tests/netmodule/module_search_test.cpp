@@ -3,11 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "zendrik/zendrik.h"
 #include "link/frame.h"
 #include "netmodule/module_search.h"
 #include "tests/link/udp_test_peer.h"
 #include "tests/support/fake_clock.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {
@@ -122,7 +122,7 @@ TEST(ModuleSearch, ProbesUntilSilenceOrFiftyAndListsEachModuleOnce) {
         FakeClock clock;
         auto owned = std::make_unique<ShortWaitTransport>(kShortWait);
         ShortWaitTransport& transport = *owned;
-        Link link(clock, nullptr, nullptr, std::move(owned));
+        SwitchingLink link(clock, nullptr, nullptr, std::move(owned));
         std::vector<ModuleRecord> found{{kModuleC, {}}};  // replaced, not appended to
 
         EXPECT_EQ(SearchModules(link, network, found), c.expected);

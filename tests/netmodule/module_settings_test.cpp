@@ -4,10 +4,10 @@
 
 #include <numeric>
 
-#include "zendrik/zendrik.h"
 #include "netmodule/module_settings.h"
 #include "tests/link/udp_test_peer.h"
 #include "tests/support/fake_clock.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik {
 namespace {
@@ -91,7 +91,7 @@ TEST(ModuleSettings, ReturnsAnswerBytesFiveToTwentySixUnchanged) {
         const ModuleNetwork network{{{"127.0.0.1", FreeLoopbackPort()}, {"127.0.0.1", listener.port()}},
                                     kShortWait};
         FakeClock clock;
-        Link link(clock, nullptr, nullptr, MakePosixUdpTransport());
+        SwitchingLink link(clock, nullptr, nullptr, MakePosixUdpTransport());
         std::array<uint8_t, kModuleSettingsReplySize> reply;
         reply.fill(kUntouched);
 

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "link/link.h"
+#include "link/usb_hid_link.h"
 #include "session/reader_session.h"
 #include "sim/reader.h"
 #include "tests/support/fake_hid.h"
@@ -31,8 +32,8 @@ struct FakeUsbSession {
             std::optional<sim::Reply> reply = reader.Answer(request);
             return reply ? std::optional(reply->bytes) : std::nullopt;
         };
-        auto link = std::make_unique<Link>(clock, hid.MakeBackend(), nullptr, nullptr);
-        link->set_reply_wait(ReplyWait::kUntilArrived);
+        auto link = std::make_unique<Link>(
+            clock, std::make_unique<UsbHidLink>(clock, hid.MakeBackend(), ReplyWait::kUntilArrived));
         session =
             std::make_unique<session::ReaderSession>("usb", session::UsbAddress{}, std::move(link), clock);
         session->set_id("dock-3");

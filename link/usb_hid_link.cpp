@@ -1,14 +1,16 @@
+#include "link/usb_hid_link.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/device_lock.h"
 #include "link/frame.h"
 #include "link/frame_trace.h"
-#include "link/link.h"
 #include "link/quiet_wait.h"
 #include "link/reply_check.h"
 #include "link/result_codes.h"
@@ -37,99 +39,109 @@ Milliseconds PatientReplyWindow(const ExchangeVariant& variant) {
 
 }  // namespace
 
-std::optional<HidDeviceInfo> Link::FindUsbReader() {
+UsbHidLink::UsbHidLink(Clock& clock, std::unique_ptr<HidBackend> hid, ReplyWait wait)
+    : clock_(clock), hid_(std::move(hid)), replyWait_(wait) {}
+
+UsbHidLink::~UsbHidLink() = default;
+
+int32_t UsbHidLink::Reopen() {
+    Forget();
+    return Locate() ? result::kOk : result::kNoUsbReader;
+}
+
+std::optional<HidDeviceInfo> UsbHidLink::FindReader() {
     for (const HidDeviceInfo& info : hid_->Enumerate()) {
         if (info.vendorId == kReaderVendorId && info.productId == kReaderProductId) {
             return info;
         }
     }
-    usbOpenFailure_.reset();
+    openFailure_.reset();
     return std::nullopt;
 }
 
-void Link::OpenUsbReader(const HidDeviceInfo& reader) {
+void UsbHidLink::OpenReader(const HidDeviceInfo& reader) {
     std::unique_ptr<HidDevice> device = hid_->Open(reader);
     if (!device) {
         // Typically the node's permissions (no udev rule for the reader). The reader located is the
         // one to talk to: a device opened earlier is let go, so that the commands fail to write.
         const int error = errno != 0 ? errno : EIO;
-        usbDevice_.reset();
-        usbOpenFailure_ = UsbOpenFailure{reader.path, error};
+        device_.reset();
+        openFailure_ = OpenFailure{reader.path, error};
         TraceEvent(kTraceLinkName, "cannot open " + reader.path + ": " + std::strerror(error));
         return;
     }
     // The fresh device has no input report pending: late replies to earlier requests are gone.
-    usbDevice_ = std::move(device);
-    usbDevicePath_ = reader.path;
-    usbOpenFailure_.reset();
+    device_ = std::move(device);
+    devicePath_ = reader.path;
+    openFailure_.reset();
 }
 
-bool Link::LocateUsb() {
-    const std::optional<HidDeviceInfo> reader = FindUsbReader();
+bool UsbHidLink::Locate() {
+    const std::optional<HidDeviceInfo> reader = FindReader();
     if (reader) {
-        OpenUsbReader(*reader);
+        OpenReader(*reader);
     }
     return reader.has_value();
 }
 
-std::optional<DeviceLock> Link::LockUsbDevice(const std::string& devicePath) {
-    if (!usbLockFile_ || usbLockFilePath_ != devicePath) {
+std::optional<DeviceLock> UsbHidLink::LockDevice(const std::string& devicePath) {
+    if (!lockFile_ || lockFilePath_ != devicePath) {
         const std::optional<DeviceLockFile> lockFile = LockFileOfDevice(devicePath);
         if (!lockFile) {
-            usbLockFile_.reset();
+            lockFile_.reset();
             return DeviceLock();
         }
-        usbLockFile_ = std::make_shared<const UniqueFd>(OpenDeviceLockFile(*lockFile));
-        usbLockFilePath_ = devicePath;
+        lockFile_ = std::make_shared<const UniqueFd>(OpenDeviceLockFile(*lockFile));
+        lockFilePath_ = devicePath;
     }
     // A program that waits for the device retries every kDeviceLockRetry: right after our previous
     // exchange it gets a moment to take its turn, instead of our taking the device again at once.
     const std::optional<Clock::TimePoint> turnUntil =
-        usbLockReleased_ ? std::optional(*usbLockReleased_ + kDeviceTurnGap) : std::nullopt;
+        lockReleased_ ? std::optional(*lockReleased_ + kDeviceTurnGap) : std::nullopt;
     std::optional<DeviceLock> lock =
-        DeviceLock::AcquireKept(usbLockFile_, clock_, kDeviceLockPatience, turnUntil);
+        DeviceLock::AcquireKept(lockFile_, clock_, kDeviceLockPatience, turnUntil);
     if (!lock) {
         TraceEvent(kTraceLinkName, devicePath + " stayed busy with another program's exchange");
     }
     return lock;
 }
 
-std::optional<DeviceLock> Link::LocateUsbLocked() {
-    const std::optional<HidDeviceInfo> reader = FindUsbReader();
+std::optional<DeviceLock> UsbHidLink::LocateLocked() {
+    const std::optional<HidDeviceInfo> reader = FindReader();
     // A reader located afresh may be another device at the same path (unplugged, plugged in again):
     // its lock file is looked up afresh too.
-    usbLockFile_.reset();
+    lockFile_.reset();
     if (!reader) {
         return DeviceLock();  // nothing to lock: the write fails on its own (or goes to the device kept)
     }
-    std::optional<DeviceLock> lock = LockUsbDevice(reader->path);
+    std::optional<DeviceLock> lock = LockDevice(reader->path);
     if (lock) {
-        OpenUsbReader(*reader);
+        OpenReader(*reader);
     }
     return lock;
 }
 
-void Link::NoteUsbLockReleased(const DeviceLock& lock) {
+void UsbHidLink::NoteLockReleased(const DeviceLock& lock) {
     if (lock.held()) {
-        usbLockReleased_ = clock_.now();
+        lockReleased_ = clock_.now();
     }
 }
 
-bool Link::WriteUsbReport(std::span<const uint8_t> request) {
-    if (!usbDevice_) {
+bool UsbHidLink::WriteReport(std::span<const uint8_t> request) {
+    if (!device_) {
         return false;
     }
     // Report id 0, then the first 64 bytes of the request, zero-padded to the output report length.
-    std::vector<uint8_t> report(std::max<std::size_t>(usbDevice_->OutputReportLength(), 1), 0);
+    std::vector<uint8_t> report(std::max<std::size_t>(device_->OutputReportLength(), 1), 0);
     report[0] = kReportId;
     const std::size_t carried = std::min({request.size(), kHidChunkSize, report.size() - 1});
     std::copy_n(request.begin(), carried, report.begin() + 1);
-    return usbDevice_->WriteReport(report);
+    return device_->WriteReport(report);
 }
 
-HidChunk Link::ReadUsbChunk() {
+HidChunk UsbHidLink::ReadChunk() {
     HidChunk chunk{};
-    if (usbDevice_ && !usbDevice_->ReadChunk(chunk)) {
+    if (device_ && !device_->ReadChunk(chunk)) {
         chunk.fill(0);
     }
     return chunk;
@@ -139,41 +151,44 @@ HidChunk Link::ReadUsbChunk() {
 // request is written and until the reply has been read: another program's exchange then neither
 // sees ours nor adds its own. A device kept busy for the whole patience counts as a reader that
 // did not answer.
-int32_t Link::UsbExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
-                          std::span<uint8_t> reply) {
+int32_t UsbHidLink::Exchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                             std::span<uint8_t> reply, const ReplyRules&, LateReplyWatch& late) {
     if (replyWait_ == ReplyWait::kUntilArrived) {
-        return UsbExchangeUntilArrived(variant, request, reply);
+        return ExchangeUntilArrived(variant, request, reply, late);
     }
+    return ExchangePolled(variant, request, reply, late);
+}
+
+int32_t UsbHidLink::ExchangePolled(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                                   std::span<uint8_t> reply, LateReplyWatch& late) {
     // Located afresh, under the lock: if the reader is gone, the write fails on its own.
-    const std::optional<DeviceLock> lock = LocateUsbLocked();
+    const std::optional<DeviceLock> lock = LocateLocked();
     if (!lock) {
         return result::kBadReply;
     }
-    AwaitUsbQuiet();
-    const int32_t result = WriteAndPoll(variant, request, reply);
-    NoteUsbLockReleased(*lock);
+    AwaitQuiet(late);
+    const int32_t result = WriteAndPoll(variant, request, reply, late);
+    NoteLockReleased(*lock);
     return result;
 }
 
-void Link::AwaitUsbQuiet() {
-    if (const std::optional<Milliseconds> period = TakeQuietPeriod()) {
-        TraceQuietWait(AwaitQuiet(clock_, *period, [this](Milliseconds timeout) {
-            HidChunk dropped{};
-            return usbDevice_ && usbDevice_->ReadChunkWithin(dropped, timeout);
-        }));
-    }
+void UsbHidLink::AwaitQuiet(LateReplyWatch& late) {
+    AwaitQuietBeforeRequest(late, clock_, kTraceLinkName, [this](Milliseconds timeout) {
+        HidChunk dropped{};
+        return device_ && device_->ReadChunkWithin(dropped, timeout);
+    });
 }
 
-int32_t Link::WriteAndPoll(const ExchangeVariant& variant, std::span<const uint8_t> request,
-                           std::span<uint8_t> reply) {
-    if (!WriteUsbReport(request)) {
+int32_t UsbHidLink::WriteAndPoll(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                                 std::span<uint8_t> reply, LateReplyWatch& late) {
+    if (!WriteReport(request)) {
         return result::kNotReached;
     }
-    NoteRequestSent(ReplyWindow(variant));
+    late.NoteRequestSent(ReplyWindow(variant));
     HidChunk chunk{};
     for (int poll = 0; poll < kUsbPolls; ++poll) {
         clock_.wait(poll == 0 ? variant.firstWait : variant.pollWait);
-        chunk = ReadUsbChunk();
+        chunk = ReadChunk();
         if (chunk[0] == kStartByte) {
             break;
         }
@@ -182,55 +197,55 @@ int32_t Link::WriteAndPoll(const ExchangeVariant& variant, std::span<const uint8
     return CheckAndCopyReply(chunk, reply);
 }
 
-void Link::DropStaleUsbReports() {
+void UsbHidLink::DropStaleReports() {
     // A reply that came after an earlier exchange gave up, or another program's reply, must not be
     // taken for this one's. The bound keeps a device that floods reports from holding the exchange.
     HidChunk stale{};
-    for (int dropped = 0; dropped < kMostStaleReports && usbDevice_->ReadChunk(stale); ++dropped) {
+    for (int dropped = 0; dropped < kMostStaleReports && device_->ReadChunk(stale); ++dropped) {
     }
 }
 
-int32_t Link::UsbExchangeUntilArrived(const ExchangeVariant& variant, std::span<const uint8_t> request,
-                                      std::span<uint8_t> reply) {
+int32_t UsbHidLink::ExchangeUntilArrived(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                                         std::span<uint8_t> reply, LateReplyWatch& late) {
     // The device stays open from one exchange to the next; a freshly located one has nothing stale.
     // A kept device has heard every report while it was not ours: they go once the lock is held.
-    const bool keptOpen = usbDevice_ != nullptr;
-    std::optional<DeviceLock> lock = keptOpen ? LockUsbDevice(usbDevicePath_) : LocateUsbLocked();
+    const bool keptOpen = device_ != nullptr;
+    std::optional<DeviceLock> lock = keptOpen ? LockDevice(devicePath_) : LocateLocked();
     if (!lock) {
         return result::kBadReply;
     }
     if (keptOpen) {
-        DropStaleUsbReports();
+        DropStaleReports();
     }
-    AwaitUsbQuiet();
-    bool written = WriteUsbReport(request);
+    AwaitQuiet(late);
+    bool written = WriteReport(request);
     // A write to a device that was unplugged (and perhaps plugged in again, perhaps as another
     // node) fails: locate it afresh and try once more before calling the reader unreachable.
     if (!written && keptOpen) {
         lock.reset();
-        lock = LocateUsbLocked();
+        lock = LocateLocked();
         if (!lock) {
             return result::kBadReply;
         }
-        written = WriteUsbReport(request);
+        written = WriteReport(request);
     }
     if (!written) {
-        usbDevice_.reset();
+        device_.reset();
         return result::kNotReached;
     }
-    NoteRequestSent(ReplyWindow(variant));
-    const int32_t result = AwaitUsbReply(variant, reply);
-    NoteUsbLockReleased(*lock);
+    late.NoteRequestSent(ReplyWindow(variant));
+    const int32_t result = AwaitReply(variant, reply);
+    NoteLockReleased(*lock);
     return result;
 }
 
-int32_t Link::AwaitUsbReply(const ExchangeVariant& variant, std::span<uint8_t> reply) {
+int32_t UsbHidLink::AwaitReply(const ExchangeVariant& variant, std::span<uint8_t> reply) {
     // The polled exchange's window or the variant's patience, but it ends as soon as the reply is there.
     const Clock::TimePoint deadline = clock_.now() + PatientReplyWindow(variant);
     HidChunk chunk{};
     for (;;) {
         const auto left = std::chrono::ceil<Milliseconds>(deadline - clock_.now());
-        if (left <= Milliseconds::zero() || !usbDevice_->ReadChunkWithin(chunk, left)) {
+        if (left <= Milliseconds::zero() || !device_->ReadChunkWithin(chunk, left)) {
             chunk.fill(0);  // no reply in time: the all-zero chunk fails the start byte check
             break;
         }

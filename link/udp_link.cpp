@@ -1,7 +1,9 @@
+#include "link/udp_link.h"
+
 #include <algorithm>
+#include <utility>
 
 #include "link/frame.h"
-#include "link/link.h"
 #include "link/quiet_wait.h"
 #include "link/result_codes.h"
 #include "link/socket_layer.h"
@@ -11,34 +13,36 @@ namespace {
 
 constexpr UdpTransactionOptions kReaderReplyOptions{.onlyFromReader = true};
 constexpr uint16_t kAnyPort = 0;
+constexpr std::string_view kTraceLinkName = "udp";
 
 }  // namespace
 
-void Link::AwaitUdpQuiet() {
-    if (const std::optional<Milliseconds> period = TakeQuietPeriod()) {
-        TraceQuietWait(AwaitQuiet(clock_, *period, [this](Milliseconds timeout) {
-            UdpTransactionOptions listening = kReaderReplyOptions;
-            listening.receiveTimeout = timeout;
-            return udp_->Listen(udpEndpoints_, listening).has_value();
-        }));
-    }
+UdpLink::UdpLink(Clock& clock, std::unique_ptr<UdpTransport> datagrams, UdpEndpoints endpoints)
+    : clock_(clock), datagrams_(std::move(datagrams)), endpoints_(std::move(endpoints)) {}
+
+int32_t UdpLink::Reopen() {
+    return result::kOk;
 }
 
 // Over UDP the reply is one datagram; neither its CRC nor its end byte is checked. The first
 // datagram from the reader's address (from any port) is taken; others are not the reader's reply.
-int32_t Link::UdpExchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
-                          std::span<uint8_t> reply) {
+int32_t UdpLink::Exchange(const ExchangeVariant& variant, std::span<const uint8_t> request,
+                          std::span<uint8_t> reply, const ReplyRules&, LateReplyWatch& late) {
     if (!SocketLayerReady()) {
         return result::kSocketVersion;
     }
-    AwaitUdpQuiet();
+    AwaitQuietBeforeRequest(late, clock_, kTraceLinkName, [this](Milliseconds timeout) {
+        UdpTransactionOptions listening = kReaderReplyOptions;
+        listening.receiveTimeout = timeout;
+        return datagrams_->Listen(endpoints_, listening).has_value();
+    });
     UdpTransactionOptions options = kReaderReplyOptions;
     options.receiveTimeout = std::max(options.receiveTimeout, variant.patience);
-    const std::optional<Datagram> datagram = udp_->Transact(udpEndpoints_, request, options);
+    const std::optional<Datagram> datagram = datagrams_->Transact(endpoints_, request, options);
     // A reply comes back to the port that asked. When the system picks the port, the next socket
     // gets another one and never hears a late reply; only a fixed host port can.
-    if (udpEndpoints_.host.port != kAnyPort) {
-        NoteRequestSent(kReaderReplyOptions.receiveTimeout);
+    if (endpoints_.host.port != kAnyPort) {
+        late.NoteRequestSent(kReaderReplyOptions.receiveTimeout);
     }
     if (!datagram || datagram->bytes.empty() || datagram->bytes[0] != kStartByte) {
         return result::kUdpNoReply;
