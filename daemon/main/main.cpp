@@ -6,8 +6,8 @@
 #include <exception>
 #include <string>
 
-#include "daemon/common/log.h"
 #include "daemon/config/config.h"
+#include "daemon/common/log.h"
 #include "daemon/loop/notify.h"
 #include "daemon/readers/session_source.h"
 #include "daemon/site/site.h"
