@@ -36,6 +36,7 @@ class FakeSource : public ReaderSource {
         int32_t firstEvent = 0;                    // written by Start(); 0: none
         std::optional<ReaderIdentity> identity{};  // what INFO answers; nothing: not reached
         bool silent = false;                       // requests other than INFO are never answered
+        const char* plan = "{}";                   // what a comparison of settings answers
     };
 
     explicit FakeSource(Script script) : script_(std::move(script)) {}
@@ -99,10 +100,11 @@ class FakeSource : public ReaderSource {
                           script_.identity->serial.c_str());
         }
     }
-    // Every settings request succeeds with an empty result.
-    static void Answer(zendrik_event& completed) {
+    // Every settings request succeeds; a comparison finds what the script says.
+    void Answer(zendrik_event& completed) const {
         completed.result = ZENDRIK_OK;
-        std::snprintf(completed.json, sizeof completed.json, "{}");
+        std::snprintf(completed.json, sizeof completed.json, "%s",
+                      completed.request == ZENDRIK_REQUEST_PLAN_CHANGE ? script_.plan : "{}");
     }
     void Queue(const zendrik_event& event) {
         std::lock_guard lock(mutex_);
@@ -281,7 +283,10 @@ TEST(ReaderRuntimeTest, StatesLinkStoredEventsAndAnswersFollowTheStream) {
         int statuses;
         uint64_t reads = 0;
         uint32_t publish = kPublishAll;
+        std::vector<DeclaredSetting> settings{};
     };
+    const char* const kPowerDrift = R"({"power":{"want":20,"have":33}})";
+    const std::vector<DeclaredSetting> kPower20{{"power", "20"}};
     const Row rows[] = {
         {"answers at open: identified, the first status once, the link-up stored after it",
          {.firstEvent = ZENDRIK_EVENT_LINK_UP, .identity = kIdentity},
@@ -424,12 +429,25 @@ TEST(ReaderRuntimeTest, StatesLinkStoredEventsAndAnswersFollowTheStream) {
          {"link-up"},
          {ZENDRIK_ERR_CANCELLED},
          1},
+        {"settings compared once the link-up is stored; the daemon's own events take their place in the "
+         "stream",
+         {.firstEvent = ZENDRIK_EVENT_LINK_UP, .identity = kIdentity, .plan = kPowerDrift},
+         {kOpen, kTurn, kStore, kRead, kTurn, kStore},
+         ReaderState::kReading,
+         LinkState::kUp,
+         true,
+         {"link-up", "settings-drift", "read", "settings-applied"},
+         {},
+         2,
+         1,
+         kPublishAll,
+         kPower20},
     };
     testing::TemporaryDirectory directory;
     Spool spool(directory.File("spool"), kSpoolMessages);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        Bench bench(spool, row.script, Reader({}, row.publish));
+        Bench bench(spool, row.script, Reader(row.settings, row.publish));
         for (const Action& action : row.actions) {
             bench.Run(action);
         }
