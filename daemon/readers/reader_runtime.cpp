@@ -90,16 +90,11 @@ void ReaderRuntime::OnOpenDone(const std::optional<std::string>& failure) {
 void ReaderRuntime::OnReadable() {
     if (requests_.waiting() && !backlog_.full()) {
         TakeWhileAwaited();
-        if (!backlog_.full() && !requests_.waiting()) {
-            // Everything up to the last answer was taken: what is left waits for the store.
-            watch_.Enable(false);
-            owner_.OnEventsQueued(*this);
-            return;
-        }
-        if (!backlog_.full()) {
-            return;  // the queue is empty, and the descriptor watched for the answer to come
+        if (requests_.waiting() && !backlog_.full()) {
+            return;  // the queue is empty: watched on for the answer still to come
         }
     }
+    // Nobody waits (any more), or the backlog is full: the rest waits for the store.
     watch_.Enable(false);
     owner_.OnEventsQueued(*this);
 }
