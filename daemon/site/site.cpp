@@ -203,9 +203,8 @@ void Site::CheckReady() {
     if (ready_ || stage_ != Stage::kRunning) {
         return;
     }
-    const bool opening = std::any_of(readers_.begin(), readers_.end(), [](const auto& reader) {
-        return reader->opening();
-    });
+    const bool opening =
+        std::any_of(readers_.begin(), readers_.end(), [](const auto& reader) { return reader->opening(); });
     if (opening) {
         return;
     }
