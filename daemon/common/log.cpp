@@ -2,7 +2,23 @@
 
 #include <unistd.h>
 
+#include <atomic>
+
 namespace zendrik::daemon {
+namespace {
+
+// Read by every thread that logs, set once at the start.
+std::atomic<LogLevel> logLevel{LogLevel::kInfo};
+
+}  // namespace
+
+void SetLogLevel(LogLevel level) {
+    logLevel.store(level, std::memory_order_relaxed);
+}
+
+bool Logs(LogLevel level) {
+    return level <= logLevel.load(std::memory_order_relaxed);
+}
 
 void Log(const std::string& line) {
     const std::string text = "zendrikd: " + line + "\n";
@@ -14,6 +30,12 @@ void Log(const std::string& line) {
             return;
         }
         written += static_cast<std::size_t>(wrote);
+    }
+}
+
+void LogDebug(const std::string& line) {
+    if (Logs(LogLevel::kDebug)) {
+        Log(line);
     }
 }
 

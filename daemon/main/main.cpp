@@ -85,11 +85,14 @@ int Run(int argc, char** argv) {
                        "the installed " ZENDRIK_CONSOLE_DIR ")");
     program.add_flag("--check-config", checkOnly,
                      "check the configuration file and the spool's directory, and exit");
+    bool debug = false;
+    program.add_flag("--debug", debug, "log every change of each reader's state too");
     try {
         program.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         return program.exit(error) == 0 ? kExitOk : kExitUsage;
     }
+    SetLogLevel(debug ? LogLevel::kDebug : LogLevel::kInfo);
     DaemonConfig config;
     try {
         config = Load(path);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -20,8 +19,6 @@ constexpr int64_t kReaderWatchPriority = -1;
 // A reader whose inventory was stopped is asked this often who it is: the library reports a link
 // lost or restored with the request that found it.
 constexpr std::chrono::seconds kStoppedProbeInterval{5};
-// A read carries its round's time in microseconds.
-constexpr double kMicrosecondsPerSecond = 1e6;
 
 void CopyReaderName(zendrik_event& event, const std::string& name) {
     const std::size_t length = std::min(name.size(), sizeof event.reader - 1);
@@ -38,6 +35,8 @@ ReaderRuntime::ReaderRuntime(ReaderConfig config, std::unique_ptr<ReaderSource> 
       loop_(loop),
       offLoop_(offLoop),
       owner_(owner),
+      state_(Label()),
+      link_(Label()),
       filter_(config_),
       desired_(config_, loop, *this) {
     stoppedProbe_ = loop.AddTimer([this] { ProbeWhileStopped(); });
@@ -50,8 +49,6 @@ std::string ReaderRuntime::Label() const {
 }
 
 void ReaderRuntime::Open() {
-    phase_ = Phase::kOpening;
-    callRunning_ = true;
     // A stop asked while the reader is opened spares it the start, and so the wait for a first
     // round that a stop would have to sit out.
     offLoop_.Run([this, source = source_, stopWanted = stopWantedOffLoop_] {
@@ -64,97 +61,128 @@ void ReaderRuntime::Open() {
 }
 
 void ReaderRuntime::OnOpenDone(const std::optional<std::string>& failure) {
-    callRunning_ = false;
+    state_.Take(failure ? ReaderStep::kOpenFailed : ReaderStep::kOpened);
     if (failure) {
-        phase_ = Phase::kFailed;
         Log(Label() + ": " + *failure);
     } else {
-        phase_ = Phase::kRunning;
-        watch_ = loop_.AddIo(source_->eventFd(), EPOLLIN, [this](uint32_t) {
-            watch_.Enable(false);
-            owner_.OnEventsQueued(*this);
-        });
+        watch_ = loop_.AddIo(source_->eventFd(), EPOLLIN, [this](uint32_t) { OnReadable(); });
         watch_.SetPriority(kReaderWatchPriority);
     }
     owner_.OnOpened(*this);
-    if (stopWanted_) {
-        ContinueStop();
-    } else if (phase_ == Phase::kRunning) {
-        AskIdentity();
+    switch (state()) {
+        case ReaderState::kIdentifying:
+            AskIdentity();
+            break;
+        case ReaderState::kStopping:
+            BeginStop();
+            break;
+        case ReaderState::kStopped:
+            owner_.OnStopped(*this);
+            break;
+        default:
+            break;
+    }
+}
+
+// Events wait in the reader's queue. While nobody waits for an answer they stay there for the
+// store, which takes them all in one go; while somebody does, they are taken now, so that the
+// answer is handed out as soon as it came.
+void ReaderRuntime::OnReadable() {
+    if (requests_.waiting() && !backlog_.full()) {
+        TakeWhileAwaited();
+        if (requests_.waiting() && !backlog_.full()) {
+            return;  // the queue is empty: watched on for the answer still to come
+        }
+    }
+    // Nobody waits (any more), or the backlog is full: the rest waits for the store.
+    watch_.Enable(false);
+    owner_.OnEventsQueued(*this);
+}
+
+void ReaderRuntime::TakeWhileAwaited() {
+    bool held = false;
+    while (requests_.waiting() && !backlog_.full() && source_->Next(*scratch_)) {
+        zendrik_event& event = *scratch_;
+        if (event.kind == ZENDRIK_EVENT_COMPLETED) {
+            requests_.Hand(RequestEnd{event, source_->WholeResult(event)});
+            continue;
+        }
+        counters_.Taken(event);
+        link_.Note(event);
+        if (filter_.Passes(event)) {
+            backlog_.AddTaken(event);
+        }
+        held = true;
+    }
+    if (held) {
+        owner_.OnEventsQueued(*this);  // stored with the next commit, and the link followed after it
     }
 }
 
 // The one place that asks a reader who it is: a request in the reader's own queue, answered
 // between two inventory rounds, so the loop never waits for it. One is asked at a time.
 void ReaderRuntime::AskIdentity() {
-    if (identityAsked_) {
-        identityWanted_ = true;
+    if (identityAsk_ != IdentityAsk::kIdle) {
+        identityAsk_ = IdentityAsk::kAskedAgain;
         return;
     }
-    identityWanted_ = false;
+    identityAsk_ = IdentityAsk::kAsked;
     const std::optional<int32_t> refused =
         Request(ReaderRequest{ZENDRIK_REQUEST_INFO, {}}, [this](const zendrik_event& done) {
-            identityAsked_ = false;
+            const bool again = identityAsk_ == IdentityAsk::kAskedAgain;
+            identityAsk_ = IdentityAsk::kIdle;
             if (done.result == ZENDRIK_OK) {
                 OnIdentified(ReaderIdentity{done.info.kind, done.info.version, done.info.serial});
             } else {
                 OnIdentified(std::nullopt);
             }
+            if (again && state_.reading()) {
+                AskIdentity();
+            }
         });
-    identityAsked_ = !refused.has_value();
     if (refused) {
-        OnIdentified(std::nullopt);  // not queued (the queue full): asked again at the next link change
+        // Not queued (the queue full): asked again at the next link change.
+        identityAsk_ = IdentityAsk::kIdle;
+        OnIdentified(std::nullopt);
     }
 }
 
 void ReaderRuntime::OnIdentified(const std::optional<ReaderIdentity>& identity) {
-    if (stopWanted_) {
+    if (state_.stopAsked()) {
         return;  // the answer of a reader being closed (or the made-up one of its close)
     }
     if (identity) {
-        status_.kind = identity->kind;
-        status_.version = identity->version;
-        status_.serial = identity->serial;
+        identity_ = identity;
     }
-    const bool first = !statusKnown_;
-    statusKnown_ = true;
-    if (first && !linkSeen_) {
+    if (state() == ReaderState::kIdentifying) {
         // Reading began with the link up (it says only a lost one): the answer tells the state.
-        status_.linkUp = identity.has_value();
-        everUp_ = everUp_ || status_.linkUp;
+        link_.NoteFirstAnswer(identity.has_value());
+        state_.Take(ReaderStep::kIdentified);
+        answered_ = true;
+        if (identity) {
+            Log(Label() + ": reader of kind " + std::to_string(identity->kind) + ", version " +
+                identity->version + ", serial number " + identity->serial);
+        }
     }
-    if (first && identity) {
-        Log(Label() + ": reader of kind " + std::to_string(identity->kind) + ", version " +
-            identity->version + ", serial number " + identity->serial);
-    }
-    owner_.OnStatusChanged(*this);
-    if (identityWanted_ && !identityAsked_) {
-        AskIdentity();
-    }
+    TellStatus();
 }
 
 void ReaderRuntime::Stop() {
     desired_.Stop();
     stoppedProbe_.Disarm();
-    stopWanted_ = true;
     stopWantedOffLoop_->store(true);
-    if (!callRunning_) {
-        ContinueStop();  // otherwise the end of the call goes on with it
+    if (!state_.Take(ReaderStep::kStopAsked)) {
+        return;  // stopping already
     }
-}
-
-void ReaderRuntime::ContinueStop() {
-    if (phase_ == Phase::kFailed) {
-        phase_ = Phase::kStopped;
-        owner_.OnStopped(*this);
-    } else if (phase_ == Phase::kRunning) {
+    if (state() == ReaderState::kStopping) {
         BeginStop();
+    } else if (state() == ReaderState::kStopped) {
+        owner_.OnStopped(*this);  // it could not be opened: nothing to stop
     }
+    // kOpeningToStop: the end of the opening goes on with it
 }
 
 void ReaderRuntime::BeginStop() {
-    phase_ = Phase::kStopping;
-    callRunning_ = true;
     offLoop_.Run([this, source = source_] {
         source->Stop();
         return [this] { OnReadingStopped(); };
@@ -162,37 +190,34 @@ void ReaderRuntime::BeginStop() {
 }
 
 void ReaderRuntime::OnReadingStopped() {
-    callRunning_ = false;
-    phase_ = Phase::kStopped;
-    dropped_ = source_->dropped();
+    state_.Take(ReaderStep::kReadingStopped);
+    counters_.RememberSourceDropped(source_->dropped());
     owner_.OnStopped(*this);
 }
 
 void ReaderRuntime::Close() {
-    FailPending("the reader " + config_.name + " was closed before it answered");
+    requests_.FailAll("the reader " + config_.name + " was closed before it answered");
     watch_ = EventSource();  // before the descriptor goes with the reader
-    phase_ = Phase::kClosing;
-    callRunning_ = true;
+    state_.Take(ReaderStep::kCloseAsked);
     offLoop_.Run([this, source = std::exchange(source_, nullptr)]() mutable {
         source.reset();
         return [this] {
-            callRunning_ = false;
-            phase_ = Phase::kClosed;
+            state_.Take(ReaderStep::kClosed);
             owner_.OnClosed(*this);
         };
     });
 }
 
 bool ReaderRuntime::TakeEvents(Spool::Burst& burst, const StoreContext& context, std::size_t limit) {
-    if (!TakeOwnEvents(burst, context, limit)) {
-        return false;
-    }
-    if (!source_ || phase_ == Phase::kOpening || phase_ == Phase::kFailed) {
-        return true;
-    }
     if (readsTopic_.empty()) {
         readsTopic_ = context.topics.Reads(config_.name);
         eventsTopic_ = context.topics.Events(config_.name);
+    }
+    if (!TakeBacklog(burst, context, limit)) {
+        return false;
+    }
+    if (!source_ || !state_.sourceOpen()) {
+        return true;
     }
     // Taken from the handle a batch at a time: one lock of its queue for many events.
     while (burst.added() < limit) {
@@ -201,12 +226,14 @@ bool ReaderRuntime::TakeEvents(Spool::Burst& burst, const StoreContext& context,
         for (std::size_t i = 0; i < taken; ++i) {
             zendrik_event& event = context.batch[i];
             if (event.kind == ZENDRIK_EVENT_COMPLETED) {
-                // Handed out once what came before it is stored; its whole result asked for now,
+                // Its waiter may publish the status or queue events of its own: not while the
+                // burst is open, but as soon as it was committed. Its whole result is asked for now,
                 // while the library still keeps it.
                 completions_.push_back(RequestEnd{event, source_->WholeResult(event)});
                 continue;
             }
-            Count(event);
+            counters_.Taken(event);
+            link_.Note(event);
             if (filter_.Passes(event)) {
                 Store(event, burst, context);
             }
@@ -218,26 +245,34 @@ bool ReaderRuntime::TakeEvents(Spool::Burst& burst, const StoreContext& context,
     return false;
 }
 
-// The daemon's own events go first: they were found before anything now queued was taken.
-bool ReaderRuntime::TakeOwnEvents(Spool::Burst& burst, const StoreContext& context, std::size_t limit) {
-    while (!ownEvents_.empty() && burst.added() < limit) {
-        OwnEvent& own = ownEvents_.front();
-        StoredEvent stored{config_.name, 0, own.kind, {}};
-        stored.seq = burst.Add(config_.name, context.topics.Events(config_.name), [&](uint64_t given) {
-            nlohmann::ordered_json json;
-            json["event"] = own.kind;
-            json["reader"] = config_.name;
-            json["seq"] = given;
-            json["time"] = UtcTimeText(UnixNowMs());
-            json.update(own.fields);
-            stored.payload = JsonText(json);
-            return stored.payload;
-        });
-        ++eventsByKind_[std::string(own.kind)];
-        context.stored(std::move(stored));
-        ownEvents_.pop_front();
+// What is held goes first: it was taken (or, the daemon's own, found) before anything now queued.
+bool ReaderRuntime::TakeBacklog(Spool::Burst& burst, const StoreContext& context, std::size_t limit) {
+    while (!backlog_.empty() && burst.added() < limit) {
+        ReaderBacklog::Entry& entry = backlog_.front();
+        if (auto* event = std::get_if<zendrik_event>(&entry)) {
+            Store(*event, burst, context);
+        } else {
+            StoreOwn(std::get<OwnEvent>(entry), burst, context);
+        }
+        backlog_.PopFront();
     }
-    return ownEvents_.empty();
+    return backlog_.empty();
+}
+
+void ReaderRuntime::StoreOwn(const OwnEvent& own, Spool::Burst& burst, const StoreContext& context) {
+    StoredEvent stored{config_.name, 0, own.kind, {}};
+    stored.seq = burst.Add(config_.name, eventsTopic_, [&](uint64_t given) {
+        nlohmann::ordered_json json;
+        json["event"] = own.kind;
+        json["reader"] = config_.name;
+        json["seq"] = given;
+        json["time"] = UtcTimeText(UnixNowMs());
+        json.update(own.fields);
+        stored.payload = JsonText(json);
+        return stored.payload;
+    });
+    counters_.Stored(own.kind);
+    context.stored(std::move(stored));
 }
 
 void ReaderRuntime::Store(zendrik_event& event, Spool::Burst& burst, const StoreContext& context) {
@@ -249,60 +284,26 @@ void ReaderRuntime::Store(zendrik_event& event, Spool::Burst& burst, const Store
         stored.payload = context.render(event);
         return stored.payload;
     });
-    ++eventsByKind_[zendrik_event_kind_name(event.kind)];
+    counters_.Stored(stored.kind);
     context.stored(std::move(stored));
 }
 
-// Every read counts, published or not; the link is followed whatever is published of it.
-void ReaderRuntime::Count(const zendrik_event& event) {
-    if (event.kind == ZENDRIK_EVENT_READ) {
-        ++status_.reads;
-        if (event.round_us > 0) {
-            roundSeconds_.Observe(event.round_us / kMicrosecondsPerSecond);
-        }
-    } else if (event.kind == ZENDRIK_EVENT_LINK_LOST || event.kind == ZENDRIK_EVENT_LINK_RESTORED ||
-               event.kind == ZENDRIK_EVENT_LINK_UP) {
-        NoteLink(event);
-    }
-}
-
 std::optional<int32_t> ReaderRuntime::Request(ReaderRequest request, Completion done) {
-    if (!source_ || phase_ != Phase::kRunning || stopWanted_) {
+    if (!source_ || !state_.reading()) {
         return ZENDRIK_ERR_NOT_REACHED;
     }
-    const std::variant<uint64_t, int32_t> queued = source_->Submit(request);
-    if (const int32_t* code = std::get_if<int32_t>(&queued)) {
-        return *code;
+    const std::optional<int32_t> refused = requests_.Submit(*source_, request, std::move(done));
+    if (!refused) {
+        watch_.Enable(true);  // its answer is taken as soon as it comes
     }
-    pending_.emplace(std::get<uint64_t>(queued), std::move(done));
-    return std::nullopt;
+    return refused;
 }
 
-void ReaderRuntime::DispatchCompletions() {
+void ReaderRuntime::HandHeldCompletions() {
     std::vector<RequestEnd> completions;
     completions.swap(completions_);
     for (const RequestEnd& completed : completions) {
-        const auto waiting = pending_.find(completed.request_id);
-        if (waiting == pending_.end()) {
-            continue;
-        }
-        Completion done = std::move(waiting->second);
-        pending_.erase(waiting);
-        done(completed);
-    }
-}
-
-// Requests the reader will never answer now: each gets a failure, none is left without one.
-void ReaderRuntime::FailPending(const std::string& why) {
-    std::map<uint64_t, Completion> pending;
-    pending.swap(pending_);
-    auto failed = std::make_unique<RequestEnd>();
-    failed->kind = ZENDRIK_EVENT_COMPLETED;
-    failed->result = ZENDRIK_ERR_CANCELLED;
-    std::snprintf(failed->message, sizeof failed->message, "%s", why.c_str());
-    for (auto& [id, done] : pending) {
-        failed->request_id = id;
-        done(*failed);
+        requests_.Hand(completed);
     }
 }
 
@@ -320,7 +321,7 @@ void ReaderRuntime::NoteInventory(bool running) {
 }
 
 void ReaderRuntime::ProbeWhileStopped() {
-    if (inventoryRunning_ || stopWanted_) {
+    if (inventoryRunning_ || state_.stopAsked()) {
         return;
     }
     Request(ReaderRequest{ZENDRIK_REQUEST_INFO, {}}, [](const zendrik_event&) {});
@@ -328,7 +329,7 @@ void ReaderRuntime::ProbeWhileStopped() {
 }
 
 void ReaderRuntime::Emit(std::string_view kind, nlohmann::ordered_json fields) {
-    ownEvents_.push_back(OwnEvent{kind, std::move(fields)});
+    backlog_.AddOwn(OwnEvent{kind, std::move(fields)});
     owner_.OnEventsQueued(*this);
 }
 
@@ -337,39 +338,34 @@ void ReaderRuntime::SettingsChanged() {
 }
 
 void ReaderRuntime::StatusChanged() {
-    if (statusKnown_) {
-        owner_.OnStatusChanged(*this);
+    if (statusKnown()) {
+        TellStatus();
     }
 }
 
-void ReaderRuntime::NoteLink(const zendrik_event& event) {
-    const bool up = event.kind != ZENDRIK_EVENT_LINK_LOST;
-    linkSeen_ = true;
-    linkChanged_ = linkChanged_ || status_.linkUp != up;
-    status_.linkUp = up;
-    if (up) {
-        Log(Label() + ": " + (everUp_ ? "link restored" : "link up"));
-        everUp_ = true;
-        // link-up begins the stream of a reader that answered at open: identified then already.
-        identityWanted_ = identityWanted_ || event.kind == ZENDRIK_EVENT_LINK_RESTORED;
-        compareWanted_ = true;
-        return;
-    }
-    ++linkLosses_;
-    Log(Label() + ": " + (everUp_ ? "link lost: " : "cannot be reached: ") + ResultWords(event.error));
+void ReaderRuntime::TellStatus() {
+    link_.StatusTold();
+    owner_.OnStatusChanged(*this);
 }
 
 void ReaderRuntime::AfterCommit() {
-    if (linkChanged_ && statusKnown_) {
-        owner_.OnStatusChanged(*this);
+    if (backlog_.taken() > 0) {
+        // Events taken early are still to be stored: what follows from them waits for that commit.
+        HandHeldCompletions();
+        return;
     }
-    linkChanged_ = false;
-    DispatchCompletions();
-    if (compareWanted_ && !stopWanted_ && phase_ == Phase::kRunning) {
-        compareWanted_ = false;
+    const LinkFollowUp followUp = link_.TakeFollowUp();
+    if (followUp.statusChanged && statusKnown()) {
+        TellStatus();
+    }
+    HandHeldCompletions();
+    if (!state_.reading()) {
+        return;
+    }
+    if (followUp.compareSettings) {
         desired_.Check();
     }
-    if (identityWanted_ && !stopWanted_ && phase_ == Phase::kRunning) {
+    if (followUp.askIdentity) {
         AskIdentity();
     }
 }
@@ -378,14 +374,24 @@ void ReaderRuntime::WatchAgain() {
     watch_.Enable(true);
 }
 
+std::optional<int32_t> ReaderRuntime::kind() const {
+    return identity_ ? std::optional<int32_t>(identity_->kind) : std::nullopt;
+}
+
 uint64_t ReaderRuntime::SourceDropped() const {
-    return source_ && phase_ != Phase::kOpening && phase_ != Phase::kFailed ? source_->dropped() : dropped_;
+    return source_ && state_.sourceOpen() ? source_->dropped() : counters_.sourceDropped();
 }
 
 ReaderStatus ReaderRuntime::StatusAt(const ReaderCounts& counts, uint64_t sourceDropped) const {
-    ReaderStatus status = status_;
-    const auto reads = eventsByKind_.find(zendrik_event_kind_name(ZENDRIK_EVENT_READ));
-    status.published = reads == eventsByKind_.end() ? 0 : reads->second;
+    ReaderStatus status;
+    status.linkUp = link_.up();
+    if (identity_) {
+        status.kind = identity_->kind;
+        status.version = identity_->version;
+        status.serial = identity_->serial;
+    }
+    status.reads = counters_.reads();
+    status.published = counters_.storedReads();
     status.inventoryRunning = inventoryRunning_;
     status.settings = SettingsStateWords(desired_.state());
     status.driftJson = desired_.driftJson();
@@ -399,13 +405,12 @@ ReaderStatus ReaderRuntime::StatusAt(const ReaderCounts& counts, uint64_t source
 }
 
 ReaderStatus ReaderRuntime::StatusNow(const ReaderCounts& counts) {
-    dropped_ = SourceDropped();
-    if (dropped_ > droppedLogged_) {
-        Log("reader " + config_.name + ": " + std::to_string(dropped_ - droppedLogged_) +
+    const uint64_t dropped = SourceDropped();
+    if (const uint64_t grown = counters_.NoteSourceDropped(dropped); grown > 0) {
+        Log("reader " + config_.name + ": " + std::to_string(grown) +
             " events were dropped before they could be stored (the daemon fell behind)");
-        droppedLogged_ = dropped_;
     }
-    return StatusAt(counts, dropped_);
+    return StatusAt(counts, dropped);
 }
 
 ReaderSnapshot ReaderRuntime::Snapshot(const ReaderCounts& counts, bool offline) const {
@@ -413,25 +418,23 @@ ReaderSnapshot ReaderRuntime::Snapshot(const ReaderCounts& counts, bool offline)
     ReaderSnapshot snapshot;
     snapshot.name = config_.name;
     snapshot.address = config_.address;
-    snapshot.linkUp = status_.linkUp;
-    snapshot.inventoryRunning = phase_ == Phase::kRunning && inventoryRunning_;
+    snapshot.linkUp = link_.up();
+    snapshot.inventoryRunning = state_.reading() && inventoryRunning_;
     // The status as it would be published now, once the first one was: the broker's copy is only
     // as new as the last status round.
-    if (statusKnown_) {
+    if (statusKnown()) {
         ReaderStatus status = StatusAt(counts, sourceDropped);
         status.offline = offline;
         snapshot.statusJson = ReaderStatusJson(status);
     }
-    snapshot.reads = status_.reads;
-    for (const auto& [kind, stored] : eventsByKind_) {
-        snapshot.published += stored;
-    }
-    snapshot.linkLosses = linkLosses_;
+    snapshot.reads = counters_.reads();
+    snapshot.published = counters_.stored();
+    snapshot.linkLosses = link_.losses();
     snapshot.spooled = counts.spooled;
     snapshot.dropped = counts.dropped + sourceDropped;
     snapshot.dead = counts.dead;
-    snapshot.eventsByKind = eventsByKind_;
-    snapshot.roundSeconds = roundSeconds_;
+    snapshot.eventsByKind = counters_.storedByKind();
+    snapshot.roundSeconds = counters_.roundSeconds();
     if (desired_.managed()) {
         snapshot.settingsInSync = desired_.state() == SettingsState::kInSync;
         snapshot.managedJson = desired_.DeclaredJson();

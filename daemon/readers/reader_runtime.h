@@ -2,24 +2,28 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "daemon/config/config.h"
-#include "daemon/readers/desired_settings.h"
-#include "daemon/loop/event_loop.h"
 #include "daemon/common/histogram.h"
-#include "daemon/loop/off_loop.h"
 #include "daemon/common/payloads.h"
-#include "daemon/readers/publish_filter.h"
-#include "daemon/readers/reader_source.h"
 #include "daemon/common/snapshot.h"
+#include "daemon/config/config.h"
+#include "daemon/loop/event_loop.h"
+#include "daemon/loop/off_loop.h"
+#include "daemon/readers/desired_settings.h"
+#include "daemon/readers/publish_filter.h"
+#include "daemon/readers/reader_backlog.h"
+#include "daemon/readers/reader_counters.h"
+#include "daemon/readers/reader_link.h"
+#include "daemon/readers/reader_source.h"
+#include "daemon/readers/reader_state.h"
+#include "daemon/readers/request_router.h"
 #include "daemon/store/spool.h"
 
 namespace zendrik::daemon {
@@ -48,28 +52,23 @@ struct StoreContext {
 };
 
 // One configured reader while the daemon runs: its source opened, identified, stopped and closed
-// off the loop (ReaderSource says why), its event descriptor watched on the loop, its status and
-// its counters, what of its events is published, its desired settings, and the requests queued
-// for it (their completions come through its event stream). The site owns it and is told of
-// every step through Owner.
+// off the loop (ReaderSource says why) as its state table moves it, its event descriptor watched
+// on the loop, and the parts that follow it: its link, its counters, what of its events is
+// published, its desired settings, and the requests queued for it (their completions come through
+// its event stream). The site owns it and is told of every step through Owner.
+//
+// A completion is handed to whoever waits for it as soon as it is taken from the stream: while
+// a request waits, the stream is taken as it comes (what is to be stored held in the backlog for
+// the next commit), so that a command's reply does not wait for the store's grouping of commits.
+// What follows from the events stored (a changed link in the status) waits for their commit.
 class ReaderRuntime : DesiredSettings::Reader {
   public:
-    enum class Phase {
-        kOpening,
-        kRunning,
-        kFailed,    // it could not be opened at all
-        kStopping,  // its reading is being stopped
-        kStopped,   // reading has ended; what it queued is still to be taken
-        kClosing,
-        kClosed,
-    };
-
     class Owner {
       public:
         virtual ~Owner() = default;
-        // Events wait to be taken; the descriptor is not watched until WatchAgain().
+        // Events wait to be taken; the descriptor may not be watched until WatchAgain().
         virtual void OnEventsQueued(ReaderRuntime& reader) = 0;
-        // Opening has ended, in kRunning or kFailed.
+        // Opening has ended (in kIdentifying or kFailed, or stopping when a stop was asked).
         virtual void OnOpened(ReaderRuntime& reader) = 0;
         virtual void OnStatusChanged(ReaderRuntime& reader) = 0;
         // Reading has ended after Stop(): take what it queued, then Close().
@@ -89,16 +88,17 @@ class ReaderRuntime : DesiredSettings::Reader {
     // After OnStopped and its events taken: closes the reader.
     void Close();
 
-    // Moves queued events into `burst` until it holds `limit`; true when none is left queued.
+    // Moves held and queued events into `burst` until it holds `limit`; true when none is left.
     bool TakeEvents(Spool::Burst& burst, const StoreContext& context, std::size_t limit);
-    // After the burst with its events was committed: logs link changes, tells the owner of a
-    // changed status and asks a reader whose link came back who it is (it may have been swapped).
+    // After the burst with its events was committed: hands out the completions met in it, tells
+    // the owner of a changed link, compares the settings of a reader whose link came up and asks
+    // one whose link came back who it is (it may have been swapped).
     void AfterCommit();
     // Watches the descriptor again once everything queued was taken.
     void WatchAgain();
 
     using Completion = DesiredSettings::Reader::Completion;
-    // Queues a request for the reader while it is open; `done` gets its completion on the loop,
+    // Queues a request for the reader while it reads; `done` gets its completion on the loop,
     // also a made-up failed one when the reader is closed first. The result code when nothing
     // was queued (the reader not open, its queue full): `done` is not called then.
     std::optional<int32_t> Request(ReaderRequest request, Completion done) override;
@@ -106,16 +106,20 @@ class ReaderRuntime : DesiredSettings::Reader {
     void NoteInventory(bool running);
     bool inventoryRunning() const { return inventoryRunning_; }
     // The kind the reader said it is; nothing before it answered.
-    std::optional<int32_t> kind() const { return status_.kind; }
+    std::optional<int32_t> kind() const;
     DesiredSettings& desired() { return desired_; }
 
     const ReaderConfig& config() const { return config_; }
     const std::string& name() const { return config_.name; }
-    Phase phase() const { return phase_; }
-    bool linkUp() const { return status_.linkUp; }
+    ReaderState state() const { return state_.state(); }
+    bool opening() const {
+        return state() == ReaderState::kOpening || state() == ReaderState::kOpeningToStop;
+    }
+    bool linkUp() const { return link_.up(); }
+    LinkState link() const { return link_.state(); }
     // The status goes out once the reader was asked who it is, so that the first one published
     // is right.
-    bool statusKnown() const { return statusKnown_; }
+    bool statusKnown() const { return answered_; }
 
     // The status as of now, with the spool's counts of this reader (and what the source dropped
     // before anything was stored, which is logged once when it grows).
@@ -125,26 +129,33 @@ class ReaderRuntime : DesiredSettings::Reader {
     ReaderSnapshot Snapshot(const ReaderCounts& counts, bool offline) const;
 
   private:
+    // One request for who the reader is at a time; one wanted meanwhile is asked after it.
+    enum class IdentityAsk {
+        kIdle,
+        kAsked,
+        kAskedAgain,
+    };
+
     uint64_t SourceDropped() const;
     ReaderStatus StatusAt(const ReaderCounts& counts, uint64_t sourceDropped) const;
     void OnOpenDone(const std::optional<std::string>& failure);
+    void OnReadable();
+    void TakeWhileAwaited();
     void AskIdentity();
     void OnIdentified(const std::optional<ReaderIdentity>& identity);
-    void ContinueStop();
     void BeginStop();
     void OnReadingStopped();
     // DesiredSettings::Reader
     void Emit(std::string_view kind, nlohmann::ordered_json fields) override;
     void SettingsChanged() override;
 
-    bool TakeOwnEvents(Spool::Burst& burst, const StoreContext& context, std::size_t limit);
+    bool TakeBacklog(Spool::Burst& burst, const StoreContext& context, std::size_t limit);
+    void StoreOwn(const OwnEvent& own, Spool::Burst& burst, const StoreContext& context);
     void Store(zendrik_event& event, Spool::Burst& burst, const StoreContext& context);
-    void DispatchCompletions();
+    void HandHeldCompletions();
     void ProbeWhileStopped();
     void StatusChanged();
-    void FailPending(const std::string& why);
-    void Count(const zendrik_event& event);
-    void NoteLink(const zendrik_event& event);
+    void TellStatus();
     std::string Label() const;
 
     ReaderConfig config_;
@@ -152,37 +163,24 @@ class ReaderRuntime : DesiredSettings::Reader {
     EventLoop& loop_;
     OffLoop& offLoop_;
     Owner& owner_;
-    Phase phase_ = Phase::kOpening;
+    ReaderStateMachine state_;
+    ReaderLink link_;
     EventSource watch_;
-    bool callRunning_ = false;  // one call off the loop at a time
-    bool stopWanted_ = false;
     std::shared_ptr<std::atomic<bool>> stopWantedOffLoop_ = std::make_shared<std::atomic<bool>>(false);
-    bool identityWanted_ = false;
-    bool identityAsked_ = false;  // its answer has not come yet
-    bool statusKnown_ = false;
-    bool linkSeen_ = false;  // a link event came: it, not the first identity, says the state
-    bool everUp_ = false;
-    bool linkChanged_ = false;  // since the last commit
-    ReaderStatus status_;
-    std::string readsTopic_;  // made at the first take: every event goes to one of the two
+    IdentityAsk identityAsk_ = IdentityAsk::kIdle;
+    bool answered_ = false;  // the first answer to who it is came (kept once the reader stops)
+    std::optional<ReaderIdentity> identity_;  // as the reader last said it
+    bool inventoryRunning_ = true;            // as the last start or stop command left it
+    std::string readsTopic_;                  // made at the first take: every event goes to one of the two
     std::string eventsTopic_;
-    uint64_t dropped_ = 0;  // what the source dropped, as last seen
-    uint64_t droppedLogged_ = 0;
-    uint64_t linkLosses_ = 0;
-    bool inventoryRunning_ = true;
-    Timer stoppedProbe_;          // asks a reader that does not read who it is, so that its link is known
-    bool compareWanted_ = false;  // the link came up: the settings are compared after the commit
+    Timer stoppedProbe_;  // asks a reader that does not read who it is, so that its link is known
     PublishFilter filter_;
     DesiredSettings desired_;
-    struct OwnEvent {
-        std::string_view kind;  // one of the constants of desired_settings.h
-        nlohmann::ordered_json fields;
-    };
-    std::deque<OwnEvent> ownEvents_;                // not yet stored
-    std::map<uint64_t, Completion> pending_;        // request id -> who waits for it
-    std::vector<RequestEnd> completions_;           // taken, to be handed out after the commit
-    std::map<std::string, uint64_t> eventsByKind_;  // events stored, by kind: what was published
-    Histogram roundSeconds_;
+    RequestRouter requests_;
+    ReaderCounters counters_;
+    ReaderBacklog backlog_;
+    std::unique_ptr<zendrik_event> scratch_ = std::make_unique<zendrik_event>();  // one taken early
+    std::vector<RequestEnd> completions_;  // met while taking into a burst: handed after it
 };
 
 }  // namespace zendrik::daemon

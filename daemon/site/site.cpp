@@ -191,7 +191,7 @@ ReaderRuntime* Site::FindReader(const std::string& name) const {
 void Site::OnOpened(ReaderRuntime& reader) {
     const bool configured = std::any_of(readers_.begin(), readers_.end(),
                                         [&](const auto& running) { return running.get() == &reader; });
-    if (reader.phase() == ReaderRuntime::Phase::kFailed && !ready_ && configured) {
+    if (reader.state() == ReaderState::kFailed && !ready_ && configured) {
         // A reader that cannot be set up at all at the start is a configuration to fix.
         BeginStop(kExitFailure);
         return;
@@ -203,9 +203,8 @@ void Site::CheckReady() {
     if (ready_ || stage_ != Stage::kRunning) {
         return;
     }
-    const bool opening = std::any_of(readers_.begin(), readers_.end(), [](const auto& reader) {
-        return reader->phase() == ReaderRuntime::Phase::kOpening;
-    });
+    const bool opening =
+        std::any_of(readers_.begin(), readers_.end(), [](const auto& reader) { return reader->opening(); });
     if (opening) {
         return;
     }
@@ -521,8 +520,7 @@ void Site::BeginStop(int exitCode) {
 
 bool Site::AllReadersClosing() const {
     const auto closing = [](const ReaderRuntime& reader) {
-        return reader.phase() == ReaderRuntime::Phase::kClosing ||
-               reader.phase() == ReaderRuntime::Phase::kClosed;
+        return reader.state() == ReaderState::kClosing || reader.state() == ReaderState::kClosed;
     };
     return std::all_of(readers_.begin(), readers_.end(),
                        [&](const auto& reader) { return closing(*reader); }) &&
@@ -532,7 +530,7 @@ bool Site::AllReadersClosing() const {
 
 bool Site::AllReadersClosed() const {
     return retiring_.empty() && std::all_of(readers_.begin(), readers_.end(), [](const auto& reader) {
-               return reader->phase() == ReaderRuntime::Phase::kClosed;
+               return reader->state() == ReaderState::kClosed;
            });
 }
 

@@ -158,16 +158,9 @@ TEST(DaemonManageTest, KeepsTheDeclaredSettingsOrReportsTheirDrift) {
         << daemon.log();
     EXPECT_EQ(SettingsOf(directory, gate1)["power"], 20);
 
-    // With nobody else on the readers (the tool's replies reach the daemon too), the checks go on
-    // without writing gate-1 or reporting gate-2's unchanged drift again.
-    std::this_thread::sleep_for(1500ms);
-    const Messages before = consumer.messages();
-    std::this_thread::sleep_for(2500ms);
+    // That later checks neither write a reader in sync again nor report an unchanged drift again
+    // is DesiredSettingsTest's table (in simulated check rounds).
     const Messages after = consumer.messages();
-    for (const char* kind : {"settings-drift", "settings-applied", "settings-failed"}) {
-        EXPECT_EQ(Events(after, "gate-1", kind).size(), Events(before, "gate-1", kind).size()) << kind;
-        EXPECT_EQ(Events(after, "gate-2", kind).size(), Events(before, "gate-2", kind).size()) << kind;
-    }
     EXPECT_TRUE(Events(after, "gate-2", "settings-applied").empty()) << "report only: never written";
     EXPECT_TRUE(OnTopicsEndingIn(after, "/reply").empty()) << "commands are off";
     daemon.process().Signal(SIGTERM);
