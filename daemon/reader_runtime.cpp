@@ -7,9 +7,11 @@
 #include <cstring>
 #include <utility>
 
+#include "base/time_text.h"
 #include "daemon/json_text.h"
 #include "daemon/log.h"
 #include "daemon/session_source.h"
+#include "rules/usb_access.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -226,7 +228,7 @@ bool ReaderRuntime::TakeOwnEvents(Spool::Burst& burst, const StoreContext& conte
             json["event"] = own.kind;
             json["reader"] = config_.name;
             json["seq"] = given;
-            json["time"] = UtcTimeText(UnixNowMs());
+            json["time"] = base::UtcText(UnixNowMs());
             json.update(own.fields);
             stored.payload = JsonText(json);
             return stored.payload;
@@ -354,7 +356,20 @@ void ReaderRuntime::NoteLink(const zendrik_event& event) {
         return;
     }
     ++linkLosses_;
-    Log(Label() + ": " + (everUp_ ? "link lost: " : "cannot be reached: ") + ResultWords(event.error));
+    const std::string line = Label() + ": " + (everUp_ ? "link lost: " : "cannot be reached: ") +
+                             zendrik::result_words(event.error);
+    if (everUp_ || !config_.address.starts_with("usb")) {
+        Log(line);
+        return;
+    }
+    // A USB reader that never came up may be plugged in and refused by the system (no udev rule):
+    // the line says which device and why. Asking locates the reader again, off the loop.
+    offLoop_.Run([line, address = config_.address] {
+        const std::optional<zendrik::UsbOpenProblem> problem = zendrik::usb_open_problem(address);
+        const std::string full =
+            problem ? line + ": " + rules::UsbAccessWords(problem->device, problem->error) : line;
+        return [full] { Log(full); };
+    });
 }
 
 void ReaderRuntime::AfterCommit() {
