@@ -27,7 +27,7 @@ int RunConfig(const LinkOptions& link, const ConfigOptions& options) {
     }
     rules::ReaderSettings settings;
     if (const int32_t result = ReadSettings(*reader, settings); result != ZENDRIK_OK) {
-        return Report("cannot read the settings: " + ResultWords(result));
+        return Report("cannot read the settings: " + zendrik::result_words(result));
     }
     const std::vector<const rules::Setting*> shown = rules::SettingsFor(kind);
     if (options.json) {

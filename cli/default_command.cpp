@@ -22,7 +22,7 @@ int RunDefault(const LinkOptions& link) {
         return status;
     }
     if (const int32_t result = zendrik_reader_factory_default(reader->get()); result != ZENDRIK_OK) {
-        return Report("restoring the factory defaults failed: " + ResultWords(result));
+        return Report("restoring the factory defaults failed: " + zendrik::result_words(result));
     }
     std::printf("factory defaults restored (reader kind %u); the reader's address is now %u\n",
                 unsigned{kind}, unsigned{rules::kFactoryAddress});

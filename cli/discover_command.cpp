@@ -46,7 +46,7 @@ int RunDiscover(const DiscoverOptions& options) {
         if (result == ZENDRIK_ERR_NOT_REACHED) {
             return Report("no network module answered (" + std::to_string(result) + ")");
         }
-        return Report("the search failed: " + ResultWords(result));
+        return Report("the search failed: " + zendrik::result_words(result));
     }
     const std::size_t found =
         std::min<std::size_t>(static_cast<std::size_t>(std::max(count, 0)), kMaxModules);

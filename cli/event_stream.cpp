@@ -84,7 +84,7 @@ int EventStream::StartAll() {
         try {
             reading.streamed.reader.start_inventory(inventory);
         } catch (const zendrik::Error& error) {
-            return Report(Prefix(reading) + "cannot start reading: " + ResultWords(error.code()));
+            return Report(Prefix(reading) + "cannot start reading: " + zendrik::result_words(error.code()));
         }
     }
     return kExitOk;
@@ -201,13 +201,13 @@ void EventStream::HandleLink(Reading& reading, const zendrik::Event& event) {
     }
     if (lost && !options_.watch) {
         // Counted reads end at the first failure, as a single read does.
-        Report(Prefix(reading) + "reading a tag failed: " + ResultWords(event.error()));
+        Report(Prefix(reading) + "reading a tag failed: " + zendrik::result_words(event.error()));
         Finish(reading, true);
         return;
     }
     if (!options_.events) {
-        Report(Prefix(reading) +
-                   (lost ? "link lost: " + ResultWords(event.error()) : std::string("link restored")),
+        Report(Prefix(reading) + (lost ? "link lost: " + zendrik::result_words(event.error())
+                                       : std::string("link restored")),
                kExitOk);
     }
 }

@@ -30,7 +30,7 @@ int RunInfo(const LinkOptions& link, const InfoOptions& options) {
     zendrik_reader_info info{};
     info.size = sizeof info;
     if (const int32_t result = zendrik_reader_info_get(reader->get(), &info); result != ZENDRIK_OK) {
-        return Report("cannot read the version and serial number: " + ResultWords(result));
+        return Report("cannot read the version and serial number: " + zendrik::result_words(result));
     }
     const std::string serialText = std::string(rules::kSerialNumberPrefix) + info.serial;
     if (options.json) {

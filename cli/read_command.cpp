@@ -63,7 +63,7 @@ int PrepareCardRule(zendrik::Reader& reader, const ReadOptions& options, const s
     }
     rules::ReaderSettings settings;
     if (const int32_t result = ReadSettings(reader, settings); result != ZENDRIK_OK) {
-        return Report(prefix + "cannot read the output settings: " + ResultWords(result));
+        return Report(prefix + "cannot read the output settings: " + zendrik::result_words(result));
     }
     rule = CardRuleFor(options.wiegandBits, options.epcField, settings);
     if (const std::string error = rule ? CheckCardRule(*rule) : std::string{}; !error.empty()) {

@@ -1,16 +1,15 @@
 #include "cli/read_output.h"
 
 #include <array>
-#include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "base/time_text.h"
 #include "cli/result_words.h"
 #include "rules/card_number.h"
 
 namespace zendrik::cli {
 namespace {
 
-constexpr int kMillisecondsPerSecond = 1000;
 constexpr char kCsvSeparator = ',';
 constexpr char kCsvQuote = '"';
 constexpr std::string_view kCsvSpecials = ",\"\r\n";
@@ -67,7 +66,7 @@ std::string TextDetails(const zendrik::Event& event) {
         case zendrik::EventKind::departed:
             return TagText(event);
         case zendrik::EventKind::link_lost:
-            return "  " + ResultWords(event.error());
+            return "  " + zendrik::result_words(event.error());
         case zendrik::EventKind::link_restored:
         case zendrik::EventKind::link_up:
         case zendrik::EventKind::completed:
@@ -77,7 +76,7 @@ std::string TextDetails(const zendrik::Event& event) {
 }
 
 std::string TextLine(const zendrik::Event& event, TextLayout layout) {
-    std::string line = LocalTimeStamp(event.time());
+    std::string line = base::LocalTimeStamp(event.time());
     if (layout.reader) {
         line += "  " + event.reader();
     }
@@ -138,19 +137,6 @@ std::string CsvRow(std::string_view json) {
         }
     }
     return row + "\n";
-}
-
-std::string LocalTimeStamp(std::chrono::system_clock::time_point when) {
-    using std::chrono::duration_cast;
-    using std::chrono::milliseconds;
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    const auto millis = duration_cast<milliseconds>(when.time_since_epoch()).count() % kMillisecondsPerSecond;
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char text[sizeof "2000-01-01T00:00:00.000"];
-    const std::size_t used = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    std::snprintf(text + used, sizeof text - used, ".%03d", static_cast<int>(millis));
-    return text;
 }
 
 }  // namespace zendrik::cli

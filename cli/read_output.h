@@ -33,7 +33,4 @@ std::string FormatEvent(ReadFormat format, const zendrik::Event& event, TextLayo
 // carries as null, is empty; a text with a comma, a quote or a line break is quoted.
 std::string CsvRow(std::string_view json);
 
-// Local time with milliseconds: 2024-05-01T12:34:56.789.
-std::string LocalTimeStamp(std::chrono::system_clock::time_point when);
-
 }  // namespace zendrik::cli

@@ -1,8 +1,5 @@
 #include "cli/reader_session.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zendrik.h>
 #include <zendrik_session.h>
 
@@ -14,26 +11,13 @@
 #include "cli/reader_settings.h"
 #include "cli/result_words.h"
 #include "cli/subcommands.h"
+#include "rules/usb_access.h"
 
 namespace zendrik::cli {
 namespace {
 
-constexpr std::string_view kFirstUsbReader = "usb";
-constexpr std::string_view kUsbPathPrefix = "usb:";
 // Room for a device path such as /dev/hidraw12 or /dev/serial/by-id/usb-...-if00-port0.
 constexpr std::size_t kDevicePathCapacity = 4096;
-// OpenCom takes a line speed, which a USB link does not use.
-constexpr int32_t kUnusedLineSpeed = 115200;
-
-// Closes a descriptor when it goes.
-struct OwnedDescriptor {
-    int fd = -1;
-    ~OwnedDescriptor() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-};
 
 // The device the address opens, by the library's reading of it; empty for none (UDP, the first
 // USB reader found).
@@ -45,57 +29,32 @@ std::string DeviceOfAddress(const std::string& address) {
     return device.data();
 }
 
-// The device as the link finds it: whether it is a device node, and the errno value of looking
-// it up or opening it as the link does (0 when it opens). Only device nodes are opened: a virtual
-// reader's socket does not open as a file.
-struct DeviceProbe {
-    bool node = false;
-    int error = 0;
-};
-
-DeviceProbe ProbeDevice(const std::string& device) {
-    struct stat status {};
-    if (::stat(device.c_str(), &status) != 0) {
-        return {false, errno};
-    }
-    if (!S_ISCHR(status.st_mode)) {
-        return {};
-    }
-    const OwnedDescriptor opened{::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK)};
-    return {true, opened.fd < 0 ? errno : 0};
-}
-
 // The codes of a device that would not open, where asking the system again tells why.
 bool DeviceWouldNotOpen(int32_t code) {
     return code == ZENDRIK_ERR_PORT_OPEN || code == ZENDRIK_ERR_NO_USB_READER;
 }
 
-// What the system says about a link that could not be opened: the device and its reason
-// ("/dev/ttyUSB4: No such file or directory"), or for a USB reader that is plugged in but cannot be
-// opened the node and the udev rule that grants access. Empty when there is nothing to add.
+// What the system says about a link that could not be opened: for a USB reader that is plugged in
+// but cannot be opened (whatever the code: a reader whose node is listed but refused fails to be
+// written to) its node and the udev rule that grants access; else the device and its reason
+// ("/dev/ttyUSB4: No such file or directory"). Empty when there is nothing to add.
 std::string OpenFailureCause(const std::string& address, int32_t code) {
+    if (zendrik_result_kind(code) == ZENDRIK_RESULT_KIND_TRANSPORT) {
+        if (const std::optional<zendrik::UsbOpenProblem> problem = zendrik::usb_open_problem(address)) {
+            return rules::UsbAccessWords(problem->device, problem->error);
+        }
+    }
     if (!IsLinkOpenFailure(code)) {
         return {};
-    }
-    if (address == kFirstUsbReader) {
-        // The flat exports locate the first reader the way a session does and keep the cause;
-        // locating sends nothing to the reader.
-        std::array<char, kDevicePathCapacity> node{};
-        OpenCom(ZENDRIK_USB_PORT, kUnusedLineSpeed);
-        const int32_t error = GetUsbOpenError(node.data(), static_cast<int32_t>(node.size()));
-        CloseCom();
-        return error != 0 ? UsbOpenFailureWords(node.data(), error) : std::string{};
     }
     const std::string device = DeviceOfAddress(address);
     if (device.empty()) {
         return {};
     }
-    const DeviceProbe probe = DeviceWouldNotOpen(code) ? ProbeDevice(device) : DeviceProbe{};
+    const zendrik::DeviceProbe probe =
+        DeviceWouldNotOpen(code) ? zendrik::probe_device(device) : zendrik::DeviceProbe{};
     if (probe.error == 0) {
         return device;
-    }
-    if (probe.node && address.starts_with(kUsbPathPrefix)) {
-        return UsbOpenFailureWords(device, probe.error);
     }
     return device + ": " + std::strerror(probe.error);
 }
@@ -138,7 +97,7 @@ int OpenReader(const ReaderChoice& choice, const OpenManner& manner, OpenedReade
     // strictly (well-formed UTF-8).
     if (zendrik_result_kind(error->code()) == ZENDRIK_RESULT_KIND_BAD_ARGUMENT) {
         return Report(prefix + "the library refuses the reader \"" + choice.name + "=" + choice.address +
-                          "\": " + ResultWords(error->code()),
+                          "\": " + zendrik::result_words(error->code()),
                       kExitUsage);
     }
     std::string failure = OpenFailureWords(error->code());
@@ -190,7 +149,7 @@ int OpenSingleReader(const LinkOptions& link, std::string_view subcommand,
         return status;
     }
     if (const int32_t result = ReadKind(*reader, kind); result != ZENDRIK_OK) {
-        return Report("cannot read the reader kind: " + ResultWords(result));
+        return Report("cannot read the reader kind: " + zendrik::result_words(result));
     }
     return kExitOk;
 }

@@ -46,7 +46,7 @@ int RunSet(const LinkOptions& link, const SetOptions& options) {
     }
     rules::ReaderSettings current;
     if (const int32_t result = ReadSettings(*reader, current); result != ZENDRIK_OK) {
-        return Report("cannot read the settings: " + ResultWords(result));
+        return Report("cannot read the settings: " + zendrik::result_words(result));
     }
     // Planned here too, for the names to show and to compare; a refusal sends nothing.
     rules::ChangePlan plan;
@@ -59,7 +59,7 @@ int RunSet(const LinkOptions& link, const SetOptions& options) {
     }
     rules::ReaderSettings readBack;
     if (const int32_t result = ReadSettings(*reader, readBack); result != ZENDRIK_OK) {
-        return Report("written, but cannot read the settings back: " + ResultWords(result));
+        return Report("written, but cannot read the settings back: " + zendrik::result_words(result));
     }
     if (options.json) {
         std::printf("%s\n", rules::SettingsJson(kind, plan.named, readBack).c_str());
@@ -68,7 +68,7 @@ int RunSet(const LinkOptions& link, const SetOptions& options) {
     }
     const std::vector<std::string> differences = rules::Mismatches(plan, readBack);
     for (const std::string& difference : differences) {
-        Report(difference + ": " + ResultWords(ZENDRIK_ERR_VERIFY));
+        Report(difference + ": " + zendrik::result_words(ZENDRIK_ERR_VERIFY));
     }
     return differences.empty() ? kExitOk : kExitFailure;
 }

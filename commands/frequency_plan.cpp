@@ -1,6 +1,7 @@
 #include "commands/frequency_plan.h"
 
 #include "link/result_codes.h"
+#include "rules/wire_bytes.h"
 
 namespace zendrik {
 namespace {
@@ -21,11 +22,11 @@ constexpr int32_t kBase902Channel = 7;
 
 // The free plan carries its step in units of 10 kHz and its start in 24 bits, high byte first.
 constexpr int32_t kStepUnitKhz = 10;
-constexpr unsigned kBitsPerByte = 8;
+using rules::kBitsPerByte;
 constexpr unsigned kStartHighByte = 2;
 constexpr unsigned kStartMiddleByte = 1;
 constexpr unsigned kStartLowByte = 0;
-constexpr uint32_t kByteMask = 0xFF;
+using rules::kByteMask;
 
 // Reply data positions.
 constexpr std::size_t kRegionAt = 0;

@@ -4,17 +4,17 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/time_text.h"
+
 namespace zendrik::log {
 namespace {
 
 constexpr const char* kTraceVariable = "ZENDRIK_TRACE";
-constexpr int kMillisecondsPerSecond = 1000;
 
 struct Registration {
     Level threshold = Level::kDebug;
@@ -43,19 +43,6 @@ Registration Current() {
 bool TraceVariableSet() {
     const char* value = std::getenv(kTraceVariable);
     return value != nullptr && *value != '\0' && std::string_view(value) != "0";
-}
-
-std::string TimeStamp(std::chrono::system_clock::time_point when) {
-    using std::chrono::duration_cast;
-    using std::chrono::milliseconds;
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    const auto millis = duration_cast<milliseconds>(when.time_since_epoch()).count() % kMillisecondsPerSecond;
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char text[sizeof "2000-01-01T00:00:00.000"];
-    const std::size_t used = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    std::snprintf(text + used, sizeof text - used, ".%03d", static_cast<int>(millis));
-    return text;
 }
 
 // One write per line, so that lines from several processes sharing standard error stay whole.
@@ -124,7 +111,7 @@ HeldBack::~HeldBack() {
 }
 
 std::string StampedLine(std::chrono::system_clock::time_point when, std::string_view message) {
-    std::string line = TimeStamp(when);
+    std::string line = base::LocalTimeStamp(when);
     line.append(" ").append(message).append("\n");
     return line;
 }

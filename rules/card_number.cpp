@@ -4,13 +4,13 @@
 #include <cstdio>
 
 #include "rules/reader_codes.h"
+#include "rules/wire_bytes.h"
 
 namespace zendrik::rules {
 namespace {
 
 constexpr int kWiegand26Digits = 8;   // 24 bits in decimal
 constexpr int kWiegand34Digits = 10;  // 32 bits in decimal
-constexpr unsigned kBitsPerByte = 8;
 constexpr unsigned kNibbleBits = 4;
 constexpr uint8_t kLowNibble = 0x0F;
 

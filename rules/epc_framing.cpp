@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "rules/reader_codes.h"
+#include "rules/wire_bytes.h"
 
 namespace zendrik::rules {
 namespace {
@@ -10,7 +11,6 @@ namespace {
 constexpr EpcFraming kPcFirstFraming{2, 0, false, false};     // PC word, EPC
 constexpr EpcFraming kAntennaFirstFraming{3, 1, true, true};  // antenna, PC word, EPC, rssi
 constexpr std::size_t kPcWordBytes = 2;
-constexpr unsigned kBitsPerByte = 8;
 
 // Bytes [offset, offset + count) of what was delivered, cut where the delivery ends.
 std::span<const uint8_t> DeliveredRun(std::span<const uint8_t> delivered, std::size_t offset,

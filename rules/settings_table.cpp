@@ -17,6 +17,8 @@ constexpr uint8_t kInverted = 1;
 constexpr std::array<std::string_view, 2> kOnOffWords{"on", "off"};
 constexpr std::array<std::string_view, 2> kWorkModeWords{"always", "trigger"};
 constexpr std::array<std::string_view, 2> kWiegandWords{"26", "34"};
+constexpr std::string_view kWiegandFormatName = "wiegand-format";
+constexpr std::string_view kOutputLengthName = "output-length";
 constexpr std::array<std::string_view, 2> kOrderWords{"forward", "inverted"};
 
 // ---- helpers ------------------------------------------------------------------------------------
@@ -263,11 +265,11 @@ constexpr std::array kSettings{
             SettingCommand::kTriggerTime, Integers(Fixed<kTriggerTimeRange>)},
     Setting{"wiegand-interval", "1-20 (units of 100 ms)", true, AnyKind, FormatWiegandInterval,
             ParseWiegandInterval, SettingCommand::kWiegandInterval, Integers(Fixed<kWiegandIntervalRange>)},
-    Setting{"wiegand-format", "26|34", true, AnyKind, FormatWiegandFormat, ParseWiegandFormat,
+    Setting{kWiegandFormatName, "26|34", true, AnyKind, FormatWiegandFormat, ParseWiegandFormat,
             SettingCommand::kWiegandFormat, Choices(kWiegandWords)},
     Setting{"output-start", "0-11 (first EPC byte put out)", true, AnyKind, FormatOutputStart,
             ParseOutputStart, SettingCommand::kOutputBytes, Integers(Fixed<kOutputStartRange>)},
-    Setting{"output-length", "1-12 (EPC bytes put out; start + length at most 12)", true, AnyKind,
+    Setting{kOutputLengthName, "1-12 (EPC bytes put out; start + length at most 12)", true, AnyKind,
             FormatOutputLength, ParseOutputLength, SettingCommand::kOutputBytes,
             Integers(Fixed<kOutputLengthRange>)},
     Setting{"output-order", "forward|inverted", false, AnyKind, FormatOutputOrder, ParseOutputOrder,
@@ -339,7 +341,7 @@ std::string AddAssignment(std::string_view assignment, uint8_t kind, ChangePlan&
 // A new Wiegand format puts out its own number of bytes unless a length is given as well, as the
 // tool's Save does; the bytes put out must lie in the EPC window.
 std::string SettleOutputBytes(ChangePlan& plan) {
-    if (Named(plan, "wiegand-format") && !Named(plan, "output-length")) {
+    if (Named(plan, kWiegandFormatName) && !Named(plan, ChangedAlongWith(kWiegandFormatName))) {
         plan.target.output[kOutputLength] = WiegandBytes(plan.target.wiegandFormat);
         plan.commands.push_back(SettingCommand::kOutputBytes);
     }
@@ -380,6 +382,10 @@ const Setting* FindSetting(std::string_view name) {
     const auto found =
         std::find_if(kSettings.begin(), kSettings.end(), [&](const Setting& s) { return s.name == name; });
     return found == kSettings.end() ? nullptr : &*found;
+}
+
+std::string_view ChangedAlongWith(std::string_view name) {
+    return name == kWiegandFormatName ? kOutputLengthName : std::string_view{};
 }
 
 std::string PlanChanges(std::span<const std::string> assignments, uint8_t kind, const ReaderSettings& current,

@@ -54,6 +54,12 @@ struct ChangePlan {
     std::vector<SettingCommand> commands;
 };
 
+// The setting that writing `name` changes as well unless it is given with it: a new Wiegand format
+// puts out its own number of bytes, so "wiegand-format" changes "output-length". A program that
+// keeps a declared value of that setting gives it along whenever it writes `name`. Empty for a
+// setting that changes no other.
+std::string_view ChangedAlongWith(std::string_view name);
+
 // Turns NAME=VALUE assignments into a plan on top of the reader's `current` settings. Every value
 // is checked, and so are the output settings against the EPC window and the frequency band. A new
 // Wiegand format puts out its own number of bytes unless a length is given too, as the tool's

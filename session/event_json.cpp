@@ -1,11 +1,9 @@
 #include "session/event_json.h"
 
-#include <array>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string_view>
 
+#include "base/time_text.h"
 #include "link/result_codes.h"
 #include "session/events.h"
 #include "session/request.h"
@@ -13,8 +11,6 @@
 namespace zendrik::session {
 namespace {
 
-constexpr int64_t kMsPerSecond = 1000;
-constexpr int kFirstCalendarYear = 1900;
 constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr unsigned char kFirstPrintable = 0x20;
 constexpr unsigned kNibbleBits = 4;
@@ -53,40 +49,10 @@ void AppendKey(std::string& json, std::string_view key) {
     json.append("\":");
 }
 
-// The calendar part of a whole second, "2026-12-08T15:08:00". Events come many a second, so each
-// thread keeps the text of the last second it wrote (the handles' threads and their callers write
-// events at once).
-void AppendCalendarSecond(std::string& out, int64_t seconds) {
-    constexpr std::size_t kCalendarLength = 19;
-    thread_local int64_t lastSeconds = 0;
-    thread_local std::array<char, kCalendarLength + 1> lastText{};
-    thread_local bool known = false;
-    if (!known || seconds != lastSeconds) {
-        const auto whole = static_cast<std::time_t>(seconds);
-        std::tm parts{};
-        if (::gmtime_r(&whole, &parts) == nullptr) {
-            parts = std::tm{};  // beyond what the calendar functions can give: the epoch's fields
-        }
-        char text[64];
-        const int length =
-            std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d",
-                          static_cast<long long>(parts.tm_year) + kFirstCalendarYear, parts.tm_mon + 1,
-                          parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
-        if (length != static_cast<int>(kCalendarLength)) {
-            out.append(text);  // a year beyond four digits: written as it is, never kept
-            return;
-        }
-        std::memcpy(lastText.data(), text, kCalendarLength);
-        lastSeconds = seconds;
-        known = true;
-    }
-    out.append(lastText.data(), kCalendarLength);
-}
-
 void AppendTime(std::string& json, std::string_view key, int64_t utcMs) {
     AppendKey(json, key);
     json.push_back('"');
-    AppendUtcText(json, utcMs);
+    base::AppendUtcText(json, utcMs);
     json.push_back('"');
 }
 
@@ -164,25 +130,6 @@ void AppendCompletion(std::string& json, const zendrik_event& event) {
 
 }  // namespace
 
-void AppendUtcText(std::string& out, int64_t utcMs) {
-    // Whole seconds rounded down, so that times before 1970 keep a millisecond part of 0..999.
-    int64_t seconds = utcMs / kMsPerSecond;
-    int64_t millis = utcMs % kMsPerSecond;
-    if (millis < 0) {
-        millis += kMsPerSecond;
-        --seconds;
-    }
-    AppendCalendarSecond(out, seconds);
-    const auto part = static_cast<int>(millis);
-    constexpr int kHundreds = 100;
-    constexpr int kTens = 10;
-    out.push_back('.');
-    out.push_back(static_cast<char>('0' + part / kHundreds));
-    out.push_back(static_cast<char>('0' + part / kTens % kTens));
-    out.push_back(static_cast<char>('0' + part % kTens));
-    out.push_back('Z');
-}
-
 const char* EventKindName(int32_t kind) {
     switch (kind) {
         case ZENDRIK_EVENT_READ:
@@ -202,12 +149,6 @@ const char* EventKindName(int32_t kind) {
         default:
             return "unknown";
     }
-}
-
-std::string UtcText(int64_t utcMs) {
-    std::string text;
-    AppendUtcText(text, utcMs);
-    return text;
 }
 
 std::string JsonString(std::string_view text) {

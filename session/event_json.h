@@ -17,11 +17,6 @@ std::optional<std::string> EventJson(const zendrik_event& event);
 // `text` as a JSON string, quotes included.
 std::string JsonString(std::string_view text);
 
-// UTC with milliseconds and "Z": 2026-12-08T15:08:00.485Z.
-std::string UtcText(int64_t utcMs);
-// The same, appended to `out`.
-void AppendUtcText(std::string& out, int64_t utcMs);
-
 // "read", "arrived", "departed", "link-up", "link-lost", "link-restored", "completed"; "unknown"
 // for anything else.
 const char* EventKindName(int32_t kind);

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "session/backoff.h"
-
 namespace zendrik::session {
 
 InventoryEngine::InventoryEngine(ReaderSession& session, Milliseconds absence, JitterSource jitter)
@@ -95,18 +93,18 @@ void InventoryEngine::Attempt() {
     }
     if (result == ZENDRIK_OK) {
         failedRounds_ = 0;
-        delaysGiven_ = 0;
+        backoff_.Succeeded();
         nextRound_ = clock.now();
         return;
     }
-    nextAttempt_ = clock.now() + ReconnectDelay(delaysGiven_++, jitter_());
+    nextAttempt_ = clock.now() + backoff_.NextDelay(jitter_());
 }
 
 void InventoryEngine::LoseLink(int32_t result) {
     session_.LinkFailed(result);
     failedRounds_ = 0;
-    delaysGiven_ = 0;
-    nextAttempt_ = session_.clock().now() + ReconnectDelay(delaysGiven_++, jitter_());
+    backoff_.Succeeded();  // the link was up: the delays start again from the first
+    nextAttempt_ = session_.clock().now() + backoff_.NextDelay(jitter_());
 }
 
 void InventoryEngine::Departures() {

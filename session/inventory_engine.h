@@ -3,10 +3,11 @@
 #include <functional>
 #include <optional>
 
-#include "zendrik/zendrik_session.h"
+#include "base/backoff.h"
 #include "session/events.h"
 #include "session/presence.h"
 #include "session/reader_session.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::session {
 
@@ -35,6 +36,10 @@ inline constexpr Milliseconds kLongestRoundPatience = kLongestRound;
 inline constexpr int kFailedRoundsForLoss = 3;
 
 inline constexpr Milliseconds kDefaultAbsence{3000};
+// A lost link waits 100 ms before its first attempt to connect again, doubling with every attempt
+// that fails up to 5 s; up to half of each wait is taken off at random, so that readers lost together
+// (a switch or a hub going down) do not all retry at once.
+inline constexpr base::BackoffPolicy kReaderReconnect{Milliseconds{100}, Milliseconds{5000}};
 
 // The inventory's logic, run one step at a time by the handle's thread, or by a test on a
 // simulated clock. Each step does what is due (a round while the link is up, an attempt to connect
@@ -42,7 +47,7 @@ inline constexpr Milliseconds kDefaultAbsence{3000};
 // link does), hands its events to the session's sink, and says when the next thing is due.
 class InventoryEngine {
   public:
-    // Draws a number in [0, 1) for the jitter of the reconnect delays.
+    // Draws a number in [0, 1) for the jitter of the reconnect delays (base::ReconnectDelay).
     using JitterSource = std::function<double()>;
 
     InventoryEngine(ReaderSession& session, Milliseconds absence, JitterSource jitter);
@@ -69,7 +74,7 @@ class InventoryEngine {
     PresenceTracker presence_;
     JitterSource jitter_;
     int failedRounds_ = 0;
-    unsigned delaysGiven_ = 0;  // reconnect delays handed out since the link went
+    base::Backoff backoff_{kReaderReconnect};  // counts the reconnect delays since the link went
     Milliseconds patience_ = kLongestRoundPatience;
     Clock::TimePoint nextRound_;
     Clock::TimePoint nextAttempt_;

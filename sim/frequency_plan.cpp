@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "rules/wire_bytes.h"
+
 namespace zendrik::sim {
 namespace {
 
@@ -10,8 +12,8 @@ constexpr std::size_t kPlanWriteLength = 5;
 constexpr uint32_t kKhzPerTen = 10;
 // The span counts steps of this size, whatever the plan's own step.
 constexpr uint32_t kSpanUnitKhz = 500;
-constexpr unsigned kBitsPerByte = 8;
-constexpr uint8_t kByteMask = 0xFF;
+using rules::kBitsPerByte;
+using rules::kByteMask;
 
 // Write data of layout A: step / 10, span, start frequency bits 23-16, 15-8, 7-0.
 constexpr std::size_t kWriteStep = 0;

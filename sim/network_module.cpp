@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "link/frame.h"
+#include "rules/wire_bytes.h"
 
 namespace zendrik::sim {
 namespace {
@@ -11,8 +12,8 @@ constexpr std::size_t kIdOffset = 0;
 constexpr std::size_t kAddressOffset = kIdOffset + kModuleIdSize;
 constexpr std::size_t kMaskOffset = kAddressOffset + kModuleAddressSize;
 constexpr std::size_t kGatewayOffset = kMaskOffset + kModuleAddressSize;
-constexpr unsigned kBitsPerByte = 8;
-constexpr uint8_t kByteMask = 0xFF;
+using rules::kBitsPerByte;
+using rules::kByteMask;
 constexpr std::size_t kReservedBytes = 2;
 
 // The module's own defaults: an id that spells "ZDRK" and a serial, the reader address the

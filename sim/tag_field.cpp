@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "rules/wire_bytes.h"
 #include "sim/reader_settings.h"
 
 namespace zendrik::sim {
@@ -10,8 +11,8 @@ namespace {
 // The PC word's top five bits give the EPC length in 16-bit words.
 constexpr unsigned kPcLengthShift = 11;
 constexpr std::size_t kBytesPerWord = 2;
-constexpr unsigned kBitsPerByte = 8;
-constexpr uint8_t kByteMask = 0xFF;
+using rules::kBitsPerByte;
+using rules::kByteMask;
 constexpr uint8_t kAntenna = 1;
 constexpr uint8_t kSignalStrength = 0xC4;
 // Antenna, the PC word and the signal strength around the EPC.

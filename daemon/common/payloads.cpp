@@ -1,16 +1,14 @@
 #include "daemon/common/payloads.h"
 
 #include <chrono>
-#include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "base/time_text.h"
 #include "daemon/common/json_text.h"
 #include "zendrik/zendrik_session.h"
 
 namespace zendrik::daemon {
 namespace {
-
-constexpr int64_t kMsPerSecond = 1000;
 
 nlohmann::json OrNull(const std::optional<std::string>& text) {
     return text ? nlohmann::json(*text) : nlohmann::json(nullptr);
@@ -36,24 +34,6 @@ std::string Topics::ReaderOfCommand(const std::string& topic) const {
     return reader.find('/') == std::string::npos ? reader : std::string();
 }
 
-std::string UtcTimeText(int64_t unixMs) {
-    // Floor division, so that times before 1970 still give a millisecond part from 0 to 999.
-    int64_t seconds = unixMs / kMsPerSecond;
-    int64_t millis = unixMs % kMsPerSecond;
-    if (millis < 0) {
-        millis += kMsPerSecond;
-        --seconds;
-    }
-    const std::time_t whole = static_cast<std::time_t>(seconds);
-    std::tm utc{};
-    gmtime_r(&whole, &utc);
-    char text[40];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    char full[48];
-    std::snprintf(full, sizeof full, "%.*s.%03dZ", static_cast<int>(length), text, static_cast<int>(millis));
-    return full;
-}
-
 int64_t UnixNowMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
@@ -62,7 +42,7 @@ int64_t UnixNowMs() {
 std::string ReaderStatusJson(const ReaderStatus& status) {
     nlohmann::ordered_json json;
     json["state"] = status.offline ? "offline" : status.linkUp ? "online" : "link-lost";
-    json["time"] = UtcTimeText(status.timeMs);
+    json["time"] = base::UtcText(status.timeMs);
     json["kind"] = status.kind ? nlohmann::json(*status.kind) : nlohmann::json(nullptr);
     json["version"] = OrNull(status.version);
     json["serial"] = OrNull(status.serial);
@@ -83,8 +63,8 @@ std::string ReaderStatusJson(const ReaderStatus& status) {
 std::string SiteOnlineJson(int64_t timeMs, int64_t sinceMs, std::size_t readers) {
     nlohmann::ordered_json json;
     json["state"] = "online";
-    json["time"] = UtcTimeText(timeMs);
-    json["since"] = UtcTimeText(sinceMs);
+    json["time"] = base::UtcText(timeMs);
+    json["since"] = base::UtcText(sinceMs);
     json["readers"] = readers;
     return JsonText(json);
 }
@@ -95,7 +75,7 @@ std::string SpoolLostJson(const std::string& reader, uint64_t seq, int64_t timeM
     json["event"] = std::string(kSpoolLostEvent);
     json["reader"] = reader;
     json["seq"] = seq;
-    json["time"] = UtcTimeText(timeMs);
+    json["time"] = base::UtcText(timeMs);
     json["missing_from"] = missingFrom;
     json["missing_to"] = missingTo;
     return JsonText(json);

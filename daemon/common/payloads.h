@@ -34,9 +34,6 @@ class Topics {
     std::string siteStatus_;
 };
 
-// UTC with milliseconds and "Z", as the events write their times: 2026-12-08T15:08:00.485Z.
-std::string UtcTimeText(int64_t unixMs);
-
 // Milliseconds since 1970 now.
 int64_t UnixNowMs();
 

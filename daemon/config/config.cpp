@@ -435,7 +435,7 @@ uint32_t ReadPublish(const TableReader& reader) {
         if (known == std::end(kPublishNames)) {
             throw ConfigError(line, reader.Name("publish") + " has \"" + name +
                                         "\"; the kinds are read, arrived, departed, link-lost and "
-                                        "link-restored");
+                                        "link-restored (which covers link-up too)");
         }
         bits |= known->bit;
     }

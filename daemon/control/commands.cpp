@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <variant>
 
+#include "base/time_text.h"
 #include "daemon/common/json_text.h"
 #include "daemon/common/payloads.h"
 #include "daemon/readers/reader_runtime.h"
@@ -60,7 +61,7 @@ CommandOutcome NotQueued(int32_t code, const std::string& reader) {
         return Failure(CommandFailure::kBusy, code, "too many commands wait for reader " + reader);
     }
     return Failure(CommandFailure::kUnreachable, code,
-                   "reader " + reader + " is not open: " + ResultWords(code));
+                   "reader " + reader + " is not open: " + zendrik::result_words(code));
 }
 
 // What each command does with its reader once the policy, the reader and the args were checked.
@@ -271,7 +272,7 @@ std::string CommandReplyJson(const CommandRequest& request, const CommandOutcome
     } else {
         json["error"] = Json{{"code", outcome.code}, {"words", outcome.words}};
     }
-    json["time"] = UtcTimeText(timeMs);
+    json["time"] = base::UtcText(timeMs);
     return JsonText(json);
 }
 

@@ -37,7 +37,8 @@ Uplink::Uplink(EventLoop& loop, const MqttConfig& config, std::string willTopic,
       spool_(spool),
       listener_(listener),
       mqtt_(config, std::move(willTopic), std::move(willPayload)),
-      backoff_(BackoffPolicy{milliseconds{config.reconnectMinMs}, milliseconds{config.reconnectMaxMs}}) {
+      backoff_(
+          base::BackoffPolicy{milliseconds{config.reconnectMinMs}, milliseconds{config.reconnectMaxMs}}) {
     reconnect_ = loop_.AddTimer([this] { Connect(); });
     connectDeadline_ = loop_.AddTimer([this] {
         if (mqtt_.state() != MqttState::kConnecting) {

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "daemon/common/backoff.h"
+#include "base/backoff.h"
 #include "daemon/config/config.h"
 #include "daemon/loop/event_loop.h"
 #include "daemon/common/histogram.h"
@@ -102,7 +102,7 @@ class Uplink {
     Listener& listener_;
     MqttClient mqtt_;
     MqttState lastState_ = MqttState::kDown;
-    Backoff backoff_;
+    base::Backoff backoff_;
     bool carried_ = false;  // the current connection has had a message acknowledged
     bool closed_ = false;
     // Rows in flight at most: one at the start and after a connection lost with rows in flight,

@@ -5,17 +5,22 @@
 #include <cstring>
 
 #include "daemon/readers/session_source.h"
+#include "rules/settings_table.h"
 
 namespace zendrik::daemon {
 namespace {
 
 using Json = nlohmann::ordered_json;
 
-// A new Wiegand format sets the output length to its own byte count unless a length is written
-// with it: a declared length goes along whenever the format is written.
-constexpr const char* kWiegandFormat = "wiegand-format";
-constexpr const char* kOutputLength = "output-length";
 constexpr std::size_t kIntegerDigitsMax = 19;  // what an int64_t holds
+
+// Whether writing the differences changes `name` as well (a new Wiegand format changes the output
+// length): a declared value of it then goes along, so that the reader keeps it.
+bool ChangedAlong(const Json& differences, const std::string& name) {
+    const auto written = differences.items();
+    return std::any_of(written.begin(), written.end(),
+                       [&](const auto& item) { return rules::ChangedAlongWith(item.key()) == name; });
+}
 
 Json ParsedObject(const std::string& text) {
     Json json = Json::parse(text, nullptr, false);
@@ -49,7 +54,7 @@ const char* SettingsStateWords(SettingsState state) {
 
 std::string CompletionWords(const zendrik_event& completed) {
     const std::size_t length = strnlen(completed.message, sizeof completed.message);
-    return length > 0 ? std::string(completed.message, length) : ResultWords(completed.result);
+    return length > 0 ? std::string(completed.message, length) : zendrik::result_words(completed.result);
 }
 
 std::string LostResultWords(const zendrik_event& completed) {
@@ -142,10 +147,9 @@ void DesiredSettings::Write(const Json& differences) {
     SetState(SettingsState::kApplying);
     std::vector<std::string> assignments;
     Json written = Json::object();
-    const bool formatWritten = differences.contains(kWiegandFormat);
     for (const DeclaredSetting& setting : declared_) {
         const bool differs = differences.contains(setting.name);
-        if (differs || (formatWritten && setting.name == kOutputLength)) {
+        if (differs || ChangedAlong(differences, setting.name)) {
             assignments.push_back(setting.Assignment());
         }
         if (differs) {
@@ -156,7 +160,7 @@ void DesiredSettings::Write(const Json& differences) {
         reader_.Request(ReaderRequest{ZENDRIK_REQUEST_CONFIGURE, assignments},
                         [this, written](const zendrik_event& completed) { OnWritten(completed, written); });
     if (queued) {
-        Fail("cannot queue the write: " + ResultWords(*queued));
+        Fail("cannot queue the write: " + zendrik::result_words(*queued));
         Finish();
     }
 }

@@ -1,7 +1,7 @@
 #include "daemon/readers/reader_link.h"
 
 #include "daemon/common/log.h"
-#include "daemon/readers/session_source.h"
+#include "zendrik/zendrik_session.hpp"
 
 namespace zendrik::daemon {
 
@@ -34,7 +34,13 @@ bool ReaderLink::Note(const zendrik_event& event) {
         followUp_.compareSettings = true;
     } else {
         ++losses_;
-        Log(label_ + ": " + (everUp ? "link lost: " : "cannot be reached: ") + ResultWords(event.error));
+        const std::string line =
+            label_ + ": " + (everUp ? "link lost: " : "cannot be reached: ") + zendrik::result_words(event.error);
+        if (!everUp && unreached_) {
+            unreached_(line);
+        } else {
+            Log(line);
+        }
         MoveTo(everUp ? LinkState::kLost : LinkState::kUnreached, "link-lost");
     }
     followUp_.statusChanged = followUp_.statusChanged || wasUp != up();

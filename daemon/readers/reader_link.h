@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "zendrik/zendrik_session.h"
@@ -30,7 +31,12 @@ struct LinkFollowUp {
 // the link up says nothing of it).
 class ReaderLink {
   public:
-    explicit ReaderLink(std::string label) : label_(std::move(label)) {}
+    // Takes the journal's line of a reader that cannot be reached and has never been up, instead
+    // of logging it at once (for words of why to be added to it); empty: logged as it is.
+    using UnreachedLine = std::function<void(std::string line)>;
+
+    explicit ReaderLink(std::string label, UnreachedLine unreached = {})
+        : label_(std::move(label)), unreached_(std::move(unreached)) {}
 
     // A link-lost, link-restored or link-up event; false for any other kind.
     bool Note(const zendrik_event& event);
@@ -49,6 +55,7 @@ class ReaderLink {
     void MoveTo(LinkState next, const char* why);
 
     std::string label_;
+    UnreachedLine unreached_;
     LinkState state_ = LinkState::kUnknown;
     uint64_t losses_ = 0;
     LinkFollowUp followUp_;

@@ -6,9 +6,11 @@
 #include <cstring>
 #include <utility>
 
+#include "base/time_text.h"
 #include "daemon/common/json_text.h"
 #include "daemon/common/log.h"
 #include "daemon/readers/session_source.h"
+#include "rules/usb_access.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -36,7 +38,7 @@ ReaderRuntime::ReaderRuntime(ReaderConfig config, std::unique_ptr<ReaderSource> 
       offLoop_(offLoop),
       owner_(owner),
       state_(Label()),
-      link_(Label()),
+      link_(Label(), UnreachedLine()),
       filter_(config_),
       desired_(config_, loop, *this) {
     stoppedProbe_ = loop.AddTimer([this] { ProbeWhileStopped(); });
@@ -266,7 +268,7 @@ void ReaderRuntime::StoreOwn(const OwnEvent& own, Spool::Burst& burst, const Sto
         json["event"] = own.kind;
         json["reader"] = config_.name;
         json["seq"] = given;
-        json["time"] = UtcTimeText(UnixNowMs());
+        json["time"] = base::UtcText(UnixNowMs());
         json.update(own.fields);
         stored.payload = JsonText(json);
         return stored.payload;
@@ -341,6 +343,20 @@ void ReaderRuntime::StatusChanged() {
     if (statusKnown()) {
         TellStatus();
     }
+}
+
+ReaderLink::UnreachedLine ReaderRuntime::UnreachedLine() {
+    if (!config_.address.starts_with("usb")) {
+        return {};
+    }
+    return [this, address = config_.address](std::string line) {
+        offLoop_.Run([line = std::move(line), address] {
+            const std::optional<zendrik::UsbOpenProblem> problem = zendrik::usb_open_problem(address);
+            const std::string full =
+                problem ? line + ": " + rules::UsbAccessWords(problem->device, problem->error) : line;
+            return [full] { Log(full); };
+        });
+    };
 }
 
 void ReaderRuntime::TellStatus() {

@@ -156,6 +156,9 @@ class ReaderRuntime : DesiredSettings::Reader {
     void ProbeWhileStopped();
     void StatusChanged();
     void TellStatus();
+    // For a USB reader: its "cannot be reached" line with the device and why the system refused it
+    // (as when the udev rule is missing), looked up off the loop, since it locates the reader again.
+    ReaderLink::UnreachedLine UnreachedLine();
     std::string Label() const;
 
     ReaderConfig config_;

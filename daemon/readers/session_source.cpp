@@ -36,10 +36,6 @@ void LowerThisThreadsPriority() {
 
 }  // namespace
 
-std::string ResultWords(int32_t code) {
-    return std::string(zendrik_result_text(code)) + " (" + std::to_string(code) + ")";
-}
-
 SessionSource::SessionSource(ReaderConfig reader) : config_(std::move(reader)) {}
 
 SessionSource::~SessionSource() = default;
@@ -61,7 +57,7 @@ std::optional<std::string> SessionSource::Open() {
     opener.join();
     reader_.reset(opened);
     if (code != ZENDRIK_OK) {
-        return "cannot open: " + ResultWords(code);
+        return "cannot open: " + zendrik::result_words(code);
     }
     return std::nullopt;
 }
@@ -78,7 +74,7 @@ std::optional<std::string> SessionSource::Start() {
     const zendrik_inventory_options inventory = InventoryOptions();
     const int32_t code = zendrik_inventory_start(reader_.get(), &inventory, nullptr, nullptr);
     if (code != ZENDRIK_OK) {
-        return "cannot start reading: " + ResultWords(code);
+        return "cannot start reading: " + zendrik::result_words(code);
     }
     return std::nullopt;
 }

@@ -5,6 +5,7 @@
 
 #include "daemon/config/config.h"
 #include "daemon/readers/reader_source.h"
+#include "zendrik/zendrik_session.hpp"
 
 namespace zendrik::daemon {
 
@@ -43,8 +44,5 @@ std::optional<std::string> CheckReaderAddress(const std::string& address);
 
 // The event as the library writes it, with the daemon's sequence number in it.
 std::string EventJson(const zendrik_event& event);
-
-// The library's words for a result code, with the code: "no answer from the reader (-130)".
-std::string ResultWords(int32_t code);
 
 }  // namespace zendrik::daemon

@@ -23,6 +23,11 @@
 #ifndef ZENDRIK_SESSION_HPP
 #define ZENDRIK_SESSION_HPP
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -61,6 +66,68 @@ inline void check(int32_t result) {
 
 inline std::string result_text(int32_t code) {
     return zendrik_result_text(code);
+}
+
+// The words followed by the code itself, as the project's programs print a failure: "no USB reader
+// was found (-136)".
+inline std::string result_words(int32_t code) {
+    return result_text(code) + " (" + std::to_string(code) + ")";
+}
+
+// A device as the library opens it: whether it is a device node (a virtual reader's socket is none),
+// and the errno value of looking it up or of opening it for reading and writing (0: it opens).
+struct DeviceProbe {
+    bool node = false;
+    int error = 0;
+};
+
+inline DeviceProbe probe_device(const std::string& device) {
+    struct stat status {};
+    if (::stat(device.c_str(), &status) != 0) {
+        return {false, errno};
+    }
+    if (!S_ISCHR(status.st_mode)) {
+        return {};
+    }
+    struct Opened {
+        int fd;
+        ~Opened() {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    };
+    const Opened opened{::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK)};
+    return {true, opened.fd < 0 ? errno : 0};
+}
+
+// A USB reader that is plugged in (the system lists it) but cannot be opened, typically for want of
+// the udev rule that gives access to its hidraw node: the device and the errno value.
+struct UsbOpenProblem {
+    std::string device;
+    int error = 0;
+};
+
+// For "usb", the first reader the system lists, located as a session locates it (through the flat
+// API's link, which sends nothing to the reader); for usb:PATH the node PATH. Nothing for any other
+// address, a device that opens, or one that is not there at all. Asked after an open failed, it
+// tells what the result code cannot: which device, and why the system refused it.
+inline std::optional<UsbOpenProblem> usb_open_problem(const std::string& address) {
+    constexpr std::size_t kDeviceCapacity = 4096;
+    constexpr int32_t kUnusedLineSpeed = 115200;
+    char device[kDeviceCapacity] = {};
+    if (address == "usb") {
+        OpenCom(ZENDRIK_USB_PORT, kUnusedLineSpeed);
+        const int32_t error = GetUsbOpenError(device, static_cast<int32_t>(sizeof device));
+        CloseCom();
+        return error != 0 ? std::optional(UsbOpenProblem{device, error}) : std::nullopt;
+    }
+    if (address.rfind("usb:", 0) != 0 ||
+        zendrik_address_device(address.c_str(), device, sizeof device, nullptr) != ZENDRIK_OK) {
+        return std::nullopt;
+    }
+    const DeviceProbe probe = probe_device(device);
+    return probe.node && probe.error != 0 ? std::optional(UsbOpenProblem{device, probe.error}) : std::nullopt;
 }
 
 // Throws Error(ZENDRIK_ERR_BAD_ADDRESS) with the reason when the address does not parse.

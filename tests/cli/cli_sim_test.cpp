@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "tests/cli/subprocess.h"
+#include "tests/link/hid_socket_peer.h"
 
 namespace zendrik::testing {
 namespace {
@@ -720,6 +721,28 @@ std::vector<std::string> LinesUntil(BackgroundProcess& process, const std::strin
         lines.push_back(next.front());
     }
     return lines;
+}
+
+// A reader that the system lists but that refuses to be opened, as a hidraw node without the udev
+// rule does: the failure names the device, the system's reason, the udev rule and the group plugdev.
+TEST(ZendrikFailures, AListedReaderThatCannotBeOpenedPointsAtTheUdevRule) {
+    TempDir dir;
+    const std::string socket = (dir.path() / "refusing").string();
+    // The reader's hello: vendor 0416, product b00b, input and output reports of 65 bytes.
+    const HidSocketPeer::Bytes hello{0x16, 0x04, 0x0B, 0xB0, 65, 0, 65, 0};
+    HidSocketPeer refusing(socket, {hello, true, nullptr, true});
+    for (const std::vector<std::string>& argv :
+         {std::vector<std::string>{ZENDRIK_CLI_PATH, "info"},
+          std::vector<std::string>{ZENDRIK_CLI_PATH, "--reader", "gate=usb", "config"}}) {
+        const ProcessResult result = RunProcess(argv, {{"ZENDRIK_HID_SOCKET", socket}});
+        EXPECT_EQ(result.status, kExitFailure) << argv.back();
+        EXPECT_THAT(result.err,
+                    StartsWith("zendrik: the reader could not be reached (-16): the reader is plugged "
+                               "in but its device " +
+                               socket + " cannot be opened ("))
+            << argv.back();
+        EXPECT_THAT(result.err, AllOf(HasSubstr("70-zendrik.rules"), HasSubstr("plugdev"))) << argv.back();
+    }
 }
 
 // A reader that is not there at the start is waited for (said once, with the device and why), and

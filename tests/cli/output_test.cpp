@@ -114,12 +114,6 @@ TEST(ReadOutput, CsvQuotesWhatWouldBreakAColumn) {
     EXPECT_EQ(CsvRow("not json"), ",,,,,,,,,,,\n");
 }
 
-TEST(ReadOutput, TimeStampsCarryMilliseconds) {
-    const auto when = std::chrono::system_clock::from_time_t(1'000'000'000) + std::chrono::milliseconds{42};
-    EXPECT_THAT(LocalTimeStamp(when),
-                MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.042"));
-}
-
 TEST(SettingsOutput, TextAligns) {
     rules::ReaderSettings settings;
     settings.power = 20;
@@ -138,11 +132,11 @@ TEST(ResultWords, EveryLibraryCodeHasWordsAndTheCode) {
           ZENDRIK_ERR_BAD_REPLY, ZENDRIK_ERR_SOCKET_VERSION, ZENDRIK_ERR_VERIFY, ZENDRIK_ERR_STATUS,
           ZENDRIK_ERR_BYTE_TIMEOUT, ZENDRIK_ERR_NO_START_BYTE, ZENDRIK_ERR_NO_USB_READER,
           ZENDRIK_ERR_EPC_RANGE, ZENDRIK_ERR_UDP_NO_REPLY, ZENDRIK_ERR_PORT_BUSY}) {
-        const std::string words = ResultWords(code);
+        const std::string words = zendrik::result_words(code);
         EXPECT_THAT(words, MatchesRegex("[a-z][^()]+ \\(" + std::to_string(code) + "\\)"));
         EXPECT_EQ(words.find("unknown"), std::string::npos) << code;
     }
-    EXPECT_EQ(ResultWords(-7), "unknown result (-7)");
+    EXPECT_EQ(zendrik::result_words(-7), "unknown result (-7)");
     EXPECT_EQ(HandshakeWords(ZENDRIK_ERR_STATUS), "no reader answered (-130)");
     EXPECT_EQ(HandshakeWords(ZENDRIK_ERR_NO_USB_READER), "no USB reader was found (-136)");
     EXPECT_EQ(OpenFailureWords(ZENDRIK_ERR_PORT_BUSY),
@@ -213,13 +207,6 @@ TEST(ReaderOptions, NamesAddressesAndShorthands) {
         }
         EXPECT_EQ(addresses, c.addresses);
         EXPECT_EQ(chosen.front().link, c.link);
-    }
-}
-
-TEST(ResultWords, AnUnopenableUsbReaderNamesTheNodeTheReasonAndTheUdevRule) {
-    const std::string words = UsbOpenFailureWords("/dev/hidraw3", EACCES);
-    for (const char* part : {"/dev/hidraw3", "Permission denied", "70-zendrik.rules", "udevadm"}) {
-        EXPECT_NE(words.find(part), std::string::npos) << part << " missing from: " << words;
     }
 }
 

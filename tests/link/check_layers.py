@@ -2,6 +2,7 @@
 """Usage: check_layers.py <source root>
 
 Layers point down only. Fails naming every include that points the wrong way:
+- the helpers below every layer (base/) include nothing of the project;
 - the protocol layers (link/, commands/, netmodule/) and the rules (rules/) include no public header;
 - the reader sessions (session/) include nothing above the library (exports/, the programs);
 - the programs on the public headers (cli/, daemon/) include only those headers, rules/ and bridge/
@@ -72,6 +73,9 @@ def below(links, name, path=()):
 def main():
     root = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else ".").resolve()
     report = Report(root)
+    project = ("zendrik", "exports/", "link/", "commands/", "netmodule/", "rules/", "session/", "bridge/", "cli/",
+               "daemon/", "tool/", "sim/", "python/", "tests/")
+    report.check(["base"], lambda t: t.startswith(project), "the project above the helpers below every layer")
     report.check(["link", "commands", "netmodule", "rules"], lambda t: t.startswith(PUBLIC_HEADERS),
                  "a public header below the exports")
     report.check(["session"], lambda t: t.startswith(("exports/", "cli/", "daemon/", "tool/", "sim/")),

@@ -157,6 +157,29 @@ TEST(SettingsTable, AnExplicitLengthWinsOverTheFormatsByteCount) {
     EXPECT_THAT(plan.commands, ElementsAre(SettingCommand::kWiegandFormat, SettingCommand::kOutputBytes));
 }
 
+// The one setting a write changes besides itself, which a program that keeps declared values sends
+// along: a plan then keeps the declared length, where without it the format's byte count wins.
+TEST(SettingsTable, AWiegandFormatChangesTheOutputLengthAlong) {
+    const std::vector<std::pair<std::string_view, std::string_view>> along{
+        {"wiegand-format", "output-length"},
+        {"output-length", ""},
+        {"output-start", ""},
+        {"power", ""},
+        {"no-such-setting", ""},
+    };
+    for (const auto& [name, changed] : along) {
+        EXPECT_EQ(ChangedAlongWith(name), changed) << name;
+    }
+    ChangePlan formatOnly;
+    ASSERT_EQ(Plan({"wiegand-format=26"}, 0, formatOnly), "");
+    EXPECT_EQ(formatOnly.target.output[kOutputLength], 3);
+    ChangePlan withLength;
+    ASSERT_EQ(
+        Plan({"wiegand-format=26", std::string(ChangedAlongWith("wiegand-format")) + "=2"}, 0, withLength),
+        "");
+    EXPECT_EQ(withLength.target.output[kOutputLength], 2);
+}
+
 TEST(SettingsTable, AFailedPlanLeavesNothingNamed) {
     ChangePlan plan;
     EXPECT_NE(Plan({"buzzer=on", "power=99"}, 0, plan), "");

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "session/address.h"
-#include "session/backoff.h"
 #include "session/event_json.h"
 #include "session/event_queue.h"
 #include "session/events.h"
@@ -125,23 +124,6 @@ TEST(ReaderAddress, NamesTheDeviceItOpens) {
     ::unsetenv("ZENDRIK_COM2");
 }
 
-TEST(ReconnectDelay, DoublesFromOneTenthToFiveSecondsWithJitterTakenOff) {
-    struct Case {
-        unsigned attempt;
-        double jitter;
-        milliseconds delay;
-    };
-    const std::vector<Case> cases{
-        {0, 0.0, milliseconds{100}},    {1, 0.0, milliseconds{200}},  {2, 0.0, milliseconds{400}},
-        {5, 0.0, milliseconds{3200}},   {6, 0.0, milliseconds{5000}}, {40, 0.0, milliseconds{5000}},
-        {~0u, 0.0, milliseconds{5000}}, {0, 0.5, milliseconds{90}},   {6, 0.5, milliseconds{4500}},
-        {0, 0.999, milliseconds{81}},   {6, 1.0, milliseconds{4000}}, {3, -1.0, milliseconds{800}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(ReconnectDelay(c.attempt, c.jitter), c.delay) << c.attempt << " " << c.jitter;
-    }
-}
-
 TEST(PresenceTracker, ArrivesOnTheFirstReadAndDepartsAfterTheAbsenceWithoutOne) {
     using TimePoint = Clock::TimePoint;
     const Epc tagA{0xE2, 0x00, 0x01};
@@ -217,25 +199,6 @@ zendrik_event Completed(int32_t request, Outcome outcome) {
     StreamEvent event = CompletionEvent(1796742490002, 12, request, std::move(outcome));
     event.fields.seq = 10;
     return Public(event);
-}
-
-// Times one after another as a stream writes them: the same second again, the next, an earlier
-// one, before 1970, and a year of five digits (which the text of a second is never kept for).
-TEST(UtcText, WritesEverySecondOfAStream) {
-    const std::vector<std::pair<int64_t, std::string>> times{
-        {1796742480485, "2026-12-08T15:08:00.485Z"},
-        {1796742480999, "2026-12-08T15:08:00.999Z"},
-        {1796742481000, "2026-12-08T15:08:01.000Z"},
-        {1796742480007, "2026-12-08T15:08:00.007Z"},
-        {-1, "1969-12-31T23:59:59.999Z"},
-        {0, "1970-01-01T00:00:00.000Z"},
-        {253402300800000, "10000-01-01T00:00:00.000Z"},
-        {253402300800001, "10000-01-01T00:00:00.001Z"},
-        {1796742480485, "2026-12-08T15:08:00.485Z"},
-    };
-    for (const auto& [utcMs, text] : times) {
-        EXPECT_EQ(UtcText(utcMs), text) << utcMs;
-    }
 }
 
 TEST(EventJson, WritesTheOneShapeOfEveryKind) {
