@@ -53,8 +53,15 @@ class Timer {
     EventSource source_;
 };
 
+// The signals go before every other source ready at the same time: a stop is obeyed however much
+// else there is to do.
+inline constexpr int64_t kSignalPriority = SD_EVENT_PRIORITY_IMPORTANT;
+
 // A call the loop makes on one of its next turns, after the sources of a higher priority that are
-// ready: scheduled several times before that turn, it runs once.
+// ready: scheduled several times before that turn, it runs once. Scheduled again from its own call,
+// it comes after the sources of its own priority that turned ready meanwhile, as a timer due at
+// once would (it is one): a call that always has more to do takes a bounded piece per turn and
+// never keeps the others of its priority waiting.
 class Deferred {
   public:
     Deferred() = default;
@@ -92,7 +99,7 @@ class EventLoop {
     // Not scheduled until Schedule(); runs at `priority` (see EventSource::SetPriority).
     Deferred AddDeferred(int64_t priority, TimerHandler handler);
     // The signal is blocked for the calling thread first, as sd-event needs; threads started
-    // after it inherit that.
+    // after it inherit that. It runs at kSignalPriority.
     EventSource AddSignal(int signal, SignalHandler handler);
 
     // Pings the systemd watchdog from the loop at half of WATCHDOG_USEC, when the service has one:

@@ -23,8 +23,11 @@ constexpr std::size_t kEventsPerTake = 64;
 // On SIGTERM: time to send what is spooled, then to have the "offline" statuses acknowledged.
 constexpr milliseconds kFlushTime{3000};
 constexpr milliseconds kOfflineAckTime{1000};
-// The store runs after the readers' descriptors (priority -1) and beside the broker's socket.
-constexpr int64_t kStorePriority = 0;
+// The store runs after the readers' descriptors and the broker's socket (priority -1) and after the
+// timers and everything else of sd-event's normal priority (0), the signals (kSignalPriority) long
+// before: under a flood of reads there is always more to store, and a stop, a status round or a
+// deadline must still have its turn. Each turn stores one bounded burst.
+constexpr int64_t kStorePriority = 1;
 // Events that come within this time of each other go into one commit: each commit writes every
 // page it touched again, so a commit per reader's round would wear flash storage out many times
 // faster than the messages themselves.
