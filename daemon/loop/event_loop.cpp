@@ -143,6 +143,7 @@ Timer EventLoop::AddTimer(TimerHandler handler) {
                             kTimerAccuracyUs, &EventSource::Callbacks::OnTimer, source.callbacks_.get()),
           "sd_event_add_time");
     source.source_.reset(raw);
+    source.SetPriority(kTimerPriority);
     source.Enable(false);
     return timer;
 }

@@ -53,9 +53,14 @@ class Timer {
     EventSource source_;
 };
 
-// The signals go before every other source ready at the same time: a stop is obeyed however much
-// else there is to do.
+// Among the sources ready at once sd-event runs the one of the lowest priority value, one per turn,
+// so a source that is always ready keeps every source of a higher value waiting. The signals go
+// first, so that a stop is obeyed however much else there is to do; the timers next, above every
+// descriptor: a timer runs once per arming, so it cannot keep a descriptor waiting for long, and a
+// deadline, a status round or a store window is kept however busy the descriptors are (the
+// readers' and the broker's run at -1, sd-event's normal is 0).
 inline constexpr int64_t kSignalPriority = SD_EVENT_PRIORITY_IMPORTANT;
+inline constexpr int64_t kTimerPriority = -2;
 
 // A call the loop makes on one of its next turns, after the sources of a higher priority that are
 // ready: scheduled several times before that turn, it runs once. Scheduled again from its own call,
@@ -94,7 +99,7 @@ class EventLoop {
     EventSource AddIo(int fd, uint32_t events, IoHandler handler);
     // Changes the events an I/O source waits for (EPOLLOUT only while there is something to write).
     static void SetIoEvents(const EventSource& source, uint32_t events);
-    // A timer, disarmed until ArmAt/ArmIn.
+    // A timer at kTimerPriority, disarmed until ArmAt/ArmIn.
     Timer AddTimer(TimerHandler handler);
     // Not scheduled until Schedule(); runs at `priority` (see EventSource::SetPriority).
     Deferred AddDeferred(int64_t priority, TimerHandler handler);

@@ -81,6 +81,48 @@ TEST(EventLoopTest, ServesIoTimersAndSignalsAndRethrowsAHandlersFailure) {
     ::close(pipeFds[1]);
 }
 
+// A deferred call that always has more to do (it schedules itself again from every run) keeps
+// neither a descriptor of its own priority, nor a timer, nor a signal waiting: each of them runs
+// within a turn or two of being ready.
+TEST(EventLoopTest, ADeferredCallScheduledAgainOnEveryTurnStarvesNoOtherSource) {
+    EventLoop loop;
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    int runs = 0;
+    Deferred flood;
+    flood = loop.AddDeferred(0, [&] {
+        ++runs;
+        flood.Schedule();
+    });
+    flood.Schedule();
+    for (int turn = 0; turn < 3; ++turn) {
+        loop.RunOnce(milliseconds{10});
+    }
+    std::vector<int> seenAfterRuns;  // how often the flood had run when each of the others ran
+    const int runsBefore = runs;
+    EventSource io = loop.AddIo(pipeFds[0], EPOLLIN, [&](uint32_t) {
+        char byte = 0;
+        ASSERT_EQ(::read(pipeFds[0], &byte, 1), 1);
+        seenAfterRuns.push_back(runs - runsBefore);
+    });
+    io.SetPriority(0);
+    Timer timer = loop.AddTimer([&] { seenAfterRuns.push_back(runs - runsBefore); });
+    EventSource user =
+        loop.AddSignal(SIGUSR2, [&](const signalfd_siginfo&) { seenAfterRuns.push_back(runs - runsBefore); });
+    ASSERT_EQ(::write(pipeFds[1], "z", 1), 1);
+    timer.ArmIn(milliseconds{0});
+    ::kill(::getpid(), SIGUSR2);
+    constexpr int kTurnsAtMost = 100;
+    constexpr int kFloodRunsBetween = 3;
+    for (int turn = 0; turn < kTurnsAtMost && seenAfterRuns.size() < 3; ++turn) {
+        loop.RunOnce(milliseconds{10});
+    }
+    ASSERT_EQ(seenAfterRuns.size(), 3u) << "the flood ran " << runs - runsBefore << " times meanwhile";
+    EXPECT_LE(seenAfterRuns.back(), kFloodRunsBetween);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+}
+
 // Each turn of Run() is timed by the loop's clock from the end of its wait to the next one: a
 // handler that takes 7 ms shows as one turn in the 10 ms bucket and as the longest.
 TEST(EventLoopTest, TimesEveryTurnOfRun) {
