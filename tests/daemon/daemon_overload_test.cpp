@@ -158,8 +158,12 @@ TEST(DaemonOverloadTest, FloodedByReadersItIsReadyInTimeAndStopsWithinItsBoundLo
     }
     const std::string config = Config(broker.port(), directory);
     Subscriber consumer(broker.port(), "zt/#", "consumer");
+    const auto started = std::chrono::steady_clock::now();
     Zendrikd daemon(config, directory);
     ASSERT_TRUE(daemon.Ready()) << "READY=1 within " << kReadyWait.count() << " s\n" << daemon.log();
+    RecordProperty("ready_ms", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                    std::chrono::steady_clock::now() - started)
+                                                    .count()));
     std::this_thread::sleep_for(kReading);
 
     daemon.process().Signal(SIGTERM);
