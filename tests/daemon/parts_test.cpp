@@ -1,5 +1,6 @@
-// The daemon's pure parts: reconnect back-off, topics and status payloads, and the systemd
-// notifications against a notify socket of the test's own.
+// The daemon's pure parts: the loop (no source kept waiting by one that is always busy), reconnect
+// back-off, topics and status payloads, and the systemd notifications against a notify socket of
+// the test's own.
 #include <gtest/gtest.h>
 
 #include <signal.h>

@@ -1,7 +1,8 @@
 // The spool on its own: sequence numbers that survive reopening and never skip, oldest first,
 // acknowledgements, a full spool dropping and counting, the lock, a corrupt file moved aside with
 // what is readable taken over, numbers never given twice after a spool was lost, the first
-// schema taken over, dead letters, and a disk that runs full.
+// schema taken over, dead letters, a disk that runs full, and the sequence file's ranges growing
+// with a reader's pace.
 #include <gtest/gtest.h>
 #include <filesystem>
 #include <fstream>
