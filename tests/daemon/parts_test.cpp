@@ -82,16 +82,17 @@ TEST(EventLoopTest, ServesIoTimersAndSignalsAndRethrowsAHandlersFailure) {
     ::close(pipeFds[1]);
 }
 
-// A deferred call that always has more to do (it schedules itself again from every run) keeps
-// neither a descriptor of its own priority, nor a timer, nor a signal waiting: each of them runs
-// within a turn or two of being ready.
+// A deferred call that always has more to do (it schedules itself again from every run, as the
+// store does under a flood of reads) keeps neither a descriptor of its own priority (the broker's
+// socket), nor a timer, nor a signal waiting: each of them runs within a turn or two of being ready.
 TEST(EventLoopTest, ADeferredCallScheduledAgainOnEveryTurnStarvesNoOtherSource) {
     EventLoop loop;
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
     int runs = 0;
     Deferred flood;
-    flood = loop.AddDeferred(0, [&] {
+    constexpr int64_t kBusyPriority = -1;
+    flood = loop.AddDeferred(kBusyPriority, [&] {
         ++runs;
         flood.Schedule();
     });
@@ -106,7 +107,7 @@ TEST(EventLoopTest, ADeferredCallScheduledAgainOnEveryTurnStarvesNoOtherSource) 
         ASSERT_EQ(::read(pipeFds[0], &byte, 1), 1);
         seenAfterRuns.push_back(runs - runsBefore);
     });
-    io.SetPriority(0);
+    io.SetPriority(kBusyPriority);
     Timer timer = loop.AddTimer([&] { seenAfterRuns.push_back(runs - runsBefore); });
     EventSource user =
         loop.AddSignal(SIGUSR2, [&](const signalfd_siginfo&) { seenAfterRuns.push_back(runs - runsBefore); });
