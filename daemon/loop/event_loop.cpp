@@ -44,10 +44,6 @@ struct EventSource::Callbacks : std::enable_shared_from_this<EventSource::Callba
         auto* callbacks = static_cast<Callbacks*>(self);
         return callbacks->Guarded([&] { callbacks->timer(); });
     }
-    static int OnDefer(sd_event_source*, void* self) {
-        auto* callbacks = static_cast<Callbacks*>(self);
-        return callbacks->Guarded([&] { callbacks->timer(); });
-    }
     static int OnSignal(sd_event_source*, const signalfd_siginfo* info, void* self) {
         auto* callbacks = static_cast<Callbacks*>(self);
         return callbacks->Guarded([&] { callbacks->signal(*info); });
@@ -71,6 +67,11 @@ uint64_t MonotonicMicroseconds(std::chrono::steady_clock::time_point when) {
 // Timers may fire this much late, so that the loop wakes less often; well below what any of the
 // daemon's timers cares about.
 constexpr uint64_t kTimerAccuracyUs = 1000;
+// A deferred call is a timer due at the start of the clock: due at once whenever it is armed. It
+// is not an sd-event defer source, since one of those scheduled again from its own call keeps the
+// place in the queue it took first and so goes before everything of its priority, for ever.
+constexpr uint64_t kDueAtOnceUs = 0;
+constexpr uint64_t kDeferredAccuracyUs = 1;
 
 }  // namespace
 
@@ -142,6 +143,7 @@ Timer EventLoop::AddTimer(TimerHandler handler) {
                             kTimerAccuracyUs, &EventSource::Callbacks::OnTimer, source.callbacks_.get()),
           "sd_event_add_time");
     source.source_.reset(raw);
+    source.SetPriority(kTimerPriority);
     source.Enable(false);
     return timer;
 }
@@ -153,8 +155,9 @@ Deferred EventLoop::AddDeferred(int64_t priority, TimerHandler handler) {
     source.callbacks_->loop = this;
     source.callbacks_->timer = std::move(handler);
     sd_event_source* raw = nullptr;
-    Check(sd_event_add_defer(loop_.get(), &raw, &EventSource::Callbacks::OnDefer, source.callbacks_.get()),
-          "sd_event_add_defer");
+    Check(sd_event_add_time(loop_.get(), &raw, CLOCK_MONOTONIC, kDueAtOnceUs, kDeferredAccuracyUs,
+                            &EventSource::Callbacks::OnTimer, source.callbacks_.get()),
+          "sd_event_add_time");
     source.source_.reset(raw);
     source.SetPriority(priority);
     source.Enable(false);
@@ -175,6 +178,7 @@ EventSource EventLoop::AddSignal(int signal, SignalHandler handler) {
                               source.callbacks_.get()),
           "sd_event_add_signal");
     source.source_.reset(raw);
+    source.SetPriority(kSignalPriority);
     return source;
 }
 

@@ -53,8 +53,20 @@ class Timer {
     EventSource source_;
 };
 
+// Among the sources ready at once sd-event runs the one of the lowest priority value, one per turn,
+// so a source that is always ready keeps every source of a higher value waiting. The signals go
+// first, so that a stop is obeyed however much else there is to do; the timers next, above every
+// descriptor: a timer runs once per arming, so it cannot keep a descriptor waiting for long, and a
+// deadline, a status round or a store window is kept however busy the descriptors are (the
+// readers' and the broker's run at -1, sd-event's normal is 0).
+inline constexpr int64_t kSignalPriority = SD_EVENT_PRIORITY_IMPORTANT;
+inline constexpr int64_t kTimerPriority = -2;
+
 // A call the loop makes on one of its next turns, after the sources of a higher priority that are
-// ready: scheduled several times before that turn, it runs once.
+// ready: scheduled several times before that turn, it runs once. Scheduled again from its own call,
+// it comes after the sources of its own priority that turned ready meanwhile, as a timer due at
+// once would (it is one): a call that always has more to do takes a bounded piece per turn and
+// never keeps the others of its priority waiting.
 class Deferred {
   public:
     Deferred() = default;
@@ -87,12 +99,12 @@ class EventLoop {
     EventSource AddIo(int fd, uint32_t events, IoHandler handler);
     // Changes the events an I/O source waits for (EPOLLOUT only while there is something to write).
     static void SetIoEvents(const EventSource& source, uint32_t events);
-    // A timer, disarmed until ArmAt/ArmIn.
+    // A timer at kTimerPriority, disarmed until ArmAt/ArmIn.
     Timer AddTimer(TimerHandler handler);
     // Not scheduled until Schedule(); runs at `priority` (see EventSource::SetPriority).
     Deferred AddDeferred(int64_t priority, TimerHandler handler);
     // The signal is blocked for the calling thread first, as sd-event needs; threads started
-    // after it inherit that.
+    // after it inherit that. It runs at kSignalPriority.
     EventSource AddSignal(int signal, SignalHandler handler);
 
     // Pings the systemd watchdog from the loop at half of WATCHDOG_USEC, when the service has one:

@@ -10,12 +10,22 @@
 #include <vector>
 
 namespace zendrik::daemon {
+namespace {
+
+// The ends of blocking calls (a reader opened, stopped or closed) run beside the timers, above
+// every descriptor: there is one per call, so they cannot keep the descriptors waiting, and under a
+// flood of reads, when the readers' and the broker's descriptors are always ready, the start still
+// says it is ready once the readers are open and a stop still goes on once they have stopped.
+constexpr int64_t kCallEndPriority = kTimerPriority;
+
+}  // namespace
 
 OffLoop::OffLoop(EventLoop& loop) : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (wakeFd_ < 0) {
         throw std::system_error(errno, std::generic_category(), "eventfd");
     }
     wake_ = loop.AddIo(wakeFd_, EPOLLIN, [this](uint32_t) { TakeFinished(); });
+    wake_.SetPriority(kCallEndPriority);
 }
 
 OffLoop::~OffLoop() {

@@ -20,11 +20,17 @@ using std::chrono::milliseconds;
 constexpr std::size_t kEventsPerBurst = 1024;
 // Events taken from a reader's handle at once: one lock of its queue for all of them.
 constexpr std::size_t kEventsPerTake = 64;
-// On SIGTERM: time to send what is spooled, then to have the "offline" statuses acknowledged.
-constexpr milliseconds kFlushTime{3000};
+// On SIGTERM: time to store what the readers queued and send what is spooled, counted from the
+// signal, then to have the "offline" statuses acknowledged. An overloaded site spends all of the
+// first (its spool never empties) and part of it stopping its readers; with the closing after them
+// its stop stays within 5 s, well inside systemd's stop time-out. What is not sent stays spooled.
+constexpr milliseconds kFlushTime{2000};
 constexpr milliseconds kOfflineAckTime{1000};
-// The store runs after the readers' descriptors (priority -1) and beside the broker's socket.
-constexpr int64_t kStorePriority = 0;
+// The store runs beside the readers' descriptors and the broker's socket (priority -1), below the
+// timers and the signals: under a flood of reads there is always more to store, and each turn
+// stores one bounded burst, then the socket and the readers have theirs, then the store again; a
+// stop, a status round or a deadline goes before all of them.
+constexpr int64_t kStorePriority = -1;
 // Events that come within this time of each other go into one commit: each commit writes every
 // page it touched again, so a commit per reader's round would wear flash storage out many times
 // faster than the messages themselves.
@@ -508,6 +514,7 @@ void Site::BeginStop(int exitCode) {
     exitCode_ = exitCode;
     notifier_.Stopping(StatusLine());
     statusTimer_.Disarm();
+    flushDeadline_.ArmIn(kFlushTime);
     // All at once: each stop waits for its reader's round to end.
     for (const auto& reader : readers_) {
         reader->Stop();
@@ -540,7 +547,6 @@ void Site::CheckStopProgress() {
             return;
         }
         stage_ = Stage::kFlushing;
-        flushDeadline_.ArmIn(kFlushTime);
     }
     if (stage_ == Stage::kFlushing) {
         const bool sending = exitCode_ == kExitOk && uplink_.connected() && spool_.size() > 0;

@@ -58,8 +58,9 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     // Starts the HTTP server (the exit status is kExitFailure, with the reason logged, when it
     // cannot listen), opens the readers and connects, tells systemd READY=1 once every reader's
     // opening has ended, and runs until SIGTERM or SIGINT (or `stopFd`, when given, turns
-    // readable). Then: every reader stopped at once, what they queued stored, the spool sent for a
-    // short time, every reader's status and the site's published "offline", the broker left.
+    // readable). Then: every reader stopped at once, what they queued stored, the spool sent until
+    // a short time after the signal, every reader's status and the site's published "offline", the
+    // broker left.
     // Returns the exit status. Throws when the spool fails (nothing could be stored any more).
     int Run(int stopFd = -1);
 
@@ -72,7 +73,7 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     enum class Stage {
         kRunning,
         kStoppingReaders,  // until every reader has stopped and what it queued is stored
-        kFlushing,         // the spool sent for at most kFlushTime
+        kFlushing,         // the spool sent until kFlushTime after the stop began
         kOffline,          // "offline" statuses waiting for the broker's acknowledgement
         kFinishing,        // the broker left; the readers' closing ends the loop
     };

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -13,8 +14,6 @@
 namespace zendrik::daemon {
 namespace {
 
-// A range reserved ahead: the file is written once per this many messages of a reader.
-constexpr uint64_t kReserveAhead = 1000;
 // Each slot's place in the file; room for several hundred readers.
 constexpr std::size_t kSlotBytes = 64 * 1024;
 constexpr int kSlots = 2;
@@ -75,7 +74,22 @@ uint32_t Crc32(const std::string& bytes) {
     return ~crc;
 }
 
-SequenceFile::SequenceFile(const std::string& path) : path_(path), bootId_(BootId()) {
+uint64_t ReserveStep(uint64_t previousStep, uint64_t used, std::chrono::steady_clock::duration usedIn) {
+    const uint64_t ceiling = std::clamp(previousStep * kReserveGrowth, kMinReserve, kMaxReserve);
+    if (usedIn <= std::chrono::steady_clock::duration::zero()) {
+        return used > 0 ? ceiling : kMinReserve;
+    }
+    // used * period / usedIn, in floating point: the quotient matters only up to the ceiling.
+    const double wanted = static_cast<double>(used) * std::chrono::duration<double>(kReservePeriod).count() /
+                          std::chrono::duration<double>(usedIn).count();
+    if (wanted >= static_cast<double>(ceiling)) {
+        return ceiling;
+    }
+    return std::max(kMinReserve, static_cast<uint64_t>(wanted));
+}
+
+SequenceFile::SequenceFile(const std::string& path, ClockReading now)
+    : path_(path), bootId_(BootId()), now_(std::move(now)) {
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
     if (fd_ < 0) {
         Throw("cannot open", path);
@@ -185,11 +199,40 @@ uint64_t SequenceFile::ReservedFor(const std::string& reader) const {
 
 void SequenceFile::Cover(const std::string& reader, uint64_t seq) {
     uint64_t& reserved = reserved_[reader];
+    Pace& pace = paces_[reader];
+    pace.given = std::max(pace.given, seq);
     if (seq <= reserved) {
         return;
     }
-    reserved = seq + kReserveAhead - 1;
+    const Clock::time_point now = now_();
+    Reserve(reserved, pace, now);
+    TopUpOthers(reader, now);
     Write();
+}
+
+// A reader's first range in this run has the least length: its pace is not known yet.
+void SequenceFile::Reserve(uint64_t& reserved, Pace& pace, Clock::time_point now) {
+    const bool paced = pace.step > 0;
+    pace.step =
+        paced ? ReserveStep(pace.step, pace.given - pace.usedFrom, now - pace.reservedAt) : kMinReserve;
+    reserved = std::max(reserved, pace.given + pace.step - 1);
+    pace.usedFrom = pace.given;
+    pace.reservedAt = now;
+}
+
+// The write is made anyway: every reader of this run that has used more than half of its range
+// has it renewed in the same sync, rather than each reader syncing on its own a moment later.
+void SequenceFile::TopUpOthers(const std::string& reader, Clock::time_point now) {
+    for (auto& [other, pace] : paces_) {
+        if (other == reader || pace.given == 0) {
+            continue;
+        }
+        uint64_t& reserved = reserved_[other];
+        const uint64_t left = reserved > pace.given ? reserved - pace.given : 0;
+        if (left < (pace.step > 0 ? pace.step : kMinReserve) / 2) {
+            Reserve(reserved, pace, now);
+        }
+    }
 }
 
 void SequenceFile::BeginRun(const std::map<std::string, uint64_t>& reserved) {
@@ -242,6 +285,7 @@ void SequenceFile::Write() {
     if (::fdatasync(fd_) != 0) {
         Throw("cannot sync", path_);
     }
+    ++syncs_;
     found_ = Found::kValid;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -11,7 +13,9 @@ namespace zendrik::daemon {
 // Each reader's highest sequence number that may be in use, kept in a small file beside the spool,
 // so that a spool lost, truncated or damaged never lets a number be given twice. Numbers are
 // reserved in ranges ahead of use and the file is synced before the first number of a range is
-// given, so it is written once per range, not per message.
+// given, so it is written once per range, not per message. A range is as long as the reader's pace
+// asks for (see ReserveStep), and a write tops up every other reader whose range is more than half
+// used, so that under a steady flood one sync covers the bursts of many seconds and of all readers.
 //
 // The file holds two slots written in turn, each with a generation and a checksum: a write torn by
 // a power failure spoils only the slot being written, and the other one still holds the last good
@@ -27,9 +31,13 @@ class SequenceFile {
         kDamaged,  // neither slot could be read
     };
 
+    using Clock = std::chrono::steady_clock;
+    using ClockReading = std::function<Clock::time_point()>;
+
     // Opens or creates the file at `path` with both slots allocated (a full disk cannot refuse a
-    // later write). Throws SpoolError when it cannot.
-    explicit SequenceFile(const std::string& path);
+    // later write). Throws SpoolError when it cannot. `now` paces the reservations (tests give a
+    // clock of their own).
+    explicit SequenceFile(const std::string& path, ClockReading now = Clock::now);
     ~SequenceFile();
     SequenceFile(const SequenceFile&) = delete;
     SequenceFile& operator=(const SequenceFile&) = delete;
@@ -44,6 +52,8 @@ class SequenceFile {
     // Makes sure that `seq` of `reader` is reserved: when it is above the reservation, a range
     // ahead is reserved and on disk before this returns. Throws SpoolError when it cannot write.
     void Cover(const std::string& reader, uint64_t seq);
+    // How many times the file was written and synced since it was opened.
+    uint64_t syncs() const { return syncs_; }
     // Marks the run as started on this boot and not yet stopped cleanly; `reserved` goes in too.
     void BeginRun(const std::map<std::string, uint64_t>& reserved);
     // The spool holds fewer numbers than were given (true) or has caught up again (false).
@@ -52,6 +62,15 @@ class SequenceFile {
     void MarkClean();
 
   private:
+    // How a reader has been using its numbers since its range was last reserved.
+    struct Pace {
+        uint64_t step = 0;      // the length of its range; 0 until one was reserved in this run
+        uint64_t given = 0;     // the highest number covered
+        uint64_t usedFrom = 0;  // `given` when the range was reserved
+        Clock::time_point reservedAt;
+    };
+    void Reserve(uint64_t& reserved, Pace& pace, Clock::time_point now);
+    void TopUpOthers(const std::string& reader, Clock::time_point now);
     void Read();
     bool ReadSlot(int slot, uint64_t& generation);
     std::string Render() const;
@@ -66,7 +85,22 @@ class SequenceFile {
     bool sameBoot_ = false;
     bool behind_ = false;
     std::string bootId_;
+    ClockReading now_;
+    std::map<std::string, Pace> paces_;
+    uint64_t syncs_ = 0;
 };
+
+// The length of a reader's next range: what it would use in kReservePeriod at the pace it used
+// `used` numbers in `usedIn`, at least kMinReserve and at most kReserveGrowth times the range
+// before (`previousStep`) and kMaxReserve. A reader of a few reads a second keeps ranges of
+// kMinReserve; one of a thousand a second syncs every ten seconds, not every second. A long range
+// costs a longer gap after a power failure (the numbers reserved and never given are then told
+// lost, and never given again), so one short burst grows it only so much.
+inline constexpr uint64_t kMinReserve = 1000;
+inline constexpr uint64_t kMaxReserve = 1u << 20;
+inline constexpr uint64_t kReserveGrowth = 8;
+inline constexpr std::chrono::seconds kReservePeriod{10};
+uint64_t ReserveStep(uint64_t previousStep, uint64_t used, std::chrono::steady_clock::duration usedIn);
 
 // The CRC-32 of zlib and PNG (reflected polynomial 0xEDB88320).
 uint32_t Crc32(const std::string& bytes);

@@ -1,5 +1,6 @@
-// The daemon's pure parts: reconnect back-off, topics and status payloads, and the systemd
-// notifications against a notify socket of the test's own.
+// The daemon's pure parts: the loop (no source kept waiting by one that is always busy), reconnect
+// back-off, topics and status payloads, and the systemd notifications against a notify socket of
+// the test's own.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -77,6 +78,49 @@ TEST(EventLoopTest, ServesIoTimersAndSignalsAndRethrowsAHandlersFailure) {
     Timer failing = another.AddTimer([] { throw std::runtime_error("handler failed"); });
     failing.ArmIn(milliseconds{0});
     EXPECT_THROW(another.Run(), std::runtime_error);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+}
+
+// A deferred call that always has more to do (it schedules itself again from every run, as the
+// store does under a flood of reads) keeps neither a descriptor of its own priority (the broker's
+// socket), nor a timer, nor a signal waiting: each of them runs within a turn or two of being ready.
+TEST(EventLoopTest, ADeferredCallScheduledAgainOnEveryTurnStarvesNoOtherSource) {
+    EventLoop loop;
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    int runs = 0;
+    Deferred flood;
+    constexpr int64_t kBusyPriority = -1;
+    flood = loop.AddDeferred(kBusyPriority, [&] {
+        ++runs;
+        flood.Schedule();
+    });
+    flood.Schedule();
+    for (int turn = 0; turn < 3; ++turn) {
+        loop.RunOnce(milliseconds{10});
+    }
+    std::vector<int> seenAfterRuns;  // how often the flood had run when each of the others ran
+    const int runsBefore = runs;
+    EventSource io = loop.AddIo(pipeFds[0], EPOLLIN, [&](uint32_t) {
+        char byte = 0;
+        ASSERT_EQ(::read(pipeFds[0], &byte, 1), 1);
+        seenAfterRuns.push_back(runs - runsBefore);
+    });
+    io.SetPriority(kBusyPriority);
+    Timer timer = loop.AddTimer([&] { seenAfterRuns.push_back(runs - runsBefore); });
+    EventSource user =
+        loop.AddSignal(SIGUSR2, [&](const signalfd_siginfo&) { seenAfterRuns.push_back(runs - runsBefore); });
+    ASSERT_EQ(::write(pipeFds[1], "z", 1), 1);
+    timer.ArmIn(milliseconds{0});
+    ::kill(::getpid(), SIGUSR2);
+    constexpr int kTurnsAtMost = 100;
+    constexpr int kFloodRunsBetween = 3;
+    for (int turn = 0; turn < kTurnsAtMost && seenAfterRuns.size() < 3; ++turn) {
+        loop.RunOnce(milliseconds{10});
+    }
+    ASSERT_EQ(seenAfterRuns.size(), 3u) << "the flood ran " << runs - runsBefore << " times meanwhile";
+    EXPECT_LE(seenAfterRuns.back(), kFloodRunsBetween);
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
 }

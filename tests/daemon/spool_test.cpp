@@ -1,12 +1,14 @@
 // The spool on its own: sequence numbers that survive reopening and never skip, oldest first,
 // acknowledgements, a full spool dropping and counting, the lock, a corrupt file moved aside with
 // what is readable taken over, numbers never given twice after a spool was lost, the first
-// schema taken over, dead letters, and a disk that runs full.
+// schema taken over, dead letters, a disk that runs full, and the sequence file's ranges growing
+// with a reader's pace.
 #include <gtest/gtest.h>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "daemon/store/sequence_file.h"
 #include "daemon/store/spool.h"
 #include "tests/daemon/child_process.h"
 #include "tests/daemon/small_disk.h"
@@ -236,6 +238,69 @@ TEST(SpoolTest, NumbersAreNeverGivenTwiceAfterTheSpoolWasLost) {
         Spool again(path, 1000, LossText);
         EXPECT_TRUE(again.losses().empty()) << "a loss is told once";
         EXPECT_EQ(again.lastSeq("a"), c.missingTo + 2);
+    }
+}
+
+// Readers numbering at a steady pace, in bursts a store window apart, on a clock of the test's
+// own: how often the sequence file is synced, and how far ahead of the last number given it
+// reserves at the end (what a power failure would leave as a gap). Every number is reserved before
+// it is given, and reopened the file still holds every reservation.
+TEST(SequenceFileTest, ReservesFurtherAheadTheFasterAReaderGoesSoThatOneSyncCoversManyBursts) {
+    using std::chrono::milliseconds;
+    using std::chrono::seconds;
+    struct Case {
+        const char* what;
+        int readers;
+        uint64_t perSecond;   // each reader's numbers a second
+        uint64_t firstBurst;  // numbers each reader takes at once at the start
+        seconds lasting;
+        uint64_t syncs;        // in all, for every reader
+        uint64_t aheadAtMost;  // a reader's reserved and not given numbers at the end
+    };
+    constexpr milliseconds kBurstEvery{40};
+    const Case cases[] = {
+        {"a slow reader keeps its first range", 1, 10, 0, seconds{60}, 1, kMinReserve},
+        {"a fast reader syncs every ten seconds, not every second", 1, 1000, 0, seconds{60}, 8, 10000},
+        {"a burst at the start grows the range only so much", 1, 10, 4096, seconds{60}, 2,
+         kMinReserve * kReserveGrowth},
+        {"a flood of many readers: one sync renews them all", 32, 600, 0, seconds{20}, 34, 6000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::TemporaryDirectory directory;
+        SequenceFile::Clock::time_point now{};
+        std::map<std::string, uint64_t> given;
+        {
+            SequenceFile file(directory.File("seq"), [&] { return now; });
+            const auto take = [&](const std::string& reader, uint64_t count) {
+                for (uint64_t i = 0; i < count; ++i) {
+                    file.Cover(reader, ++given[reader]);
+                    ASSERT_GE(file.ReservedFor(reader), given[reader]);
+                }
+            };
+            for (int r = 0; r < c.readers; ++r) {
+                take("reader-" + std::to_string(r), c.firstBurst);
+            }
+            // Each burst takes what came since the last at the pace, whole numbers of it.
+            const auto bursts = c.lasting / kBurstEvery;
+            for (int64_t burst = 1; burst <= bursts; ++burst, now += kBurstEvery) {
+                const auto byNow = static_cast<uint64_t>(milliseconds{kBurstEvery * burst}.count()) *
+                                       c.perSecond / std::chrono::milliseconds{seconds{1}}.count() +
+                                   c.firstBurst;
+                for (int r = 0; r < c.readers; ++r) {
+                    const std::string reader = "reader-" + std::to_string(r);
+                    take(reader, byNow - given[reader]);
+                }
+            }
+            EXPECT_EQ(file.syncs(), c.syncs);
+            for (const auto& [reader, last] : given) {
+                EXPECT_LE(file.ReservedFor(reader) - last, c.aheadAtMost) << reader;
+            }
+        }
+        const SequenceFile reopened(directory.File("seq"));
+        for (const auto& [reader, last] : given) {
+            EXPECT_GE(reopened.ReservedFor(reader), last) << reader;
+        }
     }
 }
 
