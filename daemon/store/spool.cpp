@@ -778,6 +778,9 @@ std::vector<SpooledMessage> Spool::MoveToDeadLetters(const std::vector<int64_t>&
             "INSERT INTO dead_letter(reader, seq, topic, payload, time) VALUES(?1, ?2, ?3, ?4, ?5)");
         std::set<std::string> readers;
         for (const int64_t id : ids) {
+            if (acknowledgedSet_.count(id) != 0) {
+                continue;  // the broker has it: deleted with the next batch, never a dead letter
+            }
             select.Bind(1, id);
             if (!select.Step()) {
                 select.Reset();
