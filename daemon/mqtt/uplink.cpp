@@ -318,11 +318,9 @@ std::size_t Uplink::Room() const {
         // when the connection ends is then the probe.
         return inFlight_.empty() && othersInFlight_.empty() ? search_.probeSize() : 0;
     }
-    std::size_t window = window_;
-    if (const std::optional<uint16_t> receive = mqtt_.receiveMaximum()) {
-        window = std::min<std::size_t>(window, *receive);
-    }
-    return window > inFlight_.size() ? window - inFlight_.size() : 0;
+    // A broker's Receive Maximum below the window is kept by libmosquitto: it holds the rest and
+    // sends the next as each acknowledgement comes, without waiting for a turn of the loop.
+    return window_ > inFlight_.size() ? window_ - inFlight_.size() : 0;
 }
 
 void Uplink::Pump() {
