@@ -2,12 +2,20 @@
 // configuration and the broker make together, and the search for the message a broker ends the
 // connection on, step by step.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdint>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "daemon/mqtt/culprit_search.h"
+#include "daemon/mqtt/mqtt_client.h"
 #include "daemon/mqtt/packet_size.h"
+#include "tests/support/loopback.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -109,6 +117,102 @@ TEST(CulpritSearchTest, FindsTheMessageAConnectionEndsOnAndBlamesNoOther) {
             }
         }
     }
+}
+
+// A broker of MQTT 3.1.1 only, on loopback: it answers a CONNECT of another protocol level with
+// "unacceptable protocol version" and closes, and accepts one of level 4. It keeps the levels seen.
+class OldBroker {
+  public:
+    static constexpr uint8_t kLevel311 = 4;
+    static constexpr std::size_t kLevelOffset = 6;  // after the protocol name "MQTT" and its length
+    static constexpr uint8_t kOneByteLengthMax = 127;
+
+    OldBroker() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = testing::Loopback(0);
+        socklen_t length = sizeof address;
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 4);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~OldBroker() {
+        ::shutdown(listener_, SHUT_RDWR);
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        ::close(listener_);
+    }
+    uint16_t port() const { return port_; }
+    // Once the client is gone: the levels of the CONNECTs it sent.
+    std::vector<uint8_t> TakeLevels() {
+        thread_.join();
+        return levels_;
+    }
+
+  private:
+    void Serve() {
+        for (int accepted = 0; accepted < 2; ++accepted) {
+            const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (connection < 0) {
+                return;
+            }
+            uint8_t head[2] = {};
+            uint8_t body[kOneByteLengthMax + 1] = {};
+            // A CONNECT of this test's client is under 128 bytes: one byte of remaining length.
+            if (::recv(connection, head, sizeof head, MSG_WAITALL) == sizeof head &&
+                head[1] <= kOneByteLengthMax && ::recv(connection, body, head[1], MSG_WAITALL) == head[1] &&
+                head[1] > kLevelOffset) {
+                levels_.push_back(body[kLevelOffset]);
+                const uint8_t connack[] = {0x20, 0x02, 0x00,
+                                           body[kLevelOffset] == kLevel311 ? uint8_t{0} : uint8_t{1}};
+                (void)::send(connection, connack, sizeof connack, MSG_NOSIGNAL);
+            }
+            if (levels_.size() < 2) {
+                ::close(connection);
+                continue;
+            }
+            pollfd waiting{connection, POLLIN, 0};
+            ::poll(&waiting, 1, 2000);  // until the client is done with it
+            ::close(connection);
+        }
+    }
+
+    int listener_ = -1;
+    uint16_t port_ = 0;
+    std::thread thread_;
+    std::vector<uint8_t> levels_;
+};
+
+// The client's own loop, until the state is no longer `from` (false after two seconds).
+bool ServiceWhile(MqttClient& client, MqttState from) {
+    for (int pass = 0; pass < 200 && client.state() == from; ++pass) {
+        pollfd waiting{client.socket(), static_cast<short>(POLLIN | (client.wantWrite() ? POLLOUT : 0)), 0};
+        ::poll(&waiting, 1, 10);
+        client.Service((waiting.revents & (POLLIN | POLLERR | POLLHUP)) != 0,
+                       (waiting.revents & POLLOUT) != 0);
+    }
+    return client.state() != from;
+}
+
+TEST(MqttClientTest, SpeaksMqtt311ToABrokerThatRefusesMqtt5) {
+    OldBroker broker;
+    MqttConfig config;
+    config.port = broker.port();
+    config.clientId = "zendrikd-test";
+    MqttClient client(config, "zt/t/status", "{}");
+    client.Connect();
+    ASSERT_TRUE(ServiceWhile(client, MqttState::kConnecting));
+    EXPECT_EQ(client.state(), MqttState::kDown) << "tried again, not refused for good: " << client.failure();
+    EXPECT_NE(client.failure().find("MQTT 3.1.1"), std::string::npos) << client.failure();
+    client.Connect();
+    ASSERT_TRUE(ServiceWhile(client, MqttState::kConnecting));
+    EXPECT_EQ(client.state(), MqttState::kConnected) << client.failure();
+    EXPECT_FALSE(client.mqtt5());
+    EXPECT_EQ(client.maximumPacketSize(), std::nullopt);
+    client.Disconnect();
+    EXPECT_EQ(broker.TakeLevels(), (std::vector<uint8_t>{5, OldBroker::kLevel311}));
 }
 
 }  // namespace
