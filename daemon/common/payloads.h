@@ -48,6 +48,7 @@ struct ReaderStatus {
     uint64_t spooled = 0;                // its messages still in the spool
     uint64_t dropped = 0;                // its messages a full spool had to drop
     uint64_t dead = 0;                   // its messages the broker would not take (in the dead-letter table)
+    std::string deadReason;              // why the last of them went there (empty: none did since the start)
     bool spoolFull = false;              // the spool's disk has no room: messages go straight to the broker
     bool offline = false;                // the daemon has stopped: it no longer reads this reader
     uint64_t published = 0;              // reads that passed the filters and were stored
@@ -58,8 +59,9 @@ struct ReaderStatus {
 
 // {"state":"online"|"link-lost"|"offline","time":T,"kind":K,"version":V,"serial":S,"reads":N,"spooled":N,
 //  "dropped":N,"dead":N,"spool":"ok"|"full","published":N,"inventory":"running"|"stopped","settings":S,
-//  "drift":{…}}
-// (kind, version and serial null until the reader has answered once; drift only while drifted).
+//  "drift":{…},"dead_reason":R}
+// (kind, version and serial null until the reader has answered once; drift only while drifted;
+// dead_reason only once a message of the reader went to the dead letters since the daemon started).
 std::string ReaderStatusJson(const ReaderStatus& status);
 
 // {"state":"online","time":T,"since":T,"readers":N}: time of publishing, and since when the

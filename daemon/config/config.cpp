@@ -31,6 +31,10 @@ constexpr int64_t kPortMax = 65535;
 constexpr int64_t kKeepaliveMinSeconds = 5;  // the MQTT client refuses shorter keep-alives
 constexpr int64_t kKeepaliveMaxSeconds = 65535;
 constexpr int64_t kMillisecondsMax = std::numeric_limits<uint32_t>::max();
+// A message limit leaves room for a status (a topic and some 250 bytes of JSON) at the least; MQTT
+// carries no packet larger than a remaining length of 268 435 455 with five bytes of header.
+constexpr int64_t kMessageMinBytes = 128;
+constexpr int64_t kMessageMaxBytes = 268435460;
 constexpr int64_t kStatusIntervalMinMs = 100;
 constexpr std::size_t kTopicMaxBytes = 65535;
 constexpr int64_t kSettingsCheckMaxSeconds = 7 * 24 * 3600;
@@ -270,7 +274,7 @@ MqttConfig ReadMqtt(const toml::table* table, const std::string& site) {
     }
     const TableReader reader(*table, "[mqtt]",
                              {"host", "port", "topic_prefix", "client_id", "username", "password", "ca_file",
-                              "keepalive_s", "reconnect_min_ms", "reconnect_max_ms"});
+                              "keepalive_s", "reconnect_min_ms", "reconnect_max_ms", "max_message_bytes"});
     Assign(mqtt.host, reader.Text("host"));
     if (mqtt.host.empty()) {
         throw ConfigError(reader.LineOfKey("host"), reader.Name("host") + " is empty");
@@ -291,6 +295,9 @@ MqttConfig ReadMqtt(const toml::table* table, const std::string& site) {
     Assign(mqtt.keepaliveSeconds, reader.Integer("keepalive_s", kKeepaliveMinSeconds, kKeepaliveMaxSeconds));
     Assign(mqtt.reconnectMinMs, reader.Integer("reconnect_min_ms", 1, kMillisecondsMax));
     Assign(mqtt.reconnectMaxMs, reader.Integer("reconnect_max_ms", 1, kMillisecondsMax));
+    if (const auto bytes = reader.Integer("max_message_bytes", kMessageMinBytes, kMessageMaxBytes)) {
+        mqtt.maxMessageBytes = static_cast<uint32_t>(*bytes);
+    }
     if (mqtt.reconnectMaxMs < mqtt.reconnectMinMs) {
         throw ConfigError(reader.LineOfKey("reconnect_max_ms"),
                           reader.Name("reconnect_max_ms") + " is below \"reconnect_min_ms\"");

@@ -23,6 +23,11 @@ struct MqttConfig {
     uint32_t keepaliveSeconds = 30;
     uint32_t reconnectMinMs = 100;
     uint32_t reconnectMaxMs = 5000;
+    // The largest PUBLISH packet sent (the whole packet, as MQTT 5's Maximum Packet Size counts);
+    // nothing: the broker's Maximum Packet Size, if it says one. Larger messages are dead letters.
+    std::optional<uint32_t> maxMessageBytes;
+    // False: MQTT 3.1.1 only, never 5 (the tests use it to speak to the broker as an older one).
+    bool mqtt5 = true;
 
     bool operator==(const MqttConfig&) const = default;
 };

@@ -22,6 +22,16 @@ constexpr int kReasonServerUnavailable = 136;
 constexpr int kReasonServerBusy = 137;
 // MQTT 3.1.1 CONNACK codes end here; MQTT 5 reason codes start at 128.
 constexpr int kLastConnackCode = 5;
+// A broker that does not speak MQTT 5 answers with one of these: 3.1.1's "unacceptable protocol
+// version" (libmosquitto hands it on as MQTT 5's code) or MQTT 5's "unsupported protocol version".
+constexpr int kConnackBadProtocolVersion = 1;
+constexpr int kReasonUnsupportedProtocolVersion = 132;
+// MQTT 5 reason codes from here on say the broker did not take the message.
+constexpr int kFirstRefusalReason = 128;
+
+bool RefusedProtocolVersion(int code) {
+    return code == kConnackBadProtocolVersion || code == kReasonUnsupportedProtocolVersion;
+}
 
 bool MayTryAgain(int code) {
     return code == kConnackServerUnavailable || code == kReasonServerUnavailable || code == kReasonServerBusy;
@@ -50,12 +60,19 @@ bool IsRefusal(int code) {
 
 }  // namespace
 
+bool Acknowledgement::refused() const {
+    return reason >= kFirstRefusalReason;
+}
+
 void MqttClient::Deleter::operator()(mosquitto* client) const {
     mosquitto_destroy(client);
 }
 
 MqttClient::MqttClient(MqttConfig config, std::string willTopic, std::string willPayload)
-    : config_(std::move(config)), willTopic_(std::move(willTopic)), willPayload_(std::move(willPayload)) {
+    : config_(std::move(config)),
+      willTopic_(std::move(willTopic)),
+      willPayload_(std::move(willPayload)),
+      v311Only_(!config_.mqtt5) {
     InitialiseLibraryOnce();
 }
 
@@ -83,12 +100,15 @@ void MqttClient::Connect() {
         return;
     }
     mosquitto* client = client_.get();
+    mqtt5_ = !v311Only_;
+    maximumPacketSize_.reset();
+    receiveMaximum_.reset();
     mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, mqtt5_ ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     // The daemon bounds what it hands over itself; the client must send all of it at once.
     mosquitto_max_inflight_messages_set(client, 0);
-    mosquitto_connect_callback_set(client, &MqttClient::OnConnect);
+    mosquitto_connect_v5_callback_set(client, &MqttClient::OnConnect);
     mosquitto_disconnect_callback_set(client, &MqttClient::OnDisconnect);
-    mosquitto_publish_callback_set(client, &MqttClient::OnPublish);
+    mosquitto_publish_v5_callback_set(client, &MqttClient::OnPublish);
     mosquitto_message_v5_callback_set(client, &MqttClient::OnMessage);
     messages_.clear();
     int code = mosquitto_will_set(client, willTopic_.c_str(), static_cast<int>(willPayload_.size()),
@@ -156,28 +176,32 @@ void MqttClient::Service(bool readable, bool writable) {
     }
 }
 
-std::optional<int> MqttClient::Publish(const std::string& topic, const std::string& payload, bool retain,
-                                       const std::optional<std::string>& correlation) {
+SentMessage MqttClient::Publish(const std::string& topic, const std::string& payload, bool retain,
+                                const std::optional<std::string>& correlation) {
     if (!client_ || state_ != MqttState::kConnected) {
-        return std::nullopt;
+        return {};
     }
     mosquitto_property* added = nullptr;
-    if (correlation &&
+    // Properties are MQTT 5's: a 3.1.1 connection sends the reply without them.
+    if (correlation && mqtt5_ &&
         mosquitto_property_add_binary(&added, MQTT_PROP_CORRELATION_DATA, correlation->data(),
                                       static_cast<uint16_t>(correlation->size())) != MOSQ_ERR_SUCCESS) {
         mosquitto_property_free_all(&added);
-        return std::nullopt;
+        return {};
     }
     const Properties properties(added);
     int mid = 0;
     const int code =
         mosquitto_publish_v5(client_.get(), &mid, topic.c_str(), static_cast<int>(payload.size()),
                              payload.data(), kQos, retain, properties.get());
+    if (code == MOSQ_ERR_OVERSIZE_PACKET) {
+        return SentMessage{std::nullopt, true};
+    }
     if (code != MOSQ_ERR_SUCCESS) {
         Fail(code, "publishing to " + topic);
-        return std::nullopt;
+        return {};
     }
-    return mid;
+    return SentMessage{mid, false};
 }
 
 bool MqttClient::Subscribe(const std::string& filter) {
@@ -198,21 +222,46 @@ std::vector<IncomingMessage> MqttClient::TakeMessages() {
     return taken;
 }
 
-std::vector<int> MqttClient::TakeAcknowledged() {
-    std::vector<int> taken;
+std::string MqttClient::ReasonWords(int reason) {
+    return mosquitto_reason_string(reason);
+}
+
+std::vector<Acknowledgement> MqttClient::TakeAcknowledged() {
+    std::vector<Acknowledgement> taken;
     taken.swap(acknowledged_);
     return taken;
 }
 
-void MqttClient::OnConnect(mosquitto*, void* self, int code) {
+void MqttClient::OnConnect(mosquitto*, void* self, int code, int, const mosquitto_property* properties) {
     auto* client = static_cast<MqttClient*>(self);
     if (code == 0) {
         client->state_ = MqttState::kConnected;
         client->failure_.clear();
+        client->TakeConnackProperties(properties);
+        return;
+    }
+    if (client->mqtt5_ && RefusedProtocolVersion(code)) {
+        // Tried again at once, in 3.1.1.
+        client->v311Only_ = true;
+        client->failure_ = "the broker does not speak MQTT 5; connecting with MQTT 3.1.1 from now on";
+        client->state_ = MqttState::kDown;
         return;
     }
     client->failure_ = std::string("the broker refused the connection: ") + ConnackWords(code);
     client->state_ = MayTryAgain(code) ? MqttState::kDown : MqttState::kRefused;
+}
+
+void MqttClient::TakeConnackProperties(const mosquitto_property* properties) {
+    uint32_t packetSize = 0;
+    if (mosquitto_property_read_int32(properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, &packetSize, false) !=
+        nullptr) {
+        maximumPacketSize_ = packetSize;
+    }
+    uint16_t receiveMaximum = 0;
+    if (mosquitto_property_read_int16(properties, MQTT_PROP_RECEIVE_MAXIMUM, &receiveMaximum, false) !=
+        nullptr) {
+        receiveMaximum_ = receiveMaximum;
+    }
 }
 
 void MqttClient::OnDisconnect(mosquitto*, void* self, int code) {
@@ -226,13 +275,33 @@ void MqttClient::OnDisconnect(mosquitto*, void* self, int code) {
     client->state_ = MqttState::kDown;
 }
 
-void MqttClient::OnPublish(mosquitto*, void* self, int mid) {
-    static_cast<MqttClient*>(self)->acknowledged_.push_back(mid);
+void MqttClient::OnPublish(mosquitto*, void* self, int mid, int reason, const mosquitto_property*) {
+    static_cast<MqttClient*>(self)->acknowledged_.push_back(Acknowledgement{mid, reason});
 }
 
 }  // namespace zendrik::daemon
 
 namespace zendrik::daemon {
+namespace {
+
+// Every user property, in order: libmosquitto reads one at a time, from the one after the last.
+void ReadUserProperties(const mosquitto_property* properties,
+                        std::vector<std::pair<std::string, std::string>>& into) {
+    bool first = true;
+    for (const mosquitto_property* at = properties;; first = false) {
+        char* name = nullptr;
+        char* value = nullptr;
+        at = mosquitto_property_read_string_pair(at, MQTT_PROP_USER_PROPERTY, &name, &value, !first);
+        if (at == nullptr) {
+            break;
+        }
+        into.emplace_back(name != nullptr ? name : "", value != nullptr ? value : "");
+        std::free(name);
+        std::free(value);
+    }
+}
+
+}  // namespace
 
 // Correlation Data is binary and may hold anything; the Response Topic is UTF-8.
 void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* message,
@@ -258,6 +327,7 @@ void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* mess
         incoming.correlation = std::string(static_cast<const char*>(correlation), length);
     }
     std::free(correlation);
+    ReadUserProperties(properties, incoming.userProperties);
     static_cast<MqttClient*>(self)->messages_.push_back(std::move(incoming));
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "daemon/common/log.h"
+#include "daemon/mqtt/packet_size.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -25,8 +26,17 @@ constexpr milliseconds kMqttHousekeeping{1000};
 // give more than the loop can store would otherwise keep it storing, and the acknowledgements
 // that let the uplink publish more would wait behind them for ever.
 constexpr int64_t kSocketPriority = -1;
-// A message the broker dropped the connection on this many times in a row is not sent again.
-constexpr unsigned kRefusalsToDeadLetter = 2;
+
+std::string ProtocolWords(const MqttClient& mqtt) {
+    std::string words = mqtt.mqtt5() ? "MQTT 5" : "MQTT 3.1.1";
+    if (const std::optional<uint32_t> size = mqtt.maximumPacketSize()) {
+        words += ", packets up to " + std::to_string(*size) + " bytes";
+    }
+    if (const std::optional<uint16_t> receive = mqtt.receiveMaximum()) {
+        words += ", " + std::to_string(*receive) + " messages unacknowledged at most";
+    }
+    return words;
+}
 
 }  // namespace
 
@@ -80,6 +90,7 @@ void Uplink::Close() {
     watchedSocket_ = -1;
     lastState_ = MqttState::kDown;
     inFlight_.clear();
+    othersInFlight_.clear();
     acknowledgedCalls_.clear();
     spool_.ReturnHandedOver();
 }
@@ -143,8 +154,8 @@ void Uplink::OnStateChange(MqttState before, MqttState now) {
             connectDeadline_.Disarm();
             carried_ = false;
             proving_.ArmIn(milliseconds{config_.reconnectMaxMs});
-            Log("connected to the broker at " + config_.host + ":" + std::to_string(config_.port) + "; " +
-                std::to_string(spool_.size()) + " messages spooled");
+            Log("connected to the broker at " + config_.host + ":" + std::to_string(config_.port) + " (" +
+                ProtocolWords(mqtt_) + "); " + std::to_string(spool_.size()) + " messages spooled");
             if (!subscription_.empty()) {
                 mqtt_.Subscribe(subscription_);
             }
@@ -185,7 +196,12 @@ void Uplink::Lost() {
     socketWatch_ = EventSource();
     watchedSocket_ = -1;
     connectDeadline_.Disarm();
-    NoteRefusal();
+    std::vector<int64_t> rowsInFlight;
+    rowsInFlight.reserve(inFlight_.size());
+    for (const auto& [mid, message] : inFlight_) {
+        rowsInFlight.push_back(message.row);
+    }
+    const std::optional<int64_t> culprit = search_.Lost(std::move(rowsInFlight), !othersInFlight_.empty());
     if (!inFlight_.empty()) {
         // The broker may have dropped the connection on one of them; a broker that ends a
         // connection discards the acknowledgements it had not sent yet, so only a message sent
@@ -194,8 +210,13 @@ void Uplink::Lost() {
     }
     // What was handed over goes out again, oldest first, on the next connection.
     spool_.ReturnHandedOver();
-    MoveRefusedRow();
+    if (culprit) {
+        SetAside({*culprit}, "the broker ended the connection on it " +
+                                 std::to_string(CulpritSearch::kLoneLossesToBlame) +
+                                 " times in a row, sent alone");
+    }
     inFlight_.clear();
+    othersInFlight_.clear();
     acknowledgedCalls_.clear();
     carried_ = false;
     if (!closed_) {
@@ -203,39 +224,37 @@ void Uplink::Lost() {
     }
 }
 
-void Uplink::NoteRefusal() {
-    if (inFlight_.empty()) {
+void Uplink::SetAside(const std::vector<int64_t>& rows, const std::string& reason) {
+    if (rows.empty()) {
         return;
     }
-    int64_t oldest = inFlight_.begin()->second.row;
-    for (const auto& [mid, message] : inFlight_) {
-        oldest = std::min(oldest, message.row);
-    }
-    suspectRefusals_ = oldest == suspect_ ? suspectRefusals_ + 1 : 1;
-    suspect_ = oldest;
-}
-
-void Uplink::MoveRefusedRow() {
-    if (suspectRefusals_ < kRefusalsToDeadLetter) {
-        return;
-    }
-    const int64_t row = std::exchange(suspect_, 0);
-    suspectRefusals_ = 0;
-    std::optional<SpooledMessage> moved;
+    std::vector<SpooledMessage> moved;
     try {
-        moved = spool_.MoveToDeadLetter(row);
+        moved = spool_.MoveToDeadLetters(rows, reason);
     } catch (const SqliteError& error) {
-        // A disk without room: the row stays and is tried again after the next refusals.
-        Log(std::string("a message the broker refused could not be moved to the dead letters: ") +
+        // A disk without room: the rows stay and are tried again.
+        Log(std::string("messages the broker will not take could not be moved to the dead letters: ") +
             error.what());
         return;
     }
-    if (moved) {
-        Log("reader " + moved->reader + ": the broker ended the connection on message " +
-            std::to_string(moved->seq) + " (" + std::to_string(moved->payload.size()) + " bytes to " +
-            moved->topic + ") " + std::to_string(kRefusalsToDeadLetter) +
-            " times in a row; it was moved to the spool's dead letters and is not sent again");
+    for (const SpooledMessage& message : moved) {
+        search_.Forget(message.id);
+        if (told_.emplace(message.reader, reason).second) {
+            Log("reader " + message.reader + ": message " + std::to_string(message.seq) + " (" +
+                std::to_string(message.payload.size()) + " bytes to " + message.topic + ") is not sent: " +
+                reason + "; it and any more of this reader's for that reason go to the spool's dead " +
+                "letters, counted in its status");
+        }
     }
+}
+
+std::optional<uint32_t> Uplink::Limit() const {
+    return PacketLimit(config_.maxMessageBytes, mqtt_.maximumPacketSize());
+}
+
+bool Uplink::TooLarge(const std::string& topic, const std::string& payload) const {
+    const std::optional<uint32_t> limit = Limit();
+    return limit && PublishPacketBytes(topic.size(), payload.size(), mqtt_.mqtt5()) > *limit;
 }
 
 bool Uplink::Publish(const std::string& topic, const std::string& payload, bool retain,
@@ -243,13 +262,22 @@ bool Uplink::Publish(const std::string& topic, const std::string& payload, bool 
     if (!connected()) {
         return false;
     }
-    const std::optional<int> mid = mqtt_.Publish(topic, payload, retain);
-    if (!mid) {
+    const SentMessage sent =
+        TooLarge(topic, payload) ? SentMessage{std::nullopt, true} : mqtt_.Publish(topic, payload, retain);
+    if (sent.tooLarge) {
+        if (toldTopics_.insert(topic).second) {
+            Log("a message of " + std::to_string(payload.size()) + " bytes to " + topic +
+                " is not sent: " + TooLargeWords(Limit().value_or(0)));
+        }
+        return false;
+    }
+    if (!sent.mid) {
         AfterClientCall();
         return false;
     }
+    othersInFlight_.insert(*sent.mid);
     if (acknowledged) {
-        acknowledgedCalls_[*mid] = std::move(acknowledged);
+        acknowledgedCalls_[*sent.mid] = std::move(acknowledged);
     }
     Watch();
     return true;
@@ -257,13 +285,17 @@ bool Uplink::Publish(const std::string& topic, const std::string& payload, bool 
 
 bool Uplink::PublishReply(const std::string& topic, const std::string& payload,
                           const std::optional<std::string>& correlation) {
-    if (!connected()) {
+    if (!connected() || TooLarge(topic, payload)) {
         return false;
     }
-    if (!mqtt_.Publish(topic, payload, false, correlation)) {
-        AfterClientCall();
+    const SentMessage sent = mqtt_.Publish(topic, payload, false, correlation);
+    if (!sent.mid) {
+        if (!sent.tooLarge) {
+            AfterClientCall();
+        }
         return false;
     }
+    othersInFlight_.insert(*sent.mid);
     Watch();
     return true;
 }
@@ -271,7 +303,6 @@ bool Uplink::PublishReply(const std::string& topic, const std::string& payload,
 void Uplink::Subscribe(std::string filter, std::function<void(const IncomingMessage&)> handler) {
     subscription_ = std::move(filter);
     onMessage_ = std::move(handler);
-    mqtt_.UseMqtt5();
 }
 
 void Uplink::TakeMessages() {
@@ -282,40 +313,67 @@ void Uplink::TakeMessages() {
     }
 }
 
+std::size_t Uplink::Room() const {
+    if (search_.searching()) {
+        // A probe goes out alone, and only once the one before it is answered: what is in flight
+        // when the connection ends is then the probe.
+        return inFlight_.empty() && othersInFlight_.empty() ? search_.probeSize() : 0;
+    }
+    // A broker's Receive Maximum below the window is kept by libmosquitto: it holds the rest and
+    // sends the next as each acknowledgement comes, without waiting for a turn of the loop.
+    return window_ > inFlight_.size() ? window_ - inFlight_.size() : 0;
+}
+
 void Uplink::Pump() {
-    while (connected() && inFlight_.size() < window_ && spool_.size() > inFlight_.size()) {
-        const std::vector<SpooledMessage> batch = spool_.HandOver(window_ - inFlight_.size());
+    while (connected() && spool_.size() > inFlight_.size()) {
+        const std::size_t room = Room();
+        if (room == 0) {
+            break;
+        }
+        const std::vector<SpooledMessage> batch = spool_.HandOver(room);
         if (batch.empty()) {
             break;
         }
+        std::vector<int64_t> tooLarge;
         for (const SpooledMessage& message : batch) {
-            const std::optional<int> mid = mqtt_.Publish(message.topic, message.payload, false);
-            if (!mid) {
+            const SentMessage sent = TooLarge(message.topic, message.payload)
+                                         ? SentMessage{std::nullopt, true}
+                                         : mqtt_.Publish(message.topic, message.payload, false);
+            if (sent.tooLarge) {
+                tooLarge.push_back(message.id);
+                continue;
+            }
+            if (!sent.mid) {
                 AfterClientCall();
                 return;
             }
-            inFlight_[*mid] = InFlight{message.id, message.reader, message.seq};
+            inFlight_[*sent.mid] = InFlight{message.id, message.reader, message.seq};
         }
+        SetAside(tooLarge, TooLargeWords(Limit().value_or(0)));
     }
     Watch();
 }
 
 void Uplink::TakeAcknowledgements() {
-    const std::vector<int> mids = mqtt_.TakeAcknowledged();
-    if (mids.empty()) {
+    const std::vector<Acknowledgement> acknowledgements = mqtt_.TakeAcknowledged();
+    if (acknowledgements.empty()) {
         return;
     }
     const auto now = PublishLatency::Clock::now();
     std::vector<int64_t> rows;
+    std::map<int, std::vector<int64_t>> refused;  // reason code -> rows
     std::vector<std::function<void()>> calls;
-    for (const int mid : mids) {
+    for (const Acknowledgement& acknowledgement : acknowledgements) {
+        const int mid = acknowledgement.mid;
+        othersInFlight_.erase(mid);
         if (const auto row = inFlight_.find(mid); row != inFlight_.end()) {
-            rows.push_back(row->second.row);
-            if (row->second.row == suspect_) {
-                suspect_ = 0;
-                suspectRefusals_ = 0;
+            search_.Settled(row->second.row);
+            if (acknowledgement.refused()) {
+                refused[acknowledgement.reason].push_back(row->second.row);
+            } else {
+                rows.push_back(row->second.row);
+                latency_.Acknowledged(row->second.reader, row->second.seq, now);
             }
-            latency_.Acknowledged(row->second.reader, row->second.seq, now);
             inFlight_.erase(row);
         } else if (const auto call = acknowledgedCalls_.find(mid); call != acknowledgedCalls_.end()) {
             calls.push_back(std::move(call->second));
@@ -323,14 +381,18 @@ void Uplink::TakeAcknowledgements() {
         }
     }
     spool_.Acknowledge(rows);
-    if (!rows.empty()) {
+    for (const auto& [reason, refusedRows] : refused) {
+        SetAside(refusedRows, "the broker refused it: " + MqttClient::ReasonWords(reason));
+    }
+    const bool answered = !rows.empty() || !refused.empty();
+    if (answered) {
         window_ = std::min(window_ * 2, kInFlightWindow);
         Proven();
     }
     for (const std::function<void()>& call : calls) {
         call();
     }
-    if (!rows.empty()) {
+    if (answered || search_.searching()) {
         Pump();
     }
     listener_.OnUplinkAcknowledged();

@@ -4,14 +4,18 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "base/backoff.h"
+#include "daemon/common/histogram.h"
 #include "daemon/config/config.h"
 #include "daemon/loop/event_loop.h"
-#include "daemon/common/histogram.h"
+#include "daemon/mqtt/culprit_search.h"
 #include "daemon/mqtt/mqtt_client.h"
 #include "daemon/mqtt/publish_latency.h"
 #include "daemon/store/spool.h"
@@ -25,6 +29,12 @@ namespace zendrik::daemon {
 // the window is emptied and the next attempt waits for the back-off, which starts again from its
 // first step only once a connection has carried a message of the spool (or lasted as long as the
 // longest back-off), never at the CONNACK alone.
+//
+// A message of the spool that the broker will not take goes to the spool's dead letters, and only
+// that one: one larger than the limit (the configuration's max_message_bytes, or the broker's
+// Maximum Packet Size) is never sent; one the broker refuses in its PUBACK (MQTT 5) is known by
+// its message id; one the broker ends the connection on is found by a CulpritSearch. Each reader
+// is told of in the journal once per reason, not once per message.
 class Uplink {
   public:
     class Listener {
@@ -50,17 +60,18 @@ class Uplink {
     // Sends DISCONNECT (the broker then keeps the will to itself) and tries no more.
     void Close();
 
-    // A message outside the spool, QoS 1, sent at once when connected (false otherwise, or when
-    // the client would not take it: then the connection counts as lost). `acknowledged` runs
-    // when the broker has it, never after the connection it went out on was lost.
+    // A message outside the spool, QoS 1, sent at once when connected (false otherwise; when it
+    // is larger than the limit, said in the journal once per topic; or when the client would not
+    // take it: then the connection counts as lost). `acknowledged` runs when the broker has
+    // answered it, never after the connection it went out on was lost.
     bool Publish(const std::string& topic, const std::string& payload, bool retain,
                  std::function<void()> acknowledged = {});
     // A reply outside the spool (QoS 1, not retained), with the request's Correlation Data when
     // it came with one; false when not connected.
     bool PublishReply(const std::string& topic, const std::string& payload,
                       const std::optional<std::string>& correlation);
-    // From the next connection on (and on every one after it, all MQTT 5 then), `filter` is
-    // subscribed and what arrives on it goes to `handler`.
+    // From the next connection on (and on every one after it), `filter` is subscribed and what
+    // arrives on it goes to `handler`.
     void Subscribe(std::string filter, std::function<void(const IncomingMessage&)> handler);
     // Hands stored messages to the client, oldest first, up to the window.
     void Pump();
@@ -79,6 +90,8 @@ class Uplink {
         std::string reader;
         uint64_t seq = 0;
     };
+    // A message the broker will not take, by reader, as it was told in the journal.
+    using Told = std::set<std::pair<std::string, std::string>>;
 
     void Connect();
     // After every call into the client: its socket watched, acknowledgements taken, a change of
@@ -90,10 +103,14 @@ class Uplink {
     void OnStateChange(MqttState before, MqttState now);
     // The one path for a connection that ended.
     void Lost();
-    // A connection lost with rows in flight: the oldest of them is the one the broker may have
-    // refused. Refused on two connections in a row, it goes to the dead-letter table.
-    void NoteRefusal();
-    void MoveRefusedRow();
+    // How many more rows may be handed to the client now.
+    std::size_t Room() const;
+    // The largest packet that may be sent on this connection; nothing: no limit known.
+    std::optional<uint32_t> Limit() const;
+    bool TooLarge(const std::string& topic, const std::string& payload) const;
+    // Moves rows the broker will not take to the dead letters; the first of each reader (for
+    // each reason) is told in the journal.
+    void SetAside(const std::vector<int64_t>& rows, const std::string& reason);
     void Proven();
 
     EventLoop& loop_;
@@ -108,9 +125,11 @@ class Uplink {
     // Rows in flight at most: one at the start and after a connection lost with rows in flight,
     // doubled by each acknowledgement up to the full window.
     std::size_t window_ = 1;
-    int64_t suspect_ = 0;  // the row that was oldest in flight when the last connection was lost
-    unsigned suspectRefusals_ = 0;
-    std::unordered_map<int, InFlight> inFlight_;                        // message id -> spool row
+    CulpritSearch search_;
+    Told told_;
+    std::set<std::string> toldTopics_;            // topics of too large messages outside the spool
+    std::unordered_map<int, InFlight> inFlight_;  // message id -> spool row
+    std::unordered_set<int> othersInFlight_;      // outside the spool
     std::unordered_map<int, std::function<void()>> acknowledgedCalls_;  // message id -> call
     PublishLatency latency_;
     std::string subscription_;

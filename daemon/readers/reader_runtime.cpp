@@ -415,6 +415,7 @@ ReaderStatus ReaderRuntime::StatusAt(const ReaderCounts& counts, uint64_t source
     // Everything lost counts: what a full spool dropped and what never reached it.
     status.dropped = counts.dropped + sourceDropped;
     status.dead = counts.dead;
+    status.deadReason = counts.deadReason;
     status.spoolFull = counts.spoolFull;
     status.timeMs = UnixNowMs();
     return status;

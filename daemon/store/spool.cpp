@@ -755,42 +755,75 @@ void Spool::ReturnHandedOver() {
     handedUpTo_ = 0;
 }
 
-std::optional<SpooledMessage> Spool::MoveToDeadLetter(int64_t id) {
-    Statement select(db_->handle(), "SELECT reader, seq, topic, payload FROM message WHERE id = ?1");
-    select.Bind(1, id);
-    if (!select.Step()) {
+std::optional<SpooledMessage> Spool::MoveToDeadLetter(int64_t id, const std::string& reason) {
+    std::vector<SpooledMessage> moved = MoveToDeadLetters({id}, reason);
+    if (moved.empty()) {
         return std::nullopt;
     }
-    const SpooledMessage message{id, select.Text(0), static_cast<uint64_t>(select.Integer(1)), select.Text(2),
-                                 select.Text(3)};
-    select.Reset();
-    const ReaderCounts before = counts(message.reader);
+    return std::move(moved.front());
+}
+
+std::vector<SpooledMessage> Spool::MoveToDeadLetters(const std::vector<int64_t>& ids,
+                                                     const std::string& reason) {
+    std::vector<SpooledMessage> moved;
+    if (ids.empty()) {
+        return moved;
+    }
+    const std::map<std::string, ReaderCounts> before = counts_;
     try {
         Transaction transaction(*db_);
+        Statement select(db_->handle(), "SELECT reader, seq, topic, payload FROM message WHERE id = ?1");
         Statement insert(
             db_->handle(),
             "INSERT INTO dead_letter(reader, seq, topic, payload, time) VALUES(?1, ?2, ?3, ?4, ?5)");
-        insert.Bind(1, message.reader)
-            .Bind(2, static_cast<int64_t>(message.seq))
-            .Bind(3, message.topic)
-            .Bind(4, message.payload)
-            .Bind(5, UnixNowMs())
-            .Run();
-        deleteRow_->Bind(1, id).Run();
-        ReaderCounts& counts = counts_[message.reader];
-        --counts.spooled;
-        ++counts.dead;
-        SaveReader(message.reader);
+        std::set<std::string> readers;
+        for (const int64_t id : ids) {
+            if (acknowledgedSet_.count(id) != 0) {
+                continue;  // the broker has it: deleted with the next batch, never a dead letter
+            }
+            select.Bind(1, id);
+            if (!select.Step()) {
+                select.Reset();
+                continue;  // dropped by a full spool meanwhile, or moved already
+            }
+            moved.push_back(SpooledMessage{id, select.Text(0), static_cast<uint64_t>(select.Integer(1)),
+                                           select.Text(2), select.Text(3)});
+            select.Reset();
+            const SpooledMessage& message = moved.back();
+            insert.Bind(1, message.reader)
+                .Bind(2, static_cast<int64_t>(message.seq))
+                .Bind(3, message.topic)
+                .Bind(4, message.payload)
+                .Bind(5, UnixNowMs())
+                .Run();
+            deleteRow_->Bind(1, id).Run();
+            ReaderCounts& counts = counts_[message.reader];
+            --counts.spooled;
+            ++counts.dead;
+            if (!reason.empty()) {
+                counts.deadReason = reason;
+            }
+            readers.insert(message.reader);
+        }
+        for (const std::string& reader : readers) {
+            SaveReader(reader);
+        }
         transaction.Commit();
     } catch (const SqliteError&) {
-        counts_[message.reader] = before;
+        counts_ = before;
         savedSeq_.clear();
         throw;
     }
-    handedOver_.erase(id);
-    --rows_;
-    ForgetFresh();
-    return message;
+    bool storedRowMoved = false;
+    for (const SpooledMessage& message : moved) {
+        // A row handed over is no longer among the fresh ones; any other may be.
+        storedRowMoved = handedOver_.erase(message.id) == 0 || storedRowMoved;
+        --rows_;
+    }
+    if (storedRowMoved) {
+        ForgetFresh();
+    }
+    return moved;
 }
 
 void Spool::CountLost(const std::string& reader, uint64_t count) {

@@ -33,6 +33,9 @@ struct ReaderCounts {
     uint64_t dropped = 0;    // lost for good: a full spool, a disk without room, a damaged file
     uint64_t dead = 0;       // moved to the dead-letter table: the broker would not take them
     bool spoolFull = false;  // the spool as a whole: its disk has no room
+    // Why the last of its messages went to the dead letters since the daemon started (empty:
+    // none did).
+    std::string deadReason;
 };
 
 // Numbers of one reader that will never be published: the spool that held them was lost.
@@ -106,7 +109,10 @@ class Spool {
     // Every handed-over row is stored again: after a lost connection they are sent anew.
     void ReturnHandedOver();
     // Moves a stored row the broker will not take to the dead-letter table. Gives what it was.
-    std::optional<SpooledMessage> MoveToDeadLetter(int64_t id);
+    std::optional<SpooledMessage> MoveToDeadLetter(int64_t id, const std::string& reason = "");
+    // The same for several rows, in one transaction; gives those that were still there. `reason`
+    // becomes their readers' deadReason.
+    std::vector<SpooledMessage> MoveToDeadLetters(const std::vector<int64_t>& ids, const std::string& reason);
     // Counts messages of `reader` that could be neither stored nor sent.
     void CountLost(const std::string& reader, uint64_t count);
     // Moves the write-ahead log into the database, deletes what was acknowledged and takes the

@@ -34,6 +34,7 @@ username = "gate"
 password = "secret"
 ca_file = "/etc/ssl/broker.pem"
 reconnect_max_ms = 800
+max_message_bytes = 4096
 [spool]
 path = "/tmp/spool.sqlite"
 max_messages = 10
@@ -58,12 +59,17 @@ TEST(ConfigTest, ReadsEveryKeyAndKeepsDefaults) {
     EXPECT_EQ(config.mqtt.caFile, "/etc/ssl/broker.pem");
     EXPECT_EQ(config.mqtt.reconnectMinMs, 100u);
     EXPECT_EQ(config.mqtt.reconnectMaxMs, 800u);
+    EXPECT_EQ(config.mqtt.maxMessageBytes, 4096u);
+    EXPECT_EQ(ParseConfig("site = \"a\"\n[[reader]]\nname = \"g\"\naddress = \"usb\"\n", CheckSchemes)
+                  .mqtt.maxMessageBytes,
+              std::nullopt)
+        << "by default the broker's limit alone";
     EXPECT_EQ(config.spool.maxMessages, 10u);
     ASSERT_EQ(config.readers.size(), 2u);
     EXPECT_EQ(config.readers[0].absenceMs, 1500u);
     EXPECT_EQ(config.readers[1].name, "gate-2");
     EXPECT_EQ(config.readers[1].absenceMs, 3000u);
-    EXPECT_EQ(config.readers[1].line, 18);
+    EXPECT_EQ(config.readers[1].line, 19);
 }
 
 TEST(ConfigTest, ReadsTheManagedReaderAndWhatItPublishes) {
@@ -146,6 +152,10 @@ TEST(ConfigTest, RefusesBadFilesWithLineAndReason) {
         {"site with a wildcard", "site = \"a#\"\n", 1, "must not contain"},
         {"port out of range", "site = \"a\"\n[mqtt]\nport = 70000\n", 3, "from 1 to 65535, not 70000"},
         {"port as text", "site = \"a\"\n[mqtt]\nport = \"1883\"\n", 3, "must be an integer"},
+        {"a message limit too small for a status", "site = \"a\"\n[mqtt]\nmax_message_bytes = 100\n", 3,
+         "\"max_message_bytes\" in [mqtt] must be from 128 to 268435460, not 100"},
+        {"a message limit as text", "site = \"a\"\n[mqtt]\nmax_message_bytes = \"1k\"\n", 3,
+         "must be an integer"},
         {"prefix with a wildcard", "site = \"a\"\n[mqtt]\ntopic_prefix = \"z/+\"\n", 3,
          "must not contain '+'"},
         {"prefix with a trailing slash", "site = \"a\"\n[mqtt]\ntopic_prefix = \"z/\"\n", 3, "trailing '/'"},

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -628,6 +630,90 @@ TEST(DaemonSimTest, ManySilentReadersDelayNeitherReadyNorAStop) {
     EXPECT_NE(log.find("stopped; "), std::string::npos) << log;
 }
 
+// Milliseconds since 1970 of a time as the payloads write it: 2026-12-08T15:08:00.485Z.
+int64_t UnixMsOf(const std::string& text) {
+    std::tm utc{};
+    int millis = 0;
+    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d.%dZ", &utc.tm_year, &utc.tm_mon, &utc.tm_mday,
+                    &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &millis) != 7) {
+        return 0;
+    }
+    utc.tm_year -= 1900;
+    utc.tm_mon -= 1;
+    return static_cast<int64_t>(timegm(&utc)) * 1000 + millis;
+}
+
+// Two readers behind one daemon, the reads of one always larger than the broker takes (once as a
+// payload over message_size_limit, once as a packet over max_packet_size): the small one's reads
+// all arrive as fast as ever, the big one's go to the dead letters, counted, said once in the
+// journal and in its status.
+TEST(DaemonSimTest, ReaderWhoseMessagesTheBrokerRefusesHoldsUpNoOther) {
+    constexpr uint64_t kSmallReads = 150;  // some 1.5 s of 10 ms rounds
+    constexpr int64_t kLatencyMaxMs = 1000;
+    const std::string bigEpc(2 * 52, 'b');
+    struct Case {
+        const char* limit;
+        std::size_t payloadMaxBytes;  // the largest payload on big's topic that the limit lets through
+        const char* reason;           // a part of the reason big's status gives
+    };
+    // A PUBLISH under MQTT 5 on zt/t/big/reads: type, remaining length (two bytes from 128 on), topic
+    // length, the 14 bytes of the topic, packet id, property length; then the payload.
+    constexpr std::size_t kBigPacketOverhead = 1 + 2 + 2 + 14 + 2 + 1;
+    const Case cases[] = {
+        {"message_size_limit 240", 240, "the broker refused it"},
+        {"max_packet_size 300", 300 - kBigPacketOverhead, "larger than the 300 bytes"},
+    };
+    for (const auto& [limit, payloadMaxBytes, reasonPart] : cases) {
+        SCOPED_TRACE(limit);
+        Broker broker(std::string("allow_anonymous true\n") + limit);
+        TemporaryDirectory directory;
+        VirtualReader small(directory, "small", "1");
+        VirtualReader big(directory, "big", "2", {bigEpc});
+        const uint16_t port = FreePort();
+        const std::string config =
+            Config(broker.port(), directory, {{"small", small.address()}, {"big", big.address()}},
+                   "listen = \"127.0.0.1:" + std::to_string(port) + "\"\ntoken = \"" + kHttpToken + "\"\n");
+        Subscriber reads(broker.port(), "zt/t/#");
+        Zendrikd daemon(config, directory);
+        ASSERT_TRUE(daemon.Ready()) << daemon.log();
+        ASSERT_TRUE(reads.WaitFor([](const Messages& m) { return Highest(Seqs(m, "small")) >= kSmallReads; }))
+            << daemon.log() << broker.log();
+        nlohmann::json bigStatus;
+        ASSERT_TRUE(WaitUntil([&] {
+            const HttpReply reply = Get(port, "/api/v1/readers/big");
+            bigStatus = nlohmann::json::parse(reply.body, nullptr, false);
+            return reply.status == 200 && bigStatus.is_object() &&
+                   bigStatus.value("dead", uint64_t{0}) >= kSmallReads / 2 &&
+                   bigStatus.contains("dead_reason");
+        })) << bigStatus.dump()
+            << daemon.log();
+        const nlohmann::json smallStatus = nlohmann::json::parse(Get(port, "/api/v1/readers/small").body);
+        EXPECT_EQ(daemon.process().Stop(), 0) << daemon.log();
+
+        const Messages messages = reads.messages();
+        ExpectGapFree(Seqs(messages, "small"));
+        // Big's reads are some 280 bytes: the first few (a count of one digit) may fit a packet limit.
+        for (const Message& message : OnTopicsEndingIn(messages, "big/reads")) {
+            EXPECT_LE(message.payload.size(), payloadMaxBytes) << message.payload;
+        }
+        int64_t slowest = 0;
+        for (const Message& message : OnTopicsEndingIn(messages, "small/reads")) {
+            slowest = std::max(slowest, message.receivedUnixMs - UnixMsOf(Json(message)["time"]));
+        }
+        EXPECT_LE(slowest, kLatencyMaxMs) << "small's reads were held up";
+        EXPECT_EQ(smallStatus["dead"], 0);
+        EXPECT_FALSE(smallStatus.contains("dead_reason"));
+        EXPECT_LE(bigStatus["spooled"].get<uint64_t>(), kSmallReads / 10)
+            << "big's reads are not kept waiting";
+        const std::string reason = bigStatus["dead_reason"];
+        EXPECT_NE(reason.find(reasonPart), std::string::npos) << reason;
+        const std::string log = daemon.log();
+        EXPECT_EQ(Occurrences(log, "reader big: message "), 1u) << log;
+        EXPECT_EQ(Occurrences(log, "reader small: message "), 0u) << log;
+        EXPECT_NE(log.find("(MQTT 5"), std::string::npos) << log;
+    }
+}
+
 TEST(DaemonSimTest, CommandLineChecksTheConfiguration) {
     TemporaryDirectory directory;
     struct Case {
@@ -661,6 +747,11 @@ TEST(DaemonSimTest, CommandLineChecksTheConfiguration) {
          {"--check-config"},
          1,
          "zendrikd.toml:4: reader \"g\": address \"tcp:1\" does not parse"},
+        {"a message limit out of range",
+         good + "[mqtt]\nmax_message_bytes = 0\n",
+         {"--check-config"},
+         1,
+         "zendrikd.toml:6: \"max_message_bytes\" in [mqtt] must be from 128 to 268435460, not 0"},
         {"TOML syntax", "site = \n", {"--check-config"}, 1, "zendrikd.toml:1: "},
         {"a missing file", "", {"--check-config"}, 1, "cannot read"},
         {"an unknown option", good, {"--colour"}, 2, "colour"},

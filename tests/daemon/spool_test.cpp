@@ -375,6 +375,36 @@ TEST(SpoolTest, SpoolOfTheFirstSchemaIsTakenOverAndKeepsDeadLetters) {
     EXPECT_EQ(check.QueryText("SELECT payload FROM dead_letter"), "seq 7");
 }
 
+// Rows the broker will not take, moved in one go while handed over: what is handed over next
+// goes on after them (nothing twice, nothing skipped), the reason stays with the reader's counts,
+// and a row moved already or acknowledged is left alone.
+TEST(SpoolTest, RowsHandedOverAreMovedToTheDeadLettersTogetherWithTheirReason) {
+    testing::TemporaryDirectory directory;
+    const std::string path = directory.File("spool.sqlite");
+    Spool spool(path, 100);
+    Store(spool, "big", 3);
+    Store(spool, "small", 2);
+    const std::vector<SpooledMessage> first = spool.HandOver(4);
+    ASSERT_EQ(first.size(), 4u);
+    spool.Acknowledge({first[3].id});
+    const std::vector<SpooledMessage> moved =
+        spool.MoveToDeadLetters({first[0].id, first[2].id, first[3].id}, "too large");
+    EXPECT_EQ(Seqs(moved), (std::vector<uint64_t>{1, 3})) << "the acknowledged row is not a dead letter";
+    EXPECT_TRUE(spool.MoveToDeadLetters({first[0].id}, "again").empty()) << "moved once";
+    EXPECT_EQ(spool.counts("big").dead, 2u);
+    EXPECT_EQ(spool.counts("big").spooled, 1u);
+    EXPECT_EQ(spool.counts("big").deadReason, "too large");
+    EXPECT_EQ(spool.counts("small").deadReason, "");
+    EXPECT_EQ(Seqs(spool.HandOver(10)), (std::vector<uint64_t>{2}));
+    spool.ReturnHandedOver();
+    EXPECT_EQ(Seqs(spool.HandOver(10)), (std::vector<uint64_t>{2, 2})) << "big 2 and small 2";
+    EXPECT_EQ(spool.size(), 2u);
+    spool.FlushAcknowledged();
+    Database check(path);
+    EXPECT_EQ(check.QueryText("SELECT group_concat(reader || ':' || seq) FROM dead_letter"), "big:1,big:3");
+    EXPECT_EQ(check.QueryText("SELECT dead FROM reader WHERE name = 'big'"), "2");
+}
+
 TEST(SpoolTest, FullDiskDropsTheOldestStoredAndRecoversByItself) {
     testing::SmallDisk disk;
     if (!disk.mounted()) {
