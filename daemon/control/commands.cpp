@@ -1,6 +1,5 @@
 #include "daemon/control/commands.h"
 
-#include <array>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <variant>
