@@ -20,27 +20,26 @@ struct PathRule {
     std::string_view method;
     std::string_view pattern;
     RouteKind kind;
-    std::string_view command = {};
-    bool bodyIsArgs = false;
+    CommandKind command = CommandKind::kInfo;  // kCommand
     bool open = false;
 };
 
 constexpr std::array kRules{
-    PathRule{"GET", "/healthz", RouteKind::kHealth, {}, false, true},
+    PathRule{"GET", "/healthz", RouteKind::kHealth, {}, true},
     PathRule{"GET", "/metrics", RouteKind::kMetrics},
     PathRule{"GET", "/api/v1/site", RouteKind::kSite},
     PathRule{"GET", "/api/v1/readers", RouteKind::kReaders},
     PathRule{"GET", "/api/v1/readers/{}", RouteKind::kReader},
-    PathRule{"GET", "/api/v1/readers/{}/settings", RouteKind::kCommand, "get-settings"},
-    PathRule{"PUT", "/api/v1/readers/{}/settings", RouteKind::kCommand, "set-settings", true},
+    PathRule{"GET", "/api/v1/readers/{}/settings", RouteKind::kCommand, CommandKind::kGetSettings},
+    PathRule{"PUT", "/api/v1/readers/{}/settings", RouteKind::kCommand, CommandKind::kSetSettings},
     PathRule{"GET", "/api/v1/readers/{}/settings/schema", RouteKind::kSettingsSchema},
-    PathRule{"POST", "/api/v1/readers/{}/inventory/start", RouteKind::kCommand, "start"},
-    PathRule{"POST", "/api/v1/readers/{}/inventory/stop", RouteKind::kCommand, "stop"},
-    PathRule{"POST", "/api/v1/readers/{}/factory-default", RouteKind::kCommand, "factory-default"},
+    PathRule{"POST", "/api/v1/readers/{}/inventory/start", RouteKind::kCommand, CommandKind::kStart},
+    PathRule{"POST", "/api/v1/readers/{}/inventory/stop", RouteKind::kCommand, CommandKind::kStop},
+    PathRule{"POST", "/api/v1/readers/{}/factory-default", RouteKind::kCommand, CommandKind::kFactoryDefault},
     PathRule{"GET", "/api/v1/events", RouteKind::kEvents},
     // The console's files carry no secret, and the page must load before it can ask for the token.
-    PathRule{"GET", "/", RouteKind::kConsoleFile, {}, false, true},
-    PathRule{"GET", "/console/*", RouteKind::kConsoleFile, {}, false, true},
+    PathRule{"GET", "/", RouteKind::kConsoleFile, {}, true},
+    PathRule{"GET", "/console/*", RouteKind::kConsoleFile, {}, true},
 };
 
 // The next segment of a path after `position` (which is at a '/'), moving `position` past it.
@@ -197,8 +196,7 @@ Route RouteOf(std::string_view method, std::string_view path) {
             AddAllowed(route.allow, rule.method);
             continue;
         }
-        route = Route{rule.kind, std::move(reader), std::string(rule.command), rule.bodyIsArgs, {},
-                      {},        rule.open};
+        route = Route{rule.kind, std::move(reader), rule.command, {}, {}, rule.open};
         if (route.kind == RouteKind::kConsoleFile) {
             route.file = rest.empty() ? std::string(kConsoleIndex) : std::move(rest);
         }
@@ -236,17 +234,17 @@ HttpAnswer SnapshotAnswer(const Route& route, const SiteSnapshot& site) {
     }
 }
 
-std::variant<std::string, HttpAnswer> CommandArgs(const Route& route, std::string_view body) {
-    if (!route.bodyIsArgs) {
-        return std::string("{}");
+std::variant<Command, HttpAnswer> CommandOf(const Route& route, std::string_view body) {
+    if (route.command != CommandKind::kSetSettings) {
+        return Command{route.command, {}, false};
     }
-    const Json args = Json::parse(body, nullptr, false);
-    if (!args.is_object()) {
+    const Json settings = Json::parse(body, nullptr, false);
+    if (!settings.is_object()) {
         return ErrorAnswer(400,
                            "the body must be a JSON object of settings, as `zendrik set` takes them: "
                            "{\"power\":20}");
     }
-    return JsonText(args);
+    return CommandWithArgs(route.command, settings);
 }
 
 HttpAnswer OutcomeAnswer(const CommandOutcome& outcome) {

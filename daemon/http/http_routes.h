@@ -7,8 +7,9 @@
 #include <variant>
 #include <vector>
 
-#include "daemon/control/command_outcome.h"
 #include "daemon/common/snapshot.h"
+#include "daemon/control/command.h"
+#include "daemon/control/command_outcome.h"
 
 namespace zendrik::daemon {
 
@@ -39,12 +40,11 @@ enum class RouteKind {
 // What a request asks for, decided from its method and path alone.
 struct Route {
     RouteKind kind = RouteKind::kNotFound;
-    std::string reader;       // the reader a path names
-    std::string command;      // kCommand: the command of the MQTT command channel it runs
-    bool bodyIsArgs = false;  // kCommand: the body is the command's args (set-settings)
-    std::string file;         // kConsoleFile: the file below the console's folder
-    std::string allow;        // kWrongMethod: the methods the path takes
-    bool open = false;        // answered without the token: the health check and the console's files
+    std::string reader;                        // the reader a path names
+    CommandKind command = CommandKind::kInfo;  // kCommand: the command it runs
+    std::string file;                          // kConsoleFile: the file below the console's folder
+    std::string allow;                         // kWrongMethod: the methods the path takes
+    bool open = false;  // answered without the token: the health check and the console's files
 };
 
 // HEAD is taken wherever GET is, as HTTP asks.
@@ -54,9 +54,9 @@ Route RouteOf(std::string_view method, std::string_view path);
 // reader's settings schema; and the refusals of kNotFound and kWrongMethod.
 HttpAnswer SnapshotAnswer(const Route& route, const SiteSnapshot& site);
 
-// The args of a command route: the body for set-settings, which must be a JSON object, "{}"
-// for the others; or the 400 answer of a body that is not an object.
-std::variant<std::string, HttpAnswer> CommandArgs(const Route& route, std::string_view body);
+// The command of a command route, read once: with the body's settings for set-settings (the body
+// must be a JSON object), or the 400 answer of a body that is not an object.
+std::variant<Command, HttpAnswer> CommandOf(const Route& route, std::string_view body);
 
 // A command's outcome: 200 with its result, or the failure's status and words.
 HttpAnswer OutcomeAnswer(const CommandOutcome& outcome);

@@ -353,13 +353,13 @@ MHD_Result HttpServer::Dispatch(MHD_Connection* connection, Request& request) {
 }
 
 MHD_Result HttpServer::RunCommand(MHD_Connection* connection, Request& request) {
-    auto args = CommandArgs(request.route, request.body);
-    if (const auto* refusal = std::get_if<HttpAnswer>(&args)) {
+    const auto command = CommandOf(request.route, request.body);
+    if (const auto* refusal = std::get_if<HttpAnswer>(&command)) {
         return Send(connection, *refusal);
     }
     std::weak_ptr<bool> alive = alive_;
     const uint64_t id = request.id;
-    site_.RunCommand(request.route.reader, request.route.command, std::get<std::string>(args),
+    site_.RunCommand(request.route.reader, std::get<Command>(command),
                      [this, alive, id](const CommandOutcome& outcome) {
                          const auto live = alive.lock();
                          if (!live || !*live) {

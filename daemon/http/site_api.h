@@ -3,8 +3,9 @@
 #include <functional>
 #include <string>
 
-#include "daemon/control/command_outcome.h"
 #include "daemon/common/snapshot.h"
+#include "daemon/control/command.h"
+#include "daemon/control/command_outcome.h"
 
 namespace zendrik::daemon {
 
@@ -14,10 +15,10 @@ class SiteApi {
   public:
     virtual ~SiteApi() = default;
     virtual SiteSnapshot Snapshot() const = 0;
-    // Runs a command (names and args as the MQTT commands) and calls `done` on the loop later,
-    // exactly once, also when the reader goes away meanwhile.
-    virtual void RunCommand(const std::string& reader, const std::string& command,
-                            const std::string& argsJson, std::function<void(const CommandOutcome&)> done) = 0;
+    // Runs a command (as the MQTT commands) and calls `done` on the loop later, exactly once, also
+    // when the reader goes away meanwhile.
+    virtual void RunCommand(const std::string& reader, const Command& command,
+                            std::function<void(const CommandOutcome&)> done) = 0;
 };
 
 }  // namespace zendrik::daemon

@@ -39,8 +39,12 @@ void CommandChannel::OnMessage(const IncomingMessage& message) {
         return;
     }
     running_[key].push_back(destination);
+    if (const auto* refusal = std::get_if<CommandOutcome>(&request.run)) {
+        Answer(reader, request, *refusal);
+        return;
+    }
     commands_.Run(
-        reader, *request.command, request.argsJson,
+        reader, std::get<Command>(request.run),
         [this, reader, request](const CommandOutcome& outcome) { Answer(reader, request, outcome); });
 }
 

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "daemon/control/commands.h"
-#include "daemon/mqtt/mqtt_client.h"
 #include "daemon/common/payloads.h"
+#include "daemon/control/commands.h"
+#include "daemon/mqtt/command_request.h"
+#include "daemon/mqtt/mqtt_client.h"
+#include "daemon/mqtt/reply_cache.h"
 
 namespace zendrik::daemon {
 

@@ -645,9 +645,9 @@ SiteSnapshot Site::Snapshot() const {
     return snapshot;
 }
 
-void Site::RunCommand(const std::string& reader, const std::string& command, const std::string& argsJson,
+void Site::RunCommand(const std::string& reader, const Command& command,
                       std::function<void(const CommandOutcome&)> done) {
-    commands_.Run(reader, command, argsJson, std::move(done));
+    commands_.Run(reader, command, std::move(done));
 }
 
 }  // namespace zendrik::daemon

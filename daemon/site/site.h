@@ -66,7 +66,7 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
 
     // SiteApi, for the HTTP side: on the loop's thread (or after Run()).
     SiteSnapshot Snapshot() const override;
-    void RunCommand(const std::string& reader, const std::string& command, const std::string& argsJson,
+    void RunCommand(const std::string& reader, const Command& command,
                     std::function<void(const CommandOutcome&)> done) override;
 
   private:

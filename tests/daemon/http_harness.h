@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "daemon/loop/event_loop.h"
 #include "daemon/http/http_server.h"
 #include "daemon/http/site_api.h"
+#include "daemon/loop/event_loop.h"
 
 namespace zendrik::testing {
 
@@ -83,7 +83,7 @@ class FakeSite : public daemon::SiteApi {
     struct Call {
         std::string reader;
         std::string command;
-        std::string args;
+        std::vector<daemon::SettingValue> settings;  // as the edge read them
     };
 
     explicit FakeSite(daemon::EventLoop& loop) : later_(loop.AddTimer([this] { Flush(); })) {}
@@ -101,9 +101,10 @@ class FakeSite : public daemon::SiteApi {
         return snapshot;
     }
 
-    void RunCommand(const std::string& reader, const std::string& command, const std::string& args,
+    void RunCommand(const std::string& reader, const daemon::Command& typed,
                     std::function<void(const daemon::CommandOutcome&)> done) override {
-        calls.push_back({reader, command, args});
+        const std::string command(daemon::CommandName(typed.kind));
+        calls.push_back({reader, command, typed.settings});
         daemon::CommandOutcome outcome;
         if (std::find_if(snapshot.readers.begin(), snapshot.readers.end(),
                          [&](const daemon::ReaderSnapshot& r) { return r.name == reader; }) ==

@@ -182,7 +182,7 @@ TEST(HttpServerTest, AnswersEveryPathWithItsStatusOverOneConnection) {
     ASSERT_GE(calls.size(), 2u);
     EXPECT_EQ(calls[0].command, "get-settings");
     EXPECT_EQ(calls[1].command, "set-settings");
-    EXPECT_EQ(calls[1].args, R"({"power":20})");
+    EXPECT_EQ(calls[1].settings, (std::vector<daemon::SettingValue>{{"power", "20"}}));
     // A command the site answers before RunCommand returns.
     server.loop().Call([&] { server.site().atOnce = true; });
     EXPECT_EQ(connection.Request("POST", "/api/v1/readers/gate-1/inventory/start", kAuthorized).status, 200);
