@@ -162,22 +162,27 @@ void DefineOptions(CLI::App& app, Options& options) {
                    "to the tag list go out this late, as a real reader's do (default 0: at once). On "
                    "exit the number of tag reads answered with a tag is printed to standard error")
         ->check(CLI::Range(0u, kMaxRoundTimeMs));
-    CLI::Option* scene = app.add_option(
-        "--scene", options.scene,
-        "Play the scene in FILE: tags that come and go. One step a line, in non-decreasing time order: "
-        "'MS enter EPC [rssi=N]' (the tag, EPC in hex, comes into the field MS milliseconds after "
-        "time 0; N, 0 to 255, is the signal strength byte the kinds that send one report, default "
-        "196), 'MS leave EPC', 'MS loop' (start again from time 0, the scene's tags gone; the last "
-        "line). Blank lines and lines starting with # are comments");
+    CLI::Option* scene =
+        app.add_option(
+               "--scene", options.scene,
+               "Play the scene in FILE: tags that come and go. One step a line, in non-decreasing time "
+               "order: "
+               "'MS enter EPC [rssi=N]' (the tag, EPC in hex, comes into the field MS milliseconds after "
+               "time 0; N, 0 to 255, is the signal strength byte the kinds that send one report, default "
+               "196), 'MS leave EPC', 'MS loop' (start again from time 0, the scene's tags gone; the last "
+               "line). Blank lines and lines starting with # are comments")
+            ->type_name("FILE");
     app.add_option("--replay", options.replay,
                    "Replay the reads in FILE, event lines as 'zendrik read --format json' prints them, at "
                    "their recorded spacing: each read makes the reader report that tag once, in its next "
                    "inventory round. The file holds one reader's reads, or give --serial to replay "
                    "those of the reader whose id that serial number is")
+        ->type_name("FILE")
         ->excludes(scene);
     app.add_option("--scene-epoch", options.sceneEpochMs,
                    "Time 0 of --scene or --replay as Unix milliseconds (UTC), so that several virtual "
-                   "readers play one scene in step (default: the program's start)");
+                   "readers play one scene in step (default: the program's start)")
+        ->type_name("UTC_MS");
     app.add_flag("--trace", options.trace,
                  "Log every request and reply as hex with a time stamp to standard error");
 }
