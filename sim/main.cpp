@@ -5,11 +5,17 @@
 
 #include <CLI/CLI.hpp>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <fstream>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <sstream>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/hid_backend_socket.h"
@@ -20,6 +26,9 @@
 #include "sim/module_responder.h"
 #include "sim/pty_server.h"
 #include "sim/reader.h"
+#include "sim/replay_text.h"
+#include "sim/scene_player.h"
+#include "sim/scene_text.h"
 #include "sim/tag_field.h"
 #include "sim/temp_dir.h"
 #include "sim/udp_server.h"
@@ -36,6 +45,8 @@ constexpr const char* kHidSocketName = "/hid.sock";
 constexpr std::size_t kSerialDigits = 2 * kMinSerialNumberSize;
 // An inventory round of a real reader takes tens of milliseconds; a minute is far beyond any.
 constexpr unsigned kMaxRoundTimeMs = 60000;
+// A scene or replay file that cannot be played is refused with this status, as a bad option is.
+constexpr int kExitBadFile = 2;
 
 struct Options {
     bool pty = false;
@@ -52,6 +63,9 @@ struct Options {
     bool trace = false;
     std::string serial;
     unsigned roundTimeMs = 0;
+    std::string scene;
+    std::string replay;
+    std::optional<int64_t> sceneEpochMs;
 
     bool AnyTransport() const { return pty || udp || hidSocket || module; }
 };
@@ -148,6 +162,27 @@ void DefineOptions(CLI::App& app, Options& options) {
                    "to the tag list go out this late, as a real reader's do (default 0: at once). On "
                    "exit the number of tag reads answered with a tag is printed to standard error")
         ->check(CLI::Range(0u, kMaxRoundTimeMs));
+    CLI::Option* scene =
+        app.add_option(
+               "--scene", options.scene,
+               "Play the scene in FILE: tags that come and go. One step a line, in non-decreasing time "
+               "order: "
+               "'MS enter EPC [rssi=N]' (the tag, EPC in hex, comes into the field MS milliseconds after "
+               "time 0; N, 0 to 255, is the signal strength byte the kinds that send one report, default "
+               "196), 'MS leave EPC', 'MS loop' (start again from time 0, the scene's tags gone; the last "
+               "line). Blank lines and lines starting with # are comments")
+            ->type_name("FILE");
+    app.add_option("--replay", options.replay,
+                   "Replay the reads in FILE, event lines as 'zendrik read --format json' prints them, at "
+                   "their recorded spacing: each read makes the reader report that tag once, in its next "
+                   "inventory round. The file holds one reader's reads, or give --serial to replay "
+                   "those of the reader whose id that serial number is")
+        ->type_name("FILE")
+        ->excludes(scene);
+    app.add_option("--scene-epoch", options.sceneEpochMs,
+                   "Time 0 of --scene or --replay as Unix milliseconds (UTC), so that several virtual "
+                   "readers play one scene in step (default: the program's start)")
+        ->type_name("UTC_MS");
     app.add_flag("--trace", options.trace,
                  "Log every request and reply as hex with a time stamp to standard error");
 }
@@ -170,6 +205,75 @@ void PrepareReader(Reader& reader, const Options& options) {
         reader.SetIdentity(identity);
     }
 }
+
+// The reader id the session layer gives this reader: its serial number's hex.
+std::string ReaderIdText(const std::vector<uint8_t>& serialNumber) {
+    constexpr char kHexDigits[] = "0123456789abcdef";
+    constexpr unsigned kNibbleBits = 4;
+    constexpr uint8_t kNibbleMask = 0x0F;
+    std::string id;
+    for (const uint8_t byte : serialNumber) {
+        id.push_back(kHexDigits[byte >> kNibbleBits]);
+        id.push_back(kHexDigits[byte & kNibbleMask]);
+    }
+    return id;
+}
+
+// The steps of --scene or --replay (none without either), or the refusal.
+SceneText LoadScene(const Options& options) {
+    const std::string& path = options.scene.empty() ? options.replay : options.scene;
+    if (path.empty()) {
+        return {};
+    }
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (!file) {
+        return {{}, path + ": cannot be read"};
+    }
+    if (!options.scene.empty()) {
+        return ParseScene(text.str(), path);
+    }
+    std::optional<std::string> readerId;
+    if (!options.serial.empty()) {
+        readerId = ReaderIdText(*SerialNumberOption(options.serial));
+    }
+    return ParseReplay(text.str(), path, readerId);
+}
+
+// Plays a scene into the reader on a thread of its own, by the system clock, until destroyed.
+class ScenePlayback {
+  public:
+    ScenePlayback(Reader& reader, std::vector<SceneStep> steps, std::optional<int64_t> epochMs)
+        : player_(reader, std::move(steps)),
+          epochMs_(epochMs.value_or(NowMs())),
+          thread_([this](std::stop_token stop) { Run(stop); }) {}
+
+  private:
+    static int64_t NowMs() {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    }
+
+    void Run(const std::stop_token& stop) {
+        std::mutex mutex;
+        std::unique_lock lock(mutex);
+        while (!stop.stop_requested()) {
+            player_.AdvanceTo(NowMs() - epochMs_);
+            const std::optional<int64_t> dueMs = player_.NextDueMs();
+            if (!dueMs) {
+                return;
+            }
+            const std::chrono::milliseconds wait{std::max<int64_t>(*dueMs - (NowMs() - epochMs_), 0)};
+            wake_.wait_for(lock, stop, wait, [] { return false; });
+        }
+    }
+
+    ScenePlayer player_;
+    int64_t epochMs_;
+    std::condition_variable_any wake_;
+    std::jthread thread_;  // last: stopped and joined before the rest goes
+};
 
 ModuleSettings ModuleSettingsFrom(const Options& options) {
     ModuleSettings settings = DefaultModuleSettings();
@@ -254,6 +358,11 @@ int main(int argc, char** argv) {
     DefineOptions(app, options);
     CLI11_PARSE(app, argc, argv);
 
+    SceneText scene = LoadScene(options);
+    if (!scene.error.empty()) {
+        std::cerr << "zendrik-sim: " << scene.error << '\n';
+        return kExitBadFile;
+    }
     const sigset_t stopSignals = BlockStopSignals();
     try {
         Reader reader(static_cast<uint8_t>(options.kind));
@@ -261,6 +370,7 @@ int main(int argc, char** argv) {
         std::unique_ptr<TraceLog> trace = options.trace ? std::make_unique<TraceLog>(std::cerr) : nullptr;
         {
             const Servers servers = StartServers(reader, options, trace.get());
+            const ScenePlayback playback(reader, std::move(scene.steps), options.sceneEpochMs);
             int signal = 0;
             sigwait(&stopSignals, &signal);
         }

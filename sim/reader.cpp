@@ -140,6 +140,21 @@ bool Reader::AddTag(std::span<const uint8_t> epc) {
     return state_.tags.Add(epc);
 }
 
+bool Reader::EnterTag(std::span<const uint8_t> epc, uint8_t rssi) {
+    const std::lock_guard lock(mutex_);
+    return state_.tags.Enter(epc, rssi);
+}
+
+bool Reader::LeaveTag(std::span<const uint8_t> epc) {
+    const std::lock_guard lock(mutex_);
+    return state_.tags.Leave(epc);
+}
+
+bool Reader::SeeTagOnce(std::span<const uint8_t> epc, uint8_t rssi) {
+    const std::lock_guard lock(mutex_);
+    return state_.tags.SeeOnce(epc, rssi);
+}
+
 void Reader::ClearTags() {
     const std::lock_guard lock(mutex_);
     state_.tags.Clear();

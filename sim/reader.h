@@ -55,6 +55,11 @@ class Reader {
 
     // False for an empty EPC or one longer than kMaxEpcSize.
     bool AddTag(std::span<const uint8_t> epc);
+    // Tags that move: see TagField's Enter, Leave and SeeOnce. A scene's player calls these from
+    // its own thread while the servers answer.
+    bool EnterTag(std::span<const uint8_t> epc, uint8_t rssi = kDefaultSignalStrength);
+    bool LeaveTag(std::span<const uint8_t> epc);
+    bool SeeTagOnce(std::span<const uint8_t> epc, uint8_t rssi = kDefaultSignalStrength);
     void ClearTags();
     std::vector<Epc> tags() const;
 

@@ -62,11 +62,11 @@ std::vector<uint8_t> WriteBasicParams(ReaderState& state, const Request& request
     return Done();
 }
 
-std::vector<uint8_t> ListTagIds(const ReaderState& state, const Request& request) {
+std::vector<uint8_t> ListTagIds(ReaderState& state, const Request& request) {
     if (request.data.size() != kListParamsSize) {
         return Refused();
     }
-    return BuildShortDataReply(kShortFrameStatusOk, state.tags.ConcatenatedIds(kMaxReplyData));
+    return BuildShortDataReply(kShortFrameStatusOk, state.tags.TakeRoundIds(kMaxReplyData));
 }
 
 // Commands that only acknowledge: their effect lies outside what the model keeps.

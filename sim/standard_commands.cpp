@@ -158,11 +158,11 @@ Outcome ReadTag(ReaderState& state, const Request& request) {
     if (request.data.size() != kNoData) {
         return Refused();
     }
-    const std::optional<Epc> tag = state.tags.Next();
+    const std::optional<TagSighting> tag = state.tags.Next();
     if (!tag) {
         return {kStatusNoTag, {}};
     }
-    return Data(TagReplyData(state.identity.kind, *tag));
+    return Data(TagReplyData(state.identity.kind, tag->epc, tag->rssi));
 }
 
 Outcome FactoryDefault(ReaderState& state, const Request& request) {
