@@ -504,12 +504,14 @@ class SettingsReader : public DesiredSettings::Reader {
             }
         }
         requests.push_back(noted);
-        auto completed = std::make_unique<zendrik_event>();
+        auto completed = std::make_unique<RequestEnd>();
         completed->kind = ZENDRIK_EVENT_COMPLETED;
         completed->result = write ? writeResult : compareResult;
         std::snprintf(completed->json, sizeof completed->json, "%s", differences.dump().c_str());
         if (completed->result != ZENDRIK_OK) {
             completed->json[0] = '\0';
+        } else {
+            completed->resultJson = differences.dump();  // the whole result, as the runtime hands it
         }
         done(*completed);  // at once: the reader's answer as the loop would hand it
         return std::nullopt;
