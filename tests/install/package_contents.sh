@@ -39,7 +39,7 @@ lib='/usr/lib/([^/]+/)?'
 declare -A allowed=(
     [libzendrik1]="^${lib}libzendrik\.so\.1(\.[0-9]+)*$|^/usr/lib/udev/rules\.d/70-zendrik\.rules$"
     [libzendrik-dev]="^/usr/include/zendrik(_session)?\.hp?p?$|^${lib}libzendrik\.so$|^${lib}pkgconfig/zendrik\.pc$|^${lib}cmake/zendrik/"
-    [zendrik-tools]="^/usr/bin/(zendrik|zendrik-sim)$|^/usr/sbin/zendrikd$|^/usr/share/man/man1/(zendrik|zendrik-sim)\.1\.gz$|^/usr/share/man/man8/zendrikd\.8\.gz$|^/usr/lib/systemd/system/zendrikd\.service$|^/usr/share/doc/zendrik/examples/zendrikd\.toml$|^/usr/share/zendrik/console/[a-z_]+\.(html|js|css|svg)$"
+    [zendrik-tools]="^/usr/bin/(zendrik|zendrik-sim)$|^/usr/sbin/zendrikd$|^/usr/share/man/man1/(zendrik|zendrik-sim)\.1\.gz$|^/usr/share/man/man8/zendrikd\.8\.gz$|^/usr/lib/systemd/system/zendrikd\.service$|^/usr/share/doc/zendrik/examples/zendrikd\.toml$|^/usr/share/zendrik/console/[a-z_]+\.(html|js|css|svg)$|^/usr/share/zendrik/prometheus/zendrik-alerts\.yml$"
     [zendrik-demo]="^/usr/bin/ZendrikDemo$|^/usr/share/applications/zendrik-demo\.desktop$|^/usr/share/pixmaps/zendrik-demo\.png$|^/usr/share/man/man1/ZendrikDemo\.1\.gz$"
     [python3-zendrik]="^/usr/lib/python3/dist-packages/"
 )
@@ -66,7 +66,7 @@ require zendrik-tools '^/usr/bin/zendrik-sim$'
 [[ -n $has_cli && -n $has_man ]] && require zendrik-tools '^/usr/share/man/man1/zendrik\.1\.gz$'
 [[ -n $has_daemon ]] && require zendrik-tools '^/usr/sbin/zendrikd$' '^/usr/lib/systemd/system/zendrikd\.service$' \
     '^/usr/share/doc/zendrik/examples/zendrikd\.toml$' '^/usr/share/zendrik/console/index\.html$' \
-    '^/usr/share/zendrik/console/app\.js$'
+    '^/usr/share/zendrik/console/app\.js$' '^/usr/share/zendrik/prometheus/zendrik-alerts\.yml$'
 [[ -n $has_daemon && -n $has_man ]] && require zendrik-tools '^/usr/share/man/man8/zendrikd\.8\.gz$'
 require zendrik-demo '^/usr/bin/ZendrikDemo$' '^/usr/share/applications/zendrik-demo\.desktop$' \
     '^/usr/share/pixmaps/zendrik-demo\.png$' '^/usr/share/man/man1/ZendrikDemo\.1\.gz$'
