@@ -104,6 +104,9 @@ void MqttClient::Connect() {
     maximumPacketSize_.reset();
     receiveMaximum_.reset();
     mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, mqtt5_ ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
+    // A command's acknowledgement and its reply are two small packets in a row: with Nagle's rule
+    // the reply waits for the broker's delayed ACK of the first (some 40 ms).
+    mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
     // The daemon bounds what it hands over itself; the client must send all of it at once.
     mosquitto_max_inflight_messages_set(client, 0);
     mosquitto_connect_v5_callback_set(client, &MqttClient::OnConnect);
