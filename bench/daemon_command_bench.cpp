@@ -234,16 +234,24 @@ void Report(benchmark::State& state, const std::vector<double>& plain, const std
     state.counters["requests"] = static_cast<double>(daemon.size());
 }
 
-void MqttGetSettings(benchmark::State& state) {
+// One figure: the request through the daemon over one edge against the same request on a reader of
+// its own.
+template <typename Durations>
+void CommandFigure(benchmark::State& state, int32_t plainRequest, bool plainSetsPower,
+                   Durations throughDaemon) {
     for (auto _ : state) {
         int failures = 0;
-        const std::vector<double> plain = PlainDurations(ZENDRIK_REQUEST_READ_SETTINGS, false, failures);
+        const std::vector<double> plain = PlainDurations(plainRequest, plainSetsPower, failures);
         CommandSite site;
         int refused = 0;
-        Report(state, plain, MqttDurations(site, refused));
+        Report(state, plain, throughDaemon(site, refused));
         state.counters["plain_failed"] = failures;
         state.counters["refused"] = refused;
     }
+}
+
+void MqttGetSettings(benchmark::State& state) {
+    CommandFigure(state, ZENDRIK_REQUEST_READ_SETTINGS, false, MqttDurations);
 }
 BENCHMARK(MqttGetSettings)
     ->Name("command/mqtt_get_settings")
@@ -252,15 +260,7 @@ BENCHMARK(MqttGetSettings)
     ->UseRealTime();
 
 void HttpPutSettings(benchmark::State& state) {
-    for (auto _ : state) {
-        int failures = 0;
-        const std::vector<double> plain = PlainDurations(ZENDRIK_REQUEST_CONFIGURE, true, failures);
-        CommandSite site;
-        int refused = 0;
-        Report(state, plain, HttpDurations(site, refused));
-        state.counters["plain_failed"] = failures;
-        state.counters["refused"] = refused;
-    }
+    CommandFigure(state, ZENDRIK_REQUEST_CONFIGURE, true, HttpDurations);
 }
 BENCHMARK(HttpPutSettings)
     ->Name("command/http_put_settings")

@@ -132,35 +132,34 @@ void EventLoop::SetIoEvents(const EventSource& source, uint32_t events) {
     }
 }
 
-Timer EventLoop::AddTimer(TimerHandler handler) {
-    Timer timer;
-    EventSource& source = timer.source_;
+// A timer and a deferred call are both time sources, disabled until armed: a timer due whenever it
+// is armed, a deferred call due at once, so that each scheduling takes a fresh place in the queue.
+EventSource EventLoop::AddTimeSource(uint64_t dueUs, uint64_t accuracyUs, int64_t priority,
+                                     TimerHandler handler) {
+    EventSource source;
     source.callbacks_ = std::make_shared<EventSource::Callbacks>();
     source.callbacks_->loop = this;
     source.callbacks_->timer = std::move(handler);
     sd_event_source* raw = nullptr;
-    Check(sd_event_add_time(loop_.get(), &raw, CLOCK_MONOTONIC, std::numeric_limits<uint64_t>::max(),
-                            kTimerAccuracyUs, &EventSource::Callbacks::OnTimer, source.callbacks_.get()),
-          "sd_event_add_time");
-    source.source_.reset(raw);
-    source.SetPriority(kTimerPriority);
-    source.Enable(false);
-    return timer;
-}
-
-Deferred EventLoop::AddDeferred(int64_t priority, TimerHandler handler) {
-    Deferred deferred;
-    EventSource& source = deferred.source_;
-    source.callbacks_ = std::make_shared<EventSource::Callbacks>();
-    source.callbacks_->loop = this;
-    source.callbacks_->timer = std::move(handler);
-    sd_event_source* raw = nullptr;
-    Check(sd_event_add_time(loop_.get(), &raw, CLOCK_MONOTONIC, kDueAtOnceUs, kDeferredAccuracyUs,
+    Check(sd_event_add_time(loop_.get(), &raw, CLOCK_MONOTONIC, dueUs, accuracyUs,
                             &EventSource::Callbacks::OnTimer, source.callbacks_.get()),
           "sd_event_add_time");
     source.source_.reset(raw);
     source.SetPriority(priority);
     source.Enable(false);
+    return source;
+}
+
+Timer EventLoop::AddTimer(TimerHandler handler) {
+    Timer timer;
+    timer.source_ = AddTimeSource(std::numeric_limits<uint64_t>::max(), kTimerAccuracyUs, kTimerPriority,
+                                  std::move(handler));
+    return timer;
+}
+
+Deferred EventLoop::AddDeferred(int64_t priority, TimerHandler handler) {
+    Deferred deferred;
+    deferred.source_ = AddTimeSource(kDueAtOnceUs, kDeferredAccuracyUs, priority, std::move(handler));
     return deferred;
 }
 

@@ -123,6 +123,7 @@ class EventLoop {
     void Exit(int code);
 
   private:
+    EventSource AddTimeSource(uint64_t dueUs, uint64_t accuracyUs, int64_t priority, TimerHandler handler);
     struct Unref {
         void operator()(sd_event* loop) const { sd_event_unref(loop); }
     };
