@@ -18,6 +18,7 @@
 
 #include "daemon/site/site.h"
 #include "tests/daemon/broker.h"
+#include "tests/daemon/queued_source.h"
 #include "tests/daemon/small_disk.h"
 
 namespace zendrik::daemon {
@@ -30,10 +31,9 @@ using Messages = std::vector<Message>;
 using namespace std::chrono_literals;
 
 // A reader whose events the test pushes; its descriptor is readable while any are queued.
-class ScriptedSource : public ReaderSource {
+class ScriptedSource : public QueuedSource {
   public:
     explicit ScriptedSource(std::optional<ReaderIdentity> identity) : identity_(std::move(identity)) {}
-    ~ScriptedSource() override { ::close(fd_); }
 
     void Push(int32_t kind, uint8_t epcByte = 0) {
         zendrik_event event{};
@@ -45,18 +45,6 @@ class ScriptedSource : public ReaderSource {
 
     std::optional<std::string> Open() override { return std::nullopt; }
     std::optional<std::string> Start() override { return std::nullopt; }
-    int eventFd() const override { return fd_; }
-    bool Next(zendrik_event& event) override {
-        std::lock_guard lock(mutex_);
-        if (queue_.empty()) {
-            uint64_t count = 0;
-            (void)::read(fd_, &count, sizeof count);
-            return false;
-        }
-        event = queue_.front();
-        queue_.pop_front();
-        return true;
-    }
     // Answers who it is at once, in its stream as the library does; nothing else is served.
     std::variant<uint64_t, int32_t> Submit(const ReaderRequest& request) override {
         if (request.kind != ZENDRIK_REQUEST_INFO) {
@@ -76,26 +64,12 @@ class ScriptedSource : public ReaderSource {
         Queue(completed);
         return completed.request_id;
     }
-    std::size_t queued() {
-        std::lock_guard lock(mutex_);
-        return queue_.size();
-    }
     void Stop() override {}
     uint64_t dropped() const override { return 0; }
 
   private:
-    void Queue(const zendrik_event& event) {
-        std::lock_guard lock(mutex_);
-        queue_.push_back(event);
-        const uint64_t one = 1;
-        (void)::write(fd_, &one, sizeof one);
-    }
-
-    int fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     std::optional<ReaderIdentity> identity_;
     uint64_t lastRequestId_ = 0;
-    std::mutex mutex_;
-    std::deque<zendrik_event> queue_;
 };
 
 const char* KindName(int32_t kind) {

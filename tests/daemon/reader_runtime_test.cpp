@@ -19,6 +19,7 @@
 #include "daemon/readers/reader_runtime.h"
 #include "daemon/readers/session_source.h"
 #include "tests/daemon/child_process.h"
+#include "tests/daemon/queued_source.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -29,7 +30,7 @@ using Json = nlohmann::ordered_json;
 // A reader's stream as the library keeps it: an event descriptor readable while events are queued,
 // the first event written at the start, and an answer to each request queued behind what is
 // queued already.
-class FakeSource : public ReaderSource {
+class FakeSource : public QueuedSource {
   public:
     struct Script {
         std::optional<std::string> openFailure{};
@@ -40,7 +41,6 @@ class FakeSource : public ReaderSource {
     };
 
     explicit FakeSource(Script script) : script_(std::move(script)) {}
-    ~FakeSource() override { ::close(fd_); }
 
     std::optional<std::string> Open() override { return script_.openFailure; }
     std::optional<std::string> Start() override {
@@ -48,18 +48,6 @@ class FakeSource : public ReaderSource {
             Push(script_.firstEvent);
         }
         return std::nullopt;
-    }
-    int eventFd() const override { return fd_; }
-    bool Next(zendrik_event& event) override {
-        std::lock_guard lock(mutex_);
-        if (queue_.empty()) {
-            uint64_t count = 0;
-            (void)::read(fd_, &count, sizeof count);
-            return false;
-        }
-        event = queue_.front();
-        queue_.pop_front();
-        return true;
     }
     void Stop() override {}
     uint64_t dropped() const override { return 0; }
@@ -106,17 +94,7 @@ class FakeSource : public ReaderSource {
         std::snprintf(completed.json, sizeof completed.json, "%s",
                       completed.request == ZENDRIK_REQUEST_PLAN_CHANGE ? script_.plan : "{}");
     }
-    void Queue(const zendrik_event& event) {
-        std::lock_guard lock(mutex_);
-        queue_.push_back(event);
-        const uint64_t one = 1;
-        (void)::write(fd_, &one, sizeof one);
-    }
-
     Script script_;
-    int fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    std::mutex mutex_;  // Open and Start run off the loop
-    std::deque<zendrik_event> queue_;
     uint64_t lastId_ = 0;
     std::map<int32_t, int> submitted_;
 };
