@@ -89,6 +89,30 @@ void AppendUtcText(std::string& out, int64_t utcMs) {
     out.push_back('Z');
 }
 
+std::optional<int64_t> ParseUtcText(std::string_view text) {
+    // "2026-12-09T22:08:56.123Z": the six calendar fields, the milliseconds and the closing Z.
+    constexpr int kFields = 7;
+    constexpr std::size_t kLength = sizeof "2026-12-09T22:08:56.123Z" - 1;
+    constexpr int kFirstCalendarYear = 1900;
+    constexpr int64_t kMsPerSecond = 1000;
+    if (text.size() != kLength) {
+        return std::nullopt;
+    }
+    const std::string copy(text);  // sscanf needs the terminator
+    std::tm parts{};
+    int millis = 0;
+    char zone = 0;
+    if (std::sscanf(copy.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c", &parts.tm_year, &parts.tm_mon,
+                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &millis,
+                    &zone) != kFields + 1 ||
+        zone != 'Z') {
+        return std::nullopt;
+    }
+    parts.tm_year -= kFirstCalendarYear;
+    parts.tm_mon -= 1;
+    return static_cast<int64_t>(timegm(&parts)) * kMsPerSecond + millis;
+}
+
 std::string UtcText(int64_t utcMs) {
     std::string text;
     AppendUtcText(text, utcMs);

@@ -30,6 +30,7 @@
 #include <set>
 #include <thread>
 
+#include "base/time_text.h"
 #include "bench/daemon_harness.h"
 #include "daemon/store/spool.h"
 #include "tests/daemon/broker.h"
@@ -77,19 +78,6 @@ long ResidentKiB(pid_t pid) {
         }
     }
     return 0;
-}
-
-// "2026-12-08T15:08:00.485Z" as milliseconds since 1970.
-int64_t UnixMs(const std::string& text) {
-    std::tm utc{};
-    int millis = 0;
-    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d.%dZ", &utc.tm_year, &utc.tm_mon, &utc.tm_mday,
-                    &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &millis) != 7) {
-        return 0;
-    }
-    utc.tm_year -= 1900;
-    utc.tm_mon -= 1;
-    return static_cast<int64_t>(timegm(&utc)) * 1000 + millis;
 }
 
 double Percentile(std::vector<double> values, double share) {
@@ -146,7 +134,9 @@ void DaemonDelivery(benchmark::State& state) {
         for (const Message& message : site.subscriber.messages()) {
             const nlohmann::json read = nlohmann::json::parse(message.payload);
             if (delivered.emplace(read["reader"], read["seq"]).second) {
-                delays.push_back(static_cast<double>(message.receivedUnixMs - UnixMs(read["time"])));
+                delays.push_back(static_cast<double>(
+                    message.receivedUnixMs -
+                    zendrik::base::ParseUtcText(read["time"].get<std::string>()).value_or(0)));
             }
         }
         state.counters["answered"] = static_cast<double>(answered);
@@ -193,7 +183,10 @@ void DaemonEventStream(benchmark::State& state) {
                     std::chrono::duration<double, std::milli>(unixStart + (frame.received - steadyStart))
                         .count();
                 const nlohmann::json read = nlohmann::json::parse(frame.data);
-                delays.push_back(receivedUnixMs - static_cast<double>(UnixMs(read["time"])));
+                delays.push_back(
+                    receivedUnixMs -
+                    static_cast<double>(
+                        zendrik::base::ParseUtcText(read["time"].get<std::string>()).value_or(0)));
             }
             return true;
         });

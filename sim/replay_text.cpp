@@ -7,33 +7,13 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "base/time_text.h"
 #include "sim/hex_bytes.h"
 
 namespace zendrik::sim {
 namespace {
 
-constexpr int64_t kMsPerSecond = 1000;
-constexpr int kFirstCalendarYear = 1900;
 constexpr unsigned kMaxRssi = 0xFF;
-// "2026-12-09T22:08:56.123Z": the six calendar fields, the milliseconds and the closing Z.
-constexpr int kUtcTimeFields = 7;
-constexpr std::size_t kUtcTimeLength = sizeof "2026-12-09T22:08:56.123Z" - 1;
-
-std::optional<int64_t> UtcTimeMs(const std::string& text) {
-    std::tm parts{};
-    int millis = 0;
-    char zone = 0;
-    if (text.size() != kUtcTimeLength ||
-        std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c", &parts.tm_year, &parts.tm_mon,
-                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &millis,
-                    &zone) != kUtcTimeFields + 1 ||
-        zone != 'Z') {
-        return std::nullopt;
-    }
-    parts.tm_year -= kFirstCalendarYear;
-    parts.tm_mon -= 1;
-    return static_cast<int64_t>(timegm(&parts)) * kMsPerSecond + millis;
-}
 
 bool SameReader(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -65,7 +45,7 @@ std::optional<RecordedRead> ParseRead(const std::string& line, std::string& erro
     }
     RecordedRead read;
     read.reader = StringField(event, "reader");
-    const std::optional<int64_t> time = UtcTimeMs(StringField(event, "time"));
+    const std::optional<int64_t> time = base::ParseUtcText(StringField(event, "time"));
     const std::optional<std::vector<uint8_t>> epc = ParseHexBytes(StringField(event, "epc"));
     if (read.reader.empty()) {
         error = "a read without its reader";

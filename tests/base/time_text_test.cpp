@@ -33,6 +33,14 @@ TEST(UtcText, WritesEverySecondOfAStream) {
         std::string appended = "time ";
         AppendUtcText(appended, utcMs);
         EXPECT_EQ(appended, "time " + text) << utcMs;
+        if (text.size() == sizeof "2026-12-08T15:08:00.485Z" - 1) {
+            EXPECT_EQ(ParseUtcText(text), utcMs) << text;  // and back, for four-digit years
+        }
+    }
+    for (const char* bad :
+         {"", "2026-12-08T15:08:00.485", "2026-12-08 15:08:00.485Z", "2026-12-08T15:08:00.48Z",
+          "10000-01-01T00:00:00.000Z", "2026-12-08T15:08:00.485X"}) {
+        EXPECT_EQ(ParseUtcText(bad), std::nullopt) << bad;
     }
 }
 

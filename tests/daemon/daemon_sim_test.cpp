@@ -16,6 +16,7 @@
 #include <set>
 #include <thread>
 
+#include "base/time_text.h"
 #include "tests/daemon/broker.h"
 #include "tests/daemon/child_process.h"
 #include "tests/daemon/http_client.h"
@@ -630,19 +631,6 @@ TEST(DaemonSimTest, ManySilentReadersDelayNeitherReadyNorAStop) {
     EXPECT_NE(log.find("stopped; "), std::string::npos) << log;
 }
 
-// Milliseconds since 1970 of a time as the payloads write it: 2026-12-08T15:08:00.485Z.
-int64_t UnixMsOf(const std::string& text) {
-    std::tm utc{};
-    int millis = 0;
-    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d.%dZ", &utc.tm_year, &utc.tm_mon, &utc.tm_mday,
-                    &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &millis) != 7) {
-        return 0;
-    }
-    utc.tm_year -= 1900;
-    utc.tm_mon -= 1;
-    return static_cast<int64_t>(timegm(&utc)) * 1000 + millis;
-}
-
 // Two readers behind one daemon, the reads of one always larger than the broker takes (once as a
 // payload over message_size_limit, once as a packet over max_packet_size): the small one's reads
 // all arrive as fast as ever, the big one's go to the dead letters, counted, said once in the
@@ -698,7 +686,9 @@ TEST(DaemonSimTest, ReaderWhoseMessagesTheBrokerRefusesHoldsUpNoOther) {
         }
         int64_t slowest = 0;
         for (const Message& message : OnTopicsEndingIn(messages, "small/reads")) {
-            slowest = std::max(slowest, message.receivedUnixMs - UnixMsOf(Json(message)["time"]));
+            slowest = std::max(slowest,
+                               message.receivedUnixMs -
+                                   base::ParseUtcText(Json(message)["time"].get<std::string>()).value_or(0));
         }
         EXPECT_LE(slowest, kLatencyMaxMs) << "small's reads were held up";
         EXPECT_EQ(smallStatus["dead"], 0);
