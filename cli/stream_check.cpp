@@ -44,14 +44,6 @@ Json Record(const char* what, const StreamKey& key, uint64_t first, uint64_t las
     return record;
 }
 
-Json Spans(const std::vector<std::pair<uint64_t, uint64_t>>& spans) {
-    Json out = Json::array();
-    for (const auto& [first, last] : spans) {
-        out.push_back(Json::array({first, last}));
-    }
-    return out;
-}
-
 }  // namespace
 
 std::optional<StreamKey> StreamOf(const Json& event) {
@@ -218,6 +210,14 @@ void StreamChecker::GiveUpWaiting(const StreamKey& key, Stream& stream, double n
     Release(key, stream, now, lines);
 }
 
+Json StreamChecker::SpansJson(const std::vector<Span>& spans) {
+    Json out = Json::array();
+    for (const Span& span : spans) {
+        out.push_back(Json::array({span.first, span.last}));
+    }
+    return out;
+}
+
 Json StreamChecker::State() const {
     Json state = Json::object();
     for (const auto& [key, stream] : streams_) {
@@ -227,15 +227,8 @@ Json StreamChecker::State() const {
         for (const auto& [seq, event] : stream.held) {
             saved["held"].push_back(event);
         }
-        std::vector<std::pair<uint64_t, uint64_t>> lost, gaps;
-        for (const Span& span : stream.lost) {
-            lost.emplace_back(span.first, span.last);
-        }
-        for (const Span& span : stream.gaps) {
-            gaps.emplace_back(span.first, span.last);
-        }
-        saved["lost"] = Spans(lost);
-        saved["gaps"] = Spans(gaps);
+        saved["lost"] = SpansJson(stream.lost);
+        saved["gaps"] = SpansJson(stream.gaps);
         state[key.kind + "/" + key.name] = saved;
     }
     return state;

@@ -69,6 +69,7 @@ class StreamChecker {
         std::vector<Span> gaps;
     };
 
+    static Json SpansJson(const std::vector<Span>& spans);
     void Take(const StreamKey& key, Stream& stream, const Json& event, double now, std::vector<Json>& lines);
     bool FillsGap(Stream& stream, uint64_t seq);
     void Release(const StreamKey& key, Stream& stream, double now, std::vector<Json>& lines);
