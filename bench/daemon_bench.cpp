@@ -32,6 +32,7 @@
 
 #include "base/time_text.h"
 #include "bench/daemon_harness.h"
+#include "bench/percentile.h"
 #include "daemon/store/spool.h"
 #include "tests/daemon/broker.h"
 #include "tests/daemon/child_process.h"
@@ -45,6 +46,7 @@ namespace {
 using namespace std::chrono_literals;
 using zendrik::bench::AnsweredReads;
 using zendrik::bench::BenchConfig;
+using zendrik::bench::Percentile;
 using zendrik::bench::SecondsFrom;
 using zendrik::bench::StartVirtualReaders;
 using zendrik::testing::Broker;
@@ -78,14 +80,6 @@ long ResidentKiB(pid_t pid) {
         }
     }
     return 0;
-}
-
-double Percentile(std::vector<double> values, double share) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(share * static_cast<double>(values.size() - 1))];
 }
 
 constexpr int kAbsentReaders = 20;

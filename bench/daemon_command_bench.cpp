@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench/daemon_harness.h"
+#include "bench/percentile.h"
 #include "tests/daemon/broker.h"
 #include "tests/daemon/http_client.h"
 #include "tests/daemon/notify_socket.h"
@@ -64,14 +65,6 @@ const std::string kSettingsPath = "/api/v1/readers/r1/settings";
 
 double Milliseconds(Stopwatch::duration duration) {
     return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-double Percentile(std::vector<double> values, double share) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(share * static_cast<double>(values.size() - 1))];
 }
 
 // The daemon measured: the one built with the benchmark, unless ZENDRIKD_PROGRAM names another.

@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/percentile.h"
 #include "tests/daemon/http_client.h"
 #include "tests/daemon/http_harness.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using zendrik::bench::Percentile;
 using zendrik::testing::EventStreamClient;
 using zendrik::testing::HttpConnection;
 using zendrik::testing::ServerUnderTest;
@@ -70,11 +72,6 @@ void Metrics(benchmark::State& state) {
 }
 void Readers(benchmark::State& state) {
     Requests(state, "/api/v1/readers");
-}
-
-double Percentile(std::vector<double> values, double share) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[static_cast<std::size_t>(share * (values.size() - 1))];
 }
 
 void StreamLatency(benchmark::State& state) {

@@ -17,10 +17,11 @@
 #include <thread>
 #include <vector>
 
+#include "bench/percentile.h"
 #include "bench/sim_process.h"
-#include "zendrik/zendrik_session.h"
 #include "session/events.h"
 #include "session/reader_handle.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::bench {
 namespace {
@@ -88,12 +89,6 @@ void RequestLatency(benchmark::State& state) {
 constexpr int kSlowRoundTimeMs = 400;
 constexpr int kSubmits = 48;
 constexpr std::chrono::milliseconds kSubmitSpacing{23};  // not a divisor of the round: every phase of it
-
-double Percentile(std::vector<double> values, double fraction) {
-    std::sort(values.begin(), values.end());
-    const auto at = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
-    return values[at];
-}
 
 double Milliseconds(Stopwatch::duration duration) {
     return std::chrono::duration<double, std::milli>(duration).count();
