@@ -43,8 +43,12 @@ using testing::Subscriber;
 constexpr int kReaders = 8;
 constexpr int kRoundTimeMs = 20;
 constexpr int kDefaultRequests = 200;
-// Not a divisor of the round: the requests fall on every phase of it.
-constexpr auto kRequestSpacing = 37ms;
+// Counted from each request's start rather than from its reply, longer than any reply takes and not a
+// multiple of the round: a request sent right after the reply before it falls on the same phase of the
+// reader's round every time (the round that follows a served request starts with its reply), and the
+// figure would be the wait of that one phase rather than that of requests arriving independently of
+// the rounds.
+constexpr auto kRequestSpacing = 77ms;
 constexpr auto kStartLimit = 60s;
 constexpr auto kWarmUp = 2s;
 constexpr auto kReplyLimit = 30s;
@@ -184,7 +188,7 @@ std::vector<double> MqttDurations(CommandSite& site, int& refused) {
             continue;
         }
         durations.push_back(Milliseconds(Stopwatch::now() - start));
-        std::this_thread::sleep_for(kRequestSpacing);
+        std::this_thread::sleep_until(start + kRequestSpacing);
     }
     return durations;
 }
@@ -206,7 +210,7 @@ std::vector<double> HttpDurations(CommandSite& site, int& refused) {
             continue;
         }
         durations.push_back(Milliseconds(Stopwatch::now() - start));
-        std::this_thread::sleep_for(kRequestSpacing);
+        std::this_thread::sleep_until(start + kRequestSpacing);
     }
     return durations;
 }
