@@ -15,14 +15,16 @@ namespace zendrik::daemon {
 // by: an entry stored when the command is received (Begin), completed with its outcome when it has
 // ended (Complete), then written to the journal as one line and handed to whoever publishes it.
 // On the loop's thread only. A trail that cannot store (its disk full) says so in the journal and
-// lets the command run all the same: the journal line and the published entry still tell of it.
+// lets the command run all the same: the journal line and the published entry still tell of it. One
+// whose file cannot even be opened (made on a full disk) is opened again at the next entry.
 class AuditTrail {
   public:
     using Completed = std::function<void(const AuditRecord& record)>;
     using Clock = std::function<int64_t()>;  // milliseconds since 1970
 
-    // Opens (or creates) the trail's file; throws SqliteError when it cannot.
+    // Opens (or creates) the trail's file.
     AuditTrail(const std::string& path, uint32_t keepDays, Clock now = {});
+    ~AuditTrail();
 
     // Given every entry once complete: also, at once, each that an earlier run left unknown.
     void OnCompleted(Completed completed);
@@ -39,8 +41,14 @@ class AuditTrail {
 
   private:
     void Finish(AuditRecord record);
+    // The file, opened when it was not yet; null while it cannot be.
+    AuditLog* Opened();
+    // What an opening found left unknown, once there is someone to tell.
+    void TellUnknown();
 
-    AuditLog log_;
+    std::string path_;
+    std::unique_ptr<AuditLog> log_;
+    std::vector<AuditRecord> unknown_;  // found at an opening, not yet told
     int64_t keepMs_;
     Clock now_;
     Completed completed_;
