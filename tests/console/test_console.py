@@ -17,7 +17,7 @@ the console with its before and after; CTest runs it as console_commands_test.
 
 The browser's log must hold no error but the refusals a scenario asks for. Run one case with
 `test_console.py ConsoleTest`. CTest sets ZENDRIKD, ZENDRIK_SIM, ZENDRIK_CLI and ZENDRIK_CONSOLE_DIR;
-with ZENDRIK_CONSOLE_SHOTS set to a folder, the readers, presence and settings views are saved
+with ZENDRIK_CONSOLE_SHOTS set to a folder, the readers, presence, settings and audit views are saved
 there as PNG files. Exits 77 (skipped) when the browser or selenium is not installed."""
 import json
 import os
@@ -591,7 +591,8 @@ class ConsoleCommandsTest(ConsoleScenario):
         self.assertEqual([cell.text for cell in self.one(row).find_elements(By.CSS_SELECTOR, "td")][1:],
                          ["ops-desk", "console", "dock-3", f"set-settings power={after}", "ok",
                           f"power {before} \u2192 {after}"])
-        entry = self.api(f"/api/v1/audit?actor=ops-desk&limit=1")["entries"][0]
+        self.shot("audit")
+        entry = self.api("/api/v1/audit?actor=ops-desk&limit=1")["entries"][0]
         self.assertEqual((entry["before"], entry["after"]), ({"power": before}, {"power": after}))
         self.expect_clean_log(401)
         self.leave_page()
