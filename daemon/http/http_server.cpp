@@ -15,6 +15,7 @@
 
 #include "daemon/common/log.h"
 #include "daemon/config/listen_address.h"
+#include "daemon/control/commands.h"
 #include "daemon/http/console_files.h"
 
 namespace zendrik::daemon {
@@ -135,6 +136,7 @@ struct HttpServer::Request {
     MHD_Connection* connection = nullptr;
     Route route;
     std::optional<HttpIdentity> identity;
+    std::optional<AccessRole> deniedFor;  // the role it needs and its caller lacks
     std::string body;
     bool suspended = false;            // a command runs; the connection waits for its outcome
     std::optional<HttpAnswer> answer;  // a refusal, or the command's outcome, for MHD's next call
@@ -337,12 +339,7 @@ std::optional<HttpAnswer> HttpServer::EarlyRefusal(MHD_Connection* connection, s
         return SnapshotAnswer(route, SiteSnapshot{});
     }
     if (const AccessRole needed = RoleNeeded(route); !route.open && request.identity->role < needed) {
-        const std::string command = route.kind == RouteKind::kReload
-                                        ? std::string("reload")
-                                        : std::string(CommandName(route.command));
-        site_.NoteDenied(CallerOf(connection, request), route.reader, command,
-                         ForbiddenWords(*request.identity, needed));
-        return ForbiddenAnswer(*request.identity, needed);
+        request.deniedFor = needed;  // answered once the body is read, for the audit trail's args
     }
     return std::nullopt;
 }
@@ -369,6 +366,9 @@ Caller HttpServer::CallerOf(MHD_Connection* connection, const Request& request) 
 }
 
 MHD_Result HttpServer::Dispatch(MHD_Connection* connection, Request& request) {
+    if (request.deniedFor) {
+        return Deny(connection, request);
+    }
     switch (request.route.kind) {
         case RouteKind::kCommand:
             return RunCommand(connection, request);
@@ -418,6 +418,20 @@ MHD_Result HttpServer::RunCommand(MHD_Connection* connection, Request& request) 
     request.suspended = true;
     MHD_suspend_connection(connection);
     return MHD_YES;
+}
+
+MHD_Result HttpServer::Deny(MHD_Connection* connection, const Request& request) {
+    const Route& route = request.route;
+    AuditStart denied{CallerOf(connection, request), route.reader, "reload", "{}"};
+    if (route.kind == RouteKind::kCommand) {
+        denied.command = CommandName(route.command);
+        const auto command = CommandOf(route, request.body);
+        if (const auto* typed = std::get_if<Command>(&command)) {
+            denied.argsJson = CommandArgsJson(*typed);
+        }
+    }
+    site_.NoteDenied(denied, ForbiddenWords(*request.identity, *request.deniedFor));
+    return Send(connection, ForbiddenAnswer(*request.identity, *request.deniedFor));
 }
 
 MHD_Result HttpServer::Reload(MHD_Connection* connection, const Request& request) {

@@ -73,6 +73,9 @@ class HttpServer {
     std::optional<HttpIdentity> Identify(MHD_Connection* connection, const Route& route) const;
     Caller CallerOf(MHD_Connection* connection, const Request& request) const;
     MHD_Result Reload(MHD_Connection* connection, const Request& request);
+    // 403 for a caller of too low a role, once the body is read: the audit trail records the
+    // command with its args as denied.
+    MHD_Result Deny(MHD_Connection* connection, const Request& request);
     MHD_Result SendAudit(MHD_Connection* connection);
     MHD_Result Dispatch(MHD_Connection* connection, Request& request);
     MHD_Result RunCommand(MHD_Connection* connection, Request& request);

@@ -30,10 +30,7 @@ class SiteApi {
         RunCommand(reader, command, std::move(done));
     }
     // A command (or a reload) refused to a caller of too low a role, for the audit trail.
-    virtual void NoteDenied(const Caller& caller, const std::string& reader, std::string_view command,
-                            const std::string& words) {
-        (void)caller, (void)reader, (void)command, (void)words;
-    }
+    virtual void NoteDenied(const AuditStart& denied, const std::string& words) { (void)denied, (void)words; }
     // Reads the configuration again, as SIGHUP does: what changed, or why the file was not taken.
     virtual CommandOutcome Reload(const Caller& caller) {
         (void)caller;

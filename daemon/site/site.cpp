@@ -698,9 +698,8 @@ void Site::RunCommand(const std::string& reader, const Command& command, const C
     commands_.Run(reader, command, caller, std::move(done));
 }
 
-void Site::NoteDenied(const Caller& caller, const std::string& reader, std::string_view command,
-                      const std::string& words) {
-    audit_->Deny(AuditStart{caller, reader, std::string(command), "{}"}, kCodeForbidden, words);
+void Site::NoteDenied(const AuditStart& denied, const std::string& words) {
+    audit_->Deny(denied, kCodeForbidden, words);
 }
 
 std::optional<AuditPage> Site::Audit(const AuditQuery& query) {

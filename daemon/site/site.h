@@ -71,8 +71,7 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
                     std::function<void(const CommandOutcome&)> done) override;
     void RunCommand(const std::string& reader, const Command& command, const Caller& caller,
                     std::function<void(const CommandOutcome&)> done) override;
-    void NoteDenied(const Caller& caller, const std::string& reader, std::string_view command,
-                    const std::string& words) override;
+    void NoteDenied(const AuditStart& denied, const std::string& words) override;
     CommandOutcome Reload(const Caller& caller) override;
     std::optional<AuditPage> Audit(const AuditQuery& query) override;
 

@@ -281,6 +281,7 @@ void CheckAuditTrail(uint16_t http, Operator& ops, const std::string& log) {
     EXPECT_EQ(denied["actor"], "wall-screen");
     EXPECT_EQ(denied["path"], "rest");
     EXPECT_EQ(denied["reader"], "gate-2");
+    EXPECT_EQ(denied["args"], (Json{{"power", 31}}));
     EXPECT_EQ(denied["outcome"], "denied");
     EXPECT_EQ(denied["error"],
               (Json{{"code", -301}, {"words", "wall-screen is a viewer: this needs the operator role"}}));

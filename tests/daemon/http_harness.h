@@ -130,9 +130,8 @@ class FakeSite : public daemon::SiteApi {
         callers.push_back(caller);
         RunCommand(reader, typed, std::move(done));
     }
-    void NoteDenied(const daemon::Caller& caller, const std::string& reader, std::string_view command,
-                    const std::string& words) override {
-        denied.push_back({caller, reader, std::string(command), words});
+    void NoteDenied(const daemon::AuditStart& start, const std::string& words) override {
+        denied.push_back({start.caller, start.reader, start.command, start.argsJson, words});
     }
     daemon::CommandOutcome Reload(const daemon::Caller& caller) override {
         callers.push_back(caller);
@@ -153,6 +152,7 @@ class FakeSite : public daemon::SiteApi {
         daemon::Caller caller;
         std::string reader;
         std::string command;
+        std::string argsJson;
         std::string words;
     };
     std::vector<daemon::Caller> callers;  // of the commands and reloads that ran

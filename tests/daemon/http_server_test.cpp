@@ -291,6 +291,7 @@ TEST(HttpServerTest, AnswersEveryPathByTheCallersRole) {
     EXPECT_EQ(denied.front().caller, (daemon::Caller{"wall-screen", "rest"}));
     EXPECT_EQ(denied.front().command, "set-settings");
     EXPECT_EQ(denied.front().reader, "gate-1");
+    EXPECT_EQ(denied.front().argsJson, R"({"power":20})") << "the body read for the audit trail";
     EXPECT_EQ(denied.back().command, "reload");
     EXPECT_EQ(denied.back().words, "ops-desk is an operator: this needs the admin role");
     EXPECT_EQ(callers.back(), (daemon::Caller{"ops-desk", "console"}));
