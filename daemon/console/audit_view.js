@@ -2,7 +2,7 @@
 // first, a page at a time, filtered by reader and actor. Read from the daemon when the view is
 // shown and when asked again; the settings a write changed are shown as "power 26 → 20".
 import { getJson } from './api.js';
-import { el, fill } from './dom.js';
+import { el, fill, followOptions } from './dom.js';
 import { valueText } from './words.js';
 
 const pageSize = 50;
@@ -16,15 +16,13 @@ export class AuditView {
         fill(elements.readerFilter, el('option', { value: '' }, 'every reader'));
         elements.refresh.addEventListener('click', () => this.load());
         elements.readerFilter.addEventListener('change', () => this.load());
+        elements.actorFilter.addEventListener('change', () => this.load());
         elements.more.addEventListener('click', () => this.load(this.next));
     }
 
+    // The readers of the configuration now; one that went stays while it is chosen.
     setReaders(names) {
-        const filter = this.elements.readerFilter;
-        const chosen = filter.value;
-        fill(filter, el('option', { value: '' }, 'every reader'),
-            names.map((name) => el('option', { value: name }, name)));
-        filter.value = names.includes(chosen) ? chosen : '';
+        followOptions(this.elements.readerFilter, names);
     }
 
     shown() {
