@@ -233,13 +233,15 @@ void ExpectRefused(const Json& reply, int code, const std::string& words) {
 
 constexpr const char* kViewerToken = "wall-screen-token-0123456789";
 constexpr const char* kOperatorToken = "ops-desk-token-0123456789";
+constexpr const char* kAdminToken = "chief-token-0123456789";
 
-// [[http.token]] for a viewer ("wall-screen") and an operator ("ops-desk"), their files only the
-// daemon's user may read.
+// [[http.token]] for a viewer ("wall-screen"), an operator ("ops-desk") and an admin ("chief"),
+// their files only the daemon's user may read.
 std::string TokenTables(const TemporaryDirectory& directory) {
     std::string tables;
-    for (const auto& [name, role, secret] : {std::tuple{"wall-screen", "viewer", kViewerToken},
-                                             std::tuple{"ops-desk", "operator", kOperatorToken}}) {
+    for (const auto& [name, role, secret] :
+         {std::tuple{"wall-screen", "viewer", kViewerToken},
+          std::tuple{"ops-desk", "operator", kOperatorToken}, std::tuple{"chief", "admin", kAdminToken}}) {
         const std::string file = directory.File(std::string(name) + ".token");
         std::ofstream(file) << secret << "\n";
         EXPECT_EQ(::chmod(file.c_str(), 0600), 0);
@@ -315,6 +317,10 @@ void CheckAuditTrail(uint16_t http, Operator& ops, const std::string& log) {
     EXPECT_EQ(byOps["reader"], "gate-2");
     EXPECT_EQ(byOps["before"], (Json{{"power", 33}}));
     EXPECT_EQ(byOps["after"], (Json{{"power", 30}}));
+    const Json reload = Newest(trail, of("command", "reload"));
+    EXPECT_EQ(reload["actor"], "chief");
+    EXPECT_EQ(reload["reader"], nullptr);
+    EXPECT_EQ(reload["outcome"], "ok");
     const Json tooHigh = Newest(trail, [](const Json& e) { return e["args"] == Json{{"power", 99}}; });
     EXPECT_EQ(tooHigh["outcome"], "failed");
     EXPECT_EQ(tooHigh["error"]["code"], -304);
@@ -456,6 +462,11 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
                               .Request("GET", "/api/v1/readers/gate-2/settings", Bearer(kViewerToken))
                               .body),
               ops.Command("gate-2", "g-2", "get-settings")["result"]);
+    // A reload as SIGHUP does it, for an admin only.
+    EXPECT_EQ(HttpConnection(http).Request("POST", "/api/v1/reload", Bearer(kOperatorToken)).status, 403);
+    const HttpReply reloaded = HttpConnection(http).Request("POST", "/api/v1/reload", Bearer(kAdminToken));
+    EXPECT_EQ(reloaded.status, 200);
+    EXPECT_EQ(Json::parse(reloaded.body), (Json{{"reloaded", true}, {"changes", "no reader changed"}}));
     EXPECT_EQ(put("gate-2", R"({"power":31})", kViewerToken), 403);
     CheckAuditTrail(http, ops, daemon->log());
 
