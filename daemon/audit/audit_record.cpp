@@ -23,7 +23,7 @@ constexpr std::array kOutcomeNames{
 
 // A JSON text of the trail as the value it is; null for none (or one that does not parse).
 Json ValueOf(const std::string& text) {
-    return text.empty() ? Json(nullptr) : Json::parse(text, nullptr, false, true);
+    return text.empty() ? Json(nullptr) : Json::parse(text, nullptr, false);
 }
 
 }  // namespace
