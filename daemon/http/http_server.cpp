@@ -350,7 +350,9 @@ std::optional<HttpIdentity> HttpServer::Identify(MHD_Connection* connection, con
     }
     const std::string_view header = Value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
     if (header.substr(0, kBearer.size()) == kBearer) {
-        return IdentityOf(header.substr(kBearer.size()), tokens_);
+        if (auto identity = IdentityOf(header.substr(kBearer.size()), tokens_)) {
+            return identity;
+        }
     }
     // EventSource cannot send headers: the stream alone takes the token in its query.
     if (route.kind == RouteKind::kEvents) {
