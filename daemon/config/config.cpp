@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -679,6 +680,18 @@ struct OpenFile {
     int fd;
 };
 
+// Whether `path` is in the credentials folder systemd gives the service ($CREDENTIALS_DIRECTORY,
+// from LoadCredential=): systemd lets the service's user alone read what is there, by an ACL
+// entry (which shows in the group bits) on a file that root owns.
+bool InCredentialsDirectory(const std::string& path) {
+    const char* directory = std::getenv("CREDENTIALS_DIRECTORY");
+    if (directory == nullptr || *directory == '\0') {
+        return false;
+    }
+    const std::filesystem::path parent = std::filesystem::path(path).lexically_normal().parent_path();
+    return parent == std::filesystem::path(directory).lexically_normal();
+}
+
 // The secret a token file holds: its text without the line end an editor leaves.
 std::string TokenOfFile(const HttpToken& token) {
     const auto refused = [&](const std::string& why) {
@@ -693,7 +706,7 @@ std::string TokenOfFile(const HttpToken& token) {
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         throw refused("is not a regular file");
     }
-    if ((info.st_mode & kGroupAndOthers) != 0) {
+    if ((info.st_mode & kGroupAndOthers) != 0 && !InCredentialsDirectory(token.file)) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
         throw refused(std::string("may be used by others than its owner (mode ") + mode +

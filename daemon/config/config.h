@@ -186,7 +186,8 @@ inline constexpr std::size_t kConfigFileMaxBytes = std::size_t{1} << 20;
 DaemonConfig LoadConfig(const std::string& path, const AddressCheck& checkAddress);
 
 // Reads the secret of each [[http.token]] from its file. Throws ConfigError with the token's line
-// when a file cannot be read, is no regular file, may be read or written by anyone but its owner,
+// when a file cannot be read, is no regular file, may be read or written by anyone but its owner
+// (unless it is in the service's systemd credentials folder, $CREDENTIALS_DIRECTORY),
 // holds no token of visible ASCII (at least kTokenMinBytes of it), or holds the secret of another.
 void ReadTokenFiles(HttpConfig& http);
 

@@ -380,6 +380,11 @@ TEST(ConfigTest, ReadsTokensAndTheAuditTrailAndRefusesTheirFaults) {
     EXPECT_EQ(good.audit.keepDays, 30u);
     EXPECT_EQ(AuditPath(good.audit, good.spool), good.spool.path + ".audit");
     EXPECT_EQ(ParseConfig(std::string("site = \"a\"\n") + kReader, CheckSchemes).audit.keepDays, 365u);
+    // systemd's credentials folder: root's file, which an ACL entry lets the daemon's user read.
+    ASSERT_EQ(::setenv("CREDENTIALS_DIRECTORY", directory.path().c_str(), 1), 0);
+    EXPECT_EQ(load(top + token("t", group, "viewer") + reader).http.tokens[0].secret,
+              "group-secret-0123456789");
+    ASSERT_EQ(::unsetenv("CREDENTIALS_DIRECTORY"), 0);
 
     struct Bad {
         const char* what;
