@@ -23,6 +23,8 @@ class Topics {
     std::string Events(const std::string& reader) const { return ReaderLevel(reader) + "/events"; }
     std::string ReaderStatus(const std::string& reader) const { return ReaderLevel(reader) + "/status"; }
     const std::string& SiteStatus() const { return siteStatus_; }
+    // The audit trail's entries: PREFIX/SITE/audit.
+    std::string Audit() const { return siteLevel_ + "/audit"; }
 
     // Where an event of `kind` (a zendrik_event_kind) goes: reads apart from everything else.
     std::string ForEvent(const std::string& reader, int32_t kind) const;

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -63,6 +64,20 @@ constexpr PolicyName kPolicyNames[] = {
     {"read-only", CommandPolicy::kReadOnly},
     {"all", CommandPolicy::kAll},
 };
+
+struct RoleName {
+    const char* name;
+    AccessRole role;
+};
+constexpr RoleName kRoleNames[] = {
+    {"viewer", AccessRole::kViewer},
+    {"operator", AccessRole::kOperator},
+    {"admin", AccessRole::kAdmin},
+};
+
+constexpr int64_t kAuditKeepDaysMax = 36500;
+// Permission bits of anyone but a file's owner.
+constexpr mode_t kGroupAndOthers = S_IRWXG | S_IRWXO;
 
 int LineOf(const toml::source_region& region) {
     return static_cast<int>(region.begin.line);
@@ -337,11 +352,48 @@ void CheckListen(const TableReader& reader, const HttpConfig& http) {
     if (address.port == 0) {
         throw ConfigError(line, reader.Name("listen") + " needs a port from 1 to 65535");
     }
-    if (!address.loopback && !http.token) {
+    if (!address.loopback && !http.token && http.tokens.empty()) {
         throw ConfigError(line, reader.Name("listen") + " is \"" + http.listen +
                                     "\", outside this host, and needs a \"token\" (anyone on the network "
                                     "could otherwise send commands to the readers)");
     }
+}
+
+AccessRole ReadRole(const TableReader& reader) {
+    const std::string role = reader.RequiredText("role");
+    const auto known = std::find_if(std::begin(kRoleNames), std::end(kRoleNames),
+                                    [&](const RoleName& entry) { return role == entry.name; });
+    if (known == std::end(kRoleNames)) {
+        throw ConfigError(reader.LineOfKey("role"), reader.Name("role") + " is \"" + role +
+                                                        "\"; it takes \"viewer\", \"operator\" or \"admin\"");
+    }
+    return known->role;
+}
+
+// [[http.token]]: each with a name of its own (the single [http] token is named "token").
+std::vector<HttpToken> ReadTokens(const toml::array& list) {
+    std::vector<HttpToken> tokens;
+    std::map<std::string, int> lineOfName;
+    for (const toml::node& entry : list) {
+        const TableReader reader(*entry.as_table(), "[[http.token]]", {"name", "file", "role"});
+        HttpToken token;
+        token.line = reader.line();
+        token.name = reader.RequiredText("name");
+        CheckLevelName(reader, "name", token.name);
+        token.file = reader.RequiredText("file");
+        if (token.file.empty()) {
+            throw ConfigError(reader.LineOfKey("file"), reader.Name("file") + " is empty");
+        }
+        token.role = ReadRole(reader);
+        if (const auto seen = lineOfName.find(token.name); seen != lineOfName.end()) {
+            throw ConfigError(token.line, "a second token named \"" + token.name +
+                                              "\" (the first is on line " + std::to_string(seen->second) +
+                                              ")");
+        }
+        lineOfName.emplace(token.name, token.line);
+        tokens.push_back(std::move(token));
+    }
+    return tokens;
 }
 
 HttpConfig ReadHttp(const toml::table* table) {
@@ -352,7 +404,16 @@ HttpConfig ReadHttp(const toml::table* table) {
     }
     const TableReader reader(*table, "[http]", {"listen", "token", "cert_file", "key_file"});
     Assign(http.listen, reader.Text("listen"));
-    http.token = reader.Text("token");
+    const toml::node* tokenNode = reader.Find("token");
+    if (tokenNode != nullptr && tokenNode->is_array()) {
+        if (!tokenNode->as_array()->is_array_of_tables()) {
+            throw ConfigError(LineOf(tokenNode->source()),
+                              reader.Name("token") + " must be a text or a list of tables ([[http.token]])");
+        }
+        http.tokens = ReadTokens(*tokenNode->as_array());
+    } else {
+        http.token = reader.Text("token");
+    }
     if (http.token && !IsTokenText(*http.token)) {
         throw ConfigError(reader.LineOfKey("token"),
                           reader.Name("token") + " must be visible ASCII characters without spaces");
@@ -508,6 +569,20 @@ ReaderConfig ReadReader(const toml::table& table, const AddressCheck& checkAddre
     return config;
 }
 
+AuditConfig ReadAudit(const toml::table* table) {
+    AuditConfig audit;
+    if (table == nullptr) {
+        return audit;
+    }
+    const TableReader reader(*table, "[audit]", {"keep_days", "path"});
+    Assign(audit.keepDays, reader.Integer("keep_days", 1, kAuditKeepDaysMax));
+    Assign(audit.path, reader.Text("path"));
+    if (reader.Find("path") != nullptr && audit.path.empty()) {
+        throw ConfigError(reader.LineOfKey("path"), reader.Name("path") + " is empty");
+    }
+    return audit;
+}
+
 ControlConfig ReadControl(const toml::table* table) {
     ControlConfig control;
     if (table == nullptr) {
@@ -542,6 +617,11 @@ std::vector<ReaderConfig> ReadReaders(const toml::table& root, const AddressChec
     std::map<std::string, const ReaderConfig*> readerOfDevice;
     for (const toml::node& entry : *list) {
         ReaderConfig reader = ReadReader(*entry.as_table(), checkAddress);
+        if (reader.name == kAuditStream) {
+            throw ConfigError(reader.line, std::string("a reader must not be named \"") + kAuditStream +
+                                               "\": the audit trail is published under that name, with a seq "
+                                               "of its own");
+        }
         if (const auto seen = lineOfName.find(reader.name); seen != lineOfName.end()) {
             throw ConfigError(reader.line, "a second reader named \"" + reader.name +
                                                "\" (the first is on line " + std::to_string(seen->second) +
@@ -600,7 +680,85 @@ struct OpenFile {
     int fd;
 };
 
+// Whether `path` is in the credentials folder systemd gives the service ($CREDENTIALS_DIRECTORY,
+// from LoadCredential=): systemd lets the service's user alone read what is there, by an ACL
+// entry (which shows in the group bits) on a file that root owns.
+bool InCredentialsDirectory(const std::string& path) {
+    const char* directory = std::getenv("CREDENTIALS_DIRECTORY");
+    if (directory == nullptr || *directory == '\0') {
+        return false;
+    }
+    const std::filesystem::path parent = std::filesystem::path(path).lexically_normal().parent_path();
+    return parent == std::filesystem::path(directory).lexically_normal();
+}
+
+// The secret a token file holds: its text without the line end an editor leaves.
+std::string TokenOfFile(const HttpToken& token) {
+    const auto refused = [&](const std::string& why) {
+        return ConfigError(token.line, "token \"" + token.name + "\": " + token.file + " " + why);
+    };
+    const OpenFile file(::open(token.file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const int fd = file.fd;
+    if (fd < 0) {
+        throw refused(std::string("cannot be read: ") + std::strerror(errno));
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        throw refused("is not a regular file");
+    }
+    if ((info.st_mode & kGroupAndOthers) != 0 && !InCredentialsDirectory(token.file)) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        throw refused(std::string("may be used by others than its owner (mode ") + mode +
+                      "): only its owner may read it (chmod 600)");
+    }
+    std::string text(kTokenMaxBytes + 1, '\0');
+    const ssize_t got = ::read(fd, text.data(), text.size());
+    if (got < 0) {
+        throw refused(std::string("cannot be read: ") + std::strerror(errno));
+    }
+    text.resize(static_cast<std::size_t>(got));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    if (text.size() > kTokenMaxBytes) {
+        throw refused("is longer than a token (4096 bytes)");
+    }
+    if (text.size() < kTokenMinBytes || !IsTokenText(text)) {
+        throw refused(
+            "must hold one token of at least 16 visible ASCII characters without spaces "
+            "(e.g. from `openssl rand -hex 32`)");
+    }
+    return text;
+}
+
 }  // namespace
+
+const char* AccessRoleWords(AccessRole role) {
+    for (const RoleName& entry : kRoleNames) {
+        if (entry.role == role) {
+            return entry.name;
+        }
+    }
+    return "viewer";
+}
+
+std::string AuditPath(const AuditConfig& audit, const SpoolConfig& spool) {
+    return audit.path.empty() ? spool.path + ".audit" : audit.path;
+}
+
+void ReadTokenFiles(HttpConfig& http) {
+    std::map<std::string, const HttpToken*> holderOf;
+    for (HttpToken& token : http.tokens) {
+        token.secret = TokenOfFile(token);
+        const auto [seen, first] = holderOf.emplace(token.secret, &token);
+        if (!first) {
+            throw ConfigError(token.line, "token \"" + token.name + "\" is the same as token \"" +
+                                              seen->second->name +
+                                              "\": each holder needs a token of its own");
+        }
+    }
+}
 
 const char* CommandPolicyWords(CommandPolicy policy) {
     for (const PolicyName& entry : kPolicyNames) {
@@ -624,8 +782,8 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
     } catch (const toml::parse_error& error) {
         throw ConfigError(LineOf(error.source()), std::string(error.description()));
     }
-    const TableReader top(root, "",
-                          {"site", "status_interval_ms", "mqtt", "spool", "http", "control", "reader"});
+    const TableReader top(
+        root, "", {"site", "status_interval_ms", "mqtt", "spool", "http", "control", "reader", "audit"});
     DaemonConfig config;
     config.site = top.RequiredText("site");
     CheckLevelName(top, "site", config.site);
@@ -636,6 +794,7 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
     config.http = ReadHttp(SubTable(root, "http"));
     config.control = ReadControl(SubTable(root, "control"));
     config.readers = ReadReaders(root, checkAddress);
+    config.audit = ReadAudit(SubTable(root, "audit"));
     CheckTopics(config);
     return config;
 }
@@ -676,7 +835,9 @@ DaemonConfig LoadConfig(const std::string& path, const AddressCheck& checkAddres
     if (text.size() > kConfigFileMaxBytes) {
         throw ConfigError(0, path + " is larger than 1 MiB: no configuration is that long");
     }
-    return ParseConfig(text, checkAddress);
+    DaemonConfig config = ParseConfig(text, checkAddress);
+    ReadTokenFiles(config.http);
+    return config;
 }
 
 std::string DescribeConfigError(const std::string& path, const ConfigError& error) {

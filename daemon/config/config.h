@@ -40,10 +40,37 @@ struct SpoolConfig {
     bool operator==(const SpoolConfig&) const = default;
 };
 
+// What a token of [[http.token]] lets its holder do over HTTP; each role may do what the one
+// before it may, and more.
+enum class AccessRole {
+    kViewer,    // every GET: statuses, settings, metrics, events, the audit trail
+    kOperator,  // also starting and stopping the inventory, and writing settings
+    kAdmin,     // also the factory default and reloading the configuration
+};
+
+// "viewer", "operator", "admin".
+const char* AccessRoleWords(AccessRole role);
+
+// One [[http.token]]: who holds it (the actor of the audit trail), the file that holds it, and
+// what it may do. The secret is read from the file by LoadConfig, never logged and never shown.
+struct HttpToken {
+    std::string name;
+    std::string file;
+    AccessRole role = AccessRole::kViewer;
+    int line = 0;  // where its table starts
+    std::string secret;
+
+    bool operator==(const HttpToken&) const = default;
+};
+
+// The name the single [http] token has as a token of its own (an admin).
+inline constexpr const char* kSingleTokenName = "token";
+
 // The HTTP server: metrics, health, the REST API, the event stream and the console.
 struct HttpConfig {
     std::string listen = "127.0.0.1:8765";  // ADDRESS:PORT; empty: no HTTP at all
     std::optional<std::string> token;     // Bearer token for everything but /healthz and the console's files
+    std::vector<HttpToken> tokens;        // [[http.token]], instead of the single token
     std::optional<std::string> certFile;  // both set: HTTPS
     std::optional<std::string> keyFile;
     std::string consoleDir;  // the console's files: the installed folder, then as the daemon finds them
@@ -103,6 +130,21 @@ struct ReaderConfig {
     bool operator==(const ReaderConfig&) const = default;
 };
 
+// [audit]: the trail of every command and every write of the settings.
+struct AuditConfig {
+    uint32_t keepDays = 365;  // entries older than this are deleted
+    std::string path;         // empty: beside the spool, its path with ".audit"
+
+    bool operator==(const AuditConfig&) const = default;
+};
+
+// The name the audit trail's messages have in the spool, as a reader's have theirs: no reader may
+// be named so.
+inline constexpr const char* kAuditStream = "audit";
+
+// Where the audit trail is kept: [audit] path, or beside the spool.
+std::string AuditPath(const AuditConfig& audit, const SpoolConfig& spool);
+
 struct DaemonConfig {
     std::string site;
     uint32_t statusIntervalMs = 30000;
@@ -111,6 +153,7 @@ struct DaemonConfig {
     HttpConfig http;
     ControlConfig control;
     std::vector<ReaderConfig> readers;
+    AuditConfig audit;
 };
 
 // A configuration refused: the line it was found on (0 when it concerns the whole file) and why.
@@ -141,6 +184,15 @@ inline constexpr std::size_t kConfigFileMaxBytes = std::size_t{1} << 20;
 // Reads the file at `path` (ConfigError with line 0 when it cannot be read, is no regular file or
 // is larger than kConfigFileMaxBytes).
 DaemonConfig LoadConfig(const std::string& path, const AddressCheck& checkAddress);
+
+// Reads the secret of each [[http.token]] from its file. Throws ConfigError with the token's line
+// when a file cannot be read, is no regular file, may be read or written by anyone but its owner
+// (unless it is in the service's systemd credentials folder, $CREDENTIALS_DIRECTORY),
+// holds no token of visible ASCII (at least kTokenMinBytes of it), or holds the secret of another.
+void ReadTokenFiles(HttpConfig& http);
+
+inline constexpr std::size_t kTokenMinBytes = 16;
+inline constexpr std::size_t kTokenMaxBytes = 4096;
 
 // "PATH:LINE: reason", or "PATH: reason" for a fault of the whole file.
 std::string DescribeConfigError(const std::string& path, const ConfigError& error);

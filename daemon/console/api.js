@@ -1,5 +1,6 @@
 // The daemon's HTTP API: JSON requests with the access token, and the address of the event
-// stream. A refused token (401) asks for it and tries again.
+// stream. A refused token (401) asks for it and tries again. Every request says it comes from
+// the console, so that the audit trail tells the console's commands from the API's.
 import { askToken, storedToken } from './token.js';
 
 const httpUnauthorized = 401;
@@ -37,7 +38,7 @@ export function readerPath(name, ...rest) {
 async function request(method, path, body) {
     for (;;) {
         const token = storedToken();
-        const headers = { Accept: 'application/json' };
+        const headers = { Accept: 'application/json', 'X-Zendrik-Client': 'console' };
         if (token) {
             headers.Authorization = `Bearer ${token}`;
         }

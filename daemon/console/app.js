@@ -1,14 +1,17 @@
-// The site console: the readers' cards, the tags in front of them, the latest events and the
-// settings forms, kept up to date from the daemon's status answers and its event stream.
+// The site console: the readers' cards, the tags in front of them, the latest events, the
+// settings forms and the audit trail, kept up to date from the daemon's status answers and its
+// event stream. It shows who is signed in with which role, and offers only what that role may do.
 import { getJson } from './api.js';
+import { AuditView } from './audit_view.js';
 import { EventLog } from './event_log.js';
 import { PresenceBoard } from './presence.js';
 import { ReaderCards } from './reader_cards.js';
 import { SettingsForms } from './settings_forms.js';
 import { EventStream } from './stream.js';
+import { forgetToken } from './token.js';
 
 const statusPollMs = 2000;
-const views = ['readers', 'presence', 'events', 'settings'];
+const views = ['readers', 'presence', 'events', 'settings', 'audit'];
 
 const byId = (id) => document.getElementById(id);
 
@@ -22,6 +25,16 @@ const log = new EventLog({
     pause: byId('event-pause'),
     summary: byId('event-summary'),
 });
+const audit = new AuditView({
+    rows: byId('audit-rows'),
+    readerFilter: byId('audit-reader'),
+    actorFilter: byId('audit-actor'),
+    refresh: byId('audit-refresh'),
+    more: byId('audit-more'),
+    summary: byId('audit-summary'),
+});
+let site = {};
+let holder = null; // what /api/v1/whoami said
 
 function showView() {
     const wanted = location.hash.slice(1);
@@ -38,6 +51,9 @@ function showView() {
     if (view === 'settings') {
         settings.shown();
     }
+    if (view === 'audit') {
+        audit.shown();
+    }
 }
 
 function showBadge(id, key, words) {
@@ -46,14 +62,28 @@ function showBadge(id, key, words) {
     badge.textContent = words;
 }
 
-function showSite(site) {
+// Who is signed in, with which role; the settings offer what that role and [control] allow.
+function showHolder(whoami) {
+    holder = whoami;
+    const words = whoami.token_needed ? `signed in: ${whoami.name} (${whoami.role})`
+        : `no token needed (${whoami.role})`;
+    showBadge('who-state', 'neutral', words);
+    byId('who-state').dataset.role = whoami.role;
+    byId('sign-out').hidden = !whoami.token_needed;
+    settings.setAccess(site.commands ?? 'off', whoami);
+}
+
+function showSite(shown) {
+    site = shown;
     byId('site-name').textContent = site.site ?? '';
     document.title = site.site ? `${site.site} · Zendrik console` : 'Zendrik console';
     const connected = site.mqtt === 'connected';
     showBadge('broker-state', connected ? 'state-online' : 'state-link-lost',
         connected ? 'broker connected' : 'broker down');
     showBadge('commands-state', 'neutral', `commands: ${site.commands ?? 'off'}`);
-    settings.setPolicy(site.commands ?? 'off');
+    if (holder) {
+        settings.setAccess(site.commands ?? 'off', holder);
+    }
     const eventKinds = Array.isArray(site.event_kinds) ? site.event_kinds.map(String) : [];
     log.setKinds(eventKinds);
     stream.listenTo(eventKinds);
@@ -62,13 +92,16 @@ function showSite(site) {
 // The site and every reader's status, now and then every few seconds.
 async function poll() {
     try {
-        const [site, readers] = await Promise.all([getJson('/api/v1/site'), getJson('/api/v1/readers')]);
-        showSite(site);
+        const [answered, readers, whoami] = await Promise.all([getJson('/api/v1/site'),
+            getJson('/api/v1/readers'), getJson('/api/v1/whoami')]);
+        showSite(answered);
+        showHolder(whoami);
         const now = Date.now();
         cards.update(readers, now);
         presence.updateReaders(readers);
         settings.updateReaders(readers);
         log.setReaders(readers.map((reader) => reader.name));
+        audit.setReaders(readers.map((reader) => reader.name));
         byId('daemon-problem').hidden = true;
     } catch (error) {
         const problem = byId('daemon-problem');
@@ -87,6 +120,11 @@ const stream = new EventStream((event) => {
     `events: ${streamWords[state]}`));
 
 window.addEventListener('hashchange', showView);
+// Another holder signs in: the page starts again without the token, and asks for one.
+byId('sign-out').addEventListener('click', () => {
+    forgetToken();
+    location.reload();
+});
 
 async function start() {
     showView();

@@ -69,3 +69,15 @@ function textsAndNodes(children) {
         .filter((child) => child !== null && child !== undefined && child !== false)
         .map((child) => (child instanceof Node ? child : document.createTextNode(String(child))));
 }
+
+// The options after the first ("every ..."): one per value, in their order; the chosen one stays.
+export function followOptions(select, values) {
+    const chosen = select.value;
+    const wanted = chosen && !values.includes(chosen) ? [...values, chosen] : values;
+    const have = [...select.options].slice(1).map((option) => option.value);
+    if (have.length === wanted.length && have.every((value, i) => value === wanted[i])) {
+        return;
+    }
+    select.replaceChildren(select.options[0], ...wanted.map((value) => el('option', { value }, value)));
+    select.value = chosen;
+}

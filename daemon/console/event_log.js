@@ -1,7 +1,7 @@
 // The site's latest events, newest first, filtered by reader and kind. Events keep arriving into
 // the list while it is paused; only the table stands still. The kinds to filter by are those the
 // daemon says it streams; the readers those its statuses list.
-import { el, fill } from './dom.js';
+import { el, fill, followOptions } from './dom.js';
 import { clockTime, eventDetails, valueText } from './words.js';
 
 const eventsKept = 500;
@@ -94,18 +94,6 @@ export class EventLog {
         this.elements.summary.textContent =
             `${shown} shown of the last ${this.events.length} events (at most ${eventsKept} kept).${paused}`;
     }
-}
-
-// The options after the first ("every ..."): one per value, in their order; the chosen one stays.
-function followOptions(select, values) {
-    const chosen = select.value;
-    const wanted = chosen && !values.includes(chosen) ? [...values, chosen] : values;
-    const have = [...select.options].slice(1).map((option) => option.value);
-    if (have.length === wanted.length && have.every((value, i) => value === wanted[i])) {
-        return;
-    }
-    select.replaceChildren(select.options[0], ...wanted.map((value) => el('option', { value }, value)));
-    select.value = chosen;
 }
 
 function row(event) {

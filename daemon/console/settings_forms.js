@@ -1,8 +1,10 @@
 // Per reader, a form with every setting the reader has, built from its settings and their schema
 // (choices as selects, ranges shown), the keys the configuration file manages shown but not
 // editable; Save writes only what was changed and shows the daemon's words when it refuses.
-// With commands "read-only" the settings are listed without a form, with "off" not at all. The
-// panels follow the readers the statuses list, as the configuration adds and removes them.
+// With commands "read-only" the settings are listed without a form, with "off" not at all; the
+// role of whoever is signed in narrows it further: a viewer gets the list, an operator the form
+// and the inventory's buttons, an admin the factory default too. The panels follow the readers
+// the statuses list, as the configuration adds and removes them.
 import { ApiError, getJson, post, putJson, readerPath } from './api.js';
 import { el, fill, followNames } from './dom.js';
 import { assignmentsText, readerState, valueText } from './words.js';
@@ -13,19 +15,28 @@ export class SettingsForms {
     constructor(container, note) {
         this.container = container;
         this.note = note;
-        this.policy = null; // until the site says
+        this.policy = null; // until the site says: [control] commands, narrowed by the role
+        this.may = new Set(); // what the holder's role may do, as whoami says
+        this.access = null;
         this.panels = new Map();
         this.visible = false;
     }
 
-    setPolicy(policy) {
-        if (policy === this.policy) {
+    // [control] commands and who is signed in (/api/v1/whoami): the panels are made again when
+    // either changes.
+    setAccess(commands, whoami) {
+        const may = Array.isArray(whoami.may) ? whoami.may.map(String) : [];
+        const access = `${commands} ${whoami.role} ${may.join(',')}`;
+        if (access === this.access) {
             return;
         }
-        this.policy = policy;
+        this.access = access;
+        this.may = new Set(may);
+        const writes = this.may.has('settings') || this.may.has('inventory');
+        this.policy = commands === 'all' && !writes ? 'read-only' : commands;
         this.panels.clear();
         fill(this.container);
-        this.note.textContent = policyNote(policy);
+        this.note.textContent = commands === 'all' && !writes ? roleNote(whoami) : policyNote(commands);
     }
 
     // The readers' statuses: a panel for each and for no other, and what their forms need from
@@ -70,11 +81,13 @@ export class SettingsForms {
             buttons: {},
         };
         const actions = el('div', { class: 'actions' });
-        if (this.policy === 'all') {
+        if (this.policy === 'all' && this.may.has('inventory')) {
             panel.buttons.start = el('button', { type: 'button', onclick: () => this.inventory(panel, 'start') },
                 'Start inventory');
             panel.buttons.stop = el('button', { type: 'button', onclick: () => this.inventory(panel, 'stop') },
                 'Stop inventory');
+        }
+        if (this.policy === 'all' && this.may.has('factory-default')) {
             panel.buttons.factory = el('button', { type: 'button', class: 'danger',
                 onclick: () => this.factoryDefault(panel) }, 'Factory default…');
         }
@@ -190,6 +203,10 @@ export class SettingsForms {
             showStatus(panel);
         }
     }
+}
+
+function roleNote(whoami) {
+    return `Signed in as ${whoami.name}, a ${whoami.role}: the settings are shown, not changed.`;
 }
 
 function policyNote(policy) {

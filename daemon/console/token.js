@@ -1,12 +1,17 @@
-// The daemon's access token ([http] token): asked for once, when the daemon first answers 401,
-// and kept in the session storage so that a reload does not ask again. Several requests refused
-// at once share one question.
+// The daemon's access token ([http] token, or one of [[http.token]]): asked for once, when the
+// daemon first answers 401, and kept in the session storage so that a reload does not ask again.
+// Several requests refused at once share one question.
 
 const storageKey = 'zendrik-console-token';
 let question = null;
 
 export function storedToken() {
     return sessionStorage.getItem(storageKey) ?? '';
+}
+
+// Forgets the token, so that the next request asks for one (another holder signing in).
+export function forgetToken() {
+    sessionStorage.removeItem(storageKey);
 }
 
 // Asks for the token; resolves once one has been entered and stored. `refused`: the stored one
@@ -26,8 +31,9 @@ function showDialog(refused) {
     const input = document.getElementById('token-input');
     const reason = document.getElementById('token-reason');
     reason.textContent = refused
-        ? 'The daemon refused that token. Enter its access token ([http] token of its configuration).'
-        : 'This daemon asks for its access token ([http] token of its configuration).';
+        ? 'The daemon refused that token. Enter an access token of its configuration ([http] token or a file of ' +
+            '[[http.token]]).'
+        : 'This daemon asks for an access token of its configuration ([http] token or a file of [[http.token]]).';
     input.value = '';
     return new Promise((resolve) => {
         const submitted = (event) => {

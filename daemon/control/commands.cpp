@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <variant>
 
@@ -176,11 +176,71 @@ void RunCommand(CommandKind kind, Invocation& call) {
     }
 }
 
+// The settings a write concerns: those it names, every one for a factory default.
+std::vector<std::string> ConcernedNames(const Command& command) {
+    std::vector<std::string> names;
+    for (const SettingValue& setting : command.settings) {
+        names.push_back(setting.name);
+    }
+    return names;
+}
+
+bool WritesSettings(CommandKind kind) {
+    return kind == CommandKind::kSetSettings || kind == CommandKind::kFactoryDefault;
+}
+
+// The settings as they are before a write, read by a request queued just ahead of it: the reader
+// runs its requests in order, so nothing comes between the two.
+void ReadBefore(ReaderRuntime& reader, const std::vector<std::string>& names,
+                const std::shared_ptr<std::string>& before) {
+    reader.Request(ReaderRequest{ZENDRIK_REQUEST_READ_SETTINGS, {}},
+                   [names, before](const RequestEnd& completed) {
+                       if (completed.result == ZENDRIK_OK && completed.resultJson) {
+                           *before = SettingsOfNames(*completed.resultJson, names);
+                       }
+                   });
+}
+
 }  // namespace
 
-Commands::Commands(CommandPolicy policy, FindReader find) : policy_(policy), find_(std::move(find)) {}
+std::string CommandArgsJson(const Command& command) {
+    Json args = Json::object();
+    for (const SettingValue& setting : command.settings) {
+        args[setting.name] = setting.value ? SettingValueJson(*setting.value) : Json(nullptr);
+    }
+    return JsonText(args);
+}
+
+AuditEnd AuditEndOf(const CommandOutcome& outcome, std::string beforeJson, std::string afterJson) {
+    if (outcome.ok()) {
+        return AuditEnd{AuditOutcome::kOk, 0, {}, std::move(beforeJson), std::move(afterJson)};
+    }
+    const AuditOutcome end =
+        outcome.failure == CommandFailure::kForbidden ? AuditOutcome::kDenied : AuditOutcome::kFailed;
+    return AuditEnd{end, outcome.code, outcome.words, std::move(beforeJson), {}};
+}
+
+Commands::Commands(CommandPolicy policy, FindReader find, AuditTrail* audit)
+    : policy_(policy), find_(std::move(find)), audit_(audit) {}
 
 void Commands::Run(const std::string& reader, const Command& command, Done done) {
+    Run(reader, command, Caller{"anonymous", "internal"}, std::move(done));
+}
+
+void Commands::Run(const std::string& reader, const Command& command, const Caller& caller, Done done) {
+    auto before = std::make_shared<std::string>();
+    if (audit_ != nullptr) {
+        const int64_t entry = audit_->Begin(
+            AuditStart{caller, reader, std::string(CommandName(command.kind)), CommandArgsJson(command)});
+        const bool writes = WritesSettings(command.kind);
+        done = [audit = audit_, entry, before, writes, names = ConcernedNames(command),
+                done = std::move(done)](const CommandOutcome& outcome) {
+            const std::string after =
+                writes && outcome.ok() ? SettingsOfNames(outcome.resultJson, names) : "";
+            audit->Complete(entry, AuditEndOf(outcome, *before, after));
+            done(outcome);
+        };
+    }
     if (policy_ == CommandPolicy::kOff ||
         (policy_ == CommandPolicy::kReadOnly && !CommandReadsOnly(command.kind))) {
         done(Failure(CommandFailure::kForbidden, kCodeForbidden,
@@ -202,6 +262,9 @@ void Commands::Run(const std::string& reader, const Command& command, Done done)
         return;
     }
     Invocation call{*runtime, std::get<std::vector<std::string>>(std::move(checked)), std::move(done)};
+    if (audit_ != nullptr && WritesSettings(command.kind)) {
+        ReadBefore(*runtime, ConcernedNames(command), before);
+    }
     RunCommand(command.kind, call);
 }
 

@@ -1,8 +1,10 @@
 #include "daemon/http/http_routes.h"
 
 #include <array>
+#include <charconv>
 #include <nlohmann/json.hpp>
 
+#include "base/time_text.h"
 #include "daemon/common/json_text.h"
 #include "daemon/common/payloads.h"
 #include "daemon/http/console_files.h"
@@ -37,6 +39,9 @@ constexpr std::array kRules{
     PathRule{"POST", "/api/v1/readers/{}/inventory/stop", RouteKind::kCommand, CommandKind::kStop},
     PathRule{"POST", "/api/v1/readers/{}/factory-default", RouteKind::kCommand, CommandKind::kFactoryDefault},
     PathRule{"GET", "/api/v1/events", RouteKind::kEvents},
+    PathRule{"GET", "/api/v1/whoami", RouteKind::kWhoAmI},
+    PathRule{"POST", "/api/v1/reload", RouteKind::kReload},
+    PathRule{"GET", "/api/v1/audit", RouteKind::kAudit},
     // The console's files carry no secret, and the page must load before it can ask for the token.
     PathRule{"GET", "/", RouteKind::kConsoleFile, {}, true},
     PathRule{"GET", "/console/*", RouteKind::kConsoleFile, {}, true},
@@ -180,6 +185,28 @@ unsigned StatusOf(CommandFailure failure) {
 
 constexpr const char* kBusyRetrySeconds = "1";
 
+// What each role may do, as the console is told: each role all that the one below it may.
+struct Permission {
+    std::string_view action;
+    AccessRole role;
+};
+constexpr std::array kPermissions{
+    Permission{"read", AccessRole::kViewer},       Permission{"inventory", AccessRole::kOperator},
+    Permission{"settings", AccessRole::kOperator}, Permission{"factory-default", AccessRole::kAdmin},
+    Permission{"reload", AccessRole::kAdmin},
+};
+
+const char* Article(AccessRole role) {
+    return role == AccessRole::kViewer ? "a" : "an";
+}
+
+std::optional<int64_t> WholeNumber(std::string_view text) {
+    int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc{} && end == text.data() + text.size() ? std::optional<int64_t>(value)
+                                                                    : std::nullopt;
+}
+
 }  // namespace
 
 Route RouteOf(std::string_view method, std::string_view path) {
@@ -284,6 +311,105 @@ const ReaderSnapshot* FindReader(const SiteSnapshot& site, std::string_view name
         }
     }
     return nullptr;
+}
+
+AccessRole RoleNeeded(const Route& route) {
+    if (route.kind == RouteKind::kReload) {
+        return AccessRole::kAdmin;
+    }
+    if (route.kind != RouteKind::kCommand) {
+        return AccessRole::kViewer;
+    }
+    switch (route.command) {
+        case CommandKind::kSetSettings:
+        case CommandKind::kStart:
+        case CommandKind::kStop:
+            return AccessRole::kOperator;
+        case CommandKind::kFactoryDefault:
+            return AccessRole::kAdmin;
+        default:
+            return AccessRole::kViewer;
+    }
+}
+
+std::optional<HttpIdentity> IdentityOf(std::string_view given, const std::vector<HttpToken>& tokens) {
+    const HttpToken* holder = nullptr;
+    for (const HttpToken& token : tokens) {
+        // Every token is compared, also after one matched.
+        const bool matches = TokenMatches(given, token.secret);
+        holder = matches ? &token : holder;
+    }
+    if (holder == nullptr) {
+        return std::nullopt;
+    }
+    return HttpIdentity{holder->name, holder->role};
+}
+
+std::string ForbiddenWords(const HttpIdentity& identity, AccessRole needed) {
+    return identity.name + " is " + Article(identity.role) + " " + AccessRoleWords(identity.role) +
+           ": this needs the " + AccessRoleWords(needed) + " role";
+}
+
+HttpAnswer ForbiddenAnswer(const HttpIdentity& identity, AccessRole needed) {
+    Json json;
+    json["error"] = ForbiddenWords(identity, needed);
+    json["code"] = kCodeForbidden;
+    json["role"] = AccessRoleWords(needed);
+    return JsonAnswer(403, json);
+}
+
+HttpAnswer WhoAmIAnswer(const HttpIdentity& identity, bool tokenNeeded) {
+    Json may = Json::array();
+    for (const Permission& permission : kPermissions) {
+        if (identity.role >= permission.role) {
+            may.push_back(permission.action);
+        }
+    }
+    return JsonAnswer(200, Json{{"name", identity.name},
+                                {"role", AccessRoleWords(identity.role)},
+                                {"token_needed", tokenNeeded},
+                                {"may", may}});
+}
+
+std::variant<AuditQuery, HttpAnswer> AuditQueryOf(const AuditQueryText& text) {
+    AuditQuery query;
+    query.reader = std::string(text.reader);
+    query.actor = std::string(text.actor);
+    if (!text.since.empty()) {
+        const std::optional<int64_t> since = text.since.find('T') != std::string_view::npos
+                                                 ? base::ParseUtcText(text.since)
+                                                 : WholeNumber(text.since);
+        if (!since) {
+            return ErrorAnswer(400,
+                               "since must be a UTC time as the entries write it (2026-12-10T08:00:00.000Z) "
+                               "or milliseconds since 1970");
+        }
+        query.sinceMs = *since;
+    }
+    if (!text.limit.empty()) {
+        const std::optional<int64_t> limit = WholeNumber(text.limit);
+        if (!limit || *limit < 1 || *limit > static_cast<int64_t>(kAuditPageMax)) {
+            return ErrorAnswer(400, "limit must be a whole number from 1 to 1000");
+        }
+        query.limit = static_cast<std::size_t>(*limit);
+    }
+    if (!text.before.empty()) {
+        const std::optional<int64_t> before = WholeNumber(text.before);
+        if (!before || *before < 1) {
+            return ErrorAnswer(400, "before must be the \"next\" of an earlier page");
+        }
+        query.beforeId = *before;
+    }
+    return query;
+}
+
+HttpAnswer AuditAnswer(const AuditPage& page) {
+    Json entries = Json::array();
+    for (const AuditRecord& record : page.entries) {
+        entries.push_back(AuditRecordJson(record));
+    }
+    return JsonAnswer(200,
+                      Json{{"entries", entries}, {"next", page.next ? Json(*page.next) : Json(nullptr)}});
 }
 
 bool TokenMatches(std::string_view given, std::string_view token) {

@@ -7,7 +7,9 @@
 #include <variant>
 #include <vector>
 
+#include "daemon/audit/audit_log.h"
 #include "daemon/common/snapshot.h"
+#include "daemon/config/config.h"
 #include "daemon/control/command.h"
 #include "daemon/control/command_outcome.h"
 
@@ -35,6 +37,9 @@ enum class RouteKind {
     kCommand,
     kEvents,
     kConsoleFile,
+    kWhoAmI,
+    kReload,
+    kAudit,
 };
 
 // What a request asks for, decided from its method and path alone.
@@ -67,6 +72,42 @@ HttpAnswer UnknownReaderAnswer(std::string_view name);
 HttpAnswer UnauthorizedAnswer();
 
 const ReaderSnapshot* FindReader(const SiteSnapshot& site, std::string_view name);
+
+// Who a request comes from: the name of its token (the audit trail's actor) and its role.
+struct HttpIdentity {
+    std::string name;
+    AccessRole role = AccessRole::kViewer;
+
+    bool operator==(const HttpIdentity&) const = default;
+};
+
+// Who a server without any token serves: everyone, as an admin.
+inline constexpr const char* kAnonymousName = "anonymous";
+
+// The role a route needs: every GET the viewer's, the inventory and writing settings the
+// operator's, the factory default and a reload the admin's. The one place that says so.
+AccessRole RoleNeeded(const Route& route);
+
+// The holder of the token given, compared with every token in a time that depends neither on
+// which one matches nor on how much of one is right; nothing for a token no one holds.
+std::optional<HttpIdentity> IdentityOf(std::string_view given, const std::vector<HttpToken>& tokens);
+
+// 403: {"error":"ops-desk is a viewer: this needs the operator role","code":-301,"role":"operator"}.
+HttpAnswer ForbiddenAnswer(const HttpIdentity& identity, AccessRole needed);
+// Why a route was refused to an identity, in the words of ForbiddenAnswer.
+std::string ForbiddenWords(const HttpIdentity& identity, AccessRole needed);
+
+// {"name":N,"role":R,"token_needed":B,"may":["read","inventory","settings",…]}: never the token.
+HttpAnswer WhoAmIAnswer(const HttpIdentity& identity, bool tokenNeeded);
+
+// The query of GET /api/v1/audit (reader=, actor=, since= a UTC time as the entries write it or
+// milliseconds since 1970, limit= 1 to 1000, before= the "next" of the page before), or its 400.
+struct AuditQueryText {
+    std::string_view reader, actor, since, limit, before;
+};
+std::variant<AuditQuery, HttpAnswer> AuditQueryOf(const AuditQueryText& text);
+// {"entries":[…],"next":N|null}, newest first.
+HttpAnswer AuditAnswer(const AuditPage& page);
 
 // Compares a token given by a client with the configured one in a time that does not depend on
 // how much of it is right.

@@ -13,9 +13,10 @@
 #include <variant>
 #include <vector>
 
-#include "daemon/http/console_files.h"
-#include "daemon/config/listen_address.h"
 #include "daemon/common/log.h"
+#include "daemon/config/listen_address.h"
+#include "daemon/control/commands.h"
+#include "daemon/http/console_files.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -24,6 +25,11 @@ namespace {
 // response's headers and a block of its body; MHD refuses headers that do not fit by itself.
 constexpr std::size_t kConnectionMemoryBytes = 32 * 1024;
 constexpr std::string_view kBearer = "Bearer ";
+// The console says so in this header, so that the audit trail tells its commands from the API's.
+constexpr const char* kClientHeader = "X-Zendrik-Client";
+constexpr std::string_view kConsoleClient = "console";
+// A reload refused: the file has a fault, the running configuration stays.
+constexpr unsigned kReloadRefusedStatus = 409;
 // A daemon without its console answers its page in words a browser shows as they are.
 constexpr const char* kTextContentType = "text/plain; charset=utf-8";
 
@@ -129,6 +135,8 @@ struct HttpServer::Request {
     uint64_t id = 0;
     MHD_Connection* connection = nullptr;
     Route route;
+    std::optional<HttpIdentity> identity;
+    std::optional<AccessRole> deniedFor;  // the role it needs and its caller lacks
     std::string body;
     bool suspended = false;            // a command runs; the connection waits for its outcome
     std::optional<HttpAnswer> answer;  // a refusal, or the command's outcome, for MHD's next call
@@ -139,9 +147,15 @@ void HttpServer::StopDaemon::operator()(MHD_Daemon* daemon) const {
 }
 
 HttpServer::HttpServer(EventLoop& loop, const HttpConfig& config, SiteApi& site, HttpLimits limits)
-    : loop_(loop), config_(config), site_(site), limits_(limits), stream_(limits.streamBufferBytes, [this] {
-          RunSoon();
-      }) {
+    : loop_(loop),
+      config_(config),
+      site_(site),
+      limits_(limits),
+      tokens_(config.tokens),
+      stream_(limits.streamBufferBytes, [this] { RunSoon(); }) {
+    if (config_.token) {
+        tokens_.push_back(HttpToken{kSingleTokenName, {}, AccessRole::kAdmin, 0, *config_.token});
+    }
     const ListenAddress listen = ParsedListen(config_.listen);
     ProbeListen(listen, config_.listen);
     unsigned flags = MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME;
@@ -280,7 +294,7 @@ MHD_Result HttpServer::Handle(MHD_Connection* connection, std::string_view url, 
         *context = &started;
         // A refusal goes before the body is read; without a body it waits for MHD's next call,
         // as an answer given this early closes the connection.
-        started.answer = EarlyRefusal(connection, url, started.route);
+        started.answer = EarlyRefusal(connection, url, started);
         if (started.answer && BodyFollows(connection)) {
             return Send(connection, *started.answer);
         }
@@ -307,7 +321,8 @@ MHD_Result HttpServer::Handle(MHD_Connection* connection, std::string_view url, 
 }
 
 std::optional<HttpAnswer> HttpServer::EarlyRefusal(MHD_Connection* connection, std::string_view url,
-                                                   const Route& route) const {
+                                                   Request& request) {
+    const Route& route = request.route;
     if (url.size() + HeaderBytes(connection) > limits_.headerBytes) {
         return ErrorAnswer(
             431, "the request's headers are longer than " + std::to_string(limits_.headerBytes) + " bytes");
@@ -316,30 +331,46 @@ std::optional<HttpAnswer> HttpServer::EarlyRefusal(MHD_Connection* connection, s
         length && *length > limits_.bodyBytes) {
         return ErrorAnswer(413, "the body is longer than " + std::to_string(limits_.bodyBytes) + " bytes");
     }
-    if (!Authorized(connection, route)) {
+    request.identity = Identify(connection, route);
+    if (!request.identity && !route.open) {
         return UnauthorizedAnswer();
     }
     if (route.kind == RouteKind::kNotFound || route.kind == RouteKind::kWrongMethod) {
         return SnapshotAnswer(route, SiteSnapshot{});
     }
+    if (const AccessRole needed = RoleNeeded(route); !route.open && request.identity->role < needed) {
+        request.deniedFor = needed;  // answered once the body is read, for the audit trail's args
+    }
     return std::nullopt;
 }
 
-bool HttpServer::Authorized(MHD_Connection* connection, const Route& route) const {
-    if (!config_.token || route.open) {
-        return true;
+std::optional<HttpIdentity> HttpServer::Identify(MHD_Connection* connection, const Route& route) const {
+    if (tokens_.empty()) {
+        return HttpIdentity{kAnonymousName, AccessRole::kAdmin};
     }
     const std::string_view header = Value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
-    if (header.substr(0, kBearer.size()) == kBearer &&
-        TokenMatches(header.substr(kBearer.size()), *config_.token)) {
-        return true;
+    if (header.substr(0, kBearer.size()) == kBearer) {
+        if (auto identity = IdentityOf(header.substr(kBearer.size()), tokens_)) {
+            return identity;
+        }
     }
     // EventSource cannot send headers: the stream alone takes the token in its query.
-    return route.kind == RouteKind::kEvents &&
-           TokenMatches(Value(connection, MHD_GET_ARGUMENT_KIND, "token"), *config_.token);
+    if (route.kind == RouteKind::kEvents) {
+        return IdentityOf(Value(connection, MHD_GET_ARGUMENT_KIND, "token"), tokens_);
+    }
+    return std::nullopt;
+}
+
+Caller HttpServer::CallerOf(MHD_Connection* connection, const Request& request) const {
+    const bool console = Value(connection, MHD_HEADER_KIND, kClientHeader) == kConsoleClient;
+    return Caller{request.identity ? request.identity->name : std::string(kAnonymousName),
+                  std::string(console ? kPathConsole : kPathRest)};
 }
 
 MHD_Result HttpServer::Dispatch(MHD_Connection* connection, Request& request) {
+    if (request.deniedFor) {
+        return Deny(connection, request);
+    }
     switch (request.route.kind) {
         case RouteKind::kCommand:
             return RunCommand(connection, request);
@@ -347,6 +378,12 @@ MHD_Result HttpServer::Dispatch(MHD_Connection* connection, Request& request) {
             return OpenStream(connection);
         case RouteKind::kConsoleFile:
             return SendConsoleFile(connection, request);
+        case RouteKind::kWhoAmI:
+            return Send(connection, WhoAmIAnswer(*request.identity, !tokens_.empty()));
+        case RouteKind::kReload:
+            return Reload(connection, request);
+        case RouteKind::kAudit:
+            return SendAudit(connection);
         default:
             return Send(connection, SnapshotAnswer(request.route, site_.Snapshot()));
     }
@@ -359,7 +396,7 @@ MHD_Result HttpServer::RunCommand(MHD_Connection* connection, Request& request) 
     }
     std::weak_ptr<bool> alive = alive_;
     const uint64_t id = request.id;
-    site_.RunCommand(request.route.reader, std::get<Command>(command),
+    site_.RunCommand(request.route.reader, std::get<Command>(command), CallerOf(connection, request),
                      [this, alive, id](const CommandOutcome& outcome) {
                          const auto live = alive.lock();
                          if (!live || !*live) {
@@ -383,6 +420,42 @@ MHD_Result HttpServer::RunCommand(MHD_Connection* connection, Request& request) 
     request.suspended = true;
     MHD_suspend_connection(connection);
     return MHD_YES;
+}
+
+MHD_Result HttpServer::Deny(MHD_Connection* connection, const Request& request) {
+    const Route& route = request.route;
+    AuditStart denied{CallerOf(connection, request), route.reader, "reload", "{}"};
+    if (route.kind == RouteKind::kCommand) {
+        denied.command = CommandName(route.command);
+        const auto command = CommandOf(route, request.body);
+        if (const auto* typed = std::get_if<Command>(&command)) {
+            denied.argsJson = CommandArgsJson(*typed);
+        }
+    }
+    site_.NoteDenied(denied, ForbiddenWords(*request.identity, *request.deniedFor));
+    return Send(connection, ForbiddenAnswer(*request.identity, *request.deniedFor));
+}
+
+MHD_Result HttpServer::Reload(MHD_Connection* connection, const Request& request) {
+    const CommandOutcome outcome = site_.Reload(CallerOf(connection, request));
+    if (outcome.ok()) {
+        return Send(connection, OutcomeAnswer(outcome));
+    }
+    return Send(connection, ErrorAnswer(kReloadRefusedStatus, outcome.words, outcome.code));
+}
+
+MHD_Result HttpServer::SendAudit(MHD_Connection* connection) {
+    const auto argument = [&](const char* key) { return Value(connection, MHD_GET_ARGUMENT_KIND, key); };
+    const auto query = AuditQueryOf(AuditQueryText{argument("reader"), argument("actor"), argument("since"),
+                                                   argument("limit"), argument("before")});
+    if (const auto* refusal = std::get_if<HttpAnswer>(&query)) {
+        return Send(connection, *refusal);
+    }
+    const std::optional<AuditPage> page = site_.Audit(std::get<AuditQuery>(query));
+    if (!page) {
+        return Send(connection, ErrorAnswer(404, "this site keeps no audit trail"));
+    }
+    return Send(connection, AuditAnswer(*page));
 }
 
 MHD_Result HttpServer::OpenStream(MHD_Connection* connection) {

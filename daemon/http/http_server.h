@@ -12,10 +12,10 @@
 #include <unordered_map>
 
 #include "daemon/config/config.h"
-#include "daemon/loop/event_loop.h"
 #include "daemon/http/event_stream.h"
 #include "daemon/http/http_routes.h"
 #include "daemon/http/site_api.h"
+#include "daemon/loop/event_loop.h"
 
 namespace zendrik::daemon {
 
@@ -68,8 +68,15 @@ class HttpServer {
                       const char* upload, std::size_t* uploadSize, void** context);
     // A refusal decided from the request line and the headers, before any body is read.
     std::optional<HttpAnswer> EarlyRefusal(MHD_Connection* connection, std::string_view url,
-                                           const Route& route) const;
-    bool Authorized(MHD_Connection* connection, const Route& route) const;
+                                           Request& request);
+    // Who sent the request: the holder of its token; nothing for no token or one nobody holds.
+    std::optional<HttpIdentity> Identify(MHD_Connection* connection, const Route& route) const;
+    Caller CallerOf(MHD_Connection* connection, const Request& request) const;
+    MHD_Result Reload(MHD_Connection* connection, const Request& request);
+    // 403 for a caller of too low a role, once the body is read: the audit trail records the
+    // command with its args as denied.
+    MHD_Result Deny(MHD_Connection* connection, const Request& request);
+    MHD_Result SendAudit(MHD_Connection* connection);
     MHD_Result Dispatch(MHD_Connection* connection, Request& request);
     MHD_Result RunCommand(MHD_Connection* connection, Request& request);
     MHD_Result OpenStream(MHD_Connection* connection);
@@ -84,7 +91,8 @@ class HttpServer {
     HttpConfig config_;
     SiteApi& site_;
     HttpLimits limits_;
-    std::string certificate_;  // PEM texts, kept while MHD uses them
+    std::vector<HttpToken> tokens_;  // [[http.token]] and the single [http] token, as "token"
+    std::string certificate_;        // PEM texts, kept while MHD uses them
     std::string key_;
     // Declared before the daemon: MHD's stop releases the requests and stream clients it holds.
     std::unordered_map<uint64_t, std::unique_ptr<Request>> requests_;

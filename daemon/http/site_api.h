@@ -1,8 +1,12 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
+#include "daemon/audit/audit_log.h"
+#include "daemon/audit/audit_record.h"
 #include "daemon/common/snapshot.h"
 #include "daemon/control/command.h"
 #include "daemon/control/command_outcome.h"
@@ -19,6 +23,24 @@ class SiteApi {
     // when the reader goes away meanwhile.
     virtual void RunCommand(const std::string& reader, const Command& command,
                             std::function<void(const CommandOutcome&)> done) = 0;
+    // The same for a caller the audit trail names.
+    virtual void RunCommand(const std::string& reader, const Command& command, const Caller& caller,
+                            std::function<void(const CommandOutcome&)> done) {
+        (void)caller;
+        RunCommand(reader, command, std::move(done));
+    }
+    // A command (or a reload) refused to a caller of too low a role, for the audit trail.
+    virtual void NoteDenied(const AuditStart& denied, const std::string& words) { (void)denied, (void)words; }
+    // Reads the configuration again, as SIGHUP does: what changed, or why the file was not taken.
+    virtual CommandOutcome Reload(const Caller& caller) {
+        (void)caller;
+        return CommandOutcome{CommandFailure::kRefused, {}, 0, "this site cannot reload its configuration"};
+    }
+    // A page of the audit trail; nothing for a site without one.
+    virtual std::optional<AuditPage> Audit(const AuditQuery& query) {
+        (void)query;
+        return std::nullopt;
+    }
 };
 
 }  // namespace zendrik::daemon

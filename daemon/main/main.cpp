@@ -6,8 +6,8 @@
 #include <exception>
 #include <string>
 
-#include "daemon/config/config.h"
 #include "daemon/common/log.h"
+#include "daemon/config/config.h"
 #include "daemon/http/console_files.h"
 #include "daemon/loop/notify.h"
 #include "daemon/readers/session_source.h"
@@ -27,7 +27,8 @@ constexpr const char* kDescription =
 constexpr const char* kFooter =
     "Topics: PREFIX/SITE/READER/reads and .../events (QoS 1), PREFIX/SITE/READER/status and "
     "PREFIX/SITE/status (retained; the site's last will is {\"state\":\"offline\"}, and every status says "
-    "\"offline\" after a clean stop).\n"
+    "\"offline\" after a clean stop); PREFIX/SITE/audit (QoS 1): the audit trail of every command and "
+    "settings write.\n"
     "\n"
     "Signals: SIGTERM and SIGINT stop, SIGHUP reads the configuration again.\n"
     "\n"

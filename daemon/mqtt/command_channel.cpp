@@ -1,12 +1,36 @@
 #include "daemon/mqtt/command_channel.h"
 
+#include <algorithm>
+
 #include "daemon/common/log.h"
 
 namespace zendrik::daemon {
 namespace {
 
+// The MQTT 5 user property that names who sent a command, for the audit trail.
+constexpr std::string_view kActorProperty = "actor";
+constexpr std::size_t kActorMaxBytes = 64;
+
 std::string Key(const std::string& reader, const std::string& id) {
     return reader + '/' + id;
+}
+
+// Who sent a request: its "actor" user property, or "mqtt" for a request that names none. Nothing
+// for an actor that is empty, too long or holds control characters.
+std::optional<Caller> CallerOf(const IncomingMessage& message) {
+    for (const auto& [name, value] : message.userProperties) {
+        if (name != kActorProperty) {
+            continue;
+        }
+        const bool printable = std::none_of(value.begin(), value.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+        });
+        if (value.empty() || value.size() > kActorMaxBytes || !printable) {
+            return std::nullopt;
+        }
+        return Caller{value, std::string(kPathMqtt)};
+    }
+    return Caller{std::string(kMqttActor), std::string(kPathMqtt)};
 }
 
 }  // namespace
@@ -22,7 +46,13 @@ void CommandChannel::OnMessage(const IncomingMessage& message) {
         return;
     }
     const Destination destination{message.responseTopic.value_or(topics_.Reply(reader)), message.correlation};
-    const CommandRequest request = ParseCommandRequest(message.payload);
+    CommandRequest request = ParseCommandRequest(message.payload);
+    const std::optional<Caller> caller = CallerOf(message);
+    if (!caller && !request.refusal) {
+        request.refusal = BadRequest(
+            "the user property \"actor\" must be a text of 1 to 64 characters "
+            "without control characters");
+    }
     if (request.refusal) {
         send_(destination.topic, CommandReplyJson(request, *request.refusal, UnixNowMs()),
               destination.correlation);
@@ -44,7 +74,7 @@ void CommandChannel::OnMessage(const IncomingMessage& message) {
         return;
     }
     commands_.Run(
-        reader, std::get<Command>(request.run),
+        reader, std::get<Command>(request.run), *caller,
         [this, reader, request](const CommandOutcome& outcome) { Answer(reader, request, outcome); });
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <memory>
 
 #include "daemon/readers/session_source.h"
 #include "rules/settings_table.h"
@@ -16,6 +17,22 @@ constexpr std::size_t kIntegerDigitsMax = 19;  // what an int64_t holds
 
 // Whether writing the differences changes `name` as well (a new Wiegand format changes the output
 // length): a declared value of it then goes along, so that the reader keeps it.
+// What became of an enforcing write, for the audit trail: the written keys as read back after it.
+AuditEnd WriteEnd(const RequestEnd& completed, const Json& written, const std::string& before) {
+    if (completed.result != ZENDRIK_OK) {
+        return AuditEnd{AuditOutcome::kFailed, completed.result, CompletionWords(completed), before, {}};
+    }
+    std::vector<std::string> names;
+    for (const auto& item : written.items()) {
+        names.push_back(item.key());
+    }
+    return AuditEnd{AuditOutcome::kOk,
+                    0,
+                    {},
+                    before,
+                    completed.resultJson ? SettingsOfNames(*completed.resultJson, names) : std::string()};
+}
+
 bool ChangedAlong(const Json& differences, const std::string& name) {
     const auto written = differences.items();
     return std::any_of(written.begin(), written.end(),
@@ -27,8 +44,9 @@ Json ParsedObject(const std::string& text) {
     return json.is_object() ? json : Json::object();
 }
 
-// An integer of the file as a number again, everything else as the text it was.
-Json ValueJson(const std::string& value) {
+}  // namespace
+
+Json SettingValueJson(const std::string& value) {
     const bool integer = !value.empty() && value.size() < kIntegerDigitsMax &&
                          std::all_of(value.begin() + (value.front() == '-' ? 1 : 0), value.end(),
                                      [](char c) { return c >= '0' && c <= '9'; }) &&
@@ -36,7 +54,22 @@ Json ValueJson(const std::string& value) {
     return integer ? Json(std::stoll(value)) : Json(value);
 }
 
-}  // namespace
+std::string SettingsOfNames(const std::string& settingsJson, const std::vector<std::string>& names) {
+    const Json settings = Json::parse(settingsJson, nullptr, false);
+    if (!settings.is_object()) {
+        return {};
+    }
+    if (names.empty()) {
+        return settings.dump();
+    }
+    Json chosen = Json::object();
+    for (const std::string& name : names) {
+        if (const auto found = settings.find(name); found != settings.end()) {
+            chosen[name] = *found;
+        }
+    }
+    return chosen.dump();
+}
 
 const char* SettingsStateWords(SettingsState state) {
     switch (state) {
@@ -63,7 +96,8 @@ std::string LostResultWords(const zendrik_event& completed) {
 }
 
 DesiredSettings::DesiredSettings(const ReaderConfig& config, EventLoop& loop, Reader& reader)
-    : declared_(config.settings),
+    : name_(config.name),
+      declared_(config.settings),
       checkSeconds_(config.settingsCheckS),
       enforce_(config.settingsEnforce),
       reader_(reader),
@@ -147,6 +181,7 @@ void DesiredSettings::Write(const Json& differences) {
     SetState(SettingsState::kApplying);
     std::vector<std::string> assignments;
     Json written = Json::object();
+    Json before = Json::object();
     for (const DeclaredSetting& setting : declared_) {
         const bool differs = differences.contains(setting.name);
         if (differs || ChangedAlong(differences, setting.name)) {
@@ -154,18 +189,38 @@ void DesiredSettings::Write(const Json& differences) {
         }
         if (differs) {
             written[setting.name] = differences[setting.name]["want"];
+            before[setting.name] = differences[setting.name]["have"];
         }
     }
+    // The write is the daemon's own, recorded as any command is: before it runs.
+    AuditTrail* audit = reader_.audit();
+    const int64_t entry =
+        audit != nullptr ? audit->Begin(AuditStart{{std::string(kDaemonActor), std::string(kPathEnforcement)},
+                                                   name_,
+                                                   "set-settings",
+                                                   written.dump()})
+                         : 0;
+    auto beforeText = std::make_shared<std::string>(before.dump());
     const auto queued =
         reader_.Request(ReaderRequest{ZENDRIK_REQUEST_CONFIGURE, assignments},
-                        [this, written](const zendrik_event& completed) { OnWritten(completed, written); });
+                        [this, written, entry, beforeText](const RequestEnd& completed) {
+                            if (AuditTrail* trail = reader_.audit(); trail != nullptr) {
+                                trail->Complete(entry, WriteEnd(completed, written, *beforeText));
+                            }
+                            OnWritten(completed, written);
+                        });
     if (queued) {
+        if (audit != nullptr) {
+            audit->Complete(
+                entry,
+                AuditEnd{AuditOutcome::kFailed, *queued, zendrik::result_words(*queued), *beforeText, {}});
+        }
         Fail("cannot queue the write: " + zendrik::result_words(*queued));
         Finish();
     }
 }
 
-void DesiredSettings::OnWritten(const zendrik_event& completed, const Json& written) {
+void DesiredSettings::OnWritten(const RequestEnd& completed, const Json& written) {
     if (stopped_) {
         return;
     }
@@ -226,7 +281,7 @@ std::string DesiredSettings::DeclaredJson() const {
     }
     Json json = Json::object();
     for (const DeclaredSetting& setting : declared_) {
-        json[setting.name] = ValueJson(setting.value);
+        json[setting.name] = SettingValueJson(setting.value);
     }
     return json.dump();
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "daemon/audit/audit_trail.h"
 #include "daemon/config/config.h"
 #include "daemon/loop/event_loop.h"
 #include "daemon/readers/reader_source.h"
@@ -48,6 +49,8 @@ class DesiredSettings {
         // "event", "reader", "seq" and "time".
         virtual void Emit(std::string_view kind, nlohmann::ordered_json fields) = 0;
         virtual void SettingsChanged() = 0;
+        // Where its writes are recorded; none: they are not.
+        virtual AuditTrail* audit() { return nullptr; }
     };
 
     DesiredSettings(const ReaderConfig& config, EventLoop& loop, Reader& reader);
@@ -72,11 +75,12 @@ class DesiredSettings {
   private:
     void OnCompared(const RequestEnd& completed);
     void Write(const nlohmann::ordered_json& differences);
-    void OnWritten(const zendrik_event& completed, const nlohmann::ordered_json& written);
+    void OnWritten(const RequestEnd& completed, const nlohmann::ordered_json& written);
     void Fail(const std::string& words);
     void SetState(SettingsState state);
     void Finish();
 
+    std::string name_;
     std::vector<DeclaredSetting> declared_;
     uint32_t checkSeconds_;
     bool enforce_;
@@ -89,6 +93,13 @@ class DesiredSettings {
     bool again_ = false;
     bool stopped_ = false;
 };
+
+// A setting's value as a text of the file or a command gives it, as JSON: an integer as a number,
+// everything else as the text it is.
+nlohmann::ordered_json SettingValueJson(const std::string& value);
+// The values of `names` in a reader's settings (JSON text); every setting for no names. Empty when
+// the text is no object.
+std::string SettingsOfNames(const std::string& settingsJson, const std::vector<std::string>& names);
 
 // What went wrong with a request, in words: the library's message, or the result's words.
 std::string CompletionWords(const zendrik_event& completed);

@@ -74,6 +74,8 @@ class ReaderRuntime : DesiredSettings::Reader {
         // Reading has ended after Stop(): take what it queued, then Close().
         virtual void OnStopped(ReaderRuntime& reader) = 0;
         virtual void OnClosed(ReaderRuntime& reader) = 0;
+        // Where the writes of its desired settings are recorded; none: they are not.
+        virtual AuditTrail* audit() { return nullptr; }
     };
 
     ReaderRuntime(ReaderConfig config, std::unique_ptr<ReaderSource> source, EventLoop& loop,
@@ -148,6 +150,7 @@ class ReaderRuntime : DesiredSettings::Reader {
     // DesiredSettings::Reader
     void Emit(std::string_view kind, nlohmann::ordered_json fields) override;
     void SettingsChanged() override;
+    AuditTrail* audit() override { return owner_.audit(); }
 
     bool TakeBacklog(Spool::Burst& burst, const StoreContext& context, std::size_t limit);
     void StoreOwn(const OwnEvent& own, Spool::Burst& burst, const StoreContext& context);

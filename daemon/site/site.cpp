@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "daemon/common/json_text.h"
 #include "daemon/common/log.h"
 #include "daemon/readers/reader_changes.h"
 
@@ -38,6 +39,11 @@ constexpr milliseconds kStoreGroupWindow{40};
 // systemd's STATUS= line follows the site at most this often: two hundred readers coming online
 // at once are one line, not two hundred.
 constexpr milliseconds kStatusLinePause{1000};
+// The audit trail deletes what is older than the days it keeps once a day (and at the start).
+constexpr std::chrono::hours kAuditPruneInterval{24};
+// A reload asked for by SIGHUP, as the audit trail names it.
+const Caller kSignalCaller{std::string(kDaemonActor), "signal"};
+constexpr const char* kReloadCommand = "reload";
 
 std::string Joined(const std::vector<std::string>& names) {
     std::string text;
@@ -76,7 +82,7 @@ std::string Describe(const ReaderChanges& changes) {
 
 LossMessage SpoolLostMessages(const Topics& topics) {
     return [topics](const SpoolLoss& loss, uint64_t seq) {
-        return std::make_pair(topics.Events(loss.reader),
+        return std::make_pair(loss.reader == kAuditStream ? topics.Audit() : topics.Events(loss.reader),
                               SpoolLostJson(loss.reader, seq, UnixNowMs(), loss.missingFrom, loss.missingTo));
     };
 }
@@ -92,9 +98,12 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
       reload_(std::move(reload)),
       uplink_(loop_, config_.mqtt, topics_.SiteStatus(), SiteOfflineJson(), spool, *this),
       retained_(config_.spool.path + ".statuses"),
+      audit_(std::make_unique<AuditTrail>(AuditPath(config_.audit, config_.spool), config_.audit.keepDays)),
       takeBuffer_(kEventsPerTake),
       offLoop_(loop_),
-      commands_(config_.control.commands, [this](const std::string& name) { return FindReader(name); }) {
+      commands_(
+          config_.control.commands, [this](const std::string& name) { return FindReader(name); },
+          audit_.get()) {
     if (config_.control.commands != CommandPolicy::kOff) {
         channel_ =
             std::make_unique<CommandChannel>(topics_, commands_,
@@ -128,6 +137,10 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
             Finish();
         }
     });
+    auditPrune_ = loop_.AddTimer([this] {
+        audit_->Prune();
+        auditPrune_.ArmIn(kAuditPruneInterval);
+    });
     statusLine_ = loop_.AddTimer([this] {
         statusLinePending_ = false;
         notifier_.Status(StatusLine());
@@ -153,7 +166,7 @@ int Site::Run(int stopFd) {
     for (const int stop : {SIGTERM, SIGINT}) {
         signals_.push_back(loop_.AddSignal(stop, [this](const signalfd_siginfo&) { BeginStop(kExitOk); }));
     }
-    signals_.push_back(loop_.AddSignal(SIGHUP, [this](const signalfd_siginfo&) { Reload(); }));
+    signals_.push_back(loop_.AddSignal(SIGHUP, [this](const signalfd_siginfo&) { Reload(kSignalCaller); }));
     if (stopFd >= 0) {
         stopWatch_ = loop_.AddIo(stopFd, EPOLLIN, [this](uint32_t) {
             stopWatch_.Enable(false);
@@ -174,6 +187,9 @@ int Site::Run(int stopFd) {
     for (const ReaderConfig& reader : config_.readers) {
         readers_.push_back(StartReader(reader));
     }
+    // Entries an earlier run left without an outcome are published as unknown once the spool is there.
+    audit_->OnCompleted([this](const AuditRecord& record) { PublishAudit(record); });
+    auditPrune_.ArmIn(milliseconds{0});
     uplink_.Start();
     statusTimer_.ArmIn(milliseconds{config_.statusIntervalMs});
     checkpointTimer_.ArmIn(milliseconds{config_.spool.checkpointIntervalMs});
@@ -379,16 +395,29 @@ void Site::Retire(const std::string& name, std::optional<ReaderConfig> successor
     retiring_.back().runtime->Stop();
 }
 
-void Site::Reload() {
+CommandOutcome Site::Reload(const Caller& caller) {
+    const int64_t entry = audit_->Begin(AuditStart{caller, {}, kReloadCommand, "{}"});
+    CommandOutcome outcome = ReloadConfig();
+    audit_->Complete(entry, AuditEndOf(outcome, {}, {}));
+    return outcome;
+}
+
+CommandOutcome Site::ReloadConfig() {
     if (stage_ != Stage::kRunning || !reload_) {
-        return;
+        return CommandOutcome{
+            CommandFailure::kRefused,
+            {},
+            0,
+            reload_ ? "the daemon is stopping" : "this site cannot reload its configuration"};
     }
     DaemonConfig next;
     try {
         next = reload_();
     } catch (const ConfigError& error) {
-        Log(std::string(error.what()) + "; the configuration was not reloaded, the running one stays");
-        return;
+        const std::string words =
+            std::string(error.what()) + "; the configuration was not reloaded, the running one stays";
+        Log(words);
+        return CommandOutcome{CommandFailure::kRefused, {}, 0, words};
     }
     if (next.site != config_.site || !(next.mqtt == config_.mqtt) || !(next.spool == config_.spool) ||
         !(next.http == config_.http) || !(next.control == config_.control)) {
@@ -420,6 +449,20 @@ void Site::Reload() {
     SaveRetainedNames();
     PublishSiteOnline();
     Log("configuration reloaded: " + Describe(changes));
+    return CommandOutcome{
+        CommandFailure::kNone,
+        JsonText(nlohmann::ordered_json{{"reloaded", true}, {"changes", Describe(changes)}}),
+        0,
+        {}};
+}
+
+void Site::PublishAudit(const AuditRecord& record) {
+    {
+        Spool::Burst burst = spool_.Begin();
+        burst.Add(kAuditStream, topics_.Audit(), [&](uint64_t seq) { return AuditMessageJson(record, seq); });
+        CommitBurst(burst);
+    }
+    uplink_.Pump();
 }
 
 void Site::OrderReaders() {
@@ -648,6 +691,19 @@ SiteSnapshot Site::Snapshot() const {
 void Site::RunCommand(const std::string& reader, const Command& command,
                       std::function<void(const CommandOutcome&)> done) {
     commands_.Run(reader, command, std::move(done));
+}
+
+void Site::RunCommand(const std::string& reader, const Command& command, const Caller& caller,
+                      std::function<void(const CommandOutcome&)> done) {
+    commands_.Run(reader, command, caller, std::move(done));
+}
+
+void Site::NoteDenied(const AuditStart& denied, const std::string& words) {
+    audit_->Deny(denied, kCodeForbidden, words);
+}
+
+std::optional<AuditPage> Site::Audit(const AuditQuery& query) {
+    return audit_->Query(query);
 }
 
 }  // namespace zendrik::daemon

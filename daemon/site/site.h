@@ -7,21 +7,22 @@
 #include <string>
 #include <vector>
 
-#include "daemon/mqtt/command_channel.h"
-#include "daemon/control/commands.h"
+#include "daemon/audit/audit_trail.h"
+#include "daemon/common/payloads.h"
+#include "daemon/common/snapshot.h"
 #include "daemon/config/config.h"
-#include "daemon/loop/event_loop.h"
+#include "daemon/control/commands.h"
 #include "daemon/http/http_server.h"
+#include "daemon/http/site_api.h"
+#include "daemon/loop/event_loop.h"
 #include "daemon/loop/notify.h"
 #include "daemon/loop/off_loop.h"
-#include "daemon/common/payloads.h"
+#include "daemon/mqtt/command_channel.h"
+#include "daemon/mqtt/retained_statuses.h"
+#include "daemon/mqtt/uplink.h"
 #include "daemon/readers/reader_runtime.h"
 #include "daemon/readers/reader_source.h"
-#include "daemon/mqtt/retained_statuses.h"
-#include "daemon/http/site_api.h"
-#include "daemon/common/snapshot.h"
 #include "daemon/store/spool.h"
-#include "daemon/mqtt/uplink.h"
 
 namespace zendrik::daemon {
 
@@ -68,6 +69,11 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     SiteSnapshot Snapshot() const override;
     void RunCommand(const std::string& reader, const Command& command,
                     std::function<void(const CommandOutcome&)> done) override;
+    void RunCommand(const std::string& reader, const Command& command, const Caller& caller,
+                    std::function<void(const CommandOutcome&)> done) override;
+    void NoteDenied(const AuditStart& denied, const std::string& words) override;
+    CommandOutcome Reload(const Caller& caller) override;
+    std::optional<AuditPage> Audit(const AuditQuery& query) override;
 
   private:
     enum class Stage {
@@ -88,6 +94,7 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     void OnStatusChanged(ReaderRuntime& reader) override;
     void OnStopped(ReaderRuntime& reader) override;
     void OnClosed(ReaderRuntime& reader) override;
+    AuditTrail* audit() override { return audit_.get(); }
     // Uplink::Listener
     void OnUplinkConnected() override;
     void OnUplinkRefused() override;
@@ -97,7 +104,10 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     std::unique_ptr<ReaderRuntime> StartReader(const ReaderConfig& config);
     ReaderRuntime* FindReader(const std::string& name) const;
     void Retire(const std::string& name, std::optional<ReaderConfig> successor);
-    void Reload();
+    // Reads the configuration again; what changed, or why it was not taken.
+    CommandOutcome ReloadConfig();
+    // A completed entry of the audit trail: stored in the spool and published on PREFIX/SITE/audit.
+    void PublishAudit(const AuditRecord& record);
     void OrderReaders();
     void StoreEvents();
     void StoreAll(ReaderRuntime& reader);
@@ -135,6 +145,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     EventLoop loop_;
     Uplink uplink_;
     RetainedStatuses retained_;
+    // Before the readers and the commands, whose completions record into it, also when they go.
+    std::unique_ptr<AuditTrail> audit_;
     std::set<std::string> clearsPending_;  // removed readers whose status is still on the broker
     std::vector<std::unique_ptr<ReaderRuntime>> readers_;
     std::vector<Retiring> retiring_;
@@ -148,6 +160,7 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     Timer storeGroup_;  // the events of a short while stored in one commit
     Timer statusTimer_;
     Timer checkpointTimer_;
+    Timer auditPrune_;
     Timer flushDeadline_;
     Timer offlineDeadline_;
     Timer statusLine_;

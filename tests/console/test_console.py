@@ -10,11 +10,14 @@ handler given as text, and a reload of the configuration that removes a reader a
 with markup characters, whose card and panel follow within 5 s and show its name as text.
 ConsoleCommandsTest: the settings forms with commands "all" (a managed key, a setting saved and a
 bad one refused, inventory stopped and started, factory default, the forms following a reload of
-the configuration) and their list with "read-only"; CTest runs it as console_commands_test.
+the configuration) and their list with "read-only"; and the roles of [[http.token]]: a viewer
+signed in sees who it is, the settings listed and no button, then an operator gets the forms and
+the inventory's buttons but no factory default, and the Audit view shows the operator's write from
+the console with its before and after; CTest runs it as console_commands_test.
 
 The browser's log must hold no error but the refusals a scenario asks for. Run one case with
 `test_console.py ConsoleTest`. CTest sets ZENDRIKD, ZENDRIK_SIM, ZENDRIK_CLI and ZENDRIK_CONSOLE_DIR;
-with ZENDRIK_CONSOLE_SHOTS set to a folder, the readers, presence and settings views are saved
+with ZENDRIK_CONSOLE_SHOTS set to a folder, the readers, presence, settings and audit views are saved
 there as PNG files. Exits 77 (skipped) when the browser or selenium is not installed."""
 import json
 import os
@@ -56,6 +59,8 @@ FAST_ROUND_MS = 20  # a tag brought to a reader arrives at once
 # the page's last 500 events until the events view looks at it.
 READING_ROUND_MS = 100
 TOKEN = "console-test-token"
+# The holders of [[http.token]] in the roles scenario: name, role, token.
+HOLDERS = (("wall-screen", "viewer", "wall-screen-console-token"), ("ops-desk", "operator", "ops-desk-console-token"))
 WAIT_S = 15  # for what takes a daemon, a reader and a browser round trip
 LINK_LOST_WITHIN_S = 5  # an unplugged reader shows as such within this
 RELOAD_SHOWN_WITHIN_S = 5  # a reader a reload adds or removes shows so within this
@@ -146,15 +151,21 @@ class VirtualReader:
         return json.loads(result.stdout)
 
 
-def daemon_config(directory, broker_port, http_port, readers, name, commands=None, token=None):
+def daemon_config(directory, broker_port, http_port, readers, name, commands=None, token=None, holders=()):
     """The daemon's file. With `commands`, the command layer's tables: [control] and gate-1's
-    declared buzzer."""
+    declared buzzer; with `holders`, a [[http.token]] each, its file readable by its owner only."""
     lines = ['site = "dock-3"', "status_interval_ms = 300",
              "[mqtt]", f"port = {broker_port}", 'topic_prefix = "zt"', "reconnect_max_ms = 300",
              "[spool]", f'path = "{os.path.join(directory, name + "-spool.sqlite")}"',
              "[http]", f'listen = "127.0.0.1:{http_port}"']
     if token:
         lines.append(f'token = "{token}"')
+    for holder, role, secret in holders:
+        path = os.path.join(directory, f"{holder}.token")
+        with open(path, "w", encoding="utf-8") as out:
+            out.write(secret + "\n")
+        os.chmod(path, 0o600)
+        lines += ["[[http.token]]", f'name = "{holder}"', f'file = "{path}"', f'role = "{role}"']
     if commands:
         lines += ["[control]", f'commands = "{commands}"']
     for reader_name, reader in readers.items():
@@ -219,10 +230,10 @@ class ConsoleScenario(unittest.TestCase):
         cls.browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
                                     {**size, "deviceScaleFactor": 1, "mobile": size is PHONE})
 
-    def start_daemon(self, name, commands=None, token=None):
+    def start_daemon(self, name, commands=None, token=None, holders=()):
         http_port = free_port()
         self.write_config = lambda readers: daemon_config(self.directory, self.broker_port, http_port, readers,
-                                                          name, commands, token)
+                                                          name, commands, token, holders)
         self.token = token
         config = self.write_config(self.readers)
         daemon = Process([os.environ["ZENDRIKD"], "--config", config, "--console-dir",
@@ -538,6 +549,52 @@ class ConsoleCommandsTest(ConsoleScenario):
         self.wait(lambda: self.field(MARKUP_NAME, "power") is not None, "the added reader's settings form")
         self.check_phone_width()
         self.expect_clean_log(400)
+        self.leave_page()
+
+    def sign_in(self, token):
+        self.wait(lambda: self.one("#token-dialog[open]") is not None, "the question for the token")
+        self.one("#token-input").send_keys(token, "\n")
+        self.wait(lambda: self.one("#token-dialog[open]") is None, "the token taken")
+
+    def test_roles(self):
+        url = self.start_daemon("roles", commands="all", holders=HOLDERS)
+        self.token = HOLDERS[1][2]
+        self.browser.get(url)
+        self.sign_in(HOLDERS[0][2])
+        self.wait(lambda: self.text("#who-state") == "signed in: wall-screen (viewer)", "the viewer signed in")
+        self.wait_all_online()
+        self.view("settings")
+        self.wait(lambda: self.one('section.settings[data-reader="dock-3"] dd[data-setting="power"]') is not None,
+                  "the settings listed")
+        self.assertEqual(self.find("#view-settings form, #view-settings input, #view-settings select"), [])
+        self.assertEqual([button.text for button in self.find('section.settings[data-reader="dock-3"] .actions button')],
+                         ["Read again"])
+        self.assertIn("wall-screen, a viewer", self.text("#settings-note"))
+
+        # Another holder: the operator may write settings and run the inventory, not restore the factory's.
+        self.one("#sign-out").click()
+        self.sign_in(HOLDERS[1][2])
+        self.wait(lambda: self.text("#who-state") == "signed in: ops-desk (operator)", "the operator signed in")
+        self.view("settings")
+        self.wait(lambda: self.field("dock-3", "power") is not None, "the operator's form")
+        self.assertEqual([button.text for button in self.find('section.settings[data-reader="dock-3"] .actions button')],
+                         ["Start inventory", "Stop inventory", "Read again"])
+        before = self.readers["dock-3"].settings()["power"]
+        after = 17 if before != 17 else 18
+        message = self.save("dock-3", "power", str(after))
+        self.assertNotIn("error", message.get_attribute("class"), message.text)
+
+        # The audit trail says who did it, from where, and what it was before.
+        self.view("audit")
+        row = 'tr[data-actor="ops-desk"]'
+        self.wait(lambda: self.one(row) is not None, "the operator's write in the audit view")
+        self.assertEqual([cell.text for cell in self.one(row).find_elements(By.CSS_SELECTOR, "td")][1:],
+                         ["ops-desk", "console", "dock-3", f"set-settings power={after}", "ok",
+                          f"power {before} \u2192 {after}"])
+        self.shot("audit")
+        entry = self.api("/api/v1/audit?actor=ops-desk&limit=1")["entries"][0]
+        self.assertEqual((entry["before"], entry["after"]), ({"power": before}, {"power": after}))
+        self.expect_clean_log(401)
         self.leave_page()
 
     def test_read_only(self):

@@ -170,8 +170,12 @@ void Subscriber::Keep(const mosquitto_message* message, std::string correlation)
 }
 
 void Subscriber::Publish(const std::string& topic, const std::string& payload,
-                         const std::string& responseTopic, const std::string& correlation, bool retain) {
+                         const std::string& responseTopic, const std::string& correlation, bool retain,
+                         const std::string& actor) {
     mosquitto_property* properties = nullptr;
+    if (!actor.empty()) {
+        mosquitto_property_add_string_pair(&properties, MQTT_PROP_USER_PROPERTY, "actor", actor.c_str());
+    }
     if (!responseTopic.empty()) {
         mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC, responseTopic.c_str());
     }

@@ -58,9 +58,10 @@ class Subscriber {
     bool WaitFor(const std::function<bool(const std::vector<Message>&)>& done,
                  std::chrono::milliseconds deadline = std::chrono::seconds{10});
     std::vector<Message> messages();
-    // QoS 1, retained when asked; with MQTT 5 a Response Topic and Correlation Data may go with it.
+    // QoS 1, retained when asked; with MQTT 5 a Response Topic, Correlation Data and the user
+    // property "actor" may go with it.
     void Publish(const std::string& topic, const std::string& payload, const std::string& responseTopic = "",
-                 const std::string& correlation = "", bool retain = false);
+                 const std::string& correlation = "", bool retain = false, const std::string& actor = "");
 
   private:
     static void OnConnect(mosquitto*, void* self, int code);

@@ -7,10 +7,12 @@
 
 #include "daemon/control/commands.h"
 #include "daemon/http/http_routes.h"
+#include "daemon/mqtt/command_channel.h"
 #include "daemon/mqtt/command_request.h"
 #include "daemon/mqtt/reply_cache.h"
 #include "daemon/readers/publish_filter.h"
 #include "rules/settings_table.h"
+#include "tests/daemon/child_process.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -316,6 +318,65 @@ TEST(CommandsTest, PolicyThenReaderThenArgs) {
         ASSERT_TRUE(outcome.has_value());
         EXPECT_EQ(outcome->words, c.words);
         EXPECT_EQ(outcome->failure, c.failure);
+    }
+}
+
+// Over MQTT the actor is the request's user property "actor", else "mqtt"; one that is empty, too
+// long or holds a control character is refused before anything runs. Every command that runs is
+// in the audit trail with its caller, those [control] refuses as denied.
+TEST(CommandsTest, RecordsEveryMqttCommandWithItsActor) {
+    const testing::TemporaryDirectory directory;
+    AuditTrail trail(directory.File("audit.sqlite"), 365);
+    Commands commands(
+        CommandPolicy::kReadOnly, [](const std::string&) { return nullptr; }, &trail);
+    const Topics topics("zt", "t");
+    std::vector<std::string> replies;
+    CommandChannel channel(
+        topics, commands,
+        [&](const std::string&, const std::string& payload, const std::optional<std::string>&) {
+            replies.push_back(payload);
+            return true;
+        });
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> properties;
+        std::string command;
+        std::optional<std::string> actor;  // recorded; nothing: refused unrecorded
+        const char* outcome = "";
+    };
+    const Case cases[] = {
+        {"no actor", {}, "info", "mqtt", "failed"},
+        {"an actor", {{"site", "x"}, {"actor", "desk-7"}}, "info", "desk-7", "failed"},
+        {"denied by [control]", {{"actor", "desk-7"}}, "stop", "desk-7", "denied"},
+        {"an empty actor", {{"actor", ""}}, "info", std::nullopt},
+        {"an actor too long", {{"actor", std::string(65, 'a')}}, "info", std::nullopt},
+        {"a control character", {{"actor", "desk\n7"}}, "info", std::nullopt},
+    };
+    int id = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        IncomingMessage message;
+        message.topic = topics.Command("gate-1");
+        message.payload = R"({"id":"r-)" + std::to_string(++id) + R"(","command":")" + c.command + "\"}";
+        message.userProperties = c.properties;
+        const std::size_t entries = trail.Query({}).entries.size();
+        channel.OnMessage(message);
+        const nlohmann::json reply = nlohmann::json::parse(replies.back());
+        EXPECT_EQ(reply["ok"], false);
+        const AuditPage page = trail.Query({});
+        if (!c.actor) {
+            EXPECT_NE(reply["error"]["words"].get<std::string>().find("\"actor\" must be a text of 1 to 64"),
+                      std::string::npos);
+            EXPECT_EQ(page.entries.size(), entries);
+            continue;
+        }
+        ASSERT_EQ(page.entries.size(), entries + 1);
+        const auto entry = AuditRecordJson(page.entries.front());
+        EXPECT_EQ(entry["actor"], *c.actor);
+        EXPECT_EQ(entry["path"], "mqtt");
+        EXPECT_EQ(entry["reader"], "gate-1");
+        EXPECT_EQ(entry["command"], c.command);
+        EXPECT_EQ(entry["outcome"], c.outcome);
     }
 }
 

@@ -342,5 +342,98 @@ TEST(ConfigTest, ReadsTheHttpTableAndItsDefaults) {
         "");
 }
 
+// [[http.token]] with the secrets read from their files, [audit]; and every fault of theirs with
+// its line: a token file others may read, missing, empty or short, one secret twice, a name twice,
+// an unknown role, a reader named as the audit trail's stream, days kept out of range.
+TEST(ConfigTest, ReadsTokensAndTheAuditTrailAndRefusesTheirFaults) {
+    const testing::TemporaryDirectory directory;
+    const auto tokenFile = [&](const std::string& name, const std::string& text, mode_t mode) {
+        const std::string path = directory.File(name);
+        std::ofstream(path) << text;
+        EXPECT_EQ(::chmod(path.c_str(), mode), 0);
+        return path;
+    };
+    const std::string viewer = tokenFile("viewer", "viewer-secret-0123456789\n", 0600);
+    const std::string admin = tokenFile("admin", "admin-secret-0123456789", 0400);
+    const std::string open = tokenFile("open", "open-secret-0123456789\n", 0644);
+    const std::string group = tokenFile("group", "group-secret-0123456789\n", 0640);
+    const std::string shortOne = tokenFile("short", "short\n", 0600);
+    const std::string spaced = tokenFile("spaced", "two words-0123456789\n", 0600);
+    const auto token = [](const std::string& name, const std::string& file, const std::string& role) {
+        return "[[http.token]]\nname = \"" + name + "\"\nfile = \"" + file + "\"\nrole = \"" + role + "\"\n";
+    };
+    const std::string top = "site = \"a\"\n[http]\nlisten = \"0.0.0.0:8765\"\n";  // lines 1-3
+    const std::string reader = "[[reader]]\nname = \"g\"\naddress = \"usb\"\n";
+    const auto load = [&](const std::string& text) {
+        const std::string path = directory.File("zendrikd.toml");
+        std::ofstream(path) << text;
+        return LoadConfig(path, CheckSchemes);
+    };
+
+    const DaemonConfig good = load(top + token("wall-screen", viewer, "viewer") +
+                                   token("chief", admin, "admin") + reader + "[audit]\nkeep_days = 30\n");
+    ASSERT_EQ(good.http.tokens.size(), 2u);
+    EXPECT_EQ(good.http.tokens[0],
+              (HttpToken{"wall-screen", viewer, AccessRole::kViewer, 4, "viewer-secret-0123456789"}));
+    EXPECT_EQ(good.http.tokens[1].role, AccessRole::kAdmin);
+    EXPECT_EQ(good.http.tokens[1].secret, "admin-secret-0123456789");
+    EXPECT_EQ(good.audit.keepDays, 30u);
+    EXPECT_EQ(AuditPath(good.audit, good.spool), good.spool.path + ".audit");
+    EXPECT_EQ(ParseConfig(std::string("site = \"a\"\n") + kReader, CheckSchemes).audit.keepDays, 365u);
+    // systemd's credentials folder: root's file, which an ACL entry lets the daemon's user read.
+    ASSERT_EQ(::setenv("CREDENTIALS_DIRECTORY", directory.path().c_str(), 1), 0);
+    EXPECT_EQ(load(top + token("t", group, "viewer") + reader).http.tokens[0].secret,
+              "group-secret-0123456789");
+    ASSERT_EQ(::unsetenv("CREDENTIALS_DIRECTORY"), 0);
+
+    struct Bad {
+        const char* what;
+        std::string text;
+        int line;
+        std::string reason;
+    };
+    const Bad cases[] = {
+        {"readable by all", top + token("t", open, "viewer") + reader, 4,
+         "token \"t\": " + open +
+             " may be used by others than its owner (mode 0644): only its owner may read it"},
+        {"readable by the group", top + token("t", group, "viewer") + reader, 4, "(mode 0640)"},
+        {"missing", top + token("t", directory.File("none"), "viewer") + reader, 4,
+         "cannot be read: No such file"},
+        {"no regular file", top + token("t", directory.path(), "viewer") + reader, 4,
+         "is not a regular file"},
+        {"too short", top + token("t", shortOne, "viewer") + reader, 4,
+         "at least 16 visible ASCII characters"},
+        {"with a space", top + token("t", spaced, "viewer") + reader, 4, "without spaces"},
+        {"one secret twice", top + token("t", viewer, "viewer") + token("u", viewer, "admin") + reader, 8,
+         "token \"u\" is the same as token \"t\""},
+        {"one name twice", top + token("t", viewer, "viewer") + token("t", admin, "admin") + reader, 8,
+         "a second token named \"t\" (the first is on line 4)"},
+        {"unknown role", top + token("t", viewer, "root") + reader, 7,
+         "\"role\" in [[http.token]] is \"root\"; it takes \"viewer\", \"operator\" or \"admin\""},
+        {"no file", top + "[[http.token]]\nname = \"t\"\nrole = \"admin\"\n" + reader, 4,
+         "\"file\" in [[http.token]] is missing"},
+        {"a list of texts", top + "token = [\"a\"]\n" + reader, 4, "must be a text or a list of tables"},
+        {"outside the host without any token", top + reader, 3, "needs a \"token\""},
+        {"a reader named audit",
+         std::string("site = \"a\"\n[[reader]]\nname = \"audit\"\naddress = \"usb\"\n"), 2,
+         "a reader must not be named \"audit\""},
+        {"days kept out of range", std::string("site = \"a\"\n") + reader + "[audit]\nkeep_days = 0\n", 6,
+         "\"keep_days\" in [audit] must be from 1 to 36500, not 0"},
+        {"unknown key in [audit]", std::string("site = \"a\"\n") + reader + "[audit]\nkeep = 3\n", 6,
+         "unknown key \"keep\" in [audit]"},
+    };
+    for (const Bad& bad : cases) {
+        SCOPED_TRACE(bad.what);
+        try {
+            load(bad.text);
+            ADD_FAILURE() << "accepted";
+        } catch (const ConfigError& error) {
+            EXPECT_EQ(error.line(), bad.line) << error.what();
+            EXPECT_NE(error.reason().find(bad.reason), std::string::npos) << error.what();
+            EXPECT_EQ(error.reason().find("secret-0123"), std::string::npos) << "never the token";
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zendrik::daemon

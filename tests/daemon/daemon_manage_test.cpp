@@ -5,8 +5,12 @@
 // of a reader's events is published.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "tests/daemon/broker.h"
 #include "tests/daemon/child_process.h"
@@ -25,7 +29,7 @@ constexpr auto kReplyWait = 15s;
 // A configuration of site "t" with topic prefix "zt" and each reader's own lines.
 std::string WriteConfig(const TemporaryDirectory& directory, uint16_t port, const std::string& top,
                         const std::vector<std::pair<VirtualReader*, std::string>>& readers,
-                        uint16_t httpPort = 0) {
+                        uint16_t httpPort = 0, const std::string& tail = "") {
     const std::string listen = httpPort == 0 ? "" : "127.0.0.1:" + std::to_string(httpPort);
     std::string text = "site = \"t\"\nstatus_interval_ms = 300\n" + top +
                        "[mqtt]\nport = " + std::to_string(port) +
@@ -36,6 +40,7 @@ std::string WriteConfig(const TemporaryDirectory& directory, uint16_t port, cons
         text += "[[reader]]\nname = \"gate-" + std::to_string(++index) + "\"\naddress = \"" +
                 reader->address() + "\"\nabsence_ms = 500\n" + lines;
     }
+    text += tail;
     const std::string path = directory.File("zendrikd.toml");
     std::ofstream(path) << text;
     return path;
@@ -174,10 +179,11 @@ class Operator {
 
     // Sends and waits for the reply to `id` (the first on `topic`).
     Json Ask(const std::string& reader, const std::string& id, const std::string& request,
-             const std::string& topic = "") {
+             const std::string& topic = "", const std::string& actor = "") {
         const std::string replyTopic = topic.empty() ? "zt/t/" + reader + "/reply" : topic;
         const std::size_t before = Replies(client_.messages(), replyTopic, id).size();
-        client_.Publish("zt/t/" + reader + "/cmd", request, topic, topic.empty() ? "" : "corr-" + id);
+        client_.Publish("zt/t/" + reader + "/cmd", request, topic, topic.empty() ? "" : "corr-" + id, false,
+                        actor);
         Json reply;
         const bool came = client_.WaitFor(
             [&](const Messages& m) {
@@ -194,8 +200,8 @@ class Operator {
         return reply;
     }
     Json Command(const std::string& reader, const std::string& id, const std::string& command,
-                 const Json& args = Json::object()) {
-        return Ask(reader, id, Json{{"id", id}, {"command", command}, {"args", args}}.dump());
+                 const Json& args = Json::object(), const std::string& actor = "") {
+        return Ask(reader, id, Json{{"id", id}, {"command", command}, {"args", args}}.dump(), "", actor);
     }
     Subscriber& client() { return client_; }
 
@@ -225,6 +231,134 @@ void ExpectRefused(const Json& reply, int code, const std::string& words) {
     EXPECT_NE(reply["error"]["words"].get<std::string>().find(words), std::string::npos) << reply;
 }
 
+constexpr const char* kViewerToken = "wall-screen-token-0123456789";
+constexpr const char* kOperatorToken = "ops-desk-token-0123456789";
+constexpr const char* kAdminToken = "chief-token-0123456789";
+
+// [[http.token]] for a viewer ("wall-screen"), an operator ("ops-desk") and an admin ("chief"),
+// their files only the daemon's user may read.
+std::string TokenTables(const TemporaryDirectory& directory) {
+    std::string tables;
+    for (const auto& [name, role, secret] :
+         {std::tuple{"wall-screen", "viewer", kViewerToken},
+          std::tuple{"ops-desk", "operator", kOperatorToken}, std::tuple{"chief", "admin", kAdminToken}}) {
+        const std::string file = directory.File(std::string(name) + ".token");
+        std::ofstream(file) << secret << "\n";
+        EXPECT_EQ(::chmod(file.c_str(), 0600), 0);
+        tables += std::string("[[http.token]]\nname = \"") + name + "\"\nfile = \"" + file + "\"\nrole = \"" +
+                  role + "\"\n";
+    }
+    return tables;
+}
+
+std::map<std::string, std::string> Bearer(const std::string& token) {
+    return {{"Authorization", "Bearer " + token}};
+}
+
+// The newest entry of the audit trail (newest first) that `match` takes.
+Json Newest(const Json& entries, const std::function<bool(const Json&)>& match) {
+    for (const Json& entry : entries) {
+        if (match(entry)) {
+            return entry;
+        }
+    }
+    ADD_FAILURE() << "no such entry in " << entries;
+    return Json::object();
+}
+
+// Who did what: every command of the scenario below in the audit trail, over MQTT (with and without
+// an actor), REST and the daemon's own enforcement, with the settings before and after each write,
+// a failure with its code and the viewer's try to write denied; a page at a time, on the audit
+// topic with its own seq, and in the journal one line each.
+void CheckAuditTrail(uint16_t http, Operator& ops, const std::string& log) {
+    const auto audit = [&](const std::string& query) {
+        return Json::parse(
+            HttpConnection(http).Request("GET", "/api/v1/audit" + query, Bearer(kViewerToken)).body);
+    };
+    const Json trail = audit("?limit=1000")["entries"];
+    const auto of = [](const char* key, const char* value) {
+        return [key, value](const Json& entry) { return entry[key] == value; };
+    };
+    const Json denied = trail.at(0);
+    EXPECT_EQ(denied["actor"], "wall-screen");
+    EXPECT_EQ(denied["path"], "rest");
+    EXPECT_EQ(denied["reader"], "gate-2");
+    EXPECT_EQ(denied["args"], (Json{{"power", 31}}));
+    EXPECT_EQ(denied["outcome"], "denied");
+    EXPECT_EQ(denied["error"],
+              (Json{{"code", -301}, {"words", "wall-screen is a viewer: this needs the operator role"}}));
+
+    const Json byDesk = Newest(trail, of("actor", "desk-7"));
+    EXPECT_EQ(byDesk["path"], "mqtt");
+    EXPECT_EQ(byDesk["reader"], "gate-1");
+    EXPECT_EQ(byDesk["command"], "set-settings");
+    EXPECT_EQ(byDesk["args"], (Json{{"power", 20}}));
+    EXPECT_EQ(byDesk["before"], (Json{{"power", 33}}));
+    EXPECT_EQ(byDesk["after"], (Json{{"power", 20}}));
+    EXPECT_EQ(byDesk["outcome"], "ok");
+
+    const Json factory = Newest(trail, of("command", "factory-default"));
+    EXPECT_EQ(factory["actor"], "mqtt") << "a request without an actor";
+    EXPECT_EQ(factory["before"]["power"], 22);
+    EXPECT_EQ(factory["after"]["power"], 33);
+    EXPECT_EQ(factory["after"].size(), factory["before"].size()) << "every setting";
+    const Json enforced = Newest(trail, of("actor", "zendrikd"));
+    EXPECT_EQ(enforced["path"], "enforcement");
+    EXPECT_EQ(enforced["reader"], "gate-1");
+    EXPECT_GT(enforced["id"], factory["id"]) << "the declared buzzer written over the factory's";
+    EXPECT_EQ(enforced["args"], (Json{{"buzzer", "off"}}));
+    EXPECT_EQ(enforced["before"], (Json{{"buzzer", factory["after"]["buzzer"]}}));
+    EXPECT_NE(enforced["before"]["buzzer"], "off");
+    EXPECT_EQ(enforced["after"], (Json{{"buzzer", "off"}}));
+
+    const Json byOps =
+        Newest(trail, [](const Json& e) { return e["actor"] == "ops-desk" && e["outcome"] == "ok"; });
+    EXPECT_EQ(byOps["path"], "rest");
+    EXPECT_EQ(byOps["reader"], "gate-2");
+    EXPECT_EQ(byOps["before"], (Json{{"power", 33}}));
+    EXPECT_EQ(byOps["after"], (Json{{"power", 30}}));
+    const Json reload = Newest(trail, of("command", "reload"));
+    EXPECT_EQ(reload["actor"], "chief");
+    EXPECT_EQ(reload["reader"], nullptr);
+    EXPECT_EQ(reload["outcome"], "ok");
+    const Json tooHigh = Newest(trail, [](const Json& e) { return e["args"] == Json{{"power", 99}}; });
+    EXPECT_EQ(tooHigh["outcome"], "failed");
+    EXPECT_EQ(tooHigh["error"]["code"], -304);
+
+    // Filtered and paged: newest first, each page going on where the one before ended.
+    const Json first = audit("?reader=gate-1&limit=2");
+    ASSERT_EQ(first["entries"].size(), 2u);
+    const Json second = audit("?reader=gate-1&limit=2&before=" + first["next"].dump());
+    ASSERT_FALSE(second["entries"].empty());
+    EXPECT_GT(first["entries"][1]["id"], second["entries"][0]["id"]);
+    for (const Json& entry : audit("?actor=ops-desk")["entries"]) {
+        EXPECT_EQ(entry["actor"], "ops-desk");
+    }
+
+    // Published as each was completed, each entry once, with the trail's own seq.
+    ASSERT_TRUE(ops.client().WaitFor(
+        [&](const Messages& m) { return OnTopicsEndingIn(m, "zt/t/audit").size() >= trail.size(); }));
+    const Messages published = OnTopicsEndingIn(ops.client().messages(), "zt/t/audit");
+    ASSERT_EQ(published.size(), trail.size());
+    std::map<int64_t, Json> publishedById;
+    for (std::size_t i = 0; i < published.size(); ++i) {
+        Json message = Payload(published[i]);
+        EXPECT_EQ(message["seq"], i + 1);
+        message.erase("seq");
+        publishedById[message["id"].get<int64_t>()] = message;
+    }
+    for (const Json& entry : trail) {
+        EXPECT_EQ(publishedById[entry["id"].get<int64_t>()], entry);
+    }
+    std::size_t lines = 0;
+    for (std::size_t at = log.find("audit {"); at != std::string::npos; at = log.find("audit {", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, trail.size());
+    EXPECT_EQ(log.find(kViewerToken), std::string::npos) << "never a token";
+    EXPECT_EQ(log.find(kOperatorToken), std::string::npos);
+}
+
 TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
     Broker broker;
     TemporaryDirectory directory;
@@ -232,9 +366,10 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
     VirtualReader gate1(directory, "gate-1", "1", {});
     VirtualReader gate2(directory, "gate-2", "2", {});
     const uint16_t http = FreePort();
+    const std::string tokens = TokenTables(directory);
     const std::string config =
         WriteConfig(directory, broker.port(), "[control]\ncommands = \"all\"\n",
-                    {{&gate1, "[reader.settings]\nbuzzer = \"off\"\n"}, {&gate2, ""}}, http);
+                    {{&gate1, "[reader.settings]\nbuzzer = \"off\"\n"}, {&gate2, ""}}, http, tokens);
     Operator ops(broker.port());
     std::optional<Zendrikd> daemon;
     daemon.emplace(config, directory);
@@ -248,7 +383,7 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
     EXPECT_EQ(info["result"]["kind"], 0);
     EXPECT_EQ(info["result"]["serial"], "000000000000000000000001");
     EXPECT_EQ(ops.Command("gate-2", "g-1", "get-settings")["result"]["power"], 33);
-    const Json set = ops.Command("gate-1", "s-1", "set-settings", {{"power", 20}});
+    const Json set = ops.Command("gate-1", "s-1", "set-settings", {{"power", 20}}, "desk-7");
     EXPECT_EQ(set["result"]["power"], 20) << set;
     EXPECT_EQ(SettingsOf(directory, gate1)["power"], 20);
     EXPECT_EQ(ops.Command("gate-1", "c-1", "check-settings")["result"],
@@ -310,20 +445,30 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
     EXPECT_EQ(SettingsOf(directory, gate1)["buzzer"], "off");
 
     // The same layer over HTTP, with its status codes.
-    const auto put = [&](const std::string& reader, const std::string& body) {
+    const auto put = [&](const std::string& reader, const std::string& body,
+                         const std::string& token = kOperatorToken) {
         return HttpConnection(http)
-            .Request("PUT", "/api/v1/readers/" + reader + "/settings", {}, body)
+            .Request("PUT", "/api/v1/readers/" + reader + "/settings", Bearer(token), body)
             .status;
     };
     EXPECT_EQ(put("gate-2", R"({"power":30})"), 200);
     EXPECT_EQ(put("gate-1", R"({"buzzer":"on"})"), 409);
     EXPECT_EQ(put("gate-1", R"({"power":99})"), 400);
     EXPECT_EQ(put("nobody", R"({"power":20})"), 404);
-    const std::string metrics = HttpConnection(http).Request("GET", "/metrics").body;
+    const std::string metrics = HttpConnection(http).Request("GET", "/metrics", Bearer(kViewerToken)).body;
     EXPECT_NE(metrics.find("zendrik_settings_in_sync{reader=\"gate-1\"} 1\n"), std::string::npos) << metrics;
     EXPECT_EQ(metrics.find("zendrik_settings_in_sync{reader=\"gate-2\"}"), std::string::npos) << "unmanaged";
-    EXPECT_EQ(Json::parse(HttpConnection(http).Request("GET", "/api/v1/readers/gate-2/settings").body),
+    EXPECT_EQ(Json::parse(HttpConnection(http)
+                              .Request("GET", "/api/v1/readers/gate-2/settings", Bearer(kViewerToken))
+                              .body),
               ops.Command("gate-2", "g-2", "get-settings")["result"]);
+    // A reload as SIGHUP does it, for an admin only.
+    EXPECT_EQ(HttpConnection(http).Request("POST", "/api/v1/reload", Bearer(kOperatorToken)).status, 403);
+    const HttpReply reloaded = HttpConnection(http).Request("POST", "/api/v1/reload", Bearer(kAdminToken));
+    EXPECT_EQ(reloaded.status, 200);
+    EXPECT_EQ(Json::parse(reloaded.body), (Json{{"reloaded", true}, {"changes", "no reader changed"}}));
+    EXPECT_EQ(put("gate-2", R"({"power":31})", kViewerToken), 403);
+    CheckAuditTrail(http, ops, daemon->log());
 
     // Read-only: what only reads runs, the rest is refused.
     daemon.reset();
@@ -345,7 +490,7 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
         });
     }));
     WriteConfig(directory, broker.port(), "[control]\ncommands = \"read-only\"\n",
-                {{&gate1, "[reader.settings]\nbuzzer = \"off\"\n"}, {&gate2, ""}}, http);
+                {{&gate1, "[reader.settings]\nbuzzer = \"off\"\n"}, {&gate2, ""}}, http, tokens);
     daemon.emplace(config, directory);
     ASSERT_TRUE(daemon->Ready()) << daemon->log();
     // Its site status comes after its subscription: requests sent from then on reach it.

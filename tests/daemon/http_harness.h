@@ -125,6 +125,22 @@ class FakeSite : public daemon::SiteApi {
         waiting_.emplace_back(std::move(done), outcome);
         later_.ArmIn(std::chrono::milliseconds{1});
     }
+    void RunCommand(const std::string& reader, const daemon::Command& typed, const daemon::Caller& caller,
+                    std::function<void(const daemon::CommandOutcome&)> done) override {
+        callers.push_back(caller);
+        RunCommand(reader, typed, std::move(done));
+    }
+    void NoteDenied(const daemon::AuditStart& start, const std::string& words) override {
+        denied.push_back({start.caller, start.reader, start.command, start.argsJson, words});
+    }
+    daemon::CommandOutcome Reload(const daemon::Caller& caller) override {
+        callers.push_back(caller);
+        return {daemon::CommandFailure::kNone, R"({"reloaded":true,"changes":"no reader changed"})", 0, ""};
+    }
+    std::optional<daemon::AuditPage> Audit(const daemon::AuditQuery& query) override {
+        auditQueries.push_back(query);
+        return daemon::AuditPage{};
+    }
 
     daemon::SiteSnapshot snapshot;
     std::map<std::string, daemon::CommandOutcome> outcomes;  // by "READER COMMAND"
@@ -132,6 +148,16 @@ class FakeSite : public daemon::SiteApi {
     bool hold = false;     // commands wait until the site goes
     bool failing = false;  // Snapshot() throws
     std::vector<Call> calls;
+    struct Denial {
+        daemon::Caller caller;
+        std::string reader;
+        std::string command;
+        std::string argsJson;
+        std::string words;
+    };
+    std::vector<daemon::Caller> callers;  // of the commands and reloads that ran
+    std::vector<Denial> denied;
+    std::vector<daemon::AuditQuery> auditQueries;
 
   private:
     void Flush() {

@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "daemon/http/console_files.h"
 #include "tests/daemon/child_process.h"
@@ -195,6 +198,119 @@ TEST(HttpServerTest, AnswersEveryPathWithItsStatusOverOneConnection) {
         SCOPED_TRACE(given);
         EXPECT_EQ(connection.Request("GET", "/api/v1/site", {{"Authorization", given}}).status, status);
     }
+}
+
+// Every path against every kind of caller: no token, a token nobody holds, and a viewer, an
+// operator and an admin of [[http.token]] (the admin the single [http] token, named "token").
+// A known caller of too low a role gets 403 naming the role needed, recorded as denied with its
+// name and path; whoami says who the token belongs to and never the token.
+TEST(HttpServerTest, AnswersEveryPathByTheCallersRole) {
+    daemon::HttpConfig config;
+    config.token = kToken;
+    config.tokens = {{"wall-screen", "", daemon::AccessRole::kViewer, 0, "viewer-token-0123456789"},
+                     {"ops-desk", "", daemon::AccessRole::kOperator, 0, "operator-token-0123456789"}};
+    ConsoleFolder console;
+    config.consoleDir = console.path();
+    ServerUnderTest server(config, {}, TwoReaders());
+    server.loop().Call([&] { server.site().atOnce = true; });
+    enum Caller { kNone, kUnknown, kViewer, kOperator, kAdmin, kCallers };
+    const std::array<std::string, kCallers> secrets{"", "nobody-holds-this-token", "viewer-token-0123456789",
+                                                    "operator-token-0123456789", kToken};
+    const std::array<std::string, kCallers> names{"", "", "wall-screen", "ops-desk", "token"};
+    const std::array<std::size_t, kCallers> kActions{0, 0, 1, 3, 5};  // what whoami says each may do
+    struct Row {
+        std::string method;
+        std::string path;
+        std::array<int, kCallers> status;  // by caller
+        std::string needed = "";           // the role a 403 names
+    };
+    constexpr int k401 = 401;
+    const std::vector<Row> rows{
+        {"GET", "/healthz", {200, 200, 200, 200, 200}},
+        {"GET", "/", {200, 200, 200, 200, 200}},
+        {"GET", "/console/style.css", {200, 200, 200, 200, 200}},
+        {"GET", "/metrics", {k401, k401, 200, 200, 200}},
+        {"GET", "/api/v1/site", {k401, k401, 200, 200, 200}},
+        {"GET", "/api/v1/readers", {k401, k401, 200, 200, 200}},
+        {"GET", "/api/v1/readers/gate-1", {k401, k401, 200, 200, 200}},
+        {"GET", "/api/v1/readers/gate-1/settings", {k401, k401, 200, 200, 200}},
+        {"GET", "/api/v1/readers/gate-1/settings/schema", {k401, k401, 200, 200, 200}},
+        {"GET", "/api/v1/events?reader=gate-9", {k401, k401, 404, 404, 404}},
+        {"GET", "/api/v1/whoami", {k401, k401, 200, 200, 200}},
+        {"GET", "/api/v1/audit?reader=gate-1&limit=5", {k401, k401, 200, 200, 200}},
+        {"PUT", "/api/v1/readers/gate-1/settings", {k401, k401, 403, 200, 200}, "operator"},
+        {"POST", "/api/v1/readers/gate-1/inventory/start", {k401, k401, 403, 200, 200}, "operator"},
+        {"POST", "/api/v1/readers/gate-1/inventory/stop", {k401, k401, 403, 200, 200}, "operator"},
+        {"POST", "/api/v1/readers/gate-1/factory-default", {k401, k401, 403, 403, 200}, "admin"},
+        {"POST", "/api/v1/reload", {k401, k401, 403, 403, 200}, "admin"},
+    };
+    HttpConnection connection(server.port());
+    std::size_t refusals = 0;
+    for (const Row& row : rows) {
+        for (int caller = kNone; caller < kCallers; ++caller) {
+            SCOPED_TRACE(row.method + " " + row.path + " as caller " + std::to_string(caller));
+            std::map<std::string, std::string> headers;
+            if (caller != kNone) {
+                headers["Authorization"] = "Bearer " + secrets[caller];
+            }
+            const std::string body = row.method == "PUT" ? R"({"power":20})" : "";
+            // A refusal before its body is read ends the connection: each request has its own.
+            const HttpReply reply =
+                HttpConnection(server.port()).Request(row.method, row.path, headers, body);
+            ASSERT_EQ(reply.status, row.status[caller]) << reply.body;
+            if (reply.status == 403) {
+                ++refusals;
+                const std::string role = caller == kViewer ? "a viewer" : "an operator";
+                EXPECT_THAT(reply.body, HasSubstr(names[caller] + " is " + role + ": this needs the " +
+                                                  row.needed + " role"));
+                EXPECT_THAT(reply.body, HasSubstr(R"("role":")" + row.needed + "\""));
+            }
+            if (row.path == "/api/v1/whoami" && reply.status == 200) {
+                const auto whoami = nlohmann::json::parse(reply.body);
+                EXPECT_EQ(whoami["name"], names[caller]);
+                EXPECT_EQ(whoami["may"].size(), kActions[caller]);
+                EXPECT_EQ(reply.body.find(secrets[caller]), std::string::npos);
+            }
+        }
+    }
+    // The stream takes the token in its query: the holder's role holds there too.
+    EXPECT_EQ(connection.Request("GET", "/api/v1/events?reader=gate-9&token=" + secrets[kViewer], {}).status,
+              404);
+    EXPECT_EQ(connection.Request("GET", "/api/v1/events?reader=gate-9&token=nobody", {}).status, 401);
+    // The console says it is the console: its commands are recorded as the console's.
+    EXPECT_EQ(
+        connection
+            .Request("POST", "/api/v1/readers/gate-1/inventory/start",
+                     {{"Authorization", "Bearer " + secrets[kOperator]}, {"X-Zendrik-Client", "console"}})
+            .status,
+        200);
+    const auto [callers, denied, queries] = server.loop().Call([&] {
+        return std::make_tuple(server.site().callers, server.site().denied, server.site().auditQueries);
+    });
+    ASSERT_EQ(denied.size(), refusals);
+    EXPECT_EQ(denied.front().caller, (daemon::Caller{"wall-screen", "rest"}));
+    EXPECT_EQ(denied.front().command, "set-settings");
+    EXPECT_EQ(denied.front().reader, "gate-1");
+    EXPECT_EQ(denied.front().argsJson, R"({"power":20})") << "the body read for the audit trail";
+    EXPECT_EQ(denied.back().command, "reload");
+    EXPECT_EQ(denied.back().words, "ops-desk is an operator: this needs the admin role");
+    EXPECT_EQ(callers.back(), (daemon::Caller{"ops-desk", "console"}));
+    ASSERT_EQ(queries.size(), 3u);
+    EXPECT_EQ(queries[0].reader, "gate-1");
+    EXPECT_EQ(queries[0].limit, 5u);
+
+    // The audit query's refusals.
+    const std::map<std::string, std::string> admin{{"Authorization", std::string("Bearer ") + kToken}};
+    for (const char* query : {"limit=0", "limit=1001", "limit=x", "since=yesterday", "before=-1"}) {
+        SCOPED_TRACE(query);
+        EXPECT_EQ(connection.Request("GET", std::string("/api/v1/audit?") + query, admin).status, 400);
+    }
+    EXPECT_EQ(
+        connection.Request("GET", "/api/v1/audit?since=2026-12-10T08:00:00.000Z&before=7", admin).status,
+        200);
+    const auto last = server.loop().Call([&] { return server.site().auditQueries.back(); });
+    EXPECT_EQ(last.sinceMs, 1796889600000);
+    EXPECT_EQ(last.beforeId, 7);
 }
 
 // Where the console is looked for: the folder named alone, else the installed one and then the one
