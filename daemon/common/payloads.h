@@ -23,6 +23,13 @@ class Topics {
     std::string Events(const std::string& reader) const { return ReaderLevel(reader) + "/events"; }
     std::string ReaderStatus(const std::string& reader) const { return ReaderLevel(reader) + "/status"; }
     const std::string& SiteStatus() const { return siteStatus_; }
+    // A zone's events and a door's passages: PREFIX/SITE/zones/ZONE/events, PREFIX/SITE/doors/DOOR/passages.
+    std::string ZoneEvents(const std::string& zone) const {
+        return siteLevel_ + "/zones/" + zone + "/events";
+    }
+    std::string DoorPassages(const std::string& door) const {
+        return siteLevel_ + "/doors/" + door + "/passages";
+    }
 
     // Where an event of `kind` (a zendrik_event_kind) goes: reads apart from everything else.
     std::string ForEvent(const std::string& reader, int32_t kind) const;

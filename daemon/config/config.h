@@ -103,6 +103,29 @@ struct ReaderConfig {
     bool operator==(const ReaderConfig&) const = default;
 };
 
+// A zone: the readers whose field is one place (a dock, a room). A tag read by any of them is
+// in the zone until none of them has read it for absenceMs.
+struct ZoneConfig {
+    std::string name;
+    std::vector<std::string> readers;
+    uint32_t absenceMs = 3000;
+    int line = 0;  // where the [[zone]] table starts
+
+    bool operator==(const ZoneConfig&) const = default;
+};
+
+// A door: readers on its outer and its inner side. A pass of a tag through them ends when none
+// of them has read it for settleMs.
+struct DoorConfig {
+    std::string name;
+    std::vector<std::string> outside;
+    std::vector<std::string> inside;
+    uint32_t settleMs = 2000;
+    int line = 0;  // where the [[door]] table starts
+
+    bool operator==(const DoorConfig&) const = default;
+};
+
 struct DaemonConfig {
     std::string site;
     uint32_t statusIntervalMs = 30000;
@@ -111,6 +134,8 @@ struct DaemonConfig {
     HttpConfig http;
     ControlConfig control;
     std::vector<ReaderConfig> readers;
+    std::vector<ZoneConfig> zones;
+    std::vector<DoorConfig> doors;
 };
 
 // A configuration refused: the line it was found on (0 when it concerns the whole file) and why.
@@ -132,7 +157,9 @@ using AddressCheck = std::function<std::optional<std::string>(const std::string&
 // Reads a whole configuration text. Throws ConfigError on the first fault: TOML syntax, an
 // unknown key, a value of the wrong type or range, a name or topic prefix that the broker would
 // refuse as a topic level, a reader address that does not parse, two readers with one name, one
-// address or one device. Nothing is returned half-read.
+// address or one device, a zone or door that names an unknown reader, a reader in two zones or on
+// both sides of one door, a door with an empty side, two zones or two doors of one name, a reader
+// named like the site's own topic levels ("zones", "doors"). Nothing is returned half-read.
 DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress);
 
 // The largest configuration file read; anything larger is no configuration.

@@ -6,6 +6,7 @@
 
 #include "daemon/common/log.h"
 #include "daemon/readers/reader_changes.h"
+#include "daemon/zones/place_payloads.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -76,6 +77,12 @@ std::string Describe(const ReaderChanges& changes) {
 
 LossMessage SpoolLostMessages(const Topics& topics) {
     return [topics](const SpoolLoss& loss, uint64_t seq) {
+        if (const auto place = PlaceOfSeqOwner(loss.reader)) {
+            const bool zone = place->kind == "zone";
+            return std::make_pair(
+                zone ? topics.ZoneEvents(place->name) : topics.DoorPassages(place->name),
+                PlaceSpoolLostJson(*place, seq, UnixNowMs(), loss.missingFrom, loss.missingTo));
+        }
         return std::make_pair(topics.Events(loss.reader),
                               SpoolLostJson(loss.reader, seq, UnixNowMs(), loss.missingFrom, loss.missingTo));
     };
@@ -94,7 +101,8 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
       retained_(config_.spool.path + ".statuses"),
       takeBuffer_(kEventsPerTake),
       offLoop_(loop_),
-      commands_(config_.control.commands, [this](const std::string& name) { return FindReader(name); }) {
+      commands_(config_.control.commands, [this](const std::string& name) { return FindReader(name); }),
+      places_(config_, loop_, [this] { store_.Schedule(); }) {
     if (config_.control.commands != CommandPolicy::kOff) {
         channel_ =
             std::make_unique<CommandChannel>(topics_, commands_,
@@ -240,7 +248,9 @@ StoreContext Site::Context() {
                                 storedEvents_.push_back(std::move(event));
                             }
                         },
-                        takeBuffer_};
+                        takeBuffer_,
+                        places_.empty() ? std::function<void(const zendrik_event&)>{}
+                                        : [this](const zendrik_event& read) { places_.Read(read); }};
 }
 
 void Site::CommitBurst(Spool::Burst& burst) {
@@ -273,6 +283,19 @@ void Site::CommitBurst(Spool::Burst& burst) {
     PublishStored();
 }
 
+void Site::StorePlaces() {
+    if (!places_.waiting()) {
+        return;
+    }
+    const StoreContext context = Context();
+    {
+        Spool::Burst burst = spool_.Begin();
+        places_.TakeInto(burst, topics_, context.stored);
+        CommitBurst(burst);
+    }
+    uplink_.Pump();
+}
+
 // Only what is committed goes out: a number the stream gave is never given again.
 void Site::PublishStored() {
     for (const StoredEvent& event : storedEvents_) {
@@ -299,6 +322,7 @@ void Site::StoreEvents() {
                 stillQueued.push_back(reader);
             }
         }
+        places_.TakeInto(burst, topics_, context.stored);
         CommitBurst(burst);
     }
     storePending_ = stillQueued;
@@ -323,6 +347,7 @@ void Site::StoreAll(ReaderRuntime& reader) {
         {
             Spool::Burst burst = spool_.Begin();
             drained = reader.TakeEvents(burst, context, kEventsPerBurst);
+            places_.TakeInto(burst, topics_, context.stored);
             CommitBurst(burst);
         }
         reader.AfterCommit();
@@ -391,8 +416,11 @@ void Site::Reload() {
         return;
     }
     if (next.site != config_.site || !(next.mqtt == config_.mqtt) || !(next.spool == config_.spool) ||
-        !(next.http == config_.http) || !(next.control == config_.control)) {
-        Log("changes to the site, [mqtt], [spool], [http] or [control] take effect at the next start");
+        !(next.http == config_.http) || !(next.control == config_.control) || next.zones != config_.zones ||
+        next.doors != config_.doors) {
+        Log("changes to the site, [mqtt], [spool], [http], [control], [[zone]] or [[door]] take effect at "
+            "the "
+            "next start");
     }
     const ReaderChanges changes = CompareReaders(config_.readers, next.readers);
     config_.readers = next.readers;
@@ -547,6 +575,9 @@ void Site::CheckStopProgress() {
             return;
         }
         stage_ = Stage::kFlushing;
+        // Every read is in: a pass still open ends with the stop, so that its passage is not lost.
+        places_.EndPasses();
+        StorePlaces();
     }
     if (stage_ == Stage::kFlushing) {
         const bool sending = exitCode_ == kExitOk && uplink_.connected() && spool_.size() > 0;

@@ -7,21 +7,22 @@
 #include <string>
 #include <vector>
 
-#include "daemon/mqtt/command_channel.h"
-#include "daemon/control/commands.h"
+#include "daemon/common/payloads.h"
+#include "daemon/common/snapshot.h"
 #include "daemon/config/config.h"
-#include "daemon/loop/event_loop.h"
+#include "daemon/control/commands.h"
 #include "daemon/http/http_server.h"
+#include "daemon/http/site_api.h"
+#include "daemon/loop/event_loop.h"
 #include "daemon/loop/notify.h"
 #include "daemon/loop/off_loop.h"
-#include "daemon/common/payloads.h"
+#include "daemon/mqtt/command_channel.h"
+#include "daemon/mqtt/retained_statuses.h"
+#include "daemon/mqtt/uplink.h"
 #include "daemon/readers/reader_runtime.h"
 #include "daemon/readers/reader_source.h"
-#include "daemon/mqtt/retained_statuses.h"
-#include "daemon/http/site_api.h"
-#include "daemon/common/snapshot.h"
 #include "daemon/store/spool.h"
-#include "daemon/mqtt/uplink.h"
+#include "daemon/zones/zones_and_doors.h"
 
 namespace zendrik::daemon {
 
@@ -31,7 +32,8 @@ inline constexpr int kExitFailure = 1;        // configuration, spool, HTTP or a
 inline constexpr int kExitUsage = 2;          // the command line was refused
 inline constexpr int kExitBrokerRefused = 3;  // the broker (or TLS) refused the connection
 
-// What a spool found lost tells each reader's consumers: a spool-lost event on its events topic.
+// What a spool found lost tells each reader's consumers: a spool-lost event on its events topic
+// (a zone's on its events, a door's on its passages).
 LossMessage SpoolLostMessages(const Topics& topics);
 
 // Makes the source of a configured reader: a reader session in the daemon, scripted in tests.
@@ -104,6 +106,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     StoreContext Context();
     // Stores the burst; what a full disk would not take goes straight to the broker.
     void CommitBurst(Spool::Burst& burst);
+    // What the zones and doors found and nothing else, in a burst of its own (at a stop).
+    void StorePlaces();
     // After a burst was committed: its events to the HTTP event stream.
     void PublishStored();
     void CheckReady();
@@ -145,7 +149,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     Commands commands_;
     std::unique_ptr<CommandChannel> channel_;  // none while commands are off: nothing is subscribed
     Deferred store_;
-    Timer storeGroup_;  // the events of a short while stored in one commit
+    ZonesAndDoors places_;  // the zones and doors: what they find is stored with the readers' events
+    Timer storeGroup_;      // the events of a short while stored in one commit
     Timer statusTimer_;
     Timer checkpointTimer_;
     Timer flushDeadline_;
