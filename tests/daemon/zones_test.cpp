@@ -23,6 +23,13 @@ struct Step {
     std::string epc = "e1";
 };
 
+// A scene and the trace it must leave.
+struct Scene {
+    const char* what;
+    std::vector<Step> steps;
+    std::vector<std::string> trace;
+};
+
 std::string Trace(const ZoneChange& change) {
     std::string text = change.epc + " ";
     if (change.kind == ZoneChange::Kind::kEntered) {
@@ -46,11 +53,6 @@ std::string Trace(const Passage& passage) {
 const std::vector<ZoneConfig> kZones{{"dock", {"left", "right"}, 3000, 1}, {"yard", {"gate"}, 2000, 5}};
 
 TEST(ZonePresenceTest, EntersOnceLeavesWhenAbsentAndMovesWithoutFlapping) {
-    struct Scene {
-        const char* what;
-        std::vector<Step> steps;
-        std::vector<std::string> trace;
-    };
     const Scene scenes[] = {
         {"both readers of a zone: entered once, left once",
          {{0, "left"}, {100, "right"}, {500, "left"}, {900, "right"}, {3899, ""}, {3900, ""}},
@@ -145,11 +147,6 @@ TEST(ZonePresenceTest, SaysWhereATagIsAndWhenTheNextChangeFallsDue) {
 
 TEST(DoorPassesTest, TellsInFromOutAndNothingForOneSideOrTurningBack) {
     const DoorConfig door{"door-3", {"yard"}, {"left", "right"}, 2000, 1};
-    struct Scene {
-        const char* what;
-        std::vector<Step> steps;
-        std::vector<std::string> trace;
-    };
     const Scene scenes[] = {
         {"outside then inside: in, once the settle time has passed with no read",
          {{0, "yard"}, {300, "yard"}, {1000, "left"}, {1500, "right"}, {3500, ""}, {3501, ""}},
