@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -154,29 +155,22 @@ TEST(DaemonZonesTest, FollowsTagsThroughDoorsAndZonesAcrossARestart) {
     const std::string dock = "zt/t/zones/dock/events";
     const std::string store = "zt/t/zones/store/events";
     const std::string door = "zt/t/doors/door-3/passages";
-    uint64_t dockBeforeRestart = 0;
-    {
+    // The daemon runs until `done` holds for what arrived, then stops.
+    const auto runUntil = [&](const std::function<bool(const Messages&)>& done) {
         Zendrikd daemon(config, directory);
         ASSERT_TRUE(daemon.Ready()) << daemon.log();
-        ASSERT_TRUE(consumer.WaitFor(
-            [&](const Messages& m) {
-                return Has(m, door, kOut, "passage") && Has(m, dock, kOut, "zone-left");
-            },
-            kSceneWait))
-            << daemon.log();
+        ASSERT_TRUE(consumer.WaitFor(done, kSceneWait)) << daemon.log();
         EXPECT_EQ(daemon.process().Stop(), 0) << daemon.log();
-        dockBeforeRestart = HighestSeq(Stream(consumer.messages(), dock));
-    }
+    };
+    runUntil(
+        [&](const Messages& m) { return Has(m, door, kOut, "passage") && Has(m, dock, kOut, "zone-left"); });
+    ASSERT_FALSE(HasFatalFailure());
+    const uint64_t dockBeforeRestart = HighestSeq(Stream(consumer.messages(), dock));
     ASSERT_LT(NowMs(), epochMs + 8000) << "the restart must come before the scene goes on";
-    Zendrikd again(config, directory);
-    ASSERT_TRUE(again.Ready()) << again.log();
-    ASSERT_TRUE(consumer.WaitFor(
-        [&](const Messages& m) {
-            return Has(m, store, kMove, "zone-left") && Has(m, door, kLate, "passage");
-        },
-        kSceneWait))
-        << again.log();
-    EXPECT_EQ(again.process().Stop(), 0) << again.log();
+    runUntil([&](const Messages& m) {
+        return Has(m, store, kMove, "zone-left") && Has(m, door, kLate, "passage");
+    });
+    ASSERT_FALSE(HasFatalFailure());
 
     const Messages messages = consumer.messages();
     // Through the door: in, out, none for turning back, and out again after the restart.
