@@ -35,12 +35,14 @@ enum class RouteKind {
     kCommand,
     kEvents,
     kConsoleFile,
+    kZones,
+    kZoneTags,
 };
 
 // What a request asks for, decided from its method and path alone.
 struct Route {
     RouteKind kind = RouteKind::kNotFound;
-    std::string reader;                        // the reader a path names
+    std::string reader;                        // the reader a path names (kZoneTags: the zone)
     CommandKind command = CommandKind::kInfo;  // kCommand: the command it runs
     std::string file;                          // kConsoleFile: the file below the console's folder
     std::string allow;                         // kWrongMethod: the methods the path takes

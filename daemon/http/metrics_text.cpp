@@ -119,6 +119,24 @@ bool AnyManaged(const SiteSnapshot& site) {
 
 }  // namespace
 
+// The zones' and doors' families, only where the site has some.
+void PlaceMetrics(Exposition& out, const SiteSnapshot& site) {
+    if (!site.zones.empty()) {
+        out.Family("zendrik_zone_tags", "gauge", "Tags in the zone now.");
+        for (const ZoneSnapshot& zone : site.zones) {
+            out.Sample("zendrik_zone_tags", "zone=\"" + LabelValue(zone.name) + "\"", zone.tags.size());
+        }
+    }
+    if (!site.doors.empty()) {
+        out.Family("zendrik_passages_total", "counter", "Passages through the door by direction.");
+        for (const DoorSnapshot& door : site.doors) {
+            const std::string label = "door=\"" + LabelValue(door.name) + "\",direction=";
+            out.Sample("zendrik_passages_total", label + "\"in\"", door.passagesIn);
+            out.Sample("zendrik_passages_total", label + "\"out\"", door.passagesOut);
+        }
+    }
+}
+
 std::string MetricsText(const SiteSnapshot& site) {
     Exposition out;
     // The site's name as a label of a constant series, so that alert rules and dashboards join it
@@ -181,6 +199,7 @@ std::string MetricsText(const SiteSnapshot& site) {
     for (const ReaderSnapshot& reader : site.readers) {
         out.HistogramSamples("zendrik_round_seconds", ReaderLabel(reader), reader.roundSeconds);
     }
+    PlaceMetrics(out, site);
     return out.Take();
 }
 

@@ -673,6 +673,7 @@ SiteSnapshot Site::Snapshot() const {
     for (const auto& reader : readers_) {
         snapshot.readers.push_back(reader->Snapshot(spool_.counts(reader->name()), offline));
     }
+    places_.Snapshot(snapshot.zones, snapshot.doors);
     return snapshot;
 }
 

@@ -14,6 +14,7 @@ ZonesAndDoors::ZonesAndDoors(const DaemonConfig& config, EventLoop& loop, std::f
     : presence_(config.zones), due_(std::move(due)), now_(std::move(now)) {
     for (const DoorConfig& door : config.doors) {
         doors_.emplace_back(door);
+        passages_.push_back(DoorSnapshot{door.name, 0, 0});
     }
     timer_ = loop.AddTimer([this] { Advance(); });
 }
@@ -64,6 +65,11 @@ void ZonesAndDoors::Collect(std::vector<ZoneChange>& changes, std::vector<Passag
         waiting_.emplace_back(std::move(change));
     }
     for (Passage& passage : passages) {
+        for (DoorSnapshot& door : passages_) {
+            if (door.name == passage.door) {
+                ++(passage.in ? door.passagesIn : door.passagesOut);
+            }
+        }
         waiting_.emplace_back(std::move(passage));
     }
     due_();
@@ -106,6 +112,19 @@ void ZonesAndDoors::TakeInto(Spool::Burst& burst, const Topics& topics,
         stored(std::move(event));
     }
     waiting_.clear();
+}
+
+
+void ZonesAndDoors::Snapshot(std::vector<ZoneSnapshot>& zones, std::vector<DoorSnapshot>& doors) const {
+    for (const ZoneConfig& zone : presence_.zones()) {
+        ZoneSnapshot snapshot{zone.name, zone.readers, {}};
+        for (const ZoneTag& tag : presence_.TagsOf(zone.name)) {
+            snapshot.tags.push_back(
+                ZoneTagSnapshot{tag.epc, tag.card, tag.sinceMs, tag.lastSeenMs, tag.lastReader, tag.reads});
+        }
+        zones.push_back(std::move(snapshot));
+    }
+    doors = passages_;
 }
 
 }  // namespace zendrik::daemon

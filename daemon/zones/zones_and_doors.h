@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "daemon/common/payloads.h"
+#include "daemon/common/snapshot.h"
 #include "daemon/config/config.h"
 #include "daemon/loop/event_loop.h"
 #include "daemon/readers/reader_runtime.h"
@@ -43,6 +44,8 @@ class ZonesAndDoors {
     void EndPasses();
 
     const ZonePresence& presence() const { return presence_; }
+    // Each zone with the tags in it now, each door with its passages counted.
+    void Snapshot(std::vector<ZoneSnapshot>& zones, std::vector<DoorSnapshot>& doors) const;
 
   private:
     using Found = std::variant<ZoneChange, Passage>;
@@ -55,6 +58,7 @@ class ZonesAndDoors {
 
     ZonePresence presence_;
     std::vector<DoorPasses> doors_;
+    std::vector<DoorSnapshot> passages_;  // counted per door, in the order of doors_
     std::function<void()> due_;
     Clock now_;
     Timer timer_;

@@ -12,7 +12,9 @@
 
 #include "base/time_text.h"
 #include "tests/daemon/broker.h"
+#include "tests/daemon/http_client.h"
 #include "tests/daemon/sim_harness.h"
+#include "tests/support/loopback.h"
 
 namespace zendrik::testing {
 namespace {
@@ -56,11 +58,12 @@ int64_t NowMs() {
         .count();
 }
 
-std::string Config(uint16_t port, const TemporaryDirectory& directory,
+std::string Config(uint16_t port, uint16_t httpPort, const TemporaryDirectory& directory,
                    const std::map<std::string, std::string>& addresses) {
     std::string text = "site = \"t\"\n[mqtt]\nport = " + std::to_string(port) +
                        "\ntopic_prefix = \"zt\"\nreconnect_max_ms = 300\n[spool]\npath = \"" +
-                       directory.File("spool.sqlite") + "\"\n[http]\nlisten = \"\"\n";
+                       directory.File("spool.sqlite") +
+                       "\"\n[http]\nlisten = \"127.0.0.1:" + std::to_string(httpPort) + "\"\n";
     for (const auto& [name, address] : addresses) {
         text += "[[reader]]\nname = \"" + name + "\"\naddress = \"" + address + "\"\n";
     }
@@ -150,26 +153,54 @@ TEST(DaemonZonesTest, FollowsTagsThroughDoorsAndZonesAcrossARestart) {
             std::vector<std::string>{"--scene", scene, "--scene-epoch", std::to_string(epochMs)}));
         addresses[name] = readers.back()->address();
     }
-    const std::string config = Config(broker.port(), directory, addresses);
+    const uint16_t httpPort = FreePort();
+    const std::string config = Config(broker.port(), httpPort, directory, addresses);
     Subscriber consumer(broker.port(), "zt/t/#", "consumer");
     const std::string dock = "zt/t/zones/dock/events";
     const std::string store = "zt/t/zones/store/events";
     const std::string door = "zt/t/doors/door-3/passages";
-    // The daemon runs until `done` holds for what arrived, then stops.
-    const auto runUntil = [&](const std::function<bool(const Messages&)>& done) {
+    // The daemon runs until `done` holds for what arrived, then stops; `meanwhile` asks what it
+    // answers over HTTP while it runs.
+    const auto runUntil = [&](const std::function<bool(const Messages&)>& done,
+                              const std::function<void()>& meanwhile = {}) {
         Zendrikd daemon(config, directory);
         ASSERT_TRUE(daemon.Ready()) << daemon.log();
+        if (meanwhile) {
+            meanwhile();
+        }
         ASSERT_TRUE(consumer.WaitFor(done, kSceneWait)) << daemon.log();
         EXPECT_EQ(daemon.process().Stop(), 0) << daemon.log();
     };
+    const auto get = [&](const std::string& path) { return HttpConnection(httpPort).Request("GET", path); };
     runUntil(
         [&](const Messages& m) { return Has(m, door, kOut, "passage") && Has(m, dock, kOut, "zone-left"); });
     ASSERT_FALSE(HasFatalFailure());
     const uint64_t dockBeforeRestart = HighestSeq(Stream(consumer.messages(), dock));
     ASSERT_LT(NowMs(), epochMs + 8000) << "the restart must come before the scene goes on";
-    runUntil([&](const Messages& m) {
-        return Has(m, store, kMove, "zone-left") && Has(m, door, kLate, "passage");
-    });
+    // While the moving tag is in the store, the REST API says so; the counts start with the run.
+    const auto askWhileInStore = [&] {
+        ASSERT_TRUE(consumer.WaitFor([&](const Messages& m) { return Has(m, store, kMove, "zone-entered"); },
+                                     kSceneWait));
+        const nlohmann::json zones = nlohmann::json::parse(get("/api/v1/zones").body);
+        EXPECT_EQ(zones, nlohmann::json::parse(R"([{"name":"dock","readers":["left","right"],"tags":0},)"
+                                               R"({"name":"store","readers":["store"],"tags":1}])"));
+        const nlohmann::json tags = nlohmann::json::parse(get("/api/v1/zones/store/tags").body);
+        ASSERT_EQ(tags["tags"].size(), 1u);
+        EXPECT_EQ(tags["tags"][0]["epc"], kMove);
+        EXPECT_EQ(tags["tags"][0]["last_reader"], "store");
+        const std::string metrics = get("/metrics").body;
+        EXPECT_NE(metrics.find("zendrik_zone_tags{zone=\"store\"} 1"), std::string::npos) << metrics;
+        EXPECT_NE(metrics.find("zendrik_passages_total{door=\"door-3\",direction=\"out\"} 1"),
+                  std::string::npos)
+            << metrics;
+        EXPECT_NE(metrics.find("zendrik_passages_total{door=\"door-3\",direction=\"in\"} 0"),
+                  std::string::npos);
+    };
+    runUntil(
+        [&](const Messages& m) {
+            return Has(m, store, kMove, "zone-left") && Has(m, door, kLate, "passage");
+        },
+        askWhileInStore);
     ASSERT_FALSE(HasFatalFailure());
 
     const Messages messages = consumer.messages();

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <map>
 
+#include "daemon/http/http_routes.h"
+#include "daemon/http/metrics_text.h"
 #include "daemon/site/site.h"
 #include "daemon/zones/door_passes.h"
 #include "daemon/zones/place_payloads.h"
@@ -257,6 +259,41 @@ TEST(PlaceSequenceTest, NumbersGoOnAcrossRestartsAndALostSpool) {
     EXPECT_NE(payloadOf["zt/t/doors/door-3/passages"].find(R"("door":"door-3")"), std::string::npos);
     const uint64_t next = store(spool, ZoneSeqOwner("dock"));
     EXPECT_GT(next, 3u + 1u) << "above every number that may have been published";
+}
+
+// GET /api/v1/zones and /api/v1/zones/ZONE/tags, and the metrics of zones and doors.
+TEST(PlaceAnswersTest, ZonesTheirTagsAndMetrics) {
+    SiteSnapshot site;
+    site.zones.push_back(ZoneSnapshot{"dock",
+                                      {"left", "right"},
+                                      {{"e1", "00012", 1765324800000, 1765324801500, "right", 4},
+                                       {"e2", "", 1765324801000, 1765324801000, "left", 1}}});
+    site.zones.push_back(ZoneSnapshot{"yard", {"gate"}, {}});
+    site.doors.push_back(DoorSnapshot{"door-3", 5, 2});
+    EXPECT_EQ(RouteOf("GET", "/api/v1/zones").kind, RouteKind::kZones);
+    const Route tags = RouteOf("GET", "/api/v1/zones/dock/tags");
+    EXPECT_EQ(tags.kind, RouteKind::kZoneTags);
+    EXPECT_EQ(tags.reader, "dock");
+    EXPECT_EQ(RouteOf("POST", "/api/v1/zones").kind, RouteKind::kWrongMethod);
+    EXPECT_EQ(
+        SnapshotAnswer(RouteOf("GET", "/api/v1/zones"), site).body,
+        R"([{"name":"dock","readers":["left","right"],"tags":2},{"name":"yard","readers":["gate"],"tags":0}])");
+    EXPECT_EQ(
+        SnapshotAnswer(tags, site).body,
+        R"({"zone":"dock","tags":[{"epc":"e1","card":"00012","since":"2025-12-10T00:00:00.000Z",)"
+        R"("last_seen":"2025-12-10T00:00:01.500Z","last_reader":"right","reads":4},)"
+        R"({"epc":"e2","card":null,"since":"2025-12-10T00:00:01.000Z","last_seen":"2025-12-10T00:00:01.000Z",)"
+        R"("last_reader":"left","reads":1}]})");
+    EXPECT_EQ(SnapshotAnswer(RouteOf("GET", "/api/v1/zones/hall/tags"), site).status, 404u);
+    const std::string metrics = MetricsText(site);
+    EXPECT_NE(metrics.find("zendrik_zone_tags{zone=\"dock\"} 2\n"), std::string::npos) << metrics;
+    EXPECT_NE(metrics.find("zendrik_zone_tags{zone=\"yard\"} 0\n"), std::string::npos);
+    EXPECT_NE(metrics.find("zendrik_passages_total{door=\"door-3\",direction=\"in\"} 5\n"),
+              std::string::npos);
+    EXPECT_NE(metrics.find("zendrik_passages_total{door=\"door-3\",direction=\"out\"} 2\n"),
+              std::string::npos);
+    EXPECT_EQ(MetricsText(SiteSnapshot{}).find("zendrik_zone_tags"), std::string::npos)
+        << "a site without zones has no such family";
 }
 
 }  // namespace
