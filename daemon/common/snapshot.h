@@ -66,6 +66,8 @@ struct SiteSnapshot {
     std::vector<ReaderSnapshot> readers;
     std::vector<ZoneSnapshot> zones;
     std::vector<DoorSnapshot> doors;
+    std::optional<uint64_t> historyRows;  // visits and passages kept; nothing without a history
+    uint64_t historyDropped = 0;          // dropped for their age or the history's size
 };
 
 }  // namespace zendrik::daemon

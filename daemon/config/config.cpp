@@ -44,6 +44,8 @@ constexpr std::size_t kEpcPrefixListMax = 256;
 // Topic levels of the site that are not readers: PREFIX/SITE/zones/ZONE/events and
 // PREFIX/SITE/doors/DOOR/passages.
 constexpr const char* kSiteLevels[] = {"zones", "doors"};
+constexpr int64_t kHistoryDaysMax = 3650;
+constexpr int64_t kHistoryMbMax = 1024 * 1024;
 
 struct PublishName {
     const char* name;
@@ -592,6 +594,17 @@ std::vector<ReaderConfig> ReadReaders(const toml::table& root, const AddressChec
     return readers;
 }
 
+HistoryConfig ReadHistory(const toml::table* table) {
+    HistoryConfig history;
+    if (table == nullptr) {
+        return history;
+    }
+    const TableReader reader(*table, "[history]", {"keep_days", "max_mb"});
+    Assign(history.keepDays, reader.Integer("keep_days", 1, kHistoryDaysMax));
+    Assign(history.maxMb, reader.Integer("max_mb", 1, kHistoryMbMax));
+    return history;
+}
+
 // The tables of a list such as [[zone]]; none when the file has no such key.
 std::vector<const toml::table*> TablesOf(const toml::table& root, const char* key) {
     std::vector<const toml::table*> tables;
@@ -758,9 +771,9 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
     } catch (const toml::parse_error& error) {
         throw ConfigError(LineOf(error.source()), std::string(error.description()));
     }
-    const TableReader top(
-        root, "",
-        {"site", "status_interval_ms", "mqtt", "spool", "http", "control", "reader", "zone", "door"});
+    const TableReader top(root, "",
+                          {"site", "status_interval_ms", "mqtt", "spool", "http", "control", "reader", "zone",
+                           "door", "history"});
     DaemonConfig config;
     config.site = top.RequiredText("site");
     CheckLevelName(top, "site", config.site);
@@ -773,6 +786,7 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
     config.readers = ReadReaders(root, checkAddress);
     config.zones = ReadZones(root, config.readers);
     config.doors = ReadDoors(root, config.readers);
+    config.history = ReadHistory(SubTable(root, "history"));
     CheckTopics(config);
     return config;
 }
@@ -848,6 +862,10 @@ std::optional<std::string> SpoolDirectoryProblem(const SpoolConfig& spool) {
         return "the spool's directory " + directory + " is not writable: " + std::strerror(errno);
     }
     return std::nullopt;
+}
+
+std::string HistoryPath(const SpoolConfig& spool) {
+    return (std::filesystem::path(spool.path).parent_path() / "history.sqlite").string();
 }
 
 std::string DeviceOfAddress(const std::string& address) {

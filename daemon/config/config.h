@@ -126,6 +126,17 @@ struct DoorConfig {
     bool operator==(const DoorConfig&) const = default;
 };
 
+// [history]: the zones' visits and the doors' passages, in history.sqlite beside the spool.
+struct HistoryConfig {
+    uint32_t keepDays = 30;
+    uint32_t maxMb = 512;
+
+    bool operator==(const HistoryConfig&) const = default;
+};
+
+// history.sqlite in the spool's directory.
+std::string HistoryPath(const SpoolConfig& spool);
+
 struct DaemonConfig {
     std::string site;
     uint32_t statusIntervalMs = 30000;
@@ -136,6 +147,7 @@ struct DaemonConfig {
     std::vector<ReaderConfig> readers;
     std::vector<ZoneConfig> zones;
     std::vector<DoorConfig> doors;
+    HistoryConfig history;
 };
 
 // A configuration refused: the line it was found on (0 when it concerns the whole file) and why.

@@ -41,6 +41,8 @@ constexpr std::array kRules{
     PathRule{"GET", "/api/v1/events", RouteKind::kEvents},
     PathRule{"GET", "/api/v1/zones", RouteKind::kZones},
     PathRule{"GET", "/api/v1/zones/{}/tags", RouteKind::kZoneTags},
+    PathRule{"GET", "/api/v1/tags/{}", RouteKind::kTag},
+    PathRule{"GET", "/api/v1/passages", RouteKind::kPassages},
     // The console's files carry no secret, and the page must load before it can ask for the token.
     PathRule{"GET", "/", RouteKind::kConsoleFile, {}, true},
     PathRule{"GET", "/console/*", RouteKind::kConsoleFile, {}, true},

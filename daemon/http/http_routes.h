@@ -37,6 +37,8 @@ enum class RouteKind {
     kConsoleFile,
     kZones,
     kZoneTags,
+    kTag,       // the history of one tag: `reader` holds its EPC
+    kPassages,  // the doors' passages, a page at a time
 };
 
 // What a request asks for, decided from its method and path alone.

@@ -8,14 +8,15 @@
 #include <charconv>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <variant>
 #include <vector>
 
-#include "daemon/http/console_files.h"
-#include "daemon/config/listen_address.h"
 #include "daemon/common/log.h"
+#include "daemon/config/listen_address.h"
+#include "daemon/http/console_files.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -347,6 +348,9 @@ MHD_Result HttpServer::Dispatch(MHD_Connection* connection, Request& request) {
             return OpenStream(connection);
         case RouteKind::kConsoleFile:
             return SendConsoleFile(connection, request);
+        case RouteKind::kTag:
+        case RouteKind::kPassages:
+            return AskHistory(connection, request);
         default:
             return Send(connection, SnapshotAnswer(request.route, site_.Snapshot()));
     }
@@ -379,6 +383,38 @@ MHD_Result HttpServer::RunCommand(MHD_Connection* connection, Request& request) 
                      });
     if (request.answer) {
         return Send(connection, *request.answer);  // the outcome came at once
+    }
+    request.suspended = true;
+    MHD_suspend_connection(connection);
+    return MHD_YES;
+}
+
+// The history is read off the loop: the connection waits, suspended, as for a command.
+MHD_Result HttpServer::AskHistory(MHD_Connection* connection, Request& request) {
+    std::map<std::string, std::string> arguments;
+    for (const char* key : {"door", "direction", "since", "until", "limit", "before"}) {
+        if (const char* value = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, key)) {
+            arguments.emplace(key, value);
+        }
+    }
+    std::weak_ptr<bool> alive = alive_;
+    const uint64_t id = request.id;
+    site_.AskHistory(request.route, arguments, [this, alive, id](HttpAnswer answer) {
+        const auto live = alive.lock();
+        const auto found = live && *live ? requests_.find(id) : requests_.end();
+        if (found == requests_.end()) {
+            return;
+        }
+        Request& waiting = *found->second;
+        waiting.answer = std::move(answer);
+        if (waiting.suspended) {
+            waiting.suspended = false;
+            MHD_resume_connection(waiting.connection);
+            RunSoon();
+        }
+    });
+    if (request.answer) {
+        return Send(connection, *request.answer);
     }
     request.suspended = true;
     MHD_suspend_connection(connection);

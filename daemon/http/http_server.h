@@ -12,10 +12,10 @@
 #include <unordered_map>
 
 #include "daemon/config/config.h"
-#include "daemon/loop/event_loop.h"
 #include "daemon/http/event_stream.h"
 #include "daemon/http/http_routes.h"
 #include "daemon/http/site_api.h"
+#include "daemon/loop/event_loop.h"
 
 namespace zendrik::daemon {
 
@@ -72,6 +72,7 @@ class HttpServer {
     bool Authorized(MHD_Connection* connection, const Route& route) const;
     MHD_Result Dispatch(MHD_Connection* connection, Request& request);
     MHD_Result RunCommand(MHD_Connection* connection, Request& request);
+    MHD_Result AskHistory(MHD_Connection* connection, Request& request);
     MHD_Result OpenStream(MHD_Connection* connection);
     MHD_Result SendConsoleFile(MHD_Connection* connection, const Request& request);
     void Run();

@@ -135,6 +135,13 @@ void PlaceMetrics(Exposition& out, const SiteSnapshot& site) {
             out.Sample("zendrik_passages_total", label + "\"out\"", door.passagesOut);
         }
     }
+    if (site.historyRows) {
+        out.Family("zendrik_history_rows", "gauge", "Visits and passages kept in the history.");
+        out.Sample("zendrik_history_rows", "", *site.historyRows);
+        out.Family("zendrik_history_dropped_total", "counter",
+                   "Visits and passages dropped from the history for their age or its size.");
+        out.Sample("zendrik_history_dropped_total", "", site.historyDropped);
+    }
 }
 
 std::string MetricsText(const SiteSnapshot& site) {

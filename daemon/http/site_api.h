@@ -1,11 +1,13 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 
 #include "daemon/common/snapshot.h"
 #include "daemon/control/command.h"
 #include "daemon/control/command_outcome.h"
+#include "daemon/http/http_routes.h"
 
 namespace zendrik::daemon {
 
@@ -19,6 +21,14 @@ class SiteApi {
     // when the reader goes away meanwhile.
     virtual void RunCommand(const std::string& reader, const Command& command,
                             std::function<void(const CommandOutcome&)> done) = 0;
+    // Answers a question to the history of the zones and doors (kTag, kPassages) with the query's
+    // `arguments`: `done` is called on the loop, exactly once. A site without one has none to ask.
+    virtual void AskHistory(const Route& route, const std::map<std::string, std::string>& arguments,
+                            std::function<void(HttpAnswer)> done) {
+        (void)route;
+        (void)arguments;
+        done(ErrorAnswer(404, "this site keeps no history (it has no zone and no door)"));
+    }
 };
 
 }  // namespace zendrik::daemon

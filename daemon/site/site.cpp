@@ -6,6 +6,7 @@
 
 #include "daemon/common/log.h"
 #include "daemon/readers/reader_changes.h"
+#include "daemon/site/history_answers.h"
 #include "daemon/zones/place_payloads.h"
 
 namespace zendrik::daemon {
@@ -140,6 +141,21 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
         statusLinePending_ = false;
         notifier_.Status(StatusLine());
     });
+    OpenHistory();
+}
+
+void Site::OpenHistory() {
+    if (places_.empty()) {
+        return;
+    }
+    const std::string path = HistoryPath(config_.spool);
+    try {
+        history_ = std::make_unique<HistoryKeeper>(path, config_.history, loop_, offLoop_, UnixNowMs);
+        places_.KeepHistory(history_.get());
+    } catch (const SqliteError& error) {
+        Log("the history " + path + " cannot be opened (" + error.what() +
+            "): zones and doors are published, but not kept");
+    }
 }
 
 Site::~Site() = default;
@@ -625,6 +641,10 @@ void Site::Finish() {
     offlineDeadline_.Disarm();
     uplink_.Close();
     spool_.Checkpoint();
+    if (history_) {
+        // Visits still open end with the stop: the next start's presence begins empty.
+        history_->WriteNow(places_.presence().OpenVisits(UnixNowMs()));
+    }
     Log("stopped; " + std::to_string(spool_.size()) + " messages stay in the spool");
     CheckStopProgress();
 }
@@ -674,12 +694,52 @@ SiteSnapshot Site::Snapshot() const {
         snapshot.readers.push_back(reader->Snapshot(spool_.counts(reader->name()), offline));
     }
     places_.Snapshot(snapshot.zones, snapshot.doors);
+    if (history_) {
+        snapshot.historyRows = history_->rows();
+        snapshot.historyDropped = history_->dropped();
+    }
     return snapshot;
 }
 
 void Site::RunCommand(const std::string& reader, const Command& command,
                       std::function<void(const CommandOutcome&)> done) {
     commands_.Run(reader, command, std::move(done));
+}
+
+void Site::AskHistory(const Route& route, const std::map<std::string, std::string>& arguments,
+                      std::function<void(HttpAnswer)> done) {
+    if (!history_) {
+        SiteApi::AskHistory(route, arguments, std::move(done));
+        return;
+    }
+    if (route.kind == RouteKind::kTag) {
+        const std::optional<std::string> epc = EpcOfPath(route.reader);
+        if (!epc) {
+            done(ErrorAnswer(400,
+                             "\"" + route.reader + "\" is no EPC: an EPC is hexadecimal digits, two a byte"));
+            return;
+        }
+        const auto now = places_.presence().Find(*epc);
+        history_->AskTag(
+            *epc, kHistoryAnswerLimit,
+            [done, epc = *epc, now](const std::vector<VisitRecord>& visits,
+                                    const std::vector<PassageRecord>& passages, const std::string& failure) {
+                done(failure.empty() ? TagAnswer(epc, now, visits, passages)
+                                     : ErrorAnswer(503, "the history cannot be read: " + failure));
+            });
+        return;
+    }
+    auto query = PassageQueryOf(arguments);
+    if (auto* refusal = std::get_if<HttpAnswer>(&query)) {
+        done(std::move(*refusal));
+        return;
+    }
+    const PassageQuery& asked = std::get<PassageQuery>(query);
+    history_->AskPassages(asked, [done, limit = asked.limit](const std::vector<PassageRecord>& passages,
+                                                             const std::string& failure) {
+        done(failure.empty() ? PassagesAnswer(passages, limit)
+                             : ErrorAnswer(503, "the history cannot be read: " + failure));
+    });
 }
 
 }  // namespace zendrik::daemon

@@ -70,6 +70,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     SiteSnapshot Snapshot() const override;
     void RunCommand(const std::string& reader, const Command& command,
                     std::function<void(const CommandOutcome&)> done) override;
+    void AskHistory(const Route& route, const std::map<std::string, std::string>& arguments,
+                    std::function<void(HttpAnswer)> done) override;
 
   private:
     enum class Stage {
@@ -96,6 +98,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     void OnUplinkStateChanged() override;
     void OnUplinkAcknowledged() override;
 
+    // The history of the zones and doors beside the spool; without it they are only published.
+    void OpenHistory();
     std::unique_ptr<ReaderRuntime> StartReader(const ReaderConfig& config);
     ReaderRuntime* FindReader(const std::string& name) const;
     void Retire(const std::string& name, std::optional<ReaderConfig> successor);
@@ -150,7 +154,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     std::unique_ptr<CommandChannel> channel_;  // none while commands are off: nothing is subscribed
     Deferred store_;
     ZonesAndDoors places_;  // the zones and doors: what they find is stored with the readers' events
-    Timer storeGroup_;      // the events of a short while stored in one commit
+    std::unique_ptr<HistoryKeeper> history_;  // their visits and passages; none without zones and doors
+    Timer storeGroup_;                        // the events of a short while stored in one commit
     Timer statusTimer_;
     Timer checkpointTimer_;
     Timer flushDeadline_;

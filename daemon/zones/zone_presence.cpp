@@ -11,6 +11,9 @@ void Seen(Visit& visit, const Sighting& read, int64_t atMs) {
     ++visit.reads;
     visit.card = read.card;
     visit.lastReader = read.reader;
+    if (std::find(visit.readers.begin(), visit.readers.end(), read.reader) == visit.readers.end()) {
+        visit.readers.push_back(read.reader);
+    }
 }
 
 }  // namespace
@@ -32,7 +35,7 @@ void ZonePresence::Read(const Sighting& read, std::vector<ZoneChange>& changes) 
     // Reads of several readers may come a little out of order: time never goes back for a tag.
     const int64_t atMs = nowMs_;
     const std::size_t zone = zoneOf->second;
-    const Visit first{zone, atMs, atMs, 1, read.card, read.reader, read.reader};
+    const Visit first{zone, atMs, atMs, 1, read.card, read.reader, read.reader, {read.reader}};
     const auto found = tags_.find(read.epc);
     if (found == tags_.end()) {
         Enter(read.epc, first, "", atMs, changes);
@@ -84,10 +87,22 @@ void ZonePresence::Leave(const std::string& epc, Tag& tag, int64_t atMs, std::ve
     const Visit& visit = tag.visit;
     const bool moved = tag.elsewhere.has_value();
     --counts_[visit.zone];
-    changes.push_back(ZoneChange{
-        ZoneChange::Kind::kLeft, zones_[visit.zone].name, epc, visit.card, visit.lastReader, atMs,
-        moved ? ZoneChange::Reason::kMoved : ZoneChange::Reason::kAbsent,
-        moved ? zones_[tag.elsewhere->zone].name : "", visit.sinceMs, visit.lastSeenMs, visit.reads});
+    changes.push_back(ZoneChange{ZoneChange::Kind::kLeft, zones_[visit.zone].name, epc, visit.card,
+                                 visit.lastReader, atMs,
+                                 moved ? ZoneChange::Reason::kMoved : ZoneChange::Reason::kAbsent,
+                                 moved ? zones_[tag.elsewhere->zone].name : "", visit.sinceMs,
+                                 visit.lastSeenMs, visit.reads, visit.readers});
+}
+
+std::vector<ZoneChange> ZonePresence::OpenVisits(int64_t atMs) const {
+    std::vector<ZoneChange> open;
+    for (const auto& [epc, tag] : tags_) {
+        const Visit& visit = tag.visit;
+        open.push_back(ZoneChange{ZoneChange::Kind::kLeft, zones_[visit.zone].name, epc, visit.card,
+                                  visit.lastReader, atMs, ZoneChange::Reason::kNone, "", visit.sinceMs,
+                                  visit.lastSeenMs, visit.reads, visit.readers});
+    }
+    return open;
 }
 
 // A tag seen elsewhere moves once its zone has been quiet long enough (and not before the other

@@ -24,11 +24,12 @@ struct ZoneChange {
     std::string card;
     std::string reader;  // entered: the reader that read it first there; left: the one that read it last
     int64_t timeMs = 0;
-    Reason reason = Reason::kNone;  // left only
-    std::string otherZone;          // entered: the zone it came from; left (moved): where it went
-    int64_t sinceMs = 0;            // the visit's first read in the zone
-    int64_t lastSeenMs = 0;         // left: its last read there
-    uint64_t reads = 0;             // left: its reads in the zone during the visit
+    Reason reason = Reason::kNone;          // left only
+    std::string otherZone;                  // entered: the zone it came from; left (moved): where it went
+    int64_t sinceMs = 0;                    // the visit's first read in the zone
+    int64_t lastSeenMs = 0;                 // left: its last read there
+    uint64_t reads = 0;                     // left: its reads in the zone during the visit
+    std::vector<std::string> readers = {};  // left: the zone's readers that read it, in order of first read
 
     bool operator==(const ZoneChange&) const = default;
 };
@@ -69,6 +70,8 @@ class ZonePresence {
     std::vector<ZoneTag> TagsOf(const std::string& zone) const;
     // The zone a tag is in now and its visit there.
     std::optional<std::pair<std::string, ZoneTag>> Find(const std::string& epc) const;
+    // Every visit still open, as a zone-left at `atMs` would end it (the daemon stops).
+    std::vector<ZoneChange> OpenVisits(int64_t atMs) const;
 
   private:
     struct Visit {
@@ -79,6 +82,7 @@ class ZonePresence {
         std::string card;
         std::string firstReader;
         std::string lastReader;
+        std::vector<std::string> readers;
     };
     struct Tag {
         Visit visit;

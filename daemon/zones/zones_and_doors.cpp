@@ -62,6 +62,9 @@ void ZonesAndDoors::Collect(std::vector<ZoneChange>& changes, std::vector<Passag
         return;
     }
     for (ZoneChange& change : changes) {
+        if (history_ != nullptr && change.kind == ZoneChange::Kind::kLeft) {
+            history_->Note(change);
+        }
         waiting_.emplace_back(std::move(change));
     }
     for (Passage& passage : passages) {
@@ -69,6 +72,9 @@ void ZonesAndDoors::Collect(std::vector<ZoneChange>& changes, std::vector<Passag
             if (door.name == passage.door) {
                 ++(passage.in ? door.passagesIn : door.passagesOut);
             }
+        }
+        if (history_ != nullptr) {
+            history_->Note(passage);
         }
         waiting_.emplace_back(std::move(passage));
     }
@@ -113,7 +119,6 @@ void ZonesAndDoors::TakeInto(Spool::Burst& burst, const Topics& topics,
     }
     waiting_.clear();
 }
-
 
 void ZonesAndDoors::Snapshot(std::vector<ZoneSnapshot>& zones, std::vector<DoorSnapshot>& doors) const {
     for (const ZoneConfig& zone : presence_.zones()) {

@@ -14,6 +14,7 @@
 #include "daemon/readers/reader_runtime.h"
 #include "daemon/store/spool.h"
 #include "daemon/zones/door_passes.h"
+#include "daemon/zones/history_keeper.h"
 #include "daemon/zones/zone_presence.h"
 #include "zendrik/zendrik_session.h"
 
@@ -44,6 +45,8 @@ class ZonesAndDoors {
     void EndPasses();
 
     const ZonePresence& presence() const { return presence_; }
+    // Where ended visits and passages go as well (none: nowhere).
+    void KeepHistory(HistoryKeeper* history) { history_ = history; }
     // Each zone with the tags in it now, each door with its passages counted.
     void Snapshot(std::vector<ZoneSnapshot>& zones, std::vector<DoorSnapshot>& doors) const;
 
@@ -63,6 +66,7 @@ class ZonesAndDoors {
     Clock now_;
     Timer timer_;
     std::vector<Found> waiting_;
+    HistoryKeeper* history_ = nullptr;
 };
 
 }  // namespace zendrik::daemon

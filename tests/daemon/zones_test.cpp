@@ -8,7 +8,9 @@
 
 #include "daemon/http/http_routes.h"
 #include "daemon/http/metrics_text.h"
+#include "daemon/site/history_answers.h"
 #include "daemon/site/site.h"
+#include "daemon/store/history.h"
 #include "daemon/zones/door_passes.h"
 #include "daemon/zones/place_payloads.h"
 #include "daemon/zones/zone_presence.h"
@@ -294,6 +296,113 @@ TEST(PlaceAnswersTest, ZonesTheirTagsAndMetrics) {
               std::string::npos);
     EXPECT_EQ(MetricsText(SiteSnapshot{}).find("zendrik_zone_tags"), std::string::npos)
         << "a site without zones has no such family";
+}
+
+// The history: a tag's visits and passages newest first, passages filtered and paged, and what is
+// older than the kept days or beyond the size dropped and counted.
+TEST(HistoryTest, KeepsVisitsAndPassagesWithinItsDaysAndSize) {
+    constexpr int64_t kDay = 24 * 3600 * 1000;
+    constexpr int64_t kNow = 1765324800000;
+    const testing::TemporaryDirectory directory;
+    const std::string path = directory.File("history.sqlite");
+    const VisitRecord old{"e1",   "7", "dock",  kNow - 3 * kDay, kNow - 3 * kDay + 5, kNow - 3 * kDay + 4,
+                          "left", 2,   {"left"}};
+    const VisitRecord recent{"e1",      "7",    "yard", kNow - 60,        kNow - 10,
+                             kNow - 20, "gate", 9,      {"gate", "porch"}};
+    const VisitRecord other{"e2", "", "dock", kNow - 50, kNow - 5, kNow - 6, "right", 1, {"right"}};
+    std::vector<PassageRecord> passages;
+    for (int i = 0; i < 5; ++i) {
+        passages.push_back(PassageRecord{0, i == 4 ? "e2" : "e1", "7", i % 2 == 0 ? "door-3" : "door-4",
+                                         i % 2 == 0 ? "in" : "out", kNow - 100 + i, kNow - 110 + i,
+                                         kNow - 105 + i});
+    }
+    {
+        History history(path, 30, 64 * 1024 * 1024);
+        history.Write({old, recent, other}, passages, kNow);
+        EXPECT_EQ(history.rows(), 8u);
+        EXPECT_EQ(history.Visits("e1", 50), (std::vector<VisitRecord>{recent, old})) << "newest first";
+        EXPECT_EQ(history.Visits("e1", 1).size(), 1u);
+        PassageQuery ofE1;
+        ofE1.epc = "e1";
+        const auto e1 = history.Passages(ofE1);
+        ASSERT_EQ(e1.size(), 4u);
+        EXPECT_EQ(e1.front().timeMs, kNow - 97) << "newest first";
+        PassageQuery page;
+        page.door = "door-3";
+        page.direction = "in";
+        page.limit = 2;
+        const auto first = history.Passages(page);
+        ASSERT_EQ(first.size(), 2u);
+        page.beforeId = first.back().id;
+        const auto second = history.Passages(page);
+        ASSERT_EQ(second.size(), 1u);
+        EXPECT_EQ(second[0].timeMs, kNow - 100);
+        PassageQuery window;
+        window.sinceMs = kNow - 99;
+        window.untilMs = kNow - 97;
+        EXPECT_EQ(history.Passages(window).size(), 2u) << "since is in, until is out";
+    }
+    History again(path, 2, 64 * 1024 * 1024);
+    EXPECT_EQ(again.rows(), 8u) << "kept across a restart";
+    again.Write({}, {}, kNow);
+    EXPECT_EQ(again.rows(), 7u) << "the visit of three days ago is past the two days kept";
+    EXPECT_EQ(again.dropped(), 1u);
+    History small(directory.File("small.sqlite"), 30, 64 * 1024);
+    std::vector<VisitRecord> many(2000, recent);
+    small.Write(many, {}, kNow);
+    EXPECT_LT(small.rows(), 2000u);
+    EXPECT_EQ(small.rows() + small.dropped(), 2000u) << "what went for the size is counted";
+}
+
+TEST(HistoryAnswersTest, TagsAndPassagesAskedAndRefused) {
+    EXPECT_EQ(EpcOfPath("E2003412ab"), "e2003412ab");
+    for (const char* bad : {"", "e20", "e2zz", "e2/0", std::string(130, 'a').c_str()}) {
+        EXPECT_EQ(EpcOfPath(bad), std::nullopt) << bad;
+    }
+    EXPECT_EQ(TagAnswer("e1", std::nullopt, {}, {}).status, 404u);
+    const VisitRecord visit{"e1",          "7",    "dock", 1765324800000, 1765324805000,
+                            1765324804000, "left", 3,      {"left"}};
+    const PassageRecord passage{4, "e1", "7", "door-3", "in", 1765324801000, 1765324800500, 1765324800900};
+    EXPECT_EQ(
+        TagAnswer("e1", std::nullopt, {visit}, {passage}).body,
+        R"({"epc":"e1","card":"7","zone":null,"since":null,"last_seen":"2025-12-10T00:00:04.000Z",)"
+        R"("last_reader":"left","visits":[{"zone":"dock","entered":"2025-12-10T00:00:00.000Z",)"
+        R"("left":"2025-12-10T00:00:05.000Z","reads":3,"readers":["left"]}],"passages":[{"door":"door-3",)"
+        R"("epc":"e1","card":"7","direction":"in","time":"2025-12-10T00:00:01.000Z",)"
+        R"("outside_at":"2025-12-10T00:00:00.500Z","inside_at":"2025-12-10T00:00:00.900Z"}]})");
+    const ZoneTag here{"e1", "7", 1765324810000, 1765324811000, "right", 2};
+    const std::string now = TagAnswer("e1", std::make_pair(std::string("yard"), here), {visit}, {}).body;
+    EXPECT_NE(
+        now.find(R"("zone":"yard","since":"2025-12-10T00:00:10.000Z","last_seen":"2025-12-10T00:00:11.000Z",)"
+                 R"("last_reader":"right")"),
+        std::string::npos)
+        << now;
+    struct Asked {
+        std::map<std::string, std::string> arguments;
+        bool refused;
+    };
+    const Asked asked[] = {
+        {{{"door", "door-3"}, {"direction", "out"}, {"limit", "500"}, {"before", "9"}}, false},
+        {{{"since", "2025-12-10T00:00:00Z"}, {"until", "1765324900000"}}, false},
+        {{{"direction", "sideways"}}, true},
+        {{{"limit", "0"}}, true},
+        {{{"limit", "501"}}, true},
+        {{{"before", "x"}}, true},
+        {{{"since", "yesterday"}}, true},
+    };
+    for (const Asked& ask : asked) {
+        const auto query = PassageQueryOf(ask.arguments);
+        EXPECT_EQ(std::holds_alternative<HttpAnswer>(query), ask.refused);
+        if (const auto* refusal = std::get_if<HttpAnswer>(&query)) {
+            EXPECT_EQ(refusal->status, 400u);
+        }
+    }
+    const auto query = std::get<PassageQuery>(PassageQueryOf(asked[1].arguments));
+    EXPECT_EQ(query.sinceMs, 1765324800000);
+    EXPECT_EQ(query.untilMs, 1765324900000);
+    EXPECT_EQ(query.limit, kHistoryAnswerLimit);
+    EXPECT_NE(PassagesAnswer({passage}, 1).body.find(R"("next":4)"), std::string::npos);
+    EXPECT_NE(PassagesAnswer({passage}, 2).body.find(R"("next":null)"), std::string::npos);
 }
 
 }  // namespace
