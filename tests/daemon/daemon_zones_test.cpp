@@ -3,6 +3,8 @@
 // of a zone, one moving from zone to zone, and the daemon restarted in the middle of the scene.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -195,6 +197,38 @@ TEST(DaemonZonesTest, FollowsTagsThroughDoorsAndZonesAcrossARestart) {
             << metrics;
         EXPECT_NE(metrics.find("zendrik_passages_total{door=\"door-3\",direction=\"in\"} 0"),
                   std::string::npos);
+        EXPECT_NE(metrics.find("zendrik_history_rows "), std::string::npos);
+        // The history keeps what came before the restart: the tag that went in, in upper case.
+        std::string upper = kIn;
+        std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+        const HttpReply inReply = get("/api/v1/tags/" + upper);
+        const nlohmann::json in = nlohmann::json::parse(inReply.body);
+        EXPECT_EQ(inReply.status, 200) << inReply.body;
+        EXPECT_EQ(in["epc"], kIn);
+        EXPECT_TRUE(in["zone"].is_null());
+        ASSERT_EQ(in["visits"].size(), 1u) << in;
+        EXPECT_EQ(in["visits"][0]["zone"], "dock");
+        EXPECT_EQ(in["visits"][0]["readers"], nlohmann::json::parse(R"(["left"])"));
+        ASSERT_EQ(in["passages"].size(), 1u);
+        EXPECT_EQ(in["passages"][0]["direction"], "in");
+        const nlohmann::json moving = nlohmann::json::parse(get("/api/v1/tags/" + std::string(kMove)).body);
+        EXPECT_EQ(moving["zone"], "store");
+        EXPECT_EQ(moving["last_reader"], "store");
+        ASSERT_EQ(moving["visits"].size(), 1u) << "its visit of the dock ended with the move";
+        EXPECT_EQ(moving["visits"][0]["readers"], nlohmann::json::parse(R"(["right"])"));
+        EXPECT_EQ(get("/api/v1/tags/e2zz").status, 400);
+        EXPECT_EQ(get("/api/v1/tags/e2ff").status, 404);
+        // Passages newest first, a page at a time.
+        const nlohmann::json first =
+            nlohmann::json::parse(get("/api/v1/passages?direction=out&limit=1").body);
+        ASSERT_EQ(first["passages"].size(), 1u);
+        EXPECT_EQ(first["passages"][0]["epc"], kLate);
+        const nlohmann::json second = nlohmann::json::parse(
+            get("/api/v1/passages?direction=out&limit=1&before=" + first["next"].dump()).body);
+        ASSERT_EQ(second["passages"].size(), 1u);
+        EXPECT_EQ(second["passages"][0]["epc"], kOut);
+        EXPECT_EQ(nlohmann::json::parse(get("/api/v1/passages?door=door-3").body)["passages"].size(), 3u);
+        EXPECT_EQ(get("/api/v1/passages?direction=up").status, 400);
     };
     runUntil(
         [&](const Messages& m) {
