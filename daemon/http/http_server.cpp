@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -423,7 +424,23 @@ MHD_Result HttpServer::AskHistory(MHD_Connection* connection, Request& request) 
 
 MHD_Result HttpServer::OpenStream(MHD_Connection* connection) {
     std::string reader(Value(connection, MHD_GET_ARGUMENT_KIND, "reader"));
-    if (!reader.empty() && FindReader(site_.Snapshot(), reader) == nullptr) {
+    // A zone's events and a door's passages are in the stream under the names of their numbers.
+    const std::string_view zone = Value(connection, MHD_GET_ARGUMENT_KIND, "zone");
+    const std::string_view door = Value(connection, MHD_GET_ARGUMENT_KIND, "door");
+    if (!zone.empty() || !door.empty()) {
+        const SiteSnapshot site = site_.Snapshot();
+        const bool known =
+            zone.empty() ? std::any_of(site.doors.begin(), site.doors.end(),
+                                       [&](const DoorSnapshot& candidate) { return candidate.name == door; })
+                         : std::any_of(site.zones.begin(), site.zones.end(),
+                                       [&](const ZoneSnapshot& candidate) { return candidate.name == zone; });
+        if (!known) {
+            return Send(connection, ErrorAnswer(404, "no " + std::string(zone.empty() ? "door" : "zone") +
+                                                         " is named \"" +
+                                                         std::string(zone.empty() ? door : zone) + "\""));
+        }
+        reader = zone.empty() ? "doors/" + std::string(door) : "zones/" + std::string(zone);
+    } else if (!reader.empty() && FindReader(site_.Snapshot(), reader) == nullptr) {
         return Send(connection, UnknownReaderAnswer(reader));
     }
     return Queue(connection, stream_.Open(connection, std::move(reader)), 200);

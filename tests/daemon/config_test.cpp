@@ -116,6 +116,8 @@ address = "usb:/x"
     EXPECT_EQ(ParseConfig(kGood, CheckSchemes).control.commands, CommandPolicy::kOff);
 }
 
+constexpr const char* kReader = "[[reader]]\nname = \"g\"\naddress = \"usb\"\n";
+
 // Three readers a zone and a door can name (lines 2, 5 and 8).
 constexpr const char* kThreeReaders =
     "site = \"a\"\n[[reader]]\nname = \"yard\"\naddress = \"usb:/y\"\n[[reader]]\nname = \"left\"\n"
@@ -141,6 +143,12 @@ TEST(ConfigTest, ReadsZonesAndDoors) {
                   .settleMs,
               2000u);
     EXPECT_TRUE(ParseConfig(kGood, CheckSchemes).zones.empty());
+    EXPECT_EQ(ParseConfig(kGood, CheckSchemes).history, (HistoryConfig{30, 512}));
+    EXPECT_EQ(ParseConfig("site = \"a\"\n[history]\nkeep_days = 7\nmax_mb = 64\n" + std::string(kReader),
+                          CheckSchemes)
+                  .history,
+              (HistoryConfig{7, 64}));
+    EXPECT_EQ(HistoryPath(SpoolConfig{"/var/lib/zendrik/spool.sqlite"}), "/var/lib/zendrik/history.sqlite");
 }
 
 struct BadFile {
@@ -149,8 +157,6 @@ struct BadFile {
     int line;
     std::string reason;  // a part of the reason
 };
-
-constexpr const char* kReader = "[[reader]]\nname = \"g\"\naddress = \"usb\"\n";
 
 TEST(ConfigTest, RefusesBadFilesWithLineAndReason) {
     const std::string reader = kReader;
@@ -322,6 +328,9 @@ TEST(ConfigTest, RefusesBadFilesWithLineAndReason) {
         {"a settle time of zero",
          three + "[[door]]\nname = \"d\"\noutside = [\"yard\"]\ninside = [\"left\"]\nsettle_ms = 0\n", 15,
          "from 1 to"},
+        {"history kept no day", "site = \"a\"\n[history]\nkeep_days = 0\n" + reader, 3, "from 1 to 3650"},
+        {"unknown key in [history]", "site = \"a\"\n[history]\nkeep = 1\n" + reader, 3,
+         "unknown key \"keep\" in [history]"},
         {"zone not a table list", "zone = \"z\"\n" + three, 1, "list of tables ([[zone]])"},
     };
     for (const BadFile& bad : cases) {

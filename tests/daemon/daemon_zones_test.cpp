@@ -181,8 +181,14 @@ TEST(DaemonZonesTest, FollowsTagsThroughDoorsAndZonesAcrossARestart) {
     ASSERT_LT(NowMs(), epochMs + 8000) << "the restart must come before the scene goes on";
     // While the moving tag is in the store, the REST API says so; the counts start with the run.
     const auto askWhileInStore = [&] {
+        EventStreamClient storeStream(httpPort, "/api/v1/events?zone=store", {});
+        EXPECT_EQ(get("/api/v1/events?door=door-9").status, 404);
         ASSERT_TRUE(consumer.WaitFor([&](const Messages& m) { return Has(m, store, kMove, "zone-entered"); },
                                      kSceneWait));
+        ASSERT_TRUE(storeStream.WaitFor([](const EventStreamClient& client) {
+            return !client.frames().empty() && client.frames().front().event == "zone-entered";
+        }));
+        EXPECT_EQ(storeStream.frames().front().id, "zones/store:1");
         const nlohmann::json zones = nlohmann::json::parse(get("/api/v1/zones").body);
         EXPECT_EQ(zones, nlohmann::json::parse(R"([{"name":"dock","readers":["left","right"],"tags":0},)"
                                                R"({"name":"store","readers":["store"],"tags":1}])"));
