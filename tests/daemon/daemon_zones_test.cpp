@@ -192,7 +192,7 @@ TEST(DaemonZonesTest, FollowsTagsThroughDoorsAndZonesAcrossARestart) {
         const nlohmann::json zones = nlohmann::json::parse(get("/api/v1/zones").body);
         EXPECT_EQ(zones, nlohmann::json::parse(R"([{"name":"dock","readers":["left","right"],"tags":0},)"
                                                R"({"name":"store","readers":["store"],"tags":1}])"));
-        const nlohmann::json tags = nlohmann::json::parse(get("/api/v1/zones/store/tags").body);
+        nlohmann::json tags = nlohmann::json::parse(get("/api/v1/zones/store/tags").body);
         ASSERT_EQ(tags["tags"].size(), 1u);
         EXPECT_EQ(tags["tags"][0]["epc"], kMove);
         EXPECT_EQ(tags["tags"][0]["last_reader"], "store");
@@ -208,8 +208,8 @@ TEST(DaemonZonesTest, FollowsTagsThroughDoorsAndZonesAcrossARestart) {
         std::string upper = kIn;
         std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
         const HttpReply inReply = get("/api/v1/tags/" + upper);
-        const nlohmann::json in = nlohmann::json::parse(inReply.body);
-        EXPECT_EQ(inReply.status, 200) << inReply.body;
+        nlohmann::json in = nlohmann::json::parse(inReply.body);
+        ASSERT_EQ(inReply.status, 200) << inReply.body;
         EXPECT_EQ(in["epc"], kIn);
         EXPECT_TRUE(in["zone"].is_null());
         ASSERT_EQ(in["visits"].size(), 1u) << in;
@@ -217,7 +217,9 @@ TEST(DaemonZonesTest, FollowsTagsThroughDoorsAndZonesAcrossARestart) {
         EXPECT_EQ(in["visits"][0]["readers"], nlohmann::json::parse(R"(["left"])"));
         ASSERT_EQ(in["passages"].size(), 1u);
         EXPECT_EQ(in["passages"][0]["direction"], "in");
-        const nlohmann::json moving = nlohmann::json::parse(get("/api/v1/tags/" + std::string(kMove)).body);
+        const HttpReply movingReply = get("/api/v1/tags/" + std::string(kMove));
+        ASSERT_EQ(movingReply.status, 200) << movingReply.body;
+        nlohmann::json moving = nlohmann::json::parse(movingReply.body);
         EXPECT_EQ(moving["zone"], "store");
         EXPECT_EQ(moving["last_reader"], "store");
         ASSERT_EQ(moving["visits"].size(), 1u) << "its visit of the dock ended with the move";
@@ -229,7 +231,7 @@ TEST(DaemonZonesTest, FollowsTagsThroughDoorsAndZonesAcrossARestart) {
             nlohmann::json::parse(get("/api/v1/passages?direction=out&limit=1").body);
         ASSERT_EQ(first["passages"].size(), 1u);
         EXPECT_EQ(first["passages"][0]["epc"], kLate);
-        const nlohmann::json second = nlohmann::json::parse(
+        nlohmann::json second = nlohmann::json::parse(
             get("/api/v1/passages?direction=out&limit=1&before=" + first["next"].dump()).body);
         ASSERT_EQ(second["passages"].size(), 1u);
         EXPECT_EQ(second["passages"][0]["epc"], kOut);
