@@ -32,6 +32,7 @@ constexpr const char* kSchema =
     "CREATE INDEX IF NOT EXISTS passage_by_time ON passage(time);";
 
 constexpr int64_t kDayMs = 24 * 3600 * 1000;
+constexpr int kBusyWaitMs = 2000;
 // Beyond the size the oldest rows go in steps of this many of each table.
 constexpr int64_t kDropStep = 1000;
 // The readers of a visit are kept as one text, separated by a character no reader name has.
@@ -68,6 +69,9 @@ void RunWith(Statement& statement, const Values&... values) {
 
 History::History(const std::string& path, uint32_t keepDays, uint64_t maxBytes)
     : db_(path), keepMs_(static_cast<int64_t>(keepDays) * kDayMs), maxBytes_(maxBytes) {
+    // Another process looking into the file (sqlite3 on the gateway) holds it for a moment only:
+    // the history waits for it rather than losing a batch.
+    sqlite3_busy_timeout(db_.handle(), kBusyWaitMs);
     db_.Execute("PRAGMA journal_mode = WAL");
     db_.Execute("PRAGMA synchronous = NORMAL");
     db_.Execute(kSchema);
