@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,6 +24,7 @@ namespace zendrik::daemon {
 class HistoryKeeper {
   public:
     static constexpr std::chrono::milliseconds kBatchPeriod{1000};
+    static constexpr uint64_t kBytesPerMb = 1024 * 1024;
 
     using Clock = std::function<int64_t()>;
     using TagDone =
@@ -58,7 +60,7 @@ class HistoryKeeper {
         std::mutex mutex;  // one call on the file at a time
         History history;
         Shelf(const std::string& path, const HistoryConfig& config)
-            : history(path, config.keepDays, static_cast<uint64_t>(config.maxMb) * 1024 * 1024) {}
+            : history(path, config.keepDays, static_cast<uint64_t>(config.maxMb) * kBytesPerMb) {}
     };
     struct Batch {
         std::vector<VisitRecord> visits;
