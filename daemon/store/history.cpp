@@ -92,20 +92,29 @@ uint64_t History::Count(const char* sql) {
 
 void History::Write(const std::vector<VisitRecord>& visits, const std::vector<PassageRecord>& passages,
                     int64_t nowMs) {
-    Transaction transaction(db_);
-    for (const VisitRecord& visit : visits) {
-        RunWith(*insertVisit_, visit.epc, visit.card, visit.zone, visit.enteredMs, visit.leftMs,
-                visit.lastSeenMs, visit.lastReader, static_cast<int64_t>(visit.reads),
-                JoinReaders(visit.readers));
+    // The counts follow the transaction: on a failure they are as before it.
+    const uint64_t rows = rows_;
+    const uint64_t dropped = dropped_;
+    try {
+        Transaction transaction(db_);
+        for (const VisitRecord& visit : visits) {
+            RunWith(*insertVisit_, visit.epc, visit.card, visit.zone, visit.enteredMs, visit.leftMs,
+                    visit.lastSeenMs, visit.lastReader, static_cast<int64_t>(visit.reads),
+                    JoinReaders(visit.readers));
+        }
+        for (const PassageRecord& passage : passages) {
+            RunWith(*insertPassage_, passage.epc, passage.card, passage.door, passage.direction,
+                    passage.timeMs, passage.outsideAtMs, passage.insideAtMs);
+        }
+        rows_ += visits.size() + passages.size();
+        DropOlderThan(nowMs - keepMs_);
+        DropBeyondSize();
+        transaction.Commit();
+    } catch (const SqliteError&) {
+        rows_ = rows;
+        dropped_ = dropped;
+        throw;
     }
-    for (const PassageRecord& passage : passages) {
-        RunWith(*insertPassage_, passage.epc, passage.card, passage.door, passage.direction, passage.timeMs,
-                passage.outsideAtMs, passage.insideAtMs);
-    }
-    rows_ += visits.size() + passages.size();
-    DropOlderThan(nowMs - keepMs_);
-    DropBeyondSize();
-    transaction.Commit();
 }
 
 void History::DropOlderThan(int64_t cutMs) {
