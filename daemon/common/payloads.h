@@ -25,6 +25,13 @@ class Topics {
     const std::string& SiteStatus() const { return siteStatus_; }
     // The audit trail's entries: PREFIX/SITE/audit.
     std::string Audit() const { return siteLevel_ + "/audit"; }
+    // A zone's events and a door's passages: PREFIX/SITE/zones/ZONE/events, PREFIX/SITE/doors/DOOR/passages.
+    std::string ZoneEvents(const std::string& zone) const {
+        return siteLevel_ + "/zones/" + zone + "/events";
+    }
+    std::string DoorPassages(const std::string& door) const {
+        return siteLevel_ + "/doors/" + door + "/passages";
+    }
 
     // Where an event of `kind` (a zendrik_event_kind) goes: reads apart from everything else.
     std::string ForEvent(const std::string& reader, int32_t kind) const;

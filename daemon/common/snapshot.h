@@ -31,6 +31,29 @@ struct ReaderSnapshot {
     Histogram roundSeconds;                        // inventory round times
 };
 
+// A tag in a zone now.
+struct ZoneTagSnapshot {
+    std::string epc;
+    std::string card;  // empty for none
+    int64_t sinceMs = 0;
+    int64_t lastSeenMs = 0;
+    std::string lastReader;
+    uint64_t reads = 0;
+};
+
+struct ZoneSnapshot {
+    std::string name;
+    std::vector<std::string> readers;
+    std::vector<ZoneTagSnapshot> tags;  // oldest visit first
+};
+
+// A door's passages since the daemon started.
+struct DoorSnapshot {
+    std::string name;
+    uint64_t passagesIn = 0;
+    uint64_t passagesOut = 0;
+};
+
 struct SiteSnapshot {
     std::string site;
     std::string commands = "off";  // [control] commands: "off", "read-only" or "all"
@@ -41,6 +64,10 @@ struct SiteSnapshot {
     Histogram loopStallSeconds;  // each turn of the daemon's loop, from work found to the next wait
     double longestLoopStallSeconds = 0;
     std::vector<ReaderSnapshot> readers;
+    std::vector<ZoneSnapshot> zones;
+    std::vector<DoorSnapshot> doors;
+    std::optional<uint64_t> historyRows;  // visits and passages kept; nothing without a history
+    uint64_t historyDropped = 0;          // dropped for their age or the history's size
 };
 
 }  // namespace zendrik::daemon

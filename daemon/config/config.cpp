@@ -42,6 +42,11 @@ constexpr int64_t kSettingsCheckMaxSeconds = 7 * 24 * 3600;
 // An EPC prefix is at most the EPC an event holds, as hex digits.
 constexpr std::size_t kEpcPrefixMaxDigits = 2 * 64;
 constexpr std::size_t kEpcPrefixListMax = 256;
+// Topic levels of the site that are not readers: PREFIX/SITE/zones/ZONE/events and
+// PREFIX/SITE/doors/DOOR/passages.
+constexpr const char* kSiteLevels[] = {"zones", "doors"};
+constexpr int64_t kHistoryDaysMax = 3650;
+constexpr int64_t kHistoryMbMax = 1024 * 1024;
 
 struct PublishName {
     const char* name;
@@ -266,6 +271,18 @@ void CheckTopics(const DaemonConfig& config) {
             throw ConfigError(reader.line,
                               "topic \"" + longest.substr(0, 80) + "...\" is longer than MQTT allows");
         }
+    }
+    const auto checkPlace = [&](const std::string& level, int line) {
+        const std::string topic = config.mqtt.topicPrefix + "/" + config.site + "/" + level;
+        if (mosquitto_pub_topic_check2(topic.data(), topic.size()) != MOSQ_ERR_SUCCESS) {
+            throw ConfigError(line, "topic \"" + topic.substr(0, 80) + "...\" is longer than MQTT allows");
+        }
+    };
+    for (const ZoneConfig& zone : config.zones) {
+        checkPlace("zones/" + zone.name + "/events", zone.line);
+    }
+    for (const DoorConfig& door : config.doors) {
+        checkPlace("doors/" + door.name + "/passages", door.line);
     }
 }
 
@@ -546,6 +563,13 @@ ReaderConfig ReadReader(const toml::table& table, const AddressCheck& checkAddre
     config.line = reader.line();
     config.name = reader.RequiredText("name");
     CheckLevelName(reader, "name", config.name);
+    for (const char* level : kSiteLevels) {
+        if (config.name == level) {
+            throw ConfigError(reader.LineOfKey("name"), "a reader cannot be named \"" + config.name +
+                                                            "\": PREFIX/SITE/" + config.name +
+                                                            "/... is the topic of the site's " + config.name);
+        }
+    }
     config.address = reader.RequiredText("address");
     if (std::optional<std::string> why = checkAddress(config.address)) {
         throw ConfigError(reader.LineOfKey("address"), "reader \"" + config.name + "\": address \"" +
@@ -648,6 +672,129 @@ std::vector<ReaderConfig> ReadReaders(const toml::table& root, const AddressChec
         }
     }
     return readers;
+}
+
+HistoryConfig ReadHistory(const toml::table* table) {
+    HistoryConfig history;
+    if (table == nullptr) {
+        return history;
+    }
+    const TableReader reader(*table, "[history]", {"keep_days", "max_mb"});
+    Assign(history.keepDays, reader.Integer("keep_days", 1, kHistoryDaysMax));
+    Assign(history.maxMb, reader.Integer("max_mb", 1, kHistoryMbMax));
+    return history;
+}
+
+// The tables of a list such as [[zone]]; none when the file has no such key.
+std::vector<const toml::table*> TablesOf(const toml::table& root, const char* key) {
+    std::vector<const toml::table*> tables;
+    const toml::node* node = root.get(key);
+    if (node == nullptr) {
+        return tables;
+    }
+    const toml::array* list = node->as_array();
+    if (list == nullptr || !list->is_array_of_tables()) {
+        throw ConfigError(LineOf(node->source()),
+                          "\"" + std::string(key) + "\" must be a list of tables ([[" + key + "]])");
+    }
+    for (const toml::node& entry : *list) {
+        tables.push_back(entry.as_table());
+    }
+    return tables;
+}
+
+// A name of a zone or door: one topic level, and one of its kind only.
+std::string ReadPlaceName(const TableReader& table, std::map<std::string, int>& lineOfName,
+                          const char* kind) {
+    std::string name = table.RequiredText("name");
+    CheckLevelName(table, "name", name);
+    if (const auto seen = lineOfName.find(name); seen != lineOfName.end()) {
+        throw ConfigError(table.LineOfKey("name"), std::string("a second ") + kind + " named \"" + name +
+                                                       "\" (the first is on line " +
+                                                       std::to_string(seen->second) + ")");
+    }
+    lineOfName.emplace(name, table.line());
+    return name;
+}
+
+// A list of configured readers' names, each once; `what` says where in the refusals.
+std::vector<std::string> ReadReaderNames(const TableReader& table, const char* key, const std::string& what,
+                                         const std::vector<ReaderConfig>& readers) {
+    const auto entries = table.Texts(key);
+    if (!entries || entries->empty()) {
+        throw ConfigError(table.LineOfKey(key), what + ": \"" + key + "\" names no reader");
+    }
+    std::vector<std::string> names;
+    for (const auto& [name, line] : *entries) {
+        const bool known = std::any_of(readers.begin(), readers.end(),
+                                       [&](const ReaderConfig& reader) { return reader.name == name; });
+        if (!known) {
+            throw ConfigError(line, what + ": \"" + name + "\" in \"" + key + "\" is no configured reader");
+        }
+        if (std::find(names.begin(), names.end(), name) != names.end()) {
+            throw ConfigError(line, what + ": \"" + name + "\" is named twice in \"" + key + "\"");
+        }
+        names.push_back(name);
+    }
+    return names;
+}
+
+int LineOfListed(const TableReader& table, const char* key, const std::string& name) {
+    for (const auto& [listed, line] : table.Texts(key).value_or(std::vector<std::pair<std::string, int>>{})) {
+        if (listed == name) {
+            return line;
+        }
+    }
+    return table.line();
+}
+
+std::vector<ZoneConfig> ReadZones(const toml::table& root, const std::vector<ReaderConfig>& readers) {
+    std::vector<ZoneConfig> zones;
+    std::map<std::string, int> lineOfName;
+    std::map<std::string, std::string> zoneOfReader;
+    for (const toml::table* table : TablesOf(root, "zone")) {
+        const TableReader reader(*table, "[[zone]]", {"name", "readers", "absence_ms"});
+        ZoneConfig zone;
+        zone.line = reader.line();
+        zone.name = ReadPlaceName(reader, lineOfName, "zone");
+        zone.readers = ReadReaderNames(reader, "readers", "zone \"" + zone.name + "\"", readers);
+        Assign(zone.absenceMs, reader.Integer("absence_ms", 1, kMillisecondsMax));
+        for (const std::string& name : zone.readers) {
+            const auto [other, first] = zoneOfReader.emplace(name, zone.name);
+            if (!first) {
+                throw ConfigError(LineOfListed(reader, "readers", name),
+                                  "reader \"" + name + "\" is in zone \"" + other->second +
+                                      "\" and in zone \"" + zone.name +
+                                      "\"; a reader is in one zone at most");
+            }
+        }
+        zones.push_back(std::move(zone));
+    }
+    return zones;
+}
+
+std::vector<DoorConfig> ReadDoors(const toml::table& root, const std::vector<ReaderConfig>& readers) {
+    std::vector<DoorConfig> doors;
+    std::map<std::string, int> lineOfName;
+    for (const toml::table* table : TablesOf(root, "door")) {
+        const TableReader reader(*table, "[[door]]", {"name", "outside", "inside", "settle_ms"});
+        DoorConfig door;
+        door.line = reader.line();
+        door.name = ReadPlaceName(reader, lineOfName, "door");
+        const std::string what = "door \"" + door.name + "\"";
+        door.outside = ReadReaderNames(reader, "outside", what, readers);
+        door.inside = ReadReaderNames(reader, "inside", what, readers);
+        Assign(door.settleMs, reader.Integer("settle_ms", 1, kMillisecondsMax));
+        for (const std::string& name : door.inside) {
+            if (std::find(door.outside.begin(), door.outside.end(), name) != door.outside.end()) {
+                throw ConfigError(
+                    LineOfListed(reader, "inside", name),
+                    what + ": reader \"" + name + "\" is on both sides (a pass could not tell in from out)");
+            }
+        }
+        doors.push_back(std::move(door));
+    }
+    return doors;
 }
 
 // TOML allows no raw control character but tab and the line ends anywhere in a file. They are
@@ -782,8 +929,9 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
     } catch (const toml::parse_error& error) {
         throw ConfigError(LineOf(error.source()), std::string(error.description()));
     }
-    const TableReader top(
-        root, "", {"site", "status_interval_ms", "mqtt", "spool", "http", "control", "reader", "audit"});
+    const TableReader top(root, "",
+                          {"site", "status_interval_ms", "mqtt", "spool", "http", "control", "reader",
+                           "audit", "zone", "door", "history"});
     DaemonConfig config;
     config.site = top.RequiredText("site");
     CheckLevelName(top, "site", config.site);
@@ -795,6 +943,9 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
     config.control = ReadControl(SubTable(root, "control"));
     config.readers = ReadReaders(root, checkAddress);
     config.audit = ReadAudit(SubTable(root, "audit"));
+    config.zones = ReadZones(root, config.readers);
+    config.doors = ReadDoors(root, config.readers);
+    config.history = ReadHistory(SubTable(root, "history"));
     CheckTopics(config);
     return config;
 }
@@ -872,6 +1023,10 @@ std::optional<std::string> SpoolDirectoryProblem(const SpoolConfig& spool) {
         return "the spool's directory " + directory + " is not writable: " + std::strerror(errno);
     }
     return std::nullopt;
+}
+
+std::string HistoryPath(const SpoolConfig& spool) {
+    return (std::filesystem::path(spool.path).parent_path() / "history.sqlite").string();
 }
 
 std::string DeviceOfAddress(const std::string& address) {

@@ -145,6 +145,40 @@ inline constexpr const char* kAuditStream = "audit";
 // Where the audit trail is kept: [audit] path, or beside the spool.
 std::string AuditPath(const AuditConfig& audit, const SpoolConfig& spool);
 
+// A zone: the readers whose field is one place (a dock, a room). A tag read by any of them is
+// in the zone until none of them has read it for absenceMs.
+struct ZoneConfig {
+    std::string name;
+    std::vector<std::string> readers;
+    uint32_t absenceMs = 3000;
+    int line = 0;  // where the [[zone]] table starts
+
+    bool operator==(const ZoneConfig&) const = default;
+};
+
+// A door: readers on its outer and its inner side. A pass of a tag through them ends when none
+// of them has read it for settleMs.
+struct DoorConfig {
+    std::string name;
+    std::vector<std::string> outside;
+    std::vector<std::string> inside;
+    uint32_t settleMs = 2000;
+    int line = 0;  // where the [[door]] table starts
+
+    bool operator==(const DoorConfig&) const = default;
+};
+
+// [history]: the zones' visits and the doors' passages, in history.sqlite beside the spool.
+struct HistoryConfig {
+    uint32_t keepDays = 30;
+    uint32_t maxMb = 512;
+
+    bool operator==(const HistoryConfig&) const = default;
+};
+
+// history.sqlite in the spool's directory.
+std::string HistoryPath(const SpoolConfig& spool);
+
 struct DaemonConfig {
     std::string site;
     uint32_t statusIntervalMs = 30000;
@@ -154,6 +188,9 @@ struct DaemonConfig {
     ControlConfig control;
     std::vector<ReaderConfig> readers;
     AuditConfig audit;
+    std::vector<ZoneConfig> zones;
+    std::vector<DoorConfig> doors;
+    HistoryConfig history;
 };
 
 // A configuration refused: the line it was found on (0 when it concerns the whole file) and why.
@@ -175,7 +212,9 @@ using AddressCheck = std::function<std::optional<std::string>(const std::string&
 // Reads a whole configuration text. Throws ConfigError on the first fault: TOML syntax, an
 // unknown key, a value of the wrong type or range, a name or topic prefix that the broker would
 // refuse as a topic level, a reader address that does not parse, two readers with one name, one
-// address or one device. Nothing is returned half-read.
+// address or one device, a zone or door that names an unknown reader, a reader in two zones or on
+// both sides of one door, a door with an empty side, two zones or two doors of one name, a reader
+// named like the site's own topic levels ("zones", "doors"). Nothing is returned half-read.
 DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress);
 
 // The largest configuration file read; anything larger is no configuration.

@@ -1,5 +1,6 @@
 #include "daemon/http/http_routes.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <nlohmann/json.hpp>
@@ -42,6 +43,10 @@ constexpr std::array kRules{
     PathRule{"GET", "/api/v1/whoami", RouteKind::kWhoAmI},
     PathRule{"POST", "/api/v1/reload", RouteKind::kReload},
     PathRule{"GET", "/api/v1/audit", RouteKind::kAudit},
+    PathRule{"GET", "/api/v1/zones", RouteKind::kZones},
+    PathRule{"GET", "/api/v1/zones/{}/tags", RouteKind::kZoneTags},
+    PathRule{"GET", "/api/v1/tags/{}", RouteKind::kTag},
+    PathRule{"GET", "/api/v1/passages", RouteKind::kPassages},
     // The console's files carry no secret, and the page must load before it can ask for the token.
     PathRule{"GET", "/", RouteKind::kConsoleFile, {}, true},
     PathRule{"GET", "/console/*", RouteKind::kConsoleFile, {}, true},
@@ -183,6 +188,34 @@ unsigned StatusOf(CommandFailure failure) {
     return 500;
 }
 
+// [{"name":…,"readers":[…],"tags":N}], in the configuration's order.
+HttpAnswer ZonesAnswer(const SiteSnapshot& site) {
+    Json json = Json::array();
+    for (const ZoneSnapshot& zone : site.zones) {
+        json.push_back({{"name", zone.name}, {"readers", zone.readers}, {"tags", zone.tags.size()}});
+    }
+    return JsonAnswer(200, json);
+}
+
+// {"zone":…,"tags":[{"epc","card","since","last_seen","last_reader","reads"}]}, oldest visit first.
+HttpAnswer ZoneTagsAnswer(const SiteSnapshot& site, const std::string& name) {
+    const auto zone = std::find_if(site.zones.begin(), site.zones.end(),
+                                   [&](const ZoneSnapshot& candidate) { return candidate.name == name; });
+    if (zone == site.zones.end()) {
+        return ErrorAnswer(404, "no zone is named \"" + name + "\"");
+    }
+    Json tags = Json::array();
+    for (const ZoneTagSnapshot& tag : zone->tags) {
+        tags.push_back({{"epc", tag.epc},
+                        {"card", tag.card.empty() ? Json(nullptr) : Json(tag.card)},
+                        {"since", base::UtcText(tag.sinceMs)},
+                        {"last_seen", base::UtcText(tag.lastSeenMs)},
+                        {"last_reader", tag.lastReader},
+                        {"reads", tag.reads}});
+    }
+    return JsonAnswer(200, {{"zone", zone->name}, {"tags", tags}});
+}
+
 constexpr const char* kBusyRetrySeconds = "1";
 
 // What each role may do, as the console is told: each role all that the one below it may.
@@ -251,6 +284,10 @@ HttpAnswer SnapshotAnswer(const Route& route, const SiteSnapshot& site) {
             return route.kind == RouteKind::kReader ? JsonAnswer(200, ReaderJson(*reader))
                                                     : SchemaAnswer(*reader);
         }
+        case RouteKind::kZones:
+            return ZonesAnswer(site);
+        case RouteKind::kZoneTags:
+            return ZoneTagsAnswer(site, route.reader);
         case RouteKind::kWrongMethod: {
             HttpAnswer answer = ErrorAnswer(405, "this path takes " + route.allow);
             answer.headers.emplace_back("Allow", route.allow);

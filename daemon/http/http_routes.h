@@ -40,12 +40,16 @@ enum class RouteKind {
     kWhoAmI,
     kReload,
     kAudit,
+    kZones,
+    kZoneTags,
+    kTag,       // the history of one tag: `reader` holds its EPC
+    kPassages,  // the doors' passages, a page at a time
 };
 
 // What a request asks for, decided from its method and path alone.
 struct Route {
     RouteKind kind = RouteKind::kNotFound;
-    std::string reader;                        // the reader a path names
+    std::string reader;                        // the reader a path names (kZoneTags: the zone)
     CommandKind command = CommandKind::kInfo;  // kCommand: the command it runs
     std::string file;                          // kConsoleFile: the file below the console's folder
     std::string allow;                         // kWrongMethod: the methods the path takes

@@ -4,10 +4,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <variant>
@@ -384,6 +386,9 @@ MHD_Result HttpServer::Dispatch(MHD_Connection* connection, Request& request) {
             return Reload(connection, request);
         case RouteKind::kAudit:
             return SendAudit(connection);
+        case RouteKind::kTag:
+        case RouteKind::kPassages:
+            return AskHistory(connection, request);
         default:
             return Send(connection, SnapshotAnswer(request.route, site_.Snapshot()));
     }
@@ -458,9 +463,57 @@ MHD_Result HttpServer::SendAudit(MHD_Connection* connection) {
     return Send(connection, AuditAnswer(*page));
 }
 
+// The history is read off the loop: the connection waits, suspended, as for a command.
+MHD_Result HttpServer::AskHistory(MHD_Connection* connection, Request& request) {
+    std::map<std::string, std::string> arguments;
+    for (const char* key : {"door", "direction", "since", "until", "limit", "before"}) {
+        if (const char* value = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, key)) {
+            arguments.emplace(key, value);
+        }
+    }
+    std::weak_ptr<bool> alive = alive_;
+    const uint64_t id = request.id;
+    site_.AskHistory(request.route, arguments, [this, alive, id](HttpAnswer answer) {
+        const auto live = alive.lock();
+        const auto found = live && *live ? requests_.find(id) : requests_.end();
+        if (found == requests_.end()) {
+            return;
+        }
+        Request& waiting = *found->second;
+        waiting.answer = std::move(answer);
+        if (waiting.suspended) {
+            waiting.suspended = false;
+            MHD_resume_connection(waiting.connection);
+            RunSoon();
+        }
+    });
+    if (request.answer) {
+        return Send(connection, *request.answer);
+    }
+    request.suspended = true;
+    MHD_suspend_connection(connection);
+    return MHD_YES;
+}
+
 MHD_Result HttpServer::OpenStream(MHD_Connection* connection) {
     std::string reader(Value(connection, MHD_GET_ARGUMENT_KIND, "reader"));
-    if (!reader.empty() && FindReader(site_.Snapshot(), reader) == nullptr) {
+    // A zone's events and a door's passages are in the stream under the names of their numbers.
+    const std::string_view zone = Value(connection, MHD_GET_ARGUMENT_KIND, "zone");
+    const std::string_view door = Value(connection, MHD_GET_ARGUMENT_KIND, "door");
+    if (!zone.empty() || !door.empty()) {
+        const SiteSnapshot site = site_.Snapshot();
+        const bool known =
+            zone.empty() ? std::any_of(site.doors.begin(), site.doors.end(),
+                                       [&](const DoorSnapshot& candidate) { return candidate.name == door; })
+                         : std::any_of(site.zones.begin(), site.zones.end(),
+                                       [&](const ZoneSnapshot& candidate) { return candidate.name == zone; });
+        if (!known) {
+            return Send(connection, ErrorAnswer(404, "no " + std::string(zone.empty() ? "door" : "zone") +
+                                                         " is named \"" +
+                                                         std::string(zone.empty() ? door : zone) + "\""));
+        }
+        reader = zone.empty() ? "doors/" + std::string(door) : "zones/" + std::string(zone);
+    } else if (!reader.empty() && FindReader(site_.Snapshot(), reader) == nullptr) {
         return Send(connection, UnknownReaderAnswer(reader));
     }
     return Queue(connection, stream_.Open(connection, std::move(reader)), 200);

@@ -79,6 +79,7 @@ class HttpServer {
     MHD_Result SendAudit(MHD_Connection* connection);
     MHD_Result Dispatch(MHD_Connection* connection, Request& request);
     MHD_Result RunCommand(MHD_Connection* connection, Request& request);
+    MHD_Result AskHistory(MHD_Connection* connection, Request& request);
     MHD_Result OpenStream(MHD_Connection* connection);
     MHD_Result SendConsoleFile(MHD_Connection* connection, const Request& request);
     void Run();

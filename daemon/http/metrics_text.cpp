@@ -119,6 +119,31 @@ bool AnyManaged(const SiteSnapshot& site) {
 
 }  // namespace
 
+// The zones' and doors' families, only where the site has some.
+void PlaceMetrics(Exposition& out, const SiteSnapshot& site) {
+    if (!site.zones.empty()) {
+        out.Family("zendrik_zone_tags", "gauge", "Tags in the zone now.");
+        for (const ZoneSnapshot& zone : site.zones) {
+            out.Sample("zendrik_zone_tags", "zone=\"" + LabelValue(zone.name) + "\"", zone.tags.size());
+        }
+    }
+    if (!site.doors.empty()) {
+        out.Family("zendrik_passages_total", "counter", "Passages through the door by direction.");
+        for (const DoorSnapshot& door : site.doors) {
+            const std::string label = "door=\"" + LabelValue(door.name) + "\",direction=";
+            out.Sample("zendrik_passages_total", label + "\"in\"", door.passagesIn);
+            out.Sample("zendrik_passages_total", label + "\"out\"", door.passagesOut);
+        }
+    }
+    if (site.historyRows) {
+        out.Family("zendrik_history_rows", "gauge", "Visits and passages kept in the history.");
+        out.Sample("zendrik_history_rows", "", *site.historyRows);
+        out.Family("zendrik_history_dropped_total", "counter",
+                   "Visits and passages dropped from the history for their age or its size.");
+        out.Sample("zendrik_history_dropped_total", "", site.historyDropped);
+    }
+}
+
 std::string MetricsText(const SiteSnapshot& site) {
     Exposition out;
     // The site's name as a label of a constant series, so that alert rules and dashboards join it
@@ -181,6 +206,7 @@ std::string MetricsText(const SiteSnapshot& site) {
     for (const ReaderSnapshot& reader : site.readers) {
         out.HistogramSamples("zendrik_round_seconds", ReaderLabel(reader), reader.roundSeconds);
     }
+    PlaceMetrics(out, site);
     return out.Take();
 }
 

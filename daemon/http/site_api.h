@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include "daemon/common/snapshot.h"
 #include "daemon/control/command.h"
 #include "daemon/control/command_outcome.h"
+#include "daemon/http/http_routes.h"
 
 namespace zendrik::daemon {
 
@@ -40,6 +42,14 @@ class SiteApi {
     virtual std::optional<AuditPage> Audit(const AuditQuery& query) {
         (void)query;
         return std::nullopt;
+    }
+    // Answers a question to the history of the zones and doors (kTag, kPassages) with the query's
+    // `arguments`: `done` is called on the loop, exactly once. A site without one has none to ask.
+    virtual void AskHistory(const Route& route, const std::map<std::string, std::string>& arguments,
+                            std::function<void(HttpAnswer)> done) {
+        (void)route;
+        (void)arguments;
+        done(ErrorAnswer(404, "this site keeps no history (it has no zone and no door)"));
     }
 };
 

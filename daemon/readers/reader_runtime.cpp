@@ -288,6 +288,9 @@ void ReaderRuntime::Store(zendrik_event& event, Spool::Burst& burst, const Store
     });
     counters_.Stored(stored.kind);
     context.stored(std::move(stored));
+    if (event.kind == ZENDRIK_EVENT_READ && context.sighted) {
+        context.sighted(event);
+    }
 }
 
 std::optional<int32_t> ReaderRuntime::Request(ReaderRequest request, Completion done) {

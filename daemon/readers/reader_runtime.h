@@ -49,6 +49,9 @@ struct StoreContext {
     std::function<void(StoredEvent event)> stored;
     // Where events are taken from a reader's handle, as many at once as it holds.
     std::span<zendrik_event> batch;
+    // Told of every read stored (its reader name set), for what the site makes of reads; none:
+    // nobody asks.
+    std::function<void(const zendrik_event& read)> sighted = {};
 };
 
 // One configured reader while the daemon runs: its source opened, identified, stopped and closed

@@ -7,6 +7,8 @@
 #include "daemon/common/json_text.h"
 #include "daemon/common/log.h"
 #include "daemon/readers/reader_changes.h"
+#include "daemon/site/history_answers.h"
+#include "daemon/zones/place_payloads.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -82,6 +84,12 @@ std::string Describe(const ReaderChanges& changes) {
 
 LossMessage SpoolLostMessages(const Topics& topics) {
     return [topics](const SpoolLoss& loss, uint64_t seq) {
+        if (const auto place = PlaceOfSeqOwner(loss.reader)) {
+            const bool zone = place->kind == "zone";
+            return std::make_pair(
+                zone ? topics.ZoneEvents(place->name) : topics.DoorPassages(place->name),
+                PlaceSpoolLostJson(*place, seq, UnixNowMs(), loss.missingFrom, loss.missingTo));
+        }
         return std::make_pair(loss.reader == kAuditStream ? topics.Audit() : topics.Events(loss.reader),
                               SpoolLostJson(loss.reader, seq, UnixNowMs(), loss.missingFrom, loss.missingTo));
     };
@@ -103,7 +111,8 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
       offLoop_(loop_),
       commands_(
           config_.control.commands, [this](const std::string& name) { return FindReader(name); },
-          audit_.get()) {
+          audit_.get()),
+      places_(config_, loop_, [this] { store_.Schedule(); }) {
     if (config_.control.commands != CommandPolicy::kOff) {
         channel_ =
             std::make_unique<CommandChannel>(topics_, commands_,
@@ -145,6 +154,21 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
         statusLinePending_ = false;
         notifier_.Status(StatusLine());
     });
+    OpenHistory();
+}
+
+void Site::OpenHistory() {
+    if (places_.empty()) {
+        return;
+    }
+    const std::string path = HistoryPath(config_.spool);
+    try {
+        history_ = std::make_unique<HistoryKeeper>(path, config_.history, loop_, offLoop_, UnixNowMs);
+        places_.KeepHistory(history_.get());
+    } catch (const SqliteError& error) {
+        Log("the history " + path + " cannot be opened (" + error.what() +
+            "): zones and doors are published, but not kept");
+    }
 }
 
 Site::~Site() = default;
@@ -256,7 +280,9 @@ StoreContext Site::Context() {
                                 storedEvents_.push_back(std::move(event));
                             }
                         },
-                        takeBuffer_};
+                        takeBuffer_,
+                        places_.empty() ? std::function<void(const zendrik_event&)>{}
+                                        : [this](const zendrik_event& read) { places_.Read(read); }};
 }
 
 void Site::CommitBurst(Spool::Burst& burst) {
@@ -289,6 +315,19 @@ void Site::CommitBurst(Spool::Burst& burst) {
     PublishStored();
 }
 
+void Site::StorePlaces() {
+    if (!places_.waiting()) {
+        return;
+    }
+    const StoreContext context = Context();
+    {
+        Spool::Burst burst = spool_.Begin();
+        places_.TakeInto(burst, topics_, context.stored);
+        CommitBurst(burst);
+    }
+    uplink_.Pump();
+}
+
 // Only what is committed goes out: a number the stream gave is never given again.
 void Site::PublishStored() {
     for (const StoredEvent& event : storedEvents_) {
@@ -315,6 +354,7 @@ void Site::StoreEvents() {
                 stillQueued.push_back(reader);
             }
         }
+        places_.TakeInto(burst, topics_, context.stored);
         CommitBurst(burst);
     }
     storePending_ = stillQueued;
@@ -339,6 +379,7 @@ void Site::StoreAll(ReaderRuntime& reader) {
         {
             Spool::Burst burst = spool_.Begin();
             drained = reader.TakeEvents(burst, context, kEventsPerBurst);
+            places_.TakeInto(burst, topics_, context.stored);
             CommitBurst(burst);
         }
         reader.AfterCommit();
@@ -420,8 +461,11 @@ CommandOutcome Site::ReloadConfig() {
         return CommandOutcome{CommandFailure::kRefused, {}, 0, words};
     }
     if (next.site != config_.site || !(next.mqtt == config_.mqtt) || !(next.spool == config_.spool) ||
-        !(next.http == config_.http) || !(next.control == config_.control)) {
-        Log("changes to the site, [mqtt], [spool], [http] or [control] take effect at the next start");
+        !(next.http == config_.http) || !(next.control == config_.control) || next.zones != config_.zones ||
+        next.doors != config_.doors) {
+        Log("changes to the site, [mqtt], [spool], [http], [control], [[zone]] or [[door]] take effect at "
+            "the "
+            "next start");
     }
     const ReaderChanges changes = CompareReaders(config_.readers, next.readers);
     config_.readers = next.readers;
@@ -590,6 +634,9 @@ void Site::CheckStopProgress() {
             return;
         }
         stage_ = Stage::kFlushing;
+        // Every read is in: a pass still open ends with the stop, so that its passage is not lost.
+        places_.EndPasses();
+        StorePlaces();
     }
     if (stage_ == Stage::kFlushing) {
         const bool sending = exitCode_ == kExitOk && uplink_.connected() && spool_.size() > 0;
@@ -637,6 +684,10 @@ void Site::Finish() {
     offlineDeadline_.Disarm();
     uplink_.Close();
     spool_.Checkpoint();
+    if (history_) {
+        // Visits still open end with the stop: the next start's presence begins empty.
+        history_->WriteNow(places_.presence().OpenVisits(UnixNowMs()));
+    }
     Log("stopped; " + std::to_string(spool_.size()) + " messages stay in the spool");
     CheckStopProgress();
 }
@@ -685,6 +736,11 @@ SiteSnapshot Site::Snapshot() const {
     for (const auto& reader : readers_) {
         snapshot.readers.push_back(reader->Snapshot(spool_.counts(reader->name()), offline));
     }
+    places_.Snapshot(snapshot.zones, snapshot.doors);
+    if (history_) {
+        snapshot.historyRows = history_->rows();
+        snapshot.historyDropped = history_->dropped();
+    }
     return snapshot;
 }
 
@@ -704,6 +760,42 @@ void Site::NoteDenied(const AuditStart& denied, const std::string& words) {
 
 std::optional<AuditPage> Site::Audit(const AuditQuery& query) {
     return audit_->Query(query);
+}
+
+void Site::AskHistory(const Route& route, const std::map<std::string, std::string>& arguments,
+                      std::function<void(HttpAnswer)> done) {
+    if (!history_) {
+        SiteApi::AskHistory(route, arguments, std::move(done));
+        return;
+    }
+    if (route.kind == RouteKind::kTag) {
+        const std::optional<std::string> epc = EpcOfPath(route.reader);
+        if (!epc) {
+            done(ErrorAnswer(400,
+                             "\"" + route.reader + "\" is no EPC: an EPC is hexadecimal digits, two a byte"));
+            return;
+        }
+        const auto now = places_.presence().Find(*epc);
+        history_->AskTag(
+            *epc, kHistoryAnswerLimit,
+            [done, epc = *epc, now](const std::vector<VisitRecord>& visits,
+                                    const std::vector<PassageRecord>& passages, const std::string& failure) {
+                done(failure.empty() ? TagAnswer(epc, now, visits, passages)
+                                     : ErrorAnswer(503, "the history cannot be read: " + failure));
+            });
+        return;
+    }
+    auto query = PassageQueryOf(arguments);
+    if (auto* refusal = std::get_if<HttpAnswer>(&query)) {
+        done(std::move(*refusal));
+        return;
+    }
+    const PassageQuery& asked = std::get<PassageQuery>(query);
+    history_->AskPassages(asked, [done, limit = asked.limit](const std::vector<PassageRecord>& passages,
+                                                             const std::string& failure) {
+        done(failure.empty() ? PassagesAnswer(passages, limit)
+                             : ErrorAnswer(503, "the history cannot be read: " + failure));
+    });
 }
 
 }  // namespace zendrik::daemon

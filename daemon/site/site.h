@@ -23,6 +23,7 @@
 #include "daemon/readers/reader_runtime.h"
 #include "daemon/readers/reader_source.h"
 #include "daemon/store/spool.h"
+#include "daemon/zones/zones_and_doors.h"
 
 namespace zendrik::daemon {
 
@@ -32,7 +33,8 @@ inline constexpr int kExitFailure = 1;        // configuration, spool, HTTP or a
 inline constexpr int kExitUsage = 2;          // the command line was refused
 inline constexpr int kExitBrokerRefused = 3;  // the broker (or TLS) refused the connection
 
-// What a spool found lost tells each reader's consumers: a spool-lost event on its events topic.
+// What a spool found lost tells each reader's consumers: a spool-lost event on its events topic
+// (a zone's on its events, a door's on its passages).
 LossMessage SpoolLostMessages(const Topics& topics);
 
 // Makes the source of a configured reader: a reader session in the daemon, scripted in tests.
@@ -74,6 +76,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     void NoteDenied(const AuditStart& denied, const std::string& words) override;
     CommandOutcome Reload(const Caller& caller) override;
     std::optional<AuditPage> Audit(const AuditQuery& query) override;
+    void AskHistory(const Route& route, const std::map<std::string, std::string>& arguments,
+                    std::function<void(HttpAnswer)> done) override;
 
   private:
     enum class Stage {
@@ -101,6 +105,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     void OnUplinkStateChanged() override;
     void OnUplinkAcknowledged() override;
 
+    // The history of the zones and doors beside the spool; without it they are only published.
+    void OpenHistory();
     std::unique_ptr<ReaderRuntime> StartReader(const ReaderConfig& config);
     ReaderRuntime* FindReader(const std::string& name) const;
     void Retire(const std::string& name, std::optional<ReaderConfig> successor);
@@ -114,6 +120,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     StoreContext Context();
     // Stores the burst; what a full disk would not take goes straight to the broker.
     void CommitBurst(Spool::Burst& burst);
+    // What the zones and doors found and nothing else, in a burst of its own (at a stop).
+    void StorePlaces();
     // After a burst was committed: its events to the HTTP event stream.
     void PublishStored();
     void CheckReady();
@@ -157,7 +165,9 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     Commands commands_;
     std::unique_ptr<CommandChannel> channel_;  // none while commands are off: nothing is subscribed
     Deferred store_;
-    Timer storeGroup_;  // the events of a short while stored in one commit
+    ZonesAndDoors places_;  // the zones and doors: what they find is stored with the readers' events
+    std::unique_ptr<HistoryKeeper> history_;  // their visits and passages; none without zones and doors
+    Timer storeGroup_;                        // the events of a short while stored in one commit
     Timer statusTimer_;
     Timer checkpointTimer_;
     Timer auditPrune_;

@@ -116,6 +116,41 @@ address = "usb:/x"
     EXPECT_EQ(ParseConfig(kGood, CheckSchemes).control.commands, CommandPolicy::kOff);
 }
 
+constexpr const char* kReader = "[[reader]]\nname = \"g\"\naddress = \"usb\"\n";
+
+// Three readers a zone and a door can name (lines 2, 5 and 8).
+constexpr const char* kThreeReaders =
+    "site = \"a\"\n[[reader]]\nname = \"yard\"\naddress = \"usb:/y\"\n[[reader]]\nname = \"left\"\n"
+    "address = \"usb:/l\"\n[[reader]]\nname = \"right\"\naddress = \"usb:/r\"\n";
+
+TEST(ConfigTest, ReadsZonesAndDoors) {
+    const DaemonConfig config =
+        ParseConfig(std::string(kThreeReaders) +
+                        "[[zone]]\nname = \"dock-3\"\nreaders = [\"left\", \"right\"]\n"
+                        "absence_ms = 5000\n[[zone]]\nname = \"yard_3\"\nreaders = [\"yard\"]\n"
+                        "[[door]]\nname = \"door-3\"\noutside = [\"yard\"]\n"
+                        "inside = [\"left\"]\nsettle_ms = 1500\n",
+                    CheckSchemes);
+    ASSERT_EQ(config.zones.size(), 2u);
+    EXPECT_EQ(config.zones[0], (ZoneConfig{"dock-3", {"left", "right"}, 5000, 11}));
+    EXPECT_EQ(config.zones[1], (ZoneConfig{"yard_3", {"yard"}, 3000, 15}));
+    ASSERT_EQ(config.doors.size(), 1u);
+    EXPECT_EQ(config.doors[0], (DoorConfig{"door-3", {"yard"}, {"left"}, 1500, 18}));
+    EXPECT_EQ(ParseConfig(kThreeReaders + std::string("[[door]]\nname = \"d\"\noutside = [\"yard\"]\n"
+                                                      "inside = [\"left\"]\n"),
+                          CheckSchemes)
+                  .doors[0]
+                  .settleMs,
+              2000u);
+    EXPECT_TRUE(ParseConfig(kGood, CheckSchemes).zones.empty());
+    EXPECT_EQ(ParseConfig(kGood, CheckSchemes).history, (HistoryConfig{30, 512}));
+    EXPECT_EQ(ParseConfig("site = \"a\"\n[history]\nkeep_days = 7\nmax_mb = 64\n" + std::string(kReader),
+                          CheckSchemes)
+                  .history,
+              (HistoryConfig{7, 64}));
+    EXPECT_EQ(HistoryPath(SpoolConfig{"/var/lib/zendrik/spool.sqlite"}), "/var/lib/zendrik/history.sqlite");
+}
+
 struct BadFile {
     const char* what;
     std::string text;
@@ -123,10 +158,9 @@ struct BadFile {
     std::string reason;  // a part of the reason
 };
 
-constexpr const char* kReader = "[[reader]]\nname = \"g\"\naddress = \"usb\"\n";
-
 TEST(ConfigTest, RefusesBadFilesWithLineAndReason) {
     const std::string reader = kReader;
+    const std::string three = kThreeReaders;
     // Two names of one device node: the node and a link to it, as udev makes them.
     const testing::TemporaryDirectory devices;
     std::ofstream(devices.File("hidraw3")).put('\0');
@@ -252,6 +286,52 @@ TEST(ConfigTest, RefusesBadFilesWithLineAndReason) {
          "it takes \"off\", \"read-only\" or \"all\""},
         {"unknown key in [control]", "site = \"a\"\n[control]\ncommand = \"all\"\n" + reader, 3,
          "unknown key \"command\" in [control]"},
+        // Zones and doors name configured readers, each place once, and are topic levels.
+        {"a zone naming an unknown reader",
+         three + "[[zone]]\nname = \"z\"\nreaders = [\"left\",\n \"lft\"]\n", 14,
+         "zone \"z\": \"lft\" in \"readers\" is no configured reader"},
+        {"a door naming an unknown reader",
+         three + "[[door]]\nname = \"d\"\noutside = [\"yrd\"]\ninside = [\"left\"]\n", 13,
+         "door \"d\": \"yrd\" in \"outside\" is no configured reader"},
+        {"a reader in two zones",
+         three + "[[zone]]\nname = \"z\"\nreaders = [\"left\"]\n[[zone]]\nname = \"w\"\n"
+                 "readers = [\"right\",\n\"left\"]\n",
+         17, "reader \"left\" is in zone \"z\" and in zone \"w\""},
+        {"a reader on both sides of a door",
+         three + "[[door]]\nname = \"d\"\noutside = [\"yard\", \"left\"]\ninside = [\"left\"]\n", 14,
+         "door \"d\": reader \"left\" is on both sides"},
+        {"a door with an empty side", three + "[[door]]\nname = \"d\"\noutside = []\ninside = [\"left\"]\n",
+         13, "door \"d\": \"outside\" names no reader"},
+        {"a door without an inside", three + "[[door]]\nname = \"d\"\noutside = [\"yard\"]\n", 11,
+         "door \"d\": \"inside\" names no reader"},
+        {"a zone without readers", three + "[[zone]]\nname = \"z\"\n", 11, "\"readers\" names no reader"},
+        {"a zone name with a level separator", three + "[[zone]]\nname = \"dock/3\"\nreaders = [\"left\"]\n",
+         12, "\"name\" in [[zone]] must not contain '/'"},
+        {"a door name with a wildcard",
+         three + "[[door]]\nname = \"d+\"\noutside = [\"yard\"]\ninside = [\"left\"]\n", 12,
+         "\"name\" in [[door]] must not contain"},
+        {"an empty zone name", three + "[[zone]]\nname = \"\"\nreaders = [\"left\"]\n", 12, "is empty"},
+        {"two zones of one name",
+         three +
+             "[[zone]]\nname = \"z\"\nreaders = [\"left\"]\n[[zone]]\nname = \"z\"\nreaders = [\"yard\"]\n",
+         15, "a second zone named \"z\" (the first is on line 11)"},
+        {"two doors of one name",
+         three + "[[door]]\nname = \"d\"\noutside = [\"yard\"]\ninside = [\"left\"]\n[[door]]\nname = \"d\"\n"
+                 "outside = [\"yard\"]\ninside = [\"right\"]\n",
+         16, "a second door named \"d\" (the first is on line 11)"},
+        {"a reader named zones", "site = \"a\"\n[[reader]]\nname = \"zones\"\naddress = \"usb\"\n", 3,
+         "a reader cannot be named \"zones\""},
+        {"a reader named doors", "site = \"a\"\n[[reader]]\nname = \"doors\"\naddress = \"usb\"\n", 3,
+         "a reader cannot be named \"doors\""},
+        {"an unknown key in a zone", three + "[[zone]]\nname = \"z\"\nreaders = [\"left\"]\nabsence = 1\n",
+         14, "unknown key \"absence\" in [[zone]]"},
+        {"a settle time of zero",
+         three + "[[door]]\nname = \"d\"\noutside = [\"yard\"]\ninside = [\"left\"]\nsettle_ms = 0\n", 15,
+         "from 1 to"},
+        {"history kept no day", "site = \"a\"\n[history]\nkeep_days = 0\n" + reader, 3, "from 1 to 3650"},
+        {"unknown key in [history]", "site = \"a\"\n[history]\nkeep = 1\n" + reader, 3,
+         "unknown key \"keep\" in [history]"},
+        {"zone not a table list", "zone = \"z\"\n" + three, 1, "list of tables ([[zone]])"},
     };
     for (const BadFile& bad : cases) {
         SCOPED_TRACE(bad.what);

@@ -26,12 +26,14 @@ inline constexpr int kRoundTimeMs = 10;
 // the tags given).
 class VirtualReader {
   public:
+    // `arguments` go to zendrik-sim as well (a scene to play).
     VirtualReader(const TemporaryDirectory& directory, const std::string& name, const std::string& serial,
-                  std::vector<std::string> tags = {kTag})
+                  std::vector<std::string> tags = {kTag}, std::vector<std::string> arguments = {})
         : socket_(directory.File(name + ".sock")),
           log_(directory.File(name + ".log")),
           serial_(serial),
-          tags_(std::move(tags)) {
+          tags_(std::move(tags)),
+          arguments_(std::move(arguments)) {
         Plug();
     }
 
@@ -47,6 +49,7 @@ class VirtualReader {
         for (const std::string& tag : tags_) {
             argv.insert(argv.end(), {"--tag", tag});
         }
+        argv.insert(argv.end(), arguments_.begin(), arguments_.end());
         process_ = std::make_unique<ChildProcess>(argv, log_);
         const auto deadline = std::chrono::steady_clock::now() + kSocketWait;
         while (!std::filesystem::exists(socket_) && std::chrono::steady_clock::now() < deadline) {
@@ -61,6 +64,7 @@ class VirtualReader {
     std::string log_;
     std::string serial_;
     std::vector<std::string> tags_;
+    std::vector<std::string> arguments_;
     std::unique_ptr<ChildProcess> process_;
 };
 
