@@ -12,6 +12,7 @@ namespace zendrik::daemon {
 namespace {
 
 constexpr int kQos = 1;
+constexpr const char* kSystemCaPath = "/etc/ssl/certs";  // Debian's certificate authorities
 // Several packets per pass, so that a burst of acknowledgements is taken in one wake-up.
 constexpr int kPacketsPerPass = 64;
 
@@ -82,6 +83,12 @@ std::optional<std::string> MqttClient::CheckSetup() {
     if (config_.caFile && ::access(config_.caFile->c_str(), R_OK) != 0) {
         return "the CA file " + *config_.caFile + " cannot be read";
     }
+    if (config_.certFile && ::access(config_.certFile->c_str(), R_OK) != 0) {
+        return "the client certificate " + *config_.certFile + " cannot be read";
+    }
+    if (config_.keyFile && ::access(config_.keyFile->c_str(), R_OK) != 0) {
+        return "the client key " + *config_.keyFile + " cannot be read";
+    }
     return std::nullopt;
 }
 
@@ -120,8 +127,13 @@ void MqttClient::Connect() {
         code = mosquitto_username_pw_set(client, config_.username->c_str(),
                                          config_.password ? config_.password->c_str() : nullptr);
     }
-    if (code == MOSQ_ERR_SUCCESS && config_.caFile) {
-        code = mosquitto_tls_set(client, config_.caFile->c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (code == MOSQ_ERR_SUCCESS && (config_.caFile || config_.certFile)) {
+        // A client certificate without a CA file of its own checks the broker against the system's.
+        const char* caFile = config_.caFile ? config_.caFile->c_str() : nullptr;
+        const char* caPath = config_.caFile ? nullptr : kSystemCaPath;
+        code =
+            mosquitto_tls_set(client, caFile, caPath, config_.certFile ? config_.certFile->c_str() : nullptr,
+                              config_.keyFile ? config_.keyFile->c_str() : nullptr, nullptr);
     }
     if (code != MOSQ_ERR_SUCCESS) {
         Fail(code, "setting up the MQTT client");

@@ -64,6 +64,7 @@ std::string LostResultWords(const zendrik_event& completed) {
 
 DesiredSettings::DesiredSettings(const ReaderConfig& config, EventLoop& loop, Reader& reader)
     : declared_(config.settings),
+      profile_(config.profile),
       checkSeconds_(config.settingsCheckS),
       enforce_(config.settingsEnforce),
       reader_(reader),
@@ -120,7 +121,7 @@ void DesiredSettings::OnCompared(const RequestEnd& completed) {
         Finish();
         return;
     }
-    const Json differences = ParsedObject(*completed.resultJson);
+    const Json differences = WithSources(ParsedObject(*completed.resultJson));
     if (differences.empty()) {
         drift_ = nullptr;
         lastReported_.clear();
@@ -147,6 +148,7 @@ void DesiredSettings::Write(const Json& differences) {
     SetState(SettingsState::kApplying);
     std::vector<std::string> assignments;
     Json written = Json::object();
+    Json sources = Json::object();
     for (const DeclaredSetting& setting : declared_) {
         const bool differs = differences.contains(setting.name);
         if (differs || ChangedAlong(differences, setting.name)) {
@@ -154,23 +156,25 @@ void DesiredSettings::Write(const Json& differences) {
         }
         if (differs) {
             written[setting.name] = differences[setting.name]["want"];
+            sources[setting.name] = setting.Source();
         }
     }
+    Json applied{{"written", written}, {"sources", sources}};
     const auto queued =
         reader_.Request(ReaderRequest{ZENDRIK_REQUEST_CONFIGURE, assignments},
-                        [this, written](const zendrik_event& completed) { OnWritten(completed, written); });
+                        [this, applied](const zendrik_event& completed) { OnWritten(completed, applied); });
     if (queued) {
         Fail("cannot queue the write: " + zendrik::result_words(*queued));
         Finish();
     }
 }
 
-void DesiredSettings::OnWritten(const zendrik_event& completed, const Json& written) {
+void DesiredSettings::OnWritten(const zendrik_event& completed, const Json& applied) {
     if (stopped_) {
         return;
     }
     if (completed.result == ZENDRIK_OK) {
-        reader_.Emit(kSettingsAppliedEvent, Json{{"written", written}});
+        reader_.Emit(kSettingsAppliedEvent, applied);
         drift_ = nullptr;
         lastReported_.clear();
         SetState(SettingsState::kInSync);
@@ -210,6 +214,27 @@ std::string DesiredSettings::driftJson() const {
 bool DesiredSettings::Declares(const std::string& name) const {
     return std::any_of(declared_.begin(), declared_.end(),
                        [&](const DeclaredSetting& setting) { return setting.name == name; });
+}
+
+std::string DesiredSettings::SourcesJson() const {
+    if (!managed()) {
+        return {};
+    }
+    Json json = Json::object();
+    for (const DeclaredSetting& setting : declared_) {
+        json[setting.name] = setting.Source();
+    }
+    return json.dump();
+}
+
+Json DesiredSettings::WithSources(Json differences) const {
+    for (const DeclaredSetting& setting : declared_) {
+        const auto difference = differences.find(setting.name);
+        if (difference != differences.end() && difference->is_object()) {
+            (*difference)["source"] = setting.Source();
+        }
+    }
+    return differences;
 }
 
 std::vector<std::string> DesiredSettings::Assignments() const {
