@@ -4,6 +4,7 @@
 #include <mqtt_protocol.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include <mutex>
@@ -12,6 +13,9 @@ namespace zendrik::daemon {
 namespace {
 
 constexpr int kQos = 1;
+constexpr const char* kTlsAlertWords =
+    "the broker ended the TLS handshake (does it require a client certificate, [mqtt] cert_file and "
+    "key_file, signed by a CA it trusts?)";
 constexpr const char* kSystemCaPath = "/etc/ssl/certs";  // Debian's certificate authorities
 // Several packets per pass, so that a burst of acknowledgements is taken in one wake-up.
 constexpr int kPacketsPerPass = 64;
@@ -93,9 +97,13 @@ std::optional<std::string> MqttClient::CheckSetup() {
 }
 
 void MqttClient::Fail(int code, const std::string& doing) {
+    // The client library says a TLS alert of the broker (a client certificate it requires and was
+    // not given, or one it does not take) as EPROTO, not as a TLS error: another attempt would be
+    // refused alike.
+    const bool tlsRefused = code == MOSQ_ERR_ERRNO && errno == EPROTO && (config_.caFile || config_.certFile);
     client_.reset();
-    failure_ = doing + ": " + mosquitto_strerror(code);
-    state_ = IsRefusal(code) ? MqttState::kRefused : MqttState::kDown;
+    failure_ = doing + ": " + (tlsRefused ? kTlsAlertWords : mosquitto_strerror(code));
+    state_ = IsRefusal(code) || tlsRefused ? MqttState::kRefused : MqttState::kDown;
 }
 
 void MqttClient::Connect() {
