@@ -382,7 +382,13 @@ HttpConfig ReadHttp(const toml::table* table) {
         throw ConfigError(reader.LineOfKey("token"),
                           reader.Name("token") + " must be visible ASCII characters without spaces");
     }
-    ReadCertificate(reader, http.certFile, http.keyFile);
+    http.certFile = reader.Text("cert_file");
+    http.keyFile = reader.Text("key_file");
+    if (http.certFile.has_value() != http.keyFile.has_value()) {
+        const char* given = http.certFile ? "cert_file" : "key_file";
+        throw ConfigError(reader.LineOfKey(given),
+                          reader.Name(given) + " needs the other of \"cert_file\" and \"key_file\"");
+    }
     if (!http.listen.empty()) {
         CheckListen(reader, http);
     }
