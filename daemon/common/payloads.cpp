@@ -57,6 +57,9 @@ std::string ReaderStatusJson(const ReaderStatus& status) {
     if (!status.driftJson.empty()) {
         json["drift"] = nlohmann::ordered_json::parse(status.driftJson, nullptr, false);
     }
+    if (!status.profile.empty()) {
+        json["profile"] = status.profile;
+    }
     if (!status.deadReason.empty()) {
         json["dead_reason"] = status.deadReason;
     }

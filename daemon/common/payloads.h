@@ -63,13 +63,15 @@ struct ReaderStatus {
     uint64_t published = 0;              // reads that passed the filters and were stored
     bool inventoryRunning = true;        // false after a stop command: open, not reading
     std::string settings = "unmanaged";  // "unmanaged", "in-sync", "drifted" or "applying"
-    std::string driftJson;               // while drifted: {"power":{"want":26,"have":33}}
+    std::string driftJson;               // while drifted: {"power":{"want":26,"have":33,"source":"reader"}}
+    std::string profile;                 // the [[profile]] its settings merge in; empty: none
 };
 
 // {"state":"online"|"link-lost"|"offline","time":T,"kind":K,"version":V,"serial":S,"reads":N,"spooled":N,
 //  "dropped":N,"dead":N,"spool":"ok"|"full","published":N,"inventory":"running"|"stopped","settings":S,
-//  "drift":{…},"dead_reason":R}
+//  "drift":{…},"profile":P,"dead_reason":R}
 // (kind, version and serial null until the reader has answered once; drift only while drifted;
+// profile only for a reader that names one;
 // dead_reason only once a message of the reader went to the dead letters since the daemon started).
 std::string ReaderStatusJson(const ReaderStatus& status);
 

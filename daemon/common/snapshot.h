@@ -28,6 +28,7 @@ struct ReaderSnapshot {
     std::map<std::string, uint64_t> eventsByKind;  // "read", "arrived", ... -> count
     std::optional<bool> settingsInSync;            // nothing for a reader without [reader.settings]
     std::string managedJson;                       // [reader.settings] as a JSON object; empty for none
+    std::string managedSourcesJson;                // where each of them comes from: {"power":"reader",…}
     Histogram roundSeconds;                        // inventory round times
 };
 

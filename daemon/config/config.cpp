@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <map>
 #include <set>
@@ -38,6 +39,7 @@ constexpr int64_t kMessageMinBytes = 128;
 constexpr int64_t kMessageMaxBytes = 268435460;
 constexpr int64_t kStatusIntervalMinMs = 100;
 constexpr std::size_t kTopicMaxBytes = 65535;
+constexpr std::size_t kPasswordMaxBytes = 65535;  // an MQTT password is at most that long
 constexpr int64_t kSettingsCheckMaxSeconds = 7 * 24 * 3600;
 // An EPC prefix is at most the EPC an event holds, as hex digits.
 constexpr std::size_t kEpcPrefixMaxDigits = 2 * 64;
@@ -298,6 +300,18 @@ const toml::table* SubTable(const toml::table& root, const char* key) {
     return node->as_table();
 }
 
+// A certificate and its key, `cert_file` and `key_file`: both or neither.
+void ReadCertificate(const TableReader& reader, std::optional<std::string>& certFile,
+                     std::optional<std::string>& keyFile) {
+    certFile = reader.Text("cert_file");
+    keyFile = reader.Text("key_file");
+    if (certFile.has_value() != keyFile.has_value()) {
+        const char* given = certFile ? "cert_file" : "key_file";
+        throw ConfigError(reader.LineOfKey(given),
+                          reader.Name(given) + " needs the other of \"cert_file\" and \"key_file\"");
+    }
+}
+
 MqttConfig ReadMqtt(const toml::table* table, const std::string& site) {
     MqttConfig mqtt;
     mqtt.clientId = "zendrikd-" + site;
@@ -305,8 +319,9 @@ MqttConfig ReadMqtt(const toml::table* table, const std::string& site) {
         return mqtt;
     }
     const TableReader reader(*table, "[mqtt]",
-                             {"host", "port", "topic_prefix", "client_id", "username", "password", "ca_file",
-                              "keepalive_s", "reconnect_min_ms", "reconnect_max_ms", "max_message_bytes"});
+                             {"host", "port", "topic_prefix", "client_id", "username", "password",
+                              "password_file", "ca_file", "cert_file", "key_file", "keepalive_s",
+                              "reconnect_min_ms", "reconnect_max_ms", "max_message_bytes"});
     Assign(mqtt.host, reader.Text("host"));
     if (mqtt.host.empty()) {
         throw ConfigError(reader.LineOfKey("host"), reader.Name("host") + " is empty");
@@ -320,10 +335,20 @@ MqttConfig ReadMqtt(const toml::table* table, const std::string& site) {
     }
     mqtt.username = reader.Text("username");
     mqtt.password = reader.Text("password");
-    if (mqtt.password && !mqtt.username) {
-        throw ConfigError(reader.LineOfKey("password"), reader.Name("password") + " needs a \"username\"");
+    mqtt.passwordFile = reader.Text("password_file");
+    mqtt.passwordFileLine = reader.LineOfKey("password_file");
+    if (mqtt.password && mqtt.passwordFile) {
+        throw ConfigError(mqtt.passwordFileLine,
+                          reader.Name("password_file") + " and \"password\" are both given; give one");
+    }
+    for (const char* key : {"password", "password_file"}) {
+        if (reader.Find(key) != nullptr && !mqtt.username) {
+            throw ConfigError(reader.LineOfKey(key), reader.Name(key) + " needs a \"username\"");
+        }
     }
     mqtt.caFile = reader.Text("ca_file");
+    ReadCertificate(reader, mqtt.certFile, mqtt.keyFile);
+    mqtt.keyFileLine = reader.LineOfKey("key_file");
     Assign(mqtt.keepaliveSeconds, reader.Integer("keepalive_s", kKeepaliveMinSeconds, kKeepaliveMaxSeconds));
     Assign(mqtt.reconnectMinMs, reader.Integer("reconnect_min_ms", 1, kMillisecondsMax));
     Assign(mqtt.reconnectMaxMs, reader.Integer("reconnect_max_ms", 1, kMillisecondsMax));
@@ -466,12 +491,20 @@ std::string SettingsProblem(const std::vector<std::string>& assignments) {
     return first;
 }
 
-// [reader.settings]: names and values as `zendrik set` takes them, each checked on its own line
-// and then together (the output bytes against the EPC window).
-std::vector<DeclaredSetting> ReadDeclaredSettings(const toml::table& table, const std::string& reader) {
-    std::vector<DeclaredSetting> declared;
+// The settings as "NAME=VALUE", in their order.
+std::vector<std::string> AssignmentsOf(const std::vector<DeclaredSetting>& settings) {
     std::vector<std::string> assignments;
-    const std::string where = "reader \"" + reader + "\": [reader.settings]: ";
+    for (const DeclaredSetting& setting : settings) {
+        assignments.push_back(setting.Assignment());
+    }
+    return assignments;
+}
+
+// [reader.settings] or [profile.settings]: names and values as `zendrik set` takes them, each
+// checked on its own line and then together (the output bytes against the EPC window). `where`
+// begins each refusal ("reader \"door-3\": [reader.settings]: ").
+std::vector<DeclaredSetting> ReadDeclaredSettings(const toml::table& table, const std::string& where) {
+    std::vector<DeclaredSetting> declared;
     // The table is kept sorted by name; the settings are read in the file's order.
     std::vector<std::pair<const toml::key*, const toml::node*>> entries;
     for (auto&& [key, value] : table) {
@@ -495,11 +528,10 @@ std::vector<DeclaredSetting> ReadDeclaredSettings(const toml::table& table, cons
         if (const std::string error = SettingsProblem({setting.Assignment()}); !error.empty()) {
             throw ConfigError(LineOf(key.source()), where + error);
         }
-        assignments.push_back(setting.Assignment());
         declared.push_back(std::move(setting));
     }
-    if (!assignments.empty()) {
-        if (const std::string error = SettingsProblem(assignments); !error.empty()) {
+    if (!declared.empty()) {
+        if (const std::string error = SettingsProblem(AssignmentsOf(declared)); !error.empty()) {
             throw ConfigError(LineOf(table.source()), where + error);
         }
     }
@@ -554,11 +586,130 @@ std::vector<std::string> ReadEpcPrefixes(const TableReader& reader, const char* 
     return prefixes;
 }
 
-ReaderConfig ReadReader(const toml::table& table, const AddressCheck& checkAddress) {
+using Profiles = std::vector<ProfileConfig>;
+
+// A settings table of [[reader]] or [[profile]] (`settings`), or nothing when there is none.
+const toml::table* SettingsTable(const TableReader& reader, const char* header) {
+    const toml::node* settings = reader.Find("settings");
+    if (settings == nullptr) {
+        return nullptr;
+    }
+    if (!settings->is_table()) {
+        throw ConfigError(LineOf(settings->source()),
+                          reader.Name("settings") + " must be a table ([" + header + "])");
+    }
+    return settings->as_table();
+}
+
+ProfileConfig ReadProfile(const toml::table& table) {
+    const TableReader reader(table, "[[profile]]", {"name", "settings"});
+    ProfileConfig profile;
+    profile.line = reader.line();
+    profile.name = reader.RequiredText("name");
+    CheckLevelName(reader, "name", profile.name);
+    if (const toml::table* settings = SettingsTable(reader, "profile.settings")) {
+        profile.hasSettings = true;
+        profile.settings =
+            ReadDeclaredSettings(*settings, "profile \"" + profile.name + "\": [profile.settings]: ");
+        for (DeclaredSetting& setting : profile.settings) {
+            setting.profile = profile.name;
+        }
+    }
+    return profile;
+}
+
+Profiles ReadProfiles(const toml::table& root) {
+    Profiles profiles;
+    const toml::node* node = root.get("profile");
+    if (node == nullptr) {
+        return profiles;
+    }
+    const toml::array* list = node->as_array();
+    if (list == nullptr || !list->is_array_of_tables()) {
+        throw ConfigError(LineOf(node->source()), "\"profile\" must be a list of tables ([[profile]])");
+    }
+    for (const toml::node& entry : *list) {
+        ProfileConfig profile = ReadProfile(*entry.as_table());
+        const auto seen = std::find_if(profiles.begin(), profiles.end(), [&](const ProfileConfig& other) {
+            return other.name == profile.name;
+        });
+        if (seen != profiles.end()) {
+            throw ConfigError(profile.line, "a second profile named \"" + profile.name +
+                                                "\" (the first is on line " + std::to_string(seen->line) +
+                                                ")");
+        }
+        profiles.push_back(std::move(profile));
+    }
+    return profiles;
+}
+
+const ProfileConfig& NamedProfile(const TableReader& reader, const std::string& readerName,
+                                  const std::string& name, const Profiles& profiles) {
+    const auto found = std::find_if(profiles.begin(), profiles.end(),
+                                    [&](const ProfileConfig& profile) { return profile.name == name; });
+    if (found != profiles.end()) {
+        return *found;
+    }
+    std::string known;
+    for (const ProfileConfig& profile : profiles) {
+        known += (known.empty() ? "" : ", ") + ("\"" + profile.name + "\"");
+    }
+    throw ConfigError(
+        reader.LineOfKey("profile"),
+        "reader \"" + readerName + "\": profile \"" + name + "\" is not defined (" +
+            (known.empty() ? std::string("the file has no [[profile]]") : "the profiles are " + known) + ")");
+}
+
+// The profile's values with the reader's own over them, key by key.
+std::vector<DeclaredSetting> MergedSettings(const ProfileConfig& profile,
+                                            const std::vector<DeclaredSetting>& own) {
+    std::vector<DeclaredSetting> merged = profile.settings;
+    for (const DeclaredSetting& setting : own) {
+        const auto same = std::find_if(merged.begin(), merged.end(), [&](const DeclaredSetting& taken) {
+            return taken.name == setting.name;
+        });
+        if (same != merged.end()) {
+            *same = setting;
+        } else {
+            merged.push_back(setting);
+        }
+    }
+    return merged;
+}
+
+// The reader's settings: its own [reader.settings], merged over its profile's when it names one.
+// Each part was checked on its own lines; the merged whole is checked together on the reader's.
+void ReadReaderSettings(const TableReader& reader, const Profiles& profiles, ReaderConfig& config) {
+    std::vector<DeclaredSetting> own;
+    if (const toml::table* settings = SettingsTable(reader, "reader.settings")) {
+        config.settingsManaged = true;
+        own = ReadDeclaredSettings(*settings, "reader \"" + config.name + "\": [reader.settings]: ");
+    }
+    const std::optional<std::string> profileName = reader.Text("profile");
+    if (!profileName) {
+        config.settings = std::move(own);
+        return;
+    }
+    const ProfileConfig& profile = NamedProfile(reader, config.name, *profileName, profiles);
+    config.profile = profile.name;
+    config.settingsManaged = config.settingsManaged || profile.hasSettings;
+    config.settings = MergedSettings(profile, own);
+    if (config.settings.empty()) {
+        return;
+    }
+    if (const std::string error = SettingsProblem(AssignmentsOf(config.settings)); !error.empty()) {
+        throw ConfigError(
+            reader.LineOfKey("profile"),
+            "reader \"" + config.name + "\": its settings with profile \"" + profile.name + "\": " + error);
+    }
+}
+
+ReaderConfig ReadReader(const toml::table& table, const AddressCheck& checkAddress,
+                        const Profiles& profiles) {
     const TableReader reader(
         table, "[[reader]]",
-        {"name", "address", "absence_ms", "settings", "settings_check_s", "settings_enforce", "publish",
-         "read_interval_ms", "epc_include", "epc_exclude"});
+        {"name", "address", "absence_ms", "profile", "settings", "settings_check_s", "settings_enforce",
+         "publish", "read_interval_ms", "epc_include", "epc_exclude"});
     ReaderConfig config;
     config.line = reader.line();
     config.name = reader.RequiredText("name");
@@ -576,14 +727,7 @@ ReaderConfig ReadReader(const toml::table& table, const AddressCheck& checkAddre
                                                            config.address + "\" does not parse: " + *why);
     }
     Assign(config.absenceMs, reader.Integer("absence_ms", 1, kMillisecondsMax));
-    if (const toml::node* settings = reader.Find("settings")) {
-        if (!settings->is_table()) {
-            throw ConfigError(LineOf(settings->source()),
-                              reader.Name("settings") + " must be a table ([reader.settings])");
-        }
-        config.settingsManaged = true;
-        config.settings = ReadDeclaredSettings(*settings->as_table(), config.name);
-    }
+    ReadReaderSettings(reader, profiles, config);
     Assign(config.settingsCheckS, reader.Integer("settings_check_s", 0, kSettingsCheckMaxSeconds));
     config.settingsEnforce = reader.Boolean("settings_enforce").value_or(true);
     config.publish = ReadPublish(reader);
@@ -626,7 +770,8 @@ ControlConfig ReadControl(const toml::table* table) {
     return control;
 }
 
-std::vector<ReaderConfig> ReadReaders(const toml::table& root, const AddressCheck& checkAddress) {
+std::vector<ReaderConfig> ReadReaders(const toml::table& root, const AddressCheck& checkAddress,
+                                      const Profiles& profiles) {
     const toml::node* node = root.get("reader");
     if (node == nullptr) {
         throw ConfigError(0, "no reader is configured (add a [[reader]] table)");
@@ -640,7 +785,7 @@ std::vector<ReaderConfig> ReadReaders(const toml::table& root, const AddressChec
     std::map<std::string, std::string> nameOfAddress;
     std::map<std::string, const ReaderConfig*> readerOfDevice;
     for (const toml::node& entry : *list) {
-        ReaderConfig reader = ReadReader(*entry.as_table(), checkAddress);
+        ReaderConfig reader = ReadReader(*entry.as_table(), checkAddress, profiles);
         if (reader.name == kAuditStream) {
             throw ConfigError(reader.line, std::string("a reader must not be named \"") + kAuditStream +
                                                "\": the audit trail is published under that name, with a seq "
@@ -879,6 +1024,59 @@ std::string TokenOfFile(const HttpToken& token) {
     return text;
 }
 
+// A file of secrets: a key or a password. Others than its owner and group may neither read nor
+// write it, as ssh and TLS servers insist: a secret every user of the host can read is none.
+void CheckSecretFile(const std::string& path, int line, const char* key) {
+    const std::string name = std::string("\"") + key + "\" in [mqtt]: ";
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        throw ConfigError(line, name + "cannot read " + path + ": " + std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw ConfigError(line, name + path + " is not a regular file");
+    }
+    if ((info.st_mode & (S_IROTH | S_IWOTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        throw ConfigError(line,
+                          name + path + " may be read or written by every user (mode " + mode +
+                              "); make it the daemon's only (chmod 600, or 640 with the daemon's group)");
+    }
+    if (::access(path.c_str(), R_OK) != 0) {
+        throw ConfigError(line, name + "cannot read " + path + ": " + std::strerror(errno));
+    }
+}
+
+// The password of a password file: its first line, without the line end.
+std::string ReadPasswordFile(const std::string& path, int line) {
+    CheckSecretFile(path, line, "password_file");
+    std::ifstream file(path);
+    std::string password;
+    std::getline(file, password);
+    if (!password.empty() && password.back() == '\r') {
+        password.pop_back();
+    }
+    if (file.bad() || password.empty()) {
+        throw ConfigError(line,
+                          "\"password_file\" in [mqtt]: " + path + " holds no password on its first line");
+    }
+    if (password.size() > kPasswordMaxBytes) {
+        throw ConfigError(line, "\"password_file\" in [mqtt]: the password in " + path +
+                                    " is longer than MQTT allows (65535 bytes)");
+    }
+    return password;
+}
+
+// The files [mqtt] names for its secrets, checked, and the password read from its file.
+void ReadSecretFiles(MqttConfig& mqtt) {
+    if (mqtt.keyFile) {
+        CheckSecretFile(*mqtt.keyFile, mqtt.keyFileLine, "key_file");
+    }
+    if (mqtt.passwordFile) {
+        mqtt.password = ReadPasswordFile(*mqtt.passwordFile, mqtt.passwordFileLine);
+    }
+}
+
 }  // namespace
 
 const char* AccessRoleWords(AccessRole role) {
@@ -907,6 +1105,16 @@ void ReadTokenFiles(HttpConfig& http) {
     }
 }
 
+std::vector<std::string> PublishKindNames(uint32_t bits) {
+    std::vector<std::string> names;
+    for (const PublishName& kind : kPublishNames) {
+        if ((bits & kind.bit) != 0) {
+            names.emplace_back(kind.name);
+        }
+    }
+    return names;
+}
+
 const char* CommandPolicyWords(CommandPolicy policy) {
     for (const PolicyName& entry : kPolicyNames) {
         if (entry.policy == policy) {
@@ -930,8 +1138,8 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
         throw ConfigError(LineOf(error.source()), std::string(error.description()));
     }
     const TableReader top(root, "",
-                          {"site", "status_interval_ms", "mqtt", "spool", "http", "control", "reader",
-                           "audit", "zone", "door", "history"});
+                          {"site", "status_interval_ms", "mqtt", "spool", "http", "control", "profile",
+                           "reader", "audit", "zone", "door", "history"});
     DaemonConfig config;
     config.site = top.RequiredText("site");
     CheckLevelName(top, "site", config.site);
@@ -941,7 +1149,8 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
     config.spool = ReadSpool(SubTable(root, "spool"));
     config.http = ReadHttp(SubTable(root, "http"));
     config.control = ReadControl(SubTable(root, "control"));
-    config.readers = ReadReaders(root, checkAddress);
+    config.profiles = ReadProfiles(root);
+    config.readers = ReadReaders(root, checkAddress, config.profiles);
     config.audit = ReadAudit(SubTable(root, "audit"));
     config.zones = ReadZones(root, config.readers);
     config.doors = ReadDoors(root, config.readers);
@@ -988,6 +1197,7 @@ DaemonConfig LoadConfig(const std::string& path, const AddressCheck& checkAddres
     }
     DaemonConfig config = ParseConfig(text, checkAddress);
     ReadTokenFiles(config.http);
+    ReadSecretFiles(config.mqtt);
     return config;
 }
 
@@ -998,7 +1208,8 @@ std::string DescribeConfigError(const std::string& path, const ConfigError& erro
 std::vector<std::string> ConfigFileWarnings(const std::string& path, const DaemonConfig& config) {
     std::vector<std::string> warnings;
     struct stat info {};
-    if (config.mqtt.password && ::stat(path.c_str(), &info) == 0 && (info.st_mode & S_IROTH) != 0) {
+    if (config.mqtt.password && !config.mqtt.passwordFile && ::stat(path.c_str(), &info) == 0 &&
+        (info.st_mode & S_IROTH) != 0) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
         warnings.push_back(path + " holds the MQTT password and every user may read it (mode " + mode +

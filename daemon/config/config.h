@@ -20,6 +20,14 @@ struct MqttConfig {
     std::optional<std::string> username;
     std::optional<std::string> password;
     std::optional<std::string> caFile;  // set: TLS, the broker's certificate checked against it
+    // A client certificate and its key, for a broker that requires one (TLS, against caFile or
+    // the system's certificate authorities).
+    std::optional<std::string> certFile;
+    std::optional<std::string> keyFile;
+    // The password read from this file (its first line) when the configuration is loaded.
+    std::optional<std::string> passwordFile;
+    int keyFileLine = 0;  // where key_file and password_file are, for the check of their modes
+    int passwordFileLine = 0;
     uint32_t keepaliveSeconds = 30;
     uint32_t reconnectMinMs = 100;
     uint32_t reconnectMaxMs = 5000;
@@ -95,8 +103,11 @@ struct ControlConfig {
 struct DeclaredSetting {
     std::string name;
     std::string value;
+    std::string profile{};  // the [[profile]] the value comes from; empty: the reader's own table
 
     std::string Assignment() const { return name + "=" + value; }
+    // Where the value comes from, as the payloads say it: "profile" or "reader".
+    const char* Source() const { return profile.empty() ? "reader" : "profile"; }
     bool operator==(const DeclaredSetting&) const = default;
 };
 
@@ -110,16 +121,32 @@ enum PublishKind : uint32_t {
     kPublishAll = (1u << 5) - 1,
 };
 
+// A [[profile]]: settings that many readers share, each naming it with `profile = "NAME"`.
+struct ProfileConfig {
+    std::string name;
+    int line = 0;                             // where the [[profile]] table starts
+    bool hasSettings = false;                 // it has a [profile.settings] table (even an empty one)
+    std::vector<DeclaredSetting> settings{};  // in the file's order
+
+    bool operator==(const ProfileConfig&) const = default;
+};
+
+// The names of the kinds in `bits` (PublishKind), as `publish` lists them, in the file's order.
+std::vector<std::string> PublishKindNames(uint32_t bits);
+
 struct ReaderConfig {
     std::string name;
     std::string address;
     uint32_t absenceMs = 3000;
-    int line = 0;  // where the [[reader]] table starts, for later messages about it
-    // The desired settings: managed when the file has a [reader.settings] table (even an empty one).
+    int line = 0;           // where the [[reader]] table starts, for later messages about it
+    std::string profile{};  // the [[profile]] it takes settings from; empty: none
+    // The desired settings: managed when the file has a [reader.settings] table or its profile a
+    // [profile.settings] table (even an empty one). The profile's values with the reader's own
+    // over them key by key: the profile's keys in its order, then the reader's others in theirs.
     bool settingsManaged = false;
-    std::vector<DeclaredSetting> settings{};  // in the file's order
-    uint32_t settingsCheckS = 300;            // 0: compared on connecting only
-    bool settingsEnforce = true;              // false: differences are reported, never written
+    std::vector<DeclaredSetting> settings{};
+    uint32_t settingsCheckS = 300;  // 0: compared on connecting only
+    bool settingsEnforce = true;    // false: differences are reported, never written
     // What is published: the kinds (PublishKind bits), at most one read per EPC in this time
     // (0: every read), and the EPC prefixes as lower-case hex.
     uint32_t publish = kPublishAll;
@@ -186,6 +213,7 @@ struct DaemonConfig {
     SpoolConfig spool;
     HttpConfig http;
     ControlConfig control;
+    std::vector<ProfileConfig> profiles;
     std::vector<ReaderConfig> readers;
     AuditConfig audit;
     std::vector<ZoneConfig> zones;
@@ -221,7 +249,8 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
 inline constexpr std::size_t kConfigFileMaxBytes = std::size_t{1} << 20;
 
 // Reads the file at `path` (ConfigError with line 0 when it cannot be read, is no regular file or
-// is larger than kConfigFileMaxBytes).
+// is larger than kConfigFileMaxBytes), then the files of secrets it names: [mqtt] key_file and
+// password_file refused, with their line, when every user may read them; the password read.
 DaemonConfig LoadConfig(const std::string& path, const AddressCheck& checkAddress);
 
 // Reads the secret of each [[http.token]] from its file. Throws ConfigError with the token's line

@@ -100,7 +100,7 @@ function render(card) {
     card.root.dataset.settings = settings.key;
     parts.settings.className = `badge settings-${settings.key}`;
     parts.settings.textContent = settings.words;
-    fill(parts.drift, differenceLines(status.drift).map((line) => el('li', {}, line)));
+    fill(parts.drift, differenceLines(status.drift, status.profile).map((line) => el('li', {}, line)));
     parts.spool.textContent = `${valueText(status.spooled)} spooled, ${valueText(status.dropped)} dropped` +
         (status.dead ? `, ${status.dead} dead` : '') + (status.spool === 'full' ? ' (spool full)' : '');
     parts.error.textContent = status.error ? `Last link failure: ${status.error}` : '';

@@ -7,7 +7,7 @@
 // the statuses list, as the configuration adds and removes them.
 import { ApiError, getJson, post, putJson, readerPath } from './api.js';
 import { el, fill, followNames } from './dom.js';
-import { assignmentsText, readerState, valueText } from './words.js';
+import { assignmentsText, readerState, sourceText, valueText } from './words.js';
 
 let fieldCount = 0;
 
@@ -114,13 +114,15 @@ export class SettingsForms {
 
     build(panel, settings, schema) {
         const managed = panel.status.managed ?? {};
+        const sources = panel.status.managed_sources ?? {};
         if (this.policy !== 'all') {
             fill(panel.body, el('dl', { class: 'settings-list' }, Object.entries(settings).map(([name, value]) => [
                 el('dt', {}, name), el('dd', { 'data-setting': name }, valueText(value))])));
             return;
         }
         panel.fields = Object.entries(settings).map(([name, value]) =>
-            makeField(name, value, schema[name], Object.hasOwn(managed, name) ? managed[name] : undefined));
+            makeField(name, value, schema[name], Object.hasOwn(managed, name) ? managed[name] : undefined,
+                sourceText(sources[name], panel.status.profile)));
         const form = el('form', { novalidate: true, onsubmit: (event) => {
             event.preventDefault();
             this.save(panel);
@@ -247,7 +249,7 @@ function showMessage(panel, words, failed) {
 
 // One setting: its label, its control by the schema, the range or hint, and a note when the
 // configuration file manages it (then it cannot be changed) or when it is only shown.
-function makeField(name, value, spec = {}, managedValue = undefined) {
+function makeField(name, value, spec = {}, managedValue = undefined, source = '') {
     const id = `setting-${++fieldCount}`;
     const managed = managedValue !== undefined;
     const editable = !managed && spec.settable !== false && name !== 'reader-kind';
@@ -257,7 +259,7 @@ function makeField(name, value, spec = {}, managedValue = undefined) {
     const hintText = hintOf(spec);
     const notes = [
         hintText ? el('span', { class: 'hint' }, hintText) : null,
-        managed ? el('span', { class: 'managed' }, `managed by the configuration file, which wants ${valueText(managedValue)}`) : null,
+        managed ? el('span', { class: 'managed' }, `managed by the configuration file${source ? ` (${source})` : ''}, which wants ${valueText(managedValue)}`) : null,
         !managed && !editable ? el('span', { class: 'hint' }, 'shown only') : null,
     ].filter(Boolean);
     const describedBy = notes.map((note, i) => {

@@ -31,12 +31,27 @@ export function settingsState(status) {
 }
 
 // {"power":{"want":26,"have":33}} as lines: "power: wants 26, has 33".
-export function differenceLines(differences) {
+export function differenceLines(differences, profile = undefined) {
     if (!differences || typeof differences !== 'object') {
         return [];
     }
-    return Object.entries(differences).map(([name, difference]) =>
-        `${name}: wants ${valueText(difference?.want)}, has ${valueText(difference?.have)}`);
+    return Object.entries(differences).map(([name, difference]) => {
+        const source = sourceText(difference?.source, profile);
+        return `${name}: wants ${valueText(difference?.want)}${source ? ` (${source})` : ''}, ` +
+            `has ${valueText(difference?.have)}`;
+    });
+}
+
+// Where a declared value comes from ("source" of the payloads), in words; '' when not said.
+export function sourceText(source, profile = undefined) {
+    switch (source) {
+    case 'profile':
+        return profile ? `from profile ${profile}` : 'from its profile';
+    case 'reader':
+        return 'from the reader\'s own settings';
+    default:
+        return '';
+    }
 }
 
 // {"power":26,"buzzer":"off"} as "power 26, buzzer off".

@@ -112,11 +112,12 @@ void RunCheckSettings(Invocation& call) {
         return;
     }
     const std::string name = call.reader.name();
+    const DesiredSettings* desired = &call.reader.desired();
     call.Queue(ReaderRequest{ZENDRIK_REQUEST_PLAN_CHANGE, std::move(declared)},
-               [name](const RequestEnd& completed) {
+               [name, desired](const RequestEnd& completed) {
                    CommandOutcome outcome = OutcomeOf(completed, name);
                    if (outcome.ok()) {
-                       const Json differences = ResultObject(completed);
+                       const Json differences = desired->WithSources(ResultObject(completed));
                        outcome.resultJson =
                            JsonText(Json{{"in_sync", differences.empty()}, {"differences", differences}});
                    }

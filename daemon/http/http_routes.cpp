@@ -136,7 +136,8 @@ HttpAnswer SiteAnswer(const SiteSnapshot& site) {
     return JsonAnswer(200, json);
 }
 
-// {"name":…, every field of its retained status, "address":…, "managed":{…}}.
+// {"name":…, every field of its retained status, "address":…, "managed":{…},
+//  "managed_sources":{"power":"profile",…}}.
 Json ReaderJson(const ReaderSnapshot& reader) {
     Json json;
     json["name"] = reader.name;
@@ -146,6 +147,7 @@ Json ReaderJson(const ReaderSnapshot& reader) {
     }
     json["address"] = reader.address;
     json["managed"] = ObjectOf(reader.managedJson);
+    json["managed_sources"] = ObjectOf(reader.managedSourcesJson);
     return json;
 }
 

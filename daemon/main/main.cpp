@@ -8,6 +8,7 @@
 
 #include "daemon/common/log.h"
 #include "daemon/config/config.h"
+#include "daemon/config/config_print.h"
 #include "daemon/http/console_files.h"
 #include "daemon/loop/notify.h"
 #include "daemon/readers/session_source.h"
@@ -86,6 +87,10 @@ int Run(int argc, char** argv) {
                        "the installed " ZENDRIK_CONSOLE_DIR ")");
     program.add_flag("--check-config", checkOnly,
                      "check the configuration file and the spool's directory, and exit");
+    bool printConfig = false;
+    program.add_flag("--print-config", printConfig,
+                     "check the configuration file, print it as the daemon runs it (every default, each "
+                     "reader's settings merged over its profile's, secrets not shown), and exit");
     bool debug = false;
     program.add_flag("--debug", debug, "log every change of each reader's state too");
     try {
@@ -109,6 +114,10 @@ int Run(int argc, char** argv) {
     if (const auto problem = SpoolDirectoryProblem(config.spool)) {
         Log(path + ": " + *problem);
         return kExitFailure;
+    }
+    if (printConfig) {
+        std::fputs(PrintedConfig(config).c_str(), stdout);
+        return kExitOk;
     }
     if (checkOnly) {
         std::printf("%s: configuration of site %s with %zu readers is valid\n", path.c_str(),

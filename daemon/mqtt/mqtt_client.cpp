@@ -4,6 +4,7 @@
 #include <mqtt_protocol.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include <mutex>
@@ -12,6 +13,10 @@ namespace zendrik::daemon {
 namespace {
 
 constexpr int kQos = 1;
+constexpr const char* kTlsAlertWords =
+    "the broker ended the TLS handshake (does it require a client certificate, [mqtt] cert_file and "
+    "key_file, signed by a CA it trusts?)";
+constexpr const char* kSystemCaPath = "/etc/ssl/certs";  // Debian's certificate authorities
 // Several packets per pass, so that a burst of acknowledgements is taken in one wake-up.
 constexpr int kPacketsPerPass = 64;
 
@@ -82,13 +87,23 @@ std::optional<std::string> MqttClient::CheckSetup() {
     if (config_.caFile && ::access(config_.caFile->c_str(), R_OK) != 0) {
         return "the CA file " + *config_.caFile + " cannot be read";
     }
+    if (config_.certFile && ::access(config_.certFile->c_str(), R_OK) != 0) {
+        return "the client certificate " + *config_.certFile + " cannot be read";
+    }
+    if (config_.keyFile && ::access(config_.keyFile->c_str(), R_OK) != 0) {
+        return "the client key " + *config_.keyFile + " cannot be read";
+    }
     return std::nullopt;
 }
 
 void MqttClient::Fail(int code, const std::string& doing) {
+    // The client library says a TLS alert of the broker (a client certificate it requires and was
+    // not given, or one it does not take) as EPROTO, not as a TLS error: another attempt would be
+    // refused alike.
+    const bool tlsRefused = code == MOSQ_ERR_ERRNO && errno == EPROTO && (config_.caFile || config_.certFile);
     client_.reset();
-    failure_ = doing + ": " + mosquitto_strerror(code);
-    state_ = IsRefusal(code) ? MqttState::kRefused : MqttState::kDown;
+    failure_ = doing + ": " + (tlsRefused ? kTlsAlertWords : mosquitto_strerror(code));
+    state_ = IsRefusal(code) || tlsRefused ? MqttState::kRefused : MqttState::kDown;
 }
 
 void MqttClient::Connect() {
@@ -120,8 +135,13 @@ void MqttClient::Connect() {
         code = mosquitto_username_pw_set(client, config_.username->c_str(),
                                          config_.password ? config_.password->c_str() : nullptr);
     }
-    if (code == MOSQ_ERR_SUCCESS && config_.caFile) {
-        code = mosquitto_tls_set(client, config_.caFile->c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (code == MOSQ_ERR_SUCCESS && (config_.caFile || config_.certFile)) {
+        // A client certificate without a CA file of its own checks the broker against the system's.
+        const char* caFile = config_.caFile ? config_.caFile->c_str() : nullptr;
+        const char* caPath = config_.caFile ? nullptr : kSystemCaPath;
+        code =
+            mosquitto_tls_set(client, caFile, caPath, config_.certFile ? config_.certFile->c_str() : nullptr,
+                              config_.keyFile ? config_.keyFile->c_str() : nullptr, nullptr);
     }
     if (code != MOSQ_ERR_SUCCESS) {
         Fail(code, "setting up the MQTT client");

@@ -98,6 +98,7 @@ std::string LostResultWords(const zendrik_event& completed) {
 DesiredSettings::DesiredSettings(const ReaderConfig& config, EventLoop& loop, Reader& reader)
     : name_(config.name),
       declared_(config.settings),
+      profile_(config.profile),
       checkSeconds_(config.settingsCheckS),
       enforce_(config.settingsEnforce),
       reader_(reader),
@@ -154,7 +155,7 @@ void DesiredSettings::OnCompared(const RequestEnd& completed) {
         Finish();
         return;
     }
-    const Json differences = ParsedObject(*completed.resultJson);
+    const Json differences = WithSources(ParsedObject(*completed.resultJson));
     if (differences.empty()) {
         drift_ = nullptr;
         lastReported_.clear();
@@ -182,6 +183,7 @@ void DesiredSettings::Write(const Json& differences) {
     std::vector<std::string> assignments;
     Json written = Json::object();
     Json before = Json::object();
+    Json sources = Json::object();
     for (const DeclaredSetting& setting : declared_) {
         const bool differs = differences.contains(setting.name);
         if (differs || ChangedAlong(differences, setting.name)) {
@@ -190,6 +192,7 @@ void DesiredSettings::Write(const Json& differences) {
         if (differs) {
             written[setting.name] = differences[setting.name]["want"];
             before[setting.name] = differences[setting.name]["have"];
+            sources[setting.name] = setting.Source();
         }
     }
     // The write is the daemon's own, recorded as any command is: before it runs.
@@ -201,13 +204,14 @@ void DesiredSettings::Write(const Json& differences) {
                                                    written.dump()})
                          : 0;
     auto beforeText = std::make_shared<std::string>(before.dump());
+    Json applied{{"written", written}, {"sources", sources}};
     const auto queued =
         reader_.Request(ReaderRequest{ZENDRIK_REQUEST_CONFIGURE, assignments},
-                        [this, written, entry, beforeText](const RequestEnd& completed) {
+                        [this, written, applied, entry, beforeText](const RequestEnd& completed) {
                             if (AuditTrail* trail = reader_.audit(); trail != nullptr) {
                                 trail->Complete(entry, WriteEnd(completed, written, *beforeText));
                             }
-                            OnWritten(completed, written);
+                            OnWritten(completed, applied);
                         });
     if (queued) {
         if (audit != nullptr) {
@@ -220,12 +224,12 @@ void DesiredSettings::Write(const Json& differences) {
     }
 }
 
-void DesiredSettings::OnWritten(const RequestEnd& completed, const Json& written) {
+void DesiredSettings::OnWritten(const RequestEnd& completed, const Json& applied) {
     if (stopped_) {
         return;
     }
     if (completed.result == ZENDRIK_OK) {
-        reader_.Emit(kSettingsAppliedEvent, Json{{"written", written}});
+        reader_.Emit(kSettingsAppliedEvent, applied);
         drift_ = nullptr;
         lastReported_.clear();
         SetState(SettingsState::kInSync);
@@ -265,6 +269,27 @@ std::string DesiredSettings::driftJson() const {
 bool DesiredSettings::Declares(const std::string& name) const {
     return std::any_of(declared_.begin(), declared_.end(),
                        [&](const DeclaredSetting& setting) { return setting.name == name; });
+}
+
+std::string DesiredSettings::SourcesJson() const {
+    if (!managed()) {
+        return {};
+    }
+    Json json = Json::object();
+    for (const DeclaredSetting& setting : declared_) {
+        json[setting.name] = setting.Source();
+    }
+    return json.dump();
+}
+
+Json DesiredSettings::WithSources(Json differences) const {
+    for (const DeclaredSetting& setting : declared_) {
+        const auto difference = differences.find(setting.name);
+        if (difference != differences.end() && difference->is_object()) {
+            (*difference)["source"] = setting.Source();
+        }
+    }
+    return differences;
 }
 
 std::vector<std::string> DesiredSettings::Assignments() const {

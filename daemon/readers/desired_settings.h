@@ -30,9 +30,9 @@ enum class SettingsState {
 // "unmanaged", "in-sync", "drifted", "applying", as the status writes it.
 const char* SettingsStateWords(SettingsState state);
 
-// Keeps one reader at the settings its [reader.settings] declares: compares them when asked (on
-// connecting, when the link is back, after a factory default) and every settings_check_s, reports
-// a difference once it is found, and with enforce on writes the values that differ (the library
+// Keeps one reader at the settings its [reader.settings] declares (merged over its profile's): compares them
+// when asked (on connecting, when the link is back, after a factory default) and every settings_check_s,
+// reports a difference once it is found, and with enforce on writes the values that differ (the library
 // writes them in the tool's order and reads them back). A reader whose settings match is never
 // written. Everything goes through the reader's request queue and so never waits on the loop.
 class DesiredSettings {
@@ -71,17 +71,25 @@ class DesiredSettings {
     std::vector<std::string> Assignments() const;
     // [reader.settings] as a JSON object of the values as the file gives them; empty when unmanaged.
     std::string DeclaredJson() const;
+    // Where each declared value comes from: {"power":"reader","buzzer":"profile"}; empty when unmanaged.
+    std::string SourcesJson() const;
+    // The differences of a comparison, {"power":{"want":24,"have":33}}, each with the source of
+    // its declared value added ("source":"reader" or "profile").
+    nlohmann::ordered_json WithSources(nlohmann::ordered_json differences) const;
+    // The [[profile]] the settings merge in; empty for none.
+    const std::string& profile() const { return profile_; }
 
   private:
     void OnCompared(const RequestEnd& completed);
     void Write(const nlohmann::ordered_json& differences);
-    void OnWritten(const RequestEnd& completed, const nlohmann::ordered_json& written);
+    void OnWritten(const RequestEnd& completed, const nlohmann::ordered_json& applied);
     void Fail(const std::string& words);
     void SetState(SettingsState state);
     void Finish();
 
     std::string name_;
     std::vector<DeclaredSetting> declared_;
+    std::string profile_;
     uint32_t checkSeconds_;
     bool enforce_;
     Reader& reader_;

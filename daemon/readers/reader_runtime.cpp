@@ -414,6 +414,7 @@ ReaderStatus ReaderRuntime::StatusAt(const ReaderCounts& counts, uint64_t source
     status.inventoryRunning = inventoryRunning_;
     status.settings = SettingsStateWords(desired_.state());
     status.driftJson = desired_.driftJson();
+    status.profile = desired_.profile();
     status.spooled = counts.spooled;
     // Everything lost counts: what a full spool dropped and what never reached it.
     status.dropped = counts.dropped + sourceDropped;
@@ -458,6 +459,7 @@ ReaderSnapshot ReaderRuntime::Snapshot(const ReaderCounts& counts, bool offline)
     if (desired_.managed()) {
         snapshot.settingsInSync = desired_.state() == SettingsState::kInSync;
         snapshot.managedJson = desired_.DeclaredJson();
+        snapshot.managedSourcesJson = desired_.SourcesJson();
     }
     return snapshot;
 }

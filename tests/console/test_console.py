@@ -153,7 +153,8 @@ class VirtualReader:
 
 def daemon_config(directory, broker_port, http_port, readers, name, commands=None, token=None, holders=()):
     """The daemon's file. With `commands`, the command layer's tables: [control] and gate-1's
-    declared buzzer; with `holders`, a [[http.token]] each, its file readable by its owner only."""
+    declared buzzer, from the profile it names; with `holders`, a [[http.token]] each, its file
+    readable by its owner only."""
     lines = ['site = "dock-3"', "status_interval_ms = 300",
              "[mqtt]", f"port = {broker_port}", 'topic_prefix = "zt"', "reconnect_max_ms = 300",
              "[spool]", f'path = "{os.path.join(directory, name + "-spool.sqlite")}"',
@@ -167,12 +168,13 @@ def daemon_config(directory, broker_port, http_port, readers, name, commands=Non
         os.chmod(path, 0o600)
         lines += ["[[http.token]]", f'name = "{holder}"', f'file = "{path}"', f'role = "{role}"']
     if commands:
-        lines += ["[control]", f'commands = "{commands}"']
+        lines += ["[control]", f'commands = "{commands}"',
+                  "[[profile]]", 'name = "door"', "[profile.settings]", 'buzzer = "off"']
     for reader_name, reader in readers.items():
         lines += ["[[reader]]", f"name = {json.dumps(reader_name)}", f'address = "{reader.address}"',
                   f"absence_ms = {ABSENCE_MS}"]
         if commands and reader_name == "gate-1":
-            lines += ["[reader.settings]", 'buzzer = "off"']
+            lines.append('profile = "door"')
     path = os.path.join(directory, f"zendrikd-{name}.toml")
     with open(path, "w", encoding="utf-8") as config:
         config.write("\n".join(lines) + "\n")
@@ -512,7 +514,7 @@ class ConsoleCommandsTest(ConsoleScenario):
         self.wait(lambda: all(self.field(name, "power") for name in self.readers), "the settings forms")
         buzzer = self.field("gate-1", "buzzer")
         self.assertFalse(buzzer.is_enabled())
-        self.assertIn("managed by the configuration file",
+        self.assertIn("managed by the configuration file (from profile door)",
                       self.text('section.settings[data-reader="gate-1"] [data-setting="buzzer"]'))
         self.assertTrue(self.field("dock-3", "buzzer").is_enabled())
         self.assertEqual(self.field("dock-3", "buzzer").tag_name, "select")

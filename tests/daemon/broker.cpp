@@ -86,7 +86,12 @@ std::string Broker::log() const {
 
 Subscriber::Subscriber(uint16_t port, const std::string& filter, const std::string& clientId,
                        const std::string& caFile, bool mqtt5)
+    : Subscriber(port, filter, SubscriberOptions{clientId, caFile, mqtt5, "", "", "", ""}) {}
+
+Subscriber::Subscriber(uint16_t port, const std::string& filter, const SubscriberOptions& options)
     : filter_(filter) {
+    const std::string& clientId = options.clientId;
+    const bool mqtt5 = options.mqtt5;
     mosquitto_lib_init();
     const bool persistent = !clientId.empty();
     client_ = mosquitto_new(persistent ? clientId.c_str() : nullptr, !persistent, this);
@@ -106,8 +111,13 @@ Subscriber::Subscriber(uint16_t port, const std::string& filter, const std::stri
     // algorithm, for the broker's delayed ACK of it: 40 ms that are neither the broker's nor the
     // daemon's, added to whatever the test or benchmark times.
     mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
-    if (!caFile.empty()) {
-        mosquitto_tls_set(client_, caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+    const auto orNull = [](const std::string& text) { return text.empty() ? nullptr : text.c_str(); };
+    if (!options.caFile.empty()) {
+        mosquitto_tls_set(client_, options.caFile.c_str(), nullptr, orNull(options.certFile),
+                          orNull(options.keyFile), nullptr);
+    }
+    if (!options.username.empty()) {
+        mosquitto_username_pw_set(client_, options.username.c_str(), orNull(options.password));
     }
     std::unique_lock lock(mutex_);
     if (mosquitto_connect(client_, "127.0.0.1", port, kKeepaliveSeconds) != MOSQ_ERR_SUCCESS ||

@@ -44,6 +44,18 @@ struct Message {
     std::string correlation;     // MQTT 5 Correlation Data, when it came with one
 };
 
+// How a Subscriber connects: a client certificate with its key (over TLS, with caFile), a user
+// and password.
+struct SubscriberOptions {
+    std::string clientId;
+    std::string caFile;
+    bool mqtt5 = false;
+    std::string certFile;
+    std::string keyFile;
+    std::string username;
+    std::string password;
+};
+
 // A client that subscribes to `filter` at QoS 1 and collects what arrives on its own thread.
 // With a `clientId` its session persists on the broker, so that nothing published while it is
 // away (the broker restarting) is lost to it. With a `caFile` it connects with TLS. With `mqtt5` it
@@ -52,6 +64,7 @@ class Subscriber {
   public:
     Subscriber(uint16_t port, const std::string& filter, const std::string& clientId = "",
                const std::string& caFile = "", bool mqtt5 = false);
+    Subscriber(uint16_t port, const std::string& filter, const SubscriberOptions& options);
     ~Subscriber();
 
     // Waits until `done` holds for what arrived (true) or the deadline passes (false).

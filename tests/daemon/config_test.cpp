@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 
 #include "daemon/config/config.h"
+#include "daemon/config/config_print.h"
 #include "tests/daemon/child_process.h"
 
 namespace zendrik::daemon {
@@ -151,6 +153,79 @@ TEST(ConfigTest, ReadsZonesAndDoors) {
     EXPECT_EQ(HistoryPath(SpoolConfig{"/var/lib/zendrik/spool.sqlite"}), "/var/lib/zendrik/history.sqlite");
 }
 
+// A reader's settings merged over its profile's, key by key, each saying where it comes from; and
+// --print-config's text reads back to the same values.
+TEST(ConfigTest, MergesAProfileWithTheReadersOwnSettings) {
+    const std::string profiles = R"(site = "a"
+[[profile]]
+name = "dock-door"
+[profile.settings]
+power = 26
+buzzer = "off"
+[[profile]]
+name = "bare"
+[[profile]]
+name = "empty"
+[profile.settings]
+)";
+    const auto from = [](const char* name, const char* value, const char* profile = "") {
+        return DeclaredSetting{name, value, profile};
+    };
+    struct Case {
+        const char* what;
+        std::string reader;  // the lines after name and address
+        bool managed;
+        std::vector<DeclaredSetting> settings;
+    };
+    const Case cases[] = {
+        {"the profile's values",
+         "profile = \"dock-door\"\n",
+         true,
+         {from("power", "26", "dock-door"), from("buzzer", "off", "dock-door")}},
+        {"one overridden, one added",
+         "profile = \"dock-door\"\n[reader.settings]\nwork-mode = \"always\"\npower = 24\n",
+         true,
+         {from("power", "24"), from("buzzer", "off", "dock-door"), from("work-mode", "always")}},
+        {"a profile without settings manages nothing", "profile = \"bare\"\n", false, {}},
+        {"a profile without settings under the reader's own",
+         "profile = \"bare\"\n[reader.settings]\npower = 20\n",
+         true,
+         {from("power", "20")}},
+        {"an empty profile table manages", "profile = \"empty\"\n", true, {}},
+        {"no profile", "[reader.settings]\npower = 20\n", true, {from("power", "20")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const DaemonConfig config = ParseConfig(profiles + kReader + c.reader, CheckSchemes);
+        const ReaderConfig& reader = config.readers.at(0);
+        EXPECT_EQ(reader.settingsManaged, c.managed);
+        EXPECT_EQ(reader.settings, c.settings);
+        const std::string printed = PrintedConfig(config);
+        const DaemonConfig again = ParseConfig(printed, CheckSchemes);
+        ASSERT_EQ(again.profiles.size(), config.profiles.size());
+        for (std::size_t index = 0; index < config.profiles.size(); ++index) {
+            EXPECT_EQ(again.profiles[index].name, config.profiles[index].name);
+            EXPECT_EQ(again.profiles[index].hasSettings, config.profiles[index].hasSettings);
+            EXPECT_EQ(again.profiles[index].settings, config.profiles[index].settings) << printed;
+        }
+        const ReaderConfig& reread = again.readers.at(0);
+        EXPECT_EQ(reread.profile, reader.profile) << printed;
+        EXPECT_EQ(reread.settingsManaged, reader.settingsManaged) << printed;
+        ASSERT_EQ(reread.settings.size(), reader.settings.size()) << printed;
+        for (std::size_t index = 0; index < reader.settings.size(); ++index) {
+            const DeclaredSetting& setting = reader.settings[index];
+            EXPECT_EQ(reread.settings[index].Assignment(), setting.Assignment()) << printed;
+            const bool number = std::isdigit(static_cast<unsigned char>(setting.value[0])) != 0;
+            const std::string line =
+                setting.name + " = " + (number ? setting.value : "'" + setting.value + "'") + "  # " +
+                (setting.profile.empty() ? "reader" : "profile '" + setting.profile + "'");
+            EXPECT_NE(printed.find("\n" + line + "\n"), std::string::npos) << line << " in\n" << printed;
+        }
+    }
+    EXPECT_EQ(from("power", "26", "dock-door").Source(), std::string("profile"));
+    EXPECT_EQ(from("power", "26").Source(), std::string("reader"));
+}
+
 struct BadFile {
     const char* what;
     std::string text;
@@ -161,6 +236,7 @@ struct BadFile {
 TEST(ConfigTest, RefusesBadFilesWithLineAndReason) {
     const std::string reader = kReader;
     const std::string three = kThreeReaders;
+    const std::string profile = "[[profile]]\nname = \"dock\"\n[profile.settings]\n";
     // Two names of one device node: the node and a link to it, as udev makes them.
     const testing::TemporaryDirectory devices;
     std::ofstream(devices.File("hidraw3")).put('\0');
@@ -332,6 +408,45 @@ TEST(ConfigTest, RefusesBadFilesWithLineAndReason) {
         {"unknown key in [history]", "site = \"a\"\n[history]\nkeep = 1\n" + reader, 3,
          "unknown key \"keep\" in [history]"},
         {"zone not a table list", "zone = \"z\"\n" + three, 1, "list of tables ([[zone]])"},
+        // Profiles: their values with the words of a reader's, and the merged whole checked too.
+        {"an unknown profile", "site = \"a\"\n" + profile + reader + "profile = \"dock-dor\"\n", 8,
+         "reader \"g\": profile \"dock-dor\" is not defined (the profiles are \"dock\")"},
+        {"a profile in a file without any", "site = \"a\"\n" + reader + "profile = \"dock\"\n", 5,
+         "the file has no [[profile]]"},
+        {"an unknown setting in a profile", "site = \"a\"\n" + profile + "powr = 3\n" + reader, 5,
+         "profile \"dock\": [profile.settings]: unknown setting \"powr\""},
+        {"a power no kind takes in a profile",
+         "site = \"a\"\n[[profile]]\nname = \"p\"\n[profile.settings]\npower = 99\n" + reader, 5,
+         "profile \"p\": [profile.settings]: power must be"},
+        {"a profile's setting as true",
+         "site = \"a\"\n[[profile]]\nname = \"p\"\n[profile.settings]\nbuzzer = true\n" + reader, 5,
+         "must be a text or an integer"},
+        {"the merged settings past the EPC window",
+         "site = \"a\"\n[[profile]]\nname = \"p\"\n[profile.settings]\noutput-start = 10\n" + reader +
+             "profile = \"p\"\n[reader.settings]\noutput-length = 4\n",
+         9, "its settings with profile \"p\": output-start 10 with output-length 4 runs past"},
+        {"two profiles with one name", "site = \"a\"\n" + profile + profile + reader, 5,
+         "a second profile named \"dock\" (the first is on line 2)"},
+        {"a profile without a name", "site = \"a\"\n[[profile]]\n" + reader, 2,
+         "\"name\" in [[profile]] is missing"},
+        {"a profile name with a slash", "site = \"a\"\n[[profile]]\nname = \"a/b\"\n" + reader, 3,
+         "must not contain '/'"},
+        {"unknown key in a profile", "site = \"a\"\n[[profile]]\nname = \"p\"\npower = 3\n" + reader, 4,
+         "unknown key \"power\" in [[profile]]"},
+        {"profile not a table list", "site = \"a\"\nprofile = 1\n" + reader, 2,
+         "list of tables ([[profile]])"},
+        {"a profile's settings not a table",
+         "site = \"a\"\n[[profile]]\nname = \"p\"\nsettings = 1\n" + reader, 4,
+         "must be a table ([profile.settings])"},
+        {"a reader's profile not a text", "site = \"a\"\n" + reader + "profile = 1\n", 5, "must be a text"},
+        // The broker's credentials.
+        {"a password and a password file",
+         "site = \"a\"\n[mqtt]\nusername = \"u\"\npassword = \"p\"\npassword_file = \"/p\"\n" + reader, 5,
+         "\"password_file\" in [mqtt] and \"password\" are both given"},
+        {"a password file without user", "site = \"a\"\n[mqtt]\npassword_file = \"/p\"\n" + reader, 3,
+         "\"password_file\" in [mqtt] needs a \"username\""},
+        {"a client key without its certificate", "site = \"a\"\n[mqtt]\nkey_file = \"/k\"\n" + reader, 3,
+         "\"key_file\" in [mqtt] needs the other of \"cert_file\" and \"key_file\""},
     };
     for (const BadFile& bad : cases) {
         SCOPED_TRACE(bad.what);
@@ -402,6 +517,56 @@ TEST(ConfigTest, WarnsOfAPasswordOthersMayReadAndChecksTheSpoolDirectory) {
               "the spool's directory " + directory.File("gone") + " does not exist");
     EXPECT_EQ(SpoolDirectoryProblem(SpoolConfig{path + "/spool.sqlite"}),
               "the spool's directory " + path + " is not a directory");
+}
+
+// [mqtt] key_file and password_file: refused with their line and the reason when every user may
+// read them, or when they cannot be read; the password taken from the file's first line.
+TEST(ConfigTest, ChecksTheFilesOfTheBrokersSecrets) {
+    const testing::TemporaryDirectory directory;
+    const std::string path = directory.File("zendrikd.toml");
+    const std::string secret = directory.File("secret");
+    struct Case {
+        const char* what;
+        const char* key;  // "key_file" or "password_file"
+        const char* content;
+        mode_t mode;
+        std::string refusal;  // empty: accepted
+    };
+    const Case cases[] = {
+        {"a key only its owner reads", "key_file", "KEY", 0600, ""},
+        {"a key its group reads", "key_file", "KEY", 0640, ""},
+        {"a key every user reads", "key_file", "KEY", 0644,
+         "\"key_file\" in [mqtt]: " + secret + " may be read or written by every user (mode 0644)"},
+        {"a password file every user may write", "password_file", "pw\n", 0602, "(mode 0602)"},
+        {"a password file", "password_file", "s3cret\r\nsecond line\n", 0600, ""},
+        {"an empty password file", "password_file", "\n", 0600, "holds no password on its first line"},
+        {"a missing key", "key_file", nullptr, 0, "cannot read " + secret + ": No such file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(secret);
+        if (c.content != nullptr) {
+            std::ofstream(secret) << c.content;
+            ASSERT_EQ(::chmod(secret.c_str(), c.mode), 0);
+        }
+        const bool key = std::string(c.key) == "key_file";
+        std::ofstream(path) << "site = \"a\"\n[mqtt]\nusername = \"u\"\n"
+                            << (key ? "cert_file = \"/c.pem\"\n" : "") << c.key << " = \"" << secret << "\"\n"
+                            << kReader;
+        ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+        try {
+            const DaemonConfig config = LoadConfig(path, CheckSchemes);
+            EXPECT_TRUE(c.refusal.empty()) << "accepted";
+            if (!key) {
+                EXPECT_EQ(config.mqtt.password, "s3cret");
+                EXPECT_TRUE(ConfigFileWarnings(path, config).empty()) << "the file holds no password";
+            }
+        } catch (const ConfigError& error) {
+            EXPECT_EQ(error.line(), key ? 5 : 4) << error.what();
+            EXPECT_FALSE(c.refusal.empty()) << error.what();
+            EXPECT_NE(error.reason().find(c.refusal), std::string::npos) << error.what();
+        }
+    }
 }
 
 TEST(ConfigTest, ReadsTheHttpTableAndItsDefaults) {

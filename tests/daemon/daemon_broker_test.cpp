@@ -478,9 +478,10 @@ TEST(DaemonBrokerTest, FullDiskKeepsTheDaemonRunningAndEveryReadIsDeliveredOrCou
     EXPECT_EQ(again.Stop(), kExitOk);
 }
 
-// A certificate authority and a server certificate for 127.0.0.1, made with openssl.
+// A certificate authority, a server certificate for 127.0.0.1 and a client certificate signed by
+// it, made with openssl.
 struct Certificates {
-    std::string ca, otherCa, certificate, key;
+    std::string ca, otherCa, certificate, key, clientCertificate, clientKey;
 };
 
 Certificates MakeCertificates(const testing::TemporaryDirectory& directory) {
@@ -496,6 +497,12 @@ Certificates MakeCertificates(const testing::TemporaryDirectory& directory) {
         "openssl x509 -req -in " + directory.File("server.csr") + " -CA " + directory.File("ca.crt") +
             " -CAkey " + directory.File("ca.key") + " -CAcreateserial -out " + directory.File("server.crt") +
             " -days 2 -extfile " + directory.File("san"),
+        "openssl req " + ec + " -keyout " + directory.File("client.key") + " -out " +
+            directory.File("client.csr") + " -subj /CN=zendrikd-t",
+        "openssl x509 -req -in " + directory.File("client.csr") + " -CA " + directory.File("ca.crt") +
+            " -CAkey " + directory.File("ca.key") + " -CAcreateserial -out " + directory.File("client.crt") +
+            " -days 2",
+        "chmod 600 " + directory.File("client.key"),
     };
     for (const std::string& command : commands) {
         testing::ChildProcess openssl({"sh", "-c", command}, directory.File("openssl.log"));
@@ -504,8 +511,22 @@ Certificates MakeCertificates(const testing::TemporaryDirectory& directory) {
                                      " failed: " + testing::ReadFile(directory.File("openssl.log")));
         }
     }
-    return {directory.File("ca.crt"), directory.File("other.crt"), directory.File("server.crt"),
-            directory.File("server.key")};
+    return {directory.File("ca.crt"),     directory.File("other.crt"),  directory.File("server.crt"),
+            directory.File("server.key"), directory.File("client.crt"), directory.File("client.key")};
+}
+
+// The [mqtt] password as the daemon's file reader takes it from a password file.
+std::string PasswordFromFile(const testing::TemporaryDirectory& directory, const std::string& password) {
+    const std::string file = directory.File("mqtt.password");
+    std::ofstream(file) << password << "\n";
+    std::filesystem::permissions(file,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::ofstream(directory.File("password.toml"))
+        << "site = \"t\"\n[mqtt]\nusername = \"zendrikd\"\npassword_file = \"" << file
+        << "\"\n[[reader]]\nname = \"r1\"\naddress = \"usb\"\n";
+    return LoadConfig(directory.File("password.toml"),
+                      [](const std::string&) { return std::optional<std::string>(); })
+        .mqtt.password.value_or("");
 }
 
 TEST(DaemonBrokerTest, TlsAndRefusals) {
@@ -513,16 +534,37 @@ TEST(DaemonBrokerTest, TlsAndRefusals) {
     const Certificates certificates = MakeCertificates(keys);
     const std::string tlsListener = "allow_anonymous true\ncafile " + certificates.ca + "\ncertfile " +
                                     certificates.certificate + "\nkeyfile " + certificates.key;
+    const std::string certificateRequired = tlsListener + "\nrequire_certificate true";
+    // A broker that knows the daemon's user, its password kept in a file of mosquitto's own.
+    const std::string brokerPasswords = keys.File("broker.passwords");
+    testing::ChildProcess passwd({"mosquitto_passwd", "-b", "-c", brokerPasswords, "zendrikd", "s3cret"},
+                                 keys.File("passwd.log"));
+    ASSERT_EQ(passwd.Wait(), 0) << testing::ReadFile(keys.File("passwd.log"));
+    const std::string passwordListener = "allow_anonymous false\npassword_file " + brokerPasswords;
+    const std::pair<std::string, std::string> clientCertificate{certificates.clientCertificate,
+                                                                certificates.clientKey};
+    const std::pair<std::string, std::string> none;
     struct Case {
         const char* what;
         std::string brokerConfig;
         std::optional<std::string> caFile;
-        std::optional<int> exit;  // nothing: the daemon connects and publishes
+        std::pair<std::string, std::string> client;  // the certificate and key the daemon presents
+        std::string password;                        // the daemon's, for user "zendrikd"
+        std::optional<int> exit;                     // nothing: the daemon connects and publishes
     };
     const Case cases[] = {
-        {"TLS, the broker's CA", tlsListener, certificates.ca, std::nullopt},
-        {"TLS, another CA", tlsListener, certificates.otherCa, kExitBrokerRefused},
-        {"anonymous clients not allowed", "allow_anonymous false", std::nullopt, kExitBrokerRefused},
+        {"TLS, the broker's CA", tlsListener, certificates.ca, none, "", std::nullopt},
+        {"TLS, another CA", tlsListener, certificates.otherCa, none, "", kExitBrokerRefused},
+        {"a client certificate required and given", certificateRequired, certificates.ca, clientCertificate,
+         "", std::nullopt},
+        {"a client certificate required, none given", certificateRequired, certificates.ca, none, "",
+         kExitBrokerRefused},
+        {"anonymous clients not allowed", "allow_anonymous false", std::nullopt, none, "",
+         kExitBrokerRefused},
+        {"the password from its file", passwordListener, std::nullopt, none, PasswordFromFile(keys, "s3cret"),
+         std::nullopt},
+        {"a wrong password from its file", passwordListener, std::nullopt, none,
+         PasswordFromFile(keys, "guess"), kExitBrokerRefused},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -530,13 +572,26 @@ TEST(DaemonBrokerTest, TlsAndRefusals) {
         testing::TemporaryDirectory directory;
         DaemonConfig config = TestConfig(broker.port(), directory.File("spool"), {"r1"});
         config.mqtt.caFile = c.caFile;
+        if (!c.client.first.empty()) {
+            config.mqtt.certFile = c.client.first;
+            config.mqtt.keyFile = c.client.second;
+        }
+        if (!c.password.empty()) {
+            config.mqtt.username = "zendrikd";
+            config.mqtt.password = c.password;
+        }
         {
             RunningDaemon daemon(config, {std::nullopt});
             if (c.exit) {
                 daemon.reader(0).Push(ZENDRIK_EVENT_READ);
                 EXPECT_EQ(daemon.Ended(10s), c.exit);
             } else {
-                Subscriber reads(broker.port(), "zt/t/r1/reads", "", certificates.ca);
+                const bool tls = c.caFile.has_value();
+                Subscriber reads(broker.port(), "zt/t/r1/reads",
+                                 testing::SubscriberOptions{"", tls ? certificates.ca : "", false,
+                                                            tls ? certificates.clientCertificate : "",
+                                                            tls ? certificates.clientKey : "",
+                                                            tls ? "" : "zendrikd", tls ? "" : "s3cret"});
                 daemon.reader(0).Push(ZENDRIK_EVENT_READ);
                 EXPECT_TRUE(reads.WaitFor([](const Messages& m) { return m.size() == 1; }));
                 EXPECT_EQ(daemon.Stop(), kExitOk);

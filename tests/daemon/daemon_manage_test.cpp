@@ -119,9 +119,11 @@ TEST(DaemonManageTest, KeepsTheDeclaredSettingsOrReportsTheirDrift) {
     TemporaryDirectory directory;
     VirtualReader gate1(directory, "gate-1", "1");
     VirtualReader gate2(directory, "gate-2", "2");
+    // gate-1 takes its buzzer from a profile and overrides the profile's power with its own.
     const std::string config = WriteConfig(
-        directory, broker.port(), "",
-        {{&gate1, "settings_check_s = 1\n[reader.settings]\npower = 20\nbuzzer = \"off\"\n"},
+        directory, broker.port(),
+        "[[profile]]\nname = \"dock-door\"\n[profile.settings]\npower = 26\nbuzzer = \"off\"\n",
+        {{&gate1, "profile = \"dock-door\"\nsettings_check_s = 1\n[reader.settings]\npower = 20\n"},
          {&gate2, "settings_check_s = 1\nsettings_enforce = false\n[reader.settings]\npower = 20\n"}});
     Subscriber consumer(broker.port(), "zt/#");
     Zendrikd daemon(config, directory);
@@ -138,12 +140,20 @@ TEST(DaemonManageTest, KeepsTheDeclaredSettingsOrReportsTheirDrift) {
         kReplyWait))
         << daemon.log();
     Messages seen = consumer.messages();
+    // On the merged values: the reader's power over the profile's 26, the profile's buzzer.
     const Json drift = Events(seen, "gate-1", "settings-drift").at(0);
-    EXPECT_EQ(drift["differences"]["power"], (Json{{"want", 20}, {"have", 33}}));
-    EXPECT_EQ(Events(seen, "gate-1", "settings-applied").at(0)["written"]["power"], 20);
+    EXPECT_EQ(drift["differences"]["power"], (Json{{"want", 20}, {"have", 33}, {"source", "reader"}}));
+    EXPECT_EQ(drift["differences"]["buzzer"], (Json{{"want", "off"}, {"have", "on"}, {"source", "profile"}}));
+    const Json applied = Events(seen, "gate-1", "settings-applied").at(0);
+    EXPECT_EQ(applied["written"], (Json{{"power", 20}, {"buzzer", "off"}}));
+    EXPECT_EQ(applied["sources"], (Json{{"power", "reader"}, {"buzzer", "profile"}}));
+    EXPECT_EQ(SettingsOf(directory, gate1)["buzzer"], "off");
+    EXPECT_EQ((*LastStatus(seen, "gate-1"))["profile"], "dock-door");
+    EXPECT_FALSE(LastStatus(seen, "gate-2")->contains("profile"));
     EXPECT_GT(Events(seen, "gate-1", "settings-applied").at(0)["seq"], drift["seq"]);
     EXPECT_EQ(SettingsOf(directory, gate1)["power"], 20);
-    EXPECT_EQ((*LastStatus(seen, "gate-2"))["drift"], (Json{{"power", {{"want", 20}, {"have", 33}}}}));
+    EXPECT_EQ((*LastStatus(seen, "gate-2"))["drift"],
+              (Json{{"power", {{"want", 20}, {"have", 33}, {"source", "reader"}}}}));
     EXPECT_EQ(SettingsOf(directory, gate2)["power"], 33) << "report only: never written";
     ASSERT_TRUE(
         consumer.WaitFor([](const Messages& m) { return StatusSays(m, "gate-1", "settings", "in-sync"); }));
@@ -151,7 +161,7 @@ TEST(DaemonManageTest, KeepsTheDeclaredSettingsOrReportsTheirDrift) {
 
     // Changed beside the daemon: found within the check interval and written back.
     Cli(directory, gate1, {"set", "power=25"});
-    const Json changed{{"power", {{"want", 20}, {"have", 25}}}};
+    const Json changed{{"power", {{"want", 20}, {"have", 25}, {"source", "reader"}}}};
     ASSERT_TRUE(consumer.WaitFor(
         [&](const Messages& m) {
             const std::vector<Json> drifts = Events(m, "gate-1", "settings-drift");
@@ -458,6 +468,10 @@ TEST(DaemonManageTest, RunsEveryCommandOverMqttAndRefusesWhatItMustNot) {
     const std::string metrics = HttpConnection(http).Request("GET", "/metrics", Bearer(kViewerToken)).body;
     EXPECT_NE(metrics.find("zendrik_settings_in_sync{reader=\"gate-1\"} 1\n"), std::string::npos) << metrics;
     EXPECT_EQ(metrics.find("zendrik_settings_in_sync{reader=\"gate-2\"}"), std::string::npos) << "unmanaged";
+    const Json readers =
+        Json::parse(HttpConnection(http).Request("GET", "/api/v1/readers", Bearer(kViewerToken)).body);
+    EXPECT_EQ(readers.at(0)["managed_sources"], (Json{{"buzzer", "reader"}})) << readers;
+    EXPECT_EQ(readers.at(1)["managed_sources"], Json::object()) << readers;
     EXPECT_EQ(Json::parse(HttpConnection(http)
                               .Request("GET", "/api/v1/readers/gate-2/settings", Bearer(kViewerToken))
                               .body),

@@ -467,7 +467,7 @@ TEST(DaemonSimTest, ServesHealthStatusesEventsAndMetricsOverHttp) {
         for (const std::string& key : Keys(retained)) {
             keys.push_back(key);
         }
-        keys.insert(keys.end(), {"address", "managed"});
+        keys.insert(keys.end(), {"address", "managed", "managed_sources"});
         EXPECT_EQ(Keys(list[i]), keys);
         EXPECT_EQ(list[i]["name"], name);
         for (const char* key : {"state", "kind", "version", "serial"}) {

@@ -44,6 +44,7 @@ daemon::SiteSnapshot TwoReaders() {
     gate1.eventsByKind = {{"read", 12}, {"arrived", 1}};
     gate1.settingsInSync = true;
     gate1.managedJson = R"({"buzzer":"off"})";
+    gate1.managedSourcesJson = R"({"buzzer":"profile"})";
     gate1.roundSeconds.Observe(0.02);
     daemon::ReaderSnapshot gate2;
     gate2.name = "gate-2";
@@ -118,9 +119,10 @@ TEST(HttpServerTest, AnswersEveryPathWithItsStatusOverOneConnection) {
          R"("departed","link-lost","link-restored","link-up","settings-drift","settings-applied",)"
          R"("settings-failed","spool-lost"]})",
          ""},
-        {"readers: name, status, address, managed", "GET", "/api/v1/readers", true, "", 200,
+        {"readers: name, status, address, managed and where from", "GET", "/api/v1/readers", true, "", 200,
          R"({"name":"gate-1","state":"online","time":"2026-01-01T00:00:00.000Z","kind":0,"version":"1.4",)"
-         R"("serial":"A1","reads":12,"address":"usb:/dev/hidraw3","managed":{"buzzer":"off"}})",
+         R"("serial":"A1","reads":12,"address":"usb:/dev/hidraw3","managed":{"buzzer":"off"},)"
+         R"("managed_sources":{"buzzer":"profile"}})",
          ""},
         {"one reader", "GET", "/api/v1/readers/gate-2", true, "", 200,
          R"("name":"gate-2","state":"link-lost")", ""},
