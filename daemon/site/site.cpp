@@ -38,6 +38,9 @@ constexpr milliseconds kStoreGroupWindow{40};
 // systemd's STATUS= line follows the site at most this often: two hundred readers coming online
 // at once are one line, not two hundred.
 constexpr milliseconds kStatusLinePause{1000};
+// The spool's ages are kept to a minute: looked at as often.
+constexpr milliseconds kExpiryCheck{60000};
+constexpr int64_t kMillisecondsPerSecond = 1000;
 
 std::string Joined(const std::vector<std::string>& names) {
     std::string text;
@@ -90,7 +93,8 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
       spool_(spool),
       notifier_(notifier),
       reload_(std::move(reload)),
-      uplink_(loop_, config_.mqtt, topics_.SiteStatus(), SiteOfflineJson(), spool, *this),
+      uplink_(loop_, config_.mqtt, topics_.SiteStatus(), SiteOfflineJson(), spool, *this, config_.publish,
+              config_.spool.replayRate),
       retained_(config_.spool.path + ".statuses"),
       takeBuffer_(kEventsPerTake),
       offLoop_(loop_),
@@ -118,6 +122,10 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
     checkpointTimer_ = loop_.AddTimer([this] {
         spool_.Checkpoint();
         checkpointTimer_.ArmIn(milliseconds{config_.spool.checkpointIntervalMs});
+    });
+    expiryTimer_ = loop_.AddTimer([this] {
+        ExpireOld();
+        expiryTimer_.ArmIn(kExpiryCheck);
     });
     flushDeadline_ = loop_.AddTimer([this] {
         flushTimedOut_ = true;
@@ -177,6 +185,15 @@ int Site::Run(int stopFd) {
     uplink_.Start();
     statusTimer_.ArmIn(milliseconds{config_.statusIntervalMs});
     checkpointTimer_.ArmIn(milliseconds{config_.spool.checkpointIntervalMs});
+    if (config_.spool.maxAgeS) {
+        try {
+            spool_.KeepAges();
+            expiryTimer_.ArmIn(milliseconds{0});
+        } catch (const SqliteError& error) {
+            Log(std::string("the spool cannot keep the ages of its messages; max_age is not kept: ") +
+                error.what());
+        }
+    }
     return loop_.Run();
 }
 
@@ -312,6 +329,25 @@ void Site::StoreEvents() {
         store_.Schedule();
     }
     uplink_.Pump();
+}
+
+void Site::ExpireOld() {
+    std::map<std::string, uint64_t> expired;
+    try {
+        expired = spool_.Expire(static_cast<int64_t>(*config_.spool.maxAgeS) * kMillisecondsPerSecond);
+    } catch (const SqliteError& error) {
+        Log(std::string("the spool's old messages could not be dropped: ") + error.what());
+        return;
+    }
+    std::vector<std::string> parts;
+    for (const auto& [reader, count] : expired) {
+        parts.push_back(reader + " " + std::to_string(count));
+    }
+    if (!parts.empty()) {
+        Log("dropped messages that no output took within max_age (" + std::to_string(*config_.spool.maxAgeS) +
+            " s), by reader: " + Joined(parts) + "; counted as dropped and in zendrik_spool_expired_total");
+        UpdateStatusLine();
+    }
 }
 
 void Site::StoreAll(ReaderRuntime& reader) {

@@ -7,21 +7,21 @@
 #include <string>
 #include <vector>
 
-#include "daemon/mqtt/command_channel.h"
-#include "daemon/control/commands.h"
+#include "daemon/common/payloads.h"
+#include "daemon/common/snapshot.h"
 #include "daemon/config/config.h"
-#include "daemon/loop/event_loop.h"
+#include "daemon/control/commands.h"
 #include "daemon/http/http_server.h"
+#include "daemon/http/site_api.h"
+#include "daemon/loop/event_loop.h"
 #include "daemon/loop/notify.h"
 #include "daemon/loop/off_loop.h"
-#include "daemon/common/payloads.h"
+#include "daemon/mqtt/command_channel.h"
+#include "daemon/mqtt/retained_statuses.h"
+#include "daemon/mqtt/uplink.h"
 #include "daemon/readers/reader_runtime.h"
 #include "daemon/readers/reader_source.h"
-#include "daemon/mqtt/retained_statuses.h"
-#include "daemon/http/site_api.h"
-#include "daemon/common/snapshot.h"
 #include "daemon/store/spool.h"
-#include "daemon/mqtt/uplink.h"
 
 namespace zendrik::daemon {
 
@@ -100,6 +100,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     void Reload();
     void OrderReaders();
     void StoreEvents();
+    // Drops what no output took within [spool] max_age.
+    void ExpireOld();
     void StoreAll(ReaderRuntime& reader);
     StoreContext Context();
     // Stores the burst; what a full disk would not take goes straight to the broker.
@@ -148,6 +150,7 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     Timer storeGroup_;  // the events of a short while stored in one commit
     Timer statusTimer_;
     Timer checkpointTimer_;
+    Timer expiryTimer_;  // with [spool] max_age: drops what no output took in time
     Timer flushDeadline_;
     Timer offlineDeadline_;
     Timer statusLine_;
