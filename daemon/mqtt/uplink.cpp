@@ -445,6 +445,12 @@ void Uplink::Pump() {
     Watch();
 }
 
+void Uplink::SendBatchesNow() {
+    publish_.batchMs = std::min<uint32_t>(publish_.batchMs, 1);
+    batches_.CloseDue(ReadBatches::Clock::time_point::max());
+    Pump();
+}
+
 void Uplink::ArmPumpTimers() {
     if (const auto due = batches_.NextDue(); due && connected()) {
         batchDue_.ArmAt(*due);

@@ -86,6 +86,8 @@ class Uplink {
     void Subscribe(std::string filter, std::function<void(const IncomingMessage&)> handler);
     // Hands stored messages to the client, oldest first, up to the window.
     void Pump();
+    // Every open batch goes now, and from now on each as soon as it is gathered (the daemon stops).
+    void SendBatchesNow();
     // A message was stored: the time from now to its acknowledgement is observed.
     void NoteStored(const std::string& reader, uint64_t seq) {
         latency_.Stored(reader, seq, PublishLatency::Clock::now());

@@ -583,6 +583,7 @@ void Site::CheckStopProgress() {
             return;
         }
         stage_ = Stage::kFlushing;
+        uplink_.SendBatchesNow();  // a stop does not wait for a batch's time
     }
     if (stage_ == Stage::kFlushing) {
         const bool sending = exitCode_ == kExitOk && uplink_.connected() && spool_.size() > 0;
