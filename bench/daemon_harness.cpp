@@ -93,10 +93,11 @@ std::vector<std::string> StartVirtualReaders(const TemporaryDirectory& directory
 }
 
 std::string BenchConfig(uint16_t port, const TemporaryDirectory& directory,
-                        const std::vector<std::string>& addresses, uint16_t httpPort) {
+                        const std::vector<std::string>& addresses, uint16_t httpPort,
+                        const std::string& tables) {
     const std::string listen = httpPort != 0 ? "127.0.0.1:" + std::to_string(httpPort) : "";
     std::string config = "site = \"bench\"\n[mqtt]\nport = " + std::to_string(port) + "\n[spool]\npath = \"" +
-                         directory.File("spool.sqlite") + "\"\n[http]\nlisten = \"" + listen + "\"\n";
+                         directory.File("spool.sqlite") + "\"\n[http]\nlisten = \"" + listen + "\"\n" + tables;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         config +=
             "[[reader]]\nname = \"r" + std::to_string(i + 1) + "\"\naddress = \"" + addresses[i] + "\"\n";
@@ -205,24 +206,25 @@ void ReadCounter::OnMessage(mosquitto*, void* self, const mosquitto_message* mes
     auto* counter = static_cast<ReadCounter*>(self);
     const std::string_view payload(static_cast<const char*>(message->payload),
                                    static_cast<std::size_t>(message->payloadlen));
-    const std::size_t key = payload.find(kSeqKey);
-    if (key == std::string_view::npos) {
-        return;
-    }
-    uint64_t seq = 0;
-    const char* digits = payload.data() + key + kSeqKey.size();
-    if (std::from_chars(digits, payload.data() + payload.size(), seq).ec != std::errc{}) {
-        return;
-    }
     const std::lock_guard lock(counter->mutex_);
-    ++counter->received_;
     std::vector<bool>& seen = counter->seen_[message->topic];
-    if (seen.size() <= seq) {
-        seen.resize(2 * seq + 1);
-    }
-    if (!seen[seq]) {
-        seen[seq] = true;
-        ++counter->distinct_;
+    // Every read's "seq": one in a plain read, one per read of a batch (whose own numbers are
+    // "first_seq" and "last_seq").
+    for (std::size_t key = payload.find(kSeqKey); key != std::string_view::npos;
+         key = payload.find(kSeqKey, key + kSeqKey.size())) {
+        uint64_t seq = 0;
+        const char* digits = payload.data() + key + kSeqKey.size();
+        if (std::from_chars(digits, payload.data() + payload.size(), seq).ec != std::errc{}) {
+            continue;
+        }
+        ++counter->received_;
+        if (seen.size() <= seq) {
+            seen.resize(2 * seq + 1);
+        }
+        if (!seen[seq]) {
+            seen[seq] = true;
+            ++counter->distinct_;
+        }
     }
 }
 

@@ -34,10 +34,12 @@ std::unique_ptr<ChildProcess> StartVirtualReader(const TemporaryDirectory& direc
                                                  int roundTimeMs, const std::vector<std::string>& extra,
                                                  const std::string& logPath);
 
-// The configuration of site "bench" with readers r1, r2, ... at `addresses`, and HTTP on
-// `httpPort` (none for 0); gives the file's path.
+// The configuration of site "bench" with readers r1, r2, ... at `addresses`, HTTP on `httpPort`
+// (none for 0) and the `tables` given (TOML, such as "[publish]\nbatch_ms = 100\n"); gives the
+// file's path.
 std::string BenchConfig(uint16_t port, const TemporaryDirectory& directory,
-                        const std::vector<std::string>& addresses, uint16_t httpPort = 0);
+                        const std::vector<std::string>& addresses, uint16_t httpPort = 0,
+                        const std::string& tables = "");
 
 // What a virtual reader's log says it answered.
 uint64_t AnsweredReads(const std::string& log);
@@ -53,7 +55,8 @@ std::map<std::string, double> ScrapeMetricsWith(uint16_t httpPort, const std::st
 double SumOf(const std::map<std::string, double>& metrics, const std::string& name);
 
 // A subscriber to the site's reads that keeps only what the figures need: how many arrived, and
-// which reader and sequence number pairs (so that a read that came twice counts once).
+// which reader and sequence number pairs (so that a read that came twice counts once). A batch
+// counts each of its reads.
 class ReadCounter {
   public:
     explicit ReadCounter(uint16_t port);

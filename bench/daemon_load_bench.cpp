@@ -7,6 +7,10 @@
 // virtual readers run nicer than the daemon (see StartVirtualReader), as readers would on
 // processors of their own.
 // ZENDRIK_DAEMON_CEILING_SECONDS sets the window (default 30: with 10, two runs differed by a tenth).
+// Batches: the same ceiling with eight readers, once with every read a message of its own
+// ([publish] batch_ms = 0) and once in batches (batch_ms = 100); beside the ceiling's counters,
+// the reads a second the virtual readers answered from the daemon's start to their stop, the bound
+// a batched run may meet when the daemon is no longer the slower side.
 // Loop stall: eight readers on 25 ms rounds while a ninth is unplugged and plugged in again
 // (its virtual reader ended and started anew) every 300 ms; the turns of the daemon's loop in that
 // time from its zendrik_loop_stall_seconds histogram: the 99th percentile (as the bucket bound it
@@ -82,10 +86,11 @@ void WaitForDrain(ReadCounter& counter, uint64_t answered, uint16_t httpPort) {
 
 // A broker, virtual readers and the configuration of a site with HTTP; the daemon once Start()ed.
 struct LoadedSite {
-    LoadedSite(int readerCount, int roundTimeMs, const std::vector<std::string>& extra)
+    LoadedSite(int readerCount, int roundTimeMs, const std::vector<std::string>& extra,
+               const std::string& tables = "")
         : config(BenchConfig(broker.port(), directory,
-                             StartVirtualReaders(directory, readerCount, roundTimeMs, readers, extra),
-                             httpPort)) {}
+                             StartVirtualReaders(directory, readerCount, roundTimeMs, readers, extra), httpPort,
+                             tables)) {}
 
     // Runs the daemon until it is READY and a little longer, so that every reader has begun.
     void Start() {
@@ -105,13 +110,14 @@ struct LoadedSite {
     std::unique_ptr<ChildProcess> daemon;
 };
 
-void DaemonCeiling(benchmark::State& state) {
-    const int readerCount = static_cast<int>(state.range(0));
+// The ceiling's counters for one site of `readerCount` readers with the configuration's `tables`.
+void MeasureCeiling(benchmark::State& state, int readerCount, const std::string& tables) {
     const auto window =
         std::chrono::seconds{SecondsFrom("ZENDRIK_DAEMON_CEILING_SECONDS", kDefaultCeilingSeconds)};
     for (auto _ : state) {
-        LoadedSite site(readerCount, 0, kManyTags);
+        LoadedSite site(readerCount, 0, kManyTags, tables);
         ReadCounter counter(site.broker.port());  // before the daemon: every read counts
+        const auto started = std::chrono::steady_clock::now();
         site.Start();
         const pid_t daemon = site.daemon->pid();
         const uint16_t httpPort = site.httpPort;
@@ -129,19 +135,31 @@ void DaemonCeiling(benchmark::State& state) {
             site.readers[static_cast<std::size_t>(i)]->Stop();
             answered += AnsweredReads(site.directory.File("reader-" + std::to_string(i + 1) + ".log"));
         }
+        const double answering = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         WaitForDrain(counter, answered, httpPort);
         site.daemon->Stop();
 
         const double seconds = std::chrono::duration<double>(window).count();
         state.counters["delivered_per_s"] = delivered / seconds;
         state.counters["taken_per_s"] = (SumOf(after, "zendrik_reads_total") - takenBefore) / seconds;
+        state.counters["answered_per_s"] = static_cast<double>(answered) / answering;
         state.counters["spooled"] = SumOf(after, "zendrik_spool_messages");
         state.counters["answered"] = static_cast<double>(answered);
         state.counters["lost"] = static_cast<double>(answered) - static_cast<double>(counter.distinct());
         state.counters["cpu_us_per_read"] = delivered > 0 ? cpu / delivered * kMicrosecondsPerSecond : 0;
     }
 }
+
+void DaemonCeiling(benchmark::State& state) {
+    MeasureCeiling(state, static_cast<int>(state.range(0)), "");
+}
 BENCHMARK(DaemonCeiling)->Arg(2)->Arg(8)->Arg(32)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// The argument is batch_ms.
+void DaemonBatches(benchmark::State& state) {
+    MeasureCeiling(state, kSteadyReaders, "[publish]\nbatch_ms = " + std::to_string(state.range(0)) + "\n");
+}
+BENCHMARK(DaemonBatches)->Arg(0)->Arg(100)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // A bucket's bound as the exposition writes it: the shortest text that reads back as the number.
 std::string BoundText(double bound) {

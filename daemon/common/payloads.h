@@ -13,7 +13,9 @@ class Topics {
   public:
     Topics(std::string prefix, std::string site);
 
-    std::string Reads(const std::string& reader) const { return ReaderLevel(reader) + "/reads"; }
+    std::string Reads(const std::string& reader) const { return ReaderLevel(reader).append(kReadsLevel); }
+    // A reader's reads topic (a reader's name holds no '/', so no other topic ends so).
+    static bool IsReads(std::string_view topic) { return topic.ends_with(kReadsLevel); }
     std::string Command(const std::string& reader) const { return ReaderLevel(reader) + "/cmd"; }
     std::string Reply(const std::string& reader) const { return ReaderLevel(reader) + "/reply"; }
     // Every reader's command topic: PREFIX/SITE/+/cmd.
@@ -37,6 +39,8 @@ class Topics {
     std::string ForEvent(const std::string& reader, int32_t kind) const;
 
   private:
+    static constexpr std::string_view kReadsLevel = "/reads";
+
     std::string ReaderLevel(const std::string& reader) const { return siteLevel_ + "/" + reader; }
 
     std::string siteLevel_;

@@ -25,6 +25,7 @@ struct ReaderSnapshot {
     uint64_t spooled = 0;
     uint64_t dropped = 0;  // lost for good: a full spool, a queue that overflowed
     uint64_t dead = 0;     // moved to the dead-letter table (the broker would not take them)
+    uint64_t expired = 0;  // of the dropped: older than the spool's max_age, since the start
     std::map<std::string, uint64_t> eventsByKind;  // "read", "arrived", ... -> count
     std::optional<bool> settingsInSync;            // nothing for a reader without [reader.settings]
     std::string managedJson;                       // [reader.settings] as a JSON object; empty for none

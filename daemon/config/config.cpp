@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +50,20 @@ constexpr std::size_t kEpcPrefixListMax = 256;
 constexpr const char* kSiteLevels[] = {"zones", "doors"};
 constexpr int64_t kHistoryDaysMax = 3650;
 constexpr int64_t kHistoryMbMax = 1024 * 1024;
+// A batch of reads waits at most a minute, and holds at most what a 256 KiB message carries of
+// the shortest reads.
+constexpr int64_t kBatchWaitMaxMs = 60000;
+constexpr int64_t kBatchReadsMax = 10000;
+// A spool keeps what no output took for a minute at least and ten years at most.
+constexpr uint64_t kMaxAgeMinSeconds = 60;
+constexpr uint64_t kMaxAgeMaxSeconds = 10ull * 366 * 24 * 3600;
+constexpr int64_t kReplayRateMax = 1000000;
+
+struct DurationUnit {
+    char unit;
+    uint64_t seconds;
+};
+constexpr DurationUnit kDurationUnits[] = {{'s', 1}, {'m', 60}, {'h', 3600}, {'d', 24 * 3600}};
 
 struct PublishName {
     const char* name;
@@ -362,18 +377,48 @@ MqttConfig ReadMqtt(const toml::table* table, const std::string& site) {
     return mqtt;
 }
 
+PublishConfig ReadPublishTable(const toml::table* table) {
+    PublishConfig publish;
+    if (table == nullptr) {
+        return publish;
+    }
+    const TableReader reader(*table, "[publish]", {"batch_ms", "batch_max"});
+    Assign(publish.batchMs, reader.Integer("batch_ms", 0, kBatchWaitMaxMs));
+    Assign(publish.batchMax, reader.Integer("batch_max", 1, kBatchReadsMax));
+    return publish;
+}
+
+std::optional<uint64_t> ReadMaxAge(const TableReader& reader) {
+    const std::optional<std::string> text = reader.Text("max_age");
+    if (!text) {
+        return std::nullopt;
+    }
+    const std::optional<uint64_t> seconds = ParseDurationText(*text);
+    if (!seconds || *seconds < kMaxAgeMinSeconds || *seconds > kMaxAgeMaxSeconds) {
+        throw ConfigError(reader.LineOfKey("max_age"),
+                          reader.Name("max_age") + " must be a time such as \"7d\", \"12h\" or \"30m\" " +
+                              "(units s, m, h, d), from one minute to ten years, not \"" + *text + "\"");
+    }
+    return seconds;
+}
+
 SpoolConfig ReadSpool(const toml::table* table) {
     SpoolConfig spool;
     if (table == nullptr) {
         return spool;
     }
-    const TableReader reader(*table, "[spool]", {"path", "max_messages", "checkpoint_interval_ms"});
+    const TableReader reader(*table, "[spool]",
+                             {"path", "max_messages", "checkpoint_interval_ms", "max_age", "replay_rate"});
     Assign(spool.path, reader.Text("path"));
     if (spool.path.empty()) {
         throw ConfigError(reader.LineOfKey("path"), reader.Name("path") + " is empty");
     }
     Assign(spool.maxMessages, reader.Integer("max_messages", 1, std::numeric_limits<int64_t>::max()));
     Assign(spool.checkpointIntervalMs, reader.Integer("checkpoint_interval_ms", 1, kMillisecondsMax));
+    spool.maxAgeS = ReadMaxAge(reader);
+    if (const auto rate = reader.Integer("replay_rate", 1, kReplayRateMax)) {
+        spool.replayRate = static_cast<uint32_t>(*rate);
+    }
     return spool;
 }
 
@@ -1124,6 +1169,25 @@ const char* CommandPolicyWords(CommandPolicy policy) {
     return "off";
 }
 
+std::optional<uint64_t> ParseDurationText(std::string_view text) {
+    if (text.size() < 2) {
+        return std::nullopt;
+    }
+    const auto unit = std::find_if(std::begin(kDurationUnits), std::end(kDurationUnits),
+                                   [&](const DurationUnit& entry) { return entry.unit == text.back(); });
+    if (unit == std::end(kDurationUnits)) {
+        return std::nullopt;
+    }
+    const std::string_view digits = text.substr(0, text.size() - 1);
+    uint64_t count = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
+    if (error != std::errc{} || end != digits.data() + digits.size() ||
+        count > std::numeric_limits<uint64_t>::max() / unit->seconds) {
+        return std::nullopt;
+    }
+    return count * unit->seconds;
+}
+
 ConfigError::ConfigError(int line, const std::string& reason)
     : std::runtime_error(line > 0 ? "line " + std::to_string(line) + ": " + reason : reason),
       line_(line),
@@ -1138,14 +1202,15 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
         throw ConfigError(LineOf(error.source()), std::string(error.description()));
     }
     const TableReader top(root, "",
-                          {"site", "status_interval_ms", "mqtt", "spool", "http", "control", "profile",
-                           "reader", "audit", "zone", "door", "history"});
+                          {"site", "status_interval_ms", "mqtt", "publish", "spool", "http", "control",
+                           "profile", "reader", "audit", "zone", "door", "history"});
     DaemonConfig config;
     config.site = top.RequiredText("site");
     CheckLevelName(top, "site", config.site);
     Assign(config.statusIntervalMs,
            top.Integer("status_interval_ms", kStatusIntervalMinMs, kMillisecondsMax));
     config.mqtt = ReadMqtt(SubTable(root, "mqtt"), config.site);
+    config.publish = ReadPublishTable(SubTable(root, "publish"));
     config.spool = ReadSpool(SubTable(root, "spool"));
     config.http = ReadHttp(SubTable(root, "http"));
     config.control = ReadControl(SubTable(root, "control"));

@@ -44,6 +44,11 @@ struct SpoolConfig {
     std::string path = "/var/lib/zendrik/spool.sqlite";
     uint64_t maxMessages = 1000000;
     uint32_t checkpointIntervalMs = 60000;
+    // A message no output took in this time is dropped (counted); nothing: kept until taken.
+    std::optional<uint64_t> maxAgeS{};
+    // The messages of the spool sent a second at most (a backlog after an outage is paced to
+    // it); nothing: no limit.
+    std::optional<uint32_t> replayRate{};
 
     bool operator==(const SpoolConfig&) const = default;
 };
@@ -73,6 +78,15 @@ struct HttpToken {
 
 // The name the single [http] token has as a token of its own (an admin).
 inline constexpr const char* kSingleTokenName = "token";
+
+// How the reads of a reader go out: one message each (batchMs 0), or gathered into one message
+// per batchMs or per batchMax reads, whichever comes first.
+struct PublishConfig {
+    uint32_t batchMs = 0;
+    uint32_t batchMax = 500;
+
+    bool operator==(const PublishConfig&) const = default;
+};
 
 // The HTTP server: metrics, health, the REST API, the event stream and the console.
 struct HttpConfig {
@@ -210,6 +224,7 @@ struct DaemonConfig {
     std::string site;
     uint32_t statusIntervalMs = 30000;
     MqttConfig mqtt;
+    PublishConfig publish;
     SpoolConfig spool;
     HttpConfig http;
     ControlConfig control;
@@ -220,6 +235,10 @@ struct DaemonConfig {
     std::vector<DoorConfig> doors;
     HistoryConfig history;
 };
+
+// "7d", "12h", "30m", "45s": a time of the configuration in seconds; nothing when the text is
+// none of these (digits and one unit).
+std::optional<uint64_t> ParseDurationText(std::string_view text);
 
 // A configuration refused: the line it was found on (0 when it concerns the whole file) and why.
 class ConfigError : public std::runtime_error {

@@ -188,6 +188,10 @@ std::string MetricsText(const SiteSnapshot& site) {
     PerReader(out, site, "zendrik_spool_dropped_total", "counter",
               "The reader's messages lost for good: a full spool, a queue that overflowed.",
               [](const ReaderSnapshot& r) { return r.dropped; });
+    PerReader(out, site, "zendrik_spool_expired_total", "counter",
+              "The reader's messages no output took within the spool's max_age, dropped (and counted "
+              "in zendrik_spool_dropped_total) since the start.",
+              [](const ReaderSnapshot& r) { return r.expired; });
     PerReader(out, site, "zendrik_dead_letters_total", "counter",
               "The reader's messages the broker would not take, moved to the dead-letter table.",
               [](const ReaderSnapshot& r) { return r.dead; });

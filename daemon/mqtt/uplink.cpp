@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "daemon/common/log.h"
+#include "daemon/common/payloads.h"
 #include "daemon/mqtt/packet_size.h"
 
 namespace zendrik::daemon {
@@ -26,6 +27,9 @@ constexpr milliseconds kMqttHousekeeping{1000};
 // give more than the loop can store would otherwise keep it storing, and the acknowledgements
 // that let the uplink publish more would wait behind them for ever.
 constexpr int64_t kSocketPriority = -1;
+// Rows handed over in one call of Pump() while batching: a backlog of a million rows is gathered
+// a few thousand at a time, so that the loop turns to its other descriptors between them.
+constexpr std::size_t kRowsPerPump = 4096;
 
 std::string ProtocolWords(const MqttClient& mqtt) {
     std::string words = mqtt.mqtt5() ? "MQTT 5" : "MQTT 3.1.1";
@@ -41,14 +45,19 @@ std::string ProtocolWords(const MqttClient& mqtt) {
 }  // namespace
 
 Uplink::Uplink(EventLoop& loop, const MqttConfig& config, std::string willTopic, std::string willPayload,
-               Spool& spool, Listener& listener)
+               Spool& spool, Listener& listener, const PublishConfig& publish,
+               std::optional<uint32_t> replayRate)
     : loop_(loop),
       config_(config),
       spool_(spool),
       listener_(listener),
       mqtt_(config, std::move(willTopic), std::move(willPayload)),
-      backoff_(
-          base::BackoffPolicy{milliseconds{config.reconnectMinMs}, milliseconds{config.reconnectMaxMs}}) {
+      backoff_(base::BackoffPolicy{milliseconds{config.reconnectMinMs}, milliseconds{config.reconnectMaxMs}}),
+      publish_(publish),
+      pace_(replayRate) {
+    batchDue_ = loop_.AddTimer([this] { Pump(); });
+    paceDue_ = loop_.AddTimer([this] { Pump(); });
+    pumpAgain_ = loop_.AddDeferred(kSocketPriority, [this] { Pump(); });
     reconnect_ = loop_.AddTimer([this] { Connect(); });
     connectDeadline_ = loop_.AddTimer([this] {
         if (mqtt_.state() != MqttState::kConnecting) {
@@ -85,11 +94,15 @@ void Uplink::Close() {
     connectDeadline_.Disarm();
     housekeeping_.Disarm();
     proving_.Disarm();
+    batchDue_.Disarm();
+    paceDue_.Disarm();
     mqtt_.Disconnect();
     socketWatch_ = EventSource();
     watchedSocket_ = -1;
     lastState_ = MqttState::kDown;
     inFlight_.clear();
+    inFlightRows_ = 0;
+    batches_.Clear();
     othersInFlight_.clear();
     acknowledgedCalls_.clear();
     spool_.ReturnHandedOver();
@@ -197,11 +210,21 @@ void Uplink::Lost() {
     watchedSocket_ = -1;
     connectDeadline_.Disarm();
     std::vector<int64_t> rowsInFlight;
-    rowsInFlight.reserve(inFlight_.size());
+    rowsInFlight.reserve(inFlightRows_);
+    std::size_t largestBatch = 0;
     for (const auto& [mid, message] : inFlight_) {
-        rowsInFlight.push_back(message.row);
+        rowsInFlight.insert(rowsInFlight.end(), message.rows.begin(), message.rows.end());
+        largestBatch = std::max(largestBatch, message.batchPacketBytes);
     }
+    const bool wasSearching = search_.searching();
     const std::optional<int64_t> culprit = search_.Lost(std::move(rowsInFlight), !othersInFlight_.empty());
+    if (!wasSearching && search_.searching() && largestBatch > 0) {
+        // Lost twice with the same batches in flight: the broker may end the connection on a
+        // packet that large without saying why (MQTT 3.1.1), and the search sends rows alone.
+        LowerBatchCap(largestBatch, "the broker ended the connection twice with batches in flight");
+    }
+    batches_.Clear();
+    batchDue_.Disarm();
     if (!inFlight_.empty()) {
         // The broker may have dropped the connection on one of them; a broker that ends a
         // connection discards the acknowledgements it had not sent yet, so only a message sent
@@ -216,6 +239,7 @@ void Uplink::Lost() {
                                  " times in a row, sent alone");
     }
     inFlight_.clear();
+    inFlightRows_ = 0;
     othersInFlight_.clear();
     acknowledgedCalls_.clear();
     carried_ = false;
@@ -313,7 +337,7 @@ void Uplink::TakeMessages() {
     }
 }
 
-std::size_t Uplink::Room() const {
+std::size_t Uplink::Room() {
     if (search_.searching()) {
         // A probe goes out alone, and only once the one before it is answered: what is in flight
         // when the connection ends is then the probe.
@@ -321,37 +345,122 @@ std::size_t Uplink::Room() const {
     }
     // A broker's Receive Maximum below the window is kept by libmosquitto: it holds the rest and
     // sends the next as each acknowledgement comes, without waiting for a turn of the loop.
-    return window_ > inFlight_.size() ? window_ - inFlight_.size() : 0;
+    const std::size_t window = window_ > inFlight_.size() ? window_ - inFlight_.size() : 0;
+    return std::min(window, pace_.Allowed(ReadBatches::Clock::now()));
+}
+
+BatchLimits Uplink::LimitsNow() const {
+    BatchLimits limits;
+    limits.reads = Batching() ? publish_.batchMax : 1;
+    limits.packetBytes = std::min<std::size_t>(batchBytesCap_, Limit().value_or(kBatchPacketBytesMost));
+    limits.wait = milliseconds{publish_.batchMs};
+    limits.mqtt5 = mqtt_.mqtt5();
+    return limits;
+}
+
+void Uplink::LowerBatchCap(std::size_t packetBytes, const std::string& why) {
+    const std::size_t lowered = std::min(batchBytesCap_, packetBytes / 2);
+    if (lowered == batchBytesCap_) {
+        return;
+    }
+    batchBytesCap_ = lowered;
+    Log(why + ": batches of reads are kept within " + std::to_string(lowered) + " bytes from now on");
+}
+
+void Uplink::Unbatch(const Outgoing& batch) {
+    const auto now = ReadBatches::Clock::now();
+    for (SpooledMessage& message : spool_.Peek(batch.rows)) {
+        batches_.Add(std::move(message), false, now);
+    }
+}
+
+bool Uplink::SendReady() {
+    std::vector<int64_t> tooLarge;
+    // A probe of the search is sent whole, whatever Room() says once its first row is in flight.
+    const bool probe = search_.searching();
+    while (batches_.hasReady() && (probe || Room() > 0)) {
+        Outgoing out = batches_.TakeReady();
+        const SentMessage sent = TooLarge(out.topic, out.payload)
+                                     ? SentMessage{std::nullopt, true}
+                                     : mqtt_.Publish(out.topic, out.payload, false);
+        if (sent.tooLarge) {
+            if (out.batch) {
+                LowerBatchCap(PublishPacketBytes(out.topic.size(), out.payload.size(), mqtt_.mqtt5()),
+                              "a batch was larger than the broker takes");
+                Unbatch(out);
+            } else {
+                tooLarge.push_back(out.rows.front());
+            }
+            continue;
+        }
+        if (!sent.mid) {
+            AfterClientCall();
+            return false;
+        }
+        pace_.Sent(1);
+        inFlightRows_ += out.rows.size();
+        const std::size_t batchBytes =
+            out.batch ? PublishPacketBytes(out.topic.size(), out.payload.size(), mqtt_.mqtt5()) : 0;
+        inFlight_[*sent.mid] =
+            InFlight{std::move(out.rows), std::move(out.reader), out.firstSeq, out.lastSeq, batchBytes};
+    }
+    SetAside(tooLarge, TooLargeWords(Limit().value_or(0)));
+    return true;
 }
 
 void Uplink::Pump() {
-    while (connected() && spool_.size() > inFlight_.size()) {
-        const std::size_t room = Room();
-        if (room == 0) {
-            break;
-        }
-        const std::vector<SpooledMessage> batch = spool_.HandOver(room);
-        if (batch.empty()) {
-            break;
-        }
-        std::vector<int64_t> tooLarge;
-        for (const SpooledMessage& message : batch) {
-            const SentMessage sent = TooLarge(message.topic, message.payload)
-                                         ? SentMessage{std::nullopt, true}
-                                         : mqtt_.Publish(message.topic, message.payload, false);
-            if (sent.tooLarge) {
-                tooLarge.push_back(message.id);
-                continue;
-            }
-            if (!sent.mid) {
-                AfterClientCall();
-                return;
-            }
-            inFlight_[*sent.mid] = InFlight{message.id, message.reader, message.seq};
-        }
-        SetAside(tooLarge, TooLargeWords(Limit().value_or(0)));
+    const auto now = ReadBatches::Clock::now();
+    if (connected()) {
+        batches_.SetLimits(LimitsNow());
+        batches_.CloseDue(now);
     }
+    std::size_t handedOver = 0;
+    while (connected()) {
+        if (!SendReady()) {
+            return;
+        }
+        const std::size_t room = Room();
+        if (room == 0 || batches_.hasReady() || spool_.size() <= inFlightRows_ + batches_.rows()) {
+            break;
+        }
+        if (handedOver >= kRowsPerPump) {
+            pumpAgain_.Schedule();
+            break;
+        }
+        // Without batches a row is a message; with them, a message may take up to batch_max rows.
+        const std::size_t limit =
+            Batching() ? std::min(kRowsPerPump - handedOver, room * publish_.batchMax) : room;
+        std::vector<SpooledMessage> rows = spool_.HandOver(limit);
+        if (rows.empty()) {
+            break;
+        }
+        handedOver += rows.size();
+        const bool batching = Batching();
+        for (SpooledMessage& row : rows) {
+            const bool isRead = batching && Topics::IsReads(row.topic);
+            batches_.Add(std::move(row), isRead, now);
+        }
+    }
+    ArmPumpTimers();
     Watch();
+}
+
+void Uplink::SendBatchesNow() {
+    publish_.batchMs = std::min<uint32_t>(publish_.batchMs, 1);
+    batches_.CloseDue(ReadBatches::Clock::time_point::max());
+    Pump();
+}
+
+void Uplink::ArmPumpTimers() {
+    if (const auto due = batches_.NextDue(); due && connected()) {
+        batchDue_.ArmAt(*due);
+    } else {
+        batchDue_.Disarm();
+    }
+    const bool waiting = batches_.hasReady() || spool_.size() > inFlightRows_ + batches_.rows();
+    if (connected() && waiting && pace_.limited() && pace_.Allowed(ReadBatches::Clock::now()) == 0) {
+        paceDue_.ArmAt(pace_.NextAt());
+    }
 }
 
 void Uplink::TakeAcknowledgements() {
@@ -362,19 +471,31 @@ void Uplink::TakeAcknowledgements() {
     const auto now = PublishLatency::Clock::now();
     std::vector<int64_t> rows;
     std::map<int, std::vector<int64_t>> refused;  // reason code -> rows
+    std::vector<Outgoing> refusedBatches;
     std::vector<std::function<void()>> calls;
     for (const Acknowledgement& acknowledgement : acknowledgements) {
         const int mid = acknowledgement.mid;
         othersInFlight_.erase(mid);
-        if (const auto row = inFlight_.find(mid); row != inFlight_.end()) {
-            search_.Settled(row->second.row);
-            if (acknowledgement.refused()) {
-                refused[acknowledgement.reason].push_back(row->second.row);
-            } else {
-                rows.push_back(row->second.row);
-                latency_.Acknowledged(row->second.reader, row->second.seq, now);
+        if (const auto found = inFlight_.find(mid); found != inFlight_.end()) {
+            InFlight& message = found->second;
+            inFlightRows_ -= message.rows.size();
+            for (const int64_t row : message.rows) {
+                search_.Settled(row);
             }
-            inFlight_.erase(row);
+            if (acknowledgement.refused() && message.batchPacketBytes > 0) {
+                LowerBatchCap(message.batchPacketBytes, "the broker refused a batch: " +
+                                                            MqttClient::ReasonWords(acknowledgement.reason));
+                refusedBatches.push_back(
+                    Outgoing{{}, {}, message.reader, 0, 0, std::move(message.rows), true});
+            } else if (acknowledgement.refused()) {
+                refused[acknowledgement.reason].push_back(message.rows.front());
+            } else {
+                rows.insert(rows.end(), message.rows.begin(), message.rows.end());
+                for (uint64_t seq = message.firstSeq; seq <= message.lastSeq; ++seq) {
+                    latency_.Acknowledged(message.reader, seq, now);
+                }
+            }
+            inFlight_.erase(found);
         } else if (const auto call = acknowledgedCalls_.find(mid); call != acknowledgedCalls_.end()) {
             calls.push_back(std::move(call->second));
             acknowledgedCalls_.erase(call);
@@ -384,7 +505,10 @@ void Uplink::TakeAcknowledgements() {
     for (const auto& [reason, refusedRows] : refused) {
         SetAside(refusedRows, "the broker refused it: " + MqttClient::ReasonWords(reason));
     }
-    const bool answered = !rows.empty() || !refused.empty();
+    for (const Outgoing& batch : refusedBatches) {
+        Unbatch(batch);
+    }
+    const bool answered = !rows.empty() || !refused.empty() || !refusedBatches.empty();
     if (answered) {
         window_ = std::min(window_ * 2, kInFlightWindow);
         Proven();

@@ -18,6 +18,8 @@
 #include "daemon/mqtt/culprit_search.h"
 #include "daemon/mqtt/mqtt_client.h"
 #include "daemon/mqtt/publish_latency.h"
+#include "daemon/mqtt/read_batches.h"
+#include "daemon/mqtt/send_pace.h"
 #include "daemon/store/spool.h"
 
 namespace zendrik::daemon {
@@ -35,6 +37,14 @@ namespace zendrik::daemon {
 // Maximum Packet Size) is never sent; one the broker refuses in its PUBACK (MQTT 5) is known by
 // its message id; one the broker ends the connection on is found by a CulpritSearch. Each reader
 // is told of in the journal once per reason, not once per message.
+//
+// With batches (PublishConfig::batchMs), the rows handed over are gathered by ReadBatches: each
+// reader's reads go as one message per batch, acknowledged as a whole; a batch stays within the
+// limit above and 256 KiB. A batch the broker refuses is sent again as its reads, one a message,
+// and later batches are kept to half its size; while a culprit is searched for, every row goes
+// alone, so that the search blames one row as ever, and a connection lost twice with batches in
+// flight halves the batches too (a broker over MQTT 3.1.1 does not tell its limit). With a replay
+// rate, the messages of the spool are paced by a SendPace.
 class Uplink {
   public:
     class Listener {
@@ -51,7 +61,8 @@ class Uplink {
     };
 
     Uplink(EventLoop& loop, const MqttConfig& config, std::string willTopic, std::string willPayload,
-           Spool& spool, Listener& listener);
+           Spool& spool, Listener& listener, const PublishConfig& publish = {},
+           std::optional<uint32_t> replayRate = std::nullopt);
 
     // What can be checked before the first connection (the TLS CA file): empty when fine.
     std::optional<std::string> CheckSetup() { return mqtt_.CheckSetup(); }
@@ -75,6 +86,8 @@ class Uplink {
     void Subscribe(std::string filter, std::function<void(const IncomingMessage&)> handler);
     // Hands stored messages to the client, oldest first, up to the window.
     void Pump();
+    // Every open batch goes now, and from now on each as soon as it is gathered (the daemon stops).
+    void SendBatchesNow();
     // A message was stored: the time from now to its acknowledgement is observed.
     void NoteStored(const std::string& reader, uint64_t seq) {
         latency_.Stored(reader, seq, PublishLatency::Clock::now());
@@ -86,9 +99,11 @@ class Uplink {
 
   private:
     struct InFlight {
-        int64_t row = 0;
+        std::vector<int64_t> rows;  // one, or a batch's
         std::string reader;
-        uint64_t seq = 0;
+        uint64_t firstSeq = 0;
+        uint64_t lastSeq = 0;
+        std::size_t batchPacketBytes = 0;  // 0: no batch
     };
     // A message the broker will not take, by reader, as it was told in the journal.
     using Told = std::set<std::pair<std::string, std::string>>;
@@ -103,8 +118,16 @@ class Uplink {
     void OnStateChange(MqttState before, MqttState now);
     // The one path for a connection that ended.
     void Lost();
-    // How many more rows may be handed to the client now.
-    std::size_t Room() const;
+    // How many more messages may be handed to the client now.
+    std::size_t Room();
+    bool Batching() const { return publish_.batchMs > 0 && !search_.searching(); }
+    BatchLimits LimitsNow() const;
+    // Sends what is ready, as far as there is room; false when the connection was lost doing so.
+    bool SendReady();
+    // A batch that cannot go as it is: its reads go again one a message.
+    void Unbatch(const Outgoing& batch);
+    void LowerBatchCap(std::size_t packetBytes, const std::string& why);
+    void ArmPumpTimers();
     // The largest packet that may be sent on this connection; nothing: no limit known.
     std::optional<uint32_t> Limit() const;
     bool TooLarge(const std::string& topic, const std::string& payload) const;
@@ -125,6 +148,11 @@ class Uplink {
     // Rows in flight at most: one at the start and after a connection lost with rows in flight,
     // doubled by each acknowledgement up to the full window.
     std::size_t window_ = 1;
+    PublishConfig publish_;
+    ReadBatches batches_;
+    SendPace pace_;
+    std::size_t batchBytesCap_ = kBatchPacketBytesMost;
+    std::size_t inFlightRows_ = 0;  // spool rows of the messages in inFlight_
     CulpritSearch search_;
     Told told_;
     std::set<std::string> toldTopics_;            // topics of too large messages outside the spool
@@ -140,6 +168,9 @@ class Uplink {
     Timer connectDeadline_;
     Timer proving_;
     Timer housekeeping_;
+    Timer batchDue_;
+    Timer paceDue_;
+    Deferred pumpAgain_;
 };
 
 }  // namespace zendrik::daemon

@@ -453,6 +453,7 @@ ReaderSnapshot ReaderRuntime::Snapshot(const ReaderCounts& counts, bool offline)
     snapshot.linkLosses = link_.losses();
     snapshot.spooled = counts.spooled;
     snapshot.dropped = counts.dropped + sourceDropped;
+    snapshot.expired = counts.expired;
     snapshot.dead = counts.dead;
     snapshot.eventsByKind = counters_.storedByKind();
     snapshot.roundSeconds = counters_.roundSeconds();

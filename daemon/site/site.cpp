@@ -46,6 +46,9 @@ constexpr std::chrono::hours kAuditPruneInterval{24};
 // A reload asked for by SIGHUP, as the audit trail names it.
 const Caller kSignalCaller{std::string(kDaemonActor), "signal"};
 constexpr const char* kReloadCommand = "reload";
+// The spool's ages are kept to a minute: looked at as often.
+constexpr milliseconds kExpiryCheck{60000};
+constexpr int64_t kMillisecondsPerSecond = 1000;
 
 std::string Joined(const std::vector<std::string>& names) {
     std::string text;
@@ -104,7 +107,8 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
       spool_(spool),
       notifier_(notifier),
       reload_(std::move(reload)),
-      uplink_(loop_, config_.mqtt, topics_.SiteStatus(), SiteOfflineJson(), spool, *this),
+      uplink_(loop_, config_.mqtt, topics_.SiteStatus(), SiteOfflineJson(), spool, *this, config_.publish,
+              config_.spool.replayRate),
       retained_(config_.spool.path + ".statuses"),
       audit_(std::make_unique<AuditTrail>(AuditPath(config_.audit, config_.spool), config_.audit.keepDays)),
       takeBuffer_(kEventsPerTake),
@@ -136,6 +140,10 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
     checkpointTimer_ = loop_.AddTimer([this] {
         spool_.Checkpoint();
         checkpointTimer_.ArmIn(milliseconds{config_.spool.checkpointIntervalMs});
+    });
+    expiryTimer_ = loop_.AddTimer([this] {
+        ExpireOld();
+        expiryTimer_.ArmIn(kExpiryCheck);
     });
     flushDeadline_ = loop_.AddTimer([this] {
         flushTimedOut_ = true;
@@ -217,6 +225,15 @@ int Site::Run(int stopFd) {
     uplink_.Start();
     statusTimer_.ArmIn(milliseconds{config_.statusIntervalMs});
     checkpointTimer_.ArmIn(milliseconds{config_.spool.checkpointIntervalMs});
+    if (config_.spool.maxAgeS) {
+        try {
+            spool_.KeepAges();
+            expiryTimer_.ArmIn(milliseconds{0});
+        } catch (const SqliteError& error) {
+            Log(std::string("the spool cannot keep the ages of its messages; max_age is not kept: ") +
+                error.what());
+        }
+    }
     return loop_.Run();
 }
 
@@ -368,6 +385,25 @@ void Site::StoreEvents() {
         store_.Schedule();
     }
     uplink_.Pump();
+}
+
+void Site::ExpireOld() {
+    std::map<std::string, uint64_t> expired;
+    try {
+        expired = spool_.Expire(static_cast<int64_t>(*config_.spool.maxAgeS) * kMillisecondsPerSecond);
+    } catch (const SqliteError& error) {
+        Log(std::string("the spool's old messages could not be dropped: ") + error.what());
+        return;
+    }
+    std::vector<std::string> parts;
+    for (const auto& [reader, count] : expired) {
+        parts.push_back(reader + " " + std::to_string(count));
+    }
+    if (!parts.empty()) {
+        Log("dropped messages that no output took within max_age (" + std::to_string(*config_.spool.maxAgeS) +
+            " s), by reader: " + Joined(parts) + "; counted as dropped and in zendrik_spool_expired_total");
+        UpdateStatusLine();
+    }
 }
 
 void Site::StoreAll(ReaderRuntime& reader) {
@@ -637,6 +673,7 @@ void Site::CheckStopProgress() {
         // Every read is in: a pass still open ends with the stop, so that its passage is not lost.
         places_.EndPasses();
         StorePlaces();
+        uplink_.SendBatchesNow();  // a stop does not wait for a batch's time
     }
     if (stage_ == Stage::kFlushing) {
         const bool sending = exitCode_ == kExitOk && uplink_.connected() && spool_.size() > 0;

@@ -116,6 +116,8 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     void PublishAudit(const AuditRecord& record);
     void OrderReaders();
     void StoreEvents();
+    // Drops what no output took within [spool] max_age.
+    void ExpireOld();
     void StoreAll(ReaderRuntime& reader);
     StoreContext Context();
     // Stores the burst; what a full disk would not take goes straight to the broker.
@@ -171,6 +173,7 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     Timer statusTimer_;
     Timer checkpointTimer_;
     Timer auditPrune_;
+    Timer expiryTimer_;  // with [spool] max_age: drops what no output took in time
     Timer flushDeadline_;
     Timer offlineDeadline_;
     Timer statusLine_;

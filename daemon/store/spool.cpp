@@ -76,6 +76,11 @@ constexpr off_t kReserveTakenBackAt = 4 * kReserveBytes;
 // Attempts to read on past a damaged part of a file moved aside, each skipping twice as far.
 constexpr int kSalvageSkips = 48;
 constexpr mode_t kReserveMode = 0640;
+// The age of rows is kept to a minute: a row counts as stored when the commit that began the
+// minute was, and a row is dropped as too old once even that may be a minute late.
+constexpr int64_t kStoredAtStepMs = 60 * 1000;
+constexpr const char* kStoredAtSchema =
+    "CREATE TABLE IF NOT EXISTS stored_at(first_id INTEGER PRIMARY KEY, time INTEGER NOT NULL)";
 
 bool IsCorrupt(int code) {
     const int primary = code & 0xff;
@@ -172,7 +177,7 @@ struct Spool::Salvage {
 };
 
 Spool::Spool(const std::string& path, uint64_t maxMessages, LossMessage lossMessage)
-    : path_(path), maxMessages_(maxMessages), lossMessage_(std::move(lossMessage)) {
+    : path_(path), maxMessages_(maxMessages), lossMessage_(std::move(lossMessage)), nowMs_(UnixNowMs) {
     lock_ = LockSpoolFile(path_);
     sequences_ = std::make_unique<SequenceFile>(path_ + ".seq");
     if (sequences_->found() == SequenceFile::Found::kDamaged) {
@@ -458,6 +463,7 @@ bool Spool::Burst::Commit() {
         }
     }
     spool_.SetWritable(true);
+    spool_.NoteStoredAt(messages_.front().id);
     messages_.clear();
     return true;
 }
@@ -824,6 +830,95 @@ std::vector<SpooledMessage> Spool::MoveToDeadLetters(const std::vector<int64_t>&
         ForgetFresh();
     }
     return moved;
+}
+
+std::vector<SpooledMessage> Spool::Peek(const std::vector<int64_t>& ids) {
+    std::vector<SpooledMessage> rows;
+    Statement select(db_->handle(), "SELECT reader, seq, topic, payload FROM message WHERE id = ?1");
+    for (const int64_t id : ids) {
+        select.Bind(1, id);
+        if (select.Step()) {
+            rows.push_back(SpooledMessage{id, select.Text(0), static_cast<uint64_t>(select.Integer(1)),
+                                          select.Text(2), select.Text(3)});
+        }
+        select.Reset();
+    }
+    return rows;
+}
+
+void Spool::KeepAges() {
+    db_->Execute(kStoredAtSchema);
+    Statement untimed(db_->handle(),
+                      "INSERT INTO stored_at(first_id, time) SELECT min(id), ?1 FROM message "
+                      "WHERE NOT EXISTS (SELECT 1 FROM stored_at) HAVING count(*) > 0");
+    untimed.Bind(1, nowMs_()).Run();
+    timed_ = true;
+}
+
+void Spool::NoteStoredAt(int64_t firstId) {
+    const int64_t now = nowMs_();
+    if (!timed_ || firstId == 0 || now - lastNotedMs_ < kStoredAtStepMs) {
+        return;
+    }
+    try {
+        Statement note(db_->handle(), "INSERT OR IGNORE INTO stored_at(first_id, time) VALUES(?1, ?2)");
+        note.Bind(1, firstId).Bind(2, now).Run();
+        lastNotedMs_ = now;
+    } catch (const SqliteError&) {
+        // A full disk: noted with a later commit.
+    }
+}
+
+std::map<std::string, uint64_t> Spool::Expire(int64_t maxAgeMs) {
+    std::map<std::string, uint64_t> expired;
+    FlushAcknowledged();
+    if (!timed_ || !acknowledged_.empty()) {
+        return expired;  // acknowledged rows not yet deleted must not count as expired
+    }
+    // Rows below the first one kept as stored after the cutoff are older than maxAgeMs.
+    Statement bound(db_->handle(),
+                    "SELECT coalesce((SELECT min(first_id) FROM stored_at WHERE time > ?1), "
+                    "(SELECT max(id) + 1 FROM message), 0)");
+    bound.Bind(1, nowMs_() - maxAgeMs - kStoredAtStepMs);
+    const int64_t below = bound.Step() ? bound.Integer(0) : 0;
+    bound.Reset();
+    const auto counts = counts_;
+    const uint64_t rows = rows_;
+    try {
+        Transaction transaction(*db_);
+        Statement count(db_->handle(),
+                        "SELECT reader, count(*) FROM message WHERE id > ?1 AND id < ?2 GROUP BY reader");
+        count.Bind(1, handedUpTo_).Bind(2, below);
+        while (count.Step()) {
+            expired[count.Text(0)] = static_cast<uint64_t>(count.Integer(1));
+        }
+        count.Reset();
+        if (expired.empty()) {
+            return expired;
+        }
+        Statement drop(db_->handle(), "DELETE FROM message WHERE id > ?1 AND id < ?2");
+        drop.Bind(1, handedUpTo_).Bind(2, below).Run();
+        for (const auto& [reader, number] : expired) {
+            ReaderCounts& reader_counts = counts_[reader];
+            reader_counts.spooled -= number;
+            reader_counts.dropped += number;
+            reader_counts.expired += number;
+            rows_ -= number;
+            SaveReader(reader);
+        }
+        // The times before the oldest row left are of no use any more.
+        db_->Execute(
+            "DELETE FROM stored_at WHERE first_id < (SELECT max(first_id) FROM stored_at WHERE first_id <= "
+            "coalesce((SELECT min(id) FROM message), 9223372036854775807))");
+        transaction.Commit();
+    } catch (const SqliteError&) {
+        counts_ = counts;
+        rows_ = rows;
+        savedSeq_.clear();
+        throw;
+    }
+    ForgetFresh();
+    return expired;
 }
 
 void Spool::CountLost(const std::string& reader, uint64_t count) {

@@ -32,6 +32,7 @@ struct ReaderCounts {
     uint64_t spooled = 0;
     uint64_t dropped = 0;    // lost for good: a full spool, a disk without room, a damaged file
     uint64_t dead = 0;       // moved to the dead-letter table: the broker would not take them
+    uint64_t expired = 0;    // of the dropped: older than the spool's max_age, since the start
     bool spoolFull = false;  // the spool as a whole: its disk has no room
     // Why the last of its messages went to the dead letters since the daemon started (empty:
     // none did).
@@ -113,6 +114,19 @@ class Spool {
     // The same for several rows, in one transaction; gives those that were still there. `reason`
     // becomes their readers' deadReason.
     std::vector<SpooledMessage> MoveToDeadLetters(const std::vector<int64_t>& ids, const std::string& reason);
+    // The rows still stored of these ids, as they are (what they are handed over as stays).
+    std::vector<SpooledMessage> Peek(const std::vector<int64_t>& ids);
+
+    // From now on the time each commit was stored is kept (a row per minute of storing, in a
+    // table of its own), so that Expire() can tell a row's age; rows from before count as
+    // stored now.
+    void KeepAges();
+    // Drops the stored rows (not those handed over) older than `maxAgeMs`: no output took them
+    // in that time. Counted in their readers' dropped and expired; gives how many by reader.
+    std::map<std::string, uint64_t> Expire(int64_t maxAgeMs);
+    // The clock of the ages, milliseconds since 1970 (the tests' own in simulated time).
+    void SetClock(std::function<int64_t()> nowMs) { nowMs_ = std::move(nowMs); }
+
     // Counts messages of `reader` that could be neither stored nor sent.
     void CountLost(const std::string& reader, uint64_t count);
     // Moves the write-ahead log into the database, deletes what was acknowledged and takes the
@@ -143,6 +157,8 @@ class Spool {
     void ForgetFresh();
     std::vector<SpooledMessage> HandOverFresh(std::size_t limit);
     void SaveReader(const std::string& reader);
+    // A commit's first row was stored now (kept once a minute at most).
+    void NoteStoredAt(int64_t firstId);
     // A commit failed for want of room: the write-ahead log emptied, the oldest stored rows
     // dropped. False when nothing could be freed.
     bool MakeRoom(std::size_t wanted);
@@ -183,6 +199,9 @@ class Spool {
     std::map<int64_t, std::string> handedOver_;    // row -> reader, not yet acknowledged
     std::vector<int64_t> acknowledged_;            // to be deleted
     std::unordered_set<int64_t> acknowledgedSet_;  // the same, never handed over again
+    std::function<int64_t()> nowMs_;
+    bool timed_ = false;       // KeepAges() was called
+    int64_t lastNotedMs_ = 0;  // the newest time kept for a commit
     std::unique_ptr<Statement> insert_, dropStored_, deleteRow_, deleteRun_, saveReader_, takeStored_;
 };
 

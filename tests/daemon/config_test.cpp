@@ -26,6 +26,8 @@ std::optional<std::string> CheckSchemes(const std::string& address) {
     return "unknown scheme";
 }
 
+constexpr const char* kReaderOfDefaults = "[[reader]]\nname = \"g\"\naddress = \"usb\"\n";
+
 constexpr const char* kGood = R"(site = "dock-3"
 status_interval_ms = 500
 [mqtt]
@@ -37,9 +39,14 @@ password = "secret"
 ca_file = "/etc/ssl/broker.pem"
 reconnect_max_ms = 800
 max_message_bytes = 4096
+[publish]
+batch_ms = 100
+batch_max = 250
 [spool]
 path = "/tmp/spool.sqlite"
 max_messages = 10
+max_age = "7d"
+replay_rate = 2000
 [[reader]]
 name = "gate-1"
 address = "usb:/dev/hidraw3"
@@ -67,11 +74,31 @@ TEST(ConfigTest, ReadsEveryKeyAndKeepsDefaults) {
               std::nullopt)
         << "by default the broker's limit alone";
     EXPECT_EQ(config.spool.maxMessages, 10u);
+    EXPECT_EQ(config.spool.maxAgeS, 7u * 24 * 3600);
+    EXPECT_EQ(config.spool.replayRate, 2000u);
+    EXPECT_EQ(config.publish, (PublishConfig{100, 250}));
+    const DaemonConfig plain = ParseConfig("site = \"a\"\n" + std::string(kReaderOfDefaults), CheckSchemes);
+    EXPECT_EQ(plain.publish, (PublishConfig{0, 500})) << "one message a read by default";
+    EXPECT_EQ(plain.spool.maxAgeS, std::nullopt);
+    EXPECT_EQ(plain.spool.replayRate, std::nullopt);
+    for (const auto& [text, seconds] : std::vector<std::pair<const char*, std::optional<uint64_t>>>{
+             {"45s", 45},
+             {"30m", 1800},
+             {"12h", 43200},
+             {"7d", 604800},
+             {"7", std::nullopt},
+             {"d", std::nullopt},
+             {"-1d", std::nullopt},
+             {"1.5h", std::nullopt},
+             {"7w", std::nullopt},
+             {"99999999999999999999d", std::nullopt}}) {
+        EXPECT_EQ(ParseDurationText(text), seconds) << text;
+    }
     ASSERT_EQ(config.readers.size(), 2u);
     EXPECT_EQ(config.readers[0].absenceMs, 1500u);
     EXPECT_EQ(config.readers[1].name, "gate-2");
     EXPECT_EQ(config.readers[1].absenceMs, 3000u);
-    EXPECT_EQ(config.readers[1].line, 19);
+    EXPECT_EQ(config.readers[1].line, 24);
 }
 
 TEST(ConfigTest, ReadsTheManagedReaderAndWhatItPublishes) {
@@ -360,6 +387,19 @@ TEST(ConfigTest, RefusesBadFilesWithLineAndReason) {
          "must be an integer"},
         {"an unknown command policy", "site = \"a\"\n[control]\ncommands = \"some\"\n" + reader, 3,
          "it takes \"off\", \"read-only\" or \"all\""},
+        {"a batch wait over a minute", "site = \"a\"\n[publish]\nbatch_ms = 60001\n" + reader, 3,
+         "\"batch_ms\" in [publish] must be from 0 to 60000, not 60001"},
+        {"an empty batch", "site = \"a\"\n[publish]\nbatch_max = 0\n" + reader, 3,
+         "\"batch_max\" in [publish] must be from 1 to 10000"},
+        {"unknown key in [publish]", "site = \"a\"\n[publish]\nbatch = 5\n" + reader, 3,
+         "unknown key \"batch\" in [publish]"},
+        {"an age without unit", "site = \"a\"\n[spool]\nmax_age = \"7\"\n" + reader, 3,
+         "\"max_age\" in [spool] must be a time such as \"7d\""},
+        {"an age below a minute", "site = \"a\"\n[spool]\nmax_age = \"30s\"\n" + reader, 3,
+         "from one minute to ten years, not \"30s\""},
+        {"an age as a number", "site = \"a\"\n[spool]\nmax_age = 7\n" + reader, 3, "must be a text"},
+        {"a replay rate of nothing", "site = \"a\"\n[spool]\nreplay_rate = 0\n" + reader, 3,
+         "\"replay_rate\" in [spool] must be from 1 to 1000000"},
         {"unknown key in [control]", "site = \"a\"\n[control]\ncommand = \"all\"\n" + reader, 3,
          "unknown key \"command\" in [control]"},
         // Zones and doors name configured readers, each place once, and are topic levels.

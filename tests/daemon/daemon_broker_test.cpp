@@ -177,12 +177,21 @@ nlohmann::json Json(const Message& message) {
     return nlohmann::json::parse(message.payload);
 }
 
-// The sequence numbers of one reader's messages in order of arrival.
+// The sequence numbers of one reader's events in order of arrival, each read of a batch by its
+// own; messages without one (statuses) are passed over.
 std::vector<uint64_t> SeqsOf(const Messages& messages, const std::string& reader) {
     std::vector<uint64_t> seqs;
     for (const Message& message : messages) {
-        if (message.topic.find("/" + reader + "/") != std::string::npos) {
-            seqs.push_back(Json(message)["seq"].get<uint64_t>());
+        if (message.topic.find("/" + reader + "/") == std::string::npos || message.payload.empty()) {
+            continue;
+        }
+        const nlohmann::json json = Json(message);
+        if (json.contains("batch")) {
+            for (const nlohmann::json& read : json["reads"]) {
+                seqs.push_back(read["seq"].get<uint64_t>());
+            }
+        } else if (json.contains("seq")) {
+            seqs.push_back(json["seq"].get<uint64_t>());
         }
     }
     return seqs;
@@ -289,71 +298,109 @@ TEST(DaemonBrokerTest, PublishesEventsAndRetainedStatusesAndOfflineOnStop) {
     EXPECT_EQ(second.eventsByKind, (std::map<std::string, uint64_t>{{"link-lost", 1}}));
 }
 
+// With and without batches of reads: every number arrives, each reader's first arrivals in the
+// order of its numbers across its reads and events topics (an arrival between reads sends the
+// batch before it), and a batch holds every number from its first to its last.
 TEST(DaemonBrokerTest, BrokerStoppedAndStartedAgainMidStreamLosesNothing) {
     constexpr uint64_t kPerReader = 300;
-    Broker broker;
-    testing::TemporaryDirectory directory;
-    // A consumer with a lasting session, as one that must see every read would use.
-    Subscriber consumer(broker.port(), "zt/t/+/reads", "consumer");
-    RunningDaemon daemon(TestConfig(broker.port(), directory.File("spool"), {"r1", "r2"}),
-                         {ReaderIdentity{}, ReaderIdentity{}});
-    const auto push = [&](uint64_t count) {
-        for (uint64_t i = 0; i < count; ++i) {
-            daemon.reader(0).Push(ZENDRIK_EVENT_READ);
-            daemon.reader(1).Push(ZENDRIK_EVENT_READ);
-        }
-    };
-    push(kPerReader / 3);
-    ASSERT_TRUE(consumer.WaitFor([](const Messages& m) { return m.size() >= 20; }));
-    broker.Stop();
-    push(kPerReader / 3);
-    broker.Start();
-    push(kPerReader / 3);
-    const bool complete = consumer.WaitFor(
-        [&](const Messages& m) {
-            return Distinct(SeqsOf(m, "r1")).size() == kPerReader &&
-                   Distinct(SeqsOf(m, "r2")).size() == kPerReader;
-        },
-        20s);
-    const Messages messages = consumer.messages();
-    for (const char* reader : {"r1", "r2"}) {
-        SCOPED_TRACE(reader);
-        const std::vector<uint64_t> seqs = SeqsOf(messages, reader);
-        const std::set<uint64_t> distinct = Distinct(seqs);
-        ASSERT_TRUE(complete) << distinct.size() << " of " << kPerReader << " arrived\n" << broker.log();
-        EXPECT_EQ(*distinct.begin(), 1u);
-        EXPECT_EQ(*distinct.rbegin(), kPerReader) << "no gap, nothing extra";
-        // Each number's first arrival comes in order: the spool goes out oldest first.
-        std::set<uint64_t> seen;
-        uint64_t newest = 0;
-        for (const uint64_t seq : seqs) {
-            if (seen.insert(seq).second) {
-                EXPECT_EQ(seq, newest + 1);
-                newest = seq;
+    constexpr uint64_t kArrivals = 3;  // of r1, one after each third of its reads
+    for (const uint32_t batchMs : {0u, 50u}) {
+        SCOPED_TRACE(::testing::Message() << "batch_ms " << batchMs);
+        Broker broker;
+        testing::TemporaryDirectory directory;
+        // A consumer with a lasting session, as one that must see every read would use.
+        Subscriber consumer(broker.port(), "zt/t/+/+", "consumer");
+        DaemonConfig config = TestConfig(broker.port(), directory.File("spool"), {"r1", "r2"});
+        config.publish.batchMs = batchMs;
+        config.publish.batchMax = 40;
+        RunningDaemon daemon(config, {ReaderIdentity{}, ReaderIdentity{}});
+        const auto push = [&](uint64_t count) {
+            for (uint64_t i = 0; i < count; ++i) {
+                daemon.reader(0).Push(ZENDRIK_EVENT_READ);
+                daemon.reader(1).Push(ZENDRIK_EVENT_READ);
+            }
+            daemon.reader(0).Push(ZENDRIK_EVENT_ARRIVED);
+        };
+        push(kPerReader / 3);
+        ASSERT_TRUE(consumer.WaitFor([](const Messages& m) { return SeqsOf(m, "r1").size() >= 20; }));
+        broker.Stop();
+        push(kPerReader / 3);
+        broker.Start();
+        push(kPerReader / 3);
+        const std::map<std::string, uint64_t> expected{{"r1", kPerReader + kArrivals}, {"r2", kPerReader}};
+        const bool complete = consumer.WaitFor(
+            [&](const Messages& m) {
+                return Distinct(SeqsOf(m, "r1")).size() == expected.at("r1") &&
+                       Distinct(SeqsOf(m, "r2")).size() == expected.at("r2");
+            },
+            20s);
+        const Messages messages = consumer.messages();
+        for (const auto& [reader, count] : expected) {
+            SCOPED_TRACE(reader);
+            const std::vector<uint64_t> seqs = SeqsOf(messages, reader);
+            const std::set<uint64_t> distinct = Distinct(seqs);
+            ASSERT_TRUE(complete) << distinct.size() << " of " << count << " arrived\n" << broker.log();
+            EXPECT_EQ(*distinct.begin(), 1u);
+            EXPECT_EQ(*distinct.rbegin(), count) << "no gap, nothing extra";
+            // Each number's first arrival comes in order: the spool goes out oldest first.
+            std::set<uint64_t> seen;
+            uint64_t newest = 0;
+            for (const uint64_t seq : seqs) {
+                if (seen.insert(seq).second) {
+                    EXPECT_EQ(seq, newest + 1);
+                    newest = seq;
+                }
             }
         }
+        std::size_t batches = 0;
+        for (const Message& message : testing::OnTopicsEndingIn(messages, "/reads")) {
+            const nlohmann::json json = Json(message);
+            EXPECT_EQ(json.contains("batch"), batchMs > 0) << message.payload;
+            if (!json.contains("batch")) {
+                continue;
+            }
+            ++batches;
+            const nlohmann::json& reads = json["reads"];
+            EXPECT_LE(reads.size(), config.publish.batchMax);
+            EXPECT_EQ(message.topic.find("/" + json["reader"].get<std::string>() + "/"), 4u);
+            for (std::size_t i = 0; i < reads.size(); ++i) {
+                EXPECT_EQ(reads[i]["seq"], json["first_seq"].get<uint64_t>() + i) << message.payload;
+                EXPECT_EQ(reads[i]["event"], "read");
+            }
+            EXPECT_EQ(reads.back()["seq"], json["last_seq"]);
+        }
+        if (batchMs > 0) {
+            EXPECT_LT(batches, 2 * kPerReader / 10) << "reads went together";
+        }
+        EXPECT_EQ(daemon.Stop(), kExitOk);
     }
-    EXPECT_EQ(daemon.Stop(), kExitOk);
 }
 
 // Under MQTT 5 the broker's Maximum Packet Size keeps the message back before it is sent; under
 // 3.1.1 the broker ends the connection on it, and the message is searched for among those that
-// were in flight, with good ones before and after it: only it is a dead letter.
+// were in flight, with good ones before and after it: only it is a dead letter. With batches the
+// same: under MQTT 5 each batch is kept within the broker's limit; under 3.1.1 the broker ends the
+// connection on batches over it too, and the daemon keeps its batches smaller from then on.
 TEST(DaemonBrokerTest, MessageTheBrokerWillNotTakeIsSetAsideAndTheOthersFlow) {
     constexpr uint64_t kReadsBefore = 5;
-    constexpr uint64_t kReads = 30;
+    constexpr uint64_t kReads = 60;  // a batch of them is over the broker's limit
     struct Case {
         bool mqtt5;
+        uint32_t batchMs;
         const char* reason;  // a part of the status's dead_reason
     };
-    const Case cases[] = {{true, "larger than the 2000 bytes"}, {false, "ended the connection on it"}};
-    for (const auto& [mqtt5, reason] : cases) {
-        SCOPED_TRACE(mqtt5 ? "MQTT 5" : "MQTT 3.1.1");
+    const Case cases[] = {{true, 0, "larger than the 2000 bytes"},
+                          {false, 0, "ended the connection on it"},
+                          {true, 20, "larger than the 2000 bytes"},
+                          {false, 20, "ended the connection on it"}};
+    for (const auto& [mqtt5, batchMs, reason] : cases) {
+        SCOPED_TRACE(::testing::Message() << (mqtt5 ? "MQTT 5" : "MQTT 3.1.1") << ", batch_ms " << batchMs);
         Broker broker("allow_anonymous true\nmax_packet_size 2000");
         testing::TemporaryDirectory directory;
         Subscriber reads(broker.port(), "zt/t/+/reads");
         DaemonConfig config = TestConfig(broker.port(), directory.File("spool"), {"r1", "r2"});
         config.mqtt.mqtt5 = mqtt5;
+        config.publish.batchMs = batchMs;
         {
             RunningDaemon daemon(config, {ReaderIdentity{}, ReaderIdentity{}});
             const auto push = [&](uint64_t count) {

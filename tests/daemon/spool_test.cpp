@@ -2,10 +2,12 @@
 // acknowledgements, a full spool dropping and counting, the lock, a corrupt file moved aside with
 // what is readable taken over, numbers never given twice after a spool was lost, the first
 // schema taken over, dead letters, a disk that runs full, and the sequence file's ranges growing
-// with a reader's pace.
+// with a reader's pace; rows older than the max age dropped, in simulated time.
 #include <gtest/gtest.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <thread>
 
 #include "daemon/store/sequence_file.h"
@@ -453,6 +455,48 @@ TEST(SpoolTest, FullDiskDropsTheOldestStoredAndRecoversByItself) {
     spool.Checkpoint();
     EXPECT_EQ(Store(spool, "a", 1), seq + 1) << "the number given without a row is not given again";
     EXPECT_TRUE(spool.writable());
+}
+
+TEST(SpoolTest, RowsNoOutputTookWithinTheMaxAgeAreDroppedInSimulatedTime) {
+    constexpr int64_t kMinute = 60 * 1000;
+    constexpr int64_t kMaxAge = 10 * kMinute;
+    testing::TemporaryDirectory directory;
+    int64_t now = 1'000'000'000;
+    const int64_t start = now;
+    auto spool = std::make_unique<Spool>(directory.File("spool.sqlite"), 100);
+    spool->SetClock([&] { return now; });
+    Store(*spool, "a", 3);  // from before the ages were kept: counted as stored when they begin
+    spool->KeepAges();
+    now += 2 * kMinute;
+    Store(*spool, "b", 2);
+    const std::vector<SpooledMessage> taken = spool->HandOver(1);  // in flight: not dropped
+    ASSERT_EQ(taken.size(), 1u);
+
+    now = start + kMaxAge;
+    EXPECT_TRUE(spool->Expire(kMaxAge).empty()) << "not older than max_age yet";
+    now = start + kMaxAge + kMinute - 1;
+    EXPECT_TRUE(spool->Expire(kMaxAge).empty()) << "the minute a row's age may be late";
+    now += 1;
+    EXPECT_EQ(spool->Expire(kMaxAge), (std::map<std::string, uint64_t>{{"a", 2}}));
+    EXPECT_EQ(spool->counts("a").expired, 2u);
+    EXPECT_EQ(spool->counts("a").dropped, 2u);
+    EXPECT_EQ(spool->counts("a").spooled, 1u);
+    EXPECT_EQ(spool->counts("b").spooled, 2u);
+    EXPECT_EQ(spool->size(), 3u);
+    EXPECT_TRUE(spool->Expire(kMaxAge).empty()) << "once";
+
+    // The connection is lost: the row in flight is stored again, and as old as the others.
+    spool->ReturnHandedOver();
+    now = start + 2 * kMinute + kMaxAge + kMinute;
+    EXPECT_EQ(spool->Expire(kMaxAge), (std::map<std::string, uint64_t>{{"a", 1}, {"b", 2}}));
+    EXPECT_EQ(spool->size(), 0u);
+    EXPECT_TRUE(spool->HandOver(10).empty());
+    spool.reset();
+    Spool reopened(directory.File("spool.sqlite"), 100);
+    EXPECT_EQ(reopened.size(), 0u);
+    EXPECT_EQ(reopened.counts("a").dropped, 3u) << "kept across a restart";
+    EXPECT_EQ(reopened.counts("b").dropped, 2u);
+    EXPECT_EQ(reopened.lastSeq("b"), 2u) << "numbers go on above the dropped";
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The uplink's pure parts: the size of a PUBLISH packet against worked examples, the limit the
 // configuration and the broker make together, and the search for the message a broker ends the
-// connection on, step by step.
+// connection on, step by step; the batching of reads and the pacing of a backlog in simulated time.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -8,13 +8,17 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "daemon/mqtt/culprit_search.h"
 #include "daemon/mqtt/mqtt_client.h"
 #include "daemon/mqtt/packet_size.h"
+#include "daemon/mqtt/read_batches.h"
+#include "daemon/mqtt/send_pace.h"
 #include "tests/support/loopback.h"
 
 namespace zendrik::daemon {
@@ -52,6 +56,154 @@ TEST(PacketSizeTest, CountsTheWholePublishPacket) {
     EXPECT_EQ(PacketLimit(500u, 300u), 300u) << "never more than the broker takes";
     EXPECT_EQ(PacketLimit(200u, 300u), 200u);
     EXPECT_EQ(TooLargeWords(300), "larger than the 300 bytes a message may have");
+}
+
+TEST(ReadBatchesTest, GathersEachReadersReadsInSeqOrderAndSendsThemByCountSizeAndTime) {
+    using Clock = ReadBatches::Clock;
+    const Clock::time_point start{};
+    constexpr std::size_t kReadBytes = 60;  // each read's JSON below
+    // A step: a row handed over (reader, a read or another event) at a time in ms, or a tick
+    // (reader empty); then what became ready: "READER:FIRST-LAST" for a batch, "READER:SEQ" alone.
+    struct Step {
+        const char* reader;
+        bool read;
+        int atMs;
+        std::vector<std::string> ready;
+    };
+    struct Case {
+        const char* name;
+        std::size_t maxReads;
+        std::size_t packetBytes;
+        std::vector<Step> steps;
+    };
+    // The frame of a batch of reader "a" and its packet on "z/a/reads" under MQTT 5: a limit
+    // that takes exactly two reads, and one that takes not even one.
+    const std::size_t twoReads = PublishPacketBytes(9, BatchFrameBytes("a") + 2 * kReadBytes + 1, true);
+    const std::size_t noRead = PublishPacketBytes(9, BatchFrameBytes("a") + kReadBytes, true) - 1;
+    const Case cases[] = {
+        {"full at the count",
+         3,
+         kBatchPacketBytesMost,
+         {{"a", true, 0, {}}, {"a", true, 1, {}}, {"a", true, 2, {"a:1-3"}}, {"a", true, 3, {}}}},
+        {"sent when its first read has waited",
+         500,
+         kBatchPacketBytesMost,
+         {{"a", true, 0, {}},
+          {"a", true, 60, {}},
+          {"", false, 99, {}},
+          {"", false, 100, {"a:1-2"}},
+          {"a", true, 101, {}},
+          {"", false, 200, {}},
+          {"", false, 201, {"a:3-3"}}}},
+        {"another event of the reader sends its batch first",
+         500,
+         kBatchPacketBytesMost,
+         {{"a", true, 0, {}},
+          {"a", true, 1, {}},
+          {"a", false, 2, {"a:1-2", "a:3"}},
+          {"a", false, 3, {"a:4"}},
+          {"a", true, 4, {}}}},
+        {"readers apart",
+         2,
+         kBatchPacketBytesMost,
+         {{"a", true, 0, {}},
+          {"b", true, 0, {}},
+          {"b", false, 1, {"b:1-1", "b:2"}},
+          {"a", true, 2, {"a:1-2"}},
+          {"b", true, 3, {}}}},
+        {"the next read would go over the size",
+         500,
+         twoReads,
+         {{"a", true, 0, {}}, {"a", true, 0, {}}, {"a", true, 0, {"a:1-2"}}, {"", false, 100, {"a:3-3"}}}},
+        {"a read too large for a batch goes alone",
+         500,
+         noRead,
+         {{"a", true, 0, {"a:1"}}, {"a", true, 0, {"a:2"}}}},
+        {"batch_max 1: no batches",
+         1,
+         kBatchPacketBytesMost,
+         {{"a", true, 0, {"a:1"}}, {"a", false, 0, {"a:2"}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReadBatches batches;
+        batches.SetLimits(BatchLimits{c.maxReads, c.packetBytes, std::chrono::milliseconds{100}, true});
+        std::map<std::string, uint64_t> seqs;
+        int64_t row = 0;
+        for (const Step& step : c.steps) {
+            const Clock::time_point now = start + std::chrono::milliseconds{step.atMs};
+            if (*step.reader == '\0') {
+                batches.CloseDue(now);
+            } else {
+                const std::string reader = step.reader;
+                const uint64_t seq = ++seqs[reader];
+                // {"event":"read","reader":"a","seq":N,...}: kReadBytes bytes, whatever N is.
+                std::string json =
+                    R"({"event":"read","reader":")" + reader + R"(","seq":)" + std::to_string(seq);
+                json += ",\"x\":\"" + std::string(kReadBytes - json.size() - 8, 'x') + "\"}";
+                ASSERT_EQ(json.size(), kReadBytes);
+                batches.Add(SpooledMessage{++row, reader, seq,
+                                           "z/" + reader + (step.read ? "/reads" : "/events"), json},
+                            step.read, now);
+            }
+            std::vector<std::string> ready;
+            while (batches.hasReady()) {
+                const Outgoing out = batches.TakeReady();
+                const std::string first = out.reader + ":" + std::to_string(out.firstSeq);
+                ready.push_back(out.batch ? first + "-" + std::to_string(out.lastSeq) : first);
+                EXPECT_EQ(out.rows.size(), out.lastSeq - out.firstSeq + 1) << "a row for every number";
+                if (out.batch) {
+                    EXPECT_LE(PublishPacketBytes(out.topic.size(), out.payload.size(), true), c.packetBytes);
+                    EXPECT_EQ(out.topic, "z/" + out.reader + "/reads");
+                }
+            }
+            EXPECT_EQ(ready, step.ready) << "at " << step.atMs << " ms";
+        }
+    }
+    // The payload: the reads as stored, in order, inside the batch's frame.
+    EXPECT_EQ(
+        BatchPayload("gate \"1\"", 7, 8, R"({"seq":7},{"seq":8})"),
+        R"({"batch":true,"reader":"gate \"1\"","first_seq":7,"last_seq":8,"reads":[{"seq":7},{"seq":8}]})");
+    EXPECT_EQ(PlaceMessage(false, 10, 0, 0, 9, "a", BatchLimits{500, kBatchPacketBytesMost}),
+              Placement::kAlone);
+    EXPECT_EQ(PlaceMessage(false, 10, 2, 21, 9, "a", BatchLimits{500, kBatchPacketBytesMost}),
+              Placement::kCloseAndAlone);
+    EXPECT_EQ(PlaceMessage(true, 10, 2, 21, 9, "a", BatchLimits{500, twoReads}), Placement::kJoin);
+    EXPECT_EQ(PlaceMessage(true, 100, 2, 81, 9, "a", BatchLimits{500, twoReads}), Placement::kCloseAndJoin);
+}
+
+TEST(SendPaceTest, PacesMessagesToTheRateInSimulatedTime) {
+    using Clock = SendPace::Clock;
+    const Clock::time_point start{};
+    using std::chrono::milliseconds;
+    SendPace unlimited(std::nullopt, start);
+    EXPECT_FALSE(unlimited.limited());
+    EXPECT_GT(unlimited.Allowed(start), 1000000u);
+
+    SendPace pace(50, start);  // 50 a second: 5 at once, then one each 20 ms
+    EXPECT_EQ(pace.Allowed(start), 5u);
+    pace.Sent(5);
+    EXPECT_EQ(pace.Allowed(start), 0u);
+    EXPECT_EQ(pace.NextAt(), start + milliseconds{20});
+    EXPECT_EQ(pace.Allowed(start + milliseconds{19}), 0u);
+    EXPECT_EQ(pace.Allowed(start + milliseconds{20}), 1u);
+    pace.Sent(1);
+    EXPECT_EQ(pace.Allowed(start + milliseconds{100}), 4u);
+    EXPECT_EQ(pace.Allowed(start + milliseconds{10000}), 5u) << "an idle while saves no more than the burst";
+    // Sent over simulated time as the uplink does: never more than the rate.
+    std::size_t sent = 0;
+    const Clock::time_point begin = start + milliseconds{10000};
+    pace.Sent(pace.Allowed(begin));
+    for (Clock::time_point now = begin; now < begin + std::chrono::seconds{10}; now = pace.NextAt()) {
+        const std::size_t allowed = pace.Allowed(now);
+        pace.Sent(allowed);
+        sent += allowed;
+    }
+    EXPECT_NEAR(static_cast<double>(sent), 500.0, 1.0);
+    SendPace slow(1, start);  // below ten a second: one at a time
+    EXPECT_EQ(slow.Allowed(start), 1u);
+    slow.Sent(1);
+    EXPECT_EQ(slow.NextAt(), start + std::chrono::seconds{1});
 }
 
 TEST(CulpritSearchTest, FindsTheMessageAConnectionEndsOnAndBlamesNoOther) {
