@@ -30,6 +30,7 @@ enum class RouteKind {
     kMetrics,
     kSite,
     kReaders,
+    kOutputs,
     kReader,
     kSettingsSchema,
     kCommand,

@@ -6,8 +6,8 @@
 #include <exception>
 #include <string>
 
-#include "daemon/config/config.h"
 #include "daemon/common/log.h"
+#include "daemon/config/config.h"
 #include "daemon/http/console_files.h"
 #include "daemon/loop/notify.h"
 #include "daemon/readers/session_source.h"
@@ -107,6 +107,10 @@ int Run(int argc, char** argv) {
     // A spool that cannot be made is said as such, not as the lock file SQLite's open would fail on.
     if (const auto problem = SpoolDirectoryProblem(config.spool)) {
         Log(path + ": " + *problem);
+        return kExitFailure;
+    }
+    if (const auto problem = OutputFileProblem(config)) {
+        Log(DescribeConfigError(path, *problem));
         return kExitFailure;
     }
     if (checkOnly) {

@@ -90,19 +90,23 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
       spool_(spool),
       notifier_(notifier),
       reload_(std::move(reload)),
-      uplink_(loop_, config_.mqtt, topics_.SiteStatus(), SiteOfflineJson(), spool, *this),
       retained_(config_.spool.path + ".statuses"),
       takeBuffer_(kEventsPerTake),
       offLoop_(loop_),
       commands_(config_.control.commands, [this](const std::string& name) { return FindReader(name); }) {
-    if (config_.control.commands != CommandPolicy::kOff) {
+    if (config_.mqttEnabled) {
+        Uplink::Listener& listener = *this;
+        uplink_ = std::make_unique<Uplink>(loop_, config_.mqtt, topics_.SiteStatus(), SiteOfflineJson(),
+                                           spool, listener);
+    }
+    if (uplink_ && config_.control.commands != CommandPolicy::kOff) {
         channel_ =
             std::make_unique<CommandChannel>(topics_, commands_,
                                              [this](const std::string& topic, const std::string& payload,
                                                     const std::optional<std::string>& correlation) {
-                                                 return uplink_.PublishReply(topic, payload, correlation);
+                                                 return uplink_->PublishReply(topic, payload, correlation);
                                              });
-        uplink_.Subscribe(topics_.AllCommands(), [this](const IncomingMessage& message) {
+        uplink_->Subscribe(topics_.AllCommands(), [this](const IncomingMessage& message) {
             if (stage_ == Stage::kRunning) {
                 channel_->OnMessage(message);
             }
@@ -137,9 +141,17 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
 Site::~Site() = default;
 
 int Site::Run(int stopFd) {
-    if (const auto problem = uplink_.CheckSetup()) {
+    if (const auto problem = uplink_ ? uplink_->CheckSetup() : std::nullopt) {
         Log("cannot set up MQTT: " + *problem);
         return kExitFailure;
+    }
+    if (!config_.webhooks.empty()) {
+        try {
+            outputs_ = std::make_unique<Outputs>(loop_, spool_, config_.webhooks, uplink_ != nullptr);
+        } catch (const std::runtime_error& error) {
+            Log(error.what());
+            return kExitFailure;
+        }
     }
     if (!config_.http.listen.empty()) {
         try {
@@ -174,7 +186,10 @@ int Site::Run(int stopFd) {
     for (const ReaderConfig& reader : config_.readers) {
         readers_.push_back(StartReader(reader));
     }
-    uplink_.Start();
+    if (uplink_) {
+        uplink_->Start();
+    }
+    PumpOutputs();
     statusTimer_.ArmIn(milliseconds{config_.statusIntervalMs});
     checkpointTimer_.ArmIn(milliseconds{config_.spool.checkpointIntervalMs});
     return loop_.Run();
@@ -217,8 +232,9 @@ void Site::CheckReady() {
     ready_ = true;
     notifier_.Ready(StatusLine());
     Log("reading " + std::to_string(readers_.size()) + " readers of site " + config_.site + " into " +
-        config_.spool.path + ", publishing to " + config_.mqtt.host + ":" +
-        std::to_string(config_.mqtt.port) +
+        config_.spool.path +
+        (uplink_ ? ", publishing to " + config_.mqtt.host + ":" + std::to_string(config_.mqtt.port) : "") +
+        (config_.webhooks.empty() ? "" : ", to " + std::to_string(config_.webhooks.size()) + " webhooks") +
         (http_ ? ", serving HTTP on port " + std::to_string(http_->port()) : ""));
 }
 
@@ -235,7 +251,9 @@ StoreContext Site::Context() {
     storedEvents_.clear();
     return StoreContext{topics_, render_,
                         [this](StoredEvent event) {
-                            uplink_.NoteStored(event.reader, event.seq);
+                            if (uplink_) {
+                                uplink_->NoteStored(event.reader, event.seq);
+                            }
                             if (http_) {
                                 storedEvents_.push_back(std::move(event));
                             }
@@ -257,7 +275,7 @@ void Site::CommitBurst(Spool::Burst& burst) {
         }
         // Their numbers are given and never given again: sent now or counted as lost.
         for (const SpooledMessage& message : burst.unstored()) {
-            if (uplink_.Publish(message.topic, message.payload, false)) {
+            if (Publish(message.topic, message.payload, false)) {
                 ++unstoredSent_;
             } else {
                 spool_.CountLost(message.reader, 1);
@@ -311,7 +329,21 @@ void Site::StoreEvents() {
     if (!storePending_.empty()) {
         store_.Schedule();
     }
-    uplink_.Pump();
+    PumpOutputs();
+}
+
+void Site::PumpOutputs() {
+    if (uplink_) {
+        uplink_->Pump();
+    }
+    if (outputs_) {
+        outputs_->Pump();
+    }
+}
+
+bool Site::Publish(const std::string& topic, const std::string& payload, bool retain,
+                   std::function<void()> acknowledged) {
+    return uplink_ && uplink_->Publish(topic, payload, retain, std::move(acknowledged));
 }
 
 void Site::StoreAll(ReaderRuntime& reader) {
@@ -327,7 +359,7 @@ void Site::StoreAll(ReaderRuntime& reader) {
         }
         reader.AfterCommit();
     }
-    uplink_.Pump();
+    PumpOutputs();
 }
 
 void Site::OnStatusChanged(ReaderRuntime& reader) {
@@ -391,8 +423,10 @@ void Site::Reload() {
         return;
     }
     if (next.site != config_.site || !(next.mqtt == config_.mqtt) || !(next.spool == config_.spool) ||
-        !(next.http == config_.http) || !(next.control == config_.control)) {
-        Log("changes to the site, [mqtt], [spool], [http] or [control] take effect at the next start");
+        !(next.http == config_.http) || !(next.control == config_.control) ||
+        next.mqttEnabled != config_.mqttEnabled || !(next.webhooks == config_.webhooks)) {
+        Log("changes to the site, [mqtt], [spool], [http], [control] or [[output]] take effect at the next "
+            "start");
     }
     const ReaderChanges changes = CompareReaders(config_.readers, next.readers);
     config_.readers = next.readers;
@@ -436,8 +470,8 @@ void Site::OrderReaders() {
 bool Site::PublishStatus(ReaderRuntime& reader, bool offline, std::function<void()> acknowledged) {
     ReaderStatus status = reader.StatusNow(spool_.counts(reader.name()));
     status.offline = offline;
-    return uplink_.Publish(topics_.ReaderStatus(reader.name()), ReaderStatusJson(status), true,
-                           std::move(acknowledged));
+    return Publish(topics_.ReaderStatus(reader.name()), ReaderStatusJson(status), true,
+                   std::move(acknowledged));
 }
 
 void Site::PublishAllStatuses() {
@@ -449,8 +483,7 @@ void Site::PublishAllStatuses() {
 }
 
 void Site::PublishSiteOnline() {
-    uplink_.Publish(topics_.SiteStatus(), SiteOnlineJson(UnixNowMs(), startedMs_, config_.readers.size()),
-                    true);
+    Publish(topics_.SiteStatus(), SiteOnlineJson(UnixNowMs(), startedMs_, config_.readers.size()), true);
 }
 
 void Site::ClearStatus(const std::string& name) {
@@ -461,7 +494,7 @@ void Site::ClearStatus(const std::string& name) {
 
 // An empty retained message removes the retained status from the broker.
 void Site::SendClear(const std::string& name) {
-    uplink_.Publish(topics_.ReaderStatus(name), "", true, [this, name] {
+    Publish(topics_.ReaderStatus(name), "", true, [this, name] {
         clearsPending_.erase(name);
         SaveRetainedNames();
         Log("reader " + name + " is no longer configured: its status was cleared");
@@ -495,7 +528,7 @@ void Site::OnUplinkRefused() {
 
 void Site::OnUplinkStateChanged() {
     UpdateStatusLine();
-    if (stage_ == Stage::kFlushing || (stage_ == Stage::kOffline && !uplink_.connected())) {
+    if (stage_ == Stage::kFlushing || (stage_ == Stage::kOffline && !UplinkConnected())) {
         CheckStopProgress();
     }
 }
@@ -549,7 +582,7 @@ void Site::CheckStopProgress() {
         stage_ = Stage::kFlushing;
     }
     if (stage_ == Stage::kFlushing) {
-        const bool sending = exitCode_ == kExitOk && uplink_.connected() && spool_.size() > 0;
+        const bool sending = exitCode_ == kExitOk && UplinkConnected() && spool_.size() > 0;
         if (sending && !flushTimedOut_) {
             return;
         }
@@ -557,7 +590,7 @@ void Site::CheckStopProgress() {
         PublishOffline();
         return;
     }
-    if (stage_ == Stage::kOffline && !uplink_.connected()) {
+    if (stage_ == Stage::kOffline && !UplinkConnected()) {
         Finish();
         return;
     }
@@ -568,7 +601,7 @@ void Site::CheckStopProgress() {
 
 void Site::PublishOffline() {
     stage_ = Stage::kOffline;
-    if (!uplink_.connected()) {
+    if (!UplinkConnected()) {
         Finish();
         return;
     }
@@ -581,8 +614,8 @@ void Site::PublishOffline() {
     for (const auto& reader : readers_) {
         offlineAwaited_ += PublishStatus(*reader, true, acknowledged) ? 1 : 0;
     }
-    offlineAwaited_ += uplink_.Publish(topics_.SiteStatus(), SiteOfflineJson(), true, acknowledged) ? 1 : 0;
-    if (offlineAwaited_ == 0 || !uplink_.connected()) {
+    offlineAwaited_ += Publish(topics_.SiteStatus(), SiteOfflineJson(), true, acknowledged) ? 1 : 0;
+    if (offlineAwaited_ == 0 || !UplinkConnected()) {
         Finish();
         return;
     }
@@ -592,7 +625,10 @@ void Site::PublishOffline() {
 void Site::Finish() {
     stage_ = Stage::kFinishing;
     offlineDeadline_.Disarm();
-    uplink_.Close();
+    if (uplink_) {
+        uplink_->Close();
+    }
+    outputs_.reset();  // a request under way ends; its rows stay in the spool
     spool_.Checkpoint();
     Log("stopped; " + std::to_string(spool_.size()) + " messages stay in the spool");
     CheckStopProgress();
@@ -608,8 +644,8 @@ void Site::UpdateStatusLine() {
 std::string Site::StatusLine() const {
     const std::size_t online = static_cast<std::size_t>(
         std::count_if(readers_.begin(), readers_.end(), [](const auto& reader) { return reader->linkUp(); }));
-    std::string broker;
-    switch (uplink_.state()) {
+    std::string broker = "no broker";
+    switch (uplink_ ? uplink_->state() : MqttState::kDown) {
         case MqttState::kConnected:
             broker = "broker connected";
             break;
@@ -620,7 +656,7 @@ std::string Site::StatusLine() const {
             broker = "refused by the broker";
             break;
         case MqttState::kDown:
-            broker = "broker unreachable";
+            broker = uplink_ ? "broker unreachable" : broker;
             break;
     }
     return broker + ", " + std::to_string(online) + "/" + std::to_string(readers_.size()) +
@@ -633,16 +669,53 @@ SiteSnapshot Site::Snapshot() const {
     snapshot.site = config_.site;
     snapshot.commands = CommandPolicyWords(config_.control.commands);
     const bool offline = stage_ == Stage::kOffline || stage_ == Stage::kFinishing;
-    snapshot.mqttConnected = uplink_.connected();
+    snapshot.mqttEnabled = uplink_ != nullptr;
+    snapshot.mqttConnected = UplinkConnected();
     snapshot.spoolMessages = spool_.size();
     snapshot.spoolWritable = spool_.writable();
-    snapshot.publishSeconds = uplink_.publishSeconds();
+    if (uplink_) {
+        snapshot.publishSeconds = uplink_->publishSeconds();
+        snapshot.outputs.push_back(UplinkSnapshot());
+    }
+    if (outputs_) {
+        for (OutputSnapshot& output : outputs_->Snapshot()) {
+            snapshot.outputs.push_back(std::move(output));
+        }
+    }
     snapshot.loopStallSeconds = loop_.stallSeconds();
     snapshot.longestLoopStallSeconds = loop_.longestStallSeconds();
     for (const auto& reader : readers_) {
         snapshot.readers.push_back(reader->Snapshot(spool_.counts(reader->name()), offline));
     }
     return snapshot;
+}
+
+OutputSnapshot Site::UplinkSnapshot() const {
+    OutputSnapshot output;
+    output.name = "mqtt";
+    output.kind = "mqtt";
+    switch (uplink_->state()) {
+        case MqttState::kConnected:
+            output.state = "connected";
+            break;
+        case MqttState::kConnecting:
+            output.state = "connecting";
+            break;
+        case MqttState::kRefused:
+            output.state = "refused";
+            break;
+        case MqttState::kDown:
+            output.state = "down";
+            break;
+    }
+    output.target = config_.mqtt.host + ":" + std::to_string(config_.mqtt.port);
+    output.seconds = uplink_->publishSeconds();
+    output.sent = output.seconds.count();
+    output.pending = spool_.size();
+    for (const auto& reader : readers_) {
+        output.deadLetters += spool_.counts(reader->name()).dead;
+    }
+    return output;
 }
 
 void Site::RunCommand(const std::string& reader, const Command& command,

@@ -7,21 +7,22 @@
 #include <string>
 #include <vector>
 
-#include "daemon/mqtt/command_channel.h"
-#include "daemon/control/commands.h"
+#include "daemon/common/payloads.h"
+#include "daemon/common/snapshot.h"
 #include "daemon/config/config.h"
-#include "daemon/loop/event_loop.h"
+#include "daemon/control/commands.h"
 #include "daemon/http/http_server.h"
+#include "daemon/http/site_api.h"
+#include "daemon/loop/event_loop.h"
 #include "daemon/loop/notify.h"
 #include "daemon/loop/off_loop.h"
-#include "daemon/common/payloads.h"
+#include "daemon/mqtt/command_channel.h"
+#include "daemon/mqtt/retained_statuses.h"
+#include "daemon/mqtt/uplink.h"
+#include "daemon/outputs/outputs.h"
 #include "daemon/readers/reader_runtime.h"
 #include "daemon/readers/reader_source.h"
-#include "daemon/mqtt/retained_statuses.h"
-#include "daemon/http/site_api.h"
-#include "daemon/common/snapshot.h"
 #include "daemon/store/spool.h"
-#include "daemon/mqtt/uplink.h"
 
 namespace zendrik::daemon {
 
@@ -40,8 +41,9 @@ using SourceFactory = std::function<std::unique_ptr<ReaderSource>(const ReaderCo
 // the file and line included.
 using ConfigLoader = std::function<DaemonConfig()>;
 
-// The daemon: one loop (sd-event) that owns the uplink to the broker, one runtime per configured
-// reader and the HTTP server (unless [http] listen is empty), with the timers of the site's status
+// The daemon: one loop (sd-event) that owns the uplink to the broker (unless the site has webhooks
+// only), the webhooks, one runtime per configured reader and the HTTP server (unless [http] listen
+// is empty), with the timers of the site's status
 // and the spool's checkpoint, and the signals: SIGTERM and SIGINT stop, SIGHUP reads the
 // configuration again. Events go into the spool first, one transaction for what every reader
 // queued; the uplink sends the spool oldest first, and the HTTP event stream gets every event once
@@ -122,6 +124,13 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     bool AllReadersClosing() const;
     bool AllReadersClosed() const;
 
+    // The spool's new rows to every output.
+    void PumpOutputs();
+    bool UplinkConnected() const { return uplink_ && uplink_->connected(); }
+    bool Publish(const std::string& topic, const std::string& payload, bool retain,
+                 std::function<void()> acknowledged = {});
+    OutputSnapshot UplinkSnapshot() const;
+
     void UpdateStatusLine();
     std::string StatusLine() const;
 
@@ -133,7 +142,7 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     Notifier& notifier_;
     ConfigLoader reload_;
     EventLoop loop_;
-    Uplink uplink_;
+    std::unique_ptr<Uplink> uplink_;  // none for a site of webhooks only
     RetainedStatuses retained_;
     std::set<std::string> clearsPending_;  // removed readers whose status is still on the broker
     std::vector<std::unique_ptr<ReaderRuntime>> readers_;
@@ -162,6 +171,7 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     std::size_t offlineAwaited_ = 0;
     uint64_t unstoredSent_ = 0;  // since the disk was last found full
     uint64_t unstoredLost_ = 0;
+    std::unique_ptr<Outputs> outputs_;  // the webhooks, when there are any
     // Last: it goes before everything it asks for snapshots and commands.
     std::unique_ptr<HttpServer> http_;
 };
