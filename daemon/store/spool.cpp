@@ -576,21 +576,26 @@ uint64_t Spool::DropOldest(uint64_t count, bool storedOnly) {
     return dropped;
 }
 
+void Spool::KeepHeld() {
+    if (!holdFrom_) {
+        return;
+    }
+    const auto held = std::stable_partition(acknowledged_.begin(), acknowledged_.end(),
+                                            [&](int64_t id) { return id < *holdFrom_; });
+    held_.insert(held, acknowledged_.end());
+    acknowledged_.erase(held, acknowledged_.end());
+}
+
 int64_t Spool::ReleaseBelow() const {
     int64_t below = holdFrom_.value_or(std::numeric_limits<int64_t>::max());
     if (held_.size() > maxMessages_) {
-        below = std::max(below,
-                         *std::next(held_.begin(), static_cast<std::ptrdiff_t>(held_.size() - maxMessages_)));
+        const auto excess = static_cast<std::ptrdiff_t>(held_.size() - maxMessages_);
+        below = std::max(below, *std::next(held_.begin(), excess));
     }
     return below;
 }
 
 void Spool::SettleAcknowledged(int64_t below) {
-    for (const int64_t id : acknowledged_) {
-        if (id >= below) {
-            held_.insert(id);
-        }
-    }
     const auto released = held_.lower_bound(below);
     if (holdFrom_) {
         heldOverrun_ += static_cast<uint64_t>(std::distance(held_.lower_bound(*holdFrom_), released));
@@ -602,12 +607,10 @@ void Spool::SettleAcknowledged(int64_t below) {
 
 void Spool::DeleteAcknowledged() {
     // The broker acknowledges in the order of publishing, so the ids come in long runs without a
-    // gap: a run goes in one statement, every row in it being acknowledged. Rows other outputs
-    // hold stay.
-    const int64_t below = ReleaseBelow();
-    std::vector<int64_t> ids(held_.begin(), held_.lower_bound(below));
-    std::copy_if(acknowledged_.begin(), acknowledged_.end(), std::back_inserter(ids),
-                 [&](int64_t id) { return id < below; });
+    // gap: a run goes in one statement, every row in it being acknowledged.
+    // Rows other outputs hold stay (see KeepHeld).
+    std::vector<int64_t> ids(held_.begin(), held_.lower_bound(ReleaseBelow()));
+    ids.insert(ids.end(), acknowledged_.begin(), acknowledged_.end());
     std::sort(ids.begin(), ids.end());
     for (auto first = ids.begin(); first != ids.end();) {
         auto last = first;
@@ -652,6 +655,7 @@ bool Spool::MakeRoom(std::size_t wanted) {
     uint64_t dropped = 0;
     try {
         Transaction transaction(*db_);
+        KeepHeld();
         const int64_t below = ReleaseBelow();
         DeleteAcknowledged();
         dropped = DropOldest(std::max(wanted, kRoomRows), true);
@@ -752,6 +756,7 @@ void Spool::Acknowledge(const std::vector<int64_t>& ids) {
 }
 
 void Spool::FlushAcknowledged() {
+    KeepHeld();
     const int64_t below = ReleaseBelow();
     if (acknowledged_.empty() && (held_.empty() || *held_.begin() >= below)) {
         return;

@@ -158,10 +158,12 @@ class Spool {
     // handed-over ones after; gives how many went.
     uint64_t DropOldest(uint64_t count, bool storedOnly);
     void DeleteAcknowledged();
-    // Ids below this may be deleted once acknowledged: the hold, or past it when too many are held.
+    // Acknowledged rows the hold keeps move from acknowledged_ to held_.
+    void KeepHeld();
+    // Held rows below this id are deleted: the hold, or past it when too many are held.
     int64_t ReleaseBelow() const;
     bool Acknowledged(int64_t id) const { return acknowledgedSet_.count(id) != 0 || held_.count(id) != 0; }
-    // After the acknowledged rows below `below` were deleted: the others kept as held.
+    // After acknowledged_ and the held rows below `below` were deleted.
     void SettleAcknowledged(int64_t below);
     void ForgetFresh();
     std::vector<SpooledMessage> HandOverFresh(std::size_t limit);
