@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
@@ -27,8 +26,9 @@ std::string ReadSecretFile(const std::string& path) {
     if (!file) {
         throw std::runtime_error("the secret file " + path + " cannot be read: " + std::strerror(errno));
     }
-    std::string secret;
-    std::copy_n(std::istreambuf_iterator<char>(file), kSecretMostBytes, std::back_inserter(secret));
+    std::string secret(kSecretMostBytes, '\0');
+    file.read(secret.data(), static_cast<std::streamsize>(secret.size()));
+    secret.resize(static_cast<std::size_t>(file.gcount()));
     while (!secret.empty() && (secret.back() == '\n' || secret.back() == '\r')) {
         secret.pop_back();
     }

@@ -628,9 +628,9 @@ void Site::Finish() {
     if (uplink_) {
         uplink_->Close();
     }
-    outputs_.reset();  // a request under way ends; its rows stay in the spool
     spool_.Checkpoint();
-    Log("stopped; " + std::to_string(spool_.size()) + " messages stay in the spool");
+    Log("stopped; " + std::to_string(spool_.size()) + " messages stay in the spool" +
+        (spool_.held() > 0 ? " and " + std::to_string(spool_.held()) + " more for the webhooks" : ""));
     CheckStopProgress();
 }
 
