@@ -77,6 +77,18 @@ constexpr off_t kReserveTakenBackAt = 4 * kReserveBytes;
 constexpr int kSalvageSkips = 48;
 constexpr mode_t kReserveMode = 0640;
 
+constexpr const char* kInsertDeadLetter =
+    "INSERT INTO dead_letter(reader, seq, topic, payload, time) VALUES(?1, ?2, ?3, ?4, ?5)";
+
+void InsertDeadLetter(Statement& insert, const SpooledMessage& message) {
+    insert.Bind(1, message.reader)
+        .Bind(2, static_cast<int64_t>(message.seq))
+        .Bind(3, message.topic)
+        .Bind(4, message.payload)
+        .Bind(5, UnixNowMs())
+        .Run();
+}
+
 bool IsCorrupt(int code) {
     const int primary = code & 0xff;
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
@@ -813,15 +825,9 @@ std::vector<SpooledMessage> Spool::ReadAfter(int64_t afterId, std::size_t limit)
 
 void Spool::CopyToDeadLetters(const std::vector<SpooledMessage>& rows) {
     Transaction transaction(*db_);
-    Statement insert(db_->handle(),
-                     "INSERT INTO dead_letter(reader, seq, topic, payload, time) VALUES(?1, ?2, ?3, ?4, ?5)");
+    Statement insert(db_->handle(), kInsertDeadLetter);
     for (const SpooledMessage& row : rows) {
-        insert.Bind(1, row.reader)
-            .Bind(2, static_cast<int64_t>(row.seq))
-            .Bind(3, row.topic)
-            .Bind(4, row.payload)
-            .Bind(5, UnixNowMs())
-            .Run();
+        InsertDeadLetter(insert, row);
     }
     transaction.Commit();
 }
@@ -845,9 +851,7 @@ std::vector<SpooledMessage> Spool::MoveToDeadLetters(const std::vector<int64_t>&
     try {
         Transaction transaction(*db_);
         Statement select(db_->handle(), "SELECT reader, seq, topic, payload FROM message WHERE id = ?1");
-        Statement insert(
-            db_->handle(),
-            "INSERT INTO dead_letter(reader, seq, topic, payload, time) VALUES(?1, ?2, ?3, ?4, ?5)");
+        Statement insert(db_->handle(), kInsertDeadLetter);
         std::set<std::string> readers;
         for (const int64_t id : ids) {
             if (Acknowledged(id)) {
@@ -862,12 +866,7 @@ std::vector<SpooledMessage> Spool::MoveToDeadLetters(const std::vector<int64_t>&
                                            select.Text(2), select.Text(3)});
             select.Reset();
             const SpooledMessage& message = moved.back();
-            insert.Bind(1, message.reader)
-                .Bind(2, static_cast<int64_t>(message.seq))
-                .Bind(3, message.topic)
-                .Bind(4, message.payload)
-                .Bind(5, UnixNowMs())
-                .Run();
+            InsertDeadLetter(insert, message);
             if (holdFrom_ && id >= *holdFrom_) {
                 keptForOthers.push_back(id);  // the broker's part is done; other outputs still take it
             } else {
