@@ -2,6 +2,7 @@
 // settings forms, kept up to date from the daemon's status answers and its event stream.
 import { getJson } from './api.js';
 import { EventLog } from './event_log.js';
+import { OutputList } from './output_list.js';
 import { PresenceBoard } from './presence.js';
 import { ReaderCards } from './reader_cards.js';
 import { SettingsForms } from './settings_forms.js';
@@ -13,6 +14,7 @@ const views = ['readers', 'presence', 'events', 'settings'];
 const byId = (id) => document.getElementById(id);
 
 const cards = new ReaderCards(byId('reader-cards'));
+const outputs = new OutputList(byId('output-list'));
 const presence = new PresenceBoard(byId('presence-panels'));
 const settings = new SettingsForms(byId('settings-panels'), byId('settings-note'));
 const log = new EventLog({
@@ -50,8 +52,12 @@ function showSite(site) {
     byId('site-name').textContent = site.site ?? '';
     document.title = site.site ? `${site.site} · Zendrik console` : 'Zendrik console';
     const connected = site.mqtt === 'connected';
-    showBadge('broker-state', connected ? 'state-online' : 'state-link-lost',
-        connected ? 'broker connected' : 'broker down');
+    if (site.mqtt === 'off') {
+        showBadge('broker-state', 'neutral', 'no broker');
+    } else {
+        showBadge('broker-state', connected ? 'state-online' : 'state-link-lost',
+            connected ? 'broker connected' : 'broker down');
+    }
     showBadge('commands-state', 'neutral', `commands: ${site.commands ?? 'off'}`);
     settings.setPolicy(site.commands ?? 'off');
     const eventKinds = Array.isArray(site.event_kinds) ? site.event_kinds.map(String) : [];
@@ -62,8 +68,10 @@ function showSite(site) {
 // The site and every reader's status, now and then every few seconds.
 async function poll() {
     try {
-        const [site, readers] = await Promise.all([getJson('/api/v1/site'), getJson('/api/v1/readers')]);
+        const [site, readers, outputList] = await Promise.all(
+            [getJson('/api/v1/site'), getJson('/api/v1/readers'), getJson('/api/v1/outputs')]);
         showSite(site);
+        outputs.update(Array.isArray(outputList.outputs) ? outputList.outputs : []);
         const now = Date.now();
         cards.update(readers, now);
         presence.updateReaders(readers);
