@@ -13,6 +13,9 @@ namespace {
 
 // Rows read from the spool at a time while a batch is gathered.
 constexpr std::size_t kReadChunk = 512;
+// Rows looked at for one batch at most (those of kinds it does not take among them), so that one
+// turn of the loop reads a bounded part of a long spool.
+constexpr std::size_t kExaminedPerTurn = 8192;
 // A body holds at most this much (but always one event): a receiver's request limit is usually a
 // few MiB, and a batch of large events must not grow past it.
 constexpr std::size_t kBodyMostBytes = 1024 * 1024;
@@ -129,7 +132,8 @@ bool Webhook::ReadBatch() {
     batch_ = Batch{};
     batch_.through = place_;
     std::size_t bytes = 0;
-    while (batch_.rows.size() < config_.batchMax) {
+    std::size_t examined = 0;
+    while (batch_.rows.size() < config_.batchMax && examined < kExaminedPerTurn) {
         const std::vector<SpooledMessage> rows = spool_.ReadAfter(batch_.through, kReadChunk);
         if (rows.empty()) {
             break;
@@ -140,6 +144,7 @@ bool Webhook::ReadBatch() {
                 return true;
             }
             batch_.through = row.id;
+            ++examined;
             if (Takes(row)) {
                 bytes += row.payload.size() + 1;
                 batch_.rows.push_back(row);
@@ -151,7 +156,14 @@ bool Webhook::ReadBatch() {
 
 void Webhook::BeginBatch() {
     if (!ReadBatch()) {
-        MoveOn(batch_.through);  // nothing it takes: passed by
+        // Nothing it takes: passed by. The rest is looked at on the loop's next turn, so that a
+        // long run of rows of other kinds is read a piece per turn.
+        place_ = batch_.through;
+        placeMoved_();
+        state_ = spool_.newestId() > place_ ? State::kGathering : State::kIdle;
+        if (state_ == State::kGathering) {
+            gather_.ArmIn(std::chrono::milliseconds{0});
+        }
         return;
     }
     batch_.body = "[";
