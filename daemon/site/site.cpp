@@ -39,6 +39,26 @@ constexpr milliseconds kStoreGroupWindow{40};
 // at once are one line, not two hundred.
 constexpr milliseconds kStatusLinePause{1000};
 
+// A broker connection's state as the outputs' list words it and as systemd's status line says it.
+struct MqttStateWords {
+    const char* state;
+    const char* statusLine;
+};
+
+MqttStateWords WordsOf(MqttState state) {
+    switch (state) {
+        case MqttState::kConnected:
+            return {"connected", "broker connected"};
+        case MqttState::kConnecting:
+            return {"connecting", "connecting to the broker"};
+        case MqttState::kRefused:
+            return {"refused", "refused by the broker"};
+        case MqttState::kDown:
+            break;
+    }
+    return {"down", "broker unreachable"};
+}
+
 std::string Joined(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names) {
@@ -644,21 +664,7 @@ void Site::UpdateStatusLine() {
 std::string Site::StatusLine() const {
     const std::size_t online = static_cast<std::size_t>(
         std::count_if(readers_.begin(), readers_.end(), [](const auto& reader) { return reader->linkUp(); }));
-    std::string broker = "no broker";
-    switch (uplink_ ? uplink_->state() : MqttState::kDown) {
-        case MqttState::kConnected:
-            broker = "broker connected";
-            break;
-        case MqttState::kConnecting:
-            broker = "connecting to the broker";
-            break;
-        case MqttState::kRefused:
-            broker = "refused by the broker";
-            break;
-        case MqttState::kDown:
-            broker = uplink_ ? "broker unreachable" : broker;
-            break;
-    }
+    const std::string broker = uplink_ ? WordsOf(uplink_->state()).statusLine : "no broker";
     return broker + ", " + std::to_string(online) + "/" + std::to_string(readers_.size()) +
            " readers online, " + std::to_string(spool_.size()) + " spooled" +
            (spool_.writable() ? "" : ", spool disk full");
@@ -694,20 +700,7 @@ OutputSnapshot Site::UplinkSnapshot() const {
     OutputSnapshot output;
     output.name = "mqtt";
     output.kind = "mqtt";
-    switch (uplink_->state()) {
-        case MqttState::kConnected:
-            output.state = "connected";
-            break;
-        case MqttState::kConnecting:
-            output.state = "connecting";
-            break;
-        case MqttState::kRefused:
-            output.state = "refused";
-            break;
-        case MqttState::kDown:
-            output.state = "down";
-            break;
-    }
+    output.state = WordsOf(uplink_->state()).state;
     output.target = config_.mqtt.host + ":" + std::to_string(config_.mqtt.port);
     output.seconds = uplink_->publishSeconds();
     output.sent = output.seconds.count();
