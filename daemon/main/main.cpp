@@ -21,7 +21,9 @@ using namespace zendrik::daemon;
 constexpr const char* kDescription =
     "zendrikd reads the UHF RFID readers of one site continuously and publishes every read and presence "
     "event to an MQTT broker. Every message is stored in a spool before it is published and deleted when "
-    "the broker has acknowledged it, so nothing is lost while the broker is away. Over HTTP it serves its "
+    "the broker has acknowledged it, so nothing is lost while the broker is away. Webhooks ([[output]] "
+    "tables) get the same events as JSON arrays POSTed over HTTP(S), each from its own place in the spool, "
+    "beside the broker or without one. Over HTTP it serves its "
     "health, Prometheus metrics, a REST API, a live event stream and the site console.";
 
 constexpr const char* kFooter =
