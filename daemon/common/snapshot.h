@@ -56,9 +56,26 @@ struct DoorSnapshot {
     uint64_t passagesOut = 0;
 };
 
+// One output of the site: the MQTT uplink ("mqtt") or a webhook, with its place in the spool.
+struct OutputSnapshot {
+    std::string name;
+    std::string kind;          // "mqtt" or "webhook"
+    std::string state;         // mqtt: "connected", "connecting", "down", "refused"; webhook: "idle",
+                               // "gathering", "sending", "retrying"
+    std::string target;        // the broker's address or the webhook's URL
+    uint64_t sent = 0;         // events acknowledged
+    uint64_t pending = 0;      // rows of the spool after its place
+    uint64_t deadLetters = 0;  // events it would never take
+    std::map<std::string, uint64_t> errors;  // reason -> failed attempts
+    std::string lastError;                   // the last failure's words; empty once delivered again
+    int64_t retryInMs = -1;                  // while retrying: until the next attempt
+    Histogram seconds;                       // from an event's store to its acknowledgement
+};
+
 struct SiteSnapshot {
     std::string site;
     std::string commands = "off";  // [control] commands: "off", "read-only" or "all"
+    bool mqttEnabled = true;       // false for a site with webhooks only
     bool mqttConnected = false;
     bool spoolWritable = true;  // false while the spool cannot store (a full disk)
     uint64_t spoolMessages = 0;
@@ -70,6 +87,7 @@ struct SiteSnapshot {
     std::vector<DoorSnapshot> doors;
     std::optional<uint64_t> historyRows;  // visits and passages kept; nothing without a history
     uint64_t historyDropped = 0;          // dropped for their age or the history's size
+    std::vector<OutputSnapshot> outputs;  // the uplink first (when there is one), then the webhooks
 };
 
 }  // namespace zendrik::daemon

@@ -987,6 +987,156 @@ std::vector<DoorConfig> ReadDoors(const toml::table& root, const std::vector<Rea
     return doors;
 }
 
+// The event kinds an output may take, as the events name themselves.
+constexpr const char* kEventKinds[] = {
+    "read",          "arrived",    "departed",       "link-up",          "link-lost",
+    "link-restored", "spool-lost", "settings-drift", "settings-applied", "settings-failed",
+    "zone-entered",  "zone-left",  "passage"};
+constexpr int64_t kWebhookBatchWaitMaxMs = 3600 * 1000;
+constexpr int64_t kBatchMaxEvents = 10000;
+constexpr int64_t kRequestTimeoutMaxS = 300;
+// Headers the daemon writes itself: a configured one would contradict it.
+constexpr const char* kOwnHeaders[] = {"content-type", "content-length", "x-zendrik-signature", "host",
+                                       "transfer-encoding"};
+
+bool IsHeaderNameCharacter(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    return text;
+}
+
+std::vector<std::pair<std::string, std::string>> ReadHeaders(const TableReader& reader) {
+    std::vector<std::pair<std::string, std::string>> headers;
+    const toml::node* node = reader.Find("headers");
+    if (node == nullptr) {
+        return headers;
+    }
+    if (!node->is_table()) {
+        throw ConfigError(LineOf(node->source()), reader.Name("headers") + " must be a table of texts");
+    }
+    for (auto&& [key, value] : *node->as_table()) {
+        const std::string name(key.str());
+        const int line = LineOf(key.source());
+        if (name.empty() || !std::all_of(name.begin(), name.end(), IsHeaderNameCharacter)) {
+            throw ConfigError(line, reader.Name("headers") + ": \"" + name + "\" is no HTTP header name");
+        }
+        const std::string lower = Lower(name);
+        if (std::any_of(std::begin(kOwnHeaders), std::end(kOwnHeaders),
+                        [&](const char* own) { return lower == own; })) {
+            throw ConfigError(line,
+                              reader.Name("headers") + ": \"" + name + "\" is written by the daemon itself");
+        }
+        if (!value.is_string()) {
+            throw ConfigError(line, reader.Name("headers") + ": \"" + name + "\" must be a text");
+        }
+        const std::string text = value.as_string()->get();
+        if (std::any_of(text.begin(), text.end(),
+                        [](char c) { return c == '\r' || c == '\n' || c == '\0'; })) {
+            throw ConfigError(line, reader.Name("headers") + ": \"" + name + "\" must be one line");
+        }
+        headers.emplace_back(name, text);
+    }
+    return headers;
+}
+
+std::vector<std::string> ReadEventKinds(const TableReader& reader) {
+    std::vector<std::string> kinds;
+    const auto texts = reader.Texts("events");
+    if (!texts) {
+        return kinds;
+    }
+    if (texts->empty()) {
+        throw ConfigError(reader.LineOfKey("events"),
+                          reader.Name("events") + " is empty; leave it out for every kind");
+    }
+    for (const auto& [kind, line] : *texts) {
+        if (std::none_of(std::begin(kEventKinds), std::end(kEventKinds),
+                         [&](const char* known) { return kind == known; })) {
+            std::string list;
+            for (const char* known : kEventKinds) {
+                list += (list.empty() ? "" : ", ") + std::string(known);
+            }
+            throw ConfigError(line, reader.Name("events") + " has \"" + kind + "\"; the kinds are " + list);
+        }
+        kinds.push_back(kind);
+    }
+    return kinds;
+}
+
+WebhookConfig ReadWebhook(const TableReader& reader) {
+    WebhookConfig webhook;
+    webhook.line = reader.line();
+    webhook.name = reader.RequiredText("name");
+    CheckLevelName(reader, "name", webhook.name);
+    webhook.url = reader.RequiredText("url");
+    const std::string scheme = Lower(webhook.url.substr(0, webhook.url.find("://") + 3));
+    const bool oneLine =
+        std::all_of(webhook.url.begin(), webhook.url.end(), [](char c) { return c > ' ' && c != 0x7f; });
+    if ((scheme != "https://" && scheme != "http://") || webhook.url.size() <= scheme.size() || !oneLine) {
+        throw ConfigError(reader.LineOfKey("url"),
+                          reader.Name("url") + " must be an http:// or https:// URL without spaces");
+    }
+    webhook.events = ReadEventKinds(reader);
+    Assign(webhook.batchMs, reader.Integer("batch_ms", 0, kWebhookBatchWaitMaxMs));
+    Assign(webhook.batchMax, reader.Integer("batch_max", 1, kBatchMaxEvents));
+    Assign(webhook.timeoutS, reader.Integer("timeout_s", 1, kRequestTimeoutMaxS));
+    webhook.headers = ReadHeaders(reader);
+    for (auto [key, target] :
+         {std::pair{"secret_file", &webhook.secretFile}, std::pair{"ca_file", &webhook.caFile},
+          std::pair{"cert_file", &webhook.certFile}, std::pair{"key_file", &webhook.keyFile}}) {
+        *target = reader.Text(key);
+        if (*target && (*target)->empty()) {
+            throw ConfigError(reader.LineOfKey(key), reader.Name(key) + " is empty");
+        }
+    }
+    if (webhook.certFile.has_value() != webhook.keyFile.has_value()) {
+        const char* given = webhook.certFile ? "cert_file" : "key_file";
+        throw ConfigError(reader.LineOfKey(given),
+                          reader.Name(given) + " needs the other of \"cert_file\" and \"key_file\"");
+    }
+    return webhook;
+}
+
+std::vector<WebhookConfig> ReadOutputs(const toml::table& root) {
+    std::vector<WebhookConfig> webhooks;
+    const toml::node* node = root.get("output");
+    if (node == nullptr) {
+        return webhooks;
+    }
+    const toml::array* list = node->as_array();
+    if (list == nullptr || !list->is_array_of_tables()) {
+        throw ConfigError(LineOf(node->source()), "\"output\" must be a list of tables ([[output]])");
+    }
+    std::map<std::string, int> lineOfName;
+    for (const toml::node& entry : *list) {
+        const TableReader reader(*entry.as_table(), "[[output]]",
+                                 {"name", "kind", "url", "events", "batch_ms", "batch_max", "timeout_s",
+                                  "headers", "secret_file", "ca_file", "cert_file", "key_file"});
+        const std::string kind = reader.RequiredText("kind");
+        if (kind != "webhook") {
+            throw ConfigError(reader.LineOfKey("kind"), reader.Name("kind") + " is \"" + kind +
+                                                            "\"; the kind of output is \"webhook\"");
+        }
+        WebhookConfig webhook = ReadWebhook(reader);
+        if (webhook.name == "mqtt") {
+            throw ConfigError(reader.LineOfKey("name"),
+                              reader.Name("name") + " \"mqtt\" is the broker's own");
+        }
+        if (const auto seen = lineOfName.find(webhook.name); seen != lineOfName.end()) {
+            throw ConfigError(webhook.line, "a second output named \"" + webhook.name +
+                                                "\" (the first is on line " + std::to_string(seen->second) +
+                                                ")");
+        }
+        lineOfName.emplace(webhook.name, webhook.line);
+        webhooks.push_back(std::move(webhook));
+    }
+    return webhooks;
+}
+
 // TOML allows no raw control character but tab and the line ends anywhere in a file. They are
 // refused here, before the parser sees them: toml++ 3.3 only assumes (and in a debug build
 // asserts) that a table header's key starts with a key character, and a control character there
@@ -1203,7 +1353,7 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
     }
     const TableReader top(root, "",
                           {"site", "status_interval_ms", "mqtt", "publish", "spool", "http", "control",
-                           "profile", "reader", "audit", "zone", "door", "history"});
+                           "profile", "reader", "audit", "zone", "door", "history", "output"});
     DaemonConfig config;
     config.site = top.RequiredText("site");
     CheckLevelName(top, "site", config.site);
@@ -1220,6 +1370,8 @@ DaemonConfig ParseConfig(std::string_view text, const AddressCheck& checkAddress
     config.zones = ReadZones(root, config.readers);
     config.doors = ReadDoors(root, config.readers);
     config.history = ReadHistory(SubTable(root, "history"));
+    config.webhooks = ReadOutputs(root);
+    config.mqttEnabled = root.get("mqtt") != nullptr || config.webhooks.empty();
     CheckTopics(config);
     return config;
 }
@@ -1281,6 +1433,34 @@ std::vector<std::string> ConfigFileWarnings(const std::string& path, const Daemo
                            "); make it readable to the daemon only (chmod 600 or 640)");
     }
     return warnings;
+}
+
+std::optional<ConfigError> OutputFileProblem(const DaemonConfig& config) {
+    for (const WebhookConfig& webhook : config.webhooks) {
+        const std::pair<const char*, const std::optional<std::string>*> files[] = {
+            {"secret_file", &webhook.secretFile},
+            {"ca_file", &webhook.caFile},
+            {"cert_file", &webhook.certFile},
+            {"key_file", &webhook.keyFile}};
+        for (const auto& [key, file] : files) {
+            if (!*file) {
+                continue;
+            }
+            const std::string where = "output \"" + webhook.name + "\": " + key + " " + **file;
+            const OpenFile opened(::open((*file)->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+            struct stat info {};
+            if (opened.fd < 0 || ::fstat(opened.fd, &info) != 0) {
+                return ConfigError(webhook.line, where + " cannot be read: " + std::strerror(errno));
+            }
+            if (!S_ISREG(info.st_mode)) {
+                return ConfigError(webhook.line, where + " is not a regular file");
+            }
+            if (info.st_size == 0) {
+                return ConfigError(webhook.line, where + " is empty");
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> SpoolDirectoryProblem(const SpoolConfig& spool) {

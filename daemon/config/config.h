@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zendrik::daemon {
@@ -220,9 +221,30 @@ struct HistoryConfig {
 // history.sqlite in the spool's directory.
 std::string HistoryPath(const SpoolConfig& spool);
 
+// One [[output]] of kind "webhook": batches of events POSTed as a JSON array to a URL.
+struct WebhookConfig {
+    std::string name;
+    std::string url;
+    std::vector<std::string> events{};  // the event kinds it takes ("read", "arrived", ...); empty: all
+    uint32_t batchMs = 1000;            // how long the first event of a batch waits for others
+    uint32_t batchMax = 500;            // events in one body at most
+    uint32_t timeoutS = 10;             // one request, connecting included
+    std::vector<std::pair<std::string, std::string>> headers{};  // sent with every request
+    std::optional<std::string> secretFile;  // its bytes key the HMAC-SHA256 signature of each body
+    std::optional<std::string> caFile;      // the server's certificate checked against it
+    std::optional<std::string> certFile;    // a client certificate, with its key
+    std::optional<std::string> keyFile;
+    int line = 0;  // where its [[output]] table starts
+
+    bool operator==(const WebhookConfig&) const = default;
+};
+
 struct DaemonConfig {
     std::string site;
     uint32_t statusIntervalMs = 30000;
+    // False only for a file with [[output]] tables and no [mqtt] table: a site that sends its events
+    // to webhooks alone (commands then come over HTTP only).
+    bool mqttEnabled = true;
     MqttConfig mqtt;
     PublishConfig publish;
     SpoolConfig spool;
@@ -234,6 +256,7 @@ struct DaemonConfig {
     std::vector<ZoneConfig> zones;
     std::vector<DoorConfig> doors;
     HistoryConfig history;
+    std::vector<WebhookConfig> webhooks;
 };
 
 // "7d", "12h", "30m", "45s": a time of the configuration in seconds; nothing when the text is
@@ -290,6 +313,11 @@ std::vector<std::string> ConfigFileWarnings(const std::string& path, const Daemo
 // Why the spool could not be created where the configuration puts it (its directory missing, no
 // directory, not writable); nothing when it can.
 std::optional<std::string> SpoolDirectoryProblem(const SpoolConfig& spool);
+
+// Why a file an [[output]] names cannot be used (the secret, the CA, the client certificate or
+// its key missing or unreadable, an empty secret): "line N: reason" for the first such file, or
+// nothing when all of them can be read.
+std::optional<ConfigError> OutputFileProblem(const DaemonConfig& config);
 
 // The device a reader address names, so that two addresses of one reader are found: the real
 // path of a usb: or serial: node (through udev links), the host and port of a udp: reader

@@ -4,6 +4,7 @@
 import { getJson } from './api.js';
 import { AuditView } from './audit_view.js';
 import { EventLog } from './event_log.js';
+import { OutputList } from './output_list.js';
 import { PresenceBoard } from './presence.js';
 import { ReaderCards } from './reader_cards.js';
 import { SettingsForms } from './settings_forms.js';
@@ -16,6 +17,7 @@ const views = ['readers', 'presence', 'events', 'settings', 'audit'];
 const byId = (id) => document.getElementById(id);
 
 const cards = new ReaderCards(byId('reader-cards'));
+const outputs = new OutputList(byId('output-list'));
 const presence = new PresenceBoard(byId('presence-panels'));
 const settings = new SettingsForms(byId('settings-panels'), byId('settings-note'));
 const log = new EventLog({
@@ -78,8 +80,12 @@ function showSite(shown) {
     byId('site-name').textContent = site.site ?? '';
     document.title = site.site ? `${site.site} · Zendrik console` : 'Zendrik console';
     const connected = site.mqtt === 'connected';
-    showBadge('broker-state', connected ? 'state-online' : 'state-link-lost',
-        connected ? 'broker connected' : 'broker down');
+    if (site.mqtt === 'off') {
+        showBadge('broker-state', 'neutral', 'no broker');
+    } else {
+        showBadge('broker-state', connected ? 'state-online' : 'state-link-lost',
+            connected ? 'broker connected' : 'broker down');
+    }
     showBadge('commands-state', 'neutral', `commands: ${site.commands ?? 'off'}`);
     if (holder) {
         settings.setAccess(site.commands ?? 'off', holder);
@@ -92,10 +98,11 @@ function showSite(shown) {
 // The site and every reader's status, now and then every few seconds.
 async function poll() {
     try {
-        const [answered, readers, whoami] = await Promise.all([getJson('/api/v1/site'),
-            getJson('/api/v1/readers'), getJson('/api/v1/whoami')]);
+        const [answered, readers, whoami, outputList] = await Promise.all([getJson('/api/v1/site'),
+            getJson('/api/v1/readers'), getJson('/api/v1/whoami'), getJson('/api/v1/outputs')]);
         showSite(answered);
         showHolder(whoami);
+        outputs.update(Array.isArray(outputList.outputs) ? outputList.outputs : []);
         const now = Date.now();
         cards.update(readers, now);
         presence.updateReaders(readers);

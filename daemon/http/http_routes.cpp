@@ -32,6 +32,7 @@ constexpr std::array kRules{
     PathRule{"GET", "/metrics", RouteKind::kMetrics},
     PathRule{"GET", "/api/v1/site", RouteKind::kSite},
     PathRule{"GET", "/api/v1/readers", RouteKind::kReaders},
+    PathRule{"GET", "/api/v1/outputs", RouteKind::kOutputs},
     PathRule{"GET", "/api/v1/readers/{}", RouteKind::kReader},
     PathRule{"GET", "/api/v1/readers/{}/settings", RouteKind::kCommand, CommandKind::kGetSettings},
     PathRule{"PUT", "/api/v1/readers/{}/settings", RouteKind::kCommand, CommandKind::kSetSettings},
@@ -114,7 +115,7 @@ Json ObjectOf(const std::string& text) {
 
 HttpAnswer HealthAnswer(const SiteSnapshot& site) {
     Json reasons = Json::array();
-    if (!site.mqttConnected) {
+    if (site.mqttEnabled && !site.mqttConnected) {
         reasons.push_back("the broker is not connected");
     }
     if (!site.spoolWritable) {
@@ -131,7 +132,7 @@ HttpAnswer SiteAnswer(const SiteSnapshot& site) {
     json["site"] = site.site;
     json["commands"] = site.commands;
     json["readers"] = site.readers.size();
-    json["mqtt"] = site.mqttConnected ? "connected" : "down";
+    json["mqtt"] = !site.mqttEnabled ? "off" : site.mqttConnected ? "connected" : "down";
     json["event_kinds"] = PublishedEventKinds();
     return JsonAnswer(200, json);
 }
@@ -267,6 +268,34 @@ Route RouteOf(std::string_view method, std::string_view path) {
     return route;
 }
 
+// {"outputs":[{"name":…,"kind":"mqtt"|"webhook","state":…,"target":…,"sent":N,"pending":N,
+//  "dead_letters":N,"errors":{"reason":N},"last_error":…,"retry_in_ms":N}]} (retry_in_ms only while
+// retrying, last_error only after a failure).
+HttpAnswer OutputsAnswer(const SiteSnapshot& site) {
+    Json outputs = Json::array();
+    for (const OutputSnapshot& output : site.outputs) {
+        Json json{{"name", output.name},
+                  {"kind", output.kind},
+                  {"state", output.state},
+                  {"target", output.target},
+                  {"sent", output.sent},
+                  {"pending", output.pending},
+                  {"dead_letters", output.deadLetters},
+                  {"errors", Json::object()}};
+        for (const auto& [reason, count] : output.errors) {
+            json["errors"][reason] = count;
+        }
+        if (!output.lastError.empty()) {
+            json["last_error"] = output.lastError;
+        }
+        if (output.retryInMs >= 0) {
+            json["retry_in_ms"] = output.retryInMs;
+        }
+        outputs.push_back(std::move(json));
+    }
+    return JsonAnswer(200, {{"outputs", outputs}});
+}
+
 HttpAnswer SnapshotAnswer(const Route& route, const SiteSnapshot& site) {
     switch (route.kind) {
         case RouteKind::kHealth:
@@ -277,6 +306,8 @@ HttpAnswer SnapshotAnswer(const Route& route, const SiteSnapshot& site) {
             return SiteAnswer(site);
         case RouteKind::kReaders:
             return ReadersAnswer(site);
+        case RouteKind::kOutputs:
+            return OutputsAnswer(site);
         case RouteKind::kReader:
         case RouteKind::kSettingsSchema: {
             const ReaderSnapshot* reader = FindReader(site, route.reader);

@@ -32,6 +32,7 @@ enum class RouteKind {
     kMetrics,
     kSite,
     kReaders,
+    kOutputs,
     kReader,
     kSettingsSchema,
     kCommand,

@@ -108,6 +108,40 @@ void PerReader(Exposition& out, const SiteSnapshot& site, std::string_view name,
     }
 }
 
+std::string OutputLabel(const OutputSnapshot& output) {
+    return "output=\"" + LabelValue(output.name) + "\"";
+}
+
+// The families of every output: the uplink's and each webhook's place in the spool.
+void OutputFamilies(Exposition& out, const SiteSnapshot& site) {
+    out.Family("zendrik_output_sent_total", "counter", "Events the output's receiver acknowledged.");
+    for (const OutputSnapshot& output : site.outputs) {
+        out.Sample("zendrik_output_sent_total", OutputLabel(output), output.sent);
+    }
+    out.Family("zendrik_output_pending", "gauge", "Rows of the spool after the output's place.");
+    for (const OutputSnapshot& output : site.outputs) {
+        out.Sample("zendrik_output_pending", OutputLabel(output), output.pending);
+    }
+    out.Family("zendrik_output_errors_total", "counter",
+               "Failed attempts of the output by reason (timeout, refused, closed, tls, http-5xx, ...).");
+    for (const OutputSnapshot& output : site.outputs) {
+        for (const auto& [reason, count] : output.errors) {
+            out.Sample("zendrik_output_errors_total",
+                       OutputLabel(output) + ",reason=\"" + LabelValue(reason) + "\"", count);
+        }
+    }
+    out.Family("zendrik_output_dead_letters_total", "counter",
+               "Events the output's receiver would never take.");
+    for (const OutputSnapshot& output : site.outputs) {
+        out.Sample("zendrik_output_dead_letters_total", OutputLabel(output), output.deadLetters);
+    }
+    out.Family("zendrik_output_seconds", "histogram",
+               "Time from an event's store in the spool to the output's acknowledgement of it.");
+    for (const OutputSnapshot& output : site.outputs) {
+        out.HistogramSamples("zendrik_output_seconds", OutputLabel(output), output.seconds);
+    }
+}
+
 bool AnyManaged(const SiteSnapshot& site) {
     for (const ReaderSnapshot& reader : site.readers) {
         if (reader.settingsInSync) {
@@ -200,6 +234,7 @@ std::string MetricsText(const SiteSnapshot& site) {
     out.Family("zendrik_publish_seconds", "histogram",
                "Time from a read to the broker's acknowledgement of its message.");
     out.HistogramSamples("zendrik_publish_seconds", "", site.publishSeconds);
+    OutputFamilies(out, site);
     out.Family("zendrik_loop_stall_seconds", "histogram",
                "Time each turn of the daemon's loop kept it from waiting for its descriptors.");
     out.HistogramSamples("zendrik_loop_stall_seconds", "", site.loopStallSeconds);

@@ -22,7 +22,9 @@ using namespace zendrik::daemon;
 constexpr const char* kDescription =
     "zendrikd reads the UHF RFID readers of one site continuously and publishes every read and presence "
     "event to an MQTT broker. Every message is stored in a spool before it is published and deleted when "
-    "the broker has acknowledged it, so nothing is lost while the broker is away. Over HTTP it serves its "
+    "the broker has acknowledged it, so nothing is lost while the broker is away. Webhooks ([[output]] "
+    "tables) get the same events as JSON arrays POSTed over HTTP(S), each from its own place in the spool, "
+    "beside the broker or without one. Over HTTP it serves its "
     "health, Prometheus metrics, a REST API, a live event stream and the site console.";
 
 constexpr const char* kFooter =
@@ -118,6 +120,10 @@ int Run(int argc, char** argv) {
     if (printConfig) {
         std::fputs(PrintedConfig(config).c_str(), stdout);
         return kExitOk;
+    }
+    if (const auto problem = OutputFileProblem(config)) {
+        Log(DescribeConfigError(path, *problem));
+        return kExitFailure;
     }
     if (checkOnly) {
         std::printf("%s: configuration of site %s with %zu readers is valid\n", path.c_str(),

@@ -50,6 +50,26 @@ constexpr const char* kReloadCommand = "reload";
 constexpr milliseconds kExpiryCheck{60000};
 constexpr int64_t kMillisecondsPerSecond = 1000;
 
+// A broker connection's state as the outputs' list words it and as systemd's status line says it.
+struct MqttStateWords {
+    const char* state;
+    const char* statusLine;
+};
+
+MqttStateWords WordsOf(MqttState state) {
+    switch (state) {
+        case MqttState::kConnected:
+            return {"connected", "broker connected"};
+        case MqttState::kConnecting:
+            return {"connecting", "connecting to the broker"};
+        case MqttState::kRefused:
+            return {"refused", "refused by the broker"};
+        case MqttState::kDown:
+            break;
+    }
+    return {"down", "broker unreachable"};
+}
+
 std::string Joined(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names) {
@@ -107,8 +127,6 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
       spool_(spool),
       notifier_(notifier),
       reload_(std::move(reload)),
-      uplink_(loop_, config_.mqtt, topics_.SiteStatus(), SiteOfflineJson(), spool, *this, config_.publish,
-              config_.spool.replayRate),
       retained_(config_.spool.path + ".statuses"),
       audit_(std::make_unique<AuditTrail>(AuditPath(config_.audit, config_.spool), config_.audit.keepDays)),
       takeBuffer_(kEventsPerTake),
@@ -117,14 +135,19 @@ Site::Site(DaemonConfig config, SourceFactory makeSource, EventRenderer render, 
           config_.control.commands, [this](const std::string& name) { return FindReader(name); },
           audit_.get()),
       places_(config_, loop_, [this] { store_.Schedule(); }) {
-    if (config_.control.commands != CommandPolicy::kOff) {
+    if (config_.mqttEnabled) {
+        Uplink::Listener& listener = *this;
+        uplink_ = std::make_unique<Uplink>(loop_, config_.mqtt, topics_.SiteStatus(), SiteOfflineJson(),
+                                           spool, listener, config_.publish, config_.spool.replayRate);
+    }
+    if (uplink_ && config_.control.commands != CommandPolicy::kOff) {
         channel_ =
             std::make_unique<CommandChannel>(topics_, commands_,
                                              [this](const std::string& topic, const std::string& payload,
                                                     const std::optional<std::string>& correlation) {
-                                                 return uplink_.PublishReply(topic, payload, correlation);
+                                                 return uplink_->PublishReply(topic, payload, correlation);
                                              });
-        uplink_.Subscribe(topics_.AllCommands(), [this](const IncomingMessage& message) {
+        uplink_->Subscribe(topics_.AllCommands(), [this](const IncomingMessage& message) {
             if (stage_ == Stage::kRunning) {
                 channel_->OnMessage(message);
             }
@@ -182,9 +205,17 @@ void Site::OpenHistory() {
 Site::~Site() = default;
 
 int Site::Run(int stopFd) {
-    if (const auto problem = uplink_.CheckSetup()) {
+    if (const auto problem = uplink_ ? uplink_->CheckSetup() : std::nullopt) {
         Log("cannot set up MQTT: " + *problem);
         return kExitFailure;
+    }
+    if (!config_.webhooks.empty()) {
+        try {
+            outputs_ = std::make_unique<Outputs>(loop_, spool_, config_.webhooks, uplink_ != nullptr);
+        } catch (const std::runtime_error& error) {
+            Log(error.what());
+            return kExitFailure;
+        }
     }
     if (!config_.http.listen.empty()) {
         try {
@@ -222,7 +253,10 @@ int Site::Run(int stopFd) {
     // Entries an earlier run left without an outcome are published as unknown once the spool is there.
     audit_->OnCompleted([this](const AuditRecord& record) { PublishAudit(record); });
     auditPrune_.ArmIn(milliseconds{0});
-    uplink_.Start();
+    if (uplink_) {
+        uplink_->Start();
+    }
+    PumpOutputs();
     statusTimer_.ArmIn(milliseconds{config_.statusIntervalMs});
     checkpointTimer_.ArmIn(milliseconds{config_.spool.checkpointIntervalMs});
     if (config_.spool.maxAgeS) {
@@ -274,8 +308,9 @@ void Site::CheckReady() {
     ready_ = true;
     notifier_.Ready(StatusLine());
     Log("reading " + std::to_string(readers_.size()) + " readers of site " + config_.site + " into " +
-        config_.spool.path + ", publishing to " + config_.mqtt.host + ":" +
-        std::to_string(config_.mqtt.port) +
+        config_.spool.path +
+        (uplink_ ? ", publishing to " + config_.mqtt.host + ":" + std::to_string(config_.mqtt.port) : "") +
+        (config_.webhooks.empty() ? "" : ", to " + std::to_string(config_.webhooks.size()) + " webhooks") +
         (http_ ? ", serving HTTP on port " + std::to_string(http_->port()) : ""));
 }
 
@@ -292,7 +327,9 @@ StoreContext Site::Context() {
     storedEvents_.clear();
     return StoreContext{topics_, render_,
                         [this](StoredEvent event) {
-                            uplink_.NoteStored(event.reader, event.seq);
+                            if (uplink_) {
+                                uplink_->NoteStored(event.reader, event.seq);
+                            }
                             if (http_) {
                                 storedEvents_.push_back(std::move(event));
                             }
@@ -316,7 +353,7 @@ void Site::CommitBurst(Spool::Burst& burst) {
         }
         // Their numbers are given and never given again: sent now or counted as lost.
         for (const SpooledMessage& message : burst.unstored()) {
-            if (uplink_.Publish(message.topic, message.payload, false)) {
+            if (Publish(message.topic, message.payload, false)) {
                 ++unstoredSent_;
             } else {
                 spool_.CountLost(message.reader, 1);
@@ -342,7 +379,7 @@ void Site::StorePlaces() {
         places_.TakeInto(burst, topics_, context.stored);
         CommitBurst(burst);
     }
-    uplink_.Pump();
+    PumpOutputs();
 }
 
 // Only what is committed goes out: a number the stream gave is never given again.
@@ -384,7 +421,21 @@ void Site::StoreEvents() {
     if (!storePending_.empty()) {
         store_.Schedule();
     }
-    uplink_.Pump();
+    PumpOutputs();
+}
+
+void Site::PumpOutputs() {
+    if (uplink_) {
+        uplink_->Pump();
+    }
+    if (outputs_) {
+        outputs_->Pump();
+    }
+}
+
+bool Site::Publish(const std::string& topic, const std::string& payload, bool retain,
+                   std::function<void()> acknowledged) {
+    return uplink_ && uplink_->Publish(topic, payload, retain, std::move(acknowledged));
 }
 
 void Site::ExpireOld() {
@@ -420,7 +471,7 @@ void Site::StoreAll(ReaderRuntime& reader) {
         }
         reader.AfterCommit();
     }
-    uplink_.Pump();
+    PumpOutputs();
 }
 
 void Site::OnStatusChanged(ReaderRuntime& reader) {
@@ -498,10 +549,10 @@ CommandOutcome Site::ReloadConfig() {
     }
     if (next.site != config_.site || !(next.mqtt == config_.mqtt) || !(next.spool == config_.spool) ||
         !(next.http == config_.http) || !(next.control == config_.control) || next.zones != config_.zones ||
-        next.doors != config_.doors) {
-        Log("changes to the site, [mqtt], [spool], [http], [control], [[zone]] or [[door]] take effect at "
-            "the "
-            "next start");
+        next.doors != config_.doors || next.mqttEnabled != config_.mqttEnabled ||
+        !(next.webhooks == config_.webhooks)) {
+        Log("changes to the site, [mqtt], [spool], [http], [control], [[zone]], [[door]] or [[output]] take "
+            "effect at the next start");
     }
     const ReaderChanges changes = CompareReaders(config_.readers, next.readers);
     config_.readers = next.readers;
@@ -542,7 +593,7 @@ void Site::PublishAudit(const AuditRecord& record) {
         burst.Add(kAuditStream, topics_.Audit(), [&](uint64_t seq) { return AuditMessageJson(record, seq); });
         CommitBurst(burst);
     }
-    uplink_.Pump();
+    PumpOutputs();
 }
 
 void Site::OrderReaders() {
@@ -559,8 +610,8 @@ void Site::OrderReaders() {
 bool Site::PublishStatus(ReaderRuntime& reader, bool offline, std::function<void()> acknowledged) {
     ReaderStatus status = reader.StatusNow(spool_.counts(reader.name()));
     status.offline = offline;
-    return uplink_.Publish(topics_.ReaderStatus(reader.name()), ReaderStatusJson(status), true,
-                           std::move(acknowledged));
+    return Publish(topics_.ReaderStatus(reader.name()), ReaderStatusJson(status), true,
+                   std::move(acknowledged));
 }
 
 void Site::PublishAllStatuses() {
@@ -572,8 +623,7 @@ void Site::PublishAllStatuses() {
 }
 
 void Site::PublishSiteOnline() {
-    uplink_.Publish(topics_.SiteStatus(), SiteOnlineJson(UnixNowMs(), startedMs_, config_.readers.size()),
-                    true);
+    Publish(topics_.SiteStatus(), SiteOnlineJson(UnixNowMs(), startedMs_, config_.readers.size()), true);
 }
 
 void Site::ClearStatus(const std::string& name) {
@@ -584,7 +634,7 @@ void Site::ClearStatus(const std::string& name) {
 
 // An empty retained message removes the retained status from the broker.
 void Site::SendClear(const std::string& name) {
-    uplink_.Publish(topics_.ReaderStatus(name), "", true, [this, name] {
+    Publish(topics_.ReaderStatus(name), "", true, [this, name] {
         clearsPending_.erase(name);
         SaveRetainedNames();
         Log("reader " + name + " is no longer configured: its status was cleared");
@@ -618,7 +668,7 @@ void Site::OnUplinkRefused() {
 
 void Site::OnUplinkStateChanged() {
     UpdateStatusLine();
-    if (stage_ == Stage::kFlushing || (stage_ == Stage::kOffline && !uplink_.connected())) {
+    if (stage_ == Stage::kFlushing || (stage_ == Stage::kOffline && !UplinkConnected())) {
         CheckStopProgress();
     }
 }
@@ -673,10 +723,12 @@ void Site::CheckStopProgress() {
         // Every read is in: a pass still open ends with the stop, so that its passage is not lost.
         places_.EndPasses();
         StorePlaces();
-        uplink_.SendBatchesNow();  // a stop does not wait for a batch's time
+        if (uplink_) {
+            uplink_->SendBatchesNow();  // a stop does not wait for a batch's time
+        }
     }
     if (stage_ == Stage::kFlushing) {
-        const bool sending = exitCode_ == kExitOk && uplink_.connected() && spool_.size() > 0;
+        const bool sending = exitCode_ == kExitOk && UplinkConnected() && spool_.size() > 0;
         if (sending && !flushTimedOut_) {
             return;
         }
@@ -684,7 +736,7 @@ void Site::CheckStopProgress() {
         PublishOffline();
         return;
     }
-    if (stage_ == Stage::kOffline && !uplink_.connected()) {
+    if (stage_ == Stage::kOffline && !UplinkConnected()) {
         Finish();
         return;
     }
@@ -695,7 +747,7 @@ void Site::CheckStopProgress() {
 
 void Site::PublishOffline() {
     stage_ = Stage::kOffline;
-    if (!uplink_.connected()) {
+    if (!UplinkConnected()) {
         Finish();
         return;
     }
@@ -708,8 +760,8 @@ void Site::PublishOffline() {
     for (const auto& reader : readers_) {
         offlineAwaited_ += PublishStatus(*reader, true, acknowledged) ? 1 : 0;
     }
-    offlineAwaited_ += uplink_.Publish(topics_.SiteStatus(), SiteOfflineJson(), true, acknowledged) ? 1 : 0;
-    if (offlineAwaited_ == 0 || !uplink_.connected()) {
+    offlineAwaited_ += Publish(topics_.SiteStatus(), SiteOfflineJson(), true, acknowledged) ? 1 : 0;
+    if (offlineAwaited_ == 0 || !UplinkConnected()) {
         Finish();
         return;
     }
@@ -719,13 +771,16 @@ void Site::PublishOffline() {
 void Site::Finish() {
     stage_ = Stage::kFinishing;
     offlineDeadline_.Disarm();
-    uplink_.Close();
+    if (uplink_) {
+        uplink_->Close();
+    }
     spool_.Checkpoint();
     if (history_) {
         // Visits still open end with the stop: the next start's presence begins empty.
         history_->WriteNow(places_.presence().OpenVisits(UnixNowMs()));
     }
-    Log("stopped; " + std::to_string(spool_.size()) + " messages stay in the spool");
+    Log("stopped; " + std::to_string(spool_.size()) + " messages stay in the spool" +
+        (spool_.held() > 0 ? " and " + std::to_string(spool_.held()) + " more for the webhooks" : ""));
     CheckStopProgress();
 }
 
@@ -739,21 +794,7 @@ void Site::UpdateStatusLine() {
 std::string Site::StatusLine() const {
     const std::size_t online = static_cast<std::size_t>(
         std::count_if(readers_.begin(), readers_.end(), [](const auto& reader) { return reader->linkUp(); }));
-    std::string broker;
-    switch (uplink_.state()) {
-        case MqttState::kConnected:
-            broker = "broker connected";
-            break;
-        case MqttState::kConnecting:
-            broker = "connecting to the broker";
-            break;
-        case MqttState::kRefused:
-            broker = "refused by the broker";
-            break;
-        case MqttState::kDown:
-            broker = "broker unreachable";
-            break;
-    }
+    const std::string broker = uplink_ ? WordsOf(uplink_->state()).statusLine : "no broker";
     return broker + ", " + std::to_string(online) + "/" + std::to_string(readers_.size()) +
            " readers online, " + std::to_string(spool_.size()) + " spooled" +
            (spool_.writable() ? "" : ", spool disk full");
@@ -764,10 +805,19 @@ SiteSnapshot Site::Snapshot() const {
     snapshot.site = config_.site;
     snapshot.commands = CommandPolicyWords(config_.control.commands);
     const bool offline = stage_ == Stage::kOffline || stage_ == Stage::kFinishing;
-    snapshot.mqttConnected = uplink_.connected();
+    snapshot.mqttEnabled = uplink_ != nullptr;
+    snapshot.mqttConnected = UplinkConnected();
     snapshot.spoolMessages = spool_.size();
     snapshot.spoolWritable = spool_.writable();
-    snapshot.publishSeconds = uplink_.publishSeconds();
+    if (uplink_) {
+        snapshot.publishSeconds = uplink_->publishSeconds();
+        snapshot.outputs.push_back(UplinkSnapshot());
+    }
+    if (outputs_) {
+        for (OutputSnapshot& output : outputs_->Snapshot()) {
+            snapshot.outputs.push_back(std::move(output));
+        }
+    }
     snapshot.loopStallSeconds = loop_.stallSeconds();
     snapshot.longestLoopStallSeconds = loop_.longestStallSeconds();
     for (const auto& reader : readers_) {
@@ -779,6 +829,21 @@ SiteSnapshot Site::Snapshot() const {
         snapshot.historyDropped = history_->dropped();
     }
     return snapshot;
+}
+
+OutputSnapshot Site::UplinkSnapshot() const {
+    OutputSnapshot output;
+    output.name = "mqtt";
+    output.kind = "mqtt";
+    output.state = WordsOf(uplink_->state()).state;
+    output.target = config_.mqtt.host + ":" + std::to_string(config_.mqtt.port);
+    output.seconds = uplink_->publishSeconds();
+    output.sent = output.seconds.count();
+    output.pending = spool_.size();
+    for (const auto& reader : readers_) {
+        output.deadLetters += spool_.counts(reader->name()).dead;
+    }
+    return output;
 }
 
 void Site::RunCommand(const std::string& reader, const Command& command,

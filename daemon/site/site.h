@@ -20,6 +20,7 @@
 #include "daemon/mqtt/command_channel.h"
 #include "daemon/mqtt/retained_statuses.h"
 #include "daemon/mqtt/uplink.h"
+#include "daemon/outputs/outputs.h"
 #include "daemon/readers/reader_runtime.h"
 #include "daemon/readers/reader_source.h"
 #include "daemon/store/spool.h"
@@ -43,8 +44,9 @@ using SourceFactory = std::function<std::unique_ptr<ReaderSource>(const ReaderCo
 // the file and line included.
 using ConfigLoader = std::function<DaemonConfig()>;
 
-// The daemon: one loop (sd-event) that owns the uplink to the broker, one runtime per configured
-// reader and the HTTP server (unless [http] listen is empty), with the timers of the site's status
+// The daemon: one loop (sd-event) that owns the uplink to the broker (unless the site has webhooks
+// only), the webhooks, one runtime per configured reader and the HTTP server (unless [http] listen
+// is empty), with the timers of the site's status
 // and the spool's checkpoint, and the signals: SIGTERM and SIGINT stop, SIGHUP reads the
 // configuration again. Events go into the spool first, one transaction for what every reader
 // queued; the uplink sends the spool oldest first, and the HTTP event stream gets every event once
@@ -142,6 +144,13 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     bool AllReadersClosing() const;
     bool AllReadersClosed() const;
 
+    // The spool's new rows to every output.
+    void PumpOutputs();
+    bool UplinkConnected() const { return uplink_ && uplink_->connected(); }
+    bool Publish(const std::string& topic, const std::string& payload, bool retain,
+                 std::function<void()> acknowledged = {});
+    OutputSnapshot UplinkSnapshot() const;
+
     void UpdateStatusLine();
     std::string StatusLine() const;
 
@@ -153,7 +162,7 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     Notifier& notifier_;
     ConfigLoader reload_;
     EventLoop loop_;
-    Uplink uplink_;
+    std::unique_ptr<Uplink> uplink_;  // none for a site of webhooks only
     RetainedStatuses retained_;
     // Before the readers and the commands, whose completions record into it, also when they go.
     std::unique_ptr<AuditTrail> audit_;
@@ -188,6 +197,7 @@ class Site : public SiteApi, ReaderRuntime::Owner, Uplink::Listener {
     std::size_t offlineAwaited_ = 0;
     uint64_t unstoredSent_ = 0;  // since the disk was last found full
     uint64_t unstoredLost_ = 0;
+    std::unique_ptr<Outputs> outputs_;  // the webhooks, when there are any
     // Last: it goes before everything it asks for snapshots and commands.
     std::unique_ptr<HttpServer> http_;
 };

@@ -82,6 +82,18 @@ constexpr int64_t kStoredAtStepMs = 60 * 1000;
 constexpr const char* kStoredAtSchema =
     "CREATE TABLE IF NOT EXISTS stored_at(first_id INTEGER PRIMARY KEY, time INTEGER NOT NULL)";
 
+constexpr const char* kInsertDeadLetter =
+    "INSERT INTO dead_letter(reader, seq, topic, payload, time) VALUES(?1, ?2, ?3, ?4, ?5)";
+
+void InsertDeadLetter(Statement& insert, const SpooledMessage& message) {
+    insert.Bind(1, message.reader)
+        .Bind(2, static_cast<int64_t>(message.seq))
+        .Bind(3, message.topic)
+        .Bind(4, message.payload)
+        .Bind(5, UnixNowMs())
+        .Run();
+}
+
 bool IsCorrupt(int code) {
     const int primary = code & 0xff;
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
@@ -406,6 +418,7 @@ void Spool::LoadState() {
         rows_ += count;
     }
     savedSeq_ = lastSeq_;
+    newestId_ = std::stoll(db_->QueryText("SELECT COALESCE(MAX(id), 0) FROM message"));
 }
 
 uint64_t Spool::Burst::Add(const std::string& reader, const std::string& topic,
@@ -529,6 +542,7 @@ void Spool::InsertAll(std::vector<SpooledMessage>::iterator first,
                 .Bind(5, handedUpTo_)
                 .Run();
             message->id = sqlite3_last_insert_rowid(db_->handle());
+            newestId_ = std::max(newestId_, message->id);
             ++counts_[message->reader].spooled;
             ++rows_;
         }
@@ -580,10 +594,41 @@ uint64_t Spool::DropOldest(uint64_t count, bool storedOnly) {
     return dropped;
 }
 
+void Spool::KeepHeld() {
+    if (!holdFrom_) {
+        return;
+    }
+    const auto held = std::stable_partition(acknowledged_.begin(), acknowledged_.end(),
+                                            [&](int64_t id) { return id < *holdFrom_; });
+    held_.insert(held, acknowledged_.end());
+    acknowledged_.erase(held, acknowledged_.end());
+}
+
+int64_t Spool::ReleaseBelow() const {
+    int64_t below = holdFrom_.value_or(std::numeric_limits<int64_t>::max());
+    if (held_.size() > maxMessages_) {
+        const auto excess = static_cast<std::ptrdiff_t>(held_.size() - maxMessages_);
+        below = std::max(below, *std::next(held_.begin(), excess));
+    }
+    return below;
+}
+
+void Spool::SettleAcknowledged(int64_t below) {
+    const auto released = held_.lower_bound(below);
+    if (holdFrom_) {
+        heldOverrun_ += static_cast<uint64_t>(std::distance(held_.lower_bound(*holdFrom_), released));
+    }
+    held_.erase(held_.begin(), released);
+    acknowledged_.clear();
+    acknowledgedSet_.clear();
+}
+
 void Spool::DeleteAcknowledged() {
     // The broker acknowledges in the order of publishing, so the ids come in long runs without a
     // gap: a run goes in one statement, every row in it being acknowledged.
-    std::vector<int64_t> ids = acknowledged_;
+    // Rows other outputs hold stay (see KeepHeld).
+    std::vector<int64_t> ids(held_.begin(), held_.lower_bound(ReleaseBelow()));
+    ids.insert(ids.end(), acknowledged_.begin(), acknowledged_.end());
     std::sort(ids.begin(), ids.end());
     for (auto first = ids.begin(); first != ids.end();) {
         auto last = first;
@@ -628,14 +673,15 @@ bool Spool::MakeRoom(std::size_t wanted) {
     uint64_t dropped = 0;
     try {
         Transaction transaction(*db_);
+        KeepHeld();
+        const int64_t below = ReleaseBelow();
         DeleteAcknowledged();
         dropped = DropOldest(std::max(wanted, kRoomRows), true);
         for (const auto& [reader, count] : counts_) {
             SaveReader(reader);
         }
         transaction.Commit();
-        acknowledged_.clear();
-        acknowledgedSet_.clear();
+        SettleAcknowledged(below);
         // As many rows as the disk holds: from now on each store first drops as many as it adds,
         // so that the file no longer grows (its freed pages are used again).
         diskCapacity_ = rows_;
@@ -693,11 +739,12 @@ std::vector<SpooledMessage> Spool::HandOver(std::size_t limit) {
         return HandOverFresh(limit);
     }
     ForgetFresh();
-    takeStored_->Bind(1, handedUpTo_).Bind(2, static_cast<int64_t>(limit + acknowledgedSet_.size()));
+    takeStored_->Bind(1, handedUpTo_)
+        .Bind(2, static_cast<int64_t>(limit + acknowledgedSet_.size() + held_.size()));
     while (messages.size() < limit && takeStored_->Step()) {
         const int64_t id = takeStored_->Integer(0);
         handedUpTo_ = id;
-        if (acknowledgedSet_.count(id) != 0) {
+        if (Acknowledged(id)) {
             continue;
         }
         messages.push_back(SpooledMessage{id, takeStored_->Text(1),
@@ -727,7 +774,9 @@ void Spool::Acknowledge(const std::vector<int64_t>& ids) {
 }
 
 void Spool::FlushAcknowledged() {
-    if (acknowledged_.empty()) {
+    KeepHeld();
+    const int64_t below = ReleaseBelow();
+    if (acknowledged_.empty() && (held_.empty() || *held_.begin() >= below)) {
         return;
     }
     // On a full disk the log is emptied first: deleting needs only the room it frees.
@@ -739,8 +788,7 @@ void Spool::FlushAcknowledged() {
             Transaction transaction(*db_);
             DeleteAcknowledged();
             transaction.Commit();
-            acknowledged_.clear();
-            acknowledgedSet_.clear();
+            SettleAcknowledged(below);
             if (attempt > 0) {
                 TakeReserve();
             }
@@ -757,8 +805,37 @@ void Spool::FlushAcknowledged() {
 
 void Spool::ReturnHandedOver() {
     ForgetFresh();
+    // Every row up to the oldest handed over is acknowledged (deleted, or held for other outputs):
+    // the next hand-over starts there rather than reading the held ones again.
+    if (!handedOver_.empty()) {
+        handedUpTo_ = handedOver_.begin()->first - 1;
+    }
     handedOver_.clear();
-    handedUpTo_ = 0;
+}
+
+void Spool::HoldFrom(std::optional<int64_t> id) {
+    holdFrom_ = id;
+}
+
+std::vector<SpooledMessage> Spool::ReadAfter(int64_t afterId, std::size_t limit) {
+    std::vector<SpooledMessage> messages;
+    takeStored_->Bind(1, afterId).Bind(2, static_cast<int64_t>(limit));
+    while (takeStored_->Step()) {
+        messages.push_back(SpooledMessage{takeStored_->Integer(0), takeStored_->Text(1),
+                                          static_cast<uint64_t>(takeStored_->Integer(2)),
+                                          takeStored_->Text(3), takeStored_->Text(4)});
+    }
+    takeStored_->Reset();
+    return messages;
+}
+
+void Spool::CopyToDeadLetters(const std::vector<SpooledMessage>& rows) {
+    Transaction transaction(*db_);
+    Statement insert(db_->handle(), kInsertDeadLetter);
+    for (const SpooledMessage& row : rows) {
+        InsertDeadLetter(insert, row);
+    }
+    transaction.Commit();
 }
 
 std::optional<SpooledMessage> Spool::MoveToDeadLetter(int64_t id, const std::string& reason) {
@@ -776,15 +853,14 @@ std::vector<SpooledMessage> Spool::MoveToDeadLetters(const std::vector<int64_t>&
         return moved;
     }
     const std::map<std::string, ReaderCounts> before = counts_;
+    std::vector<int64_t> keptForOthers;
     try {
         Transaction transaction(*db_);
         Statement select(db_->handle(), "SELECT reader, seq, topic, payload FROM message WHERE id = ?1");
-        Statement insert(
-            db_->handle(),
-            "INSERT INTO dead_letter(reader, seq, topic, payload, time) VALUES(?1, ?2, ?3, ?4, ?5)");
+        Statement insert(db_->handle(), kInsertDeadLetter);
         std::set<std::string> readers;
         for (const int64_t id : ids) {
-            if (acknowledgedSet_.count(id) != 0) {
+            if (Acknowledged(id)) {
                 continue;  // the broker has it: deleted with the next batch, never a dead letter
             }
             select.Bind(1, id);
@@ -796,13 +872,12 @@ std::vector<SpooledMessage> Spool::MoveToDeadLetters(const std::vector<int64_t>&
                                            select.Text(2), select.Text(3)});
             select.Reset();
             const SpooledMessage& message = moved.back();
-            insert.Bind(1, message.reader)
-                .Bind(2, static_cast<int64_t>(message.seq))
-                .Bind(3, message.topic)
-                .Bind(4, message.payload)
-                .Bind(5, UnixNowMs())
-                .Run();
-            deleteRow_->Bind(1, id).Run();
+            InsertDeadLetter(insert, message);
+            if (holdFrom_ && id >= *holdFrom_) {
+                keptForOthers.push_back(id);  // the broker's part is done; other outputs still take it
+            } else {
+                deleteRow_->Bind(1, id).Run();
+            }
             ReaderCounts& counts = counts_[message.reader];
             --counts.spooled;
             ++counts.dead;
@@ -820,6 +895,7 @@ std::vector<SpooledMessage> Spool::MoveToDeadLetters(const std::vector<int64_t>&
         savedSeq_.clear();
         throw;
     }
+    held_.insert(keptForOthers.begin(), keptForOthers.end());
     bool storedRowMoved = false;
     for (const SpooledMessage& message : moved) {
         // A row handed over is no longer among the fresh ones; any other may be.

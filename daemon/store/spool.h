@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -127,6 +128,18 @@ class Spool {
     // The clock of the ages, milliseconds since 1970 (the tests' own in simulated time).
     void SetClock(std::function<int64_t()> nowMs) { nowMs_ = std::move(nowMs); }
 
+    // Outputs beside the one rows are handed over to (the webhooks) read the spool each from a place
+    // of its own and hold what they have yet to deliver: no row from `id` on is deleted,
+    // acknowledged or not, until the hold moves on (nothing: no such output holds a row). The ids
+    // of rows acknowledged meanwhile are kept in memory; past the spool's max_messages of them the
+    // oldest are deleted all the same, and the outputs that held them never get them (heldOverrun).
+    void HoldFrom(std::optional<int64_t> id);
+    // Up to `limit` rows after `afterId`, oldest first: every row still in the table, stored,
+    // handed over, or acknowledged and held.
+    std::vector<SpooledMessage> ReadAfter(int64_t afterId, std::size_t limit);
+    // Copies rows that another output will not take into the dead-letter table; the rows stay
+    // for the outputs that take them, and the readers' counts stay as they are.
+    void CopyToDeadLetters(const std::vector<SpooledMessage>& rows);
     // Counts messages of `reader` that could be neither stored nor sent.
     void CountLost(const std::string& reader, uint64_t count);
     // Moves the write-ahead log into the database, deletes what was acknowledged and takes the
@@ -134,6 +147,11 @@ class Spool {
     void Checkpoint();
 
     uint64_t size() const { return rows_; }
+    // The newest row's id: every row up to it has been stored.
+    int64_t newestId() const { return newestId_; }
+    // Acknowledged rows kept for a hold, and those a hold kept too long (see HoldFrom).
+    uint64_t held() const { return held_.size(); }
+    uint64_t heldOverrun() const { return heldOverrun_; }
     // False while the disk has no room for what comes in.
     bool writable() const { return writable_; }
     ReaderCounts counts(const std::string& reader) const;
@@ -154,6 +172,13 @@ class Spool {
     // handed-over ones after; gives how many went.
     uint64_t DropOldest(uint64_t count, bool storedOnly);
     void DeleteAcknowledged();
+    // Acknowledged rows the hold keeps move from acknowledged_ to held_.
+    void KeepHeld();
+    // Held rows below this id are deleted: the hold, or past it when too many are held.
+    int64_t ReleaseBelow() const;
+    bool Acknowledged(int64_t id) const { return acknowledgedSet_.count(id) != 0 || held_.count(id) != 0; }
+    // After acknowledged_ and the held rows below `below` were deleted.
+    void SettleAcknowledged(int64_t below);
     void ForgetFresh();
     std::vector<SpooledMessage> HandOverFresh(std::size_t limit);
     void SaveReader(const std::string& reader);
@@ -200,8 +225,12 @@ class Spool {
     std::vector<int64_t> acknowledged_;            // to be deleted
     std::unordered_set<int64_t> acknowledgedSet_;  // the same, never handed over again
     std::function<int64_t()> nowMs_;
-    bool timed_ = false;       // KeepAges() was called
-    int64_t lastNotedMs_ = 0;  // the newest time kept for a commit
+    bool timed_ = false;               // KeepAges() was called
+    int64_t lastNotedMs_ = 0;          // the newest time kept for a commit
+    std::optional<int64_t> holdFrom_;  // rows from here on are held by other outputs
+    std::set<int64_t> held_;           // acknowledged, kept for the hold
+    uint64_t heldOverrun_ = 0;
+    int64_t newestId_ = 0;
     std::unique_ptr<Statement> insert_, dropStored_, deleteRow_, deleteRun_, saveReader_, takeStored_;
 };
 

@@ -5,7 +5,8 @@
 ConsoleTest: the daemon as it comes (no [control], no [reader.settings]) behind a token: the token
 asked once and kept, the cards (what each reader's kind means, the reads' line from its first
 rate), a reader unplugged and back, a tag arriving and departing, the events list with the kinds
-the daemon names, no settings form, one column on a phone, the page's element helper refusing a
+the daemon names, the outputs' list with a webhook nobody listens for retrying, no settings form,
+one column on a phone, the page's element helper refusing a
 handler given as text, and a reload of the configuration that removes a reader and adds one named
 with markup characters, whose card and panel follow within 5 s and show its name as text.
 ConsoleCommandsTest: the settings forms with commands "all" (a managed key, a setting saved and a
@@ -82,6 +83,9 @@ def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
+
+
+DEAD_WEBHOOK_PORT = free_port()
 
 
 def css_string(text):
@@ -170,6 +174,8 @@ def daemon_config(directory, broker_port, http_port, readers, name, commands=Non
     if commands:
         lines += ["[control]", f'commands = "{commands}"',
                   "[[profile]]", 'name = "door"', "[profile.settings]", 'buzzer = "off"']
+    # A webhook nobody listens for: its row in the outputs' list says it is retrying.
+    lines += ["[[output]]", 'name = "wms"', 'kind = "webhook"', f'url = "http://127.0.0.1:{DEAD_WEBHOOK_PORT}/rfid"']
     for reader_name, reader in readers.items():
         lines += ["[[reader]]", f"name = {json.dumps(reader_name)}", f'address = "{reader.address}"',
                   f"absence_ms = {ABSENCE_MS}"]
@@ -426,6 +432,11 @@ class ConsoleTest(ConsoleScenario):
             self.assertEqual(self.one(card).get_attribute("data-settings"), "unmanaged")
         self.assertEqual(self.text("#site-name"), "dock-3")
         self.assertEqual(self.text("#commands-state"), "commands: off")
+        self.wait(lambda: (self.text('#output-list [data-output="wms"] [data-role="state"]') or "").startswith(
+            "retrying in "), "the dead webhook retrying")
+        self.assertIn("connect", self.text('#output-list [data-output="wms"] .output-error').lower())
+        self.wait(lambda: self.text('#output-list [data-output="mqtt"] [data-role="state"]') == "connected",
+                  "the broker's output connected")
         self.wait(lambda: self.text('article.reader[data-reader="gate-1"] .rate') not in (None, "– /s", "0.0 /s"),
                   "gate-1's reads per second")
         self.check_sparkline_from_first_rate("gate-1")

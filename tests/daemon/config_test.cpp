@@ -272,6 +272,8 @@ TEST(ConfigTest, RefusesBadFilesWithLineAndReason) {
         return "site = \"a\"\n[[reader]]\nname = \"g\"\naddress = \"" + first +
                "\"\n[[reader]]\nname = \"h\"\naddress = \"" + second + "\"\n";
     };
+    const std::string hook = "[[output]]\nname = \"w\"\n";
+    const std::string webhook = hook + "kind = \"webhook\"\nurl = \"https://wms.example/rfid\"\n";
     const BadFile cases[] = {
         {"TOML syntax", "site = \"a\"\n[mqtt\nhost = 1\n", 2, ""},
         {"unterminated text", "site = \"a\n", 1, ""},
@@ -487,6 +489,34 @@ TEST(ConfigTest, RefusesBadFilesWithLineAndReason) {
          "\"password_file\" in [mqtt] needs a \"username\""},
         {"a client key without its certificate", "site = \"a\"\n[mqtt]\nkey_file = \"/k\"\n" + reader, 3,
          "\"key_file\" in [mqtt] needs the other of \"cert_file\" and \"key_file\""},
+        {"an output of an unknown kind", "site = \"a\"\n" + reader + hook + "kind = \"kafka\"\n", 7,
+         "the kind of output is \"webhook\""},
+        {"an output without a URL", "site = \"a\"\n" + reader + hook + "kind = \"webhook\"\n", 5,
+         "\"url\" in [[output]] is missing"},
+        {"a URL of another scheme",
+         "site = \"a\"\n" + reader + hook + "kind = \"webhook\"\nurl = \"ftp://x\"\n", 8,
+         "must be an http:// or https:// URL"},
+        {"an unknown event kind", "site = \"a\"\n" + reader + webhook + "events = [\"read\", \"reads\"]\n", 9,
+         "has \"reads\"; the kinds are read, arrived"},
+        {"a batch of no events", "site = \"a\"\n" + reader + webhook + "batch_max = 0\n", 9,
+         "from 1 to 10000"},
+        {"a time-out of an hour", "site = \"a\"\n" + reader + webhook + "timeout_s = 3600\n", 9,
+         "from 1 to 300"},
+        {"a header the daemon writes",
+         "site = \"a\"\n" + reader + webhook + "headers = { \"Content-Type\" = \"x\" }\n", 9,
+         "is written by the daemon itself"},
+        {"a header of two lines",
+         "site = \"a\"\n" + reader + webhook + "headers = { \"X-A\" = \"a\\r\\nb: c\" }\n", 9,
+         "must be one line"},
+        {"a client certificate without its key",
+         "site = \"a\"\n" + reader + webhook + "cert_file = \"/c.pem\"\n", 9, "needs the other of"},
+        {"an unknown key in an output", "site = \"a\"\n" + reader + webhook + "secret = \"s\"\n", 9,
+         "unknown key \"secret\" in [[output]]"},
+        {"two outputs of one name", "site = \"a\"\n" + reader + webhook + webhook, 9,
+         "a second output named \"w\""},
+        {"an output named as the broker",
+         "site = \"a\"\n" + reader + "[[output]]\nname = \"mqtt\"\nkind = \"webhook\"\nurl = \"http://x\"\n",
+         6, "is the broker's own"},
     };
     for (const BadFile& bad : cases) {
         SCOPED_TRACE(bad.what);
@@ -498,6 +528,52 @@ TEST(ConfigTest, RefusesBadFilesWithLineAndReason) {
             EXPECT_NE(error.reason().find(bad.reason), std::string::npos) << error.what();
         }
     }
+}
+
+// A webhook with every key; [mqtt] becomes optional once there is an output, and stays on by
+// default without one.
+TEST(ConfigTest, ReadsWebhookOutputs) {
+    const std::string reader = kReader;
+    const DaemonConfig config =
+        ParseConfig("site = \"a\"\n" + reader +
+                        "[[output]]\nname = \"wms\"\nkind = \"webhook\"\n"
+                        "url = \"https://wms.example/rfid\"\nevents = [\"read\", \"arrived\"]\n"
+                        "batch_ms = 250\nbatch_max = 50\ntimeout_s = 3\n"
+                        "headers = { \"X-Site\" = \"dock-3\" }\nsecret_file = \"/s\"\n"
+                        "ca_file = \"/ca\"\ncert_file = \"/c\"\nkey_file = \"/k\"\n",
+                    CheckSchemes);
+    EXPECT_FALSE(config.mqttEnabled);
+    ASSERT_EQ(config.webhooks.size(), 1u);
+    const WebhookConfig& wms = config.webhooks[0];
+    EXPECT_EQ(wms.line, 5);
+    EXPECT_EQ(wms.url, "https://wms.example/rfid");
+    EXPECT_EQ(wms.events, (std::vector<std::string>{"read", "arrived"}));
+    EXPECT_EQ(wms.batchMs, 250u);
+    EXPECT_EQ(wms.batchMax, 50u);
+    EXPECT_EQ(wms.timeoutS, 3u);
+    EXPECT_EQ(wms.headers, (std::vector<std::pair<std::string, std::string>>{{"X-Site", "dock-3"}}));
+    EXPECT_EQ(wms.secretFile, "/s");
+    EXPECT_EQ(wms.keyFile, "/k");
+    EXPECT_TRUE(ParseConfig("site = \"a\"\n" + reader, CheckSchemes).mqttEnabled);
+    EXPECT_TRUE(ParseConfig("site = \"a\"\n[mqtt]\n" + reader +
+                                "[[output]]\nname = \"w\"\nkind = \"webhook\"\nurl = \"http://x\"\n",
+                            CheckSchemes)
+                    .mqttEnabled);
+    // The files an output names are checked by --check-config, with the output's line.
+    const testing::TemporaryDirectory directory;
+    std::ofstream(directory.File("empty"));
+    DaemonConfig files = config;
+    files.webhooks[0].caFile = files.webhooks[0].certFile = files.webhooks[0].keyFile = std::nullopt;
+    files.webhooks[0].secretFile = directory.File("empty");
+    ASSERT_TRUE(OutputFileProblem(files));
+    EXPECT_EQ(OutputFileProblem(files)->line(), 5);
+    EXPECT_NE(OutputFileProblem(files)->reason().find("secret_file " + directory.File("empty") + " is empty"),
+              std::string::npos);
+    files.webhooks[0].secretFile = directory.File("missing");
+    EXPECT_NE(OutputFileProblem(files)->reason().find("cannot be read"), std::string::npos);
+    std::ofstream(directory.File("secret")) << "s3cret\n";
+    files.webhooks[0].secretFile = directory.File("secret");
+    EXPECT_FALSE(OutputFileProblem(files));
 }
 
 TEST(ConfigTest, RefusesWhatIsNoConfigurationFile) {

@@ -1,6 +1,7 @@
 // The daemon's loop against a real mosquitto, with scripted readers: payloads and retained
-// statuses, a broker stopped and started again in the middle of a stream with every message
-// arriving, a clean stop publishing "offline", and a broker that refuses the daemon.
+// statuses, webhooks beside the broker against an HTTPS receiver that fails by script, a broker stopped and
+// started again in the middle of a stream with every message arriving, a clean stop publishing "offline", and
+// a broker that refuses the daemon.
 #include <gtest/gtest.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -13,13 +14,17 @@
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <set>
+#include <sstream>
 #include <thread>
 
+#include "daemon/outputs/body_signature.h"
 #include "daemon/site/site.h"
 #include "tests/daemon/broker.h"
 #include "tests/daemon/queued_source.h"
 #include "tests/daemon/small_disk.h"
+#include "tests/support/loopback.h"
 
 namespace zendrik::daemon {
 namespace {
@@ -648,6 +653,143 @@ TEST(DaemonBrokerTest, TlsAndRefusals) {
         EXPECT_EQ(spool.lastSeq("r1"), 1u) << "what was read is stored either way";
         EXPECT_EQ(spool.size(), c.exit ? 1u : 0u) << "sent only over an accepted connection";
     }
+}
+
+// The receiver's log: every request, its action and body, as webhook_server.py writes it.
+std::vector<nlohmann::json> WebhookRequests(const std::string& log) {
+    std::vector<nlohmann::json> requests;
+    std::istringstream lines(testing::ReadFile(log));
+    for (std::string line; std::getline(lines, line);) {
+        requests.push_back(nlohmann::json::parse(line));
+    }
+    return requests;
+}
+
+// Each reader's numbers in the bodies the receiver accepted, in the order they came.
+std::map<std::string, std::vector<uint64_t>> DeliveredSeqs(const std::vector<nlohmann::json>& requests) {
+    std::map<std::string, std::vector<uint64_t>> seqs;
+    for (const nlohmann::json& request : requests) {
+        if (request["action"] == "200") {
+            for (const nlohmann::json& event : nlohmann::json::parse(request["body"].get<std::string>())) {
+                seqs[event["reader"].get<std::string>()].push_back(event["seq"].get<uint64_t>());
+            }
+        }
+    }
+    return seqs;
+}
+
+std::vector<uint64_t> OneTo(uint64_t last) {
+    std::vector<uint64_t> all(last);
+    std::iota(all.begin(), all.end(), 1);
+    return all;
+}
+
+// Two webhooks beside the broker: one receiver over HTTPS (a private CA) that fails by script, one
+// that nobody listens for. Every event reaches the broker and the live receiver once, each reader's
+// in order and signed; the dead one holds only its own place, and the rows for it stay spooled.
+TEST(DaemonBrokerTest, WebhooksGetEveryEventInOrderWhileADeadOneHoldsOnlyItsOwnPlace) {
+    testing::TemporaryDirectory directory;
+    const Certificates certificates = MakeCertificates(directory);
+    const std::string secret = "it's a secret to everybody";
+    std::ofstream(directory.File("secret")) << secret << "\n";
+    testing::ChildProcess receiver(
+        {"/usr/bin/python3", WEBHOOK_SERVER_PATH, directory.File("port"), certificates.certificate,
+         certificates.key, directory.File("requests"), "500,200,close,200,429:1,200,hang,200"},
+        directory.File("receiver.log"));
+    for (int wait = 0; wait < 100 && !std::filesystem::exists(directory.File("port")); ++wait) {
+        std::this_thread::sleep_for(50ms);
+    }
+    const std::string port = testing::ReadFile(directory.File("port"));
+    ASSERT_FALSE(port.empty()) << testing::ReadFile(directory.File("receiver.log"));
+
+    Broker broker;
+    Subscriber all(broker.port(), "zt/t/+/+");
+    DaemonConfig config = TestConfig(broker.port(), directory.File("spool"), {"r1", "r2"});
+    WebhookConfig live;
+    live.name = "wms";
+    live.url = "https://127.0.0.1:" + port + "/rfid";
+    live.batchMs = 100;
+    live.batchMax = 8;
+    live.timeoutS = 1;
+    live.headers = {{"X-Site", "dock-3"}};
+    live.secretFile = directory.File("secret");
+    live.caFile = certificates.ca;
+    WebhookConfig dead = live;
+    dead.name = "gone";
+    dead.url = "https://127.0.0.1:" + std::to_string(testing::FreePort()) + "/rfid";
+    config.webhooks = {live, dead};
+
+    constexpr int kRounds = 10;
+    constexpr int kReadsPerRound = 3;
+    auto daemon = std::make_unique<RunningDaemon>(
+        config, std::vector<std::optional<ReaderIdentity>>{ReaderIdentity{2, "V1", "a"},
+                                                           ReaderIdentity{2, "V1", "b"}});
+    for (int round = 0; round < kRounds; ++round) {
+        for (int read = 0; read < kReadsPerRound; ++read) {
+            daemon->reader(0).Push(ZENDRIK_EVENT_READ, static_cast<uint8_t>(read));
+            daemon->reader(1).Push(ZENDRIK_EVENT_READ, static_cast<uint8_t>(read));
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    constexpr uint64_t kEvents = kRounds * kReadsPerRound;
+    const auto everyEvent = [&](const std::map<std::string, std::vector<uint64_t>>& seqs) {
+        return seqs.size() == 2 && Distinct(seqs.at("r1")).size() == kEvents &&
+               Distinct(seqs.at("r2")).size() == kEvents;
+    };
+    EXPECT_TRUE(all.WaitFor([&](const Messages& messages) {
+        std::map<std::string, std::vector<uint64_t>> seqs;
+        for (const Message& message : messages) {
+            if (message.topic.find("/status") == std::string::npos) {
+                seqs[Json(message)["reader"].get<std::string>()].push_back(
+                    Json(message)["seq"].get<uint64_t>());
+            }
+        }
+        return everyEvent(seqs);
+    })) << "the broker is not held up by the dead webhook";
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!everyEvent(DeliveredSeqs(WebhookRequests(directory.File("requests")))) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(daemon->Stop(), kExitOk);
+
+    const std::vector<nlohmann::json> requests = WebhookRequests(directory.File("requests"));
+    for (const auto& [reader, seqs] : DeliveredSeqs(requests)) {
+        SCOPED_TRACE(reader);
+        EXPECT_EQ(seqs, OneTo(kEvents)) << "every event once, in order";
+    }
+    std::set<std::string> actions;
+    for (const nlohmann::json& request : requests) {
+        const std::string body = request["body"];
+        EXPECT_EQ(request["headers"]["x-zendrik-signature"], "sha256=" + HmacSha256Hex(secret, body));
+        EXPECT_EQ(request["headers"]["x-site"], "dock-3");
+        EXPECT_EQ(request["headers"]["content-type"], "application/json");
+        EXPECT_LE(nlohmann::json::parse(body).size(), live.batchMax);
+        actions.insert(request["action"].get<std::string>());
+    }
+    EXPECT_EQ(actions, (std::set<std::string>{"200", "500", "close", "429:1", "hang"}));
+
+    const SiteSnapshot site = daemon->site().Snapshot();
+    std::map<std::string, OutputSnapshot> outputs;
+    for (const OutputSnapshot& output : site.outputs) {
+        outputs[output.name] = output;
+    }
+    ASSERT_EQ(outputs.size(), 3u);
+    EXPECT_EQ(outputs["mqtt"].sent, 2 * kEvents);
+    EXPECT_EQ(outputs["wms"].sent, 2 * kEvents);
+    EXPECT_EQ(outputs["wms"].pending, 0u);
+    EXPECT_EQ(outputs["wms"].seconds.count(), 2 * kEvents);
+    for (const char* reason : {"http-5xx", "http-429", "timeout", "closed"}) {
+        EXPECT_EQ(outputs["wms"].errors[reason], 1u) << reason;
+    }
+    EXPECT_EQ(outputs["gone"].sent, 0u);
+    EXPECT_EQ(outputs["gone"].pending, 2 * kEvents);
+    EXPECT_GE(outputs["gone"].errors["refused"], 1u);
+    EXPECT_EQ(outputs["gone"].state, "retrying");
+    // The rows the dead webhook never got are still in the spool for its next run.
+    daemon.reset();
+    Spool spool(directory.File("spool"), 100);
+    EXPECT_EQ(spool.ReadAfter(0, 100).size(), 2 * kEvents);
 }
 
 }  // namespace
