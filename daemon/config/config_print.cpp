@@ -101,24 +101,92 @@ void PrintReader(Printer& print, const ReaderConfig& reader) {
     }
 }
 
+void PrintWebhook(Printer& print, const WebhookConfig& webhook) {
+    print.Header("[[output]]");
+    print.Text("name", webhook.name);
+    print.Text("kind", std::string("webhook"));
+    print.Text("url", webhook.url);
+    if (!webhook.events.empty()) {
+        print.Texts("events", webhook.events);
+    }
+    print.Number("batch_ms", webhook.batchMs);
+    print.Number("batch_max", webhook.batchMax);
+    print.Number("timeout_s", webhook.timeoutS);
+    if (!webhook.headers.empty()) {
+        std::string headers;
+        for (const auto& [name, value] : webhook.headers) {
+            headers += (headers.empty() ? "" : ", ") + Quoted(name) + " = " + Quoted(value);
+        }
+        print.Key("headers", "{ " + headers + " }");
+    }
+    print.Text("secret_file", webhook.secretFile);
+    print.Text("ca_file", webhook.caFile);
+    print.Text("cert_file", webhook.certFile);
+    print.Text("key_file", webhook.keyFile);
+}
+
+// The zones, the doors and their history.
+void PrintPlaces(Printer& print, const DaemonConfig& config) {
+    for (const ZoneConfig& zone : config.zones) {
+        print.Header("[[zone]]");
+        print.Text("name", zone.name);
+        print.Texts("readers", zone.readers);
+        print.Number("absence_ms", zone.absenceMs);
+    }
+    for (const DoorConfig& door : config.doors) {
+        print.Header("[[door]]");
+        print.Text("name", door.name);
+        print.Texts("outside", door.outside);
+        print.Texts("inside", door.inside);
+        print.Number("settle_ms", door.settleMs);
+    }
+    if (!config.zones.empty() || !config.doors.empty()) {
+        print.Header("[history]");
+        print.Number("keep_days", config.history.keepDays);
+        print.Number("max_mb", config.history.maxMb);
+    }
+}
+
 }  // namespace
 
 std::string PrintedConfig(const DaemonConfig& config) {
     Printer print;
     print.Text("site", config.site);
     print.Number("status_interval_ms", config.statusIntervalMs);
-    PrintMqtt(print, config.mqtt);
+    if (config.mqttEnabled) {
+        PrintMqtt(print, config.mqtt);
+    }
+    print.Header("[publish]");
+    print.Number("batch_ms", config.publish.batchMs);
+    print.Number("batch_max", config.publish.batchMax);
     print.Header("[spool]");
     print.Text("path", config.spool.path);
     print.Number("max_messages", config.spool.maxMessages);
     print.Number("checkpoint_interval_ms", config.spool.checkpointIntervalMs);
+    if (config.spool.maxAgeS) {
+        print.Text("max_age", std::to_string(*config.spool.maxAgeS) + "s");
+    }
+    if (config.spool.replayRate) {
+        print.Number("replay_rate", *config.spool.replayRate);
+    }
     print.Header("[http]");
     print.Text("listen", config.http.listen);
     print.Secret("token", config.http.token.has_value());
     print.Text("cert_file", config.http.certFile);
     print.Text("key_file", config.http.keyFile);
+    for (const HttpToken& token : config.http.tokens) {  // the files, never the tokens
+        print.Header("[[http.token]]");
+        print.Text("name", token.name);
+        print.Text("file", token.file);
+        print.Text("role", std::string(AccessRoleWords(token.role)));
+    }
     print.Header("[control]");
     print.Text("commands", std::string(CommandPolicyWords(config.control.commands)));
+    print.Header("[audit]");
+    print.Number("keep_days", config.audit.keepDays);
+    if (!config.audit.path.empty()) {
+        print.Text("path", config.audit.path);
+    }
     for (const ProfileConfig& profile : config.profiles) {
         print.Header("[[profile]]");
         print.Text("name", profile.name);
@@ -129,6 +197,10 @@ std::string PrintedConfig(const DaemonConfig& config) {
     }
     for (const ReaderConfig& reader : config.readers) {
         PrintReader(print, reader);
+    }
+    PrintPlaces(print, config);
+    for (const WebhookConfig& webhook : config.webhooks) {
+        PrintWebhook(print, webhook);
     }
     return print.text();
 }

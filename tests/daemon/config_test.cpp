@@ -796,5 +796,33 @@ TEST(ConfigTest, ReadsTokensAndTheAuditTrailAndRefusesTheirFaults) {
     }
 }
 
+// --print-config gives back every section a site may have, as a file that reads to the same values.
+TEST(ConfigTest, PrintedConfigReadsBackToTheSameSections) {
+    const DaemonConfig config =
+        ParseConfig(std::string(kThreeReaders) +
+                        "[publish]\nbatch_ms = 100\nbatch_max = 50\n"
+                        "[spool]\nmax_age = \"7d\"\nreplay_rate = 500\n"
+                        "[audit]\nkeep_days = 30\n[history]\nkeep_days = 7\n"
+                        "[[zone]]\nname = \"z\"\nreaders = [\"left\"]\n"
+                        "[[door]]\nname = \"d\"\noutside = [\"yard\"]\ninside = [\"right\"]\n"
+                        "[[output]]\nname = \"wms\"\nkind = \"webhook\"\n"
+                        "url = \"http://127.0.0.1:9/x\"\nevents = [\"read\"]\n"
+                        "headers = { \"X-Site\" = \"dock-3\" }\n",
+                    CheckSchemes);
+    const DaemonConfig again = ParseConfig(PrintedConfig(config), CheckSchemes);
+    EXPECT_FALSE(again.mqttEnabled) << "a site of webhooks alone stays without a broker";
+    EXPECT_EQ(again.publish, config.publish);
+    EXPECT_EQ(again.spool, config.spool);
+    EXPECT_EQ(again.audit, config.audit);
+    EXPECT_EQ(again.history, config.history);
+    EXPECT_EQ(again.webhooks.size(), 1u);
+    EXPECT_EQ(again.webhooks.at(0).headers, config.webhooks.at(0).headers);
+    EXPECT_EQ(again.webhooks.at(0).events, config.webhooks.at(0).events);
+    ASSERT_EQ(again.zones.size(), 1u);
+    ASSERT_EQ(again.doors.size(), 1u);
+    EXPECT_EQ(again.zones[0].readers, config.zones[0].readers);
+    EXPECT_EQ(again.doors[0].inside, config.doors[0].inside);
+}
+
 }  // namespace
 }  // namespace zendrik::daemon
