@@ -108,6 +108,7 @@ void MqttClient::Fail(int code, const std::string& doing) {
 
 void MqttClient::Connect() {
     client_.reset(mosquitto_new(config_.clientId.c_str(), true, this));
+    ++attempts_;
     acknowledged_.clear();
     if (!client_) {
         failure_ = "cannot make an MQTT client";

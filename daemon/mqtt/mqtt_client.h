@@ -82,6 +82,9 @@ class MqttClient {
     const std::string& failure() const { return failure_; }
 
     int socket() const;
+    // Counts the clients made, one a connection attempt: a socket of another attempt may have the
+    // same number as the one before it.
+    uint64_t attempt() const { return attempts_; }
     bool wantWrite() const;
     // One pass of the client's work after poll(): read when `readable`, write when `writable`,
     // keep-alive and time-outs always.
@@ -101,6 +104,7 @@ class MqttClient {
     static std::string ReasonWords(int reason);
 
   private:
+    uint64_t attempts_ = 0;
     struct Deleter {
         void operator()(mosquitto* client) const;
     };

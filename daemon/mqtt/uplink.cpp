@@ -1,5 +1,8 @@
 #include "daemon/mqtt/uplink.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -97,8 +100,7 @@ void Uplink::Close() {
     batchDue_.Disarm();
     paceDue_.Disarm();
     mqtt_.Disconnect();
-    socketWatch_ = EventSource();
-    watchedSocket_ = -1;
+    Unwatch();
     lastState_ = MqttState::kDown;
     inFlight_.clear();
     inFlightRows_ = 0;
@@ -144,21 +146,48 @@ void Uplink::AfterClientCall() {
 void Uplink::Watch() {
     const int socket = mqtt_.socket();
     if (socket < 0) {
-        socketWatch_ = EventSource();
-        watchedSocket_ = -1;
+        Unwatch();
         return;
     }
     const uint32_t events = EPOLLIN | (mqtt_.wantWrite() ? EPOLLOUT : 0u);
-    if (socket != watchedSocket_ || !socketWatch_.valid()) {
-        socketWatch_ = loop_.AddIo(socket, events, [this](uint32_t ready) {
+    if (mqtt_.attempt() != watchedAttempt_ || !socketWatch_.valid()) {
+        Unwatch();
+        // Without a duplicate (no descriptor left) the socket itself is watched, as before.
+        SocketDuplicate duplicate(socket);
+        socketWatch_ = loop_.AddIo(duplicate.fd >= 0 ? duplicate.fd : socket, events, [this](uint32_t ready) {
             mqtt_.Service((ready & (EPOLLIN | EPOLLERR | EPOLLHUP)) != 0, (ready & EPOLLOUT) != 0);
             AfterClientCall();
         });
         socketWatch_.SetPriority(kSocketPriority);
-        watchedSocket_ = socket;
+        watchedDuplicate_ = std::move(duplicate);
+        watchedAttempt_ = mqtt_.attempt();
         return;
     }
     EventLoop::SetIoEvents(socketWatch_, events);
+}
+
+void Uplink::Unwatch() {
+    socketWatch_ = EventSource();  // out of epoll while its descriptor is still open
+    watchedDuplicate_ = SocketDuplicate();
+    watchedAttempt_ = 0;
+}
+
+Uplink::SocketDuplicate::SocketDuplicate(int socket) : fd(::fcntl(socket, F_DUPFD_CLOEXEC, 0)) {}
+
+Uplink::SocketDuplicate& Uplink::SocketDuplicate::operator=(SocketDuplicate&& other) noexcept {
+    if (this != &other) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        fd = std::exchange(other.fd, -1);
+    }
+    return *this;
+}
+
+Uplink::SocketDuplicate::~SocketDuplicate() {
+    if (fd >= 0) {
+        ::close(fd);
+    }
 }
 
 void Uplink::OnStateChange(MqttState before, MqttState now) {
@@ -206,8 +235,7 @@ void Uplink::Proven() {
 
 void Uplink::Lost() {
     proving_.Disarm();
-    socketWatch_ = EventSource();
-    watchedSocket_ = -1;
+    Unwatch();
     connectDeadline_.Disarm();
     std::vector<int64_t> rowsInFlight;
     rowsInFlight.reserve(inFlightRows_);

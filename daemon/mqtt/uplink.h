@@ -162,8 +162,22 @@ class Uplink {
     PublishLatency latency_;
     std::string subscription_;
     std::function<void(const IncomingMessage&)> onMessage_;
-    EventSource socketWatch_;
-    int watchedSocket_ = -1;
+    // The loop watches a duplicate of the client's socket, closed only after the watch is gone:
+    // the client library closes its own socket itself, and a registration left in epoll by a
+    // socket closed under it would outlive its watch when a forked process still holds the socket
+    // (a program embedding the daemon's parts that starts others), and then wake a freed watch.
+    struct SocketDuplicate {
+        int fd = -1;
+        SocketDuplicate() = default;
+        explicit SocketDuplicate(int socket);
+        SocketDuplicate(SocketDuplicate&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+        SocketDuplicate& operator=(SocketDuplicate&& other) noexcept;
+        ~SocketDuplicate();
+    };
+    void Unwatch();
+    SocketDuplicate watchedDuplicate_;
+    EventSource socketWatch_;      // declared after the duplicate, so that it goes first
+    uint64_t watchedAttempt_ = 0;  // the client's attempt whose socket is watched
     Timer reconnect_;
     Timer connectDeadline_;
     Timer proving_;
