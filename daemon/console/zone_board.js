@@ -1,0 +1,159 @@
+// Each zone with the tags in it now (/api/v1/zones and each zone's tags, asked again with the
+// statuses and when a zone's event comes), and each door with its last passages, from the history
+// at the start and then from the event stream as they come. The daemon lists no doors of their
+// own: a door shows once a passage through it is known.
+import { getJson } from './api.js';
+import { el, fill, followNames } from './dom.js';
+import { passageHeader, passageKey, passageRow } from './passages.js';
+import { clockTime, valueText } from './words.js';
+
+const passagesShown = 20;
+const passagesAtStart = 100;
+export const zoneEventKinds = ['zone-entered', 'zone-left', 'passage'];
+
+export class ZoneBoard {
+    // elements: {zones, doors}
+    constructor(elements) {
+        this.elements = elements;
+        this.zones = new Map();
+        this.doors = new Map();
+        this.tags = new Map(); // every tag in a zone now, by EPC
+        this.passages = []; // newest first, every door's, for finding a card's EPC
+        this.seen = new Set();
+        this.refreshing = null;
+    }
+
+    // The passages the history kept, before the stream brings the new ones.
+    async start() {
+        try {
+            const page = await getJson(`/api/v1/passages?limit=${passagesAtStart}`);
+            for (const passage of [...(page.passages ?? [])].reverse()) {
+                this.addPassage(passage);
+            }
+        } catch {
+            // a daemon without a history: the stream brings the passages from now on
+        }
+    }
+
+    applyEvent(event) {
+        if (event.event === 'passage') {
+            this.addPassage(event);
+        } else if (event.event === 'zone-entered' || event.event === 'zone-left') {
+            this.refresh();
+        }
+    }
+
+    // The zones and their tags now; one refresh at a time.
+    refresh() {
+        this.refreshing ??= this.load().finally(() => {
+            this.refreshing = null;
+        });
+        return this.refreshing;
+    }
+
+    async load() {
+        const zones = await getJson('/api/v1/zones');
+        const listed = Array.isArray(zones) ? zones : [];
+        const answers = await Promise.all(listed.map((zone) =>
+            getJson(`/api/v1/zones/${encodeURIComponent(zone.name)}/tags`).catch(() => ({ tags: [] }))));
+        const panels = followNames(this.zones, listed.map((zone) => String(zone.name)),
+            (name) => this.zonePanel(name), this.elements.zones);
+        this.tags.clear();
+        for (const [i, zone] of listed.entries()) {
+            const tags = Array.isArray(answers[i].tags) ? answers[i].tags : [];
+            showZone(panels[i], zone, tags);
+            for (const tag of tags) {
+                this.tags.set(tag.epc, { ...tag, zone: zone.name });
+            }
+        }
+        this.elements.zonesEmpty.hidden = listed.length !== 0;
+    }
+
+    zonePanel(name) {
+        const readers = el('p', { class: 'zone-readers' });
+        const count = el('span', { class: 'count' });
+        const rows = el('tbody');
+        const empty = el('p', { class: 'empty' }, 'No tag in this zone now.');
+        const table = el('table', { class: 'tags' },
+            el('thead', {}, el('tr', {},
+                el('th', { scope: 'col' }, 'EPC'), el('th', { scope: 'col' }, 'Card'),
+                el('th', { scope: 'col' }, 'Since'), el('th', { scope: 'col' }, 'Last seen'),
+                el('th', { scope: 'col' }, 'Last reader'), el('th', { scope: 'col' }, 'Reads'))),
+            rows);
+        const root = el('section', { class: 'card zone', 'data-zone': name, 'aria-label': `tags in zone ${name}` },
+            el('header', {}, el('h3', {}, name), count), readers, table, empty);
+        const panel = { root, readers, count, rows, table, empty };
+        this.zones.set(name, panel);
+        return panel;
+    }
+
+    addPassage(passage) {
+        const key = passageKey(passage);
+        if (!passage.door || this.seen.has(key)) {
+            return;
+        }
+        this.seen.add(key);
+        this.passages.unshift(passage);
+        const door = this.doorPanel(String(passage.door));
+        door.rows.prepend(passageRow(passage, false));
+        while (door.rows.childElementCount > passagesShown) {
+            door.rows.lastElementChild.remove();
+        }
+        door.empty.hidden = true;
+        door.table.hidden = false;
+        const kept = passagesShown * Math.max(this.doors.size, 1);
+        if (this.passages.length > kept) {
+            this.seen.delete(passageKey(this.passages.pop()));
+        }
+    }
+
+    doorPanel(name) {
+        const known = this.doors.get(name);
+        if (known) {
+            return known;
+        }
+        const rows = el('tbody');
+        const table = el('table', { class: 'passages' }, passageHeader(false), rows);
+        const empty = el('p', { class: 'empty' }, 'No passage yet.');
+        const root = el('section', { class: 'card door', 'data-door': name, 'aria-label': `passages of door ${name}` },
+            el('header', {}, el('h3', {}, name)), table, empty);
+        const panel = { root, rows, table, empty };
+        this.doors.set(name, panel);
+        const names = [...this.doors.keys()].sort();
+        followNames(this.doors, names, () => panel, this.elements.doors);
+        this.elements.doorsEmpty.hidden = true;
+        return panel;
+    }
+
+    // The EPC of the tag with this card number, among the tags in a zone now and the passages seen.
+    epcOfCard(card) {
+        const wanted = cardValue(card);
+        for (const tag of [...this.tags.values(), ...this.passages]) {
+            if (tag.card !== null && tag.card !== undefined && cardValue(String(tag.card)) === wanted) {
+                return String(tag.epc);
+            }
+        }
+        return null;
+    }
+}
+
+// A card number's digits without the leading zeros some readers pad it with.
+function cardValue(card) {
+    const text = card.trim();
+    return /^[0-9]+$/.test(text) ? text.replace(/^0+(?=.)/, '') : text;
+}
+
+function showZone(panel, zone, tags) {
+    const readers = Array.isArray(zone.readers) ? zone.readers.map(String) : [];
+    panel.readers.textContent = `readers: ${readers.join(', ')}`;
+    panel.count.textContent = tags.length === 1 ? '1 tag in it' : `${tags.length} tags in it`;
+    fill(panel.rows, tags.map((tag) => el('tr', { 'data-epc': valueText(tag.epc) },
+        el('td', { class: 'epc' }, valueText(tag.epc)),
+        el('td', { class: 'card-number' }, valueText(tag.card)),
+        el('td', { class: 'since', title: valueText(tag.since) }, clockTime(tag.since)),
+        el('td', { class: 'last-seen', title: valueText(tag.last_seen) }, clockTime(tag.last_seen)),
+        el('td', { class: 'last-reader' }, valueText(tag.last_reader)),
+        el('td', { class: 'tag-reads' }, valueText(tag.reads)))));
+    panel.table.hidden = tags.length === 0;
+    panel.empty.hidden = tags.length !== 0;
+}
