@@ -102,6 +102,7 @@ function showSite(shown) {
     }
     const eventKinds = Array.isArray(site.event_kinds) ? site.event_kinds.map(String) : [];
     log.setKinds(eventKinds);
+    zones.setDoors(Array.isArray(site.doors) ? site.doors.map(String) : []);
     stream.listenTo(eventKinds);
 }
 
@@ -135,8 +136,12 @@ const stream = new EventStream((event) => {
     presence.applyEvent(event);
     zones.applyEvent(event);
     log.add(event);
-}, (state) => showBadge('stream-state', state === 'live' ? 'state-online' : 'state-link-lost',
-    `events: ${streamWords[state]}`));
+}, (state) => {
+    if (state === 'live') {
+        zones.loadHistory(); // the passages before the stream, or while it was away
+    }
+    showBadge('stream-state', state === 'live' ? 'state-online' : 'state-link-lost', `events: ${streamWords[state]}`);
+});
 
 window.addEventListener('hashchange', showView);
 // Another holder signs in: the page starts again without the token, and asks for one.
@@ -148,7 +153,6 @@ byId('sign-out').addEventListener('click', () => {
 async function start() {
     showView();
     await poll(); // asks for the token first if the daemon wants one, and learns the event kinds
-    await zones.start();
     stream.listenTo(zoneEventKinds); // named by the zones and doors, not among the readers' kinds
     stream.open();
 }

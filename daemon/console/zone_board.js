@@ -1,7 +1,6 @@
 // Each zone with the tags in it now (/api/v1/zones and each zone's tags, asked again with the
-// statuses and when a zone's event comes), and each door with its last passages, from the history
-// at the start and then from the event stream as they come. The daemon lists no doors of their
-// own: a door shows once a passage through it is known.
+// statuses and when a zone's event comes), and each door of the site (/api/v1/site's doors) with
+// its last passages, from the event stream as they come and from the history for those before.
 import { getJson } from './api.js';
 import { el, fill, followNames } from './dom.js';
 import { passageHeader, passageKey, passageRow } from './passages.js';
@@ -23,15 +22,25 @@ export class ZoneBoard {
         this.refreshing = null;
     }
 
-    // The passages the history kept, before the stream brings the new ones.
-    async start() {
+    // The doors of the configuration now, each with its panel.
+    setDoors(names) {
+        followNames(this.doors, names, (name) => this.doorPanel(name), this.elements.doors);
+        this.elements.doorsEmpty.hidden = names.length !== 0;
+    }
+
+    // The passages the history kept, asked once the stream is open so that none falls between
+    // the two; a site without doors keeps none.
+    async loadHistory() {
+        if (this.doors.size === 0) {
+            return;
+        }
         try {
             const page = await getJson(`/api/v1/passages?limit=${passagesAtStart}`);
-            for (const passage of [...(page.passages ?? [])].reverse()) {
-                this.addPassage(passage);
+            for (const passage of page.passages ?? []) {
+                this.addPassage(passage, true);
             }
         } catch {
-            // a daemon without a history: the stream brings the passages from now on
+            // the history cannot be read now: the stream brings the passages from now on
         }
     }
 
@@ -87,41 +96,42 @@ export class ZoneBoard {
         return panel;
     }
 
-    addPassage(passage) {
+    // A passage as it comes, or with `older` one from the history, older than those shown.
+    addPassage(passage, older = false) {
         const key = passageKey(passage);
         if (!passage.door || this.seen.has(key)) {
             return;
         }
         this.seen.add(key);
-        this.passages.unshift(passage);
-        const door = this.doorPanel(String(passage.door));
-        door.rows.prepend(passageRow(passage, false));
+        const door = this.doors.get(String(passage.door)) ?? this.doorPanel(String(passage.door));
+        if (older) {
+            this.passages.push(passage);
+            door.rows.append(passageRow(passage, false));
+        } else {
+            this.passages.unshift(passage);
+            door.rows.prepend(passageRow(passage, false));
+        }
         while (door.rows.childElementCount > passagesShown) {
             door.rows.lastElementChild.remove();
         }
         door.empty.hidden = true;
         door.table.hidden = false;
         const kept = passagesShown * Math.max(this.doors.size, 1);
-        if (this.passages.length > kept) {
+        while (this.passages.length > kept) {
             this.seen.delete(passageKey(this.passages.pop()));
         }
     }
 
     doorPanel(name) {
-        const known = this.doors.get(name);
-        if (known) {
-            return known;
-        }
         const rows = el('tbody');
         const table = el('table', { class: 'passages' }, passageHeader(false), rows);
         const empty = el('p', { class: 'empty' }, 'No passage yet.');
         const root = el('section', { class: 'card door', 'data-door': name, 'aria-label': `passages of door ${name}` },
             el('header', {}, el('h3', {}, name)), table, empty);
         const panel = { root, rows, table, empty };
+        table.hidden = true;
         this.doors.set(name, panel);
-        const names = [...this.doors.keys()].sort();
-        followNames(this.doors, names, () => panel, this.elements.doors);
-        this.elements.doorsEmpty.hidden = true;
+        this.elements.doors.append(root);
         return panel;
     }
 
