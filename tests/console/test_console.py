@@ -38,7 +38,7 @@ import urllib.request
 
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import TimeoutException
+    from selenium.common.exceptions import StaleElementReferenceException, TimeoutException
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.select import Select
@@ -300,9 +300,13 @@ class ConsoleScenario(unittest.TestCase):
         return found[0] if found else None
 
     def text(self, css):
-        """The text of the first element matching, also while its view is hidden."""
+        """The text of the first element matching, also while its view is hidden; None while there is
+        none, or while the element found is being replaced (the statuses redraw some)."""
         element = self.one(css)
-        return " ".join(element.get_attribute("textContent").split()) if element else None
+        try:
+            return " ".join(element.get_attribute("textContent").split()) if element else None
+        except StaleElementReferenceException:
+            return None
 
     def view(self, name):
         self.browser.execute_script("location.hash = arguments[0]", name)
@@ -524,6 +528,8 @@ class ConsoleTest(ConsoleScenario):
 
     def test_zones_and_doors(self):
         """A tag carried through a door into a zone: in the zone, then its passage in, then found."""
+        self.leave_page()  # whatever another case left open, and its log, are not this one's
+        self.browser.get_log("browser")
         epoch_ms = int(time.time() * 1000) + SCENE_LEAD_MS
         readers = {}
         for name, (socket_name, serial, lines) in SCENES.items():
