@@ -11,7 +11,7 @@ const passagesAtStart = 100;
 export const zoneEventKinds = ['zone-entered', 'zone-left', 'passage'];
 
 export class ZoneBoard {
-    // elements: {zones, doors}
+    // elements: {zones, zonesEmpty, doors, doorsEmpty}
     constructor(elements) {
         this.elements = elements;
         this.zones = new Map();
@@ -20,6 +20,7 @@ export class ZoneBoard {
         this.passages = []; // newest first, every door's, for finding a card's EPC
         this.seen = new Set();
         this.refreshing = null;
+        this.again = false; // a zone's event came during a refresh: one more after it
     }
 
     // The doors of the configuration now, each with its panel.
@@ -48,14 +49,22 @@ export class ZoneBoard {
         if (event.event === 'passage') {
             this.addPassage(event);
         } else if (event.event === 'zone-entered' || event.event === 'zone-left') {
-            this.refresh();
+            this.refresh().catch(() => {}); // the statuses' poll tells of a daemon away
         }
     }
 
-    // The zones and their tags now; one refresh at a time.
+    // The zones and their tags now; one refresh at a time, and one more for what came during it.
     refresh() {
-        this.refreshing ??= this.load().finally(() => {
+        if (this.refreshing) {
+            this.again = true;
+            return this.refreshing;
+        }
+        this.refreshing = this.load().finally(() => {
             this.refreshing = null;
+            if (this.again) {
+                this.again = false;
+                this.refresh().catch(() => {});
+            }
         });
         return this.refreshing;
     }
