@@ -85,7 +85,7 @@ export function eventDetails(event) {
         return `wrote ${assignmentsText(event.written)}`;
     case 'zone-entered':
     case 'zone-left':
-        return [`zone ${valueText(event.zone)}`, tagText(event), event.reason ? `${event.reason}` : null]
+        return [`zone ${valueText(event.zone)}`, tagText(event), event.reason ?? null]
             .filter(Boolean).join(' · ');
     case 'passage':
         return [`door ${valueText(event.door)}`, valueText(event.direction), tagText(event)].join(' · ');
