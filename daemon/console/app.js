@@ -1,4 +1,4 @@
-// The site console: the readers' cards, the tags in front of them, the latest events, the
+// The site console: the readers' cards, the tags in front of them, the zones and doors, the latest events, the
 // settings forms and the audit trail, kept up to date from the daemon's status answers and its
 // event stream. It shows who is signed in with which role, and offers only what that role may do.
 import { getJson } from './api.js';
@@ -9,16 +9,26 @@ import { PresenceBoard } from './presence.js';
 import { ReaderCards } from './reader_cards.js';
 import { SettingsForms } from './settings_forms.js';
 import { EventStream } from './stream.js';
+import { TagSearch } from './tag_search.js';
 import { forgetToken } from './token.js';
+import { ZoneBoard, zoneEventKinds } from './zone_board.js';
 
 const statusPollMs = 2000;
-const views = ['readers', 'presence', 'events', 'settings', 'audit'];
+const views = ['readers', 'presence', 'zones', 'events', 'settings', 'audit'];
 
 const byId = (id) => document.getElementById(id);
 
 const cards = new ReaderCards(byId('reader-cards'));
 const outputs = new OutputList(byId('output-list'));
 const presence = new PresenceBoard(byId('presence-panels'));
+const zones = new ZoneBoard({
+    zones: byId('zone-panels'),
+    zonesEmpty: byId('zones-empty'),
+    doors: byId('door-panels'),
+    doorsEmpty: byId('doors-empty'),
+});
+new TagSearch({ form: byId('tag-search'), input: byId('tag-search-input'), result: byId('tag-result') },
+    (card) => zones.epcOfCard(card));
 const settings = new SettingsForms(byId('settings-panels'), byId('settings-note'));
 const log = new EventLog({
     rows: byId('event-rows'),
@@ -92,6 +102,7 @@ function showSite(shown) {
     }
     const eventKinds = Array.isArray(site.event_kinds) ? site.event_kinds.map(String) : [];
     log.setKinds(eventKinds);
+    zones.setDoors(Array.isArray(site.doors) ? site.doors.map(String) : []);
     stream.listenTo(eventKinds);
 }
 
@@ -109,6 +120,7 @@ async function poll() {
         settings.updateReaders(readers);
         log.setReaders(readers.map((reader) => reader.name));
         audit.setReaders(readers.map((reader) => reader.name));
+        await zones.refresh();
         byId('daemon-problem').hidden = true;
     } catch (error) {
         const problem = byId('daemon-problem');
@@ -122,9 +134,14 @@ const streamWords = { live: 'live', connecting: 'connecting', reconnecting: 'rec
 const stream = new EventStream((event) => {
     cards.applyEvent(event);
     presence.applyEvent(event);
+    zones.applyEvent(event);
     log.add(event);
-}, (state) => showBadge('stream-state', state === 'live' ? 'state-online' : 'state-link-lost',
-    `events: ${streamWords[state]}`));
+}, (state) => {
+    if (state === 'live') {
+        zones.loadHistory(); // the passages before the stream, or while it was away
+    }
+    showBadge('stream-state', state === 'live' ? 'state-online' : 'state-link-lost', `events: ${streamWords[state]}`);
+});
 
 window.addEventListener('hashchange', showView);
 // Another holder signs in: the page starts again without the token, and asks for one.
@@ -136,6 +153,7 @@ byId('sign-out').addEventListener('click', () => {
 async function start() {
     showView();
     await poll(); // asks for the token first if the daemon wants one, and learns the event kinds
+    stream.listenTo(zoneEventKinds); // named by the zones and doors, not among the readers' kinds
     stream.open();
 }
 

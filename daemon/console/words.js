@@ -83,6 +83,12 @@ export function eventDetails(event) {
         return differenceLines(event.differences).join('; ');
     case 'settings-applied':
         return `wrote ${assignmentsText(event.written)}`;
+    case 'zone-entered':
+    case 'zone-left':
+        return [`zone ${valueText(event.zone)}`, tagText(event), event.reason ?? null]
+            .filter(Boolean).join(' · ');
+    case 'passage':
+        return [`door ${valueText(event.door)}`, valueText(event.direction), tagText(event)].join(' · ');
     default:
         return event.error ? String(event.error) : '';
     }

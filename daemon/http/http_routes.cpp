@@ -134,6 +134,13 @@ HttpAnswer SiteAnswer(const SiteSnapshot& site) {
     json["readers"] = site.readers.size();
     json["mqtt"] = !site.mqttEnabled ? "off" : site.mqttConnected ? "connected" : "down";
     json["event_kinds"] = PublishedEventKinds();
+    // The doors by name, so that the console shows each before its first passage (the zones have a
+    // route of their own).
+    Json doors = Json::array();
+    for (const DoorSnapshot& door : site.doors) {
+        doors.push_back(door.name);
+    }
+    json["doors"] = std::move(doors);
     return JsonAnswer(200, json);
 }
 

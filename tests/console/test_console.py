@@ -8,7 +8,10 @@ rate), a reader unplugged and back, a tag arriving and departing, the events lis
 the daemon names, the outputs' list with a webhook nobody listens for retrying, no settings form,
 one column on a phone, the page's element helper refusing a
 handler given as text, and a reload of the configuration that removes a reader and adds one named
-with markup characters, whose card and panel follow within 5 s and show its name as text.
+with markup characters, whose card and panel follow within 5 s and show its name as text; and the
+Zones view with a tag carried through a door into a zone (virtual readers playing one scene): the tag
+in the zone, its passage in with its arrow, the search by EPC with its zone and passage, and one not
+found.
 ConsoleCommandsTest: the settings forms with commands "all" (a managed key, a setting saved and a
 bad one refused, inventory stopped and started, factory default, the forms following a reload of
 the configuration) and their list with "read-only"; and the roles of [[http.token]]: a viewer
@@ -35,7 +38,7 @@ import urllib.request
 
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import TimeoutException
+    from selenium.common.exceptions import StaleElementReferenceException, TimeoutException
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.select import Select
@@ -61,6 +64,16 @@ FAST_ROUND_MS = 20  # a tag brought to a reader arrives at once
 READING_ROUND_MS = 100
 TOKEN = "console-test-token"
 # The holders of [[http.token]] in the roles scenario: name, role, token.
+# The zones' scene: a tag carried from the yard through door-3 into the dock, whose reader is named
+# with markup; the dock keeps it long after its last read, so that it is still there when searched.
+TAG_CARRIED = "e20034120123456789cc0077"
+DOCK_READER = f"dock {MARKUP_NAME}"
+SCENE_LEAD_MS = 5000  # the daemon started and the page open before the tag comes
+SCENES = {"yard": ("yard", "5", ["0 enter " + TAG_CARRIED, "700 leave " + TAG_CARRIED]),
+          DOCK_READER: ("dock-in", "6", ["500 enter " + TAG_CARRIED, "1500 leave " + TAG_CARRIED])}
+ZONES_AND_DOORS = ["[[zone]]", 'name = "dock"', f"readers = {json.dumps([DOCK_READER])}", "absence_ms = 60000",
+                   "[[door]]", 'name = "door-3"', 'outside = ["yard"]', f"inside = {json.dumps([DOCK_READER])}",
+                   "settle_ms = 600"]
 HOLDERS = (("wall-screen", "viewer", "wall-screen-console-token"), ("ops-desk", "operator", "ops-desk-console-token"))
 WAIT_S = 15  # for what takes a daemon, a reader and a browser round trip
 LINK_LOST_WITHIN_S = 5  # an unplugged reader shows as such within this
@@ -135,11 +148,11 @@ class VirtualReader:
     def address(self):
         return f"usb:{self.socket}"
 
-    def plug(self, *tags):
+    def plug(self, *tags, options=()):
         if os.path.exists(self.socket):
             os.remove(self.socket)
         command = [os.environ["ZENDRIK_SIM"], "--hid-socket", self.socket, "--serial", self.serial,
-                   "--kind", str(self.kind), "--round-time", str(self.round_ms)]
+                   "--kind", str(self.kind), "--round-time", str(self.round_ms), *options]
         for tag in tags:
             command += ["--tag", tag]
         self.process = Process(command, self.log)
@@ -155,10 +168,11 @@ class VirtualReader:
         return json.loads(result.stdout)
 
 
-def daemon_config(directory, broker_port, http_port, readers, name, commands=None, token=None, holders=()):
+def daemon_config(directory, broker_port, http_port, readers, name, commands=None, token=None, holders=(),
+                  extra=()):
     """The daemon's file. With `commands`, the command layer's tables: [control] and gate-1's
     declared buzzer, from the profile it names; with `holders`, a [[http.token]] each, its file
-    readable by its owner only."""
+    readable by its owner only; `extra` lines at its end ([[zone]], [[door]])."""
     lines = ['site = "dock-3"', "status_interval_ms = 300",
              "[mqtt]", f"port = {broker_port}", 'topic_prefix = "zt"', "reconnect_max_ms = 300",
              "[spool]", f'path = "{os.path.join(directory, name + "-spool.sqlite")}"',
@@ -181,6 +195,7 @@ def daemon_config(directory, broker_port, http_port, readers, name, commands=Non
                   f"absence_ms = {ABSENCE_MS}"]
         if commands and reader_name == "gate-1":
             lines.append('profile = "door"')
+    lines += extra
     path = os.path.join(directory, f"zendrikd-{name}.toml")
     with open(path, "w", encoding="utf-8") as config:
         config.write("\n".join(lines) + "\n")
@@ -238,12 +253,12 @@ class ConsoleScenario(unittest.TestCase):
         cls.browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
                                     {**size, "deviceScaleFactor": 1, "mobile": size is PHONE})
 
-    def start_daemon(self, name, commands=None, token=None, holders=()):
+    def start_daemon(self, name, commands=None, token=None, holders=(), readers=None, extra=()):
         http_port = free_port()
         self.write_config = lambda readers: daemon_config(self.directory, self.broker_port, http_port, readers,
-                                                          name, commands, token, holders)
+                                                          name, commands, token, holders, extra)
         self.token = token
-        config = self.write_config(self.readers)
+        config = self.write_config(self.readers if readers is None else readers)
         daemon = Process([os.environ["ZENDRIKD"], "--config", config, "--console-dir",
                           os.environ["ZENDRIK_CONSOLE_DIR"]], os.path.join(self.directory, f"zendrikd-{name}.log"))
         self.addCleanup(daemon.stop)
@@ -285,9 +300,13 @@ class ConsoleScenario(unittest.TestCase):
         return found[0] if found else None
 
     def text(self, css):
-        """The text of the first element matching, also while its view is hidden."""
+        """The text of the first element matching, also while its view is hidden; None while there is
+        none, or while the element found is being replaced (the statuses redraw some)."""
         element = self.one(css)
-        return " ".join(element.get_attribute("textContent").split()) if element else None
+        try:
+            return " ".join(element.get_attribute("textContent").split()) if element else None
+        except StaleElementReferenceException:
+            return None
 
     def view(self, name):
         self.browser.execute_script("location.hash = arguments[0]", name)
@@ -505,6 +524,51 @@ class ConsoleTest(ConsoleScenario):
         self.wait(lambda: self.text(f"article.reader[data-reader={css_string(MARKUP_NAME)}] .facts dd") ==
                   KIND_WORDS[0], "what the kind of the added reader means")
         self.expect_clean_log(401)
+        self.leave_page()
+
+    def test_zones_and_doors(self):
+        """A tag carried through a door into a zone: in the zone, then its passage in, then found."""
+        self.leave_page()  # whatever another case left open, and its log, are not this one's
+        self.browser.get_log("browser")
+        epoch_ms = int(time.time() * 1000) + SCENE_LEAD_MS
+        readers = {}
+        for name, (socket_name, serial, lines) in SCENES.items():
+            scene = os.path.join(self.directory, f"{socket_name}.scene")
+            with open(scene, "w", encoding="utf-8") as out:
+                out.write("\n".join(lines) + "\n")
+            readers[name] = VirtualReader(self.directory, socket_name, serial, 0)
+            readers[name].plug(options=["--scene", scene, "--scene-epoch", str(epoch_ms)])
+            self.addCleanup(readers[name].unplug)
+        url = self.start_daemon("zones", token=TOKEN, readers=readers, extra=ZONES_AND_DOORS)
+        self.browser.get(url + "#zones")
+        self.enter_token()
+        zone = 'section.zone[data-zone="dock"]'
+        self.wait(lambda: self.one(f'{zone} tr[data-epc="{TAG_CARRIED}"]') is not None, "the tag in the dock")
+        self.assertEqual(self.text(f'{zone} tr[data-epc="{TAG_CARRIED}"] .last-reader'), DOCK_READER)
+        self.assertEqual(self.text(f"{zone} .zone-readers"), f"readers: {DOCK_READER}")
+        passage = f'section.door[data-door="door-3"] tr.passage[data-epc="{TAG_CARRIED}"]'
+        self.wait(lambda: self.one(passage) is not None, "the passage through door-3")
+        self.assertEqual(self.one(passage).get_attribute("data-direction"), "in")
+        self.assertEqual((self.text(f"{passage} .arrow"), self.text(f"{passage} .direction-words")),
+                         ("\u2192", "in (outside \u2192 inside)"))
+        self.assertEqual(self.find("#view-zones b"), [])  # the reader's markup shown as text
+
+        # The history keeps the passage within its next batch: asked until the answer holds it.
+        def found(wanted):
+            search = self.one("#tag-search-input")
+            search.clear()
+            search.send_keys(wanted, "\n")
+            self.wait(lambda: self.one("#tag-result[data-state=searching]") is None, f"{wanted} looked up")
+            return self.one("#tag-result").get_attribute("data-state")
+        self.wait(lambda: found(TAG_CARRIED.upper()) == "found" and
+                  self.one('#tag-result tr.passage[data-direction="in"]') is not None, "the tag found with its passage")
+        self.assertEqual(self.text("#tag-result .tag-zone")[:len("in zone dock since")], "in zone dock since")
+        self.assertEqual(self.text('#tag-result tr.passage .door'), "door-3")
+        self.assertEqual(found("4242"), "not-found")
+        self.assertIn("Not found", self.text("#tag-result"))
+        self.assertEqual(found("no such tag"), "not-found")
+        self.shot("zones")
+        self.expect_clean_log(401, 404)
         self.leave_page()
 
 

@@ -192,6 +192,8 @@ TEST(DaemonZonesTest, FollowsTagsThroughDoorsAndZonesAcrossARestart) {
         const nlohmann::json zones = nlohmann::json::parse(get("/api/v1/zones").body);
         EXPECT_EQ(zones, nlohmann::json::parse(R"([{"name":"dock","readers":["left","right"],"tags":0},)"
                                                R"({"name":"store","readers":["store"],"tags":1}])"));
+        EXPECT_EQ(nlohmann::json::parse(get("/api/v1/site").body)["doors"],
+                  nlohmann::json::array({"door-3"}));
         nlohmann::json tags = nlohmann::json::parse(get("/api/v1/zones/store/tags").body);
         ASSERT_EQ(tags["tags"].size(), 1u);
         EXPECT_EQ(tags["tags"][0]["epc"], kMove);
