@@ -916,8 +916,9 @@ std::vector<std::string> ReadReaderNames(const TableReader& table, const char* k
     }
     std::vector<std::string> names;
     for (const auto& [name, line] : *entries) {
+        const std::string& wanted = name;  // clang before 16 takes no structured binding into a lambda
         const bool known = std::any_of(readers.begin(), readers.end(),
-                                       [&](const ReaderConfig& reader) { return reader.name == name; });
+                                       [&](const ReaderConfig& reader) { return reader.name == wanted; });
         if (!known) {
             throw ConfigError(line, what + ": \"" + name + "\" in \"" + key + "\" is no configured reader");
         }
@@ -1054,8 +1055,9 @@ std::vector<std::string> ReadEventKinds(const TableReader& reader) {
                           reader.Name("events") + " is empty; leave it out for every kind");
     }
     for (const auto& [kind, line] : *texts) {
+        const std::string& given = kind;  // as above: not the binding itself in the lambda
         if (std::none_of(std::begin(kEventKinds), std::end(kEventKinds),
-                         [&](const char* known) { return kind == known; })) {
+                         [&](const char* known) { return given == known; })) {
             std::string list;
             for (const char* known : kEventKinds) {
                 list += (list.empty() ? "" : ", ") + std::string(known);
