@@ -249,14 +249,14 @@ function showMessage(panel, words, failed) {
 
 // One setting: its label, its control by the schema, the range or hint, and a note when the
 // configuration file manages it (then it cannot be changed) or when it is only shown.
-function makeField(name, value, spec = {}, managedValue = undefined, source = '') {
+function makeField(name, value, schema = {}, managedValue = undefined, source = '') {
     const id = `setting-${++fieldCount}`;
     const managed = managedValue !== undefined;
-    const editable = !managed && spec.settable !== false && name !== 'reader-kind';
-    const control = makeControl(id, value, spec);
+    const editable = !managed && schema.settable !== false && name !== 'reader-kind';
+    const control = makeControl(id, value, schema);
     control.name = name;
     control.disabled = !editable;
-    const hintText = hintOf(spec);
+    const hintText = hintOf(schema);
     const notes = [
         hintText ? el('span', { class: 'hint' }, hintText) : null,
         managed ? el('span', { class: 'managed' }, `managed by the configuration file${source ? ` (${source})` : ''}, which wants ${valueText(managedValue)}`) : null,
@@ -283,18 +283,18 @@ function makeField(name, value, spec = {}, managedValue = undefined, source = ''
     };
 }
 
-function makeControl(id, value, spec) {
-    if (spec.type === 'choice' && Array.isArray(spec.choices)) {
-        const select = el('select', { id }, spec.choices.map((choice) => el('option', { value: String(choice) }, String(choice))));
+function makeControl(id, value, schema) {
+    if (schema.type === 'choice' && Array.isArray(schema.choices)) {
+        const select = el('select', { id }, schema.choices.map((choice) => el('option', { value: String(choice) }, String(choice))));
         setControl(select, value);
         return select;
     }
-    const numeric = spec.type === 'integer';
+    const numeric = schema.type === 'integer';
     const input = el('input', {
         id,
         type: numeric ? 'number' : 'text',
-        min: numeric ? spec.min : null,
-        max: numeric ? spec.max : null,
+        min: numeric ? schema.min : null,
+        max: numeric ? schema.max : null,
         step: numeric ? 1 : null,
         inputmode: numeric ? 'numeric' : null,
         autocomplete: 'off',
@@ -313,13 +313,13 @@ function setControl(control, value) {
     control.value = text;
 }
 
-function hintOf(spec) {
+function hintOf(schema) {
     const parts = [];
-    if (spec.type === 'integer' && spec.min !== undefined && spec.max !== undefined) {
-        parts.push(`${spec.min} to ${spec.max}`);
+    if (schema.type === 'integer' && schema.min !== undefined && schema.max !== undefined) {
+        parts.push(`${schema.min} to ${schema.max}`);
     }
-    if (spec.hint) {
-        parts.push(String(spec.hint));
+    if (schema.hint) {
+        parts.push(String(schema.hint));
     }
     return parts.join(', ');
 }
