@@ -21,6 +21,8 @@ constexpr const char* kFooter =
     "as one time-stamped hex line; --trace sets it\n"
     "  ZENDRIK_COMn         the device COMn opens (n = 1..20)\n"
     "  ZENDRIK_HID_SOCKET   virtual USB readers (Unix socket paths separated by ':'), e.g. of zendrik-sim\n"
+    "  ZENDRIK_SETTLE_MS    the wait after a handshake before the first settings read, in ms (0..1100) "
+    "instead of the reader's own; for virtual readers only\n"
     "\n"
     "Exit status: 0 on success; 1 when the reader or the link failed, reported in words with the library's "
     "result code, e.g. \"no reader answered (-130)\"; 2 when the command line, a reader address or a value "

@@ -5,6 +5,7 @@
 
 #include "link/frame_trace.h"
 #include "link/result_codes.h"
+#include "link/settle_override.h"
 
 namespace zendrik {
 
@@ -50,7 +51,7 @@ void Link::set_reply_rules(const ReplyRules& rules) {
 
 void Link::SettleOnce(Milliseconds duration) {
     if (settlePending_) {
-        clock_.wait(duration);
+        clock_.wait(SettleOverride().value_or(duration));
         settlePending_ = false;
     }
 }

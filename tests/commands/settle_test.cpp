@@ -2,12 +2,14 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 
 #include "commands/frequency_region.h"
 #include "commands/output_power.h"
 #include "commands/short_frame_command.h"
 #include "commands/short_frame_table.h"
 #include "link/handshake.h"
+#include "link/settle_override.h"
 #include "tests/commands/reader_fixture.h"
 
 namespace zendrik::testing {
@@ -80,6 +82,23 @@ TEST(SettleWait, IsTakenEvenWhenTheSettlingReadFails) {
     EXPECT_EQ(GetOutPower(reader.link, 0xFF, power), ZENDRIK_ERR_STATUS);
     EXPECT_FALSE(reader.link.settle_pending());
     EXPECT_EQ(reader.sleeps().front(), 1100ms);
+}
+
+// ZENDRIK_SETTLE_MS: a whole number of milliseconds within the protocol's longest wait replaces the
+// reader's own waits; anything else leaves them.
+TEST(SettleWait, TheOverrideTakesOnlyAWholeNumberWithinTheLongestWait) {
+    const struct {
+        const char* text;
+        std::optional<Milliseconds> wait;
+    } cases[] = {
+        {nullptr, std::nullopt}, {"", std::nullopt},    {"0", 0ms},
+        {"250", 250ms},          {"1100", 1100ms},      {"1101", std::nullopt},
+        {"-1", std::nullopt},    {"+5", std::nullopt},  {"5ms", std::nullopt},
+        {" 5", std::nullopt},    {"2.5", std::nullopt}, {"99999999999999999999", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ParseSettleOverride(c.text), c.wait) << (c.text == nullptr ? "(absent)" : c.text);
+    }
 }
 
 }  // namespace

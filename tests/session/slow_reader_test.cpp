@@ -3,15 +3,16 @@
 // every answer right and none refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "zendrik/zendrik_session.h"
 #include "sim/tag_field.h"
 #include "tests/session/virtual_readers.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::testing {
 namespace {
@@ -23,8 +24,19 @@ struct Case {
     milliseconds roundTime;
 };
 
-// Identity and settings are each asked this often from threads of their own, at every round time.
-constexpr int kAsks = 20;
+// Identity and settings are each asked from threads of their own, as often as fits in about the
+// same time at every round time (each answer waits for the round it falls in), and never fewer than
+// a few times, so that asks meet rounds at different points.
+constexpr int kMostAsks = 20;
+constexpr int kFewestAsks = 3;
+constexpr milliseconds kAskingTime{3000};
+
+int Asks(milliseconds roundTime) {
+    if (roundTime.count() == 0) {
+        return kMostAsks;
+    }
+    return std::clamp(static_cast<int>(kAskingTime / roundTime), kFewestAsks, kMostAsks);
+}
 
 std::string Name(const Case& c) {
     const char* link = c.transport == Transport::kUsb      ? "usb"
@@ -96,8 +108,9 @@ TEST(SlowReaders, AnsweredBetweenRoundsOnEveryLinkWhileTheInventoryRuns) {
             << Name(cases[i]);
         ASSERT_EQ(zendrik_inventory_start(run.reader, nullptr, nullptr, nullptr), ZENDRIK_OK);
         const sim::ReaderSettings truth = run.served->reader().settings();
-        threads.emplace_back(AskIdentity, run.reader, std::cref(*run.served), kAsks, std::ref(run.identity));
-        threads.emplace_back(AskSettings, run.reader, truth, kAsks, std::ref(run.settings));
+        const int asks = Asks(cases[i].roundTime);
+        threads.emplace_back(AskIdentity, run.reader, std::cref(*run.served), asks, std::ref(run.identity));
+        threads.emplace_back(AskSettings, run.reader, truth, asks, std::ref(run.settings));
         threads.emplace_back([&run, &done] {
             zendrik_event events[64];
             while (!done) {
@@ -122,9 +135,9 @@ TEST(SlowReaders, AnsweredBetweenRoundsOnEveryLinkWhileTheInventoryRuns) {
     }
     for (std::size_t i = 0; i < cases.size(); ++i) {
         Run& run = runs[i];
-        EXPECT_EQ(run.identity.right, kAsks)
+        EXPECT_EQ(run.identity.right, Asks(cases[i].roundTime))
             << Name(cases[i]) << ": " << ::testing::PrintToString(run.identity.wrong);
-        EXPECT_EQ(run.settings.right, kAsks)
+        EXPECT_EQ(run.settings.right, Asks(cases[i].roundTime))
             << Name(cases[i]) << ": " << ::testing::PrintToString(run.settings.wrong);
         EXPECT_GT(run.reads, 0u) << Name(cases[i]) << ": the inventory read on";
         EXPECT_EQ(zendrik_reader_close(run.reader), ZENDRIK_OK);
