@@ -62,7 +62,7 @@ constexpr int kBusyTags = 100;
 constexpr int kQuietTags = 200000;
 constexpr int kVisits = 1000000;
 constexpr int kBusyShare = 5;     // every fifth visit is a busy tag's
-constexpr int kPassageShare = 5;  // and every fifth visit has a passage
+constexpr int kPassageShare = 5;  // the visits of every fifth run of five have a passage
 constexpr int64_t kSpanMs = 20 * kDayMs;
 constexpr int kWriteBatch = 50000;
 constexpr int64_t kVisitMs = 60 * kSecondMs;
@@ -72,6 +72,7 @@ constexpr int kDefaultLookups = 3000;
 constexpr auto kStartLimit = 60s;
 constexpr double kPercentile = 0.99;
 constexpr double kMedian = 0.5;
+constexpr int kLookupKinds = 3;  // a busy tag, a quiet one, one never seen
 
 std::string Epc(char kind, int index) {
     std::array<char, 32> text{};
@@ -116,7 +117,7 @@ void FillHistory(const std::string& path) {
                                      "r1",
                                      kReadsAVisit,
                                      {"r1", "r2"}});
-        if (i % kPassageShare == 0) {
+        if (i / kBusyShare % kPassageShare == 0) {
             passages.push_back(PassageRecord{0, epc, "", "gate", i % 2 == 0 ? "in" : "out", enteredMs,
                                              enteredMs - kSecondMs, enteredMs});
         }
@@ -162,13 +163,13 @@ void HistoryTagLookups(benchmark::State& state) {
         site.Start();
 
         // Each kind in turn: a busy tag, a quiet one, one never seen.
-        std::array<std::vector<double>, 3> delays;
+        std::array<std::vector<double>, kLookupKinds> delays;
         std::vector<double> all;
         int notFound = 0;
         int failed = 0;
         HttpConnection connection(site.httpPort);
         for (int i = 0; i < lookups; ++i) {
-            const int kind = i % 3;
+            const int kind = i % kLookupKinds;
             const std::string epc = kind == 0   ? BusyEpc(i % kBusyTags)
                                     : kind == 1 ? QuietEpc(i * 7 % kQuietTags)
                                                 : UnknownEpc(i);
