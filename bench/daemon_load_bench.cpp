@@ -7,6 +7,9 @@
 // virtual readers run nicer than the daemon (see StartVirtualReader), as readers would on
 // processors of their own.
 // ZENDRIK_DAEMON_CEILING_SECONDS sets the window (default 30: with 10, two runs differed by a tenth).
+// Places: the same ceiling with eight readers, once as they are and once under two zones and two
+// doors ([[zone]] and [[door]] over the eight), in one run: the zones' and doors' work on every
+// read, and the history of their visits and passages, must cost the ceiling at most a tenth.
 // Batches: the same ceiling with eight readers, once with every read a message of its own
 // ([publish] batch_ms = 0) and once in batches (batch_ms = 100); beside the ceiling's counters,
 // the reads a second the virtual readers answered from the daemon's start to their stop, the bound
@@ -89,8 +92,8 @@ struct LoadedSite {
     LoadedSite(int readerCount, int roundTimeMs, const std::vector<std::string>& extra,
                const std::string& tables = "")
         : config(BenchConfig(broker.port(), directory,
-                             StartVirtualReaders(directory, readerCount, roundTimeMs, readers, extra), httpPort,
-                             tables)) {}
+                             StartVirtualReaders(directory, readerCount, roundTimeMs, readers, extra),
+                             httpPort, tables)) {}
 
     // Runs the daemon until it is READY and a little longer, so that every reader has begun.
     void Start() {
@@ -135,7 +138,8 @@ void MeasureCeiling(benchmark::State& state, int readerCount, const std::string&
             site.readers[static_cast<std::size_t>(i)]->Stop();
             answered += AnsweredReads(site.directory.File("reader-" + std::to_string(i + 1) + ".log"));
         }
-        const double answering = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const double answering =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         WaitForDrain(counter, answered, httpPort);
         site.daemon->Stop();
 
@@ -154,6 +158,19 @@ void DaemonCeiling(benchmark::State& state) {
     MeasureCeiling(state, static_cast<int>(state.range(0)), "");
 }
 BENCHMARK(DaemonCeiling)->Arg(2)->Arg(8)->Arg(32)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// Two zones of four readers each, and a door between two readers of each zone.
+const std::string kPlaces =
+    "[[zone]]\nname = \"dock\"\nreaders = [\"r1\", \"r2\", \"r3\", \"r4\"]\nabsence_ms = 3000\n"
+    "[[zone]]\nname = \"yard\"\nreaders = [\"r5\", \"r6\", \"r7\", \"r8\"]\nabsence_ms = 3000\n"
+    "[[door]]\nname = \"gate\"\noutside = [\"r5\"]\ninside = [\"r1\"]\nsettle_ms = 2000\n"
+    "[[door]]\nname = \"ramp\"\noutside = [\"r6\"]\ninside = [\"r2\"]\nsettle_ms = 2000\n";
+
+// The argument: 0 for the readers alone, 1 for them under the zones and doors.
+void DaemonPlacesCeiling(benchmark::State& state) {
+    MeasureCeiling(state, kSteadyReaders, state.range(0) != 0 ? kPlaces : "");
+}
+BENCHMARK(DaemonPlacesCeiling)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // The argument is batch_ms.
 void DaemonBatches(benchmark::State& state) {

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/time_text.h"
+#include "daemon/common/event_kinds.h"
 #include "daemon/common/json_text.h"
 #include "zendrik/zendrik_session.h"
 

@@ -83,8 +83,6 @@ std::string ReaderStatusJson(const ReaderStatus& status);
 // daemon runs.
 std::string SiteOnlineJson(int64_t timeMs, int64_t sinceMs, std::size_t readers);
 
-inline constexpr std::string_view kSpoolLostEvent = "spool-lost";
-
 // {"event":"spool-lost","reader":R,"seq":N,"time":T,"missing_from":N,"missing_to":M}: the reader's
 // numbers from missing_from to missing_to were in a spool that was lost; those not seen by now
 // never come.

@@ -21,6 +21,7 @@
 #include <sstream>
 #include <variant>
 
+#include "daemon/common/event_kinds.h"
 #include "daemon/config/listen_address.h"
 #include "rules/reader_codes.h"
 #include "rules/settings_table.h"
@@ -988,11 +989,6 @@ std::vector<DoorConfig> ReadDoors(const toml::table& root, const std::vector<Rea
     return doors;
 }
 
-// The event kinds an output may take, as the events name themselves.
-constexpr const char* kEventKinds[] = {
-    "read",          "arrived",    "departed",       "link-up",          "link-lost",
-    "link-restored", "spool-lost", "settings-drift", "settings-applied", "settings-failed",
-    "zone-entered",  "zone-left",  "passage"};
 constexpr int64_t kWebhookBatchWaitMaxMs = 3600 * 1000;
 constexpr int64_t kBatchMaxEvents = 10000;
 constexpr int64_t kRequestTimeoutMaxS = 300;
@@ -1054,13 +1050,13 @@ std::vector<std::string> ReadEventKinds(const TableReader& reader) {
         throw ConfigError(reader.LineOfKey("events"),
                           reader.Name("events") + " is empty; leave it out for every kind");
     }
+    // The kinds an output may take are those the daemon publishes.
+    const std::vector<std::string> known = PublishedEventKinds();
     for (const auto& [kind, line] : *texts) {
-        const std::string& given = kind;  // as above: not the binding itself in the lambda
-        if (std::none_of(std::begin(kEventKinds), std::end(kEventKinds),
-                         [&](const char* known) { return given == known; })) {
+        if (std::find(known.begin(), known.end(), kind) == known.end()) {
             std::string list;
-            for (const char* known : kEventKinds) {
-                list += (list.empty() ? "" : ", ") + std::string(known);
+            for (const std::string& name : known) {
+                list += (list.empty() ? "" : ", ") + name;
             }
             throw ConfigError(line, reader.Name("events") + " has \"" + kind + "\"; the kinds are " + list);
         }

@@ -11,7 +11,7 @@ import { SettingsForms } from './settings_forms.js';
 import { EventStream } from './stream.js';
 import { TagSearch } from './tag_search.js';
 import { forgetToken } from './token.js';
-import { ZoneBoard, zoneEventKinds } from './zone_board.js';
+import { ZoneBoard } from './zone_board.js';
 
 const statusPollMs = 2000;
 const views = ['readers', 'presence', 'zones', 'events', 'settings', 'audit'];
@@ -153,7 +153,6 @@ byId('sign-out').addEventListener('click', () => {
 async function start() {
     showView();
     await poll(); // asks for the token first if the daemon wants one, and learns the event kinds
-    stream.listenTo(zoneEventKinds); // named by the zones and doors, not among the readers' kinds
     stream.open();
 }
 

@@ -8,7 +8,6 @@ import { clockTime, valueText } from './words.js';
 
 const passagesShown = 20;
 const passagesAtStart = 100;
-export const zoneEventKinds = ['zone-entered', 'zone-left', 'passage'];
 
 export class ZoneBoard {
     // elements: {zones, zonesEmpty, doors, doorsEmpty}

@@ -6,11 +6,11 @@
 #include <nlohmann/json.hpp>
 
 #include "base/time_text.h"
+#include "daemon/common/event_kinds.h"
 #include "daemon/common/json_text.h"
 #include "daemon/common/payloads.h"
 #include "daemon/http/console_files.h"
 #include "daemon/http/metrics_text.h"
-#include "daemon/readers/event_kinds.h"
 #include "rules/settings_json.h"
 
 namespace zendrik::daemon {

@@ -9,16 +9,12 @@
 #include <vector>
 
 #include "daemon/audit/audit_trail.h"
+#include "daemon/common/event_kinds.h"
 #include "daemon/config/config.h"
 #include "daemon/loop/event_loop.h"
 #include "daemon/readers/reader_source.h"
 
 namespace zendrik::daemon {
-
-// The daemon's own events about a reader's settings, on its events topic in its own seq.
-inline constexpr std::string_view kSettingsDriftEvent = "settings-drift";
-inline constexpr std::string_view kSettingsAppliedEvent = "settings-applied";
-inline constexpr std::string_view kSettingsFailedEvent = "settings-failed";
 
 enum class SettingsState {
     kUnmanaged,  // no [reader.settings]

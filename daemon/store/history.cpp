@@ -170,12 +170,17 @@ std::vector<VisitRecord> History::Visits(const std::string& epc, std::size_t lim
     return visits;
 }
 
-// Every condition bound, an unset one as a NULL that lets every row through.
+// Every condition bound, an unset one as a value that lets every row through. A tag's passages
+// are found through passage_by_epc: with "?1 = '' OR epc = ?1" SQLite could use no index and would
+// walk the whole table newest first, every row of it for a tag with few passages or none.
 std::vector<PassageRecord> History::Passages(const PassageQuery& query) {
+    const std::string epcCondition = query.epc.empty() ? "?1 = ''" : "epc = ?1";
     Statement select(db_.handle(),
                      "SELECT id, epc, card, door, direction, time, outside_at, inside_at FROM passage "
-                     "WHERE (?1 = '' OR epc = ?1) AND (?2 = '' OR door = ?2) AND (?3 = '' OR direction = ?3) "
-                     "AND time >= ?4 AND time < ?5 AND id < ?6 ORDER BY id DESC LIMIT ?7");
+                     "WHERE " +
+                         epcCondition +
+                         " AND (?2 = '' OR door = ?2) AND (?3 = '' OR direction = ?3) "
+                         "AND time >= ?4 AND time < ?5 AND id < ?6 ORDER BY id DESC LIMIT ?7");
     select.Bind(1, query.epc)
         .Bind(2, query.door)
         .Bind(3, query.direction)

@@ -5,14 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "daemon/common/event_kinds.h"
 #include "daemon/zones/door_passes.h"
 #include "daemon/zones/zone_presence.h"
 
 namespace zendrik::daemon {
-
-inline constexpr std::string_view kZoneEnteredEvent = "zone-entered";
-inline constexpr std::string_view kZoneLeftEvent = "zone-left";
-inline constexpr std::string_view kPassageEvent = "passage";
 
 // {"event":"zone-entered","zone":Z,"seq":N,"epc":E,"card":C,"time":T,"reader":R,"from":Z2}
 // ("from" only when it moved from another zone);

@@ -487,7 +487,7 @@ TEST(DaemonSimTest, ServesHealthStatusesEventsAndMetricsOverHttp) {
         Get(port, "/api/v1/site").body,
         R"({"site":"t","commands":"off","readers":2,"mqtt":"connected","event_kinds":["read","arrived",)"
         R"("departed","link-lost","link-restored","link-up","settings-drift","settings-applied",)"
-        R"("settings-failed","spool-lost"],"doors":[]})");
+        R"("settings-failed","spool-lost","zone-entered","zone-left","passage"],"doors":[]})");
     EXPECT_EQ(HttpConnection(port).Request("GET", "/api/v1/readers").status, 401) << "no token";
     EXPECT_EQ(HttpConnection(port).Request("GET", "/metrics", {{"Authorization", "Bearer not-it"}}).status,
               401)

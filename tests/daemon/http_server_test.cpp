@@ -117,7 +117,7 @@ TEST(HttpServerTest, AnswersEveryPathWithItsStatusOverOneConnection) {
         {"site", "GET", "/api/v1/site", true, "", 200,
          R"({"site":"dock-3","commands":"all","readers":2,"mqtt":"connected","event_kinds":["read","arrived",)"
          R"("departed","link-lost","link-restored","link-up","settings-drift","settings-applied",)"
-         R"("settings-failed","spool-lost"],"doors":[]})",
+         R"("settings-failed","spool-lost","zone-entered","zone-left","passage"],"doors":[]})",
          ""},
         {"readers: name, status, address, managed and where from", "GET", "/api/v1/readers", true, "", 200,
          R"({"name":"gate-1","state":"online","time":"2026-01-01T00:00:00.000Z","kind":0,"version":"1.4",)"

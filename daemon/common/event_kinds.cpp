@@ -1,9 +1,6 @@
-#include "daemon/readers/event_kinds.h"
+#include "daemon/common/event_kinds.h"
 
 #include <zendrik_session.h>
-
-#include "daemon/common/payloads.h"
-#include "daemon/readers/desired_settings.h"
 
 namespace zendrik::daemon {
 
@@ -13,8 +10,8 @@ std::vector<std::string> PublishedEventKinds() {
     for (int32_t kind = ZENDRIK_EVENT_READ; kind <= ZENDRIK_EVENT_LINK_UP; ++kind) {
         kinds.emplace_back(zendrik_event_kind_name(kind));
     }
-    for (const std::string_view own :
-         {kSettingsDriftEvent, kSettingsAppliedEvent, kSettingsFailedEvent, kSpoolLostEvent}) {
+    for (const std::string_view own : {kSettingsDriftEvent, kSettingsAppliedEvent, kSettingsFailedEvent,
+                                       kSpoolLostEvent, kZoneEnteredEvent, kZoneLeftEvent, kPassageEvent}) {
         kinds.emplace_back(own);
     }
     return kinds;
