@@ -135,19 +135,29 @@ uint64_t HeldForWebhooks(const std::string& log) {
 }
 
 constexpr auto kWebhookCatchUpLimit = 60s;
+constexpr auto kWebhookQuiet = 3s;
 constexpr auto kWebhookPoll = 200ms;
 
-// The daemon started again with the readers gone, until the receiver has every read answered (or
-// the limit passes): what the stop left spooled for the webhook goes out on the next start.
+// What a stop left spooled for the webhook goes out on the next start: the daemon is started
+// again, the readers gone, until the receiver has every read answered, or nothing more came for a
+// while once something did, or the limit passes.
 void SendWhatTheWebhookMissed(const std::string& config, const TemporaryDirectory& directory,
-                              WebhookReceiver& receiver, uint64_t answered) {
-    if (receiver.reads() >= answered) {
+                              WebhookReceiver& receiver, uint64_t held, uint64_t answered) {
+    if (held == 0) {
         return;
     }
+    const uint64_t before = receiver.reads();
     ChildProcess again({ZENDRIKD_PATH, "--config", config}, directory.File("zendrikd-again.log"));
     const auto deadline = std::chrono::steady_clock::now() + kWebhookCatchUpLimit;
-    while (receiver.reads() < answered && std::chrono::steady_clock::now() < deadline) {
+    auto lastGrowth = std::chrono::steady_clock::now();
+    for (uint64_t last = before; last < answered && std::chrono::steady_clock::now() < deadline;) {
         std::this_thread::sleep_for(kWebhookPoll);
+        if (const uint64_t now = receiver.reads(); now != last) {
+            last = now;
+            lastGrowth = std::chrono::steady_clock::now();
+        } else if (last > before && std::chrono::steady_clock::now() - lastGrowth > kWebhookQuiet) {
+            break;
+        }
     }
     again.Stop();
 }
@@ -184,9 +194,9 @@ void DaemonDelivery(benchmark::State& state) {
             site.readers[static_cast<std::size_t>(i)]->Stop();
             answered += AnsweredReads(site.directory.File("reader-" + std::to_string(i + 1) + ".log"));
         }
-        state.counters["webhook_held_at_stop"] =
-            static_cast<double>(HeldForWebhooks(site.directory.File("zendrikd.log")));
-        SendWhatTheWebhookMissed(site.config, site.directory, receiver, answered);
+        const uint64_t held = HeldForWebhooks(site.directory.File("zendrikd.log"));
+        state.counters["webhook_held_at_stop"] = static_cast<double>(held);
+        SendWhatTheWebhookMissed(site.config, site.directory, receiver, held, answered);
         std::this_thread::sleep_for(kDrainTime);
         CountVerdict(state, "listener", listener.Stop(), answered);
         CountVerdict(state, "webhook", CheckWebhookBodies(receiver.bodies(), judges), answered);
