@@ -13,7 +13,7 @@
 // the reads a second the virtual readers answered from the daemon's start to their stop, the bound
 // a batched run may meet when the daemon is no longer the slower side. Readers that answer as fast
 // as they are asked outran an unbatched daemon on a loaded machine (45 000 a second answered
-// against 1 200 delivered) until their queues dropped three quarters of the reads: that measured
+// against 1 200 delivered) until their queues dropped four fifths of the reads: that measured
 // the bench's overdrive rather than the batches. An unbatched daemon that still falls behind the
 // stated rate loses reads; they are counted (lost), and scripts/bench names the bound.
 // Loop stall: eight readers on 25 ms rounds while a ninth is unplugged and plugged in again
