@@ -1,9 +1,15 @@
 // zendrikd end to end: eight virtual readers with a tag each, the daemon, a mosquitto and one
-// subscriber. Counters: reads delivered (distinct reader and seq) per read the readers answered
+// subscriber, and beside MQTT a webhook output to a receiver on 127.0.0.1 (plain HTTP, 100 ms
+// batches). Counters: reads delivered (distinct reader and seq) per read the readers answered
 // (goal 1.0), the delay from a read's time to its arrival at the subscriber (p50, p99; goal
 // p99 <= 20 ms on loopback), and the daemon's resident memory at the end of the run per that after
 // a tenth of it (goal <= 1.05). ZENDRIK_DAEMON_BENCH_SECONDS sets the run (default 600: memory
-// after 10 minutes against after 1).
+// after 10 minutes against after 1). The judges of "nothing lost", on both outputs: `zendrik listen
+// --strict` in a persistent session on the broker from before the daemon's start to the end, and
+// `zendrik listen --webhook-file --strict` over the receiver's bodies at the end; for each, its
+// exit status (goal 0), the reads it gave against those answered (goal: none missing) and the
+// numbers it reported as gaps or announced losses (goal 0). A stop leaves the rows of the webhook's
+// last batch in the spool (counted); the daemon is started once more, its readers gone, to send them.
 // Read to event stream: the same readers and daemon with one client of GET /api/v1/events, the delay
 // from a read's time to its arrival there (p50, p99; goal p99 <= 20 ms, as for MQTT);
 // ZENDRIK_DAEMON_STREAM_SECONDS sets the run (default 30).
@@ -33,6 +39,7 @@
 #include "base/time_text.h"
 #include "bench/daemon_harness.h"
 #include "bench/percentile.h"
+#include "bench/soak_judges.h"
 #include "daemon/store/spool.h"
 #include "tests/daemon/broker.h"
 #include "tests/daemon/child_process.h"
@@ -46,9 +53,13 @@ namespace {
 using namespace std::chrono_literals;
 using zendrik::bench::AnsweredReads;
 using zendrik::bench::BenchConfig;
+using zendrik::bench::BrokerListener;
+using zendrik::bench::CheckWebhookBodies;
+using zendrik::bench::ListenVerdict;
 using zendrik::bench::Percentile;
 using zendrik::bench::SecondsFrom;
 using zendrik::bench::StartVirtualReaders;
+using zendrik::bench::WebhookReceiver;
 using zendrik::testing::Broker;
 using zendrik::testing::ChildProcess;
 using zendrik::testing::EventStreamClient;
@@ -94,20 +105,82 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Eight virtual readers with a tag each, a broker, the daemon's configuration for them and a
-// subscriber to their reads.
+// Eight virtual readers with a tag each, a broker, the daemon's configuration for them (with the
+// `tables` given) and a subscriber to their reads.
 struct EightReaderSite {
-    Broker broker;
+    explicit EightReaderSite(const std::string& tables = "")
+        : config(BenchConfig(broker.port(), directory,
+                             StartVirtualReaders(directory, kReaders, kRoundTimeMs, readers), 0, tables)) {}
+
+    // The broker keeps every message for a subscriber however far it falls behind: what is missing
+    // is the daemon's.
+    Broker broker{"allow_anonymous true\nmax_queued_messages 0"};
     TemporaryDirectory directory;
     std::vector<std::unique_ptr<ChildProcess>> readers;
-    const std::string config = BenchConfig(broker.port(), directory,
-                                           StartVirtualReaders(directory, kReaders, kRoundTimeMs, readers));
+    const std::string config;
     Subscriber subscriber{broker.port(), "zendrik/bench/+/reads"};
 };
 
+// The webhook of the soak: batches of a tenth of a second, ten requests a second at most.
+std::string SoakWebhook(const std::string& url) {
+    return "[[output]]\nkind = \"webhook\"\nname = \"soak\"\nurl = \"" + url + "\"\nbatch_ms = 100\n";
+}
+
+// The rows a stopped daemon left in the spool for its webhooks, as its last line says.
+uint64_t HeldForWebhooks(const std::string& log) {
+    static const std::regex held("and ([0-9]+) more for the webhooks");
+    std::smatch match;
+    const std::string text = ReadFile(log);
+    return std::regex_search(text, match, held) ? std::stoull(match[1]) : 0;
+}
+
+constexpr auto kWebhookCatchUpLimit = 60s;
+constexpr auto kWebhookQuiet = 3s;
+constexpr auto kWebhookPoll = 200ms;
+
+// What a stop left spooled for the webhook goes out on the next start: the daemon is started
+// again, the readers gone, until the receiver has every read answered, or nothing more came for a
+// while once something did, or the limit passes.
+void SendWhatTheWebhookMissed(const std::string& config, const TemporaryDirectory& directory,
+                              WebhookReceiver& receiver, uint64_t held, uint64_t answered) {
+    if (held == 0) {
+        return;
+    }
+    const uint64_t before = receiver.reads();
+    ChildProcess again({ZENDRIKD_PATH, "--config", config}, directory.File("zendrikd-again.log"));
+    const auto deadline = std::chrono::steady_clock::now() + kWebhookCatchUpLimit;
+    auto lastGrowth = std::chrono::steady_clock::now();
+    for (uint64_t last = before; last < answered && std::chrono::steady_clock::now() < deadline;) {
+        std::this_thread::sleep_for(kWebhookPoll);
+        if (const uint64_t now = receiver.reads(); now != last) {
+            last = now;
+            lastGrowth = std::chrono::steady_clock::now();
+        } else if (last > before && std::chrono::steady_clock::now() - lastGrowth > kWebhookQuiet) {
+            break;
+        }
+    }
+    again.Stop();
+}
+
+// A judge's counters, each named with `prefix`: reads missing are those answered that it did not give.
+void CountVerdict(benchmark::State& state, const std::string& prefix, const ListenVerdict& verdict,
+                  uint64_t answered) {
+    state.counters[prefix + "_exit"] = verdict.exitStatus;
+    state.counters[prefix + "_reads"] = static_cast<double>(verdict.reads);
+    state.counters[prefix + "_missing"] = static_cast<double>(answered) - static_cast<double>(verdict.reads);
+    state.counters[prefix + "_other_events"] = static_cast<double>(verdict.otherEvents);
+    state.counters[prefix + "_gap_lines"] = static_cast<double>(verdict.gapLines);
+    state.counters[prefix + "_gaps"] = static_cast<double>(verdict.gapNumbers);
+    state.counters[prefix + "_lost_lines"] = static_cast<double>(verdict.lostLines);
+    state.counters[prefix + "_lost"] = static_cast<double>(verdict.lostNumbers);
+}
+
 void DaemonDelivery(benchmark::State& state) {
     for (auto _ : state) {
-        EightReaderSite site;
+        TemporaryDirectory judges;
+        WebhookReceiver receiver(judges);
+        EightReaderSite site(SoakWebhook(receiver.url()));
+        BrokerListener listener(site.broker.port(), judges);  // subscribed before the daemon starts
         ChildProcess daemon({ZENDRIKD_PATH, "--config", site.config}, site.directory.File("zendrikd.log"));
         const auto run = std::chrono::seconds{RunSeconds()};
         std::this_thread::sleep_for(run / kEarlyShare);
@@ -121,7 +194,13 @@ void DaemonDelivery(benchmark::State& state) {
             site.readers[static_cast<std::size_t>(i)]->Stop();
             answered += AnsweredReads(site.directory.File("reader-" + std::to_string(i + 1) + ".log"));
         }
+        const uint64_t held = HeldForWebhooks(site.directory.File("zendrikd.log"));
+        state.counters["webhook_held_at_stop"] = static_cast<double>(held);
+        SendWhatTheWebhookMissed(site.config, site.directory, receiver, held, answered);
         std::this_thread::sleep_for(kDrainTime);
+        CountVerdict(state, "listener", listener.Stop(), answered);
+        CountVerdict(state, "webhook", CheckWebhookBodies(receiver.bodies(), judges), answered);
+        state.counters["webhook_requests"] = static_cast<double>(receiver.requests());
 
         std::set<std::pair<std::string, uint64_t>> delivered;
         std::vector<double> delays;

@@ -393,24 +393,30 @@ void Site::PublishStored() {
 void Site::StoreEvents() {
     const StoreContext context = Context();
     std::vector<ReaderRuntime*> taken;
-    std::vector<ReaderRuntime*> stillQueued;
+    // The readers the full burst left out go first next time, then those it took from that still
+    // have more: were the order kept, a first reader that always fills the burst alone would keep
+    // every other reader's queue from being emptied until it overflowed.
+    std::vector<ReaderRuntime*> leftOut;
+    std::vector<ReaderRuntime*> takenFromWithMore;
     {
         // The burst's transaction ends here, committed or (empty) not, before anything below
         // uses the spool.
         Spool::Burst burst = spool_.Begin();
         for (ReaderRuntime* reader : storePending_) {
             if (burst.added() >= kEventsPerBurst) {
-                stillQueued.push_back(reader);
+                leftOut.push_back(reader);
                 continue;
             }
             taken.push_back(reader);
             if (!reader->TakeEvents(burst, context, kEventsPerBurst)) {
-                stillQueued.push_back(reader);
+                takenFromWithMore.push_back(reader);
             }
         }
         places_.TakeInto(burst, topics_, context.stored);
         CommitBurst(burst);
     }
+    std::vector<ReaderRuntime*> stillQueued = leftOut;
+    stillQueued.insert(stillQueued.end(), takenFromWithMore.begin(), takenFromWithMore.end());
     storePending_ = stillQueued;
     for (ReaderRuntime* reader : taken) {
         if (std::find(stillQueued.begin(), stillQueued.end(), reader) == stillQueued.end()) {

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""An HTTPS receiver of webhook bodies on 127.0.0.1 for the daemon's tests.
+"""A receiver of webhook bodies on 127.0.0.1 for the daemon's tests and benchmarks: HTTPS, or plain
+HTTP when CERT and KEY are both "-".
 
 It answers the requests in turn by a script, then 200 to everything after it:
   200      accepted
@@ -8,9 +9,11 @@ It answers the requests in turn by a script, then 200 to everything after it:
   hang     no answer for longer than the daemon waits, then the connection closed
   close    the connection closed without an answer
 Each request is written as a JSON line (its action, path, headers and body) to the log before it is
-answered, and the port it listens on to the port file once it listens.
+answered, and the port it listens on to the port file once it listens. With BODIES, every body it
+accepts (200) is also written there, one JSON text a line, as `zendrik listen --webhook-file` reads
+them.
 
-Usage: webhook_server.py PORT_FILE CERT KEY LOG SCRIPT (actions separated by commas)
+Usage: webhook_server.py PORT_FILE CERT KEY LOG SCRIPT [BODIES] (actions separated by commas)
 """
 import http.server
 import json
@@ -28,6 +31,7 @@ class Receiver(http.server.BaseHTTPRequestHandler):
     lock = threading.Lock()
     script = []
     log_path = ""
+    bodies_path = ""
 
     def do_POST(self):
         length = int(self.headers.get("Content-Length", "0"))
@@ -38,6 +42,9 @@ class Receiver(http.server.BaseHTTPRequestHandler):
                 log.write(json.dumps({"action": action, "path": self.path,
                                       "headers": {k.lower(): v for k, v in self.headers.items()},
                                       "body": body}) + "\n")
+            if action == "200" and Receiver.bodies_path:
+                with open(Receiver.bodies_path, "a", encoding="utf-8") as bodies:
+                    bodies.write(one_line(body) + "\n")
         if action == "hang":
             time.sleep(HANG_SECONDS)
             self.close_connection = True
@@ -60,15 +67,26 @@ class Receiver(http.server.BaseHTTPRequestHandler):
         pass
 
 
+def one_line(body):
+    """The body as one line: compact JSON again, or as it came with its line ends made spaces (the
+    checker then names the line that is not JSON)."""
+    try:
+        return json.dumps(json.loads(body), separators=(",", ":"))
+    except ValueError:
+        return body.replace("\r", " ").replace("\n", " ")
+
+
 def main():
     port_file, cert, key, log_path, script = sys.argv[1:6]
     Receiver.script = [action for action in script.split(",") if action]
     Receiver.log_path = log_path
+    Receiver.bodies_path = sys.argv[6] if len(sys.argv) > 6 else ""
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Receiver)
     server.daemon_threads = True
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(cert, key)
-    server.socket = context.wrap_socket(server.socket, server_side=True)
+    if (cert, key) != ("-", "-"):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     with open(port_file + ".part", "w", encoding="utf-8") as out:
         out.write(str(server.server_address[1]))
     os.rename(port_file + ".part", port_file)
