@@ -225,11 +225,15 @@ class ReadTest(SimTestCase):
             self.assertEqual(caught.exception.code, -204)
 
 
+ROUND_SECONDS = 0.4
+
+
 class AsyncTest(SimTestCase):
     def test_awaited_calls_and_events_never_block_the_loop(self):
         # Inventory rounds of 400 ms: a call that blocked the loop while it waits for the round to
         # end would let no tick of the ticker happen meanwhile.
-        virtual = self.virtual_reader("--kind", "0", "--serial", "b2", "--tag", EPC_A, "--round-time", "400")
+        virtual = self.virtual_reader("--kind", "0", "--serial", "b2", "--tag", EPC_A, "--round-time",
+                                      str(int(ROUND_SECONDS * 1000)))
         reader = self.open(virtual.address)
 
         async def scenario():
@@ -241,6 +245,10 @@ class AsyncTest(SimTestCase):
                     await asyncio.sleep(0.01)
 
             async def settings_counting_ticks():
+                # Asked well inside the round after the read, so that the request waits for that
+                # round's end: asked at once, on a fast machine, it may be answered before the
+                # next round starts, sooner than a tick.
+                await asyncio.sleep(ROUND_SECONDS / 8)
                 before = len(ticks)
                 settings = await reader.settings_async()
                 return settings, len(ticks) - before
@@ -255,7 +263,7 @@ class AsyncTest(SimTestCase):
             async for event in reader.events():
                 kinds.append(event.kind)
                 if event.kind == "read" and during is None:
-                    self.assertGreaterEqual(event.round_time, 0.4)
+                    self.assertGreaterEqual(event.round_time, ROUND_SECONDS)
                     during = asyncio.create_task(settings_counting_ticks())  # answered between two rounds
                 if during is not None and during.done() and kinds.count("read") >= 2:
                     break
