@@ -25,7 +25,6 @@
 #include "bench/percentile.h"
 #include "tests/daemon/broker.h"
 #include "tests/daemon/http_client.h"
-#include "tests/daemon/notify_socket.h"
 #include "tests/support/loopback.h"
 
 namespace zendrik::bench {
@@ -37,7 +36,6 @@ using testing::Broker;
 using testing::FreePort;
 using testing::HttpConnection;
 using testing::Message;
-using testing::NotifySocket;
 using testing::Subscriber;
 
 constexpr int kReaders = 8;
@@ -135,11 +133,7 @@ struct CommandSite {
         : config(BenchConfig(broker.port(), directory,
                              StartVirtualReaders(directory, kReaders, kRoundTimeMs, readers), httpPort)) {
         std::ofstream(config, std::ios::app) << "[control]\ncommands = \"all\"\n";
-        NotifySocket notify(directory.File("notify"));
-        daemon = std::make_unique<ChildProcess>(
-            std::vector<std::string>{DaemonProgram(), "--config", config}, directory.File("zendrikd.log"),
-            std::map<std::string, std::string>{{"NOTIFY_SOCKET", notify.path()}});
-        notify.WaitFor("READY=1", kStartLimit);
+        daemon = StartReadyDaemon(config, directory, kStartLimit, DaemonProgram());
         std::this_thread::sleep_for(kWarmUp);
     }
     ~CommandSite() { daemon->Stop(); }

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "tests/daemon/http_client.h"
+#include "tests/daemon/notify_socket.h"
 
 namespace zendrik::bench {
 namespace {
@@ -97,7 +98,8 @@ std::string BenchConfig(uint16_t port, const TemporaryDirectory& directory,
                         const std::string& tables) {
     const std::string listen = httpPort != 0 ? "127.0.0.1:" + std::to_string(httpPort) : "";
     std::string config = "site = \"bench\"\n[mqtt]\nport = " + std::to_string(port) + "\n[spool]\npath = \"" +
-                         directory.File("spool.sqlite") + "\"\n[http]\nlisten = \"" + listen + "\"\n" + tables;
+                         directory.File("spool.sqlite") + "\"\n[http]\nlisten = \"" + listen + "\"\n" +
+                         tables;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         config +=
             "[[reader]]\nname = \"r" + std::to_string(i + 1) + "\"\naddress = \"" + addresses[i] + "\"\n";
@@ -105,6 +107,16 @@ std::string BenchConfig(uint16_t port, const TemporaryDirectory& directory,
     const std::string path = directory.File("zendrikd.toml");
     std::ofstream(path) << config;
     return path;
+}
+
+std::unique_ptr<ChildProcess> StartReadyDaemon(const std::string& config, const TemporaryDirectory& directory,
+                                               std::chrono::seconds limit, const std::string& program) {
+    testing::NotifySocket notify(directory.File("notify"));
+    auto daemon = std::make_unique<ChildProcess>(
+        std::vector<std::string>{program, "--config", config}, directory.File("zendrikd.log"),
+        std::map<std::string, std::string>{{"NOTIFY_SOCKET", notify.path()}});
+    notify.WaitFor("READY=1", limit);
+    return daemon;
 }
 
 uint64_t AnsweredReads(const std::string& log) {

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -40,6 +41,12 @@ std::unique_ptr<ChildProcess> StartVirtualReader(const TemporaryDirectory& direc
 std::string BenchConfig(uint16_t port, const TemporaryDirectory& directory,
                         const std::vector<std::string>& addresses, uint16_t httpPort = 0,
                         const std::string& tables = "");
+
+// zendrikd (`program`) on the configuration `config`, its output in `directory`'s zendrikd.log,
+// once it has said READY=1 on a notify socket in `directory` (within `limit`).
+std::unique_ptr<ChildProcess> StartReadyDaemon(const std::string& config, const TemporaryDirectory& directory,
+                                               std::chrono::seconds limit,
+                                               const std::string& program = ZENDRIKD_PATH);
 
 // What a virtual reader's log says it answered.
 uint64_t AnsweredReads(const std::string& log);

@@ -29,7 +29,6 @@
 #include "daemon/zones/zone_presence.h"
 #include "tests/daemon/broker.h"
 #include "tests/daemon/http_client.h"
-#include "tests/daemon/notify_socket.h"
 #include "tests/support/loopback.h"
 
 namespace zendrik::bench {
@@ -50,7 +49,6 @@ using daemon::ZonePresence;
 using testing::Broker;
 using testing::FreePort;
 using testing::HttpConnection;
-using testing::NotifySocket;
 
 constexpr int64_t kDayMs = 24 * 3600 * 1000;
 constexpr int64_t kSecondMs = 1000;
@@ -135,13 +133,7 @@ struct HistorySite {
         const std::vector<std::string> addresses = StartVirtualReaders(directory, 1, kReaderRoundMs, readers);
         config = BenchConfig(broker.port(), directory, addresses, httpPort, tables);
     }
-    void Start() {
-        NotifySocket notify(directory.File("notify"));
-        daemon = std::make_unique<ChildProcess>(
-            std::vector<std::string>{ZENDRIKD_PATH, "--config", config}, directory.File("zendrikd.log"),
-            std::map<std::string, std::string>{{"NOTIFY_SOCKET", notify.path()}});
-        notify.WaitFor("READY=1", kStartLimit);
-    }
+    void Start() { daemon = StartReadyDaemon(config, directory, kStartLimit); }
 
     Broker broker{"allow_anonymous true"};
     TemporaryDirectory directory;
