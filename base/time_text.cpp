@@ -38,32 +38,44 @@ void AppendMillis(std::string& out, int millis) {
 }
 
 // The calendar part of a whole second, "2026-12-08T15:08:00". Events come many a second, so each
-// thread keeps the text of the last second it wrote (the library's threads and their callers write
-// events at once).
+// thread keeps the text of the last seconds it wrote (the library's threads and their callers write
+// events at once). Two of them: a read's own time and the time its tag was first seen differ.
+struct CalendarText {
+    int64_t seconds = 0;
+    bool known = false;
+    std::array<char, kCalendarLength> text{};
+};
+constexpr std::size_t kCalendarTextsKept = 2;
+
 void AppendCalendarSecond(std::string& out, int64_t seconds) {
-    thread_local int64_t lastSeconds = 0;
-    thread_local std::array<char, kCalendarLength + 1> lastText{};
-    thread_local bool known = false;
-    if (!known || seconds != lastSeconds) {
-        const auto whole = static_cast<std::time_t>(seconds);
-        std::tm parts{};
-        if (::gmtime_r(&whole, &parts) == nullptr) {
-            parts = std::tm{};  // beyond what the calendar functions can give: the epoch's fields
-        }
-        char text[64];
-        const int length =
-            std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d",
-                          static_cast<long long>(parts.tm_year) + kFirstCalendarYear, parts.tm_mon + 1,
-                          parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
-        if (length != static_cast<int>(kCalendarLength)) {
-            out.append(text);  // a year beyond four digits: written as it is, never kept
+    thread_local std::array<CalendarText, kCalendarTextsKept> kept{};
+    thread_local std::size_t oldest = 0;
+    for (const CalendarText& entry : kept) {
+        if (entry.known && entry.seconds == seconds) {
+            out.append(entry.text.data(), kCalendarLength);
             return;
         }
-        std::memcpy(lastText.data(), text, kCalendarLength);
-        lastSeconds = seconds;
-        known = true;
     }
-    out.append(lastText.data(), kCalendarLength);
+    const auto whole = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    if (::gmtime_r(&whole, &parts) == nullptr) {
+        parts = std::tm{};  // beyond what the calendar functions can give: the epoch's fields
+    }
+    char text[64];
+    const int length =
+        std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d",
+                      static_cast<long long>(parts.tm_year) + kFirstCalendarYear, parts.tm_mon + 1,
+                      parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    if (length != static_cast<int>(kCalendarLength)) {
+        out.append(text);  // a year beyond four digits: written as it is, never kept
+        return;
+    }
+    CalendarText& entry = kept[oldest];
+    std::memcpy(entry.text.data(), text, kCalendarLength);
+    entry.seconds = seconds;
+    entry.known = true;
+    oldest = (oldest + 1) % kCalendarTextsKept;
+    out.append(entry.text.data(), kCalendarLength);
 }
 
 }  // namespace

@@ -126,11 +126,19 @@ uint64_t AnsweredReads(const std::string& log) {
     return std::regex_search(text, match, answered) ? std::stoull(match[1]) : 0;
 }
 
-double CpuSeconds(pid_t pid) {
-    const std::string stat = testing::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+namespace {
+
+// A /proc stat line's command (between the parentheses) and its user and system times in seconds.
+struct StatTimes {
+    std::string command;
+    double seconds = 0;
+};
+
+StatTimes ParseStat(const std::string& stat) {
+    const std::size_t commandStart = stat.find('(');
     const std::size_t commandEnd = stat.rfind(')');
-    if (commandEnd == std::string::npos) {
-        return 0;
+    if (commandStart == std::string::npos || commandEnd == std::string::npos || commandEnd < commandStart) {
+        return {};
     }
     std::istringstream fields(stat.substr(commandEnd + 1));
     std::string field;
@@ -140,7 +148,25 @@ double CpuSeconds(pid_t pid) {
     uint64_t user = 0;
     uint64_t system = 0;
     fields >> user >> system;
-    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    return {stat.substr(commandStart + 1, commandEnd - commandStart - 1),
+            static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK))};
+}
+
+}  // namespace
+
+double CpuSeconds(pid_t pid) {
+    return ParseStat(testing::ReadFile("/proc/" + std::to_string(pid) + "/stat")).seconds;
+}
+
+ThreadCpuSeconds CpuSecondsByThreadName(pid_t pid, const std::string& name) {
+    ThreadCpuSeconds split;
+    std::error_code error;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        const StatTimes times = ParseStat(testing::ReadFile((task.path() / "stat").string()));
+        (times.command == name ? split.named : split.others) += times.seconds;
+    }
+    return split;
 }
 
 std::map<std::string, double> ScrapeMetrics(uint16_t httpPort) {

@@ -54,6 +54,14 @@ uint64_t AnsweredReads(const std::string& log);
 // The processor time a process has used so far (user and system), from /proc/PID/stat.
 double CpuSeconds(pid_t pid);
 
+// A process's processor time so far split by its threads' names: the threads named `name` (a
+// reader handle's, which exchange with the readers) and all the others (the daemon's own).
+struct ThreadCpuSeconds {
+    double named = 0;
+    double others = 0;
+};
+ThreadCpuSeconds CpuSecondsByThreadName(pid_t pid, const std::string& name);
+
 // The samples of GET /metrics by name with their labels ("zendrik_reads_total{reader=\"r1\"}").
 std::map<std::string, double> ScrapeMetrics(uint16_t httpPort);
 // The same, asked again until `sample` is among them (or a minute has passed).

@@ -3,6 +3,9 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <utility>
+
 namespace zendrik::session {
 namespace {
 
@@ -24,9 +27,14 @@ class AllSignalsBlocked {
 
 }  // namespace
 
-std::thread StartQuietThread(std::function<void()> body) {
+std::thread StartQuietThread(std::string name, std::function<void()> body) {
+    name.resize(std::min(name.size(), kThreadNameMost));
     const AllSignalsBlocked blocked;  // a new thread starts with its creator's mask
-    return std::thread(std::move(body));
+    return std::thread([name = std::move(name), body = std::move(body)] {
+        // A name is only a label: the thread runs the same without one.
+        (void)pthread_setname_np(pthread_self(), name.c_str());
+        body();
+    });
 }
 
 }  // namespace zendrik::session

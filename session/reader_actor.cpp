@@ -36,7 +36,7 @@ ReaderActor::~ReaderActor() {
 }
 
 void ReaderActor::Start() {
-    thread_ = StartQuietThread([this] { Run(); });
+    thread_ = StartQuietThread(kReaderThreadName, [this] { Run(); });
 }
 
 int32_t ReaderActor::Submit(Request request, uint64_t& id) {

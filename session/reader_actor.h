@@ -20,6 +20,9 @@
 
 namespace zendrik::session {
 
+// The name every reader handle's thread carries (see StartQuietThread).
+inline constexpr const char* kReaderThreadName = "zendrik-reader";
+
 // The thread of a reader handle, from open to close: the only one that talks to the reader. It
 // serves one ordered queue of requests, and between two of them the rounds of a running
 // inventory; every event of the reader (the link's changes, the inventory's reads, the completions
@@ -33,8 +36,8 @@ class ReaderActor final : public EventSink {
     ReaderActor(const ReaderActor&) = delete;
     ReaderActor& operator=(const ReaderActor&) = delete;
 
-    // Starts the thread, with every signal blocked in it. Throws std::system_error when the
-    // system refuses a thread.
+    // Starts the thread, named kReaderThreadName, with every signal blocked in it. Throws std::system_error
+    // when the system refuses a thread.
     void Start();
 
     // Queues a submitted request: ZENDRIK_ERR_QUEUE_FULL when ZENDRIK_REQUEST_QUEUE_CAPACITY wait

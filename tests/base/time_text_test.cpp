@@ -14,7 +14,8 @@ namespace {
 using ::testing::MatchesRegex;
 
 // Times one after another as a stream writes them: the same second again, the next, an earlier
-// one, before 1970, and a year of five digits (which the text of a second is never kept for).
+// one, before 1970, a year of five digits (which the text of a second is never kept for), and
+// two seconds in turn and a third among them (a read's time and its first sighting's).
 TEST(UtcText, WritesEverySecondOfAStream) {
     const std::vector<std::pair<int64_t, std::string>> times{
         {1796742480485, "2026-12-08T15:08:00.485Z"},
@@ -27,6 +28,12 @@ TEST(UtcText, WritesEverySecondOfAStream) {
         {253402300800000, "10000-01-01T00:00:00.000Z"},
         {253402300800001, "10000-01-01T00:00:00.001Z"},
         {1796742480485, "2026-12-08T15:08:00.485Z"},
+        {1796742481500, "2026-12-08T15:08:01.500Z"},
+        {1796742480486, "2026-12-08T15:08:00.486Z"},
+        {1796742481501, "2026-12-08T15:08:01.501Z"},
+        {1796742482000, "2026-12-08T15:08:02.000Z"},
+        {1796742480487, "2026-12-08T15:08:00.487Z"},
+        {1796742482001, "2026-12-08T15:08:02.001Z"},
     };
     for (const auto& [utcMs, text] : times) {
         EXPECT_EQ(UtcText(utcMs), text) << utcMs;

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "zendrik/zendrik_session.h"
 #include "sim/tag_field.h"
 #include "tests/session/virtual_readers.h"
+#include "zendrik/zendrik_session.h"
 
 namespace zendrik::testing {
 namespace {
@@ -525,7 +525,8 @@ TEST(SessionSim, ARequestSubmittedDuringASlowRoundReturnsAtOnceAndCompletesBetwe
 extern "C" int zendrik_v1_caller_run(const char* address, char* report, size_t size);
 
 // A program's signals reach its own threads: the threads a reader handle starts block every signal
-// a program handles, and opening one leaves the caller's own mask as it was.
+// a program handles, and opening one leaves the caller's own mask as it was. The reader's thread
+// carries its name, for top -H and ps -L.
 TEST(SessionSim, TheThreadsOfAHandleBlockEverySignalAndTheCallersMaskStays) {
     VirtualReader served(Transport::kUsb, 0, 0x61);
     sigset_t before;
@@ -535,17 +536,22 @@ TEST(SessionSim, TheThreadsOfAHandleBlockEverySignalAndTheCallersMaskStays) {
     ASSERT_EQ(zendrik_inventory_start(handle.reader, nullptr, nullptr, nullptr), ZENDRIK_OK);
     TakeUntil(handle.reader, ZENDRIK_EVENT_LINK_UP);
     int started = 0;
+    int named = 0;
     for (const auto& [thread, blocked] : BlockedSignalsByThread()) {
         if (existing.count(thread) != 0) {
             continue;
         }
         ++started;
+        std::string name;
+        std::getline(std::ifstream("/proc/self/task/" + thread + "/comm"), name);
+        named += name == "zendrik-reader" ? 1 : 0;
         for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM,
                                  SIGCHLD, SIGWINCH, SIGRTMIN + 2, SIGRTMAX}) {
             EXPECT_NE(blocked & SignalBit(signal), 0u) << "thread " << thread << ", signal " << signal;
         }
     }
     EXPECT_GE(started, 1) << "the handle reads on a thread of its own";
+    EXPECT_EQ(named, 1) << "the reader's thread is named";
     sigset_t after;
     ASSERT_EQ(pthread_sigmask(SIG_SETMASK, nullptr, &after), 0);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) {

@@ -1,5 +1,6 @@
 // Connect, Disconnect and Read Configuration against the virtual reader: the order of the
 // reader's commands, every field shown from the reader's values, and each failure that stops.
+#include "tests/tool/tool_tests.h"
 #include "tests/tool/virtual_reader_window.h"
 
 using namespace zendrik::tool;
@@ -273,5 +274,5 @@ class ConnectTest : public QObject {
     }
 };
 
-QTEST_MAIN(ConnectTest)
+ZENDRIK_TOOL_TEST(ConnectTest);
 #include "connect_test.moc"

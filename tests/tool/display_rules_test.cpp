@@ -3,6 +3,7 @@
 #include <array>
 #include <limits>
 
+#include "tests/tool/tool_tests.h"
 #include "tool/display_rules.h"
 
 using namespace zendrik::tool;
@@ -167,5 +168,5 @@ class DisplayRulesTest : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(DisplayRulesTest)
+ZENDRIK_TOOL_TEST_GUILESS(DisplayRulesTest);
 #include "display_rules_test.moc"

@@ -4,6 +4,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "tests/tool/tool_tests.h"
 #include "tool/field_exchange.h"
 #include "tool/owned_widget.h"
 
@@ -193,5 +194,5 @@ class FieldExchangeTest : public QObject {
     }
 };
 
-QTEST_MAIN(FieldExchangeTest)
+ZENDRIK_TOOL_TEST(FieldExchangeTest);
 #include "field_exchange_test.moc"

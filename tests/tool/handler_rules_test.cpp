@@ -2,6 +2,7 @@
 // and card numbers and row matching.
 #include <QtTest>
 
+#include "tests/tool/tool_tests.h"
 #include "tool/card_number.h"
 #include "tool/connection_inputs.h"
 #include "tool/save_checks.h"
@@ -174,5 +175,5 @@ class HandlerRulesTest : public QObject {
     }
 };
 
-QTEST_MAIN(HandlerRulesTest)
+ZENDRIK_TOOL_TEST(HandlerRulesTest);
 #include "handler_rules_test.moc"

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "tests/tool/tool_tests.h"
 #include "tool/hover_button.h"
 
 using namespace zendrik::tool;
@@ -179,5 +180,5 @@ class HoverButtonTest : public QObject {
     }
 };
 
-QTEST_MAIN(HoverButtonTest)
+ZENDRIK_TOOL_TEST(HoverButtonTest);
 #include "hover_button_test.moc"

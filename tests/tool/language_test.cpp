@@ -2,6 +2,7 @@
 #include <QtTest>
 #include <algorithm>
 
+#include "tests/tool/tool_tests.h"
 #include "tool/control_ids.h"
 #include "tool/language_file.h"
 #include "tool/language_texts.h"
@@ -155,5 +156,5 @@ class LanguageTest : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(LanguageTest)
+ZENDRIK_TOOL_TEST_GUILESS(LanguageTest);
 #include "language_test.moc"

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 
+#include "tests/tool/tool_tests.h"
 #include "tool/control_colours.h"
 #include "tool/control_ids.h"
 #include "tool/hover_button.h"
@@ -698,5 +699,5 @@ class MainDlgTest : public QObject {
     }
 };
 
-QTEST_MAIN(MainDlgTest)
+ZENDRIK_TOOL_TEST(MainDlgTest);
 #include "main_dlg_test.moc"

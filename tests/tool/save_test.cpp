@@ -4,6 +4,7 @@
 #include <functional>
 #include <tuple>
 
+#include "tests/tool/tool_tests.h"
 #include "tests/tool/virtual_reader_window.h"
 
 using namespace zendrik::tool;
@@ -405,5 +406,5 @@ class SaveTest : public QObject {
     }
 };
 
-QTEST_MAIN(SaveTest)
+ZENDRIK_TOOL_TEST(SaveTest);
 #include "save_test.moc"

@@ -3,6 +3,7 @@
 #include <QtTest>
 #include <cstdlib>
 
+#include "tests/tool/tool_tests.h"
 #include "tool/serial_ports.h"
 
 using namespace zendrik::tool;
@@ -89,5 +90,5 @@ class SerialPortsTest : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(SerialPortsTest)
+ZENDRIK_TOOL_TEST_GUILESS(SerialPortsTest);
 #include "serial_ports_test.moc"

@@ -1,6 +1,7 @@
 // The tag list's CSV file and clipboard text, as pure functions.
 #include <QtTest>
 
+#include "tests/tool/tool_tests.h"
 #include "tool/tag_list_export.h"
 
 using namespace zendrik::tool;
@@ -38,5 +39,5 @@ class TagListExportTest : public QObject {
     }
 };
 
-QTEST_MAIN(TagListExportTest)
+ZENDRIK_TOOL_TEST(TagListExportTest);
 #include "tag_list_export_test.moc"

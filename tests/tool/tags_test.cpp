@@ -3,6 +3,7 @@
 // clearing the list, the mode radios and the hidden service buttons.
 #include <QTest>
 
+#include "tests/tool/tool_tests.h"
 #include "tests/tool/virtual_reader_window.h"
 
 using namespace zendrik::tool;
@@ -320,5 +321,5 @@ class TagsTest : public QObject {
     }
 };
 
-QTEST_MAIN(TagsTest)
+ZENDRIK_TOOL_TEST(TagsTest);
 #include "tags_test.moc"
