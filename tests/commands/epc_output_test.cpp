@@ -3,11 +3,12 @@
 #include <numeric>
 #include <vector>
 
+#include "tests/support/untouched_byte.h"
 #include "zendrik/zendrik.h"
 
 namespace {
 
-constexpr uint8_t kUntouched = 0xEE;
+using zendrik::testing::kUntouched;
 
 std::vector<uint8_t> Counting(std::size_t size) {
     std::vector<uint8_t> bytes(size);

@@ -7,7 +7,6 @@ namespace zendrik::testing {
 namespace {
 
 constexpr uint8_t kLayoutAKind = 1;
-constexpr uint8_t kLayoutBKind = kSettingBytesReaderKind;
 
 struct Expected {
     int32_t result;

@@ -4,11 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/untouched_byte.h"
 #include "zendrik/zendrik.h"
 
 namespace {
 
-constexpr uint8_t kUntouched = 0xEE;
+using zendrik::testing::kUntouched;
 
 TEST(HexA, WritesUpperCasePairsAndATerminator) {
     struct Case {

@@ -5,11 +5,10 @@
 #include "link/handshake.h"
 #include "link/identity.h"
 #include "tests/commands/reader_fixture.h"
+#include "tests/support/untouched_byte.h"
 
 namespace zendrik::testing {
 namespace {
-
-constexpr uint8_t kUntouched = 0xEE;
 
 TEST(Handshake, SendsTheProbeWithTheLongFirstWaitAndRecordsKindAndSettle) {
     for (const uint8_t value : {uint8_t{1}, uint8_t{0}}) {

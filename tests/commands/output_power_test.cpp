@@ -3,11 +3,10 @@
 #include "commands/output_power.h"
 #include "link/handshake.h"
 #include "tests/commands/reader_fixture.h"
+#include "tests/support/untouched_byte.h"
 
 namespace zendrik::testing {
 namespace {
-
-constexpr uint8_t kUntouched = 0xEE;
 
 TEST(GetOutPower, TriesStandardThenTwiceWithTheLongWaitAndNeverLeaksTransportCodes) {
     struct Case {

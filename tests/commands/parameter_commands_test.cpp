@@ -6,11 +6,10 @@
 #include "commands/parameter_table.h"
 #include "commands/password.h"
 #include "tests/commands/reader_fixture.h"
+#include "tests/support/untouched_byte.h"
 
 namespace zendrik::testing {
 namespace {
-
-constexpr uint8_t kUntouched = 0xEE;
 
 struct TableCase {
     const char* name;

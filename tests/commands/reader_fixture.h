@@ -14,6 +14,7 @@
 #include <span>
 #include <vector>
 
+#include "commands/frequency_plan.h"
 #include "commands/short_frame.h"
 #include "link/frame.h"
 #include "link/switching_link.h"
@@ -28,6 +29,8 @@ using Sleeps = std::vector<Milliseconds>;
 using namespace std::chrono_literals;
 
 inline constexpr uint8_t kRefused = 201;  // any status other than success
+// A reader of the kind whose frequency plan is two setting bytes (layout B).
+inline constexpr uint8_t kLayoutBKind = kSettingBytesReaderKind;
 inline constexpr std::size_t kUsbPollsAfterFirst = 11;
 
 // A reply frame from the reader at `address`, with the given status and data.

@@ -3,11 +3,10 @@
 #include "commands/short_frame_command.h"
 #include "commands/short_frame_table.h"
 #include "tests/commands/reader_fixture.h"
+#include "tests/support/untouched_byte.h"
 
 namespace zendrik::testing {
 namespace {
-
-constexpr uint8_t kUntouched = 0xEE;
 
 struct ShortCase {
     const char* name;

@@ -9,12 +9,10 @@
 #include "commands/parameter_table.h"
 #include "link/handshake.h"
 #include "tests/commands/reader_fixture.h"
+#include "tests/support/untouched_byte.h"
 
 namespace zendrik::testing {
 namespace {
-
-constexpr uint8_t kUntouched = 0xEE;
-constexpr uint8_t kLayoutBKind = kSettingBytesReaderKind;
 
 // Runs one command on the fixture and gives its result and whatever it wrote.
 using Call = std::function<std::pair<int32_t, Bytes>(ReaderFixture&)>;

@@ -5,11 +5,10 @@
 #include "commands/tag_commands.h"
 #include "link/crc16.h"
 #include "tests/commands/reader_fixture.h"
+#include "tests/support/untouched_byte.h"
 
 namespace zendrik::testing {
 namespace {
-
-constexpr uint8_t kUntouched = 0xEE;
 
 Bytes Counting(std::size_t size, uint8_t from) {
     Bytes bytes(size);

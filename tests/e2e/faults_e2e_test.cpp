@@ -9,9 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "sim/fault.h"
 #include "tests/e2e/on_each_link.h"
+#include "tests/support/untouched_byte.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik::e2e {
 namespace {
@@ -19,12 +20,9 @@ namespace {
 using namespace std::chrono_literals;
 using sim::Fault;
 
-constexpr uint8_t kGetWorkMode = 0xEB;
 constexpr uint8_t kGetWiegandFormat = 0xE3;
 constexpr uint8_t kVersion = 0xDD;
-constexpr uint8_t kHandshake = 0xDC;
-constexpr uint8_t kUntouched = 0xEE;
-constexpr uint8_t kStatusNoTag = 201;
+using zendrik::testing::kUntouched;
 constexpr std::chrono::milliseconds kUsbLate{400};
 
 struct FaultCase {

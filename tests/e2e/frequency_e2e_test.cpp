@@ -3,22 +3,22 @@
 
 #include <gtest/gtest.h>
 
-#include "zendrik/zendrik.h"
 #include "sim/frequency_plan.h"
 #include "tests/e2e/on_each_link.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik::e2e {
 namespace {
 
 constexpr uint8_t kRegionLayoutA = 4;
 constexpr uint8_t kRegionLayoutB = 5;
-constexpr int32_t kUntouched = -1;
+constexpr int32_t kNotSent = -1;
 
 struct Plan {
     uint8_t region = 0;
-    int32_t first = kUntouched;
-    int32_t second = kUntouched;
-    int32_t step = kUntouched;
+    int32_t first = kNotSent;
+    int32_t second = kNotSent;
+    int32_t step = kNotSent;
     uint8_t span = 0;
 };
 
@@ -37,7 +37,7 @@ TEST_P(FrequencyPlan, LayoutAIsReadInKilohertzAndWrittenAsAFreePlan) {
     EXPECT_EQ(factory.first, 902000);
     EXPECT_EQ(factory.step, 500);
     EXPECT_EQ(factory.span, 52);
-    EXPECT_EQ(factory.second, kUntouched) << "layout A has no second value";
+    EXPECT_EQ(factory.second, kNotSent) << "layout A has no second value";
 
     EXPECT_EQ(UhfSetFrequencyRegion(kAnyReader, kRegionLayoutA, 865000, 868000, 500, 6), ZENDRIK_OK);
     const sim::FrequencyPlanA written = reader().settings().planA;
@@ -58,7 +58,7 @@ TEST_P(FrequencyPlan, LayoutBCarriesTwoSettingBytesOnKindTwo) {
     EXPECT_EQ(factory.region, kRegionLayoutB);
     EXPECT_EQ(factory.first, 1);
     EXPECT_EQ(factory.second, 63);
-    EXPECT_EQ(factory.step, kUntouched) << "layout B has no step";
+    EXPECT_EQ(factory.step, kNotSent) << "layout B has no step";
 
     EXPECT_EQ(UhfSetFrequencyRegion(kAnyReader, kRegionLayoutB, 3, 40, 0, 0), ZENDRIK_OK);
     EXPECT_EQ(reader().settings().planB, (sim::FrequencyPlanB{3, 40}));

@@ -9,17 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "sim/fault.h"
 #include "tests/e2e/served_reader.h"
+#include "tests/support/untouched_byte.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik::e2e {
 namespace {
 
-constexpr uint8_t kUntouched = 0xEE;
-constexpr uint8_t kStatusNoTag = 201;
-constexpr uint8_t kHandshake = 0xDC;
-constexpr uint8_t kGetWorkMode = 0xEB;
+using zendrik::testing::kUntouched;
 
 // Sets an environment variable for the scope of one test and restores it afterwards.
 class ScopedVariable {

@@ -12,6 +12,11 @@
 
 namespace zendrik::e2e {
 
+// The reader's command codes and status the tests send or look for on the wire.
+inline constexpr uint8_t kHandshake = 0xDC;
+inline constexpr uint8_t kGetWorkMode = 0xEB;
+inline constexpr uint8_t kStatusNoTag = 201;
+
 // The three ways the library reaches a reader.
 enum class LinkKind { kSerial, kUsb, kUdp };
 

@@ -6,9 +6,10 @@
 #include <array>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "sim/reader_settings.h"
 #include "tests/e2e/on_each_link.h"
+#include "tests/support/untouched_byte.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik::e2e {
 namespace {
@@ -16,7 +17,7 @@ namespace {
 using sim::ReaderSettings;
 
 // Outputs start as this byte, so that a get that writes nothing shows.
-constexpr uint8_t kUntouched = 0xEE;
+using zendrik::testing::kUntouched;
 
 struct ByteSettingCase {
     const char* name;

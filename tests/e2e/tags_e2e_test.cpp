@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "zendrik/zendrik.h"
 #include "sim/reply.h"
 #include "sim/tag_field.h"
 #include "tests/e2e/on_each_link.h"
+#include "tests/support/untouched_byte.h"
+#include "zendrik/zendrik.h"
 
 namespace zendrik::e2e {
 namespace {
@@ -23,7 +24,7 @@ constexpr std::size_t kTagDataSize = 16;
 constexpr std::size_t kReplyDataOffset = 5;
 // On readers other than kind 2 the EPC follows the antenna byte and the PC word.
 constexpr std::size_t kEpcOffsetKind0 = 3;
-constexpr uint8_t kUntouched = 0xEE;
+using zendrik::testing::kUntouched;
 
 // What UhfReadTag hands over: reply bytes 5..20, whatever the data length, zeros past the frame.
 Bytes TagDataOf(uint8_t readerAddress, const Bytes& replyData) {

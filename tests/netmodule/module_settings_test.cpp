@@ -7,6 +7,7 @@
 #include "netmodule/module_settings.h"
 #include "tests/link/udp_test_peer.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/untouched_byte.h"
 #include "zendrik/zendrik.h"
 
 namespace zendrik {
@@ -21,7 +22,7 @@ using testing::ReceivedDatagram;
 using testing::ScriptedPeer;
 
 constexpr Milliseconds kShortWait{100};
-constexpr uint8_t kUntouched = 0xEE;
+using zendrik::testing::kUntouched;
 
 constexpr std::array<uint8_t, kModuleIdSize> kModuleId{0x00, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F};
 // The request frames carry the CRC-16 over address, command, length and the 6 or 18 data bytes.
