@@ -38,6 +38,8 @@ constexpr auto kScrapeLimit = 60s;
 // the sharing of the processor rather than the daemon. Nicer than the daemon, they answer with
 // what it leaves, as a reader that is slow to answer would; at 19 two of them were starved.
 constexpr int kVirtualReaderNiceness = 10;
+// A virtual reader's socket is there within this time of its start.
+constexpr auto kReaderStartLimit = 30s;
 
 // The HID socket of the virtual reader number `index`.
 std::string VirtualReaderSocket(const TemporaryDirectory& directory, int index) {
@@ -74,9 +76,8 @@ std::unique_ptr<ChildProcess> StartVirtualReader(const TemporaryDirectory& direc
     auto reader =
         std::make_unique<ChildProcess>(VirtualReaderArguments(directory, index, roundTimeMs, extra), logPath);
     (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(reader->pid()), kVirtualReaderNiceness);
-    const std::string socket = VirtualReaderSocket(directory, index);
-    while (!std::filesystem::exists(socket)) {
-        std::this_thread::sleep_for(10ms);
+    if (!testing::WaitForFile(VirtualReaderSocket(directory, index), kReaderStartLimit)) {
+        throw std::runtime_error("a virtual reader did not start: " + testing::ReadFile(logPath));
     }
     return reader;
 }

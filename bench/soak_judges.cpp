@@ -3,35 +3,18 @@
 #include <signal.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 namespace zendrik::bench {
 namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kPython = "/usr/bin/python3";
-const std::string kPlainHttp = "-";  // webhook_server.py's certificate and key for no TLS
 constexpr auto kStartLimit = 30s;
-constexpr auto kStartPoll = 50ms;
-
-// Waits until `path` exists or the limit passes; says which.
-bool WaitForFile(const std::string& path) {
-    const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
-    while (!std::filesystem::exists(path)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(kStartPoll);
-    }
-    return true;
-}
 
 // The count of the numbers a {"gap":...} or {"lost":...} line names, from and to included.
 uint64_t SpanNumbers(const nlohmann::json& span) {
@@ -77,7 +60,7 @@ BrokerListener::BrokerListener(uint16_t brokerPort, const TemporaryDirectory& di
                                  "mqtt://127.0.0.1:" + std::to_string(brokerPort), "--site", "bench",
                                  "--client-id", "bench-soak-listener", "--state", state, "--strict"},
         output_);
-    if (!WaitForFile(state)) {
+    if (!testing::WaitForFile(state, kStartLimit)) {
         throw std::runtime_error("zendrik listen did not subscribe: " + testing::ReadFile(output_));
     }
 }
@@ -87,18 +70,9 @@ ListenVerdict BrokerListener::Stop() {
     return ReadVerdict(output_, process_->Wait());
 }
 
-WebhookReceiver::WebhookReceiver(const TemporaryDirectory& directory) : bodies_(directory.File("bodies")) {
-    const std::string portFile = directory.File("receiver.port");
-    process_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{kPython, WEBHOOK_SERVER_PATH, portFile, kPlainHttp, kPlainHttp, "/dev/null",
-                                 "", bodies_},
-        directory.File("receiver.log"));
-    if (!WaitForFile(portFile)) {
-        throw std::runtime_error("the webhook receiver did not start: " +
-                                 testing::ReadFile(directory.File("receiver.log")));
-    }
-    port_ = static_cast<uint16_t>(std::stoul(testing::ReadFile(portFile)));
-}
+WebhookReceiver::WebhookReceiver(const TemporaryDirectory& directory)
+    : bodies_(directory.File("bodies")),
+      server_(directory, testing::kPlainHttp, testing::kPlainHttp, "/dev/null", "", bodies_) {}
 
 uint64_t WebhookReceiver::reads() {
     ReadOn();

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "tests/daemon/child_process.h"
+#include "tests/daemon/webhook_server.h"
 
 // The consumers that judge a soak of zendrikd: `zendrik listen` on the broker for the whole run,
 // a webhook receiver that keeps every body it accepted, and `zendrik listen` over those bodies at
@@ -51,7 +52,7 @@ class WebhookReceiver {
   public:
     explicit WebhookReceiver(const TemporaryDirectory& directory);
 
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/reads"; }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(server_.port()) + "/reads"; }
     const std::string& bodies() const { return bodies_; }
     // The distinct reads (reader and number) in the bodies so far, and the bodies: the file is
     // read on from where the last call left it.
@@ -62,8 +63,7 @@ class WebhookReceiver {
     void ReadOn();
 
     std::string bodies_;
-    std::unique_ptr<ChildProcess> process_;
-    uint16_t port_ = 0;
+    testing::WebhookServer server_;
     std::size_t readUpTo_ = 0;
     uint64_t requests_ = 0;
     std::set<std::pair<std::string, uint64_t>> reads_;

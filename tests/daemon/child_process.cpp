@@ -102,6 +102,18 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
+bool WaitForFile(const std::string& path, std::chrono::milliseconds limit) {
+    constexpr std::chrono::milliseconds kPoll{10};
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!std::filesystem::exists(path)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(kPoll);
+    }
+    return true;
+}
+
 TemporaryDirectory::TemporaryDirectory() {
     std::string pattern = (std::filesystem::temp_directory_path() / "zendrikd-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {

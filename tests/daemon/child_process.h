@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ class ChildProcess {
 
 // A file's whole text ("" when it cannot be read).
 std::string ReadFile(const std::string& path);
+
+// Waits until `path` exists (a program's socket or port file) or `limit` has passed; says which.
+bool WaitForFile(const std::string& path, std::chrono::milliseconds limit);
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
 class TemporaryDirectory {

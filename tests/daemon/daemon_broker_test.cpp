@@ -24,6 +24,7 @@
 #include "tests/daemon/broker.h"
 #include "tests/daemon/queued_source.h"
 #include "tests/daemon/small_disk.h"
+#include "tests/daemon/webhook_server.h"
 #include "tests/support/loopback.h"
 
 namespace zendrik::daemon {
@@ -692,15 +693,9 @@ TEST(DaemonBrokerTest, WebhooksGetEveryEventInOrderWhileADeadOneHoldsOnlyItsOwnP
     const Certificates certificates = MakeCertificates(directory);
     const std::string secret = "it's a secret to everybody";
     std::ofstream(directory.File("secret")) << secret << "\n";
-    testing::ChildProcess receiver(
-        {"/usr/bin/python3", WEBHOOK_SERVER_PATH, directory.File("port"), certificates.certificate,
-         certificates.key, directory.File("requests"), "500,200,close,200,429:1,200,hang,200"},
-        directory.File("receiver.log"));
-    for (int wait = 0; wait < 100 && !std::filesystem::exists(directory.File("port")); ++wait) {
-        std::this_thread::sleep_for(50ms);
-    }
-    const std::string port = testing::ReadFile(directory.File("port"));
-    ASSERT_FALSE(port.empty()) << testing::ReadFile(directory.File("receiver.log"));
+    const testing::WebhookServer receiver(directory, certificates.certificate, certificates.key,
+                                          directory.File("requests"), "500,200,close,200,429:1,200,hang,200");
+    const std::string port = std::to_string(receiver.port());
 
     Broker broker;
     Subscriber all(broker.port(), "zt/t/+/+");

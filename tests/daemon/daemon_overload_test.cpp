@@ -54,10 +54,7 @@ std::unique_ptr<ChildProcess> StartFloodingReader(const TemporaryDirectory& dire
                                  "--tag", tag, "--tags", kTagsInField, "--round-time", "0"},
         directory.File(ReaderName(index) + ".log"));
     (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(reader->pid()), kVirtualReaderNiceness);
-    const auto deadline = std::chrono::steady_clock::now() + kSocketWait;
-    while (!std::filesystem::exists(socket) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(10ms);
-    }
+    (void)testing::WaitForFile(socket, kSocketWait);  // a reader that never listens fails the test later
     return reader;
 }
 

@@ -7,7 +7,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/daemon/child_process.h"
@@ -51,10 +50,7 @@ class VirtualReader {
         }
         argv.insert(argv.end(), arguments_.begin(), arguments_.end());
         process_ = std::make_unique<ChildProcess>(argv, log_);
-        const auto deadline = std::chrono::steady_clock::now() + kSocketWait;
-        while (!std::filesystem::exists(socket_) && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(10ms);
-        }
+        (void)WaitForFile(socket_, kSocketWait);  // a reader that never listens fails its test later
     }
     void Unplug() { process_.reset(); }
     std::string address() const { return "usb:" + socket_; }
